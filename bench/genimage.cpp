@@ -1,0 +1,92 @@
+// korvane-genimage: makes a synthetic tree of folders, files and symbolic
+// links, as a YAFFS2 image (laid out as a writer does) and/or as a folder on
+// disk, for benchmarks and the demo.
+#include "support/yaffs2_builder.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+using namespace korvane;
+using namespace korvane::test;
+
+int main(int argc, char** argv) {
+    CLI::App app{"Make a synthetic tree as a YAFFS2 image and/or a folder."};
+    std::string out, treeDir;
+    size_t files = 1000;
+    uint64_t bytes = 16u << 20;
+    uint32_t seed = 1;
+    app.add_option("--out", out, "YAFFS2 image to write");
+    app.add_option("--tree-dir", treeDir, "Folder to write the same tree into");
+    app.add_option("--files", files, "Number of regular files");
+    app.add_option("--bytes", bytes, "Total bytes of file contents (approximate)");
+    app.add_option("--seed", seed, "Random seed");
+    CLI11_PARSE(app, argc, argv);
+    if (out.empty() && treeDir.empty()) {
+        std::fprintf(stderr, "give --out and/or --tree-dir\n");
+        return 2;
+    }
+
+    std::mt19937_64 rng(seed);
+    const size_t dirs = std::max<size_t>(1, files / 10);
+    const size_t links = files / 50;
+    const char* exts[] = {".so", ".apk", ".xml", ".png", ".jpg", ".txt", ".odex", ".conf", ""};
+    const uint64_t mean = files ? bytes / files : 0;
+    std::exponential_distribution<double> sizeDist(mean ? 1.0 / static_cast<double>(mean) : 1.0);
+
+    Yaffs2Builder b;
+    b.root(040755, 1700000000);
+    std::vector<uint32_t> dirIds{1};
+    std::vector<std::filesystem::path> dirPaths{treeDir};
+    uint32_t next = 258;
+    if (!treeDir.empty())
+        std::filesystem::create_directories(treeDir);
+
+    for (size_t d = 0; d < dirs; ++d) {
+        size_t parent = d == 0 ? 0 : rng() % dirIds.size();
+        char name[32];
+        std::snprintf(name, sizeof name, "dir%05zu", d);
+        b.dir(next, dirIds[parent], name);
+        dirIds.push_back(next++);
+        if (!treeDir.empty()) {
+            dirPaths.push_back(dirPaths[parent] / name);
+            std::filesystem::create_directory(dirPaths.back());
+        }
+    }
+    uint64_t written = 0;
+    for (size_t f = 0; f < files; ++f) {
+        size_t parent = rng() % dirIds.size();
+        uint64_t size = f + 1 == files ? (bytes > written ? bytes - written : 0)
+                                       : static_cast<uint64_t>(sizeDist(rng));
+        size = std::min<uint64_t>(size, 64u << 20);
+        if (written + size > bytes)
+            size = bytes > written ? bytes - written : 0;
+        written += size;
+        char name[48];
+        std::snprintf(name, sizeof name, "file%06zu%s", f, exts[rng() % std::size(exts)]);
+        Bytes data = pattern(static_cast<size_t>(size), static_cast<uint32_t>(f));
+        if (!out.empty())
+            b.file(next++, dirIds[parent], name, data, 0100644);
+        if (!treeDir.empty()) {
+            std::ofstream o(dirPaths[parent] / name, std::ios::binary);
+            o.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(size));
+        }
+    }
+    for (size_t l = 0; l < links; ++l) {
+        size_t parent = rng() % dirIds.size();
+        char name[32];
+        std::snprintf(name, sizeof name, "link%05zu", l);
+        std::string target = "../file" + std::to_string(l);
+        if (!out.empty())
+            b.symlink(next++, dirIds[parent], name, target);
+        if (!treeDir.empty())
+            std::filesystem::create_symlink(target, dirPaths[parent] / name);
+    }
+    if (!out.empty())
+        b.save(out);
+    std::printf("%zu folders, %zu files, %zu links, %llu content bytes\n", dirs, files, links,
+                static_cast<unsigned long long>(written));
+    return 0;
+}

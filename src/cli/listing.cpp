@@ -1,0 +1,200 @@
+#include "listing.h"
+
+#include "model/error.h"
+
+#include <ctime>
+#include <nlohmann/json.hpp>
+
+namespace korvane::cli {
+
+namespace {
+
+std::string displayPath(const Node* n) { return "/" + pathFromRoot(n); }
+
+// The object a hard link names, or nullptr.
+Node* linkTarget(const Timg& img, const TImgEntry& e) {
+    return e.objType == kTypeHardlink ? img.nodeFor(e.linkInfo) : nullptr;
+}
+
+char typeChar(const TImgEntry& e) {
+    switch (e.objType) {
+    case kTypeFile:
+    case kTypeHardlink:
+        return '-';
+    case kTypeDirectory:
+        return 'd';
+    case kTypeSymlink:
+        return 'l';
+    default:
+        break;
+    }
+    switch (e.mode & kModeTypeMask) {
+    case kModeCharDevice:
+        return 'c';
+    case kModeBlockDevice:
+        return 'b';
+    case kModeFifo:
+        return 'p';
+    case kModeSocket:
+        return 's';
+    default:
+        return e.objType == kTypeBlockDevice ? 'b' : '?';
+    }
+}
+
+std::string lsLine(const Timg& img, const Node* n) {
+    const TImgEntry& e = n->entry;
+    char head[96];
+    std::snprintf(head, sizeof head, "%s %5u %5u %10llu %s ", modeString(e).c_str(),
+                  unsigned{e.uid}, unsigned{e.gid}, static_cast<unsigned long long>(e.size),
+                  isoTime(e.mtime).c_str());
+    std::string line = head + displayPath(n);
+    if (e.objType == kTypeSymlink) {
+        line += " -> " + e.alias;
+    } else if (e.objType == kTypeHardlink) {
+        Node* t = linkTarget(img, e);
+        line += " link to " + (t ? displayPath(t) : std::string("(missing)"));
+    }
+    return line;
+}
+
+nlohmann::json jsonEntry(const Timg& img, const Node* n) {
+    const TImgEntry& e = n->entry;
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", e.mode & kModePermissionMask);
+    nlohmann::json j = {{"path", displayPath(n)}, {"type", typeName(e)}, {"mode", mode},
+                        {"uid", e.uid},           {"gid", e.gid},        {"size", e.size},
+                        {"mtime", e.mtime}};
+    if (e.objType == kTypeSymlink)
+        j["target"] = e.alias;
+    else if (e.objType == kTypeHardlink) {
+        Node* t = linkTarget(img, e);
+        j["target"] = t ? nlohmann::json(displayPath(t)) : nlohmann::json(nullptr);
+    }
+    return j;
+}
+
+} // namespace
+
+std::string typeName(const TImgEntry& e) {
+    switch (e.objType) {
+    case kTypeFile:
+        return "file";
+    case kTypeDirectory:
+        return "dir";
+    case kTypeSymlink:
+        return "symlink";
+    case kTypeHardlink:
+        return "hardlink";
+    case kTypeSpecial:
+    case kTypeBlockDevice:
+    case kTypeOther:
+        switch (e.mode & kModeTypeMask) {
+        case kModeCharDevice:
+            return "chardev";
+        case kModeBlockDevice:
+            return "blockdev";
+        case kModeFifo:
+            return "fifo";
+        case kModeSocket:
+            return "socket";
+        default:
+            return e.objType == kTypeBlockDevice ? "blockdev" : "special";
+        }
+    default:
+        return "unknown";
+    }
+}
+
+std::string modeString(const TImgEntry& e) {
+    uint32_t m = e.mode;
+    std::string s(10, '-');
+    s[0] = typeChar(e);
+    const char* rwx = "rwxrwxrwx";
+    for (int i = 0; i < 9; ++i)
+        if (m & (0400u >> i))
+            s[static_cast<size_t>(i) + 1] = rwx[i];
+    auto special = [&s](size_t at, bool set, char onExec, char onNoExec) {
+        if (set)
+            s[at] = s[at] == 'x' ? onExec : onNoExec;
+    };
+    special(3, m & 04000, 's', 'S');
+    special(6, m & 02000, 's', 'S');
+    special(9, m & 01000, 't', 'T');
+    return s;
+}
+
+std::string isoTime(uint32_t t) {
+    std::time_t tt = t;
+    std::tm tm{};
+    gmtime_r(&tt, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return buf;
+}
+
+void printInfo(const Timg& img, std::FILE* out) {
+    for (const auto& [label, value] : img.describe())
+        std::fprintf(out, "%-18s %s\n", (label + ":").c_str(), value.c_str());
+    for (const std::string& w : img.warnings())
+        std::fprintf(out, "%-18s %s\n", "warning:", w.c_str());
+}
+
+void printListing(Timg& img, const std::string& path, const LsOptions& opt, std::FILE* out) {
+    Node* start = findPath(img.root(), path);
+    if (!start)
+        throw Error("no such file or directory in the image: " + path);
+    std::vector<const Node*> nodes;
+    if (!start->isDirectory()) {
+        nodes.push_back(start);
+    } else if (opt.recursive) {
+        forEachPreorder(start, [&](Node* n) {
+            if (n != start)
+                nodes.push_back(n);
+        });
+    } else {
+        for (auto& c : start->children)
+            nodes.push_back(c.get());
+    }
+    if (opt.json) {
+        nlohmann::json arr = nlohmann::json::array();
+        for (const Node* n : nodes)
+            arr.push_back(jsonEntry(img, n));
+        std::string text = arr.dump(1, ' ', false, nlohmann::json::error_handler_t::replace);
+        std::fprintf(out, "%s\n", text.c_str());
+        return;
+    }
+    std::string buf;
+    for (const Node* n : nodes) {
+        buf += opt.longFormat ? lsLine(img, n) : displayPath(n);
+        buf += '\n';
+        if (buf.size() > (1u << 16)) {
+            std::fwrite(buf.data(), 1, buf.size(), out);
+            buf.clear();
+        }
+    }
+    std::fwrite(buf.data(), 1, buf.size(), out);
+}
+
+void printContents(Timg& img, const std::string& path, std::FILE* out) {
+    Node* n = findPath(img.root(), path);
+    if (!n)
+        throw Error("no such file in the image: " + path);
+    if (n->entry.objType == kTypeHardlink) {
+        Node* t = linkTarget(img, n->entry);
+        if (!t)
+            throw Error(path + " is a hard link whose target is missing");
+        n = t;
+    }
+    if (n->entry.objType != kTypeFile)
+        throw Error(path + " is not a regular file (" + typeName(n->entry) + ")");
+    TImgEntry e;
+    Bytes buf;
+    img.ReadContent(n->entry.objId, e, buf);
+    if (e.size > 0 && std::fwrite(buf.data(), 1, static_cast<size_t>(e.size), out) != e.size)
+        throw Error("cannot write to standard output");
+    if (std::fflush(out) != 0)
+        throw Error("cannot write to standard output");
+}
+
+} // namespace korvane::cli

@@ -1,0 +1,32 @@
+// The read-only commands of korvane-cli: info, ls and cat.
+#pragma once
+
+#include "model/timg.h"
+
+#include <cstdio>
+#include <string>
+
+namespace korvane::cli {
+
+struct LsOptions {
+    bool longFormat = false;
+    bool recursive = false;
+    bool json = false;
+};
+
+// Kind of object for listings: file, dir, symlink, hardlink, chardev,
+// blockdev, fifo, socket, special (no file-type bits), unknown.
+std::string typeName(const TImgEntry& e);
+// "drwxr-xr-x" and the like, as ls -l prints it.
+std::string modeString(const TImgEntry& e);
+// ISO 8601 in UTC: 2026-12-08T05:33:56Z.
+std::string isoTime(uint32_t t);
+
+void printInfo(const Timg& img, std::FILE* out);
+// Lists path (a directory's contents, or a single object). Throws Error when
+// path names nothing.
+void printListing(Timg& img, const std::string& path, const LsOptions& opt, std::FILE* out);
+// Writes the bytes of the file at path. Throws Error when it is not a file.
+void printContents(Timg& img, const std::string& path, std::FILE* out);
+
+} // namespace korvane::cli

@@ -1,0 +1,51 @@
+// TImgEntry: the record of one filesystem object, kept on its tree node.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace korvane {
+
+// Object types as every reader, the edit commands and both writers use them.
+enum ObjType : uint8_t {
+    kTypeUnknown = 0,
+    kTypeFile = 1,
+    kTypeSymlink = 2,
+    kTypeDirectory = 3,
+    kTypeHardlink = 4,
+    kTypeSpecial = 5, // YAFFS2 special file; EXT character device
+    kTypeBlockDevice = 6,
+    kTypeOther = 7, // EXT FIFO, socket and anything else
+};
+
+// POSIX file-type bits of a mode word.
+constexpr uint32_t kModeTypeMask = 0170000;
+constexpr uint32_t kModeSocket = 0140000;
+constexpr uint32_t kModeSymlink = 0120000;
+constexpr uint32_t kModeFile = 0100000;
+constexpr uint32_t kModeBlockDevice = 0060000;
+constexpr uint32_t kModeDirectory = 0040000;
+constexpr uint32_t kModeCharDevice = 0020000;
+constexpr uint32_t kModeFifo = 0010000;
+constexpr uint32_t kModePermissionMask = 07777;
+
+struct TImgEntry {
+    std::string name;  // the image's own bytes (UTF-8), whole
+    uint8_t objType = kTypeUnknown;
+    uint32_t mode = 0; // type bits (where the source has them) and permission bits
+    uint16_t uid = 0;
+    uint16_t gid = 0;
+    uint64_t size = 0;
+    uint32_t atime = 0;
+    uint32_t ctime = 0;
+    uint32_t mtime = 0;
+    std::string alias; // symbolic link target, the image's own bytes, whole
+    std::array<uint32_t, 15> blocks{}; // EXT block map; device number of special files
+    int64_t dataPos = -1; // -1: contents in the image; >= 0: offset in the working file
+    uint32_t linkInfo = 0; // hard link target id (YAFFS2, EXT second names) or link count
+    int32_t picIndex = -1;
+    uint32_t objId = 0;
+};
+
+} // namespace korvane

@@ -1,0 +1,34 @@
+// The working file: holds the bytes of files added from disk until the image
+// is saved. Created exclusively in the temporary folder and unlinked at once,
+// so it disappears with the image object even if the program is killed.
+#pragma once
+
+#include "bytes.h"
+
+#include <cstdint>
+
+namespace korvane {
+
+class WorkFile {
+public:
+    WorkFile(); // throws Error when no temporary file can be created
+    WorkFile(const WorkFile&) = delete;
+    WorkFile& operator=(const WorkFile&) = delete;
+    ~WorkFile();
+
+    // Appends bytes and returns the offset at which they begin.
+    int64_t append(ByteSpan bytes);
+    // Appends size bytes read from the open file fd (from its current position).
+    // Returns the offset at which they begin. Throws Error on a read or write
+    // failure or when the file ends early; the working file is then cut back.
+    int64_t appendFrom(int fd, uint64_t size);
+    // Reads dst.size() bytes at offset; throws Error if they are not there.
+    void read(int64_t offset, MutableByteSpan dst) const;
+    int64_t size() const { return size_; }
+
+private:
+    int fd_ = -1;
+    int64_t size_ = 0;
+};
+
+} // namespace korvane

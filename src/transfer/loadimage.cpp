@@ -1,0 +1,49 @@
+#include "loadimage.h"
+
+#include "model/error.h"
+#include "model/tyaffs2obj.h"
+#include "model/yaffs2_format.h"
+
+#include <ctime>
+
+namespace korvane {
+
+std::unique_ptr<Timg> loadimage(const std::string& path, WorkSink* sink) {
+    std::unique_ptr<ImageData> data = ImageData::mapFile(path);
+    if (data->size() < 4)
+        throw Error(path + " is too short to be an image (" + std::to_string(data->size()) +
+                    " bytes)");
+    std::unique_ptr<Timg> img;
+    if (load32(data->data()) != 0)
+        img = std::make_unique<Tyaffs2obj>();
+    else
+        throw Error(path + ": EXT2/EXT3 images cannot be read yet");
+    img->onwk = sink;
+    img->Init(std::move(data));
+    img->Open();
+    return img;
+}
+
+Bytes newImageChunk(uint32_t now) {
+    using namespace yaffs2;
+    Bytes chunk(kChunkSize, std::byte{0});
+    std::fill(chunk.begin(), chunk.begin() + kDataSize, std::byte{0x01});
+    ObjectHeader h;
+    h.type = kHdrDirectory;
+    h.parent = kObjIdRoot;
+    h.mode = 040755;
+    h.atime = h.mtime = h.ctime = now;
+    encodeHeader(h, chunk.data(), std::byte{0x01});
+    storeTags(chunk.data() + kTagOffsetPlain, {kSeqLowest, kObjIdRoot, 0, 0xFFFF});
+    return chunk;
+}
+
+std::unique_ptr<Timg> newimage(WorkSink* sink) {
+    auto img = std::make_unique<Tyaffs2obj>();
+    img->onwk = sink;
+    img->Init(ImageData::fromBytes(newImageChunk(static_cast<uint32_t>(std::time(nullptr)))));
+    img->Open();
+    return img;
+}
+
+} // namespace korvane

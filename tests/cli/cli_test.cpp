@@ -1,0 +1,121 @@
+#include "support/testutil.h"
+#include "support/yaffs2_builder.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+using namespace korvane;
+using namespace korvane::test;
+
+namespace {
+
+std::string cli(const std::string& args) { return std::string(KORVANE_CLI) + " " + args; }
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Yaffs2Builder b;
+        b.root(040755, 0);
+        b.dir(258, 1, "etc");
+        yaffs2::ObjectHeader h = Yaffs2Builder::make(yaffs2::kHdrFile, 258, "hosts", 0104755);
+        Bytes hosts = asBytesCopy("127.0.0.1 localhost\n");
+        h.fileSize = static_cast<uint32_t>(hosts.size());
+        h.uid = 1000;
+        h.gid = 100;
+        h.mtime = 1700000000;
+        b.header(259, h);
+        b.data(259, 1, hosts);
+        b.symlink(260, 1, "link", "etc/hosts");
+        b.hardlink(261, 258, "hosts2", 259);
+        b.special(262, 1, "fifo", 010644, 0);
+        b.file(263, 1, "big.bin", pattern(5000, 3));
+        image = dir / "img.yaffs2";
+        b.save(image);
+    }
+    static Bytes asBytesCopy(const std::string& s) {
+        ByteSpan b = asBytes(s);
+        return Bytes(b.begin(), b.end());
+    }
+    TempDir dir;
+    std::string image;
+};
+
+TEST_F(CliTest, LongRecursiveListing) {
+    CommandResult r = run(cli("ls -lR " + shellQuote(image)));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "drwxr-xr-x     0     0          0 1970-01-01T00:33:20Z /etc\n"
+              "-rwsr-xr-x  1000   100         20 2023-11-14T22:13:20Z /etc/hosts\n"
+              "-rw-r--r--     0     0          0 1970-01-01T00:33:20Z /etc/hosts2 link to /etc/hosts\n"
+              "prw-r--r--     0     0          0 1970-01-01T00:33:20Z /fifo\n"
+              "lrwxrwxrwx     0     0          0 1970-01-01T00:33:20Z /link -> etc/hosts\n"
+              "-rw-r--r--     0     0       5000 1970-01-01T00:33:20Z /big.bin\n");
+    r = run(cli(shellQuote(image) + " ls"));
+    EXPECT_EQ(r.status, 2) << "options after the image are not a command";
+    r = run(cli("ls " + shellQuote(image) + " /etc"));
+    EXPECT_EQ(r.out, "/etc/hosts\n/etc/hosts2\n");
+}
+
+TEST_F(CliTest, JsonListing) {
+    CommandResult r = run(cli("ls -R --json " + shellQuote(image)));
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto j = nlohmann::json::parse(r.out);
+    ASSERT_EQ(j.size(), 6u);
+    EXPECT_EQ(j[1]["path"], "/etc/hosts");
+    EXPECT_EQ(j[1]["type"], "file");
+    EXPECT_EQ(j[1]["mode"], "4755");
+    EXPECT_EQ(j[1]["uid"], 1000);
+    EXPECT_EQ(j[1]["size"], 20);
+    EXPECT_EQ(j[1]["mtime"], 1700000000);
+    EXPECT_EQ(j[2]["type"], "hardlink");
+    EXPECT_EQ(j[2]["target"], "/etc/hosts");
+    EXPECT_EQ(j[3]["type"], "fifo");
+    EXPECT_EQ(j[4]["target"], "etc/hosts");
+}
+
+TEST_F(CliTest, CatAndInfo) {
+    CommandResult r = run(cli("cat " + shellQuote(image) + " /etc/hosts"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "127.0.0.1 localhost\n");
+    r = run(cli("cat " + shellQuote(image) + " etc/hosts2"));
+    EXPECT_EQ(r.out, "127.0.0.1 localhost\n") << "a hard link reads its target";
+    r = run(cli("cat " + shellQuote(image) + " /big.bin"));
+    EXPECT_EQ(r.out, toString(pattern(5000, 3)));
+    r = run(cli("cat " + shellQuote(image) + " /etc"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("not a regular file"), std::string::npos) << r.err;
+
+    r = run(cli("info " + shellQuote(image)));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("format:            YAFFS2"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("tag offset:        2048"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("objects:           7"), std::string::npos) << r.out;
+}
+
+TEST_F(CliTest, ErrorsAndUsage) {
+    CommandResult r = run(cli("ls " + shellQuote(dir / "missing.img")));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot open"), std::string::npos) << r.err;
+
+    writeFile(dir / "empty.img", std::string());
+    r = run(cli("info " + shellQuote(dir / "empty.img")));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("is empty"), std::string::npos) << r.err;
+
+    writeFile(dir / "short.img", std::string("ab"));
+    r = run(cli("info " + shellQuote(dir / "short.img")));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("too short"), std::string::npos) << r.err;
+
+    r = run(cli("ls " + shellQuote(image) + " /nothing"));
+    EXPECT_EQ(r.status, 1);
+    r = run(cli("frobnicate"));
+    EXPECT_EQ(r.status, 2);
+    r = run(cli("cat " + shellQuote(image)));
+    EXPECT_EQ(r.status, 2);
+    r = run(cli("--help"));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("ls"), std::string::npos);
+}
+
+} // namespace

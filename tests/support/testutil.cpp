@@ -1,0 +1,89 @@
+#include "testutil.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace korvane::test {
+
+TempDir::TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string templ = std::string(base && *base ? base : "/tmp") + "/korvane-test-XXXXXX";
+    if (!::mkdtemp(templ.data()))
+        throw std::runtime_error("mkdtemp failed");
+    path_ = templ;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Tests may leave read-only folders behind; make them writable first.
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_directory(ec) && !it->is_symlink(ec))
+            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, ec);
+    }
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::string shellQuote(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) {
+        if (c == '\'')
+            out += "'\\''";
+        else
+            out += c;
+    }
+    return out + "'";
+}
+
+CommandResult run(const std::string& command) {
+    TempDir tmp;
+    std::string errPath = tmp / "stderr";
+    std::string full = "(" + command + ") 2>" + shellQuote(errPath);
+    CommandResult r;
+    FILE* p = ::popen(full.c_str(), "r");
+    if (!p)
+        throw std::runtime_error("popen failed");
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        r.out.append(buf, n);
+    int st = ::pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    r.err = toString(readFile(errPath));
+    return r;
+}
+
+bool haveProgram(const std::string& name) {
+    return run("command -v " + shellQuote(name) + " >/dev/null").status == 0;
+}
+
+Bytes readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    std::string s((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ByteSpan b = asBytes(s);
+    return Bytes(b.begin(), b.end());
+}
+
+void writeFile(const std::string& path, ByteSpan bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+void writeFile(const std::string& path, const std::string& text) { writeFile(path, asBytes(text)); }
+
+std::string toString(ByteSpan bytes) {
+    return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+} // namespace korvane::test

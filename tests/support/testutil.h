@@ -1,0 +1,45 @@
+// Small helpers shared by the test suites: temporary folders, files and
+// running external programs.
+#pragma once
+
+#include "model/bytes.h"
+
+#include <filesystem>
+#include <string>
+
+namespace korvane::test {
+
+// A fresh folder under the temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    ~TempDir();
+    const std::filesystem::path& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+struct CommandResult {
+    int status = -1; // exit status, or -1 when the program did not exit normally
+    std::string out; // standard output
+    std::string err; // standard error
+};
+
+// Runs a shell command line, collecting both output streams.
+CommandResult run(const std::string& command);
+// Quotes a string for the shell.
+std::string shellQuote(const std::string& s);
+// Whether a program is on the PATH.
+bool haveProgram(const std::string& name);
+
+Bytes readFile(const std::string& path);
+void writeFile(const std::string& path, ByteSpan bytes);
+void writeFile(const std::string& path, const std::string& text);
+
+std::string toString(ByteSpan bytes);
+
+} // namespace korvane::test

@@ -1,0 +1,123 @@
+#include "yaffs2_builder.h"
+
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+
+namespace korvane::test {
+
+using namespace yaffs2;
+
+void Yaffs2Builder::chunk(const PackedTags& tags, ByteSpan data) {
+    size_t at = image_.size();
+    image_.resize(at + kChunkSize, std::byte{0});
+    std::byte* c = image_.data() + at;
+    std::memcpy(c, data.data(), std::min(data.size(), kDataSize));
+    std::memset(c + kDataSize, std::to_integer<int>(layout_.spareFill), kSpareSize);
+    if (layout_.tagOffset > kTagOffsetPlain)
+        store16(c + kTagOffsetPlain, 0xFFFF);
+    storeTags(c + layout_.tagOffset, tags);
+    if (layout_.tagEcc)
+        storeTagEcc(c + layout_.tagOffset + kTagsSize, computeTagEcc(c + layout_.tagOffset));
+    storeDataEcc(c, layout_.ecc, c + kDataEccOffset);
+}
+
+void Yaffs2Builder::header(uint32_t id, const ObjectHeader& h, bool extraInfo) {
+    Bytes area(kDataSize, layout_.dataFill);
+    encodeHeader(h, area.data(), layout_.dataFill);
+    PackedTags t{sequence, id, 0, 0xFFFF};
+    if (extraInfo) {
+        t.objectId = id | (h.type << kExtraTypeShift);
+        t.chunkId = kExtraHeaderFlag | h.parent;
+        t.byteCount = h.type == kHdrFile ? h.fileSize : h.type == kHdrHardlink ? h.equivId : 0;
+    }
+    chunk(t, area);
+}
+
+void Yaffs2Builder::data(uint32_t id, uint32_t chunkId, ByteSpan bytes) {
+    chunk({sequence, id, chunkId, static_cast<uint32_t>(bytes.size())}, bytes);
+}
+
+void Yaffs2Builder::erased(size_t count) {
+    image_.resize(image_.size() + count * kChunkSize, std::byte{0xFF});
+}
+
+void Yaffs2Builder::zeros(size_t count) {
+    image_.resize(image_.size() + count * kChunkSize, std::byte{0});
+}
+
+ObjectHeader Yaffs2Builder::make(uint32_t type, uint32_t parent, const std::string& name,
+                                 uint32_t mode) {
+    ObjectHeader h;
+    h.type = type;
+    h.parent = parent;
+    h.name = name;
+    h.mode = mode;
+    h.atime = 1000;
+    h.mtime = 2000;
+    h.ctime = 3000;
+    return h;
+}
+
+void Yaffs2Builder::root(uint32_t mode, uint32_t mtime) {
+    ObjectHeader h = make(kHdrDirectory, kObjIdRoot, "", mode);
+    h.mtime = mtime;
+    header(kObjIdRoot, h);
+}
+
+void Yaffs2Builder::dir(uint32_t id, uint32_t parent, const std::string& name, uint32_t mode) {
+    header(id, make(kHdrDirectory, parent, name, mode));
+}
+
+void Yaffs2Builder::file(uint32_t id, uint32_t parent, const std::string& name,
+                         ByteSpan contents, uint32_t mode) {
+    ObjectHeader h = make(kHdrFile, parent, name, mode);
+    h.fileSize = static_cast<uint32_t>(contents.size());
+    header(id, h);
+    for (size_t off = 0, k = 1; off < contents.size(); off += kDataSize, ++k)
+        data(id, static_cast<uint32_t>(k),
+             contents.subspan(off, std::min(kDataSize, contents.size() - off)));
+}
+
+void Yaffs2Builder::symlink(uint32_t id, uint32_t parent, const std::string& name,
+                            const std::string& target) {
+    ObjectHeader h = make(kHdrSymlink, parent, name, 0120777);
+    h.alias = target;
+    header(id, h);
+}
+
+void Yaffs2Builder::hardlink(uint32_t id, uint32_t parent, const std::string& name,
+                             uint32_t equivId) {
+    ObjectHeader h = make(kHdrHardlink, parent, name, 0100644);
+    h.equivId = equivId;
+    header(id, h);
+}
+
+void Yaffs2Builder::special(uint32_t id, uint32_t parent, const std::string& name, uint32_t mode,
+                            uint32_t rdev) {
+    ObjectHeader h = make(kHdrSpecial, parent, name, mode);
+    h.rdev = rdev;
+    header(id, h);
+}
+
+void Yaffs2Builder::save(const std::string& path) const {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(image_.data()),
+              static_cast<std::streamsize>(image_.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+Bytes pattern(size_t size, uint32_t seed) {
+    Bytes out(size);
+    uint32_t x = seed * 2654435761u + 1;
+    for (size_t i = 0; i < size; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        out[i] = static_cast<std::byte>(x & 0xFF);
+    }
+    return out;
+}
+
+} // namespace korvane::test
