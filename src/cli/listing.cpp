@@ -9,7 +9,9 @@ namespace korvane::cli {
 
 namespace {
 
-std::string displayPath(const Node* n) { return "/" + pathFromRoot(n); }
+std::string displayPath(const Node* n) {
+    return "/" + pathFromRoot(n);
+}
 
 // The object a hard link names, or nullptr.
 Node* linkTarget(const Timg& img, const TImgEntry& e) {

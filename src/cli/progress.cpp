@@ -30,7 +30,9 @@ std::string fitColumns(const std::string& s, size_t max) {
 
 TerminalProgress::TerminalProgress() : enabled_(::isatty(STDERR_FILENO) == 1) {}
 
-TerminalProgress::~TerminalProgress() { clear(); }
+TerminalProgress::~TerminalProgress() {
+    clear();
+}
 
 void TerminalProgress::clear() {
     if (drawn_) {
@@ -40,8 +42,7 @@ void TerminalProgress::clear() {
     }
 }
 
-void TerminalProgress::report(int64_t pos, int64_t max, int, const std::string& message,
-                              uint8_t) {
+void TerminalProgress::report(int64_t pos, int64_t max, int, const std::string& message, uint8_t) {
     if (!enabled_)
         return;
     constexpr int kWidth = 30;

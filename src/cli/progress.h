@@ -16,7 +16,6 @@ public:
     void clear();
 
 private:
-
     bool enabled_;
     bool drawn_ = false;
 };

@@ -31,7 +31,7 @@ constexpr uint32_t kModeFifo = 0010000;
 constexpr uint32_t kModePermissionMask = 07777;
 
 struct TImgEntry {
-    std::string name;  // the image's own bytes (UTF-8), whole
+    std::string name; // the image's own bytes (UTF-8), whole
     uint8_t objType = kTypeUnknown;
     uint32_t mode = 0; // type bits (where the source has them) and permission bits
     uint16_t uid = 0;
@@ -40,12 +40,24 @@ struct TImgEntry {
     uint32_t atime = 0;
     uint32_t ctime = 0;
     uint32_t mtime = 0;
-    std::string alias; // symbolic link target, the image's own bytes, whole
+    std::string alias;                 // symbolic link target, the image's own bytes, whole
     std::array<uint32_t, 15> blocks{}; // EXT block map; device number of special files
-    int64_t dataPos = -1; // -1: contents in the image; >= 0: offset in the working file
+    int64_t dataPos = -1;  // -1: contents in the image; >= 0: offset in the working file
     uint32_t linkInfo = 0; // hard link target id (YAFFS2, EXT second names) or link count
     int32_t picIndex = -1;
     uint32_t objId = 0;
 };
+
+// The device number of a special file in the 16-bit major/minor encoding a
+// YAFFS2 header holds. The entry keeps it as an EXT inode does: in blocks[0],
+// or, for numbers that encoding cannot hold, in the 32-bit form in blocks[1].
+inline uint32_t shortDeviceNumber(const TImgEntry& e) {
+    if (e.blocks[0] != 0)
+        return e.blocks[0];
+    uint32_t d = e.blocks[1];
+    uint32_t major = (d & 0xFFF00) >> 8;
+    uint32_t minor = (d & 0xFF) | ((d >> 12) & 0xFFF00);
+    return (major << 8) | minor;
+}
 
 } // namespace korvane

@@ -52,9 +52,7 @@ public:
     uint32_t newobjid();
 
     // The node of object id, or nullptr.
-    Node* nodeFor(uint32_t id) const {
-        return id < nodeTable.size() ? nodeTable[id] : nullptr;
-    }
+    Node* nodeFor(uint32_t id) const { return id < nodeTable.size() ? nodeTable[id] : nullptr; }
     // Points id's slot at node (nullptr clears it), growing the table as needed.
     void setNode(uint32_t id, Node* node);
 

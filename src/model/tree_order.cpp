@@ -37,7 +37,8 @@ int32_t iconindex(std::string_view text) {
         text.remove_prefix(1);
     int32_t code = 0;
     for (size_t i = 0; i < 5; ++i)
-        code = code * 38 + (i < text.size() ? extensionDigit(static_cast<unsigned char>(text[i])) : 0);
+        code =
+            code * 38 + (i < text.size() ? extensionDigit(static_cast<unsigned char>(text[i])) : 0);
     return kFileIconBase + code;
 }
 

@@ -206,7 +206,8 @@ void Tyaffs2obj::scan(JobReporter& rep) {
             if (ci.kind == kHeader) {
                 const std::byte* c = chunk(chunkTable[i]);
                 if (load32(c + hdr::kType) == kHdrFile)
-                    laterSize[ci.id] = std::min<uint64_t>(laterSize[ci.id], load32(c + hdr::kFileSize));
+                    laterSize[ci.id] =
+                        std::min<uint64_t>(laterSize[ci.id], load32(c + hdr::kFileSize));
             } else if (ci.kind == kData) {
                 if (uint64_t{ci.chunkId - 1} * kDataSize >= laterSize[ci.id])
                     ci.kind = kSkip;

@@ -2,8 +2,8 @@
 
 #include "error.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>

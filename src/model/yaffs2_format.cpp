@@ -41,7 +41,9 @@ constexpr std::array<uint8_t, 256> makeNandTable() {
 constexpr auto kYaffsTable = makeYaffsTable();
 constexpr auto kNandTable = makeNandTable();
 
-uint8_t bit(unsigned v, unsigned n) { return static_cast<uint8_t>((v >> n) & 1u); }
+uint8_t bit(unsigned v, unsigned n) {
+    return static_cast<uint8_t>((v >> n) & 1u);
+}
 
 } // namespace
 
@@ -135,7 +137,8 @@ void storeDataEcc(const std::byte* data2048, EccKind kind, std::byte* out24) {
     if (kind == kEccNone)
         return;
     for (size_t g = 0; g < 8; ++g) {
-        auto e = kind == kEccYaffs ? yaffsEcc256(data2048 + g * 256) : nandEcc256(data2048 + g * 256);
+        auto e =
+            kind == kEccYaffs ? yaffsEcc256(data2048 + g * 256) : nandEcc256(data2048 + g * 256);
         for (size_t k = 0; k < 3; ++k)
             out24[g * 3 + k] = static_cast<std::byte>(e[k]);
     }

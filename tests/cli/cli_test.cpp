@@ -9,7 +9,9 @@ using namespace korvane::test;
 
 namespace {
 
-std::string cli(const std::string& args) { return std::string(KORVANE_CLI) + " " + args; }
+std::string cli(const std::string& args) {
+    return std::string(KORVANE_CLI) + " " + args;
+}
 
 class CliTest : public ::testing::Test {
 protected:
@@ -43,13 +45,14 @@ protected:
 TEST_F(CliTest, LongRecursiveListing) {
     CommandResult r = run(cli("ls -lR " + shellQuote(image)));
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out,
-              "drwxr-xr-x     0     0          0 1970-01-01T00:33:20Z /etc\n"
-              "-rwsr-xr-x  1000   100         20 2023-11-14T22:13:20Z /etc/hosts\n"
-              "-rw-r--r--     0     0          0 1970-01-01T00:33:20Z /etc/hosts2 link to /etc/hosts\n"
-              "prw-r--r--     0     0          0 1970-01-01T00:33:20Z /fifo\n"
-              "lrwxrwxrwx     0     0          0 1970-01-01T00:33:20Z /link -> etc/hosts\n"
-              "-rw-r--r--     0     0       5000 1970-01-01T00:33:20Z /big.bin\n");
+    EXPECT_EQ(
+        r.out,
+        "drwxr-xr-x     0     0          0 1970-01-01T00:33:20Z /etc\n"
+        "-rwsr-xr-x  1000   100         20 2023-11-14T22:13:20Z /etc/hosts\n"
+        "-rw-r--r--     0     0          0 1970-01-01T00:33:20Z /etc/hosts2 link to /etc/hosts\n"
+        "prw-r--r--     0     0          0 1970-01-01T00:33:20Z /fifo\n"
+        "lrwxrwxrwx     0     0          0 1970-01-01T00:33:20Z /link -> etc/hosts\n"
+        "-rw-r--r--     0     0       5000 1970-01-01T00:33:20Z /big.bin\n");
     r = run(cli(shellQuote(image) + " ls"));
     EXPECT_EQ(r.status, 2) << "options after the image are not a command";
     r = run(cli("ls " + shellQuote(image) + " /etc"));
@@ -116,6 +119,27 @@ TEST_F(CliTest, ErrorsAndUsage) {
     r = run(cli("--help"));
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("ls"), std::string::npos);
+}
+
+TEST_F(CliTest, ConvertToYaffs2) {
+    std::string out = dir / "out.img";
+    CommandResult r = run(cli("convert " + shellQuote(image) + " " + shellQuote(out) +
+                              " --to yaffs2 --ecc nand --erase-marker"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(run(cli("ls -lR " + shellQuote(out))).out,
+              run(cli("ls -lR " + shellQuote(image))).out);
+    EXPECT_NE(run(cli("info " + shellQuote(out))).out.find("tag offset:        2050"),
+              std::string::npos);
+
+    r = run(cli("convert " + shellQuote(image) + " " + shellQuote(dir / "nope/x.img") +
+                " --to yaffs2"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("无法创建IMG文件"), std::string::npos) << r.err;
+    r = run(cli("convert " + shellQuote(image) + " " + shellQuote(out) + " --to yaffs3"));
+    EXPECT_EQ(r.status, 2);
+    r = run(cli("convert " + shellQuote(image) + " " + shellQuote(out) +
+                " --to yaffs2 --erase-marker --no-erase-marker"));
+    EXPECT_EQ(r.status, 2);
 }
 
 } // namespace

@@ -16,9 +16,15 @@ std::unique_ptr<Node> node(const std::string& name, uint8_t type) {
 
 TEST(TreeOrder, FoldersFirstThenByExtensionThenName) {
     Node root;
-    for (auto [name, type] : std::vector<std::pair<std::string, uint8_t>>{
-             {"b.txt", 1}, {"Zeta", 3}, {"a.TXT", 1}, {"readme", 1}, {"x.apk", 1},
-             {"alpha", 3}, {"B.txt", 1}, {"lib.so", 1}, {"c.jpg", 1}})
+    for (auto [name, type] : std::vector<std::pair<std::string, uint8_t>>{{"b.txt", 1},
+                                                                          {"Zeta", 3},
+                                                                          {"a.TXT", 1},
+                                                                          {"readme", 1},
+                                                                          {"x.apk", 1},
+                                                                          {"alpha", 3},
+                                                                          {"B.txt", 1},
+                                                                          {"lib.so", 1},
+                                                                          {"c.jpg", 1}})
         root.addChild(node(name, type));
     sortTree(&root);
     std::string order;

@@ -76,7 +76,8 @@ TEST(Yaffs2Robustness, DamagedImagesNeverFault) {
         case 1: // damaged tags and headers
             for (int k = 0, n = 1 + static_cast<int>(rng() % 8); k < n; ++k) {
                 size_t c = rng() % (img.size() / kChunkSize);
-                size_t at = c * kChunkSize + (rng() % 2 ? kTagOffsetPlain + rng() % 20 : rng() % 512);
+                size_t at =
+                    c * kChunkSize + (rng() % 2 ? kTagOffsetPlain + rng() % 20 : rng() % 512);
                 store32(img.data() + std::min(at, img.size() - 4), static_cast<uint32_t>(rng()));
             }
             break;
@@ -123,7 +124,7 @@ TEST(Yaffs2Robustness, HostileValuesStayBounded) {
     ObjectHeader f = Yaffs2Builder::make(kHdrFile, 1, "f", 0100644);
     f.fileSize = 100;
     b.header(403, f);
-    b.data(403, 0x7FFFFFFF, pattern(2048, 1)); // absurd chunk id
+    b.data(403, 0x7FFFFFFF, pattern(2048, 1));               // absurd chunk id
     b.chunk({0x1000, 403, 1, 0xFFFFFFFF}, pattern(2048, 2)); // absurd byte count
     Tyaffs2obj y;
     y.Init(ImageData::fromBytes(b.bytes()));

@@ -304,9 +304,9 @@ TEST(Yaffs2Scan, DeletedObjectsDisappearWithTheirSubtree) {
     b.file(262, 261, "deep", pattern(10, 2));
     b.file(263, 258, "unlinked", pattern(10, 3));
     b.sequence = 0x1001;
-    b.header(259, Yaffs2Builder::make(kHdrDirectory, 4, "gone", 040755));    // deleted
-    b.header(263, Yaffs2Builder::make(kHdrFile, 3, "unlinked", 0100644));    // unlinked
-    b.header(1, Yaffs2Builder::make(kHdrDirectory, 4, "", 040700));          // never removes root
+    b.header(259, Yaffs2Builder::make(kHdrDirectory, 4, "gone", 040755)); // deleted
+    b.header(263, Yaffs2Builder::make(kHdrFile, 3, "unlinked", 0100644)); // unlinked
+    b.header(1, Yaffs2Builder::make(kHdrDirectory, 4, "", 040700));       // never removes root
 
     auto img = openBytes(b.bytes());
     EXPECT_EQ(tree(*img), "/keep:3\n");

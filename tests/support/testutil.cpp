@@ -80,7 +80,14 @@ void writeFile(const std::string& path, ByteSpan bytes) {
         throw std::runtime_error("cannot write " + path);
 }
 
-void writeFile(const std::string& path, const std::string& text) { writeFile(path, asBytes(text)); }
+void writeFile(const std::string& path, const std::string& text) {
+    writeFile(path, asBytes(text));
+}
+
+Bytes bytesOf(const std::string& text) {
+    ByteSpan b = asBytes(text);
+    return Bytes(b.begin(), b.end());
+}
 
 std::string toString(ByteSpan bytes) {
     return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());

@@ -41,5 +41,6 @@ void writeFile(const std::string& path, ByteSpan bytes);
 void writeFile(const std::string& path, const std::string& text);
 
 std::string toString(ByteSpan bytes);
+Bytes bytesOf(const std::string& text);
 
 } // namespace korvane::test

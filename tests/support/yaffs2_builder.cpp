@@ -69,8 +69,8 @@ void Yaffs2Builder::dir(uint32_t id, uint32_t parent, const std::string& name, u
     header(id, make(kHdrDirectory, parent, name, mode));
 }
 
-void Yaffs2Builder::file(uint32_t id, uint32_t parent, const std::string& name,
-                         ByteSpan contents, uint32_t mode) {
+void Yaffs2Builder::file(uint32_t id, uint32_t parent, const std::string& name, ByteSpan contents,
+                         uint32_t mode) {
     ObjectHeader h = make(kHdrFile, parent, name, mode);
     h.fileSize = static_cast<uint32_t>(contents.size());
     header(id, h);

@@ -1,0 +1,41 @@
+# Shared helpers of the benchmark scripts (sourced).
+set -euo pipefail
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BENCH_DIR=${BENCH_DIR:-$ROOT/bench/out}
+BUILD=$ROOT/build-release
+CLI=$BUILD/src/cli/korvane-cli
+GEN=$BUILD/bench/korvane-genimage
+mkdir -p "$BENCH_DIR"
+
+build_release() {
+    "$ROOT/scripts/deps"
+    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVANE_TESTS=OFF >/dev/null
+    cmake --build "$BUILD" >/dev/null
+}
+
+# best_of N CMD...: runs CMD N times (output discarded) and prints the best
+# wall time in seconds.
+best_of() {
+    local n=$1; shift
+    local best=""
+    for ((i = 0; i < n; i++)); do
+        local t0 t1 t
+        t0=$(date +%s.%N)
+        "$@" >/dev/null 2>&1
+        t1=$(date +%s.%N)
+        t=$(echo "$t1 - $t0" | bc -l)
+        if [[ -z "$best" ]] || (($(echo "$t < $best" | bc -l))); then best=$t; fi
+    done
+    printf '%.3f\n' "$best"
+}
+
+ratio() { printf '%.2f\n' "$(echo "$1 / $2" | bc -l)"; }
+
+# The 256 MiB / 50,000-object YAFFS2 benchmark image, made once.
+yaffs2_bench_image() {
+    local img=$BENCH_DIR/bench.yaffs2
+    if [[ ! -s $img ]]; then
+        "$GEN" --out "$img" --files 45000 --bytes 268435456 --seed 7 >&2
+    fi
+    echo "$img"
+}

@@ -1,0 +1,106 @@
+#include "output_file.h"
+
+#include "error.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace korvane {
+
+namespace {
+
+std::string folderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+mode_t currentUmask() {
+    mode_t m = ::umask(0);
+    ::umask(m);
+    return m;
+}
+
+} // namespace
+
+OutputFile::OutputFile(std::string target) : target_(std::move(target)) {
+    std::string name = target_;
+    size_t slash = name.rfind('/');
+    std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
+    temp_ = folderOf(target_) + "/." + base + ".korvane-XXXXXX";
+    fd_ = ::mkostemp(temp_.data(), O_CLOEXEC);
+    if (fd_ < 0)
+        throwSystemError("cannot create a file in " + folderOf(target_), errno);
+}
+
+OutputFile::~OutputFile() {
+    unmap();
+    if (fd_ >= 0)
+        ::close(fd_);
+    if (!committed_)
+        ::unlink(temp_.c_str());
+}
+
+void OutputFile::unmap() {
+    if (map_) {
+        ::munmap(map_, size_);
+        map_ = nullptr;
+    }
+}
+
+void OutputFile::resize(uint64_t size) {
+    unmap();
+    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
+        throwSystemError("cannot size " + target_, errno);
+    size_ = size;
+}
+
+void OutputFile::append(ByteSpan bytes) {
+    const std::byte* p = bytes.data();
+    size_t n = bytes.size();
+    while (n > 0) {
+        ssize_t w = ::pwrite(fd_, p, n, static_cast<off_t>(written_));
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            throwSystemError("cannot write " + target_, w < 0 ? errno : ENOSPC);
+        p += w;
+        n -= static_cast<size_t>(w);
+        written_ += static_cast<uint64_t>(w);
+    }
+}
+
+MutableByteSpan OutputFile::map() {
+    if (!map_ && size_ > 0) {
+        // Reserve the blocks now: running out of space while writing through
+        // a mapping would be a fault, not an error message.
+        int err = ::posix_fallocate(fd_, 0, static_cast<off_t>(size_));
+        if (err != 0 && err != EOPNOTSUPP && err != EINVAL)
+            throwSystemError("cannot reserve space for " + target_, err);
+        void* p = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+        if (p == MAP_FAILED)
+            throwSystemError("cannot map " + target_, errno);
+        map_ = static_cast<std::byte*>(p);
+    }
+    return {map_, static_cast<size_t>(size_)};
+}
+
+void OutputFile::commit() {
+    unmap();
+    if (::fchmod(fd_, 0666 & ~currentUmask()) != 0)
+        throwSystemError("cannot set the permissions of " + target_, errno);
+    if (::close(fd_) != 0) {
+        fd_ = -1;
+        throwSystemError("cannot write " + target_, errno);
+    }
+    fd_ = -1;
+    if (::rename(temp_.c_str(), target_.c_str()) != 0)
+        throwSystemError("cannot replace " + target_, errno);
+    committed_ = true;
+}
+
+} // namespace korvane

@@ -1,0 +1,46 @@
+// A new file written beside its target and renamed over it only when it is
+// complete: a cancelled or failed save leaves an existing target as it was,
+// and saving over the image that is open is safe (its mapping keeps the old
+// file alive).
+#pragma once
+
+#include "bytes.h"
+
+#include <string>
+
+namespace korvane {
+
+class OutputFile {
+public:
+    // Creates the temporary file in the target's folder. Throws Error.
+    explicit OutputFile(std::string target);
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    // Removes the temporary file unless commit() succeeded.
+    ~OutputFile();
+
+    // Sets the file's length (new bytes read as zeros).
+    void resize(uint64_t size);
+    // Writes bytes at the end of what was appended so far.
+    void append(ByteSpan bytes);
+    // Maps the whole file (as sized by resize) for reading and writing.
+    MutableByteSpan map();
+    // Gives the file the permissions of a newly created file and
+    // renames it over the target.
+    void commit();
+
+    const std::string& target() const { return target_; }
+
+private:
+    void unmap();
+
+    std::string target_;
+    std::string temp_;
+    int fd_ = -1;
+    uint64_t size_ = 0;
+    uint64_t written_ = 0;
+    std::byte* map_ = nullptr;
+    bool committed_ = false;
+};
+
+} // namespace korvane

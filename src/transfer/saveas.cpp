@@ -1,0 +1,25 @@
+#include "saveas.h"
+
+#include "model/error.h"
+
+namespace korvane {
+
+bool saveas(Timg& img, const std::string& path, SaveKind kind, const SaveParams& params) {
+    const uint8_t flag = kind == kSaveYaffs2 ? kFlagYaffsSave : kFlagExtSave;
+    JobReporter rep(img.onwk, flag);
+    rep.send(0, 0, 1, "保存中");
+    bool done = false;
+    try {
+        if (kind == kSaveYaffs2)
+            done = writeYaffs2(img, path, params, rep);
+        else
+            throw Error("EXT2/EXT3 images cannot be written yet");
+    } catch (...) {
+        rep.send(0, 0, 6, "完成");
+        throw;
+    }
+    rep.send(0, 0, 6, "完成");
+    return done;
+}
+
+} // namespace korvane

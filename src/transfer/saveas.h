@@ -1,0 +1,21 @@
+// Saving the tree as a new image, in any of the formats Korvane writes.
+#pragma once
+
+#include "model/timg.h"
+#include "model/yaffs2_writer.h"
+
+#include <string>
+
+namespace korvane {
+
+enum SaveKind : uint8_t { kSaveYaffs2 = 0, kSaveExt2 = 1, kSaveExt3 = 2 };
+
+// Writes the whole tree to path as the given kind. Sends "保存中" first and
+// "完成" last (flag 4 for YAFFS2, 5 for EXT2/EXT3), also when the writer fails.
+// Returns false when the image's cancel flag stopped the save; then no file is
+// left behind and an existing file at path is untouched. Throws Error with a
+// message for the user when the tree cannot be saved in that format or the
+// file cannot be written; nothing is written then either.
+bool saveas(Timg& img, const std::string& path, SaveKind kind, const SaveParams& params);
+
+} // namespace korvane

@@ -1,0 +1,376 @@
+#include "model/error.h"
+#include "model/tyaffs2obj.h"
+#include "support/testutil.h"
+#include "support/yaffs2_builder.h"
+#include "transfer/saveas.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using namespace korvane;
+using namespace korvane::yaffs2;
+using namespace korvane::test;
+
+namespace {
+
+std::unique_ptr<Tyaffs2obj> openBytes(const Bytes& bytes) {
+    auto img = std::make_unique<Tyaffs2obj>();
+    img->Init(ImageData::fromBytes(bytes));
+    img->Open();
+    return img;
+}
+
+// Saves img as YAFFS2 and returns the file's bytes.
+Bytes save(Timg& img, const SaveParams& params = {}) {
+    TempDir dir;
+    std::string out = dir / "out.img";
+    EXPECT_TRUE(saveas(img, out, kSaveYaffs2, params));
+    return readFile(out);
+}
+
+const std::byte* chunkAt(const Bytes& b, size_t k) {
+    return b.data() + k * kChunkSize;
+}
+
+PackedTags tagsAt(const Bytes& b, size_t k, size_t t = kTagOffsetPlain) {
+    return loadTags(chunkAt(b, k) + t);
+}
+
+// Every field that a round trip must keep, one line per object.
+std::string dump(Timg& img) {
+    std::string out;
+    forEachPreorder(img.root(), [&](Node* n) {
+        const TImgEntry& e = n->entry;
+        out += "/" + pathFromRoot(n) + " t" + std::to_string(e.objType) + " m" +
+               std::to_string(e.mode) + " u" + std::to_string(e.uid) + " g" +
+               std::to_string(e.gid) + " s" + std::to_string(e.size) + " a" +
+               std::to_string(e.atime) + " M" + std::to_string(e.mtime) + " c" +
+               std::to_string(e.ctime) + " -> " + e.alias + " d" + std::to_string(e.blocks[0]);
+        if (e.objType == kTypeHardlink)
+            out += " link " + pathFromRoot(img.nodeFor(e.linkInfo));
+        if (e.objType == kTypeFile) {
+            TImgEntry c;
+            Bytes buf;
+            img.ReadContent(e.objId, c, buf);
+            buf.resize(static_cast<size_t>(c.size));
+            out += " sum" + std::to_string(std::hash<std::string>{}(toString(buf)));
+        }
+        out += "\n";
+    });
+    return out;
+}
+
+Node* addNode(Timg& img, Node* parent, const std::string& name, uint8_t type, uint32_t mode) {
+    auto n = std::make_unique<Node>();
+    n->text = n->entry.name = name;
+    n->entry.objType = type;
+    n->entry.mode = mode;
+    n->entry.objId = img.newobjid();
+    Node* raw = parent->addChild(std::move(n));
+    img.setNode(raw->entry.objId, raw);
+    return raw;
+}
+
+Node* addFile(Timg& img, Node* parent, const std::string& name, const Bytes& bytes,
+              uint32_t mode = 0777) {
+    Node* n = addNode(img, parent, name, kTypeFile, mode);
+    n->entry.size = bytes.size();
+    if (!bytes.empty())
+        n->entry.dataPos = img.workfile().append(bytes);
+    return n;
+}
+
+TEST(Yaffs2Writer, RootOnlyIsOneChunk) {
+    Yaffs2Builder b;
+    b.root(040711, 1234);
+    auto img = openBytes(b.bytes());
+    img->root()->entry.uid = 5;
+    Bytes out = save(*img);
+    ASSERT_EQ(out.size(), kChunkSize);
+    ObjectHeader h = decodeHeader(out.data());
+    EXPECT_EQ(h.type, kHdrDirectory);
+    EXPECT_EQ(h.parent, 1u);
+    EXPECT_EQ(h.name, "");
+    EXPECT_EQ(h.mode, 040711u);
+    EXPECT_EQ(h.uid, 5u);
+    EXPECT_EQ(h.mtime, 1234u);
+    EXPECT_EQ(h.fileSize, 0xFFFFFFFFu);
+    EXPECT_EQ(load16(out.data() + hdr::kChecksum), 0xFFFF);
+    for (size_t i = hdr::kEquivId; i < kDataSize; ++i)
+        ASSERT_EQ(out[i], std::byte{0x01}) << i;
+    EXPECT_EQ(tagsAt(out, 0), (PackedTags{0x1000, 1, 0, 0xFFFF}));
+    EXPECT_EQ(loadTagEcc(out.data() + 2064), (TagEcc{0x30, 5, 5}));
+    EXPECT_EQ(out[kDataEccOffset], std::byte{0x01}) << "no data ECC: the fill stays";
+}
+
+TEST(Yaffs2Writer, FileChunksAndByteCounts) {
+    Yaffs2Builder b;
+    b.root();
+    auto img = openBytes(b.bytes());
+    addFile(*img, img->root(), "a", bytesOf("hello"));
+    Bytes out = save(*img);
+    ASSERT_EQ(out.size(), 6336u);
+    EXPECT_EQ(tagsAt(out, 1), (PackedTags{0x1000, 258, 0, 0xFFFF}));
+    ObjectHeader h = decodeHeader(chunkAt(out, 1));
+    EXPECT_EQ(h.type, kHdrFile);
+    EXPECT_EQ(h.parent, 1u);
+    EXPECT_EQ(h.name, "a");
+    EXPECT_EQ(h.fileSize, 5u);
+    EXPECT_EQ(h.mode, 0100777u) << "the file-type bits are added to a mode without them";
+    EXPECT_EQ(tagsAt(out, 2), (PackedTags{0x1000, 258, 1, 5}));
+    EXPECT_EQ(toString(ByteSpan(chunkAt(out, 2), 5)), "hello");
+    for (size_t i = 5; i < kChunkSize; ++i) {
+        bool tagArea = i >= kTagOffsetPlain && i < kTagOffsetPlain + kTagsSize + kTagEccSize;
+        if (!tagArea) {
+            ASSERT_EQ(chunkAt(out, 2)[i], std::byte{0}) << i;
+        }
+    }
+}
+
+TEST(Yaffs2Writer, ChunkCountsAtBoundaries) {
+    Yaffs2Builder b;
+    b.root();
+    auto img = openBytes(b.bytes());
+    addFile(*img, img->root(), "f0", {});
+    addFile(*img, img->root(), "f1", pattern(2048, 1));
+    addFile(*img, img->root(), "f2", pattern(2049, 2));
+    Bytes out = save(*img);
+    // root; f0 header; f1 header + 1; f2 header + 2
+    ASSERT_EQ(out.size(), 7 * kChunkSize);
+    EXPECT_EQ(tagsAt(out, 1).objectId, 258u);
+    EXPECT_EQ(tagsAt(out, 2).objectId, 259u);
+    EXPECT_EQ(tagsAt(out, 3), (PackedTags{0x1000, 259, 1, 2048}));
+    EXPECT_EQ(tagsAt(out, 4).objectId, 260u);
+    EXPECT_EQ(tagsAt(out, 5), (PackedTags{0x1000, 260, 1, 2048}));
+    EXPECT_EQ(tagsAt(out, 6), (PackedTags{0x1000, 260, 2, 1}));
+}
+
+TEST(Yaffs2Writer, MarkerLayoutAndDataEcc) {
+    Yaffs2Builder b;
+    b.root();
+    auto img = openBytes(b.bytes());
+    Bytes data(2048, std::byte{0});
+    data[5] = std::byte{0x01};
+    addFile(*img, img->root(), "e", data, 0100644);
+    for (auto [ecc, want] : {std::pair{kEccYaffs, std::array<uint8_t, 3>{0x99, 0xAA, 0xAB}},
+                             std::pair{kEccNand, std::array<uint8_t, 3>{0xAA, 0x99, 0xAB}}}) {
+        SaveParams p;
+        p.tagOffset = kTagOffsetMarked;
+        p.ecc = ecc;
+        Bytes out = save(*img, p);
+        ASSERT_EQ(out.size(), 3 * kChunkSize);
+        for (size_t k = 0; k < 3; ++k) {
+            EXPECT_EQ(load16(chunkAt(out, k) + 2048), 0xFFFF) << k;
+            EXPECT_EQ(tagsAt(out, k, kTagOffsetMarked).sequence, 0x1000u) << k;
+        }
+        const std::byte* ecc0 = chunkAt(out, 2) + kDataEccOffset;
+        for (size_t i = 0; i < 3; ++i)
+            EXPECT_EQ(std::to_integer<uint8_t>(ecc0[i]), want[i]);
+        for (size_t i = 3; i < 24; ++i)
+            EXPECT_EQ(ecc0[i], std::byte{0xFF});
+        auto back = openBytes(out);
+        EXPECT_EQ(back->scanInfo().tagOffset, kTagOffsetMarked);
+        EXPECT_EQ(dump(*back), dump(*img));
+    }
+}
+
+TEST(Yaffs2Writer, IdsFollowTreeOrderAndParents) {
+    Yaffs2Builder b;
+    b.root();
+    b.dir(900, 1, "sys");
+    b.dir(901, 900, "app");
+    b.file(902, 901, "x.apk", pattern(10, 1));
+    b.file(903, 1, "top", pattern(10, 2));
+    auto img = openBytes(b.bytes());
+    Bytes out = save(*img);
+    // Pre-order: sys 258, app 259, x.apk 260, top 261.
+    std::vector<std::pair<uint32_t, uint32_t>> idParent;
+    for (size_t k = 1; k < out.size() / kChunkSize; ++k)
+        if (tagsAt(out, k).chunkId == 0)
+            idParent.emplace_back(tagsAt(out, k).objectId, decodeHeader(chunkAt(out, k)).parent);
+    EXPECT_EQ(idParent, (std::vector<std::pair<uint32_t, uint32_t>>{
+                            {258, 1}, {259, 258}, {260, 259}, {261, 1}}));
+}
+
+TEST(Yaffs2Writer, RoundTripKeepsEverything) {
+    Yaffs2Builder b;
+    b.root(040750, 99);
+    std::string longName(255, 'N');
+    std::string utf8 = "目录-ü-\xF0\x9F\x98\x80";
+    b.dir(300, 1, utf8);
+    ObjectHeader f = Yaffs2Builder::make(kHdrFile, 300, longName, 0104711);
+    Bytes big = pattern(70000, 3);
+    f.fileSize = static_cast<uint32_t>(big.size());
+    f.uid = 1000;
+    f.gid = 2000;
+    b.header(301, f);
+    for (uint32_t k = 0; k * 2048 < big.size(); ++k)
+        b.data(301, k + 1,
+               ByteSpan(big).subspan(k * 2048, std::min<size_t>(2048, big.size() - k * 2048)));
+    b.symlink(302, 1, "ln", std::string(159, 'T'));
+    b.hardlink(303, 1, "hl", 301);
+    b.special(304, 300, "blk", 060640, 0x0801);
+    b.special(305, 300, "sock", 0140755, 0);
+    b.file(306, 1, "empty", {});
+    auto img = openBytes(b.bytes());
+    addFile(*img, img->root(), "added.bin", pattern(5000, 9), 0100640);
+
+    Bytes out = save(*img);
+    auto back = openBytes(out);
+    EXPECT_EQ(dump(*back), dump(*img));
+
+    // Saving what was read gives the same bytes again.
+    Bytes again = save(*back);
+    EXPECT_EQ(again, out);
+}
+
+TEST(Yaffs2Writer, RefusesWhatYaffs2CannotHold) {
+    Yaffs2Builder b;
+    b.root();
+    b.file(258, 1, "f", pattern(10, 1));
+    b.hardlink(259, 1, "h", 258);
+    TempDir dir;
+    std::string out = dir / "out.img";
+    writeFile(out, std::string("keep"));
+
+    auto expectRefused = [&](Timg& img, const std::string& fragment) {
+        try {
+            saveas(img, out, kSaveYaffs2, {});
+            ADD_FAILURE() << "saved although " << fragment;
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find(fragment), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(toString(readFile(out)), "keep");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+    };
+    {
+        auto img = openBytes(b.bytes());
+        Node* f = findPath(img->root(), "f");
+        img->setNode(258, nullptr);
+        img->root()->detach(f);
+        expectRefused(*img, "/h");
+    }
+    {
+        auto img = openBytes(b.bytes());
+        addNode(*img, img->root(), "l", kTypeSymlink, 0777)->entry.alias = std::string(160, 'x');
+        expectRefused(*img, "/l");
+    }
+    {
+        auto img = openBytes(b.bytes());
+        addNode(*img, img->root(), std::string(256, 'n'), kTypeDirectory, 0755);
+        expectRefused(*img, std::string(256, 'n'));
+    }
+    {
+        auto img = openBytes(b.bytes());
+        addNode(*img, img->root(), "huge", kTypeFile, 0644)->entry.size = 1ull << 32;
+        expectRefused(*img, "/huge");
+    }
+    {
+        auto img = openBytes(b.bytes());
+        addNode(*img, img->root(), "g1", kTypeFile, 0644)->entry.size = 3ull << 30;
+        addNode(*img, img->root(), "g2", kTypeFile, 0644)->entry.size = 3ull << 30;
+        expectRefused(*img, "4GB");
+    }
+    {
+        auto img = openBytes(b.bytes());
+        Node* d = addNode(*img, img->root(), "many", kTypeDirectory, 0755);
+        for (int i = 0; i < 65300; ++i)
+            addNode(*img, d, std::to_string(i), kTypeDirectory, 0755);
+        expectRefused(*img, "65278");
+    }
+}
+
+class CancelOnFirstObject : public WorkSink {
+public:
+    explicit CancelOnFirstObject(Timg& img) : img_(img) {}
+    void report(int64_t, int64_t, int kind, const std::string& message, uint8_t) override {
+        if (kind == 5)
+            img_.cancel = 1;
+        last = message;
+    }
+    std::string last;
+
+private:
+    Timg& img_;
+};
+
+TEST(Yaffs2Writer, CancelAndUnwritableTargetLeaveNothing) {
+    Yaffs2Builder b;
+    b.root();
+    for (uint32_t i = 0; i < 20; ++i)
+        b.file(300 + i, 1, "f" + std::to_string(i), pattern(3000, i));
+    auto img = openBytes(b.bytes());
+    TempDir dir;
+    std::string out = dir / "out.img";
+    writeFile(out, std::string("old"));
+    CancelOnFirstObject sink(*img);
+    img->onwk = &sink;
+    EXPECT_FALSE(saveas(*img, out, kSaveYaffs2, {}));
+    EXPECT_EQ(sink.last, "完成") << "the final event comes also after a cancel";
+    EXPECT_EQ(toString(readFile(out)), "old");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+
+    img->onwk = nullptr;
+    img->cancel = 0;
+    EXPECT_THROW(saveas(*img, dir / "no/such/folder/out.img", kSaveYaffs2, {}), Error);
+}
+
+TEST(Yaffs2Writer, SavingOverTheOpenImage) {
+    TempDir dir;
+    std::string path = dir / "img";
+    Yaffs2Builder b;
+    b.root();
+    b.file(258, 1, "f", pattern(5000, 5));
+    b.save(path);
+    auto img = std::make_unique<Tyaffs2obj>();
+    img->Init(ImageData::mapFile(path));
+    img->Open();
+    addFile(*img, img->root(), "g", pattern(100, 6));
+    ASSERT_TRUE(saveas(*img, path, kSaveYaffs2, {}));
+    // The open image still reads from the old file's mapping.
+    TImgEntry e;
+    Bytes buf;
+    img->ReadContent(258, e, buf);
+    buf.resize(5000);
+    EXPECT_EQ(buf, pattern(5000, 5));
+    auto back = std::make_unique<Tyaffs2obj>();
+    back->Init(ImageData::mapFile(path));
+    back->Open();
+    EXPECT_EQ(back->scanInfo().objects, 3u);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_NE(st.st_mode & 0444, 0u) << "the saved file is readable like any new file";
+}
+
+TEST(Yaffs2Writer, UnyaffsReadsWhatIsWritten) {
+    if (!haveProgram("unyaffs"))
+        GTEST_SKIP() << "unyaffs is not installed";
+    Yaffs2Builder b;
+    b.root();
+    b.dir(258, 1, "d");
+    b.file(259, 258, "a.bin", pattern(70001, 1));
+    b.file(260, 1, "b", pattern(2048, 2));
+    b.file(261, 1, "empty", {});
+    b.symlink(262, 258, "ln", "a.bin");
+    auto img = openBytes(b.bytes());
+    TempDir dir;
+    for (bool marker : {false, true}) {
+        SaveParams p;
+        p.tagOffset = marker ? kTagOffsetMarked : kTagOffsetPlain;
+        p.ecc = kEccYaffs;
+        std::string out = dir / (marker ? "m.img" : "p.img");
+        ASSERT_TRUE(saveas(*img, out, kSaveYaffs2, p));
+        std::string x = dir / (marker ? "xm" : "xp");
+        CommandResult r = run("unyaffs " + std::string(marker ? "-b " : "") + shellQuote(out) +
+                              " " + shellQuote(x));
+        ASSERT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_EQ(readFile(x + "/d/a.bin"), pattern(70001, 1));
+        EXPECT_EQ(readFile(x + "/b"), pattern(2048, 2));
+        EXPECT_TRUE(readFile(x + "/empty").empty());
+        EXPECT_EQ(std::filesystem::read_symlink(x + "/d/ln"), "a.bin");
+        r = run("unyaffs " + std::string(marker ? "-b " : "") + "-t " + shellQuote(out));
+        EXPECT_EQ(r.out, ".\nd\nd/ln\nd/a.bin\nb\nempty\n");
+    }
+}
+
+} // namespace
