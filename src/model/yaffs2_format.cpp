@@ -1,6 +1,7 @@
 #include "yaffs2_format.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace korvane::yaffs2 {
@@ -82,21 +83,64 @@ void storeTagEcc(std::byte* p, const TagEcc& e) {
     store32(p + 8, e.lineParityPrime);
 }
 
-std::array<uint8_t, 3> yaffsEcc256(const std::byte* group) {
-    unsigned col = 0, lp = 0, lpp = 0;
-    for (unsigned i = 0; i < 256; ++i) {
-        unsigned t = kYaffsTable[std::to_integer<uint8_t>(group[i])];
-        col ^= t;
-        if (t & 1) {
-            lp ^= i;
-            lpp ^= ~i & 0xFF;
+namespace {
+
+// What both data ECC algorithms need from a 256-byte group. Every column
+// parity bit is a parity of masked data bits, so it is linear: the parities of
+// the XOR of all bytes. The line parity is the XOR of the indices of the bytes
+// with odd parity; the complement parity follows from it and their count.
+struct GroupParity {
+    uint8_t xorAll;
+    uint8_t lp;
+    uint8_t lpp;
+};
+
+GroupParity groupParity(const std::byte* group) {
+    uint64_t acc = 0;
+    uint64_t words[4] = {}; // bit j of word w: parity of byte 64w + j
+    for (int w = 0; w < 4; ++w) {
+        uint64_t bits = 0;
+        for (int k = 0; k < 8; ++k) {
+            uint64_t v;
+            std::memcpy(&v, group + w * 64 + k * 8, 8);
+            acc ^= v;
+            v ^= v >> 4;
+            v ^= v >> 2;
+            v ^= v >> 1;
+            v &= 0x0101010101010101ull;
+            bits |= ((v * 0x0102040810204080ull) >> 56) << (k * 8);
         }
+        words[w] = bits;
     }
+    acc ^= acc >> 32;
+    acc ^= acc >> 16;
+    acc ^= acc >> 8;
+    // Masks of the bit positions j (0..63) whose bit k is set.
+    static constexpr uint64_t kIndexBit[6] = {0xAAAAAAAAAAAAAAAAull, 0xCCCCCCCCCCCCCCCCull,
+                                              0xF0F0F0F0F0F0F0F0ull, 0xFF00FF00FF00FF00ull,
+                                              0xFFFF0000FFFF0000ull, 0xFFFFFFFF00000000ull};
+    unsigned lp = 0;
+    uint64_t all = words[0] ^ words[1] ^ words[2] ^ words[3];
+    for (unsigned k = 0; k < 6; ++k)
+        lp |= (static_cast<unsigned>(std::popcount(all & kIndexBit[k])) & 1u) << k;
+    lp |= (static_cast<unsigned>(std::popcount(words[1]) + std::popcount(words[3])) & 1u) << 6;
+    lp |= (static_cast<unsigned>(std::popcount(words[2]) + std::popcount(words[3])) & 1u) << 7;
+    unsigned odd = static_cast<unsigned>(std::popcount(words[0]) + std::popcount(words[1]) +
+                                         std::popcount(words[2]) + std::popcount(words[3]));
+    unsigned lpp = (odd & 1u) ? lp ^ 0xFFu : lp;
+    return {static_cast<uint8_t>(acc & 0xFF), static_cast<uint8_t>(lp), static_cast<uint8_t>(lpp)};
+}
+
+} // namespace
+
+std::array<uint8_t, 3> yaffsEcc256(const std::byte* group) {
+    GroupParity g = groupParity(group);
+    unsigned col = kYaffsTable[g.xorAll];
     auto pack = [&](unsigned hi) {
         unsigned v = 0;
         for (int k = 0; k < 4; ++k) {
             unsigned b = hi - static_cast<unsigned>(k);
-            v = (v << 2) | (bit(lp, b) << 1) | bit(lpp, b);
+            v = (v << 2) | (bit(g.lp, b) << 1) | bit(g.lpp, b);
         }
         return static_cast<uint8_t>(~v & 0xFF);
     };
@@ -104,15 +148,9 @@ std::array<uint8_t, 3> yaffsEcc256(const std::byte* group) {
 }
 
 std::array<uint8_t, 3> nandEcc256(const std::byte* group) {
-    unsigned reg1 = 0, reg2 = 0, reg3 = 0;
-    for (unsigned j = 0; j < 256; ++j) {
-        unsigned x = kNandTable[std::to_integer<uint8_t>(group[j])];
-        reg1 ^= x & 0x3F;
-        if (x & 0x40) {
-            reg3 ^= j;
-            reg2 ^= ~j & 0xFF;
-        }
-    }
+    GroupParity g = groupParity(group);
+    unsigned reg1 = kNandTable[g.xorAll] & 0x3Fu;
+    unsigned reg3 = g.lp, reg2 = g.lpp;
     unsigned a = 0x80;
     auto interleave = [&]() {
         unsigned b = 0x80, t = 0;

@@ -1,5 +1,6 @@
 #include "model/yaffs2_format.h"
 
+#include <bit>
 #include <gtest/gtest.h>
 
 using namespace korvane;
@@ -33,6 +34,57 @@ TEST(DataEcc, PublishedVectors) {
     for (size_t i = 0; i < 256; ++i)
         ramp[i] = static_cast<std::byte>(i);
     EXPECT_EQ(nandEcc256(ramp.data()), (Ecc{0xFF, 0xFF, 0xFF}));
+}
+
+// The algorithms as published, byte by byte, to check the word-wise ones.
+Ecc referenceEcc(const Bytes& d, bool nand) {
+    auto parity = [](unsigned x) { return static_cast<unsigned>(std::popcount(x) & 1); };
+    unsigned col = 0, lp = 0, lpp = 0;
+    for (unsigned i = 0; i < 256; ++i) {
+        unsigned b = std::to_integer<unsigned>(d[i]);
+        unsigned t = parity(b) | parity(b & 0x55) << 2 | parity(b & 0xAA) << 3 |
+                     parity(b & 0x33) << 4 | parity(b & 0xCC) << 5 | parity(b & 0x0F) << 6 |
+                     parity(b & 0xF0) << 7;
+        col ^= t;
+        if (t & 1) {
+            lp ^= i;
+            lpp ^= ~i & 0xFF;
+        }
+    }
+    auto bitOf = [](unsigned v, unsigned n) { return (v >> n) & 1u; };
+    if (!nand) {
+        auto pack = [&](unsigned hi) {
+            unsigned v = 0;
+            for (unsigned k = 0; k < 4; ++k)
+                v = (v << 2) | bitOf(lp, hi - k) << 1 | bitOf(lpp, hi - k);
+            return static_cast<uint8_t>(~v);
+        };
+        return {pack(3), pack(7), static_cast<uint8_t>(~col | 3)};
+    }
+    unsigned t1 = 0, t2 = 0;
+    for (unsigned k = 0; k < 4; ++k) {
+        t1 |= bitOf(lp, 7 - k) << (7 - 2 * k) | bitOf(lpp, 7 - k) << (6 - 2 * k);
+        t2 |= bitOf(lp, 3 - k) << (7 - 2 * k) | bitOf(lpp, 3 - k) << (6 - 2 * k);
+    }
+    unsigned reg1 = (col >> 2) & 0x3F; // the NAND table holds the same parities, shifted
+    return {static_cast<uint8_t>(~t1), static_cast<uint8_t>(~t2),
+            static_cast<uint8_t>((~reg1 << 2) | 3)};
+}
+
+TEST(DataEcc, MatchesTheByteWiseAlgorithmOnRandomData) {
+    uint32_t x = 12345;
+    for (int round = 0; round < 2000; ++round) {
+        Bytes g(256);
+        int density = round % 4;
+        for (auto& b : g) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            b = static_cast<std::byte>(density == 0 && (x >> 8) % 64 ? 0 : x & 0xFF);
+        }
+        ASSERT_EQ(yaffsEcc256(g.data()), referenceEcc(g, false)) << round;
+        ASSERT_EQ(nandEcc256(g.data()), referenceEcc(g, true)) << round;
+    }
 }
 
 TEST(DataEcc, ChunkStoresEightGroupsAndNoneLeavesBytes) {
