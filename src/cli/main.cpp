@@ -1,8 +1,8 @@
 // korvane-cli: every job of Korvane without a display.
+#include "extract_cmd.h"
 #include "listing.h"
-#include "progress.h"
-
 #include "model/error.h"
+#include "progress.h"
 #include "transfer/loadimage.h"
 
 #include <CLI/CLI.hpp>
@@ -50,6 +50,15 @@ int main(int argc, char** argv) {
     cat->add_option("IMAGE", image, "Image file")->required();
     cat->add_option("PATH", path, "File inside the image")->required();
 
+    std::vector<std::string> extractPaths;
+    std::string extractDir;
+    auto* extract = app.add_subcommand(
+        "extract", "Extract files and folders (everything when no PATH is given) into DIR");
+    extract->add_option("IMAGE", image, "Image file")->required();
+    extract->add_option("PATH", extractPaths, "File or folder inside the image");
+    extract->add_option("-C,--directory", extractDir, "Target folder, created when missing")
+        ->required();
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -60,6 +69,9 @@ int main(int argc, char** argv) {
     try {
         cli::TerminalProgress progress;
         auto img = openImage(image, progress);
+        if (extract->parsed()) {
+            return cli::extractCommand(*img, extractPaths, extractDir, progress, stderr);
+        }
         if (info->parsed())
             cli::printInfo(*img, stdout);
         else if (ls->parsed())
