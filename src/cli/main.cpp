@@ -1,13 +1,12 @@
 // korvane-cli: every job of Korvane without a display.
+#include "extract_cmd.h"
 #include "listing.h"
 #include "model/error.h"
 #include "progress.h"
+#include "save_cmd.h"
 #include "transfer/loadimage.h"
-#include "transfer/saveas.h"
 
 #include <CLI/CLI.hpp>
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -25,58 +24,6 @@ std::unique_ptr<Timg> openImage(const std::string& path, cli::TerminalProgress& 
     for (const std::string& w : img->warnings())
         std::fprintf(stderr, "korvane-cli: warning: %s\n", w.c_str());
     return img;
-}
-
-// Ctrl-C asks the running job to stop, so that it can remove what it started
-// writing; a second Ctrl-C ends the program at once.
-std::atomic<int>* g_cancel = nullptr;
-
-extern "C" void onInterrupt(int) {
-    if (g_cancel)
-        g_cancel->store(1);
-}
-
-void cancelOnInterrupt(Timg& img) {
-    g_cancel = &img.cancel;
-    struct sigaction sa {};
-    sa.sa_handler = onInterrupt;
-    sa.sa_flags = SA_RESETHAND;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-}
-
-SaveKind saveKindOf(const std::string& name) {
-    return name == "ext2" ? kSaveExt2 : name == "ext3" ? kSaveExt3 : kSaveYaffs2;
-}
-
-struct ConvertOptions {
-    std::string out;
-    std::string to;
-    std::string ecc = "none";
-    bool eraseMarker = false;
-    bool noEraseMarker = false;
-};
-
-int convertImage(Timg& img, const ConvertOptions& opt, cli::TerminalProgress& progress) {
-    SaveParams params;
-    updateFromScan(params, img);
-    if (opt.eraseMarker)
-        params.tagOffset = yaffs2::kTagOffsetMarked;
-    if (opt.noEraseMarker)
-        params.tagOffset = yaffs2::kTagOffsetPlain;
-    params.ecc = opt.ecc == "yaffs"  ? yaffs2::kEccYaffs
-                 : opt.ecc == "nand" ? yaffs2::kEccNand
-                                     : yaffs2::kEccNone;
-    img.onwk = &progress;
-    cancelOnInterrupt(img);
-    bool done = saveas(img, opt.out, saveKindOf(opt.to), params);
-    progress.clear();
-    if (!done) {
-        std::fprintf(stderr, "korvane-cli: cancelled; %s was not written\n", opt.out.c_str());
-        return kExitError;
-    }
-    return 0;
 }
 
 } // namespace
@@ -104,21 +51,41 @@ int main(int argc, char** argv) {
     cat->add_option("IMAGE", image, "Image file")->required();
     cat->add_option("PATH", path, "File inside the image")->required();
 
-    ConvertOptions conv;
+    cli::SaveOptions save;
+    auto addSaveOptions = [&save](CLI::App* cmd) {
+        cmd->add_option("--to", save.to, "Format to write")
+            ->required()
+            ->check(CLI::IsMember({"yaffs2", "ext2", "ext3"}));
+        cmd->add_option("--ecc", save.ecc, "YAFFS2 data ECC: none, yaffs or nand (default none)")
+            ->check(CLI::IsMember({"none", "yaffs", "nand"}));
+        auto* marker = cmd->add_flag("--erase-marker", save.eraseMarker,
+                                     "YAFFS2: tags after an FF FF erase marker (offset 2050)");
+        cmd->add_flag("--no-erase-marker", save.noEraseMarker,
+                      "YAFFS2: tags at the head of the spare area (default: as the source image)")
+            ->excludes(marker);
+    };
     auto* convert = app.add_subcommand("convert", "Save an image as a new image of a given format");
     convert->add_option("IN", image, "Image to read")->required();
-    convert->add_option("OUT", conv.out, "Image to write (replaced when complete)")->required();
-    convert->add_option("--to", conv.to, "Format to write")
-        ->required()
-        ->check(CLI::IsMember({"yaffs2", "ext2", "ext3"}));
-    convert->add_option("--ecc", conv.ecc, "YAFFS2 data ECC: none, yaffs or nand (default none)")
-        ->check(CLI::IsMember({"none", "yaffs", "nand"}));
-    auto* marker = convert->add_flag("--erase-marker", conv.eraseMarker,
-                                     "YAFFS2: tags after an FF FF erase marker (offset 2050)");
-    convert
-        ->add_flag("--no-erase-marker", conv.noEraseMarker,
-                   "YAFFS2: tags at the head of the spare area (default: as the source image)")
-        ->excludes(marker);
+    convert->add_option("OUT", save.out, "Image to write (replaced when complete)")->required();
+    addSaveOptions(convert);
+
+    std::string packDir;
+    auto* pack = app.add_subcommand("pack", "Make a new image of a folder's contents");
+    pack->add_option("DIR", packDir, "Folder whose contents become the image's root")->required();
+    pack->add_option("OUT", save.out, "Image to write (replaced when complete)")->required();
+    addSaveOptions(pack);
+    pack->add_flag("--defaults", save.defaults,
+                   "Give every object mode 0777, owner 0, group 0 and the current time "
+                   "instead of its own");
+
+    std::vector<std::string> extractPaths;
+    std::string extractDir;
+    auto* extract = app.add_subcommand(
+        "extract", "Extract files and folders (everything when no PATH is given) into DIR");
+    extract->add_option("IMAGE", image, "Image file")->required();
+    extract->add_option("PATH", extractPaths, "File or folder inside the image");
+    extract->add_option("-C,--directory", extractDir, "Target folder, created when missing")
+        ->required();
 
     try {
         app.parse(argc, argv);
@@ -129,7 +96,12 @@ int main(int argc, char** argv) {
 
     try {
         cli::TerminalProgress progress;
+        if (pack->parsed())
+            return cli::packCommand(packDir, save, progress);
         auto img = openImage(image, progress);
+        if (extract->parsed()) {
+            return cli::extractCommand(*img, extractPaths, extractDir, progress, stderr);
+        }
         if (info->parsed())
             cli::printInfo(*img, stdout);
         else if (ls->parsed())
@@ -137,7 +109,7 @@ int main(int argc, char** argv) {
         else if (cat->parsed())
             cli::printContents(*img, path, stdout);
         else if (convert->parsed())
-            return convertImage(*img, conv, progress);
+            return cli::convertCommand(*img, save, progress);
         if (std::fflush(stdout) != 0)
             throw Error("cannot write to standard output");
     } catch (const std::bad_alloc&) {

@@ -20,11 +20,14 @@ void Timg::Init(std::unique_ptr<ImageData> data) {
     root_.reset();
     warnings_.clear();
     maxObjId = 0;
+    modified = false;
 }
 
 uint32_t Timg::newobjid() {
-    if (maxObjId >= std::numeric_limits<uint32_t>::max() - 1)
-        throw Error("no object id is left in this image");
+    if (maxObjId >= kObjIdLimit - 1)
+        throw Error("no object id is left in this image: it already uses ids up to " +
+                    std::to_string(maxObjId) + ", and new objects may not go beyond " +
+                    std::to_string(kObjIdLimit - 1));
     ++maxObjId;
     if (nodeTable.size() <= maxObjId)
         nodeTable.resize(static_cast<size_t>(maxObjId) + 1, nullptr);

@@ -18,6 +18,10 @@
 
 namespace korvane {
 
+// Object ids stay below this bound, so the node table never grows past 16 Mi
+// slots. No format Korvane reads or writes holds that many objects.
+constexpr uint32_t kObjIdLimit = 1u << 24;
+
 class Timg {
 public:
     Timg();
@@ -48,7 +52,9 @@ public:
     // Facts about the image for `korvane-cli info`, as label/value pairs.
     virtual std::vector<std::pair<std::string, std::string>> describe() const = 0;
 
-    // The next free object id (maxObjId + 1). Throws Error when none is left.
+    // The next free object id (maxObjId + 1), which raises maxObjId. Ids are
+    // never handed out twice while the image is open. Throws Error when the
+    // next id would reach kObjIdLimit.
     uint32_t newobjid();
 
     // The node of object id, or nullptr.
@@ -73,6 +79,9 @@ public:
 
     WorkSink* onwk = nullptr;
     std::atomic<int> cancel{0};
+    // Set by every change to the tree (edits, adding files); the caller
+    // clears it when a save starts.
+    bool modified = false;
     std::vector<Node*> nodeTable;
     uint32_t maxObjId = 0;
 

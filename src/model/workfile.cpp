@@ -59,10 +59,31 @@ int64_t WorkFile::append(ByteSpan bytes) {
 }
 
 int64_t WorkFile::appendFrom(int fd, uint64_t size) {
-    int64_t at = size_;
-    Bytes buf(std::min<uint64_t>(size, 8u << 20));
+    const int64_t at = size_;
     uint64_t done = 0;
     try {
+        // In-kernel copy first (no trip through a user buffer; reflinks where
+        // the filesystem can); read and write where it is not supported.
+        bool kernelCopy = true;
+        while (done < size && kernelCopy) {
+            off_t out = at + static_cast<int64_t>(done);
+            size_t want = static_cast<size_t>(std::min<uint64_t>(size - done, 1u << 30));
+            ssize_t r = ::copy_file_range(fd, nullptr, fd_, &out, want, 0);
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r < 0 && done == 0 &&
+                (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+                 errno == EBADF)) {
+                kernelCopy = false;
+                break;
+            }
+            if (r < 0)
+                throwSystemError("read failed", errno);
+            if (r == 0)
+                throw Error("the file ended early");
+            done += static_cast<uint64_t>(r);
+        }
+        Bytes buf(std::min<uint64_t>(size - done, 8u << 20));
         while (done < size) {
             size_t want = static_cast<size_t>(std::min<uint64_t>(buf.size(), size - done));
             ssize_t r = ::read(fd, buf.data(), want);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <unistd.h>
 
 using namespace korvane;
 using namespace korvane::test;
@@ -140,6 +141,90 @@ TEST_F(CliTest, ConvertToYaffs2) {
     r = run(cli("convert " + shellQuote(image) + " " + shellQuote(out) +
                 " --to yaffs2 --erase-marker --no-erase-marker"));
     EXPECT_EQ(r.status, 2);
+}
+
+TEST_F(CliTest, ExtractEverythingOrNamedPaths) {
+    CommandResult r = run(cli("extract " + shellQuote(image) + " -C " + shellQuote(dir / "all")));
+    if (::geteuid() == 0) {
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+    } else {
+        EXPECT_EQ(r.status, 1) << "the FIFO is created only by root";
+        EXPECT_NE(r.err.find("korvane-cli: skipped fifo: FIFO:"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(toString(readFile(dir / "all/etc/hosts")), "127.0.0.1 localhost\n");
+    EXPECT_EQ(readFile(dir / "all/big.bin"), pattern(5000, 3));
+    EXPECT_EQ(readFile(dir / "all/etc/hosts2"), readFile(dir / "all/etc/hosts"));
+
+    r = run(cli("extract -C " + shellQuote(dir / "some") + " " + shellQuote(image) +
+                " /etc/hosts big.bin"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Each named object lands in the folder by its own name.
+    EXPECT_EQ(diskTree(dir / "some", false), "big.bin f 0644 5000 8440326360853082123\n"
+                                             "hosts f 4755 20 3097353363725892417\n");
+    EXPECT_EQ(readFile(dir / "some/hosts"), readFile(dir / "all/etc/hosts"));
+
+    r = run(cli("extract " + shellQuote(image) + " /etc/nothing -C " + shellQuote(dir / "x")));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no such file or directory in the image: /etc/nothing"), std::string::npos)
+        << r.err;
+    r = run(cli("extract " + shellQuote(image)));
+    EXPECT_EQ(r.status, 2) << "the target folder is required";
+}
+
+TEST_F(CliTest, ExtractListsSkippedObjectsAndFails) {
+    Yaffs2Builder b;
+    b.root();
+    b.file(258, 1, "..", pattern(10, 1));
+    b.file(259, 1, "bad\nname/x", pattern(10, 1));
+    b.file(260, 1, "good", pattern(10, 2));
+    std::string img = dir / "bad.img";
+    b.save(img);
+    CommandResult r = run(cli("extract " + shellQuote(img) + " -C " + shellQuote(dir / "out")));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "korvane-cli: skipped ..: the name cannot be used as a file name\n"
+              "korvane-cli: skipped bad\\x0Aname/x: the name cannot be used as a file name\n");
+    EXPECT_EQ(readFile(dir / "out/good"), pattern(10, 2));
+}
+
+// The same image extracted by korvane-cli and by unyaffs gives the same tree:
+// names, types, contents byte for byte, link targets, modes and times.
+TEST_F(CliTest, ExtractAgreesWithUnyaffs) {
+    if (!haveProgram("unyaffs"))
+        GTEST_SKIP() << "unyaffs is not installed (scripts/deps installs it)";
+    std::string gen = dir / "gen.img";
+    CommandResult g = run(std::string(KORVANE_GENIMAGE) + " --out " + shellQuote(gen) +
+                          " --files 600 --bytes 6000000 --seed 7");
+    ASSERT_EQ(g.status, 0) << g.err;
+
+    Yaffs2Builder b;
+    b.root();
+    b.dir(258, 1, "d", 040700);
+    b.file(259, 258, "exact", pattern(4096, 1), 0100600);
+    b.file(260, 258, "odd", pattern(2049, 2), 0104755);
+    b.file(261, 1, "empty", {}, 0100444);
+    b.symlink(262, 1, "abs", "/system/bin/sh");
+    b.dir(263, 258, "名字", 040751);
+    b.file(264, 263, "文件.txt", pattern(100, 3), 0100640);
+    std::string crafted = dir / "crafted.img";
+    b.save(crafted);
+
+    for (const std::string& img : {gen, crafted}) {
+        std::string ours = dir / "ours", theirs = dir / "theirs";
+        std::filesystem::remove_all(ours);
+        std::filesystem::remove_all(theirs);
+        std::filesystem::create_directories(theirs);
+        CommandResult r = run(cli("extract " + shellQuote(img) + " -C " + shellQuote(ours)));
+        ASSERT_EQ(r.status, 0) << r.err;
+        r = run("unyaffs " + shellQuote(img) + " " + shellQuote(theirs));
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::string tree = diskTree(ours);
+        EXPECT_GT(tree.size(), 100u);
+        EXPECT_EQ(tree, diskTree(theirs)) << img;
+        r = run("diff -r --no-dereference " + shellQuote(ours) + " " + shellQuote(theirs));
+        EXPECT_EQ(r.status, 0) << r.out;
+    }
 }
 
 } // namespace

@@ -1,12 +1,15 @@
 #include "testutil.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace korvane::test {
 
@@ -91,6 +94,51 @@ Bytes bytesOf(const std::string& text) {
 
 std::string toString(ByteSpan bytes) {
     return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+std::string diskTree(const std::string& root, bool withTimes) {
+    std::vector<std::string> lines;
+    for (auto it = std::filesystem::recursive_directory_iterator(root);
+         it != std::filesystem::recursive_directory_iterator(); ++it) {
+        std::string path = it->path().string();
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0)
+            throw std::runtime_error("cannot examine " + path);
+        std::string line = path.substr(root.size() + 1) + " ";
+        char mode[16];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        bool timed = false;
+        if (S_ISDIR(st.st_mode)) {
+            line += std::string("d ") + mode;
+            timed = true;
+        } else if (S_ISREG(st.st_mode)) {
+            uint64_t h = 1469598103934665603ull; // FNV-1a
+            for (std::byte b : readFile(path))
+                h = (h ^ std::to_integer<uint64_t>(b)) * 1099511628211ull;
+            line += std::string("f ") + mode + " " + std::to_string(st.st_size) + " " +
+                    std::to_string(h);
+            timed = true;
+        } else if (S_ISLNK(st.st_mode)) {
+            std::string target(4096, '\0');
+            ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+            target.resize(n > 0 ? static_cast<size_t>(n) : 0);
+            line += "l -> " + target;
+        } else {
+            char kind = S_ISCHR(st.st_mode)    ? 'c'
+                        : S_ISBLK(st.st_mode)  ? 'b'
+                        : S_ISFIFO(st.st_mode) ? 'p'
+                                               : 's';
+            line += std::string(1, kind) + " " + mode;
+        }
+        if (withTimes && timed)
+            line += " @" + std::to_string(st.st_mtime);
+        lines.push_back(line);
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string out;
+    for (const std::string& l : lines)
+        out += l + "\n";
+    return out;
 }
 
 } // namespace korvane::test

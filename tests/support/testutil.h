@@ -43,4 +43,11 @@ void writeFile(const std::string& path, const std::string& text);
 std::string toString(ByteSpan bytes);
 Bytes bytesOf(const std::string& text);
 
+// The tree below root as text, one line per entry in path order, symbolic
+// links not followed: "path d MODE" for folders, "path f MODE SIZE HASH" for
+// files (a hash of the bytes), "path l -> TARGET" for symbolic links,
+// "path c|b|p|s MODE" for the rest; MODE is the octal permission bits. With
+// times, each line ends in " @MTIME" (folders and files only).
+std::string diskTree(const std::string& root, bool withTimes = true);
+
 } // namespace korvane::test

@@ -1,0 +1,125 @@
+#include "texts.h"
+
+namespace korvane {
+
+namespace {
+
+constexpr const char* kTriples[8] = {"---", "--x", "-w-", "-wx", "r--", "r-x", "rw-", "rwx"};
+
+std::string triple(uint32_t bits, bool special) {
+    std::string t = kTriples[bits & 7];
+    if (special)
+        t[2] = t[2] == 'x' ? 's' : 'S';
+    return t;
+}
+
+// Cuts text to at most max bytes without splitting a UTF-8 sequence.
+std::string cutUtf8(std::string text, size_t max) {
+    if (text.size() <= max)
+        return text;
+    size_t end = max;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    text.resize(end);
+    return text;
+}
+
+constexpr size_t kLinkTextMax = 160;
+
+} // namespace
+
+std::string modetext(uint32_t mode, int style) {
+    const uint32_t others = mode & 7, group = (mode >> 3) & 7, owner = (mode >> 6) & 7;
+    const uint32_t special = (mode >> 9) & 7;
+    if (style == 1)
+        return triple(owner, special & 4) + triple(group, special & 2) +
+               triple(others, special & 1);
+    if (style == 0) {
+        std::string s(4, '0');
+        s[0] = static_cast<char>('0' + special);
+        s[1] = static_cast<char>('0' + owner);
+        s[2] = static_cast<char>('0' + group);
+        s[3] = static_cast<char>('0' + others);
+        return s;
+    }
+    return {};
+}
+
+uint32_t parsemode(std::string_view text) {
+    std::string padded = "0000";
+    padded += text;
+    std::string_view last = std::string_view(padded).substr(padded.size() - 4);
+    uint32_t value = 0;
+    for (char c : last) {
+        if (c < '0' || c > '7')
+            return 0;
+        value = value * 8 + static_cast<uint32_t>(c - '0');
+    }
+    return value;
+}
+
+std::string twodecimals(uint64_t n, uint64_t divisor) {
+    // Exact: whole part and remainder apart, so no floating point rounding and
+    // no overflow for any 64-bit n.
+    uint64_t whole = n / divisor, rest = n % divisor;
+    uint64_t hundredths = (rest * 100 + divisor / 2) / divisor;
+    whole += hundredths / 100;
+    hundredths %= 100;
+    std::string s = std::to_string(whole) + ".";
+    s += static_cast<char>('0' + hundredths / 10);
+    s += static_cast<char>('0' + hundredths % 10);
+    return s;
+}
+
+std::string sizetext(uint64_t n) {
+    std::string k = twodecimals(n, 1024);
+    std::string bytes = std::to_string(n);
+    if (k.size() == 4)
+        return bytes + "字节";
+    if (k.size() > 6)
+        return twodecimals(n, 1024 * 1024) + "MB (" + bytes + "字节)";
+    return k + "KB (" + bytes + "字节)";
+}
+
+std::string permissiontext(uint32_t mode) {
+    return modetext(mode, 1) + " (" + modetext(mode, 0) + ")";
+}
+
+std::string listsizetext(const TImgEntry& entry) {
+    return entry.objType == kTypeFile ? twodecimals(entry.size, 1024) : "0.00";
+}
+
+std::string imagesizetext(uint64_t bytes) {
+    return twodecimals(bytes, 1024 * 1024) + "MB";
+}
+
+std::string listtypetext(const TImgEntry& entry, size_t childCount, std::string_view linkName) {
+    if (entry.objType == kTypeDirectory)
+        return "目录(包含" + std::to_string(childCount) + "项)";
+    if (entry.objType == kTypeOther)
+        return "其它";
+    return proptypetext(entry, linkName);
+}
+
+std::string proptypetext(const TImgEntry& entry, std::string_view linkName) {
+    switch (entry.objType) {
+    case kTypeFile:
+        return "文件";
+    case kTypeSymlink:
+        return cutUtf8("软链接  ->" + entry.alias, kLinkTextMax);
+    case kTypeDirectory:
+        return "目录";
+    case kTypeHardlink:
+        return "硬链接  ->" + std::string(linkName);
+    case kTypeSpecial:
+        return "字符设备";
+    case kTypeBlockDevice:
+        return "块设备";
+    case kTypeOther:
+        return "";
+    default:
+        return "未知";
+    }
+}
+
+} // namespace korvane

@@ -1,0 +1,53 @@
+// Tree functions of the jobs and edit commands: subtree sizes, paths below a
+// node, and absolute (pre-order) indices.
+#pragma once
+
+#include "node.h"
+#include "timg.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace korvane {
+
+// Whether name can stand as a file name on disk and in a folder of an image:
+// not empty, not "." or "..", no "/" and no NUL byte.
+bool safeFileName(std::string_view name);
+
+// Number of nodes in the subtree of object id's node, the node included; 0
+// when the id has no node.
+size_t subnodecount(const Timg& img, uint32_t id);
+
+// The names from top down to node joined by "/". top's own name begins the
+// path, except when top is the root, whose name is never part of a path (so
+// nodepath(root, n) is n's path below the root). A node that is not below top
+// gives its path below the root.
+std::string nodepath(const Node* top, const Node* node);
+
+// Absolute indices of a whole tree, computed in one pass: position 0 is the
+// root, then depth first, each node before its children. A subtree is the
+// unbroken run [indexOf(n), end(n)).
+class AbsoluteIndex {
+public:
+    explicit AbsoluteIndex(Node* root);
+
+    size_t size() const { return nodes_.size(); }
+    Node* at(size_t index) const { return nodes_[index]; }
+    const std::vector<Node*>& nodes() const { return nodes_; }
+    // The index of a node of the tree; npos for any other node.
+    size_t indexOf(const Node* node) const;
+    // One past the last index of the node's subtree.
+    size_t end(size_t index) const { return end_[index]; }
+
+    static constexpr size_t npos = static_cast<size_t>(-1);
+
+private:
+    std::vector<Node*> nodes_;
+    std::vector<size_t> end_;
+    std::unordered_map<const Node*, size_t> index_;
+};
+
+} // namespace korvane

@@ -1,0 +1,391 @@
+#include "addfiles.h"
+
+#include "model/error.h"
+#include "model/texts.h"
+#include "model/tree.h"
+#include "model/tree_order.h"
+#include "model/work.h"
+#include "unique_fd.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unordered_map>
+
+namespace korvane {
+
+namespace {
+
+const std::string kCounting = "正在统计添加文件";
+const std::string kDone = "完成";
+
+using NameMap = std::unordered_map<std::string, Node*>;
+
+// The names in the folder at path, "." and ".." left out, in byte order so
+// that a run goes the same way every time. Follows no symbolic link at the
+// end of path.
+std::vector<std::string> listFolder(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd)
+        throwSystemError("cannot open", errno);
+    DIR* d = ::fdopendir(fd.get());
+    if (!d)
+        throwSystemError("cannot open", errno);
+    (void)fd.release();
+    std::vector<std::string> names;
+    int err = 0;
+    for (;;) {
+        errno = 0;
+        dirent* ent = ::readdir(d);
+        if (!ent) {
+            err = errno;
+            break;
+        }
+        std::string name = ent->d_name;
+        if (name != "." && name != "..")
+            names.push_back(std::move(name));
+    }
+    ::closedir(d);
+    if (err != 0)
+        throwSystemError("cannot read", err);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+NameMap namesOf(Node* dir) {
+    NameMap m;
+    m.reserve(dir->children.size());
+    for (auto& c : dir->children)
+        m[c->text] = c.get(); // the last of equal names counts
+    return m;
+}
+
+// One run of adding.
+class Adder {
+public:
+    Adder(Timg& img, const AddOptions& opt, JobReporter& rep, uint64_t total)
+        : img_(img), opt_(opt), rep_(rep), total_(total), clashmode_(opt.clashmode),
+          now_(static_cast<uint32_t>(std::time(nullptr))) {}
+
+    // Adds folder + name (folder ends with "/") to dir. Returns false when
+    // the run was cancelled.
+    bool addpass(const std::string& folder, const std::string& name, Node* dir, NameMap& names);
+
+    AddResult result;
+
+private:
+    struct Frame {
+        std::string folder; // ends with "/"
+        Node* dir;
+        std::vector<std::string> names;
+        NameMap existing;
+        size_t next = 0;
+    };
+
+    bool cancelled() const { return img_.cancel.load() != 0; }
+    void addOne(const std::string& folder, const std::string& name, Node* dir, NameMap& names,
+                std::deque<Frame>& stack);
+    void addFolder(const std::string& path, const std::string& name, const struct stat& st,
+                   Node* dir, NameMap& names, std::deque<Frame>& stack);
+    void addNonFolder(const std::string& path, const std::string& name, const struct stat& st,
+                      Node* dir, NameMap& names);
+    bool overwrite(const std::string& path, const Node& existing);
+    TImgEntry defaults(const std::string& name, uint8_t type, const struct stat& st) const;
+    Node* addnode(Node* dir, NameMap& names, TImgEntry entry);
+    void progress(const std::string& path, uint64_t pos) {
+        rep_.progress(static_cast<int64_t>(pos), static_cast<int64_t>(total_), 2, path);
+    }
+
+    Timg& img_;
+    const AddOptions& opt_;
+    JobReporter& rep_;
+    uint64_t total_;
+    uint64_t done_ = 0;
+    ClashMode clashmode_;
+    uint32_t now_;
+};
+
+TImgEntry Adder::defaults(const std::string& name, uint8_t type, const struct stat& st) const {
+    TImgEntry e;
+    e.name = name;
+    e.objType = type;
+    e.dataPos = -1;
+    if (opt_.keepAttributes) {
+        e.mode = st.st_mode & kModePermissionMask;
+        e.uid = static_cast<uint16_t>(st.st_uid);
+        e.gid = static_cast<uint16_t>(st.st_gid);
+        e.atime = static_cast<uint32_t>(st.st_atime);
+        e.mtime = static_cast<uint32_t>(st.st_mtime);
+        e.ctime = static_cast<uint32_t>(st.st_ctime);
+    } else {
+        e.mode = parsemode("777");
+        e.atime = e.mtime = e.ctime = now_;
+    }
+    return e;
+}
+
+Node* Adder::addnode(Node* dir, NameMap& names, TImgEntry entry) {
+    auto node = std::make_unique<Node>();
+    node->text = entry.name;
+    node->icon = iconFor(entry, node->text);
+    node->entry = std::move(entry);
+    Node* n = dir->addChild(std::move(node));
+    img_.setNode(n->entry.objId, n);
+    names[n->text] = n;
+    ++result.added;
+    return n;
+}
+
+bool Adder::overwrite(const std::string& path, const Node& existing) {
+    if (clashmode_ == kClashAsk) {
+        if (!opt_.ask)
+            return false;
+        switch (opt_.ask(path, existing)) {
+        case ClashAnswer::kOverwrite:
+            return true;
+        case ClashAnswer::kOverwriteAll:
+            clashmode_ = kClashOverwriteAll;
+            return true;
+        case ClashAnswer::kSkip:
+            return false;
+        case ClashAnswer::kSkipAll:
+            clashmode_ = kClashSkipAll;
+            return false;
+        }
+    }
+    return clashmode_ == kClashOverwriteAll;
+}
+
+void Adder::addFolder(const std::string& path, const std::string& name, const struct stat& st,
+                      Node* dir, NameMap& names, std::deque<Frame>& stack) {
+    auto it = names.find(name);
+    Node* clash = it == names.end() ? nullptr : it->second;
+    if (clash && !clash->isDirectory()) {
+        result.errlist.push_back("源目录:" + path + ",目标目录:/" + nodepath(img_.root(), clash) +
+                                 ",有同名的文件名存在,不可覆盖");
+        return;
+    }
+    std::vector<std::string> entries;
+    try {
+        entries = listFolder(path);
+    } catch (const Error& err) {
+        result.errlist.push_back("源目录:" + path + ",无法读取:" + err.what());
+        return;
+    }
+    Node* target = clash; // a folder that exists is merged into
+    if (!target) {
+        TImgEntry e = defaults(name, kTypeDirectory, st);
+        e.linkInfo = 1;
+        e.objId = img_.newobjid();
+        target = addnode(dir, names, std::move(e));
+    }
+    rep_.progress(0, static_cast<int64_t>(total_), 2, path);
+    stack.push_back({path + "/", target, std::move(entries), namesOf(target)});
+}
+
+void Adder::addNonFolder(const std::string& path, const std::string& name, const struct stat& st,
+                         Node* dir, NameMap& names) {
+    const bool isLink = S_ISLNK(st.st_mode);
+    if (!isLink && !S_ISREG(st.st_mode)) {
+        result.errlist.push_back("源文件:" + path + ",是设备文件、管道或套接字,不可添加");
+        return;
+    }
+    auto it = names.find(name);
+    Node* clash = it == names.end() ? nullptr : it->second;
+    if (clash && clash->isDirectory()) {
+        result.errlist.push_back("源文件:" + path + ",目标文件:/" + nodepath(img_.root(), clash) +
+                                 ",有同名的目录存在,不可覆盖");
+        return;
+    }
+    if (clash && !overwrite(path, *clash)) {
+        progress(path, done_);
+        return;
+    }
+    TImgEntry e = defaults(name, isLink ? kTypeSymlink : kTypeFile, st);
+    e.objId = clash ? clash->entry.objId : img_.newobjid();
+    if (isLink) {
+        // The target as it stands, never followed.
+        std::string target(static_cast<size_t>(std::max<off_t>(st.st_size, 0)) + 1, '\0');
+        for (;;) {
+            ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+            if (n < 0) {
+                result.errlist.push_back("源文件:" + path + ",无法读取:" + std::strerror(errno));
+                return;
+            }
+            if (static_cast<size_t>(n) < target.size()) {
+                target.resize(static_cast<size_t>(n));
+                break;
+            }
+            target.resize(target.size() * 2);
+        }
+        e.alias = std::move(target);
+    } else {
+        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat now {};
+        if (!fd || ::fstat(fd.get(), &now) != 0) {
+            result.errlist.push_back("源文件:" + path + ",无法读取:" + std::strerror(errno));
+            return;
+        }
+        if (!S_ISREG(now.st_mode)) {
+            result.errlist.push_back("源文件:" + path + ",是设备文件、管道或套接字,不可添加");
+            return;
+        }
+        const auto size = static_cast<uint64_t>(now.st_size);
+        if (size > kMaxAddedFileSize) {
+            result.errlist.push_back("源文件:" + path + ",文件大于4GB,不可添加");
+            return;
+        }
+        if (size > 0) {
+            try {
+                e.dataPos = appendtowork(img_, fd.get(), size);
+            } catch (const Error& err) {
+                result.errlist.push_back("源文件:" + path + ",无法读取:" + err.what());
+                return;
+            }
+        }
+        e.size = size;
+        done_ += size;
+    }
+    if (clash) {
+        clash->entry = std::move(e);
+        clash->icon = iconFor(clash->entry, clash->text);
+        ++result.overwritten;
+    } else {
+        addnode(dir, names, std::move(e));
+    }
+    progress(path, done_);
+}
+
+void Adder::addOne(const std::string& folder, const std::string& name, Node* dir, NameMap& names,
+                   std::deque<Frame>& stack) {
+    const std::string path = folder + name;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        result.errlist.push_back("源文件:" + path + ",无法读取:" + std::strerror(errno));
+        return;
+    }
+    if (S_ISDIR(st.st_mode))
+        addFolder(path, name, st, dir, names, stack);
+    else
+        addNonFolder(path, name, st, dir, names);
+}
+
+bool Adder::addpass(const std::string& folder, const std::string& name, Node* dir, NameMap& names) {
+    if (cancelled())
+        return false;
+    // A deque: frames stay where they are while deeper ones are pushed.
+    std::deque<Frame> stack;
+    addOne(folder, name, dir, names, stack);
+    while (!stack.empty()) {
+        if (cancelled())
+            return false;
+        Frame& f = stack.back();
+        if (f.next == f.names.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const std::string& child = f.names[f.next++];
+        addOne(f.folder, child, f.dir, f.existing, stack);
+    }
+    return true;
+}
+
+// "/a/b/" -> ("/a/", "b"): the folder part (with its last separator) and the
+// name part of an absolute, normalised path.
+std::pair<std::string, std::string> splitPath(const std::string& path) {
+    std::string p = std::filesystem::absolute(path).lexically_normal().string();
+    while (p.size() > 1 && p.back() == '/')
+        p.pop_back();
+    size_t slash = p.rfind('/');
+    return {p.substr(0, slash + 1), p.substr(slash + 1)};
+}
+
+} // namespace
+
+int64_t appendtowork(Timg& img, int fd, uint64_t size) {
+    return img.workfile().appendFrom(fd, size);
+}
+
+uint64_t countpass(const std::string& path) {
+    uint64_t total = 0;
+    std::vector<std::string> pending{path};
+    while (!pending.empty()) {
+        std::string p = std::move(pending.back());
+        pending.pop_back();
+        struct stat st {};
+        if (::lstat(p.c_str(), &st) != 0)
+            continue;
+        if (S_ISREG(st.st_mode)) {
+            total += static_cast<uint64_t>(st.st_size);
+        } else if (S_ISDIR(st.st_mode)) {
+            try {
+                for (std::string& name : listFolder(p))
+                    pending.push_back(p + "/" + name);
+            } catch (const Error&) {
+            }
+        }
+    }
+    return total;
+}
+
+AddResult addfiles(Timg& img, const std::vector<std::string>& paths, uint32_t dirId,
+                   const AddOptions& opt) {
+    JobReporter rep(img.onwk, kFlagAddFiles);
+    rep.send(0, 0, 1, kCounting);
+    AddResult result;
+    bool changed = false;
+    auto finish = [&] {
+        if (changed) {
+            sortTree(img.root());
+            img.modified = true;
+        }
+        rep.send(0, 0, 3, kDone);
+    };
+    try {
+        Node* dir = img.nodeFor(dirId);
+        if (!dir || !dir->isDirectory())
+            throw Error("the target folder (object " + std::to_string(dirId) +
+                        ") is not in the tree");
+        std::vector<std::pair<std::string, std::string>> parts;
+        for (const std::string& p : paths)
+            if (!p.empty())
+                parts.push_back(splitPath(p));
+        uint64_t total = 0;
+        for (const auto& [folder, name] : parts)
+            if (!name.empty())
+                total += countpass(folder + name);
+
+        Adder adder(img, opt, rep, total);
+        NameMap names = namesOf(dir);
+        bool finished = true;
+        try {
+            for (const auto& [folder, name] : parts) {
+                if (name.empty()) {
+                    adder.result.errlist.push_back("源目录:" + folder + ",不可添加根目录");
+                    continue;
+                }
+                if (!(finished = adder.addpass(folder, name, dir, names)))
+                    break;
+            }
+        } catch (...) {
+            changed = adder.result.added + adder.result.overwritten > 0;
+            throw;
+        }
+        result = std::move(adder.result);
+        result.cancelled = !finished;
+        changed = result.added + result.overwritten > 0;
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+    return result;
+}
+
+} // namespace korvane

@@ -1,0 +1,74 @@
+// Adding files and folders from disk to a directory of the image.
+#pragma once
+
+#include "model/timg.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace korvane {
+
+// How file clashes are settled during one run.
+enum ClashMode : uint8_t {
+    kClashAsk = 0,
+    kClashOverwriteAll = 1,
+    kClashSkipAll = 2,
+};
+
+// The answers to the clash question: "覆盖", "全覆盖", "否", "全否".
+enum class ClashAnswer { kOverwrite, kOverwriteAll, kSkip, kSkipAll };
+
+// Asked when a file or symbolic link from disk (sourcePath) meets an object
+// of the same name that is not a folder. Called on the job's thread; the job
+// waits for the answer.
+using ClashQuestion =
+    std::function<ClashAnswer(const std::string& sourcePath, const Node& existing)>;
+
+struct AddOptions {
+    // Keep the mode bits, owner, group and times of what is on disk, instead
+    // of mode 0777, owner 0, group 0 and the current time.
+    bool keepAttributes = false;
+    // The clash mode a run starts with.
+    ClashMode clashmode = kClashAsk;
+    // Answers the clash question while the mode is kClashAsk; without it a
+    // clash is skipped.
+    ClashQuestion ask;
+};
+
+struct AddResult {
+    // What could not be added, one line each, for the "添加文件 错误信息" dialog.
+    std::vector<std::string> errlist;
+    uint64_t added = 0;       // nodes created
+    uint64_t overwritten = 0; // existing entries replaced
+    bool cancelled = false;
+};
+
+// Adds the files, folders (with everything in them) and symbolic links at
+// paths to the directory dirId. A relative path is taken from the current
+// folder. Runs on the calling thread; reports through img.onwk with flag 3
+// ("正在统计添加文件", progress by bytes with each source path as message,
+// then "完成", sent also when the job fails) and stops before the next entry
+// once img.cancel is set. Folders that exist in the image are merged into;
+// files that clash with a non-folder are settled by the clash mode; the rest
+// go to errlist. File contents are appended to the working file. The whole
+// tree is sorted afterwards and the image marked modified when anything
+// changed. Throws Error when dirId is no directory of the tree or no object
+// id is left (what was added until then stays).
+AddResult addfiles(Timg& img, const std::vector<std::string>& paths, uint32_t dirId,
+                   const AddOptions& opt = {});
+
+// Total size of the regular files at path: the file itself, or everything
+// below a folder. Symbolic links are not followed; what cannot be read counts 0.
+uint64_t countpass(const std::string& path);
+
+// Appends size bytes of the open file fd to the image's working file and
+// returns the offset where they begin. Throws Error when they cannot be read
+// or written; nothing is appended then.
+int64_t appendtowork(Timg& img, int fd, uint64_t size);
+
+// The largest file an entry can hold: 4 GiB - 1.
+constexpr uint64_t kMaxAddedFileSize = 0xFFFFFFFFull;
+
+} // namespace korvane

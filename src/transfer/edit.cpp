@@ -1,0 +1,175 @@
+#include "edit.h"
+
+#include "model/error.h"
+#include "model/texts.h"
+#include "model/tree.h"
+#include "model/tree_order.h"
+
+#include <charconv>
+#include <ctime>
+
+namespace korvane {
+
+namespace {
+
+bool validName(std::string_view name) {
+    return safeFileName(name) && name.size() <= kMaxNameBytes;
+}
+
+// Calls fn(node) for the node of every id that has one, and for everything
+// below it when withChildren. Returns whether any node was met.
+template <typename Fn>
+bool forEachTarget(Timg& img, const std::vector<uint32_t>& ids, bool withChildren, Fn&& fn) {
+    bool any = false;
+    for (uint32_t id : ids) {
+        Node* n = img.nodeFor(id);
+        if (!n)
+            continue;
+        any = true;
+        if (withChildren)
+            forEachPreorder(n, fn);
+        else
+            fn(n);
+    }
+    return any;
+}
+
+template <typename Fn>
+EditStatus changeId(Timg& img, const std::vector<uint32_t>& ids, std::string_view text,
+                    bool withChildren, Fn&& set) {
+    std::optional<uint16_t> value = idvalue(text);
+    if (!value)
+        return EditStatus::kInvalid;
+    if (!forEachTarget(img, ids, withChildren, [&](Node* n) { set(n->entry, *value); }))
+        return EditStatus::kUnchanged;
+    img.modified = true;
+    return EditStatus::kDone;
+}
+
+} // namespace
+
+std::string_view trimmed(std::string_view text) {
+    auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+std::optional<uint32_t> permissioncode(std::string_view text) {
+    std::string_view t = trimmed(text);
+    if (t.size() > 4)
+        return std::nullopt;
+    uint32_t value = parsemode(t);
+    if (value == 0)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<uint16_t> idvalue(std::string_view text) {
+    std::string_view t = trimmed(text);
+    if (!t.empty() && t.front() == '+')
+        t.remove_prefix(1);
+    if (t.empty())
+        return std::nullopt;
+    int32_t value = 0;
+    auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value, 10);
+    if (ec != std::errc() || end != t.data() + t.size())
+        return std::nullopt;
+    return static_cast<uint16_t>(static_cast<uint32_t>(value) & 0xFFFF);
+}
+
+NewDirResult newdir(Timg& img, uint32_t dirId, const std::string& name) {
+    Node* parent = img.nodeFor(dirId);
+    if (!parent || !parent->isDirectory())
+        throw Error("the folder (object " + std::to_string(dirId) + ") is not in the tree");
+    if (name.empty())
+        return {EditStatus::kUnchanged};
+    std::string_view wanted = trimmed(name);
+    for (auto& c : parent->children)
+        if (trimmed(c->text) == wanted)
+            return {EditStatus::kExists};
+    if (!validName(name))
+        return {EditStatus::kInvalid};
+
+    auto node = std::make_unique<Node>();
+    node->text = name;
+    TImgEntry& e = node->entry;
+    e.name = name;
+    e.objType = kTypeDirectory;
+    e.mode = parsemode("0755");
+    const auto now = static_cast<uint32_t>(std::time(nullptr));
+    e.atime = e.ctime = e.mtime = now;
+    e.dataPos = -1;
+    e.objId = img.newobjid();
+    node->icon = iconindex("dir");
+    Node* added = parent->addChild(std::move(node));
+    img.setNode(e.objId, added);
+    sortTree(img.root());
+    img.modified = true;
+    return {EditStatus::kDone, added};
+}
+
+size_t deletenodes(Timg& img, const std::vector<uint32_t>& ids) {
+    size_t removed = 0;
+    for (uint32_t id : ids) {
+        Node* n = img.nodeFor(id);
+        if (!n || !n->parent)
+            continue;
+        forEachPreorder(n, [&](Node* x) {
+            if (img.nodeFor(x->entry.objId) == x)
+                img.setNode(x->entry.objId, nullptr);
+            ++removed;
+        });
+        n->parent->detach(n); // frees the subtree
+        img.modified = true;
+    }
+    return removed;
+}
+
+EditStatus renamenode(Timg& img, uint32_t id, const std::string& name) {
+    Node* n = img.nodeFor(id);
+    if (!n || !n->parent)
+        return EditStatus::kInvalid;
+    if (name.empty() || name == n->text)
+        return EditStatus::kUnchanged;
+    for (auto& c : n->parent->children)
+        if (c.get() != n && c->text == name)
+            return EditStatus::kExists;
+    if (!validName(name))
+        return EditStatus::kInvalid;
+    n->text = name;
+    n->entry.name = name;
+    n->icon = iconFor(n->entry, n->text);
+    img.modified = true;
+    return EditStatus::kDone;
+}
+
+EditStatus changemode(Timg& img, const std::vector<uint32_t>& ids, std::string_view text,
+                      bool withChildren) {
+    if (text.empty())
+        return EditStatus::kUnchanged;
+    std::optional<uint32_t> bits = permissioncode(text);
+    if (!bits)
+        return EditStatus::kInvalid;
+    bool any = forEachTarget(img, ids, withChildren, [&](Node* n) {
+        n->entry.mode = (n->entry.mode & ~kModePermissionMask) | *bits;
+    });
+    if (!any)
+        return EditStatus::kUnchanged;
+    img.modified = true;
+    return EditStatus::kDone;
+}
+
+EditStatus changeuid(Timg& img, const std::vector<uint32_t>& ids, std::string_view text,
+                     bool withChildren) {
+    return changeId(img, ids, text, withChildren, [](TImgEntry& e, uint16_t v) { e.uid = v; });
+}
+
+EditStatus changegid(Timg& img, const std::vector<uint32_t>& ids, std::string_view text,
+                     bool withChildren) {
+    return changeId(img, ids, text, withChildren, [](TImgEntry& e, uint16_t v) { e.gid = v; });
+}
+
+} // namespace korvane

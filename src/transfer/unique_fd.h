@@ -1,0 +1,39 @@
+// An owned file descriptor, closed when it goes away.
+#pragma once
+
+#include <unistd.h>
+#include <utility>
+
+namespace korvane {
+
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other)
+            reset(std::exchange(other.fd_, -1));
+        return *this;
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd() { reset(); }
+
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    void reset(int fd = -1) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = fd;
+    }
+    // Gives up ownership without closing.
+    int release() { return std::exchange(fd_, -1); }
+    // Closes now and reports the result (0, or -1 with errno set).
+    int close() { return ::close(std::exchange(fd_, -1)); }
+
+private:
+    int fd_ = -1;
+};
+
+} // namespace korvane

@@ -1,0 +1,347 @@
+#include "model/error.h"
+#include "model/tree.h"
+#include "model/tyaffs2obj.h"
+#include "support/testutil.h"
+#include "support/yaffs2_builder.h"
+#include "transfer/addfiles.h"
+#include "transfer/extract.h"
+
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace korvane;
+using namespace korvane::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Event {
+    int64_t pos, max;
+    int kind;
+    std::string message;
+    uint8_t flag;
+};
+
+class RecordingSink : public WorkSink {
+public:
+    std::vector<Event> events;
+    Timg* cancelOnProgress = nullptr;
+    void report(int64_t pos, int64_t max, int kind, const std::string& message,
+                uint8_t flag) override {
+        events.push_back({pos, max, kind, message, flag});
+        if (cancelOnProgress && kind == 2)
+            cancelOnProgress->cancel = 1;
+    }
+};
+
+// root: system(258){exists.txt(259), taken/(260), afile(261), merge/(262){inside.txt(263)}}
+std::unique_ptr<Tyaffs2obj> targetImage() {
+    Yaffs2Builder b;
+    b.root();
+    b.dir(258, 1, "system");
+    b.file(259, 258, "exists.txt", pattern(50, 1));
+    b.dir(260, 258, "taken");
+    b.file(261, 258, "afile", pattern(60, 2));
+    b.dir(262, 258, "merge");
+    b.file(263, 262, "inside.txt", pattern(70, 3));
+    auto img = std::make_unique<Tyaffs2obj>();
+    img->Init(ImageData::fromBytes(b.bytes()));
+    img->Open();
+    return img;
+}
+
+Bytes contentsOf(Timg& img, const Node* n) {
+    TImgEntry e;
+    Bytes buf;
+    img.ReadContent(n->entry.objId, e, buf);
+    buf.resize(static_cast<size_t>(e.size));
+    return buf;
+}
+
+std::string lines(const std::vector<std::string>& v) {
+    std::string out;
+    for (const std::string& s : v)
+        out += s + "\n";
+    return out;
+}
+
+TEST(AddFiles, FolderWithSubfoldersEmptyFilesAndLinks) {
+    TempDir src;
+    fs::create_directories(src / "x/y");
+    writeFile(src / "x/a.txt", pattern(3000, 1));
+    writeFile(src / "x/y/b.txt", pattern(5000, 2));
+    writeFile(src / "x/zero", std::string());
+    fs::create_symlink("a.txt", src / "x/link");
+    fs::create_directory_symlink("y", src / "x/dirlink");
+
+    auto img = targetImage();
+    const uint32_t firstNew = img->maxObjId + 1;
+    RecordingSink sink;
+    img->onwk = &sink;
+    const auto before = static_cast<uint32_t>(std::time(nullptr));
+    AddResult r = addfiles(*img, {src / "x"}, 1);
+    EXPECT_TRUE(r.errlist.empty()) << lines(r.errlist);
+    EXPECT_EQ(r.added, 7u);
+    EXPECT_TRUE(img->modified);
+
+    Node* x = findPath(img->root(), "x");
+    ASSERT_NE(x, nullptr);
+    EXPECT_EQ(x->entry.objType, kTypeDirectory);
+    EXPECT_EQ(x->entry.linkInfo, 1u);
+    EXPECT_EQ(x->entry.objId, firstNew) << "ids in the order of adding";
+    EXPECT_EQ(img->nodeFor(x->entry.objId), x);
+    std::string order;
+    for (auto& c : x->children)
+        order += c->text + " ";
+    EXPECT_EQ(order, "y dirlink link zero a.txt ")
+        << "sorted like a loaded tree; a link to a folder is no folder";
+    EXPECT_TRUE(findPath(img->root(), "x/dirlink")->children.empty());
+
+    Node* a = findPath(img->root(), "x/a.txt");
+    Node* b = findPath(img->root(), "x/y/b.txt");
+    Node* zero = findPath(img->root(), "x/zero");
+    Node* link = findPath(img->root(), "x/link");
+    ASSERT_TRUE(a && b && zero && link);
+    for (Node* n : {x, a, b, zero, link}) {
+        EXPECT_EQ(n->entry.mode, 0777u) << n->text;
+        EXPECT_EQ(n->entry.uid, 0u);
+        EXPECT_EQ(n->entry.gid, 0u);
+        EXPECT_GE(n->entry.mtime, before);
+        EXPECT_EQ(n->entry.name, n->text);
+        EXPECT_EQ(img->nodeFor(n->entry.objId), n);
+    }
+    // Contents go to the working file in the order of adding.
+    EXPECT_EQ(a->entry.dataPos, 0);
+    EXPECT_EQ(a->entry.size, 3000u);
+    EXPECT_EQ(b->entry.dataPos, 3000);
+    EXPECT_EQ(zero->entry.dataPos, -1);
+    EXPECT_EQ(zero->entry.size, 0u);
+    EXPECT_EQ(img->workfile().size(), 8000);
+    EXPECT_EQ(contentsOf(*img, a), pattern(3000, 1));
+    EXPECT_EQ(contentsOf(*img, b), pattern(5000, 2));
+    EXPECT_EQ(link->entry.objType, kTypeSymlink);
+    EXPECT_EQ(link->entry.alias, "a.txt");
+    EXPECT_EQ(findPath(img->root(), "x/dirlink")->entry.alias, "y");
+
+    ASSERT_GE(sink.events.size(), 3u);
+    EXPECT_EQ(sink.events.front().kind, 1);
+    EXPECT_EQ(sink.events.front().message, "正在统计添加文件");
+    EXPECT_EQ(sink.events.back().kind, 3);
+    EXPECT_EQ(sink.events.back().message, "完成");
+    const Event& last = sink.events[sink.events.size() - 2];
+    EXPECT_EQ(last.pos, 8000);
+    EXPECT_EQ(last.max, 8000) << "the maximum is the total of the files' sizes";
+    for (const Event& e : sink.events)
+        EXPECT_EQ(e.flag, 3);
+
+    // Extracted again, everything is as it was on disk.
+    TempDir out;
+    ExtractResult xr = outfiles(*img, {x->entry.objId}, out.path().string());
+    EXPECT_TRUE(xr.skipped.empty());
+    EXPECT_EQ(readFile(out / "x/a.txt"), pattern(3000, 1));
+    EXPECT_EQ(readFile(out / "x/y/b.txt"), pattern(5000, 2));
+    EXPECT_EQ(fs::file_size(out / "x/zero"), 0u);
+    EXPECT_EQ(fs::read_symlink(out / "x/link"), "a.txt");
+}
+
+TEST(AddFiles, KeepsAttributesOnRequestAndTakesRelativePaths) {
+    TempDir src;
+    writeFile(src / "f.bin", pattern(10, 4));
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::lchown((src / "f.bin").c_str(), 70000 + 1234, 5678), 0);
+    }
+    ::chmod((src / "f.bin").c_str(), 04640);
+    const struct timespec times[2] = {{1000000000, 0}, {1111111111, 0}};
+    ::utimensat(AT_FDCWD, (src / "f.bin").c_str(), times, 0);
+
+    auto img = targetImage();
+    AddOptions opt;
+    opt.keepAttributes = true;
+    const fs::path cwd = fs::current_path();
+    fs::current_path(src.path());
+    AddResult r = addfiles(*img, {"./f.bin"}, 258, opt);
+    fs::current_path(cwd);
+    EXPECT_TRUE(r.errlist.empty()) << lines(r.errlist);
+    Node* f = findPath(img->root(), "system/f.bin");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->entry.mode, 04640u) << "permission bits only";
+    EXPECT_EQ(f->entry.mtime, 1111111111u);
+    EXPECT_EQ(f->entry.atime, 1000000000u);
+    if (::geteuid() == 0) {
+        EXPECT_EQ(f->entry.uid, (70000 + 1234) & 0xFFFF) << "the low 16 bits";
+        EXPECT_EQ(f->entry.gid, 5678u);
+    }
+    EXPECT_EQ(contentsOf(*img, f), pattern(10, 4));
+}
+
+// Answers the clash question from a script and records who was asked about.
+struct Script {
+    explicit Script(std::vector<ClashAnswer> a) : answers(std::move(a)) {}
+    std::vector<ClashAnswer> answers;
+    std::vector<std::string> asked;
+    AddOptions options() {
+        AddOptions opt;
+        opt.ask = [this](const std::string& path, const Node& existing) {
+            asked.push_back(fs::path(path).filename().string() + "@" + existing.text);
+            ClashAnswer a = answers.at(asked.size() - 1);
+            return a;
+        };
+        return opt;
+    }
+};
+
+class AddClash : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(src / "afile");
+        writeFile(src / "afile/in.txt", pattern(5, 5));
+        fs::create_directories(src / "merge");
+        writeFile(src / "merge/inside.txt", pattern(71, 6));
+        writeFile(src / "merge/new.txt", pattern(72, 7));
+        writeFile(src / "exists.txt", pattern(51, 8));
+        writeFile(src / "taken", pattern(52, 9));
+        paths = {src / "exists.txt", src / "taken", src / "afile", src / "merge"};
+    }
+    std::string errors() const {
+        return "源文件:" + src / "taken" + ",目标文件:/system/taken,有同名的目录存在,不可覆盖\n" +
+               "源目录:" + src / "afile" + ",目标目录:/system/afile,有同名的文件名存在,不可覆盖\n";
+    }
+    TempDir src;
+    std::vector<std::string> paths;
+};
+
+TEST_F(AddClash, OverwriteThisOneSkipThatOne) {
+    auto img = targetImage();
+    Node* exists = findPath(img->root(), "system/exists.txt");
+    Script s({ClashAnswer::kOverwrite, ClashAnswer::kSkip});
+    AddResult r = addfiles(*img, paths, 258, s.options());
+    EXPECT_EQ(s.asked,
+              (std::vector<std::string>{"exists.txt@exists.txt", "inside.txt@inside.txt"}));
+    EXPECT_EQ(lines(r.errlist), errors());
+    EXPECT_EQ(r.overwritten, 1u);
+    EXPECT_EQ(r.added, 1u) << "only merge/new.txt; the folder merge is merged into";
+
+    EXPECT_EQ(findPath(img->root(), "system/exists.txt"), exists) << "same node";
+    EXPECT_EQ(exists->entry.objId, 259u) << "same id";
+    EXPECT_EQ(img->nodeFor(259), exists);
+    EXPECT_EQ(exists->entry.size, 51u);
+    EXPECT_EQ(exists->entry.mode, 0777u);
+    EXPECT_EQ(contentsOf(*img, exists), pattern(51, 8));
+    EXPECT_EQ(contentsOf(*img, findPath(img->root(), "system/merge/inside.txt")), pattern(70, 3));
+    EXPECT_EQ(contentsOf(*img, findPath(img->root(), "system/merge/new.txt")), pattern(72, 7));
+    EXPECT_EQ(findPath(img->root(), "system/merge")->entry.objId, 262u);
+    EXPECT_EQ(findPath(img->root(), "system/afile")->entry.objType, kTypeFile);
+    EXPECT_TRUE(findPath(img->root(), "system/taken")->children.empty());
+}
+
+TEST_F(AddClash, AllAnswersHoldForTheRunOnly) {
+    auto img = targetImage();
+    Script all({ClashAnswer::kOverwriteAll});
+    AddResult r = addfiles(*img, paths, 258, all.options());
+    EXPECT_EQ(all.asked.size(), 1u) << "asked once, then every clash is overwritten";
+    EXPECT_EQ(r.overwritten, 2u);
+    EXPECT_EQ(contentsOf(*img, findPath(img->root(), "system/merge/inside.txt")), pattern(71, 6));
+    EXPECT_EQ(lines(r.errlist), errors());
+
+    // A new run asks again; "全否" skips the rest of it.
+    writeFile(src / "exists.txt", pattern(53, 10));
+    Script none({ClashAnswer::kSkipAll});
+    r = addfiles(*img, paths, 258, none.options());
+    EXPECT_EQ(none.asked.size(), 1u);
+    EXPECT_EQ(r.overwritten, 0u);
+    EXPECT_EQ(r.added, 0u);
+    EXPECT_EQ(contentsOf(*img, findPath(img->root(), "system/exists.txt")), pattern(51, 8));
+
+    // Without anyone to ask, clashes are skipped; a fixed mode needs nobody.
+    r = addfiles(*img, paths, 258);
+    EXPECT_EQ(r.overwritten, 0u);
+    AddOptions overwrite;
+    overwrite.clashmode = kClashOverwriteAll;
+    r = addfiles(*img, paths, 258, overwrite);
+    EXPECT_EQ(r.overwritten, 3u);
+    EXPECT_EQ(contentsOf(*img, findPath(img->root(), "system/exists.txt")), pattern(53, 10));
+}
+
+TEST(AddFiles, WhatCannotBeAddedIsListed) {
+    TempDir src;
+    ASSERT_EQ(::mkfifo((src / "pipe").c_str(), 0644), 0);
+    int fd = ::open((src / "huge").c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, off_t{4} << 30), 0); // sparse: 4 GiB, one byte too many
+    ::close(fd);
+    writeFile(src / "ok", pattern(10, 1));
+
+    auto img = targetImage();
+    AddResult r =
+        addfiles(*img, {src / "pipe", src / "huge", src / "missing", src / "ok", "/"}, 258);
+    EXPECT_EQ(lines(r.errlist),
+              "源文件:" + src / "pipe" + ",是设备文件、管道或套接字,不可添加\n" + "源文件:" +
+                  src / "huge" + ",文件大于4GB,不可添加\n" + "源文件:" + src / "missing" +
+                  ",无法读取:No such file or directory\n" + "源目录:/,不可添加根目录\n");
+    EXPECT_EQ(r.added, 1u);
+    EXPECT_EQ(findPath(img->root(), "system/huge"), nullptr);
+    EXPECT_EQ(img->workfile().size(), 10) << "nothing of the refused files was appended";
+
+    if (::geteuid() != 0) {
+        writeFile(src / "secret", pattern(10, 2));
+        ::chmod((src / "secret").c_str(), 0);
+        r = addfiles(*img, {src / "secret"}, 258);
+        ASSERT_EQ(r.errlist.size(), 1u);
+        EXPECT_EQ(r.errlist[0], "源文件:" + src / "secret" + ",无法读取:Permission denied");
+    }
+
+    // A source that ends before its size leaves the working file as it was.
+    int pipefd[2];
+    ASSERT_EQ(::pipe(pipefd), 0);
+    ASSERT_EQ(::write(pipefd[1], "0123456789", 10), 10);
+    ::close(pipefd[1]);
+    EXPECT_THROW(appendtowork(*img, pipefd[0], 100), Error);
+    ::close(pipefd[0]);
+    EXPECT_EQ(img->workfile().size(), 10);
+
+    EXPECT_THROW(addfiles(*img, {src / "ok"}, 259), Error) << "the target is a file";
+    EXPECT_THROW(addfiles(*img, {src / "ok"}, 9999), Error);
+}
+
+TEST(AddFiles, CancelKeepsWhatWasAdded) {
+    TempDir src;
+    fs::create_directories(src / "x");
+    for (int i = 0; i < 5; ++i)
+        writeFile(src / ("x/f" + std::to_string(i)), pattern(10, i));
+    writeFile(src / "later", pattern(10, 9));
+    auto img = targetImage();
+    RecordingSink sink;
+    sink.cancelOnProgress = img.get();
+    img->onwk = &sink;
+    AddResult r = addfiles(*img, {src / "x", src / "later"}, 1);
+    EXPECT_TRUE(r.cancelled);
+    EXPECT_EQ(r.added, 1u) << "the folder x, announced by the first progress event";
+    EXPECT_NE(findPath(img->root(), "x"), nullptr);
+    EXPECT_EQ(findPath(img->root(), "later"), nullptr);
+    EXPECT_TRUE(img->modified);
+    EXPECT_EQ(sink.events.back().message, "完成");
+}
+
+TEST(AddFiles, WorkingFileLeavesNothingInTheTemporaryFolder) {
+    TempDir tmp, src;
+    writeFile(src / "f", pattern(100, 1));
+    const char* old = std::getenv("TMPDIR");
+    std::string saved = old ? old : "";
+    ::setenv("TMPDIR", tmp.path().c_str(), 1);
+    {
+        auto img = targetImage();
+        addfiles(*img, {src / "f"}, 1);
+        EXPECT_EQ(img->workfile().size(), 100);
+        EXPECT_TRUE(fs::is_empty(tmp.path())) << "unlinked as soon as it is made";
+    }
+    if (old)
+        ::setenv("TMPDIR", saved.c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
+}
+
+} // namespace

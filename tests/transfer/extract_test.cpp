@@ -1,0 +1,373 @@
+#include "model/error.h"
+#include "model/tyaffs2obj.h"
+#include "support/testutil.h"
+#include "support/yaffs2_builder.h"
+#include "transfer/extract.h"
+
+#include <algorithm>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+using namespace korvane;
+using namespace korvane::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Event {
+    int64_t pos, max;
+    int kind;
+    std::string message;
+    uint8_t flag;
+};
+
+class RecordingSink : public WorkSink {
+public:
+    std::vector<Event> events;
+    // Sets the image's cancel flag at the first progress event whose position
+    // reaches this count (0: never).
+    Timg* img = nullptr;
+    size_t cancelAt = 0;
+    void report(int64_t pos, int64_t max, int kind, const std::string& message,
+                uint8_t flag) override {
+        events.push_back({pos, max, kind, message, flag});
+        if (cancelAt && kind == 2 && static_cast<size_t>(pos) >= cancelAt)
+            img->cancel = 1;
+    }
+};
+
+std::unique_ptr<Tyaffs2obj> openBytes(const Bytes& bytes, WorkSink* sink = nullptr) {
+    auto img = std::make_unique<Tyaffs2obj>();
+    img->onwk = sink;
+    img->Init(ImageData::fromBytes(bytes));
+    img->Open();
+    return img;
+}
+
+void addFile(Yaffs2Builder& b, uint32_t id, uint32_t parent, const std::string& name,
+             const Bytes& data, uint32_t mode, uint32_t mtime = 2000, uint32_t uid = 0,
+             uint32_t gid = 0) {
+    yaffs2::ObjectHeader h = Yaffs2Builder::make(yaffs2::kHdrFile, parent, name, mode);
+    h.fileSize = static_cast<uint32_t>(data.size());
+    h.mtime = mtime;
+    h.uid = uid;
+    h.gid = gid;
+    b.header(id, h);
+    for (size_t off = 0, k = 1; off < data.size(); off += yaffs2::kDataSize, ++k)
+        b.data(id, static_cast<uint32_t>(k),
+               ByteSpan(data).subspan(off, std::min(yaffs2::kDataSize, data.size() - off)));
+}
+
+void addDir(Yaffs2Builder& b, uint32_t id, uint32_t parent, const std::string& name, uint32_t mode,
+            uint32_t mtime = 2000) {
+    yaffs2::ObjectHeader h = Yaffs2Builder::make(yaffs2::kHdrDirectory, parent, name, mode);
+    h.mtime = mtime;
+    b.header(id, h);
+}
+
+// A tree with every kind of object. In tree order system/aaa comes before
+// system/bin, so the hard link aaa/sh2 is met before its target bin/sh.
+Bytes richImage() {
+    Yaffs2Builder b;
+    b.root(040755, 1600000000);
+    addDir(b, 258, 1, "system", 040755, 1500000000);
+    addDir(b, 259, 258, "bin", 040750);
+    addFile(b, 260, 259, "sh", pattern(10000, 1), 0104755, 1234567890, 1000, 2000);
+    addFile(b, 261, 258, "empty", {}, 0100600);
+    b.symlink(262, 258, "link", "bin/sh");
+    addDir(b, 264, 258, "aaa", 040755);
+    b.hardlink(265, 264, "sh2", 260);
+    addDir(b, 266, 1, "ro", 040555, 3000);
+    addFile(b, 267, 266, "f", pattern(100, 3), 0100444);
+    b.hardlink(268, 266, "h", 260);
+    b.special(269, 258, "null", 020666, 0x0103);
+    b.special(270, 258, "fifo", 010640, 0);
+    addFile(b, 271, 258, "big.bin", pattern(5000, 2), 0100644);
+    return b.bytes();
+}
+
+struct stat statOf(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        throw std::runtime_error("missing " + path);
+    return st;
+}
+
+unsigned modeOf(const std::string& path) {
+    return statOf(path).st_mode & 07777;
+}
+
+std::string skippedText(const ExtractResult& r) {
+    std::string out;
+    for (const SkippedObject& s : r.skipped)
+        out += s.line() + "\n";
+    return out;
+}
+
+TEST(Extract, WholeTreeAsRootKeepsContentsLinksModesTimesAndOwners) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "owners and device nodes need root";
+    auto img = openBytes(richImage());
+    TempDir dir;
+    const std::string out = dir / "out";
+    ExtractOptions opt;
+    opt.privileged = true;
+    ExtractResult r = outfiles(*img, {1}, out, opt);
+    EXPECT_TRUE(r.skipped.empty()) << skippedText(r);
+    EXPECT_FALSE(r.cancelled);
+    EXPECT_EQ(r.written, 13u);
+
+    EXPECT_EQ(readFile(out + "/system/bin/sh"), pattern(10000, 1));
+    EXPECT_EQ(readFile(out + "/system/big.bin"), pattern(5000, 2));
+    EXPECT_EQ(readFile(out + "/system/empty"), Bytes());
+    EXPECT_EQ(readFile(out + "/ro/f"), pattern(100, 3));
+
+    struct stat sh = statOf(out + "/system/bin/sh");
+    EXPECT_EQ(sh.st_mode & 07777, 04755u);
+    EXPECT_EQ(sh.st_mtime, 1234567890);
+    EXPECT_EQ(sh.st_uid, 1000u);
+    EXPECT_EQ(sh.st_gid, 2000u);
+    EXPECT_EQ(sh.st_nlink, 3u) << "both hard links share the target's inode";
+    EXPECT_EQ(statOf(out + "/system/aaa/sh2").st_ino, sh.st_ino);
+    EXPECT_EQ(statOf(out + "/ro/h").st_ino, sh.st_ino);
+
+    EXPECT_EQ(fs::read_symlink(out + "/system/link"), "bin/sh");
+    EXPECT_EQ(statOf(out + "/system/link").st_mtime, 2000);
+    EXPECT_EQ(modeOf(out + "/system/empty"), 0600u);
+    EXPECT_EQ(modeOf(out + "/system/bin"), 0750u);
+    EXPECT_EQ(statOf(out + "/system").st_mtime, 1500000000) << "set after its contents";
+    EXPECT_EQ(statOf(out + "/system/bin").st_mtime, 2000);
+    EXPECT_EQ(modeOf(out + "/ro"), 0555u);
+    EXPECT_EQ(statOf(out + "/ro").st_mtime, 3000) << "kept across the late hard link";
+
+    struct stat null = statOf(out + "/system/null");
+    EXPECT_TRUE(S_ISCHR(null.st_mode));
+    EXPECT_EQ(major(null.st_rdev), 1u);
+    EXPECT_EQ(minor(null.st_rdev), 3u);
+    EXPECT_EQ(null.st_mode & 07777, 0666u);
+    struct stat fifo = statOf(out + "/system/fifo");
+    EXPECT_TRUE(S_ISFIFO(fifo.st_mode));
+    EXPECT_EQ(fifo.st_mode & 07777, 0640u);
+    // The root is not written: the target folder keeps its own attributes.
+    EXPECT_NE(statOf(out).st_mtime, 1600000000);
+}
+
+TEST(Extract, AsOrdinaryUserMasksModesAndSkipsDevices) {
+    auto img = openBytes(richImage());
+    TempDir dir;
+    ExtractOptions opt;
+    opt.privileged = false;
+    opt.umask = 027;
+    ExtractResult r = outfiles(*img, {266, 258}, dir.path().string(), opt);
+    EXPECT_EQ(skippedText(r),
+              "system/fifo: FIFO: device nodes, FIFOs and sockets are created only when running "
+              "as root\n"
+              "system/null: character device: device nodes, FIFOs and sockets are created only "
+              "when running as root\n");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "system/null")));
+    EXPECT_EQ(modeOf(dir / "system/bin/sh"), 04750u);
+    EXPECT_EQ(modeOf(dir / "system/big.bin"), 0640u);
+    EXPECT_EQ(modeOf(dir / "system"), 0750u);
+    EXPECT_EQ(statOf(dir / "system/bin/sh").st_uid, ::geteuid()) << "owners only as root";
+    EXPECT_EQ(statOf(dir / "system/bin/sh").st_mtime, 1234567890);
+    // The hard link into the read-only folder came after the folder was
+    // finished: it is opened up for the link and closed again.
+    EXPECT_EQ(statOf(dir / "ro/h").st_ino, statOf(dir / "system/bin/sh").st_ino);
+    EXPECT_EQ(modeOf(dir / "ro"), 0550u);
+    EXPECT_EQ(statOf(dir / "ro").st_mtime, 3000);
+}
+
+TEST(Extract, HardLinkWithTargetOutsideTheSelectionIsACopy) {
+    auto img = openBytes(richImage());
+    TempDir dir;
+    ExtractResult r = outfiles(*img, {264, 261}, dir / "a/b/c");
+    EXPECT_TRUE(r.skipped.empty()) << skippedText(r);
+    EXPECT_EQ(readFile(dir / "a/b/c/aaa/sh2"), pattern(10000, 1));
+    EXPECT_EQ(statOf(dir / "a/b/c/aaa/sh2").st_nlink, 1u);
+    EXPECT_EQ(statOf(dir / "a/b/c/aaa/sh2").st_mtime, 1234567890) << "the target's attributes";
+    EXPECT_TRUE(fs::is_regular_file(dir / "a/b/c/empty"));
+    EXPECT_FALSE(fs::exists(dir / "a/b/c/system"));
+}
+
+TEST(Extract, EventsCountEveryObjectAndEndWithDone) {
+    RecordingSink sink;
+    auto img = openBytes(richImage());
+    img->onwk = &sink;
+    TempDir dir;
+    outfiles(*img, {258}, dir.path().string());
+    ASSERT_GE(sink.events.size(), 3u);
+    EXPECT_EQ(sink.events.front().kind, 1);
+    EXPECT_EQ(sink.events.front().message, "正在准备。。");
+    EXPECT_EQ(sink.events.back().kind, 3);
+    EXPECT_EQ(sink.events.back().message, "完成");
+    const Event& last = sink.events[sink.events.size() - 2];
+    EXPECT_EQ(last.kind, 2);
+    EXPECT_EQ(last.pos, 10);
+    EXPECT_EQ(last.max, 10) << "every node of the subtree counts, links and devices too";
+    for (const Event& e : sink.events)
+        EXPECT_EQ(e.flag, 2);
+
+    // An image whose root holds nothing sends only the first and last events.
+    Yaffs2Builder b;
+    b.root();
+    RecordingSink empty;
+    auto bare = openBytes(b.bytes(), &empty);
+    empty.events.clear();
+    ExtractResult r = outfiles(*bare, {1}, dir / "bare");
+    EXPECT_EQ(r.written, 0u);
+    ASSERT_EQ(empty.events.size(), 2u);
+    EXPECT_EQ(empty.events[0].kind, 1);
+    EXPECT_EQ(empty.events[1].kind, 3);
+}
+
+TEST(Extract, HostileNamesWriteNothingOutsideTheTarget) {
+    Yaffs2Builder b;
+    b.root();
+    b.dir(258, 1, "..");
+    b.file(259, 258, "evil", pattern(10, 1));
+    b.file(260, 1, "../x", pattern(10, 2));
+    b.file(261, 1, "a/b", pattern(10, 3));
+    b.file(262, 1, ".", pattern(10, 4));
+    b.file(263, 1, "", pattern(10, 5));
+    b.dir(264, 1, "ok");
+    b.file(265, 264, "../../y", pattern(10, 6));
+    b.symlink(266, 264, "up", "../../../etc");
+    b.file(267, 264, "fine", pattern(10, 7));
+    auto img = openBytes(b.bytes());
+    TempDir dir;
+    const std::string inner = dir / "inner";
+    ExtractResult r = outfiles(*img, {1}, inner);
+
+    std::vector<std::string> found;
+    for (auto& e : fs::recursive_directory_iterator(dir.path()))
+        found.push_back(fs::relative(e.path(), dir.path()).string());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found,
+              (std::vector<std::string>{"inner", "inner/ok", "inner/ok/fine", "inner/ok/up"}));
+    EXPECT_EQ(readFile(inner + "/ok/fine"), pattern(10, 7));
+    EXPECT_EQ(fs::read_symlink(inner + "/ok/up"), "../../../etc") << "a link is only a link";
+    std::string skipped = skippedText(r);
+    for (const char* line : {"..: the name cannot be used as a file name (and the 1 object below "
+                             "it)\n",
+                             "../x: the name cannot be used as a file name\n",
+                             "a/b: the name cannot be used as a file name\n",
+                             ".: the name cannot be used as a file name\n",
+                             ": the name cannot be used as a file name\n",
+                             "ok/../../y: the name cannot be used as a file name\n"})
+        EXPECT_NE(skipped.find(line), std::string::npos) << line << " in\n" << skipped;
+    EXPECT_EQ(r.skipped.size(), 6u);
+}
+
+TEST(Extract, ExistingLinksInTheTargetAreReplacedNotFollowed) {
+    Yaffs2Builder b;
+    b.root();
+    b.dir(258, 1, "system");
+    b.file(259, 258, "f", pattern(300, 1));
+    b.file(260, 1, "top.txt", pattern(200, 2));
+    b.file(261, 1, "hl.txt", pattern(100, 3));
+    auto img = openBytes(b.bytes());
+
+    TempDir dir;
+    fs::create_directories(dir / "outside");
+    fs::create_directories(dir / "inner");
+    writeFile(dir / "outside/victim.txt", std::string("keep me"));
+    writeFile(dir / "outside/hl-victim.txt", std::string("keep me too"));
+    fs::create_directory_symlink(dir / "outside", dir / "inner/system");
+    fs::create_symlink(dir / "outside/victim.txt", dir / "inner/top.txt");
+    fs::create_hard_link(dir / "outside/hl-victim.txt", dir / "inner/hl.txt");
+
+    ExtractResult r = outfiles(*img, {1}, dir / "inner");
+    EXPECT_TRUE(r.skipped.empty()) << skippedText(r);
+    EXPECT_EQ(toString(readFile(dir / "outside/victim.txt")), "keep me");
+    EXPECT_EQ(toString(readFile(dir / "outside/hl-victim.txt")), "keep me too");
+    EXPECT_FALSE(fs::exists(dir / "outside/f"));
+    EXPECT_TRUE(fs::is_directory(fs::symlink_status(dir / "inner/system")));
+    EXPECT_EQ(readFile(dir / "inner/system/f"), pattern(300, 1));
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / "inner/top.txt")));
+    EXPECT_EQ(readFile(dir / "inner/top.txt"), pattern(200, 2));
+    EXPECT_EQ(readFile(dir / "inner/hl.txt"), pattern(100, 3));
+
+    // A second run replaces the files silently and reuses the folders.
+    writeFile(dir / "inner/system/f", std::string("older"));
+    r = outfiles(*img, {1}, dir / "inner");
+    EXPECT_TRUE(r.skipped.empty()) << skippedText(r);
+    EXPECT_EQ(readFile(dir / "inner/system/f"), pattern(300, 1));
+}
+
+TEST(Extract, ObjectsThatCannotBeWrittenAreListedAndTheRunGoesOn) {
+    Yaffs2Builder b;
+    b.root();
+    b.dir(258, 1, "a");
+    b.file(259, 258, "x", pattern(10, 1));
+    b.file(260, 258, "y", pattern(10, 2));
+    b.file(261, 1, "z", pattern(10, 3));
+    b.dir(262, 1, "b");
+    b.symlink(263, 1, "nolink", "");
+    auto img = openBytes(b.bytes());
+    TempDir dir;
+    // A folder where the file z goes, and a file where the folder b goes.
+    fs::create_directories(dir / "z/inside");
+    writeFile(dir / "b", std::string("a file in the way of a folder is replaced"));
+    ExtractResult r = outfiles(*img, {1}, dir.path().string());
+    EXPECT_EQ(skippedText(r), "nolink: the symbolic link has no target\n"
+                              "z: a folder of that name is in the way\n");
+    EXPECT_TRUE(fs::is_directory(dir / "b"));
+    EXPECT_EQ(readFile(dir / "a/y"), pattern(10, 2));
+    EXPECT_EQ(r.written, 4u);
+
+    // A target folder that cannot be made ends the job, after its last event.
+    RecordingSink sink;
+    img->onwk = &sink;
+    writeFile(dir / "plain", std::string("x"));
+    EXPECT_THROW(outfiles(*img, {1}, dir / "plain/sub"), Error);
+    ASSERT_EQ(sink.events.size(), 2u);
+    EXPECT_EQ(sink.events.back().message, "完成");
+    EXPECT_THROW(outfiles(*img, {1}, ""), Error);
+}
+
+TEST(Extract, CancelStopsAndKeepsWhatWasWritten) {
+    Yaffs2Builder b;
+    b.root();
+    addDir(b, 258, 1, "first", 040700, 4000);
+    for (uint32_t i = 0; i < 5; ++i)
+        b.file(259 + i, 258, "f" + std::to_string(i), pattern(100, i));
+    b.file(270, 1, "later", pattern(100, 9));
+    RecordingSink sink;
+    auto img = openBytes(b.bytes());
+    img->onwk = &sink;
+    sink.img = img.get();
+    sink.cancelAt = 1; // at the first progress event, after the folder was written
+    TempDir dir;
+    ExtractResult r = outfiles(*img, {1}, dir.path().string());
+    EXPECT_TRUE(r.cancelled);
+    EXPECT_EQ(r.written, 1u);
+    EXPECT_TRUE(fs::is_empty(dir / "first"));
+    EXPECT_FALSE(fs::exists(dir / "later"));
+    EXPECT_EQ(statOf(dir / "first").st_mtime, 4000) << "the folder still gets its attributes";
+    EXPECT_EQ(modeOf(dir / "first"), 0700u);
+    EXPECT_EQ(sink.events.back().kind, 3);
+    EXPECT_EQ(sink.events.back().message, "完成");
+}
+
+TEST(Extract, OneFileAndUnknownIds) {
+    auto img = openBytes(richImage());
+    TempDir dir;
+    ExtractResult r = outfiles(*img, {271, 9999}, dir.path().string());
+    EXPECT_EQ(skippedText(r), "#9999: no such object in the tree\n");
+    EXPECT_EQ(readFile(dir / "big.bin"), pattern(5000, 2));
+
+    // outonefile on its own: a fresh file beside an open folder.
+    int fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(outonefile(*img, 260, fd, "copy"), "");
+    EXPECT_EQ(readFile(dir / "copy"), pattern(10000, 1));
+    EXPECT_THROW(outonefile(*img, 258, fd, "notafile"), Error);
+    EXPECT_FALSE(fs::exists(dir / "notafile"));
+    ::close(fd);
+}
+
+} // namespace
