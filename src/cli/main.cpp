@@ -1,8 +1,7 @@
 // korvane-cli: every job of Korvane without a display.
 #include "listing.h"
-#include "progress.h"
-
 #include "model/error.h"
+#include "progress.h"
 #include "transfer/loadimage.h"
 
 #include <CLI/CLI.hpp>
@@ -36,6 +35,9 @@ int main(int argc, char** argv) {
     std::string path = "/";
 
     auto* info = app.add_subcommand("info", "Show the image's format and layout facts");
+    bool readAllFiles = false;
+    info->add_flag("--read-all", readAllFiles,
+                   "Also read every file's contents and report bytes read and GB/s");
     info->add_option("IMAGE", image, "Image file")->required();
 
     cli::LsOptions lsOpt;
@@ -60,9 +62,11 @@ int main(int argc, char** argv) {
     try {
         cli::TerminalProgress progress;
         auto img = openImage(image, progress);
-        if (info->parsed())
+        if (info->parsed()) {
             cli::printInfo(*img, stdout);
-        else if (ls->parsed())
+            if (readAllFiles)
+                cli::readAll(*img, stdout);
+        } else if (ls->parsed())
             cli::printListing(*img, path, lsOpt, stdout);
         else if (cat->parsed())
             cli::printContents(*img, path, stdout);
