@@ -109,6 +109,7 @@ constexpr size_t kFileType = 7;
 constexpr size_t kName = 8;
 constexpr size_t kHeaderSize = 8;
 } // namespace de
+constexpr uint32_t kMaxNameLength = 255;
 
 // Feature flags.
 enum CompatFeature : uint32_t {

@@ -381,6 +381,11 @@ void Text23obj::ScanDirectory(Node* root, JobReporter& rep) {
                  std::to_string(recLen));
             continue;
         }
+        if (nameLen > kMaxNameLength) {
+            stop("the entry at byte " + std::to_string(f.pos) + " has a name of " +
+                 std::to_string(nameLen) + " bytes");
+            continue;
+        }
         if (de::kHeaderSize + nameLen > recLen) {
             stop("the name of the entry at byte " + std::to_string(f.pos) +
                  " is longer than its record");

@@ -146,6 +146,49 @@ protected:
     std::vector<std::pair<std::string, size_t>> order; // d's entries on disk
 };
 
+struct Recorder : WorkSink {
+    struct Event {
+        int64_t pos, max;
+        int kind;
+        std::string message;
+        uint8_t flag;
+    };
+    std::vector<Event> events;
+    void report(int64_t pos, int64_t max, int kind, const std::string& message,
+                uint8_t flag) override {
+        events.push_back({pos, max, kind, message, flag});
+    }
+};
+
+TEST_F(ExtSmall, WorkEventsOfTheRead) {
+    Recorder rec;
+    Text23obj img;
+    img.onwk = &rec;
+    img.Init(ImageData::fromBytes(bytes));
+    img.Open();
+    ASSERT_GE(rec.events.size(), 3u);
+    EXPECT_EQ(rec.events.front().kind, 1);
+    EXPECT_EQ(rec.events.front().message, "");
+    EXPECT_EQ(rec.events.back().kind, 3);
+    for (const auto& e : rec.events) {
+        EXPECT_EQ(e.flag, kFlagExtRead);
+        if (e.kind == 2) {
+            EXPECT_LE(e.pos, e.max);
+            EXPECT_FALSE(e.message.empty());
+        }
+    }
+    // The last event goes out when the read fails too.
+    Bytes b = bytes;
+    store16(b.data() + inodeOffset(ext2::kRootIno), 0100644); // root is no folder
+    Recorder failed;
+    Text23obj bad;
+    bad.onwk = &failed;
+    bad.Init(ImageData::fromBytes(b));
+    EXPECT_THROW(bad.Open(), Error);
+    ASSERT_EQ(failed.events.size(), 2u);
+    EXPECT_EQ(failed.events.back().kind, 3);
+}
+
 TEST_F(ExtSmall, UnusedEntriesAreSkippedNotTheEnd) {
     // A name deleted from the head of a block leaves an entry with inode 0;
     // everything after it is still there.
