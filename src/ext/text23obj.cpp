@@ -279,9 +279,9 @@ bool Text23obj::ReadContent(uint32_t id, TImgEntry& entry, Bytes& buffer) {
         return true;
     }
     if (entry.size > maxFileSize(sb_.blockSize))
-        throw Error(entry.name + " claims " + std::to_string(entry.size) +
-                    " bytes, more than a file with " + std::to_string(sb_.blockSize) +
-                    "-byte blocks can hold; the inode is damaged");
+        throw Error((entry.name.empty() ? "inode " + std::to_string(id) : entry.name) + " claims " +
+                    std::to_string(entry.size) + " bytes, more than a file with " +
+                    std::to_string(sb_.blockSize) + "-byte blocks can hold; the inode is damaged");
     buffer = contentBuffer(entry.size);
     if (entry.objType == kTypeSymlink && fastSymlink(entry)) {
         std::byte raw[kBlockMapSize];
@@ -295,8 +295,9 @@ bool Text23obj::ReadContent(uint32_t id, TImgEntry& entry, Bytes& buffer) {
     return true;
 }
 
-void Text23obj::damage(std::string message) {
-    ++info_.skipped;
+void Text23obj::damage(std::string message, bool leftOut) {
+    if (leftOut)
+        ++info_.skipped;
     if (++damageReported_ <= kDamageListed)
         warn(std::move(message));
 }
@@ -428,7 +429,8 @@ void Text23obj::ScanDirectory(Node* root, JobReporter& rep) {
             decodeEntry(ino, inode, entry);
             if (entry.objType == kTypeFile && entry.size > maxFileSize(sb_.blockSize))
                 damage(where() + ": the inode claims " + std::to_string(entry.size) +
-                       " bytes, more than the file can hold; its contents cannot be read");
+                           " bytes, more than the file can hold; its contents cannot be read",
+                       false);
         }
         entry.name = std::move(name);
         Node* added = AddEntryNode(parent, std::move(entry));
@@ -463,7 +465,7 @@ void Text23obj::Open() {
         ScanDirectory(root.get(), rep);
         if (damageReported_ > kDamageListed)
             warn(std::to_string(damageReported_ - kDamageListed) +
-                 " more damaged entries were left out");
+                 " more problems with entries were found");
         sortTree(root.get());
         info_.objects = root->subtreeSize();
         setRoot(std::move(root));

@@ -66,7 +66,9 @@ private:
     // Hangs a node for entry under parent; a second name of an inode becomes
     // a hard link with a fresh id.
     Node* AddEntryNode(Node* parent, TImgEntry entry);
-    void damage(std::string message);
+    // Reports damage met by the walk (the first ones by name, the rest
+    // counted); leftOut counts an entry that could not be shown.
+    void damage(std::string message, bool leftOut = true);
 
     ext2::Superblock sb_;
     std::vector<uint64_t> inodeTables_; // per group; 0 when unknown
