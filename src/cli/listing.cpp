@@ -2,6 +2,7 @@
 
 #include "model/error.h"
 
+#include <chrono>
 #include <ctime>
 #include <nlohmann/json.hpp>
 
@@ -140,6 +141,26 @@ void printInfo(const Timg& img, std::FILE* out) {
         std::fprintf(out, "%-18s %s\n", (label + ":").c_str(), value.c_str());
     for (const std::string& w : img.warnings())
         std::fprintf(out, "%-18s %s\n", "warning:", w.c_str());
+}
+
+void readAll(Timg& img, std::FILE* out) {
+    auto start = std::chrono::steady_clock::now();
+    uint64_t files = 0, bytes = 0;
+    TImgEntry e;
+    Bytes buf;
+    forEachPreorder(img.root(), [&](Node* n) {
+        if (n->entry.objType != kTypeFile)
+            return;
+        img.ReadContent(n->entry.objId, e, buf);
+        ++files;
+        bytes += e.size;
+    });
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    double rate = seconds > 0 ? static_cast<double>(bytes) / seconds / 1e9 : 0.0;
+    std::fprintf(out, "%-18s %llu files, %llu bytes in %.3f s (%.2f GB/s)\n",
+                 "read:", static_cast<unsigned long long>(files),
+                 static_cast<unsigned long long>(bytes), seconds, rate);
 }
 
 void printListing(Timg& img, const std::string& path, const LsOptions& opt, std::FILE* out) {

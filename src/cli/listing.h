@@ -23,6 +23,9 @@ std::string modeString(const TImgEntry& e);
 std::string isoTime(uint32_t t);
 
 void printInfo(const Timg& img, std::FILE* out);
+// Reads the contents of every regular file through ReadContent and prints how
+// many files and bytes were read, and how fast.
+void readAll(Timg& img, std::FILE* out);
 // Lists path (a directory's contents, or a single object). Throws Error when
 // path names nothing.
 void printListing(Timg& img, const std::string& path, const LsOptions& opt, std::FILE* out);

@@ -37,6 +37,9 @@ int main(int argc, char** argv) {
     std::string path = "/";
 
     auto* info = app.add_subcommand("info", "Show the image's format and layout facts");
+    bool readAllFiles = false;
+    info->add_flag("--read-all", readAllFiles,
+                   "Also read every file's contents and report bytes read and GB/s");
     info->add_option("IMAGE", image, "Image file")->required();
 
     cli::LsOptions lsOpt;
@@ -99,12 +102,13 @@ int main(int argc, char** argv) {
         if (pack->parsed())
             return cli::packCommand(packDir, save, progress);
         auto img = openImage(image, progress);
-        if (extract->parsed()) {
+        if (extract->parsed())
             return cli::extractCommand(*img, extractPaths, extractDir, progress, stderr);
-        }
-        if (info->parsed())
+        if (info->parsed()) {
             cli::printInfo(*img, stdout);
-        else if (ls->parsed())
+            if (readAllFiles)
+                cli::readAll(*img, stdout);
+        } else if (ls->parsed())
             cli::printListing(*img, path, lsOpt, stdout);
         else if (cat->parsed())
             cli::printContents(*img, path, stdout);

@@ -1,5 +1,6 @@
 #include "loadimage.h"
 
+#include "ext/text23obj.h"
 #include "model/error.h"
 #include "model/tyaffs2obj.h"
 #include "model/yaffs2_format.h"
@@ -17,10 +18,14 @@ std::unique_ptr<Timg> loadimage(const std::string& path, WorkSink* sink) {
     if (load32(data->data()) != 0)
         img = std::make_unique<Tyaffs2obj>();
     else
-        throw Error(path + ": EXT2/EXT3 images cannot be read yet");
+        img = std::make_unique<Text23obj>();
     img->onwk = sink;
-    img->Init(std::move(data));
-    img->Open();
+    try {
+        img->Init(std::move(data));
+        img->Open();
+    } catch (const Error& e) {
+        throw Error(path + ": " + e.what());
+    }
     return img;
 }
 

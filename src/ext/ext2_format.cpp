@@ -1,0 +1,292 @@
+#include "ext2_format.h"
+
+#include "model/entry.h"
+#include "model/error.h"
+
+#include <cstdio>
+
+namespace korvane::ext2 {
+
+namespace {
+
+struct FeatureName {
+    uint32_t bit;
+    const char* name;
+};
+
+constexpr FeatureName kCompatNames[] = {
+    {kCompatDirPrealloc, "dir_prealloc"},
+    {kCompatImagicInodes, "imagic_inodes"},
+    {kCompatHasJournal, "has_journal"},
+    {kCompatExtAttr, "ext_attr"},
+    {kCompatResizeInode, "resize_inode"},
+    {kCompatDirIndex, "dir_index"},
+    {kCompatLazyBg, "lazy_bg"},
+    {kCompatExcludeInode, "exclude_inode"},
+    {kCompatExcludeBitmap, "snapshot_bitmap"},
+    {kCompatSparseSuper2, "sparse_super2"},
+    {kCompatFastCommit, "fast_commit"},
+    {kCompatStableInodes, "stable_inodes"},
+    {kCompatOrphanFile, "orphan_file"},
+};
+
+constexpr FeatureName kIncompatNames[] = {
+    {kIncompatCompression, "compression"},
+    {kIncompatFiletype, "filetype"},
+    {kIncompatRecover, "needs_recovery"},
+    {kIncompatJournalDev, "journal_dev"},
+    {kIncompatMetaBg, "meta_bg"},
+    {kIncompatExtents, "extent"},
+    {kIncompat64bit, "64bit"},
+    {kIncompatMmp, "mmp"},
+    {kIncompatFlexBg, "flex_bg"},
+    {kIncompatEaInode, "ea_inode"},
+    {kIncompatDirData, "dirdata"},
+    {kIncompatCsumSeed, "metadata_csum_seed"},
+    {kIncompatLargeDir, "large_dir"},
+    {kIncompatInlineData, "inline_data"},
+    {kIncompatEncrypt, "encrypt"},
+    {kIncompatCasefold, "casefold"},
+};
+
+constexpr FeatureName kRoCompatNames[] = {
+    {kRoCompatSparseSuper, "sparse_super"},
+    {kRoCompatLargeFile, "large_file"},
+    {kRoCompatBtreeDir, "btree_dir"},
+    {kRoCompatHugeFile, "huge_file"},
+    {kRoCompatGdtCsum, "uninit_bg"},
+    {kRoCompatDirNlink, "dir_nlink"},
+    {kRoCompatExtraIsize, "extra_isize"},
+    {kRoCompatHasSnapshot, "snapshot"},
+    {kRoCompatQuota, "quota"},
+    {kRoCompatBigalloc, "bigalloc"},
+    {kRoCompatMetadataCsum, "metadata_csum"},
+    {kRoCompatReplica, "replica"},
+    {kRoCompatReadonly, "read-only"},
+    {kRoCompatProject, "project"},
+    {kRoCompatSharedBlocks, "shared_blocks"},
+    {kRoCompatVerity, "verity"},
+    {kRoCompatOrphanPresent, "orphan_present"},
+};
+
+template <size_t N>
+std::string nameOf(const FeatureName (&table)[N], uint32_t bit, char kind) {
+    for (const FeatureName& f : table)
+        if (f.bit == bit)
+            return f.name;
+    int index = 0;
+    while (index < 31 && (1u << index) != bit)
+        ++index;
+    return std::string("FEATURE_") + kind + std::to_string(index);
+}
+
+template <size_t N>
+void appendNames(std::vector<std::string>& out, const FeatureName (&table)[N], uint32_t set,
+                 char kind) {
+    for (int i = 0; i < 32; ++i)
+        if (set & (1u << i))
+            out.push_back(nameOf(table, 1u << i, kind));
+}
+
+std::string joined(const std::vector<std::string>& names) {
+    std::string s;
+    for (const std::string& n : names)
+        s += (s.empty() ? "" : ", ") + n;
+    return s;
+}
+
+bool isPowerOf(uint32_t n, uint32_t base) {
+    while (n > 1 && n % base == 0)
+        n /= base;
+    return n == 1;
+}
+
+} // namespace
+
+std::vector<std::string> featureNames(uint32_t compat, uint32_t incompat, uint32_t roCompat) {
+    std::vector<std::string> out;
+    appendNames(out, kCompatNames, compat, 'C');
+    appendNames(out, kIncompatNames, incompat, 'I');
+    appendNames(out, kRoCompatNames, roCompat, 'R');
+    return out;
+}
+
+std::string incompatName(uint32_t bit) {
+    return nameOf(kIncompatNames, bit, 'I');
+}
+std::string roCompatName(uint32_t bit) {
+    return nameOf(kRoCompatNames, bit, 'R');
+}
+
+Superblock loadSuperblock(const std::byte* p, uint64_t imageSize) {
+    uint16_t magic = load16(p + sb::kMagic);
+    if (magic != kMagic) {
+        char buf[160];
+        std::snprintf(buf, sizeof buf,
+                      "not an EXT2/EXT3 image: the superblock magic at byte %zu is 0x%04X, "
+                      "not 0xEF53",
+                      kSuperblockOffset + sb::kMagic, magic);
+        throw Error(buf);
+    }
+    Superblock s;
+    s.inodesCount = load32(p + sb::kInodesCount);
+    s.blocksCount = load32(p + sb::kBlocksCount);
+    s.reservedBlocks = load32(p + sb::kReservedBlocks);
+    s.freeBlocks = load32(p + sb::kFreeBlocks);
+    s.freeInodes = load32(p + sb::kFreeInodes);
+    s.firstDataBlock = load32(p + sb::kFirstDataBlock);
+    s.logBlockSize = load32(p + sb::kLogBlockSize);
+    s.blocksPerGroup = load32(p + sb::kBlocksPerGroup);
+    s.inodesPerGroup = load32(p + sb::kInodesPerGroup);
+    s.mountTime = load32(p + sb::kMountTime);
+    s.writeTime = load32(p + sb::kWriteTime);
+    s.state = load16(p + sb::kState);
+    s.errors = load16(p + sb::kErrors);
+    s.creatorOs = load32(p + sb::kCreatorOs);
+    s.revLevel = load32(p + sb::kRevLevel);
+    for (size_t i = 0; i < s.uuid.size(); ++i)
+        s.uuid[i] = std::to_integer<uint8_t>(p[sb::kUuid + i]);
+    s.volumeName = zeroTerminated(p + sb::kVolumeName, sb::kVolumeNameSize);
+    s.lastMounted = zeroTerminated(p + sb::kLastMounted, sb::kLastMountedSize);
+    s.mkfsTime = load32(p + sb::kMkfsTime);
+
+    if (s.revLevel > kDynamicRev)
+        throw Error("unknown EXT revision " + std::to_string(s.revLevel) +
+                    " (only revisions 0 and 1 exist)");
+    if (s.revLevel == kDynamicRev) {
+        s.firstIno = load32(p + sb::kFirstIno);
+        s.inodeSize = load16(p + sb::kInodeSize);
+        s.compat = load32(p + sb::kFeatureCompat);
+        s.incompat = load32(p + sb::kFeatureIncompat);
+        s.roCompat = load32(p + sb::kFeatureRoCompat);
+        s.reservedGdtBlocks = load16(p + sb::kReservedGdtBlocks);
+        for (size_t i = 0; i < s.journalUuid.size(); ++i)
+            s.journalUuid[i] = std::to_integer<uint8_t>(p[sb::kJournalUuid + i]);
+        s.journalInum = load32(p + sb::kJournalInum);
+        s.journalDev = load32(p + sb::kJournalDev);
+        s.firstMetaBg = load32(p + sb::kFirstMetaBg);
+        s.backupBgs = {load32(p + sb::kBackupBgs), load32(p + sb::kBackupBgs + 4)};
+    }
+
+    // Features first: an image of a kind this reader does not know should say
+    // so, rather than fail a geometry check that its own layout explains.
+    if (s.has(kIncompatJournalDev))
+        throw Error("this is an external EXT3 journal device (journal_dev), not a filesystem");
+    std::vector<std::string> refused;
+    for (int i = 0; i < 32; ++i) {
+        uint32_t bit = 1u << i;
+        if ((s.incompat & bit) && !(kIncompatUnderstood & bit))
+            refused.push_back(incompatName(bit));
+        if ((s.roCompat & bit) && (kRoCompatRefused & bit))
+            refused.push_back(roCompatName(bit));
+    }
+    if (!refused.empty())
+        throw Error("the image uses the feature" + std::string(refused.size() > 1 ? "s " : " ") +
+                    joined(refused) +
+                    ", which Korvane cannot read (it reads EXT2 and EXT3 images)");
+
+    if (s.logBlockSize > kMaxLogBlockSize)
+        throw Error("impossible block size in the superblock (log value " +
+                    std::to_string(s.logBlockSize) + ")");
+    s.blockSize = kMinBlockSize << s.logBlockSize;
+    if (s.inodeSize < kGoodOldInodeSize || s.inodeSize > s.blockSize || !isPowerOf(s.inodeSize, 2))
+        throw Error("impossible inode size in the superblock: " + std::to_string(s.inodeSize));
+    if (s.firstIno < kGoodOldFirstIno)
+        throw Error("impossible first inode in the superblock: " + std::to_string(s.firstIno));
+    const uint64_t bitsPerBlock = uint64_t{s.blockSize} * 8;
+    if (s.blocksPerGroup == 0 || s.blocksPerGroup > bitsPerBlock)
+        throw Error("impossible blocks per group in the superblock: " +
+                    std::to_string(s.blocksPerGroup));
+    if (s.inodesPerGroup == 0 || s.inodesPerGroup > bitsPerBlock)
+        throw Error("impossible inodes per group in the superblock: " +
+                    std::to_string(s.inodesPerGroup));
+    if (s.blocksCount == 0 || s.firstDataBlock >= s.blocksCount)
+        throw Error("impossible block count in the superblock: " + std::to_string(s.blocksCount) +
+                    " blocks, the first data block is " + std::to_string(s.firstDataBlock));
+    s.groupCount = static_cast<uint32_t>(
+        (uint64_t{s.blocksCount} - s.firstDataBlock + s.blocksPerGroup - 1) / s.blocksPerGroup);
+    if (s.inodesCount == 0 || s.inodesCount > uint64_t{s.groupCount} * s.inodesPerGroup)
+        throw Error("impossible inode count in the superblock: " + std::to_string(s.inodesCount) +
+                    " inodes in " + std::to_string(s.groupCount) + " groups of " +
+                    std::to_string(s.inodesPerGroup));
+    // The inode tables alone take this much room; a file that cannot even hold
+    // them is not this filesystem.
+    if (uint64_t{s.inodesCount} * s.inodeSize > imageSize)
+        throw Error("the superblock counts " + std::to_string(s.inodesCount) + " inodes of " +
+                    std::to_string(s.inodeSize) + " bytes, more than the file's " +
+                    std::to_string(imageSize) + " bytes can hold");
+    if (!s.has(kIncompatMetaBg)) {
+        uint64_t dpb = s.blockSize / kDescSize;
+        uint64_t tableEnd = descriptorBlock(s, 0) + (s.groupCount + dpb - 1) / dpb;
+        if (tableEnd * s.blockSize > imageSize)
+            throw Error("the group descriptor table (" + std::to_string(s.groupCount) +
+                        " groups) lies past the end of the file");
+    }
+    return s;
+}
+
+bool groupHasSuper(const Superblock& s, uint32_t group) {
+    if (group == 0)
+        return true;
+    if (s.has(kCompatSparseSuper2))
+        return group == s.backupBgs[0] || group == s.backupBgs[1];
+    if (group <= 1 || !s.has(kRoCompatSparseSuper))
+        return true;
+    if (!(group & 1))
+        return false;
+    return isPowerOf(group, 3) || isPowerOf(group, 5) || isPowerOf(group, 7);
+}
+
+uint64_t descriptorBlock(const Superblock& s, uint32_t group) {
+    const uint32_t dpb = s.blockSize / kDescSize;
+    const uint64_t superBlock = kSuperblockOffset / s.blockSize; // 1 for 1 KiB blocks, else 0
+    const uint32_t metaGroup = group / dpb;
+    if (!s.has(kIncompatMetaBg) || metaGroup < s.firstMetaBg)
+        return superBlock + 1 + metaGroup;
+    uint32_t first = metaGroup * dpb;
+    return uint64_t{s.firstDataBlock} + uint64_t{first} * s.blocksPerGroup +
+           (groupHasSuper(s, first) ? 1 : 0);
+}
+
+Inode loadInode(const std::byte* p, const Superblock& s) {
+    Inode n;
+    n.mode = load16(p + ino::kMode);
+    n.uid = load16(p + ino::kUid);
+    n.size = load32(p + ino::kSize);
+    n.atime = load32(p + ino::kAtime);
+    n.ctime = load32(p + ino::kCtime);
+    n.mtime = load32(p + ino::kMtime);
+    n.dtime = load32(p + ino::kDtime);
+    n.gid = load16(p + ino::kGid);
+    n.links = load16(p + ino::kLinks);
+    n.sectors = load32(p + ino::kBlocks);
+    n.flags = load32(p + ino::kFlags);
+    n.fileAcl = load32(p + ino::kFileAcl);
+    for (size_t i = 0; i < kBlockSlots; ++i)
+        n.blocks[i] = load32(p + ino::kBlockMap + 4 * i);
+    const uint32_t type = n.mode & kModeTypeMask;
+    // Regular files always keep the high word of their size there (the
+    // kernel reads it so); directories only since large_dir.
+    if (type == kModeFile || (type == kModeDirectory && s.has(kIncompatLargeDir)))
+        n.size |= uint64_t{load32(p + ino::kSizeHigh)} << 32;
+    if (s.has(kRoCompatHugeFile)) {
+        n.sectors |= uint64_t{load16(p + ino::kBlocksHigh)} << 32;
+        if (n.flags & kInodeFlagHugeFile)
+            n.sectors *= s.blockSize / 512;
+    }
+    return n;
+}
+
+bool isFastSymlink(const Inode& inode, const Superblock& s) {
+    if ((inode.mode & kModeTypeMask) != kModeSymlink)
+        return false;
+    uint64_t eaSectors = inode.fileAcl ? s.blockSize / 512 : 0;
+    return inode.sectors == eaSectors;
+}
+
+uint64_t maxFileSize(uint32_t blockSize) {
+    const uint64_t p = blockSize / 4;
+    return (kDirectBlocks + p + p * p + p * p * p) * blockSize;
+}
+
+} // namespace korvane::ext2

@@ -1,0 +1,364 @@
+#include "ext_testutil.h"
+
+#include "model/error.h"
+#include "support/yaffs2_builder.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace korvane::test {
+
+namespace {
+
+void check(bool ok, const std::string& what) {
+    if (!ok)
+        throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+void writeAt(int fd, uint64_t offset, const Bytes& data) {
+    ssize_t n = ::pwrite(fd, data.data(), data.size(), static_cast<off_t>(offset));
+    check(n == static_cast<ssize_t>(data.size()), "pwrite");
+}
+
+void file(const std::string& path, size_t size, uint32_t seed, mode_t mode = 0644) {
+    writeFile(path, pattern(size, seed));
+    check(::chmod(path.c_str(), mode) == 0, "chmod " + path);
+}
+
+// A file of size bytes holding only the given pieces; the rest are holes.
+void sparseFile(const std::string& path, uint64_t size,
+                const std::vector<std::pair<uint64_t, size_t>>& pieces) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    check(fd >= 0, "open " + path);
+    uint32_t seed = 100;
+    for (const auto& [at, n] : pieces)
+        writeAt(fd, at, pattern(n, seed++));
+    check(::ftruncate(fd, static_cast<off_t>(size)) == 0, "ftruncate");
+    ::close(fd);
+}
+
+void symlinkTo(const std::string& target, const std::string& path) {
+    check(::symlink(target.c_str(), path.c_str()) == 0, "symlink " + path);
+}
+
+void socketAt(const std::string& path) {
+    int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    check(s >= 0, "socket");
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof addr.sun_path)
+        throw std::runtime_error("socket path too long: " + path);
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    check(::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0, "bind " + path);
+    ::close(s);
+}
+
+std::string repeat(const std::string& s, size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i)
+        out += s;
+    return out;
+}
+
+} // namespace
+
+bool runningAsRoot() {
+    return ::geteuid() == 0;
+}
+
+void mustRun(const std::string& command) {
+    CommandResult r = run(command);
+    if (r.status != 0)
+        throw std::runtime_error(command + " failed (" + std::to_string(r.status) + "):\n" + r.out +
+                                 r.err);
+}
+
+void makeSourceTree(const std::string& dir) {
+    const bool root = runningAsRoot();
+    auto p = [&](const std::string& rel) { return dir + "/" + rel; };
+    for (const char* d : {"docs", "blocks", "links", "hard", "other", "special", "perm",
+                          "perm/sticky", "big_dir", "deep/a/b/c/d/e", "emptydir", "目录"})
+        fs::create_directories(p(d));
+
+    file(p("docs/readme.txt"), 100, 1);
+    file(p("docs/empty"), 0, 2);
+    file(p("docs/setuid"), 3000, 3, 04755);
+    // Block-map boundaries: 12 direct blocks, then single-, double-indirect
+    // for 1 KiB blocks (12 + 256) and for 4 KiB blocks (12 + 1024).
+    uint32_t seed = 10;
+    for (size_t blocks : {12u, 13u, 268u, 269u})
+        file(p("blocks/k" + std::to_string(blocks)), blocks * 1024, seed++);
+    file(p("blocks/k269odd"), 269 * 1024 - 7, seed++);
+    for (size_t blocks : {12u, 13u, 1036u})
+        file(p("blocks/q" + std::to_string(blocks)), blocks * 4096, seed++);
+    file(p("blocks/q1037odd"), 1037 * 4096 + 5, seed++);
+    // Past 64 MiB a file with 1 KiB blocks needs the triple-indirect block.
+    sparseFile(p("blocks/sparse"), 70u << 20,
+               {{0, 5000}, {(20u << 20) + 123, 3000}, {(70u << 20) - 1000, 1000}});
+    sparseFile(p("blocks/sparse_head"), 100 * 1024 + 2000, {{100 * 1024, 2000}});
+    sparseFile(p("blocks/all_hole"), 50000, {});
+
+    symlinkTo("../docs/readme.txt", p("links/fast"));
+    symlinkTo(repeat("a", 59), p("links/l59"));
+    symlinkTo(repeat("b", 60), p("links/l60"));
+    symlinkTo(repeat("c", 61), p("links/l61"));
+    symlinkTo(repeat("dir/", 75), p("links/slow300"));
+    symlinkTo(repeat("x/", 500), p("links/slow1000"));
+    symlinkTo("nowhere", p("links/dangling"));
+
+    file(p("hard/one"), 5000, 30);
+    check(::link(p("hard/one").c_str(), p("hard/two").c_str()) == 0, "link");
+    check(::link(p("hard/one").c_str(), p("other/three").c_str()) == 0, "link");
+    check(::mkfifo(p("hard/fifo").c_str(), 0640) == 0, "mkfifo");
+    check(::link(p("hard/fifo").c_str(), p("other/fifo2").c_str()) == 0, "link");
+
+    const std::string longName = repeat("ü", 127) + "x"; // 255 bytes
+    file(p(longName), 777, 31);
+    file(p("目录/文件.txt"), 20, 32);
+    fs::create_directory(p("目录/" + longName));
+
+    check(::mkfifo(p("special/fifo").c_str(), 0600) == 0, "mkfifo");
+    socketAt(p("special/sock"));
+    if (root) {
+        check(::mknod(p("special/null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0, "mknod");
+        check(::mknod(p("special/sda1").c_str(), S_IFBLK | 0660, makedev(8, 1)) == 0, "mknod");
+        check(::mknod(p("special/bigdev").c_str(), S_IFCHR | 0600, makedev(300, 70000)) == 0,
+              "mknod");
+    }
+
+    file(p("perm/private"), 10, 40, 0600);
+    file(p("perm/none"), 10, 41, 0);
+    check(::chmod(p("perm/sticky").c_str(), 01777) == 0, "chmod");
+    for (int i = 0; i < 150; ++i) {
+        char name[64];
+        std::snprintf(name, sizeof name, "big_dir/entry_with_a_rather_long_name_%03d.dat", i);
+        file(p(name), static_cast<size_t>(i), 200 + static_cast<uint32_t>(i));
+    }
+    file(p("deep/a/b/c/d/e/leaf"), 1, 50);
+
+    // Owners and times last, deepest first, so no later change moves them.
+    std::vector<fs::path> all;
+    for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator();
+         ++it)
+        all.push_back(it->path());
+    std::sort(all.begin(), all.end(), [](const fs::path& a, const fs::path& b) {
+        return a.string().size() > b.string().size();
+    });
+    int64_t t = 1500000000;
+    for (const fs::path& path : all) {
+        if (root) {
+            auto id = static_cast<uint32_t>(1000 + (t % 7) * 1111);
+            check(::lchown(path.c_str(), id, id + 1) == 0, "lchown");
+        }
+        timespec times[2];
+        times[0].tv_sec = t + 5000; // atime
+        times[0].tv_nsec = 0;
+        times[1].tv_sec = t; // mtime
+        times[1].tv_nsec = 0;
+        check(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0, "utimensat");
+        t += 86400 + 17;
+    }
+}
+
+Snapshot snapshot(const std::string& dir) {
+    // Reading a folder or a link moves its access time once (relatime): read
+    // them all first, so that neither this walk nor the image tools move it
+    // again.
+    for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator();
+         ++it)
+        if (it->is_symlink())
+            (void)fs::read_symlink(it->path());
+    Snapshot snap;
+    for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator();
+         ++it) {
+        struct stat st {};
+        check(::lstat(it->path().c_str(), &st) == 0, "lstat");
+        SourceStat s;
+        s.mode = st.st_mode;
+        s.uid = st.st_uid;
+        s.gid = st.st_gid;
+        s.size = static_cast<uint64_t>(st.st_size);
+        s.ino = st.st_ino;
+        s.rdev = st.st_rdev;
+        s.atime = st.st_atim.tv_sec;
+        s.mtime = st.st_mtim.tv_sec;
+        s.ctime = st.st_ctim.tv_sec;
+        if (S_ISLNK(st.st_mode))
+            s.target = fs::read_symlink(it->path()).string();
+        snap[it->path().lexically_relative(dir).string()] = s;
+    }
+    return snap;
+}
+
+std::unique_ptr<Text23obj> openExt(const std::string& path) {
+    auto img = std::make_unique<Text23obj>();
+    img->Init(ImageData::mapFile(path));
+    img->Open();
+    return img;
+}
+
+std::unique_ptr<Text23obj> openExt(const Bytes& bytes) {
+    auto img = std::make_unique<Text23obj>();
+    img->Init(ImageData::fromBytes(bytes));
+    img->Open();
+    return img;
+}
+
+namespace {
+
+// The device number an EXT inode keeps in its block map.
+uint64_t deviceOf(const TImgEntry& e) {
+    if (e.blocks[0] != 0)
+        return makedev((e.blocks[0] >> 8) & 0xFF, e.blocks[0] & 0xFF);
+    uint32_t b = e.blocks[1];
+    return makedev((b & 0xFFF00) >> 8, (b & 0xFF) | ((b >> 12) & 0xFFF00));
+}
+
+} // namespace
+
+void expectSameTree(Text23obj& img, const Snapshot& snap, const std::string& srcDir,
+                    const CompareOptions& opt) {
+    std::map<std::string, Node*> nodes;
+    forEachPreorder(img.root(), [&](Node* n) {
+        if (n == img.root())
+            return;
+        std::string path = pathFromRoot(n);
+        if (path != "lost+found" && path.rfind("lost+found/", 0) != 0)
+            nodes[path] = n;
+    });
+    std::vector<std::string> missing, extra;
+    for (const auto& [path, st] : snap)
+        if (!nodes.count(path))
+            missing.push_back(path);
+    for (const auto& [path, n] : nodes)
+        if (!snap.count(path))
+            extra.push_back(path);
+    EXPECT_TRUE(missing.empty()) << "missing from the image: " << missing.size() << ", first "
+                                 << (missing.empty() ? "" : missing.front());
+    EXPECT_TRUE(extra.empty()) << "not in the source: " << extra.size() << ", first "
+                               << (extra.empty() ? "" : extra.front());
+
+    const uint32_t inodes = img.superblock().inodesCount;
+    std::map<uint64_t, std::vector<Node*>> byIno;
+    for (const auto& [path, node] : nodes) {
+        auto it = snap.find(path);
+        if (it == snap.end())
+            continue;
+        const SourceStat& st = it->second;
+        SCOPED_TRACE(path);
+        byIno[st.ino].push_back(node);
+        EXPECT_EQ(node->text, fs::path(path).filename().string());
+        const TImgEntry* e = &node->entry;
+        if (e->objType == kTypeHardlink) {
+            EXPECT_GT(e->objId, inodes);
+            EXPECT_EQ(img.nodeFor(e->objId), node);
+            Node* first = img.nodeFor(e->linkInfo);
+            ASSERT_NE(first, nullptr);
+            EXPECT_EQ(first->entry.objId, e->linkInfo);
+            EXPECT_NE(first->entry.objType, kTypeHardlink);
+            e = &first->entry;
+        } else {
+            EXPECT_LE(e->objId, inodes);
+            EXPECT_EQ(img.nodeFor(e->objId), node);
+        }
+        EXPECT_EQ(e->mode, st.mode & 0xFFFF) << std::oct << e->mode << " vs " << st.mode;
+        EXPECT_EQ(e->uid, st.uid & 0xFFFF);
+        EXPECT_EQ(e->gid, st.gid & 0xFFFF);
+        EXPECT_EQ(e->mtime, st.mtime);
+        if (opt.atimeAndCtime) {
+            EXPECT_EQ(e->atime, st.atime);
+            EXPECT_EQ(e->ctime, st.ctime);
+        }
+        EXPECT_EQ(e->dataPos, -1);
+        const uint32_t type = st.mode & S_IFMT;
+        TImgEntry got;
+        Bytes buf;
+        ASSERT_TRUE(img.ReadContent(e->objId, got, buf));
+        switch (type) {
+        case S_IFREG: {
+            EXPECT_EQ(e->objType, kTypeFile);
+            EXPECT_EQ(e->size, st.size);
+            EXPECT_EQ(buf.size(), (st.size + 1023) / 1024 * 1024);
+            Bytes want = readFile(srcDir + "/" + path);
+            want.resize(buf.size());
+            EXPECT_TRUE(buf == want) << "contents differ";
+            break;
+        }
+        case S_IFLNK:
+            EXPECT_EQ(e->objType, kTypeSymlink);
+            EXPECT_EQ(e->size, st.size);
+            EXPECT_EQ(e->alias, st.target);
+            EXPECT_EQ(toString(ByteSpan(buf.data(), std::min(buf.size(), st.target.size()))),
+                      st.target);
+            break;
+        case S_IFDIR:
+            EXPECT_EQ(e->objType, kTypeDirectory);
+            EXPECT_EQ(buf.size(), (e->size + 1023) / 1024 * 1024);
+            break;
+        case S_IFCHR:
+            EXPECT_EQ(e->objType, kTypeSpecial);
+            if (opt.wideDevices || (major(st.rdev) < 256 && minor(st.rdev) < 256)) {
+                EXPECT_EQ(deviceOf(*e), st.rdev);
+            }
+            EXPECT_TRUE(buf.empty());
+            break;
+        case S_IFBLK:
+            EXPECT_EQ(e->objType, kTypeBlockDevice);
+            EXPECT_EQ(deviceOf(*e), st.rdev);
+            break;
+        default:
+            EXPECT_EQ(e->objType, kTypeOther);
+            EXPECT_TRUE(buf.empty());
+            break;
+        }
+    }
+    // One node per inode keeps the inode's id; the others are hard links to it.
+    for (const auto& [ino, group] : byIno) {
+        size_t firsts = std::count_if(group.begin(), group.end(),
+                                      [](Node* n) { return n->entry.objType != kTypeHardlink; });
+        EXPECT_EQ(firsts, 1u) << "inode with " << group.size() << " names, first "
+                              << pathFromRoot(group.front());
+        std::vector<uint32_t> targets;
+        for (Node* n : group)
+            targets.push_back(n->entry.objType == kTypeHardlink ? n->entry.linkInfo
+                                                                : n->entry.objId);
+        EXPECT_EQ(std::count(targets.begin(), targets.end(), targets.front()),
+                  static_cast<long>(targets.size()));
+    }
+}
+
+size_t entryOffset(Text23obj& img, const std::string& dirPath, const std::string& name) {
+    Node* dir = findPath(img.root(), dirPath);
+    if (!dir || !dir->isDirectory())
+        throw std::runtime_error("no folder " + dirPath);
+    const size_t bs = img.blockSize();
+    for (size_t i = 0; i < 12 && i * bs < dir->entry.size; ++i) {
+        size_t base = size_t{dir->entry.blocks[i]} * bs;
+        for (size_t at = 0; at + 8 <= bs;) {
+            const std::byte* e = img.data() + base + at;
+            uint16_t recLen = load16(e + 4);
+            size_t nameLen = std::to_integer<size_t>(e[6]);
+            if (std::string(reinterpret_cast<const char*>(e + 8), nameLen) == name)
+                return base + at;
+            if (recLen < 8)
+                break;
+            at += recLen;
+        }
+    }
+    throw std::runtime_error("no entry " + name + " in " + dirPath);
+}
+
+} // namespace korvane::test
