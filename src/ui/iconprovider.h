@@ -1,0 +1,41 @@
+// Icons of objects and commands: files by the MIME type of their extension,
+// as file managers show them, from the desktop's icon theme, with built-in
+// fallbacks when the theme has none.
+#pragma once
+
+#include <QHash>
+#include <QIcon>
+#include <QMimeDatabase>
+#include <QStringList>
+#include <QStyle>
+#include <string_view>
+
+namespace korvane::ui {
+
+class IconProvider {
+public:
+    IconProvider();
+
+    QIcon folderIcon() const { return folder_; }
+    // The icon of an object called name: the folder icon for a directory,
+    // otherwise the icon of the name's extension (cached per extension).
+    QIcon iconFor(std::string_view name, bool directory);
+
+    // The first of names the theme has (each also tried as its "-symbolic"
+    // variant), else the style's standard icon.
+    static QIcon themeIcon(const QStringList& names, QStyle::StandardPixmap fallback);
+
+    // Selects an installed icon theme when the platform names none that has
+    // the basic icons (a bare X server, the offscreen platform).
+    static void chooseIconTheme();
+
+private:
+    QIcon forExtension(const QString& extension);
+
+    QMimeDatabase mimes_;
+    QIcon folder_;
+    QIcon file_;
+    QHash<QString, QIcon> byExtension_;
+};
+
+} // namespace korvane::ui

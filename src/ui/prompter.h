@@ -1,0 +1,109 @@
+// Every question the main window asks and every message it shows goes
+// through a Prompter. The app uses DialogPrompter, which shows the dialogs;
+// tests and the benchmark answer with their own.
+#pragma once
+
+#include "idinputdialog.h"
+#include "propertiesdialog.h"
+#include "transfer/addfiles.h"
+
+#include <QIcon>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+
+class QWidget;
+
+namespace korvane::ui {
+
+class AddFilesDialog;
+class ClashDialog;
+class ErrorListDialog;
+
+// The four types of the save dialog, numbered as its list shows them.
+enum SaveType {
+    kSaveTypeYaffs2 = 1,
+    kSaveTypeYaffs2Custom = 2,
+    kSaveTypeExt2 = 3,
+    kSaveTypeExt3 = 4,
+};
+
+struct SaveTarget {
+    QString path;
+    int type = kSaveTypeYaffs2;
+};
+
+// Called with the type the user picks while the save dialog is open, and the
+// dialog itself (null when there is no dialog window).
+using SaveTypeChanged = std::function<void(int type, QWidget* dialog)>;
+
+class Prompter {
+public:
+    virtual ~Prompter() = default;
+
+    // Yes/No question with the caption "提示"; true for Yes.
+    virtual bool askYesNo(QWidget* parent, const QString& text) = 0;
+    // Message with the caption "提示".
+    virtual void showMessage(QWidget* parent, const QString& text) = 0;
+    // The image file to open; empty when cancelled.
+    virtual QString chooseImage(QWidget* parent) = 0;
+    // The folder to extract into, starting at start; empty when cancelled.
+    virtual QString chooseFolder(QWidget* parent, const QString& start) = 0;
+    // The file to save as and its type; nullopt when cancelled.
+    virtual std::optional<SaveTarget> chooseSaveTarget(QWidget* parent,
+                                                       const SaveTypeChanged& typeChanged) = 0;
+    // Files and folders to add; empty when cancelled.
+    virtual QStringList chooseFiles(QWidget* parent) = 0;
+    // One line of text; nullopt when cancelled.
+    virtual std::optional<QString> askText(QWidget* parent, const QString& caption,
+                                           const QString& prompt, const QString& value) = 0;
+    // The permission, UID or GID box; nullopt when cancelled.
+    virtual std::optional<IdInput> askId(QWidget* parent, const QString& caption,
+                                         const QString& prompt, const QString& value) = 0;
+    // A file from disk meets an object of the same name.
+    virtual ClashAnswer askClash(QWidget* parent, const QString& sourcePath,
+                                 const QString& existingPath) = 0;
+    virtual void showErrorList(QWidget* parent, const QString& caption,
+                               const QStringList& lines) = 0;
+    virtual void showProperties(QWidget* parent, const ObjectProperties& properties,
+                                const QIcon& icon) = 0;
+};
+
+// Shows the real dialogs, each made once and kept for the run.
+class DialogPrompter : public Prompter {
+public:
+    DialogPrompter();
+    ~DialogPrompter() override;
+
+    bool askYesNo(QWidget* parent, const QString& text) override;
+    void showMessage(QWidget* parent, const QString& text) override;
+    QString chooseImage(QWidget* parent) override;
+    QString chooseFolder(QWidget* parent, const QString& start) override;
+    std::optional<SaveTarget> chooseSaveTarget(QWidget* parent,
+                                               const SaveTypeChanged& typeChanged) override;
+    QStringList chooseFiles(QWidget* parent) override;
+    std::optional<QString> askText(QWidget* parent, const QString& caption, const QString& prompt,
+                                   const QString& value) override;
+    std::optional<IdInput> askId(QWidget* parent, const QString& caption, const QString& prompt,
+                                 const QString& value) override;
+    ClashAnswer askClash(QWidget* parent, const QString& sourcePath,
+                         const QString& existingPath) override;
+    void showErrorList(QWidget* parent, const QString& caption, const QStringList& lines) override;
+    void showProperties(QWidget* parent, const ObjectProperties& properties,
+                        const QIcon& icon) override;
+
+private:
+    template <typename Dialog>
+    Dialog& dialog(std::unique_ptr<Dialog>& slot, QWidget* parent);
+
+    std::unique_ptr<AddFilesDialog> addFiles_;
+    std::unique_ptr<ClashDialog> clash_;
+    std::unique_ptr<ErrorListDialog> errors_;
+    std::unique_ptr<IdInputDialog> idInput_;
+    std::unique_ptr<PropertiesDialog> properties_;
+    QString lastImageFolder_;
+    int lastSaveType_ = kSaveTypeYaffs2;
+};
+
+} // namespace korvane::ui

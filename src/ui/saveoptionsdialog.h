@@ -1,0 +1,41 @@
+// "保存设置": the data ECC and the erase marker of YAFFS2 images saved with
+// the type "YAFFS2 镜像(自定参数)". Shown beside the save dialog, not
+// modally; keeps its choices for the run.
+#pragma once
+
+#include "model/yaffs2_writer.h"
+
+#include <QDialog>
+
+class QRadioButton;
+
+namespace korvane::ui {
+
+class SaveOptionsDialog : public QDialog {
+    Q_OBJECT
+public:
+    // "确定" writes into params, which must outlive the dialog.
+    SaveOptionsDialog(SaveParams& params, QWidget* owner);
+
+    // Shows the dialog as a window of dialog (the open save dialog), or of its
+    // owner when dialog is null, beside it; when dialog closes, this one
+    // closes too and returns to its owner.
+    void showBeside(QWidget* dialog);
+
+    QRadioButton* eccButton(int index) const;    // 0 "yaffs2自带ECC", 1 "NAND FLASH ECC"
+    QRadioButton* markerButton(int index) const; // 0 "没有", 1 "有"
+    void confirm();                              // "确定"
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void returnToOwner();
+
+    SaveParams& params_;
+    QWidget* owner_;
+    QRadioButton* ecc_[2];
+    QRadioButton* marker_[2];
+};
+
+} // namespace korvane::ui
