@@ -39,3 +39,12 @@ yaffs2_bench_image() {
     fi
     echo "$img"
 }
+
+# The 256 MiB / 20,000-file benchmark folder, made once.
+bench_tree_dir() {
+    local dir=$BENCH_DIR/tree
+    if [[ ! -d $dir ]]; then
+        "$GEN" --tree-dir "$dir" --files 20000 --bytes 268435456 --seed 11 >&2
+    fi
+    echo "$dir"
+}
