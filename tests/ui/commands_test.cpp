@@ -1,0 +1,565 @@
+#include "commands_test.h"
+
+#include "dirlistmodel.h"
+#include "foldertreemodel.h"
+#include "model/tyaffs2obj.h"
+#include "progresspanel.h"
+#include "saveoptionsdialog.h"
+#include "support/yaffs2_builder.h"
+#include "transfer/loadimage.h"
+#include "ui_fixture.h"
+
+#include <QDir>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QRadioButton>
+#include <QTest>
+#include <QTreeView>
+#include <QUrl>
+#include <filesystem>
+
+namespace korvane::ui::test {
+
+using korvane::test::pattern;
+using korvane::test::readFile;
+using korvane::test::TempDir;
+using korvane::test::writeFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+Bytes contentsOf(Timg& img, const std::string& path) {
+    Node* n = findPath(img.root(), path);
+    if (!n)
+        return {};
+    TImgEntry e;
+    Bytes buf;
+    img.ReadContent(n->entry.objId, e, buf);
+    buf.resize(e.size);
+    return buf;
+}
+
+// Names below the root, with their paths, in tree order.
+QStringList treeOf(Timg& img) {
+    QStringList paths;
+    for (Node* n : preorder(img.root()))
+        if (n != img.root())
+            paths << qs(pathFromRoot(n));
+    paths.sort();
+    return paths;
+}
+
+std::function<std::optional<SaveTarget>(const SaveTypeChanged&)> saveTo(const std::string& path,
+                                                                        int type) {
+    return [path, type](const SaveTypeChanged& changed) {
+        changed(type, nullptr);
+        return SaveTarget{qs(path), type};
+    };
+}
+
+} // namespace
+
+void CommandsTest::extractsSelectedAndAll() {
+    TempDir dir;
+    writeYaffsImage(dir / "t.yaffs2");
+    Window w = makeWindow();
+    QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
+
+    selectNames(*w, {"system", "a.txt"});
+    w.prompter->folder = qs(dir / "out1");
+    QVERIFY(runJob(*w, [&] { w->extractSelected(); }));
+    QCOMPARE(w.prompter->folderStarts, QStringList({QDir::homePath()}));
+    QVERIFY(readFile(dir / "out1/a.txt") == pattern(1536, 7));
+    QVERIFY(readFile(dir / "out1/system/app/x.apk") == pattern(1000, 1));
+    QVERIFY(fs::exists(dir / "out1/system/f11.txt"));
+    QVERIFY(!fs::exists(dir / "out1/empty"));
+    QVERIFY(!w->isLocked());
+    QVERIFY(!w->progressPanel()->isVisible());
+    QCOMPARE(w->progressPanel()->message(), "完成");
+
+    // "全部导出" writes the root's children; the dialog starts in the last folder.
+    w.prompter->folder = qs(dir / "out2");
+    QVERIFY(runJob(*w, [&] { w->exportAll(); }));
+    QCOMPARE(w.prompter->folderStarts[1], qs(dir / "out1"));
+    QVERIFY(fs::is_directory(dir / "out2/empty"));
+    QVERIFY(readFile(dir / "out2/中文名.txt") == pattern(10, 8));
+    QCOMPARE(fs::read_symlink(dir / "out2/link").string(), "system/app");
+    QVERIFY(w.prompter->errorLists.empty());
+
+    // Cancelling the folder dialog starts nothing.
+    w.prompter->folder.clear();
+    w->exportAll();
+    QVERIFY(!w->busy());
+}
+
+void CommandsTest::listsObjectsExtractionSkipped() {
+    TempDir dir;
+    korvane::test::Yaffs2Builder b;
+    b.root();
+    b.file(300, 1, "good.txt", pattern(10, 1));
+    b.file(301, 1, "bad/name", pattern(10, 2));
+    b.save(dir / "t.yaffs2");
+    Window w = makeWindow();
+    QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
+    w.prompter->folder = qs(dir / "out");
+    QVERIFY(runJob(*w, [&] { w->exportAll(); }));
+    QVERIFY(fs::exists(dir / "out/good.txt"));
+    QCOMPARE(w.prompter->errorLists.size(), size_t(1));
+    QCOMPARE(w.prompter->errorLists[0].caption, "文件提取 错误信息");
+    QCOMPARE(w.prompter->errorLists[0].lines.size(), 1);
+    QVERIFY(w.prompter->errorLists[0].lines[0].startsWith("bad/name"));
+}
+
+void CommandsTest::savesYaffs2Types() {
+    TempDir dir;
+    writeYaffsImage(dir / "t.yaffs2");
+    Window w = makeWindow();
+
+    // Nothing open: "另存" does nothing.
+    w.prompter->save.push_back(saveTo(dir / "never.img", kSaveTypeYaffs2));
+    w->saveAs();
+    QCOMPARE(w.prompter->save.size(), size_t(1));
+    w.prompter->save.clear();
+
+    QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
+    w.prompter->texts = {QString("new")};
+    w->newDirectory();
+    QVERIFY(w->image()->modified);
+    const QStringList tree = treeOf(*w->image());
+
+    // Type 1: tags at 2048 with the YAFFS data ECC.
+    w.prompter->save.push_back(saveTo(dir / "one.img", kSaveTypeYaffs2));
+    QVERIFY(runJob(*w, [&] { w->saveAs(); }));
+    QCOMPARE(w.prompter->messages, QStringList());
+    QVERIFY(!w->image()->modified);
+    QCOMPARE(w->progressPanel()->formatName(), "YAFFS2");
+    QCOMPARE(int(w->saveParams().ecc), int(yaffs2::kEccYaffs));
+    auto one = loadimage(dir / "one.img");
+    QCOMPARE(treeOf(*one), tree);
+    QVERIFY(contentsOf(*one, "system/app/y.apk") == pattern(2000, 2));
+    QCOMPARE(dynamic_cast<Tyaffs2obj&>(*one).scanInfo().tagOffset, size_t(2048));
+
+    // Type 2: the options dialog, shown beside the save dialog, sets NAND ECC
+    // and the erase marker.
+    w.prompter->save.push_back([&](const SaveTypeChanged& changed) {
+        changed(kSaveTypeYaffs2Custom, nullptr);
+        SaveOptionsDialog* options = w->saveOptionsDialog();
+        if (!options->isVisible())
+            return std::optional<SaveTarget>();
+        options->eccButton(1)->setChecked(true);
+        options->markerButton(1)->setChecked(true);
+        options->confirm();
+        return std::optional<SaveTarget>(SaveTarget{qs(dir / "two.img"), kSaveTypeYaffs2Custom});
+    });
+    QVERIFY(runJob(*w, [&] { w->saveAs(); }));
+    QVERIFY(!w->saveOptionsDialog()->isVisible());
+    QCOMPARE(w->saveOptionsDialog()->windowTitle(), "保存设置");
+    QCOMPARE(int(w->saveParams().ecc), int(yaffs2::kEccNand));
+    QCOMPARE(w->saveParams().tagOffset, 2050u);
+    Bytes two = readFile(dir / "two.img");
+    QVERIFY(two.size() > 2050);
+    QCOMPARE(int(two[2048]), 0xFF);
+    QCOMPARE(int(two[2049]), 0xFF);
+    auto twoImg = loadimage(dir / "two.img");
+    QCOMPARE(dynamic_cast<Tyaffs2obj&>(*twoImg).scanInfo().tagOffset, size_t(2050));
+    QCOMPARE(treeOf(*twoImg), tree);
+
+    // "取消" in the options keeps what was set before.
+    w.prompter->save.push_back([&](const SaveTypeChanged& changed) {
+        changed(kSaveTypeYaffs2Custom, nullptr);
+        w->saveOptionsDialog()->markerButton(0)->setChecked(true);
+        w->saveOptionsDialog()->reject();
+        return std::optional<SaveTarget>();
+    });
+    w->saveAs();
+    QVERIFY(!w->busy());
+    QCOMPARE(w->saveParams().tagOffset, 2050u);
+}
+
+void CommandsTest::offersEraseMarkerOfOpenedImage() {
+    TempDir dir;
+    korvane::test::Yaffs2Layout marked;
+    marked.tagOffset = yaffs2::kTagOffsetMarked;
+    korvane::test::Yaffs2Builder b(marked);
+    b.root();
+    b.file(300, 1, "f", pattern(5000, 1));
+    b.save(dir / "marked.img");
+    Window w = makeWindow();
+    QVERIFY(openAndWait(*w, qs(dir / "marked.img")));
+    QCOMPARE(w->saveParams().tagOffset, 2050u);
+    QCOMPARE(int(w->saveParams().firstSpareWord), -1);
+
+    // Saved as type 1 without a type change: the marker stays.
+    w.prompter->save.push_back([&](const SaveTypeChanged&) {
+        return std::optional<SaveTarget>(SaveTarget{qs(dir / "same.img"), kSaveTypeYaffs2});
+    });
+    QVERIFY(runJob(*w, [&] { w->saveAs(); }));
+    QCOMPARE(dynamic_cast<Tyaffs2obj&>(*loadimage(dir / "same.img")).scanInfo().tagOffset,
+             size_t(2050));
+
+    // The options offer "有" while the marker is remembered.
+    w.prompter->save.push_back([&](const SaveTypeChanged& changed) {
+        changed(kSaveTypeYaffs2Custom, nullptr);
+        bool offered = w->saveOptionsDialog()->markerButton(1)->isChecked();
+        w->saveOptionsDialog()->reject();
+        // Then type 1 forgets it, and the next showing keeps what was selected.
+        changed(kSaveTypeYaffs2, nullptr);
+        w->saveOptionsDialog()->markerButton(0)->setChecked(true);
+        changed(kSaveTypeYaffs2Custom, nullptr);
+        bool kept = w->saveOptionsDialog()->markerButton(0)->isChecked();
+        w->saveOptionsDialog()->reject();
+        return offered && kept ? std::optional<SaveTarget>()
+                               : std::optional<SaveTarget>(SaveTarget{"", 0});
+    });
+    w->saveAs();
+    QVERIFY(!w->busy());
+    QCOMPARE(w->saveParams().tagOffset, 2048u);
+    QCOMPARE(int(w->saveParams().firstSpareWord), 0);
+}
+
+void CommandsTest::savesExt2AndExt3() {
+    TempDir dir;
+    writeYaffsImage(dir / "t.yaffs2");
+    Window w = makeWindow();
+    QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
+    const QStringList tree = treeOf(*w->image());
+    for (int type : {kSaveTypeExt2, kSaveTypeExt3}) {
+        const std::string out = dir / (type == kSaveTypeExt2 ? "x.ext2" : "x.ext3");
+        w.prompter->save.push_back(saveTo(out, type));
+        QVERIFY(runJob(*w, [&] { w->saveAs(); }));
+        QCOMPARE(w.prompter->messages, QStringList());
+        const char* format = type == kSaveTypeExt2 ? "EXT2" : "EXT3";
+        QCOMPARE(w->progressPanel()->formatName(), format);
+        auto back = loadimage(out);
+        QCOMPARE(QString::fromStdString(back->formatName()), format);
+        QStringList saved = treeOf(*back);
+        saved.removeAll("lost+found");
+        QCOMPARE(saved, tree);
+        QVERIFY(contentsOf(*back, "a.txt") == pattern(1536, 7));
+    }
+}
+
+void CommandsTest::failedSaveKeepsEditsMarked() {
+    TempDir dir;
+    writeYaffsImage(dir / "t.yaffs2");
+    Window w = makeWindow();
+    QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
+    w.prompter->texts = {QString("new")};
+    w->newDirectory();
+    w.prompter->save.push_back(saveTo(dir / "no/such/folder/x.img", kSaveTypeYaffs2));
+    QVERIFY(runJob(*w, [&] { w->saveAs(); }));
+    QCOMPARE(w.prompter->messages.size(), 1);
+    QVERIFY(w->image()->modified);
+    QVERIFY(!w->isLocked());
+    QVERIFY(!w->progressPanel()->isVisible());
+}
+
+void CommandsTest::addsFilesWithEachClashAnswer() {
+    TempDir dir;
+    writeYaffsImage(dir / "t.yaffs2");
+    fs::create_directories(dir / "src");
+    writeFile(dir / "src/a.txt", std::string("NEW"));
+    writeFile(dir / "src/b.txt", std::string("bee"));
+    Window w = makeWindow();
+    QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
+
+    // While the question is asked, the job runs: the window is locked and the
+    // panel shows.
+    bool lockedDuringJob = false;
+    w.prompter->onClash = [&] {
+        lockedDuringJob = w->isLocked() && w->progressPanel()->isVisible();
+    };
+    w.prompter->files = {qs(dir / "src/a.txt"), qs(dir / "src/b.txt")};
+    w.prompter->clashes = {ClashAnswer::kSkip};
+    QVERIFY(runJob(*w, [&] { w->addFiles(); }));
+    QVERIFY(lockedDuringJob);
+    QCOMPARE(w.prompter->clashSources, QStringList({qs(dir / "src/a.txt")}));
+    QCOMPARE(w.prompter->clashTargets, QStringList({"/a.txt"}));
+    QVERIFY(contentsOf(*w->image(), "a.txt") == pattern(1536, 7));
+    QVERIFY(contentsOf(*w->image(), "b.txt") == korvane::test::bytesOf("bee"));
+    QVERIFY(rowOf(*w, "b.txt") >= 0);
+    QVERIFY(w->image()->modified);
+    QVERIFY(!w->isLocked());
+    QVERIFY(!w->progressPanel()->isVisible());
+    QCOMPARE(w->pathText(), "/");
+
+    w.prompter->files = {qs(dir / "src/a.txt")};
+    w.prompter->clashes = {ClashAnswer::kOverwrite};
+    QVERIFY(runJob(*w, [&] { w->addFiles(); }));
+    QVERIFY(contentsOf(*w->image(), "a.txt") == korvane::test::bytesOf("NEW"));
+    QCOMPARE(rowTexts(*w, rowOf(*w, "a.txt"))[5], "0.00");
+    QCOMPARE(w.prompter->clashSources.size(), 2);
+
+    // Cancelled chooser: nothing happens.
+    w.prompter->files.clear();
+    w->addFiles();
+    QVERIFY(!w->busy());
+}
+
+void CommandsTest::addsWithOverwriteAllSkipAllAndErrors() {
+    TempDir dir;
+    writeYaffsImage(dir / "t.yaffs2");
+    fs::create_directories(dir / "src");
+    for (const char* f : {"f01.txt", "f02.txt", "f03.txt"})
+        writeFile(dir / (std::string("src/") + f), std::string("new ") + f);
+    fs::create_directories(dir / "folder/a.txt");
+    Window w = makeWindow();
+    QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
+    selectNames(*w, {"system"});
+    w->openSelected();
+    const QStringList three = {qs(dir / "src/f01.txt"), qs(dir / "src/f02.txt"),
+                               qs(dir / "src/f03.txt")};
+
+    w.prompter->files = three;
+    w.prompter->clashes = {ClashAnswer::kOverwriteAll};
+    QVERIFY(runJob(*w, [&] { w->addFiles(); }));
+    QCOMPARE(w.prompter->clashSources.size(), 1);
+    QCOMPARE(w->pathText(), "/system");
+    for (const char* f : {"f01.txt", "f02.txt", "f03.txt"})
+        QVERIFY(contentsOf(*w->image(), std::string("system/") + f) ==
+                korvane::test::bytesOf(std::string("new ") + f));
+
+    // A new run asks again; "全否" skips the rest.
+    writeFile(dir / "src/f01.txt", std::string("newer"));
+    writeFile(dir / "src/f02.txt", std::string("newer"));
+    w.prompter->clashes = {ClashAnswer::kSkipAll};
+    QVERIFY(runJob(*w, [&] { w->addFiles(); }));
+    QCOMPARE(w.prompter->clashSources.size(), 2);
+    QVERIFY(contentsOf(*w->image(), "system/f01.txt") == korvane::test::bytesOf("new f01.txt"));
+    QVERIFY(contentsOf(*w->image(), "system/f02.txt") == korvane::test::bytesOf("new f02.txt"));
+
+    // A folder onto a file cannot be added: listed at the end.
+    w->goUp();
+    w.prompter->files = {qs(dir / "folder/a.txt")};
+    QVERIFY(runJob(*w, [&] { w->addFiles(); }));
+    QCOMPARE(w.prompter->errorLists.size(), size_t(1));
+    QCOMPARE(w.prompter->errorLists[0].caption, "添加文件 错误信息");
+    QCOMPARE(w.prompter->errorLists[0].lines.size(), 1);
+    QVERIFY(w.prompter->errorLists[0].lines[0].startsWith("源目录:"));
+}
+
+void CommandsTest::addsDroppedFiles() {
+    TempDir dir;
+    writeYaffsImage(dir / "t.yaffs2");
+    fs::create_directories(dir / "drop/inner");
+    writeFile(dir / "drop/inner/d.txt", std::string("dropped"));
+    Window w = makeWindow();
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(qs(dir / "drop"))});
+
+    // Nothing listed: the window takes no drop.
+    QDragEnterEvent refused(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w.window.get(), &refused);
+    QVERIFY(!refused.isAccepted());
+
+    QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
+    selectNames(*w, {"empty"});
+    w->openSelected();
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w.window.get(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QVERIFY(runJob(*w, [&] { QCoreApplication::sendEvent(w.window.get(), &drop); }));
+    QCOMPARE(rowNames(*w), QStringList({"drop"}));
+    QVERIFY(contentsOf(*w->image(), "empty/drop/inner/d.txt") == korvane::test::bytesOf("dropped"));
+    Node* added = findPath(w->image()->root(), "empty/drop/inner/d.txt");
+    QCOMPARE(added->entry.mode & 07777, 0777u);
+    // The tree shows the new folders, collapsed down to the listed one.
+    QVERIFY(w->folderModel()->indexOf(findPath(w->image()->root(), "empty/drop/inner")).isValid());
+}
+
+void CommandsTest::makesNewDirectories() {
+    TempDir dir;
+    writeYaffsImage(dir / "t.yaffs2");
+    Window w = makeWindow();
+    QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
+
+    w.prompter->texts = {QString("lib2")};
+    w->newDirectory();
+    QCOMPARE(w.prompter->textQuestions.back().caption, "新建目录");
+    QCOMPARE(w.prompter->textQuestions.back().prompt, "输入名称        ");
+    QCOMPARE(w.prompter->textQuestions.back().value, QString());
+    QCOMPARE(rowNames(*w).mid(0, 3), QStringList({"empty", "lib2", "system"}));
+    QCOMPARE(w->selectedRows(), QList<int>({1}));
+    QCOMPARE(rowTexts(*w, 1).mid(3), QStringList({"rwxr-xr-x (0755)", "目录(包含0项)", "0.00"}));
+    QCOMPARE(folderNames(*w, w->folderModel()->index(0, 0)),
+             QStringList({"empty", "lib2", "system"}));
+    QVERIFY(w->image()->modified);
+
+    const int rows = w->listModel()->rows();
+    w.prompter->texts = {QString(" system "), QString("a/b"), std::nullopt, QString()};
+    w->newDirectory();
+    w->newDirectory();
+    w->newDirectory();
+    w->newDirectory();
+    QCOMPARE(w.prompter->messages, QStringList({"目录或文件已存在!      ", "输入有误！     "}));
+    QCOMPARE(w->listModel()->rows(), rows);
+}
+
+void CommandsTest::renames() {
+    TempDir dir;
+    writeYaffsImage(dir / "t.yaffs2");
+    Window w = makeWindow();
+    QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
+
+    // Its own name: nothing happens.
+    selectNames(*w, {"a.txt"});
+    w.prompter->texts = {QString("a.txt")};
+    w->renameSelected();
+    QVERIFY(!w->image()->modified);
+    QCOMPARE(w.prompter->textQuestions.back().caption, "重命名");
+    QCOMPARE(w.prompter->textQuestions.back().prompt, "输入名称         ");
+    QCOMPARE(w.prompter->textQuestions.back().value, "a.txt");
+
+    w.prompter->texts = {QString("b.txt")};
+    w->renameSelected();
+    QVERIFY(w->image()->modified);
+    QCOMPARE(qs(w->image()->nodeFor(kIdA)->text), "b.txt");
+    QCOMPARE(qs(w->image()->nodeFor(kIdA)->entry.name), "b.txt");
+    QCOMPARE(rowTexts(*w, rowOf(*w, "b.txt"))[4], "文件");
+    QCOMPARE(rowOf(*w, "a.txt"), -1);
+
+    w.prompter->texts = {QString("system")};
+    w->renameSelected();
+    QCOMPARE(w.prompter->messages, QStringList({"目录或文件已存在!      "}));
+
+    // A folder's new name shows in the tree too.
+    selectNames(*w, {"system"});
+    w.prompter->texts = {QString("系统")};
+    w->renameSelected();
+    QCOMPARE(folderNames(*w, w->folderModel()->index(0, 0)), QStringList({"empty", "系统"}));
+    selectNames(*w, {"系统"});
+    w->openSelected();
+    QCOMPARE(w->pathText(), "/系统");
+}
+
+void CommandsTest::deletes() {
+    TempDir dir;
+    writeYaffsImage(dir / "t.yaffs2");
+    Window w = makeWindow();
+    QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
+    // The tree's selection lies inside what is deleted.
+    w->folderView()->setCurrentIndex(w->folderModel()->indexOf(w->image()->nodeFor(kIdApp)));
+    w->goUp();
+    w->goUp();
+    QCOMPARE(w->pathText(), "/");
+
+    selectNames(*w, {"system", "a.txt"});
+    w->deleteSelected(); // answered "No"
+    QCOMPARE(w.prompter->questions, QStringList({"确定要删除！"}));
+    QVERIFY(w->image()->nodeFor(kIdSystem));
+    QVERIFY(!w->image()->modified);
+
+    w.prompter->yesNo = {true};
+    w->deleteSelected();
+    QVERIFY(w->image()->modified);
+    QCOMPARE(rowNames(*w), QStringList({"empty", "dev", "hard", "link", "中文名.txt"}));
+    QVERIFY(!w->image()->nodeFor(kIdSystem));
+    QVERIFY(!w->image()->nodeFor(kIdApp));
+    QVERIFY(!w->image()->nodeFor(kIdX));
+    QVERIFY(!w->image()->nodeFor(kIdA));
+    QCOMPARE(folderNames(*w, w->folderModel()->index(0, 0)), QStringList({"empty"}));
+    QCOMPARE(w->pathText(), "/");
+    QVERIFY(w->selectedRows().isEmpty());
+}
+
+void CommandsTest::changesPermissionsUidGid() {
+    TempDir dir;
+    writeYaffsImage(dir / "t.yaffs2");
+    Window w = makeWindow();
+    QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
+    Timg& img = *w->image();
+    auto mode = [&](uint32_t id) { return img.nodeFor(id)->entry.mode & 07777; };
+
+    selectNames(*w, {"system"});
+    w.prompter->ids = {IdInput{" 4755 ", false}};
+    w->changePermissions();
+    const auto& asked = w.prompter->idQuestions.back();
+    QCOMPARE(asked.caption, "权限修改");
+    QCOMPARE(asked.prompt, "输入权限代码 如 755 , 4755 等");
+    QCOMPARE(asked.value, "0755");
+    QCOMPARE(mode(kIdSystem), 04755u);
+    QCOMPARE(mode(kIdApp), 0755u);
+    QCOMPARE(rowTexts(*w, rowOf(*w, "system"))[3], "rwsr-xr-x (4755)");
+    QCOMPARE(w->selectedRows(), QList<int>({rowOf(*w, "system")}));
+    QVERIFY(img.modified);
+
+    // With "包含子项", everything below changes too.
+    w.prompter->ids = {IdInput{"700", true}};
+    w->changePermissions();
+    QCOMPARE(mode(kIdSystem), 0700u);
+    QCOMPARE(mode(kIdApp), 0700u);
+    QCOMPARE(mode(kIdX), 0700u);
+    QCOMPARE(rowTexts(*w, rowOf(*w, "system"))[3], "rwx------ (0700)");
+
+    // Two selected: the box opens empty. Invalid codes change nothing.
+    selectNames(*w, {"system", "a.txt"});
+    w.prompter->ids = {IdInput{"47555", false}, IdInput{"0", false}, IdInput{"", false}};
+    w->changePermissions();
+    w->changePermissions();
+    w->changePermissions();
+    QCOMPARE(w.prompter->idQuestions.back().value, QString());
+    QCOMPARE(w.prompter->messages, QStringList({"输入有误！     ", "输入有误！     "}));
+    QCOMPARE(mode(kIdA), 0644u);
+
+    // UID: the current value is offered; the low 16 bits are kept.
+    selectNames(*w, {"a.txt"});
+    w.prompter->ids = {IdInput{"65537", false}, IdInput{"abc", false}};
+    w->changeUid();
+    QCOMPARE(w.prompter->idQuestions.back().caption, "UID修改");
+    QCOMPARE(w.prompter->idQuestions.back().prompt, "输入UID");
+    QCOMPARE(w.prompter->idQuestions.back().value, "1000");
+    QCOMPARE(int(img.nodeFor(kIdA)->entry.uid), 1);
+    QCOMPARE(rowTexts(*w, rowOf(*w, "a.txt"))[1], "1");
+    w->changeUid();
+    QCOMPARE(w.prompter->messages.size(), 3);
+    QCOMPARE(int(img.nodeFor(kIdA)->entry.uid), 1);
+
+    // GID of a folder with and without what is below it.
+    selectNames(*w, {"system"});
+    w.prompter->ids = {IdInput{"42", false}, IdInput{"43", true}};
+    w->changeGid();
+    QCOMPARE(w.prompter->idQuestions.back().caption, "GID修改");
+    QCOMPARE(w.prompter->idQuestions.back().prompt, "输入GID");
+    QCOMPARE(int(img.nodeFor(kIdSystem)->entry.gid), 42);
+    QCOMPARE(int(img.nodeFor(kIdX)->entry.gid), 0);
+    w->changeGid();
+    QCOMPARE(w.prompter->idQuestions.back().value, "42");
+    QCOMPARE(int(img.nodeFor(kIdSystem)->entry.gid), 43);
+    QCOMPARE(int(img.nodeFor(kIdX)->entry.gid), 43);
+    QCOMPARE(rowTexts(*w, rowOf(*w, "system"))[2], "43");
+}
+
+void CommandsTest::editsExtImage() {
+    TempDir dir;
+    const std::string path = dir / "t.ext2";
+    if (!writeExtImage(path, dir / "src"))
+        QSKIP("mke2fs is not installed");
+    fs::create_directories(dir / "add");
+    writeFile(dir / "add/new.txt", std::string("added"));
+    Window w = makeWindow();
+    QVERIFY(openAndWait(*w, qs(path)));
+
+    w.prompter->folder = qs(dir / "out");
+    QVERIFY(runJob(*w, [&] { w->exportAll(); }));
+    QCOMPARE(readFile(dir / "out/bin/tool"), korvane::test::bytesOf("tool"));
+    QVERIFY(readFile(dir / "out/docs/readme.txt") == pattern(1536, 3));
+
+    selectNames(*w, {"docs"});
+    w->openSelected();
+    w.prompter->texts = {QString("made"), QString("renamed.txt")};
+    w->newDirectory();
+    w.prompter->files = {qs(dir / "add/new.txt")};
+    QVERIFY(runJob(*w, [&] { w->addFiles(); }));
+    selectNames(*w, {"readme.txt"});
+    w->renameSelected();
+    w.prompter->ids = {IdInput{"600", false}};
+    w->changePermissions();
+    QCOMPARE(rowNames(*w), QStringList({"made", "new.txt", "renamed.txt"}));
+    QCOMPARE(rowTexts(*w, 2)[3], "rw------- (0600)");
+    QVERIFY(contentsOf(*w->image(), "docs/new.txt") == korvane::test::bytesOf("added"));
+    QVERIFY(contentsOf(*w->image(), "docs/renamed.txt") == pattern(1536, 3));
+    QCOMPARE(w.prompter->messages, QStringList());
+}
+
+} // namespace korvane::ui::test

@@ -1,0 +1,29 @@
+// Every command of the window end to end, its dialogs answered by the test:
+// extraction, save as, adding files, new folder, rename, delete, permissions,
+// UID and GID.
+#pragma once
+
+#include <QObject>
+
+namespace korvane::ui::test {
+
+class CommandsTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void extractsSelectedAndAll();
+    void listsObjectsExtractionSkipped();
+    void savesYaffs2Types();
+    void offersEraseMarkerOfOpenedImage();
+    void savesExt2AndExt3();
+    void failedSaveKeepsEditsMarked();
+    void addsFilesWithEachClashAnswer();
+    void addsWithOverwriteAllSkipAllAndErrors();
+    void addsDroppedFiles();
+    void makesNewDirectories();
+    void renames();
+    void deletes();
+    void changesPermissionsUidGid();
+    void editsExtImage();
+};
+
+} // namespace korvane::ui::test
