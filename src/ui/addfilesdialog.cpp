@@ -90,7 +90,6 @@ AddFilesDialog::AddFilesDialog(QWidget* parent) : QDialog(parent) {
     list_->setResizeMode(QListView::Adjust);
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list_->setEditTriggers(QAbstractItemView::EditKeyPressed);
-    list_->setUniformItemSizes(true);
     connect(list_, &QListView::doubleClicked, this, &AddFilesDialog::enter);
     connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &AddFilesDialog::updateCount);

@@ -10,22 +10,31 @@ namespace korvane::ui {
 
 namespace {
 
-QIcon fromThemeNames(const QStringList& names) {
+// The first of names the theme has. With size, an icon the theme can draw at
+// that size wins (themes keep small legacy pictures under some names and
+// scalable "-symbolic" ones beside them); otherwise the first one found.
+QIcon fromThemeNames(const QStringList& names, int size = 0) {
+    QIcon small;
     for (const QString& name : names) {
         if (name.isEmpty())
             continue;
-        if (QIcon::hasThemeIcon(name))
-            return QIcon::fromTheme(name);
-        if (QIcon::hasThemeIcon(name + "-symbolic"))
-            return QIcon::fromTheme(name + "-symbolic");
+        for (const QString& candidate : {name, name + "-symbolic"}) {
+            if (!QIcon::hasThemeIcon(candidate))
+                continue;
+            QIcon icon = QIcon::fromTheme(candidate);
+            if (size <= 0 || icon.actualSize(QSize(size, size)).width() >= size)
+                return icon;
+            if (small.isNull())
+                small = icon;
+        }
     }
-    return {};
+    return small;
 }
 
 } // namespace
 
-QIcon IconProvider::themeIcon(const QStringList& names, QStyle::StandardPixmap fallback) {
-    QIcon icon = fromThemeNames(names);
+QIcon IconProvider::themeIcon(const QStringList& names, QStyle::StandardPixmap fallback, int size) {
+    QIcon icon = fromThemeNames(names, size);
     return icon.isNull() ? QApplication::style()->standardIcon(fallback) : icon;
 }
 

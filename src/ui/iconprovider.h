@@ -22,8 +22,9 @@ public:
     QIcon iconFor(std::string_view name, bool directory);
 
     // The first of names the theme has (each also tried as its "-symbolic"
-    // variant), else the style's standard icon.
-    static QIcon themeIcon(const QStringList& names, QStyle::StandardPixmap fallback);
+    // variant), preferring one it can draw at size pixels; else the style's
+    // standard icon.
+    static QIcon themeIcon(const QStringList& names, QStyle::StandardPixmap fallback, int size = 0);
 
     // Selects an installed icon theme when the platform names none that has
     // the basic icons (a bare X server, the offscreen platform).

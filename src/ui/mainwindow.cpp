@@ -108,7 +108,7 @@ MainWindow::~MainWindow() {
 void MainWindow::buildActions() {
     auto make = [this](const char* text, const QStringList& icons, QStyle::StandardPixmap fallback,
                        void (MainWindow::*slot)()) {
-        auto* a = new QAction(IconProvider::themeIcon(icons, fallback), tr8(text), this);
+        auto* a = new QAction(IconProvider::themeIcon(icons, fallback, 32), tr8(text), this);
         a->setToolTip(tr8(text).trimmed());
         connect(a, &QAction::triggered, this, slot);
         return a;

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QTreeView>
@@ -366,6 +367,30 @@ void CommandsTest::addsDroppedFiles() {
     QCOMPARE(added->entry.mode & 07777, 0777u);
     // The tree shows the new folders, collapsed down to the listed one.
     QVERIFY(w->folderModel()->indexOf(findPath(w->image()->root(), "empty/drop/inner")).isValid());
+}
+
+void CommandsTest::cancelStopsJob() {
+    TempDir dir;
+    writeYaffsImage(dir / "t.yaffs2");
+    fs::create_directories(dir / "src");
+    writeFile(dir / "src/a.txt", std::string("NEW"));
+    writeFile(dir / "src/b.txt", std::string("bee"));
+    Window w = makeWindow();
+    QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
+    // "取消" while the job waits for the answer: it stops before the next file.
+    w.prompter->onClash = [&] { w->progressPanel()->cancelButton()->click(); };
+    w.prompter->files = {qs(dir / "src/a.txt"), qs(dir / "src/b.txt")};
+    w.prompter->clashes = {ClashAnswer::kOverwrite};
+    QVERIFY(runJob(*w, [&] { w->addFiles(); }));
+    QCOMPARE(rowOf(*w, "b.txt"), -1);
+    QVERIFY(!w->isLocked());
+    QVERIFY(!w->progressPanel()->isVisible());
+    QCOMPARE(w->progressPanel()->message(), "完成");
+    // The next job starts afresh.
+    w.prompter->onClash = nullptr;
+    w.prompter->files = {qs(dir / "src/b.txt")};
+    QVERIFY(runJob(*w, [&] { w->addFiles(); }));
+    QVERIFY(rowOf(*w, "b.txt") >= 0);
 }
 
 void CommandsTest::makesNewDirectories() {

@@ -19,6 +19,7 @@ private Q_SLOTS:
     void addsFilesWithEachClashAnswer();
     void addsWithOverwriteAllSkipAllAndErrors();
     void addsDroppedFiles();
+    void cancelStopsJob();
     void makesNewDirectories();
     void renames();
     void deletes();

@@ -1,0 +1,202 @@
+// korvane-ui-bench: how responsive the desktop app stays on a big image.
+// Drives the real main window on the offscreen platform while a timer probe
+// fires every 10 ms and records the longest gap between its ticks (a stall of
+// the event loop). Phases: opening IMAGE (time until the root listing shows),
+// extracting everything, saving as YAFFS2, and opening and showing a folder of
+// many entries in both views.
+//
+//   korvane-ui-bench IMAGE WORKDIR [--wide N]
+#include "dirlistmodel.h"
+#include "iconprovider.h"
+#include "mainwindow.h"
+#include "support/yaffs2_builder.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+using namespace korvane;
+using namespace korvane::ui;
+
+namespace {
+
+// Answers the extraction and save dialogs with fixed targets.
+class BenchPrompter : public Prompter {
+public:
+    QString folder;
+    QString saveTarget;
+
+    bool askYesNo(QWidget*, const QString&) override { return true; }
+    void showMessage(QWidget*, const QString& text) override {
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+    }
+    QString chooseImage(QWidget*) override { return {}; }
+    QString chooseFolder(QWidget*, const QString&) override { return folder; }
+    std::optional<SaveTarget> chooseSaveTarget(QWidget*, const SaveTypeChanged&) override {
+        return SaveTarget{saveTarget, kSaveTypeYaffs2};
+    }
+    QStringList chooseFiles(QWidget*) override { return {}; }
+    std::optional<QString> askText(QWidget*, const QString&, const QString&,
+                                   const QString&) override {
+        return std::nullopt;
+    }
+    std::optional<IdInput> askId(QWidget*, const QString&, const QString&,
+                                 const QString&) override {
+        return std::nullopt;
+    }
+    ClashAnswer askClash(QWidget*, const QString&, const QString&) override {
+        return ClashAnswer::kSkip;
+    }
+    void showErrorList(QWidget*, const QString& caption, const QStringList& lines) override {
+        std::fprintf(stderr, "%s: %lld lines\n", qPrintable(caption),
+                     static_cast<long long>(lines.size()));
+    }
+    void showProperties(QWidget*, const ObjectProperties&, const QIcon&) override {}
+};
+
+// Fires every 10 ms; the longest gap between two ticks is the worst stall.
+class StallProbe {
+public:
+    StallProbe() {
+        timer_.setTimerType(Qt::PreciseTimer);
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            qint64 now = clock_.nsecsElapsed();
+            worst_ = std::max(worst_, now - last_);
+            last_ = now;
+            if (onTick_)
+                std::exchange(onTick_, nullptr)();
+        });
+        clock_.start();
+        timer_.start();
+    }
+    void reset() {
+        worst_ = 0;
+        last_ = clock_.nsecsElapsed();
+    }
+    double worstMs() const { return static_cast<double>(worst_) / 1e6; }
+    // Runs fn at the next tick (the event loop was free again).
+    void atNextTick(std::function<void()> fn) { onTick_ = std::move(fn); }
+
+private:
+    QTimer timer_;
+    QElapsedTimer clock_;
+    qint64 last_ = 0;
+    qint64 worst_ = 0;
+    std::function<void()> onTick_;
+};
+
+// Runs start (which starts a job) and the event loop until the job has ended
+// and then settleMs more, so work the end leaves to the event loop counts.
+double runPhase(MainWindow& w, StallProbe& probe, const std::function<void()>& start,
+                int settleMs = 300) {
+    QEventLoop loop;
+    QElapsedTimer t;
+    double seconds = 0;
+    auto c = QObject::connect(&w, &MainWindow::jobFinished, &loop, [&] {
+        seconds = static_cast<double>(t.nsecsElapsed()) / 1e9;
+        QTimer::singleShot(settleMs, &loop, &QEventLoop::quit);
+    });
+    probe.reset();
+    t.start();
+    start();
+    loop.exec();
+    QObject::disconnect(c);
+    return seconds;
+}
+
+// Opens path; returns the seconds until the listing of the root was shown
+// (filled, and the event loop free again to paint it).
+double openPhase(MainWindow& w, StallProbe& probe, const QString& path, double& jobSeconds) {
+    QElapsedTimer t;
+    double shown = 0;
+    auto c = QObject::connect(&w, &MainWindow::listFilled, [&] {
+        probe.atNextTick([&] { shown = static_cast<double>(t.nsecsElapsed()) / 1e9; });
+    });
+    t.start();
+    jobSeconds = runPhase(w, probe, [&] { w.openImage(path); });
+    QObject::disconnect(c);
+    return shown;
+}
+
+void settle(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QStringList args = QApplication::arguments();
+    if (args.size() < 3) {
+        std::fprintf(stderr, "usage: korvane-ui-bench IMAGE WORKDIR [--wide N]\n");
+        return 2;
+    }
+    const QString image = args[1];
+    const std::filesystem::path work = args[2].toStdString();
+    int wide = 20000;
+    if (int i = static_cast<int>(args.indexOf("--wide")); i > 0 && i + 1 < args.size())
+        wide = args[i + 1].toInt();
+    std::filesystem::remove_all(work / "extract");
+    std::filesystem::create_directories(work);
+
+    IconProvider::chooseIconTheme();
+    auto prompter = std::make_unique<BenchPrompter>();
+    prompter->folder = QString::fromStdString((work / "extract").string());
+    prompter->saveTarget = QString::fromStdString((work / "saved.yaffs2").string());
+    MainWindow w(std::move(prompter));
+    w.resize(1024, 700);
+    w.show();
+    StallProbe probe;
+    settle(200);
+
+    double scan = 0;
+    double shown = openPhase(w, probe, image, scan);
+    std::printf("open:    root listing shown after %.3f s (scan job %.3f s), %d objects; "
+                "longest stall %.1f ms\n",
+                shown, scan, w.image() ? static_cast<int>(w.image()->root()->subtreeSize()) : 0,
+                probe.worstMs());
+    double extract = runPhase(w, probe, [&] { w.exportAll(); });
+    std::printf("extract: everything in %.3f s; longest stall %.1f ms\n", extract, probe.worstMs());
+    double save = runPhase(w, probe, [&] { w.saveAs(); });
+    std::error_code ec;
+    auto saved = std::filesystem::file_size(work / "saved.yaffs2", ec);
+    std::printf("save:    YAFFS2 (%llu MiB) in %.3f s; longest stall %.1f ms\n",
+                static_cast<unsigned long long>(ec ? 0 : saved >> 20), save, probe.worstMs());
+
+    // A folder of many entries: the list builds its rows lazily.
+    korvane::test::Yaffs2Builder b;
+    b.root();
+    for (int i = 0; i < wide; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "entry%06d.%s", i, i % 3 == 0 ? "so" : "txt");
+        b.file(static_cast<uint32_t>(300 + i), 1, name, {});
+    }
+    const std::string widePath = (work / "wide.yaffs2").string();
+    b.save(widePath);
+    double wideScan = 0;
+    double wideShown = openPhase(w, probe, QString::fromStdString(widePath), wideScan);
+    std::printf("wide:    %d entries in one folder, icon view shown after %.3f s; longest "
+                "stall %.1f ms\n",
+                w.listModel()->rows(), wideShown, probe.worstMs());
+    probe.reset();
+    w.showDetailView();
+    settle(300);
+    std::printf("wide:    detail view; longest stall %.1f ms\n", probe.worstMs());
+    probe.reset();
+    w.showIconView();
+    settle(300);
+    std::printf("wide:    back to the icon view; longest stall %.1f ms\n", probe.worstMs());
+    std::filesystem::remove_all(work / "extract");
+    std::filesystem::remove(work / "saved.yaffs2");
+    std::filesystem::remove(widePath);
+    return 0;
+}
