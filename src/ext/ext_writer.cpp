@@ -140,9 +140,9 @@ ExtPlan check(const Timg& img, const AbsoluteIndex& tree, bool ext3) {
 // every byte the writer does not set is zero.
 class ExtImageWriter {
 public:
-    ExtImageWriter(Timg& img, const AbsoluteIndex& tree, const ExtPlan& plan, MutableByteSpan image,
-                   JobReporter& rep, uint32_t now)
-        : img_(img), tree_(tree), plan_(plan), image_(image), rep_(rep), now_(now),
+    ExtImageWriter(Timg& img, const AbsoluteIndex& tree, const ExtPlan& plan, OutputFile& out,
+                   MutableByteSpan image, JobReporter& rep, uint32_t now)
+        : img_(img), tree_(tree), plan_(plan), out_(out), image_(image), rep_(rep), now_(now),
           alloc_(plan.blocksCount), usedDirs_(plan.groupCount, 0) {}
 
     // Marks the reserved inodes 1 to 11 in use.
@@ -155,13 +155,10 @@ public:
     // The bitmaps, free counts, descriptors and superblock, in every group.
     void complete();
 
-    uint32_t cursor() const { return alloc_.last(); }
-
 private:
     struct Frame {
         Node* node;
         uint32_t ino;
-        uint32_t parentIno;
         size_t next = 0;
         uint32_t subdirs = 0;
         Bytes entries;
@@ -190,6 +187,7 @@ private:
     void writeBlockMap(std::byte* map, ByteSpan data, uint64_t size);
     void fillIndirect(uint32_t b, int level);
     uint32_t dataBlock();
+    void flushRun();
     void raiseLinks(uint32_t n);
     void checkInode(uint32_t n) const {
         if (n == 0 || n > plan_.inodesCount)
@@ -199,6 +197,7 @@ private:
     Timg& img_;
     const AbsoluteIndex& tree_;
     const ExtPlan& plan_;
+    OutputFile& out_;
     MutableByteSpan image_;
     JobReporter& rep_;
     const uint32_t now_;
@@ -209,6 +208,10 @@ private:
     ByteSpan data_;
     uint64_t dataBlocks_ = 0;
     uint64_t doneBlocks_ = 0;
+    // Data blocks that follow one another on disk, written in one go.
+    uint64_t runBlock_ = 0;
+    uint64_t runFrom_ = 0;
+    uint64_t runBlocks_ = 0;
 };
 
 std::unique_ptr<ExtImageWriter::Frame> ExtImageWriter::openDirectory(Node* dir, uint32_t ino,
@@ -216,7 +219,6 @@ std::unique_ptr<ExtImageWriter::Frame> ExtImageWriter::openDirectory(Node* dir, 
     auto f = std::make_unique<Frame>();
     f->node = dir;
     f->ino = ino;
-    f->parentIno = parentIno;
     f->builder.add(ino, ".");
     f->builder.add(parentIno, "..");
     return f;
@@ -393,12 +395,27 @@ void ExtImageWriter::WriteInode(uint32_t n, ByteSpan data, const TImgEntry& e) {
 
 uint32_t ExtImageWriter::dataBlock() {
     const uint32_t b = alloc_.NextBlock();
-    const uint64_t at = doneBlocks_ * kWriteBlockSize;
-    if (at < data_.size())
-        std::memcpy(block(b), data_.data() + at,
-                    static_cast<size_t>(std::min<uint64_t>(kWriteBlockSize, data_.size() - at)));
+    if (runBlocks_ == 0 || b != runBlock_ + runBlocks_) {
+        flushRun();
+        runBlock_ = b;
+        runFrom_ = doneBlocks_ * kWriteBlockSize;
+    }
+    ++runBlocks_;
     ++doneBlocks_;
     return b;
+}
+
+// File data goes to the file by write rather than through the mapping: whole
+// pages written so are never read (as zeros) first.
+void ExtImageWriter::flushRun() {
+    if (runBlocks_ == 0 || runFrom_ >= data_.size()) {
+        runBlocks_ = 0;
+        return;
+    }
+    const uint64_t n = std::min<uint64_t>(runBlocks_ * kWriteBlockSize, data_.size() - runFrom_);
+    out_.writeAt(runBlock_ * kWriteBlockSize,
+                 data_.subspan(static_cast<size_t>(runFrom_), static_cast<size_t>(n)));
+    runBlocks_ = 0;
 }
 
 // Each indirect block is allocated just before the blocks it lists.
@@ -426,6 +443,7 @@ void ExtImageWriter::writeBlockMap(std::byte* map, ByteSpan data, uint64_t size)
         store32(map + 4 * (kIndirectSlot + static_cast<size_t>(level) - 1), b);
         fillIndirect(b, level);
     }
+    flushRun();
     data_ = {};
 }
 
@@ -529,7 +547,7 @@ bool WriteExtImage(Timg& img, const std::string& path, bool ext3, JobReporter& r
     } catch (const Error& e) {
         throw Error(std::string("无法创建IMG文件！,可能其它程序正在使用。\n") + e.what());
     }
-    ExtImageWriter w(img, tree, plan, image, rep, now);
+    ExtImageWriter w(img, tree, plan, *out, image, rep, now);
     w.layGroups();
 
     rep.send(0, 0, 4, "开始写入数据");
