@@ -123,10 +123,11 @@ uint32_t JournalSize(uint64_t estimatedBytes) {
     return static_cast<uint32_t>(std::clamp<uint64_t>(size, kMinJournalSize, kMaxJournalSize));
 }
 
-uint64_t ImageSize(uint64_t estimatedBytes) {
+uint64_t ImageSize(uint64_t estimatedBytes, uint32_t inodesPerGroup) {
+    const uint64_t metadata = GroupMetadataBlocks(inodesPerGroup);
     const uint64_t h = ceilDiv(estimatedBytes, kWriteBlockSize);
-    const uint64_t g = ceilDiv(h, kGroupDataBlocks);
-    const uint64_t u = h + kGroupMetadataBlocks * g;
+    const uint64_t g = ceilDiv(h, kGroupBlocks - metadata);
+    const uint64_t u = h + metadata * g;
     if (u % kGroupBlocks == 0)
         return u * kWriteBlockSize + kWriteBlockSize;
     return ceilDiv(u + 1, kMiB / kWriteBlockSize) * kMiB;
@@ -152,22 +153,29 @@ ExtPlan PlanImage(const AbsoluteIndex& tree, bool ext3) {
         p.imageSize = imageSize;
         p.blocksCount = ceilDiv(imageSize, kWriteBlockSize);
         p.groupCount = ceilDiv(p.blocksCount - kFirstDataBlock, kGroupBlocks);
-        p.inodesCount = p.groupCount * kGroupInodes;
+        p.inodesCount = p.groupCount * p.inodesPerGroup;
     };
     setSize(ImageSize(bytes));
-    // More objects than inodes: more groups, the last one 1 MiB, as long as
-    // the layout has room for them.
+    // More objects than inodes: larger inode tables. Larger tables can make
+    // more groups, which only lowers what each needs, so this settles at once.
+    while (p.inodesNeeded > p.inodesCount && p.inodesPerGroup < kMaxGroupInodes) {
+        const uint64_t want = ceilDiv(ceilDiv(p.inodesNeeded, p.groupCount), 8) * 8;
+        p.inodesPerGroup = static_cast<uint32_t>(std::min<uint64_t>(want, kMaxGroupInodes));
+        setSize(ImageSize(bytes, p.inodesPerGroup));
+    }
+    // Full inode tables too few: more groups, the last one 2 MiB (room for its
+    // metadata), as long as the layout has room for them.
     if (p.inodesNeeded > p.inodesCount && p.inodesNeeded <= kMaxInodes) {
-        const uint64_t groups = ceilDiv(p.inodesNeeded, kGroupInodes);
-        setSize((groups - 1) * kGroupBlocks * kWriteBlockSize + kMiB);
+        const uint64_t groups = ceilDiv(p.inodesNeeded, p.inodesPerGroup);
+        setSize((groups - 1) * kGroupBlocks * kWriteBlockSize + 2 * kMiB);
     }
     return p;
 }
 
 uint32_t BlockAllocator::NextBlock() {
     const uint32_t within = (cursor_ - kFirstDataBlock) % kGroupBlocks + 1;
-    const uint64_t next = within < kGroupBlocks ? uint64_t{cursor_} + 1
-                                                : uint64_t{cursor_} + 1 + kGroupMetadataBlocks;
+    const uint64_t next =
+        within < kGroupBlocks ? uint64_t{cursor_} + 1 : uint64_t{cursor_} + 1 + metadataBlocks_;
     if (next >= blocksCount_)
         throw Error("镜像空间规划不足，无法继续写入（第 " + std::to_string(next) + " 块超出 " +
                     std::to_string(blocksCount_) + " 块的镜像）");

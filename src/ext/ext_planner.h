@@ -30,12 +30,13 @@ constexpr uint32_t kDescriptorAreaBlocks = 4;
 constexpr uint32_t kGroupBlockBitmap = 5;
 constexpr uint32_t kGroupInodeBitmap = 6;
 constexpr uint32_t kGroupInodeTable = 7;
-constexpr uint32_t kInodeTableBlocks = kGroupInodes * kWriteInodeSize / kWriteBlockSize;
-constexpr uint32_t kGroupMetadataBlocks = kGroupInodeTable + kInodeTableBlocks; // 23
-constexpr uint32_t kGroupDataBlocks = kGroupBlocks - kGroupMetadataBlocks;      // 8169
 constexpr uint32_t kDescriptorsPerBlock = kWriteBlockSize / kDescSize;
 constexpr uint32_t kMaxGroups = kDescriptorAreaBlocks * kDescriptorsPerBlock; // 128
-constexpr uint32_t kMaxInodes = kMaxGroups * kGroupInodes;
+// A tree of more objects than 128 inodes a group hold gets more inodes in
+// every group (a multiple of 8, at most what one bitmap block maps), as mke2fs
+// sizes its inode tables, rather than a larger image.
+constexpr uint32_t kMaxGroupInodes = kWriteBlockSize * 8;
+constexpr uint32_t kMaxInodes = kMaxGroups * kMaxGroupInodes;
 // 128 full groups and the boot block.
 constexpr uint64_t kMaxImageSize = 0x40000400;
 
@@ -113,9 +114,14 @@ uint64_t PlanBlocks(const Node& node, bool isRoot);
 
 // The journal size for a tree of estimatedBytes.
 uint32_t JournalSize(uint64_t estimatedBytes);
+// The metadata blocks at the head of every group with inodesPerGroup inodes.
+constexpr uint32_t GroupMetadataBlocks(uint32_t inodesPerGroup) {
+    return kGroupInodeTable + inodesPerGroup * kWriteInodeSize / kWriteBlockSize;
+}
+
 // The image size for estimatedBytes of data: whole groups when the data fills
 // them exactly, else rounded up to a whole MiB.
-uint64_t ImageSize(uint64_t estimatedBytes);
+uint64_t ImageSize(uint64_t estimatedBytes, uint32_t inodesPerGroup = kGroupInodes);
 
 struct ExtPlan {
     bool ext3 = false;
@@ -125,16 +131,20 @@ struct ExtPlan {
     uint64_t blocksCount = 0;
     uint64_t groupCount = 0;
     uint64_t inodesCount = 0;
+    uint32_t inodesPerGroup = kGroupInodes;
     uint64_t inodesNeeded = 0; // the highest inode number the tree uses
+
+    uint32_t metadataBlocks() const { return GroupMetadataBlocks(inodesPerGroup); }
 
     // Within the 1 GiB (128 groups) the layout has room for.
     bool sizeFits() const { return imageSize <= kMaxImageSize; }
     bool inodesFit() const { return inodesNeeded <= inodesCount; }
 };
 
-// Plans the image of the tree (tree.at(0) is the root). Groups are added when
-// the tree needs more inodes than its data gives, as long as 128 groups hold
-// them; the caller refuses a plan that does not fit.
+// Plans the image of the tree (tree.at(0) is the root). When the tree needs
+// more inodes than 128 a group give, every group gets more; only when even
+// full inode tables are too few are groups added, as long as 128 groups hold
+// them. The caller refuses a plan that does not fit.
 ExtPlan PlanImage(const AbsoluteIndex& tree, bool ext3);
 
 // The inode of a node the tree writer writes: 2 for the root, else 11 + its
@@ -147,15 +157,19 @@ inline uint64_t InodeFor(size_t absoluteIndex) {
 // Error rather than hand out a block past the end of the image.
 class BlockAllocator {
 public:
-    explicit BlockAllocator(uint64_t blocksCount) : blocksCount_(blocksCount) {}
+    explicit BlockAllocator(uint64_t blocksCount,
+                            uint32_t metadataBlocks = GroupMetadataBlocks(kGroupInodes))
+        : blocksCount_(blocksCount), metadataBlocks_(metadataBlocks), cursor_(metadataBlocks) {}
 
     uint32_t NextBlock();
-    // The last block handed out (23 before the first).
+    // The last block handed out (the last metadata block of group 0, 23 with
+    // 128 inodes a group, before the first).
     uint32_t last() const { return cursor_; }
 
 private:
     uint64_t blocksCount_;
-    uint32_t cursor_ = kGroupMetadataBlocks;
+    uint32_t metadataBlocks_;
+    uint32_t cursor_;
 };
 
 } // namespace korvane::ext2

@@ -143,7 +143,7 @@ public:
     ExtImageWriter(Timg& img, const AbsoluteIndex& tree, const ExtPlan& plan, OutputFile& out,
                    MutableByteSpan image, JobReporter& rep, uint32_t now)
         : img_(img), tree_(tree), plan_(plan), out_(out), image_(image), rep_(rep), now_(now),
-          alloc_(plan.blocksCount), usedDirs_(plan.groupCount, 0) {}
+          alloc_(plan.blocksCount, plan.metadataBlocks()), usedDirs_(plan.groupCount, 0) {}
 
     // Marks the reserved inodes 1 to 11 in use.
     void layGroups() { setBits(groupBlock(0, kGroupInodeBitmap), 0, kGoodOldFirstIno); }
@@ -170,8 +170,8 @@ private:
         return block(g * kGroupBlocks + kFirstDataBlock + offset);
     }
     std::byte* inodeAt(uint32_t n) {
-        const uint32_t g = (n - 1) / kGroupInodes;
-        return groupBlock(g, kGroupInodeTable) + ((n - 1) % kGroupInodes) * kWriteInodeSize;
+        const uint32_t ipg = plan_.inodesPerGroup;
+        return groupBlock((n - 1) / ipg, kGroupInodeTable) + ((n - 1) % ipg) * kWriteInodeSize;
     }
     uint32_t inodeOf(const Node* n) const {
         return static_cast<uint32_t>(InodeFor(tree_.indexOf(n)));
@@ -350,8 +350,9 @@ void ExtImageWriter::raiseLinks(uint32_t n) {
 
 void ExtImageWriter::WriteInode(uint32_t n, ByteSpan data, const TImgEntry& e) {
     checkInode(n);
-    const uint32_t g = (n - 1) / kGroupInodes;
-    setBits(groupBlock(g, kGroupInodeBitmap), (n - 1) % kGroupInodes, (n - 1) % kGroupInodes + 1);
+    const uint32_t ipg = plan_.inodesPerGroup;
+    const uint32_t g = (n - 1) / ipg;
+    setBits(groupBlock(g, kGroupInodeBitmap), (n - 1) % ipg, (n - 1) % ipg + 1);
     if (e.objType == kTypeDirectory)
         ++usedDirs_[g];
     rep_.progressWith(alloc_.last(), static_cast<int64_t>(plan_.blocksCount), 5,
@@ -454,6 +455,8 @@ void ExtImageWriter::complete() {
     // four-block area stays free (and zero).
     const uint32_t descBlocks = (groups + kDescriptorsPerBlock - 1) / kDescriptorsPerBlock;
     const uint32_t cursor = alloc_.last();
+    const uint32_t metadata = plan_.metadataBlocks();
+    const uint32_t ipg = plan_.inodesPerGroup;
     uint32_t freeBlocks = 0, freeInodes = 0;
     std::byte* desc = block(kFirstDataBlock + kGroupDescriptors);
     for (uint32_t g = 0; g < groups; ++g) {
@@ -462,17 +465,17 @@ void ExtImageWriter::complete() {
         std::byte* bb = groupBlock(g, kGroupBlockBitmap);
         std::memset(bb, 0, kWriteBlockSize);
         setBits(bb, 0, kGroupDescriptors + descBlocks);
-        setBits(bb, kGroupBlockBitmap, kGroupMetadataBlocks);
+        setBits(bb, kGroupBlockBitmap, metadata);
         // Data blocks are handed out in order: everything from the group's
         // first data block up to the cursor is in use.
-        if (cursor >= first + kGroupMetadataBlocks)
-            setBits(bb, kGroupMetadataBlocks, std::min(cursor - first + 1, count));
+        if (cursor >= first + metadata)
+            setBits(bb, metadata, std::min(cursor - first + 1, count));
         setBits(bb, count, kGroupBlocks);
         const uint32_t groupFreeBlocks = count - countBits(bb, count);
 
         std::byte* ib = groupBlock(g, kGroupInodeBitmap);
-        setBits(ib, kGroupInodes, kWriteBlockSize * 8);
-        const uint32_t groupFreeInodes = kGroupInodes - countBits(ib, kGroupInodes);
+        setBits(ib, ipg, kWriteBlockSize * 8);
+        const uint32_t groupFreeInodes = ipg - countBits(ib, ipg);
 
         std::byte* d = desc + g * kDescSize;
         store32(d + gd::kBlockBitmap, first + kGroupBlockBitmap);
@@ -496,7 +499,7 @@ void ExtImageWriter::complete() {
     store32(s + sb::kLogFragSize, 0);
     store32(s + sb::kBlocksPerGroup, kGroupBlocks);
     store32(s + sb::kFragsPerGroup, kGroupBlocks);
-    store32(s + sb::kInodesPerGroup, kGroupInodes);
+    store32(s + sb::kInodesPerGroup, ipg);
     store32(s + sb::kWriteTime, now_);
     store16(s + sb::kMaxMountCount, kMaxMountCount);
     store16(s + sb::kMagic, kMagic);

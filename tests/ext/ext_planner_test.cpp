@@ -159,16 +159,17 @@ TEST(ExtPlanner, LinksAndOtherObjects) {
     EXPECT_EQ(p.inodesNeeded, 11u + 3) << "the object of unknown type is not written";
 }
 
-TEST(ExtPlanner, GroupsAreAddedForInodes) {
+TEST(ExtPlanner, InodeTablesGrowForManyObjects) {
     auto img = newimage();
     for (int i = 0; i < 300; ++i)
         addNode(*img, img->root(), "f" + std::to_string(i), kTypeFile, 0644);
     ExtPlan p = plan(*img, false);
     EXPECT_EQ(p.inodesNeeded, 311u);
-    EXPECT_EQ(p.groupCount, 3u);
-    EXPECT_EQ(p.inodesCount, 384u);
-    EXPECT_EQ(p.imageSize, 2 * 8 * M + M) << "the last group is 1 MiB";
-    EXPECT_EQ(p.blocksCount, 2 * 8192u + 1024);
+    EXPECT_EQ(p.groupCount, 1u) << "more inodes a group, not a larger image";
+    EXPECT_EQ(p.inodesPerGroup, 312u) << "a multiple of 8";
+    EXPECT_EQ(p.inodesCount, 312u);
+    EXPECT_EQ(p.metadataBlocks(), 7u + 39);
+    EXPECT_EQ(p.imageSize, M);
     EXPECT_TRUE(p.sizeFits());
     EXPECT_TRUE(p.inodesFit());
 
@@ -177,15 +178,21 @@ TEST(ExtPlanner, GroupsAreAddedForInodes) {
         addHardlink(*img, img->root(), "h" + std::to_string(i), img->root()->children[0].get());
     EXPECT_EQ(plan(*img, false).inodesNeeded, 311u);
 
+    // Trees that fit 128 inodes a group keep that geometry.
+    auto few = newimage();
+    for (int i = 0; i < 100; ++i)
+        addNode(*few, few->root(), "f" + std::to_string(i), kTypeFile, 0644);
+    EXPECT_EQ(plan(*few, false).inodesPerGroup, 128u);
+
+    // Full inode tables too few for the data's groups: groups are added.
     auto many = newimage();
-    for (uint32_t i = 0; i < kMaxInodes - 11; ++i)
+    for (uint32_t i = 0; i < 20000; ++i)
         addNode(*many, many->root(), std::to_string(i), kTypeFile, 0644);
     p = plan(*many, false);
+    EXPECT_EQ(p.inodesPerGroup, kMaxGroupInodes);
+    EXPECT_EQ(p.groupCount, 3u);
+    EXPECT_EQ(p.imageSize, 2 * 8 * M + 2 * M) << "the last group holds its 1031 metadata blocks";
     EXPECT_TRUE(p.inodesFit());
-    EXPECT_EQ(p.groupCount, 128u);
-    EXPECT_TRUE(p.sizeFits());
-    addNode(*many, many->root(), "one more", kTypeFile, 0644);
-    EXPECT_FALSE(plan(*many, false).inodesFit());
 }
 
 TEST(ExtPlanner, TheOneGigabyteLimit) {
