@@ -42,17 +42,25 @@ constexpr size_t kFreeBlocks = 12;
 constexpr size_t kFreeInodes = 16;
 constexpr size_t kFirstDataBlock = 20;
 constexpr size_t kLogBlockSize = 24;
+constexpr size_t kLogFragSize = 28;
 constexpr size_t kBlocksPerGroup = 32;
+constexpr size_t kFragsPerGroup = 36;
 constexpr size_t kInodesPerGroup = 40;
 constexpr size_t kMountTime = 44;
 constexpr size_t kWriteTime = 48;
+constexpr size_t kMountCount = 52;
+constexpr size_t kMaxMountCount = 54;
 constexpr size_t kMagic = 56;
 constexpr size_t kState = 58;
 constexpr size_t kErrors = 60;
+constexpr size_t kMinorRev = 62;
+constexpr size_t kLastCheck = 64;
+constexpr size_t kCheckInterval = 68;
 constexpr size_t kCreatorOs = 72;
 constexpr size_t kRevLevel = 76;
 constexpr size_t kFirstIno = 84;
 constexpr size_t kInodeSize = 88;
+constexpr size_t kBlockGroupNr = 90;
 constexpr size_t kFeatureCompat = 92;
 constexpr size_t kFeatureIncompat = 96;
 constexpr size_t kFeatureRoCompat = 100;
@@ -65,6 +73,10 @@ constexpr size_t kReservedGdtBlocks = 206;
 constexpr size_t kJournalUuid = 208;
 constexpr size_t kJournalInum = 224;
 constexpr size_t kJournalDev = 228;
+constexpr size_t kJournalBackupType = 253;
+constexpr size_t kJournalBlocks = 268; // a copy of the journal inode's block map
+constexpr size_t kJournalSizeHigh = 328;
+constexpr size_t kJournalSize = 332;
 constexpr size_t kFirstMetaBg = 260;
 constexpr size_t kMkfsTime = 264;
 constexpr size_t kBackupBgs = 588; // two group numbers (sparse_super2)
@@ -75,7 +87,13 @@ namespace gd {
 constexpr size_t kBlockBitmap = 0;
 constexpr size_t kInodeBitmap = 4;
 constexpr size_t kInodeTable = 8;
+constexpr size_t kFreeBlocks = 12;
+constexpr size_t kFreeInodes = 14;
+constexpr size_t kUsedDirs = 16;
 } // namespace gd
+
+constexpr uint16_t kStateClean = 1;
+constexpr uint8_t kJournalBackupBlocks = 1; // the superblock holds the journal's block map
 
 // Inode field offsets.
 namespace ino {
@@ -110,6 +128,21 @@ constexpr size_t kName = 8;
 constexpr size_t kHeaderSize = 8;
 } // namespace de
 constexpr uint32_t kMaxNameLength = 255;
+
+// The superblock of an internal journal (JBD): big-endian fields at the start
+// of the journal's first block.
+namespace jbd {
+constexpr uint32_t kMagic = 0xC03B3998;
+constexpr uint32_t kSuperblockV2 = 4; // block type
+constexpr size_t kMagicAt = 0;
+constexpr size_t kBlockType = 4;
+constexpr size_t kSequence = 8;
+constexpr size_t kBlockSize = 12;
+constexpr size_t kMaxLen = 16;
+constexpr size_t kFirst = 20;
+constexpr size_t kFirstSequence = 24;
+constexpr size_t kStart = 28;
+} // namespace jbd
 
 // Feature flags.
 enum CompatFeature : uint32_t {

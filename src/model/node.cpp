@@ -46,10 +46,13 @@ std::vector<Node*> preorder(Node* top) {
     return out;
 }
 
-std::string pathFromRoot(const Node* node) {
+std::string pathFromRoot(const Node* node, const Node* top) {
     std::vector<const Node*> chain;
-    for (const Node* n = node; n && n->parent; n = n->parent)
+    for (const Node* n = node; n && n->parent; n = n->parent) {
         chain.push_back(n);
+        if (n == top)
+            break;
+    }
     std::string path;
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
         if (!path.empty())

@@ -56,7 +56,8 @@ void forEachPreorder(Node* top, Fn&& fn) {
 std::vector<Node*> preorder(Node* top);
 
 // Path of node below the root, names joined by "/" ("" for the root itself).
-std::string pathFromRoot(const Node* node);
+// With top, the path starts at top's own name (when node is below top).
+std::string pathFromRoot(const Node* node, const Node* top = nullptr);
 
 // The node at a "/"-separated path below root ("" and "/" name the root;
 // empty components are ignored). nullptr when nothing is there.

@@ -74,6 +74,21 @@ void OutputFile::append(ByteSpan bytes) {
     }
 }
 
+void OutputFile::writeAt(uint64_t offset, ByteSpan bytes) {
+    const std::byte* p = bytes.data();
+    size_t n = bytes.size();
+    while (n > 0) {
+        ssize_t w = ::pwrite(fd_, p, n, static_cast<off_t>(offset));
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            throwSystemError("cannot write " + target_, w < 0 ? errno : ENOSPC);
+        p += w;
+        n -= static_cast<size_t>(w);
+        offset += static_cast<uint64_t>(w);
+    }
+}
+
 MutableByteSpan OutputFile::map() {
     if (!map_ && size_ > 0) {
         // Reserve the blocks now: running out of space while writing through
@@ -85,6 +100,9 @@ MutableByteSpan OutputFile::map() {
         if (p == MAP_FAILED)
             throwSystemError("cannot map " + target_, errno);
         map_ = static_cast<std::byte*>(p);
+        // The file is new: read-ahead would only fill pages with zeros that
+        // the writer is about to overwrite.
+        ::madvise(p, size_, MADV_RANDOM);
     }
     return {map_, static_cast<size_t>(size_)};
 }

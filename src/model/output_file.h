@@ -23,6 +23,9 @@ public:
     void resize(uint64_t size);
     // Writes bytes at the end of what was appended so far.
     void append(ByteSpan bytes);
+    // Writes bytes at offset, inside the size set by resize. Coherent with
+    // the mapping.
+    void writeAt(uint64_t offset, ByteSpan bytes);
     // Maps the whole file (as sized by resize) for reading and writing.
     MutableByteSpan map();
     // Gives the file the permissions of a newly created file and

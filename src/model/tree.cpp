@@ -15,19 +15,7 @@ size_t subnodecount(const Timg& img, uint32_t id) {
 }
 
 std::string nodepath(const Node* top, const Node* node) {
-    std::vector<const Node*> chain;
-    for (const Node* n = node; n && n->parent; n = n->parent) {
-        chain.push_back(n);
-        if (n == top)
-            break;
-    }
-    std::string path;
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        if (!path.empty())
-            path += '/';
-        path += (*it)->text;
-    }
-    return path;
+    return pathFromRoot(node, top);
 }
 
 AbsoluteIndex::AbsoluteIndex(Node* root) {

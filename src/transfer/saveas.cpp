@@ -1,5 +1,6 @@
 #include "saveas.h"
 
+#include "ext/ext_writer.h"
 #include "model/error.h"
 
 namespace korvane {
@@ -13,7 +14,7 @@ bool saveas(Timg& img, const std::string& path, SaveKind kind, const SaveParams&
         if (kind == kSaveYaffs2)
             done = writeYaffs2(img, path, params, rep);
         else
-            throw Error("EXT2/EXT3 images cannot be written yet");
+            done = WriteExtImage(img, path, kind == kSaveExt3, rep);
     } catch (...) {
         rep.send(0, 0, 6, "完成");
         throw;

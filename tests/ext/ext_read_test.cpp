@@ -4,6 +4,7 @@
 #include "ext/ext2_format.h"
 #include "ext_testutil.h"
 #include "model/error.h"
+#include "support/recording_sink.h"
 
 #include <algorithm>
 #include <cstring>
@@ -146,22 +147,8 @@ protected:
     std::vector<std::pair<std::string, size_t>> order; // d's entries on disk
 };
 
-struct Recorder : WorkSink {
-    struct Event {
-        int64_t pos, max;
-        int kind;
-        std::string message;
-        uint8_t flag;
-    };
-    std::vector<Event> events;
-    void report(int64_t pos, int64_t max, int kind, const std::string& message,
-                uint8_t flag) override {
-        events.push_back({pos, max, kind, message, flag});
-    }
-};
-
 TEST_F(ExtSmall, WorkEventsOfTheRead) {
-    Recorder rec;
+    RecordingSink rec;
     Text23obj img;
     img.onwk = &rec;
     img.Init(ImageData::fromBytes(bytes));
@@ -180,7 +167,7 @@ TEST_F(ExtSmall, WorkEventsOfTheRead) {
     // The last event goes out when the read fails too.
     Bytes b = bytes;
     store16(b.data() + inodeOffset(ext2::kRootIno), 0100644); // root is no folder
-    Recorder failed;
+    RecordingSink failed;
     Text23obj bad;
     bad.onwk = &failed;
     bad.Init(ImageData::fromBytes(b));

@@ -1,4 +1,5 @@
 #include "model/tyaffs2obj.h"
+#include "support/recording_sink.h"
 #include "support/testutil.h"
 #include "support/yaffs2_builder.h"
 
@@ -6,19 +7,14 @@
 
 using namespace korvane;
 using namespace korvane::yaffs2;
+using korvane::test::openYaffs2;
 using korvane::test::pattern;
+using korvane::test::RecordingSink;
 using korvane::test::toString;
 using korvane::test::Yaffs2Builder;
 using korvane::test::Yaffs2Layout;
 
 namespace {
-
-std::unique_ptr<Tyaffs2obj> openBytes(const Bytes& bytes) {
-    auto img = std::make_unique<Tyaffs2obj>();
-    img->Init(ImageData::fromBytes(bytes));
-    img->Open();
-    return img;
-}
 
 // Every object below the root, one "path:type" or "path:1:size" line each.
 std::string tree(Timg& img) {
@@ -49,21 +45,6 @@ Bytes slice(const Bytes& b, size_t from, size_t n) {
     return Bytes(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(from + n));
 }
 
-class RecordingSink : public WorkSink {
-public:
-    struct Event {
-        int64_t pos, max;
-        int kind;
-        std::string message;
-        uint8_t flag;
-    };
-    std::vector<Event> events;
-    void report(int64_t pos, int64_t max, int kind, const std::string& message,
-                uint8_t flag) override {
-        events.push_back({pos, max, kind, message, flag});
-    }
-};
-
 // A tree as a writer lays it out: every chunk numbered 4096, headers followed
 // by their data.
 Yaffs2Builder writerImage(Yaffs2Layout layout = {}) {
@@ -82,10 +63,7 @@ Yaffs2Builder writerImage(Yaffs2Layout layout = {}) {
 TEST(Yaffs2Scan, WriterImageGivesTreeEntriesAndContents) {
     Yaffs2Builder b = writerImage();
     RecordingSink sink;
-    auto img = std::make_unique<Tyaffs2obj>();
-    img->onwk = &sink;
-    img->Init(ImageData::fromBytes(b.bytes()));
-    img->Open();
+    auto img = openYaffs2(b.bytes(), &sink);
 
     // Folders first, then files grouped by extension.
     EXPECT_EQ(tree(*img), "/system:3\n"
@@ -150,7 +128,7 @@ TEST(Yaffs2Scan, WriterImageGivesTreeEntriesAndContents) {
 TEST(Yaffs2Scan, MarkerLayoutAndEccKindsReadAlike) {
     for (auto ecc : {kEccNone, kEccYaffs, kEccNand}) {
         Yaffs2Builder b = writerImage({kTagOffsetMarked, ecc, true});
-        auto img = openBytes(b.bytes());
+        auto img = openYaffs2(b.bytes());
         EXPECT_EQ(img->scanInfo().tagOffset, 2050u);
         EXPECT_EQ(img->scanInfo().firstSpareWord, -1);
         EXPECT_EQ(contents(*img, "system/a.txt"), pattern(3000, 1));
@@ -161,7 +139,7 @@ TEST(Yaffs2Scan, MarkerLayoutAndEccKindsReadAlike) {
 TEST(Yaffs2Scan, ZeroTailAndPartialLastChunk) {
     Yaffs2Builder b = writerImage();
     b.zeros(3);
-    auto img = openBytes(b.bytes());
+    auto img = openYaffs2(b.bytes());
     EXPECT_EQ(img->scanInfo().runsKept, 1u);
     EXPECT_EQ(img->scanInfo().runsDropped, 1u);
     EXPECT_EQ(img->scanInfo().objects, 8u);
@@ -173,17 +151,17 @@ TEST(Yaffs2Scan, ZeroTailAndPartialLastChunk) {
     c.file(258, 1, "f", pattern(100, 3));
     Bytes cut = c.bytes();
     cut.resize(cut.size() - kChunkSize + 2064);
-    auto img2 = openBytes(cut);
+    auto img2 = openYaffs2(cut);
     EXPECT_EQ(img2->scanInfo().chunkCount, 3u);
     EXPECT_EQ(contents(*img2, "f"), pattern(100, 3));
     cut.resize(cut.size() - 1);
-    auto img3 = openBytes(cut);
+    auto img3 = openYaffs2(cut);
     EXPECT_EQ(img3->scanInfo().chunkCount, 2u);
     EXPECT_EQ(contents(*img3, "f"), Bytes(100, std::byte{0}));
 }
 
 TEST(Yaffs2Scan, TinyImageHasOnlyARoot) {
-    auto img = openBytes(Bytes(2000, std::byte{0x42}));
+    auto img = openYaffs2(Bytes(2000, std::byte{0x42}));
     EXPECT_EQ(img->scanInfo().chunkCount, 0u);
     EXPECT_TRUE(img->root()->children.empty());
     EXPECT_EQ(img->root()->entry.mode, 040755u);
@@ -198,7 +176,7 @@ TEST(Yaffs2Scan, TagOffsetComesFromFirstProgrammedChunk) {
     b.root();
     b.file(258, 1, "f", pattern(5000, 4));
     b.erased(64);
-    auto img = openBytes(b.bytes());
+    auto img = openYaffs2(b.bytes());
     EXPECT_EQ(img->scanInfo().tagOffset, 2048u);
     EXPECT_EQ(img->scanInfo().firstSpareWord, 0x1000);
     EXPECT_EQ(contents(*img, "f"), pattern(5000, 4));
@@ -208,7 +186,7 @@ TEST(Yaffs2Scan, TagOffsetComesFromFirstProgrammedChunk) {
     c.sequence = 0x0001FFFF;
     c.root();
     c.file(258, 1, "g", pattern(10, 5));
-    auto img2 = openBytes(c.bytes());
+    auto img2 = openYaffs2(c.bytes());
     EXPECT_EQ(img2->scanInfo().tagOffset, 2048u);
     EXPECT_EQ(contents(*img2, "g"), pattern(10, 5));
 }
@@ -230,7 +208,7 @@ TEST(Yaffs2Scan, RunsAreOrderedBySequenceAndFiltered) {
     b.chunk({0x1002, kObjIdSummary, 1, 2048}, pattern(2048, 8)); // block summary
     b.erased(1);
 
-    auto img = openBytes(b.bytes());
+    auto img = openYaffs2(b.bytes());
     EXPECT_EQ(tree(*img), "/d:3\n/renamed:1:0\n");
     // The newest header decides everything, the size included.
     EXPECT_EQ(findPath(img->root(), "renamed")->entry.mode, 0100600u);
@@ -259,7 +237,7 @@ TEST(Yaffs2Scan, NewestHeaderDecidesRenameMoveAndSize) {
     h.name = "moved";
     b.header(260, h);
 
-    auto img = openBytes(b.bytes());
+    auto img = openYaffs2(b.bytes());
     EXPECT_EQ(tree(*img), "/a:3\n/b:3\n/b/moved:1:5000\n");
     Bytes want = pattern(2048, 9);
     Bytes c2 = pattern(2048, 11);
@@ -283,7 +261,7 @@ TEST(Yaffs2Scan, ShrunkFileDropsChunksPastTheCut) {
     h.fileSize = 5000; // grown again without rewriting chunk 3: a hole
     b.header(258, h);
 
-    auto img = openBytes(b.bytes());
+    auto img = openYaffs2(b.bytes());
     Bytes got = contents(*img, "f");
     ASSERT_EQ(got.size(), 5000u);
     Bytes orig = pattern(6000, 12);
@@ -308,7 +286,7 @@ TEST(Yaffs2Scan, DeletedObjectsDisappearWithTheirSubtree) {
     b.header(263, Yaffs2Builder::make(kHdrFile, 3, "unlinked", 0100644)); // unlinked
     b.header(1, Yaffs2Builder::make(kHdrDirectory, 4, "", 040700));       // never removes root
 
-    auto img = openBytes(b.bytes());
+    auto img = openYaffs2(b.bytes());
     EXPECT_EQ(tree(*img), "/keep:3\n");
     for (uint32_t id : {259u, 260u, 261u, 262u, 263u})
         EXPECT_EQ(img->nodeFor(id), nullptr) << id;
@@ -324,7 +302,7 @@ TEST(Yaffs2Scan, HeaderBeforeItsParentIsKept) {
     b.sequence = 0x1001;
     b.dir(299, 1, "parent");
     b.file(301, 500, "orphan", pattern(5, 1)); // parent never appears
-    auto img = openBytes(b.bytes());
+    auto img = openYaffs2(b.bytes());
     EXPECT_EQ(tree(*img), "/parent:3\n/parent/child:1:50\n");
     EXPECT_EQ(contents(*img, "parent/child"), pattern(50, 13));
     EXPECT_EQ(img->scanInfo().leftOut, 1u);
@@ -339,7 +317,7 @@ TEST(Yaffs2Scan, ExtraHeaderInformationInTags) {
     f.fileSize = 2;
     b.header(0x1235, f, true);
     b.data(0x1235, 1, Bytes{std::byte{'h'}, std::byte{'i'}});
-    auto img = openBytes(b.bytes());
+    auto img = openYaffs2(b.bytes());
     EXPECT_EQ(tree(*img), "/x:3\n/x/y:1:2\n");
     EXPECT_EQ(toString(contents(*img, "x/y")), "hi");
 }
@@ -353,7 +331,7 @@ TEST(Yaffs2Scan, DumpWithErasedEndsAndNoLowestSequence) {
     b.sequence = 0x0800; // below the lowest valid number, but no 4096 run: kept
     b.file(259, 258, "old", pattern(4, 1));
     b.erased(2);
-    auto img = openBytes(b.bytes());
+    auto img = openYaffs2(b.bytes());
     EXPECT_EQ(tree(*img), "/d:3\n/d/old:1:4\n");
     EXPECT_EQ(img->scanInfo().runsKept, 2u);
 }
@@ -365,7 +343,7 @@ TEST(Yaffs2Scan, RootWithoutHeaderAndMissingChunksAsHoles) {
     b.header(258, h);
     b.data(258, 1, pattern(2048, 1));
     b.data(258, 3, pattern(100, 2)); // chunk 2 missing; chunk 3 has 100 valid bytes
-    auto img = openBytes(b.bytes());
+    auto img = openYaffs2(b.bytes());
     EXPECT_EQ(img->root()->entry.mode, 040755u);
     EXPECT_EQ(img->root()->entry.uid, 0);
     Bytes got = contents(*img, "holey");
@@ -377,7 +355,7 @@ TEST(Yaffs2Scan, RootWithoutHeaderAndMissingChunksAsHoles) {
 
 TEST(Yaffs2Scan, AddedFilesReadFromTheWorkingFile) {
     Yaffs2Builder b = writerImage();
-    auto img = openBytes(b.bytes());
+    auto img = openYaffs2(b.bytes());
     Bytes bytes = pattern(5000, 42);
     img->workfile().append(pattern(123, 1)); // something before it
     int64_t at = img->workfile().append(bytes);
@@ -402,7 +380,7 @@ TEST(Yaffs2Scan, AddedFilesReadFromTheWorkingFile) {
 
 TEST(Yaffs2Scan, GetEntryPrefersTheNode) {
     Yaffs2Builder b = writerImage();
-    auto img = openBytes(b.bytes());
+    auto img = openYaffs2(b.bytes());
     img->nodeFor(259)->entry.uid = 4242; // as an edit would
     TImgEntry e;
     ASSERT_TRUE(img->GetEntry(259, e));

@@ -13,13 +13,6 @@ using namespace korvane::test;
 
 namespace {
 
-std::unique_ptr<Tyaffs2obj> openBytes(const Bytes& bytes) {
-    auto img = std::make_unique<Tyaffs2obj>();
-    img->Init(ImageData::fromBytes(bytes));
-    img->Open();
-    return img;
-}
-
 // Saves img as YAFFS2 and returns the file's bytes.
 Bytes save(Timg& img, const SaveParams& params = {}) {
     TempDir dir;
@@ -83,7 +76,7 @@ Node* addFile(Timg& img, Node* parent, const std::string& name, const Bytes& byt
 TEST(Yaffs2Writer, RootOnlyIsOneChunk) {
     Yaffs2Builder b;
     b.root(040711, 1234);
-    auto img = openBytes(b.bytes());
+    auto img = openYaffs2(b.bytes());
     img->root()->entry.uid = 5;
     Bytes out = save(*img);
     ASSERT_EQ(out.size(), kChunkSize);
@@ -106,7 +99,7 @@ TEST(Yaffs2Writer, RootOnlyIsOneChunk) {
 TEST(Yaffs2Writer, FileChunksAndByteCounts) {
     Yaffs2Builder b;
     b.root();
-    auto img = openBytes(b.bytes());
+    auto img = openYaffs2(b.bytes());
     addFile(*img, img->root(), "a", bytesOf("hello"));
     Bytes out = save(*img);
     ASSERT_EQ(out.size(), 6336u);
@@ -130,7 +123,7 @@ TEST(Yaffs2Writer, FileChunksAndByteCounts) {
 TEST(Yaffs2Writer, ChunkCountsAtBoundaries) {
     Yaffs2Builder b;
     b.root();
-    auto img = openBytes(b.bytes());
+    auto img = openYaffs2(b.bytes());
     addFile(*img, img->root(), "f0", {});
     addFile(*img, img->root(), "f1", pattern(2048, 1));
     addFile(*img, img->root(), "f2", pattern(2049, 2));
@@ -148,7 +141,7 @@ TEST(Yaffs2Writer, ChunkCountsAtBoundaries) {
 TEST(Yaffs2Writer, MarkerLayoutAndDataEcc) {
     Yaffs2Builder b;
     b.root();
-    auto img = openBytes(b.bytes());
+    auto img = openYaffs2(b.bytes());
     Bytes data(2048, std::byte{0});
     data[5] = std::byte{0x01};
     addFile(*img, img->root(), "e", data, 0100644);
@@ -168,7 +161,7 @@ TEST(Yaffs2Writer, MarkerLayoutAndDataEcc) {
             EXPECT_EQ(std::to_integer<uint8_t>(ecc0[i]), want[i]);
         for (size_t i = 3; i < 24; ++i)
             EXPECT_EQ(ecc0[i], std::byte{0xFF});
-        auto back = openBytes(out);
+        auto back = openYaffs2(out);
         EXPECT_EQ(back->scanInfo().tagOffset, kTagOffsetMarked);
         EXPECT_EQ(dump(*back), dump(*img));
     }
@@ -181,7 +174,7 @@ TEST(Yaffs2Writer, IdsFollowTreeOrderAndParents) {
     b.dir(901, 900, "app");
     b.file(902, 901, "x.apk", pattern(10, 1));
     b.file(903, 1, "top", pattern(10, 2));
-    auto img = openBytes(b.bytes());
+    auto img = openYaffs2(b.bytes());
     Bytes out = save(*img);
     // Pre-order: sys 258, app 259, x.apk 260, top 261.
     std::vector<std::pair<uint32_t, uint32_t>> idParent;
@@ -212,11 +205,11 @@ TEST(Yaffs2Writer, RoundTripKeepsEverything) {
     b.special(304, 300, "blk", 060640, 0x0801);
     b.special(305, 300, "sock", 0140755, 0);
     b.file(306, 1, "empty", {});
-    auto img = openBytes(b.bytes());
+    auto img = openYaffs2(b.bytes());
     addFile(*img, img->root(), "added.bin", pattern(5000, 9), 0100640);
 
     Bytes out = save(*img);
-    auto back = openBytes(out);
+    auto back = openYaffs2(out);
     EXPECT_EQ(dump(*back), dump(*img));
 
     // Saving what was read gives the same bytes again.
@@ -244,35 +237,35 @@ TEST(Yaffs2Writer, RefusesWhatYaffs2CannotHold) {
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
     };
     {
-        auto img = openBytes(b.bytes());
+        auto img = openYaffs2(b.bytes());
         Node* f = findPath(img->root(), "f");
         img->setNode(258, nullptr);
         img->root()->detach(f);
         expectRefused(*img, "/h");
     }
     {
-        auto img = openBytes(b.bytes());
+        auto img = openYaffs2(b.bytes());
         addNode(*img, img->root(), "l", kTypeSymlink, 0777)->entry.alias = std::string(160, 'x');
         expectRefused(*img, "/l");
     }
     {
-        auto img = openBytes(b.bytes());
+        auto img = openYaffs2(b.bytes());
         addNode(*img, img->root(), std::string(256, 'n'), kTypeDirectory, 0755);
         expectRefused(*img, std::string(256, 'n'));
     }
     {
-        auto img = openBytes(b.bytes());
+        auto img = openYaffs2(b.bytes());
         addNode(*img, img->root(), "huge", kTypeFile, 0644)->entry.size = 1ull << 32;
         expectRefused(*img, "/huge");
     }
     {
-        auto img = openBytes(b.bytes());
+        auto img = openYaffs2(b.bytes());
         addNode(*img, img->root(), "g1", kTypeFile, 0644)->entry.size = 3ull << 30;
         addNode(*img, img->root(), "g2", kTypeFile, 0644)->entry.size = 3ull << 30;
         expectRefused(*img, "4GB");
     }
     {
-        auto img = openBytes(b.bytes());
+        auto img = openYaffs2(b.bytes());
         Node* d = addNode(*img, img->root(), "many", kTypeDirectory, 0755);
         for (int i = 0; i < 65300; ++i)
             addNode(*img, d, std::to_string(i), kTypeDirectory, 0755);
@@ -299,7 +292,7 @@ TEST(Yaffs2Writer, CancelAndUnwritableTargetLeaveNothing) {
     b.root();
     for (uint32_t i = 0; i < 20; ++i)
         b.file(300 + i, 1, "f" + std::to_string(i), pattern(3000, i));
-    auto img = openBytes(b.bytes());
+    auto img = openYaffs2(b.bytes());
     TempDir dir;
     std::string out = dir / "out.img";
     writeFile(out, std::string("old"));
@@ -352,7 +345,7 @@ TEST(Yaffs2Writer, UnyaffsReadsWhatIsWritten) {
     b.file(260, 1, "b", pattern(2048, 2));
     b.file(261, 1, "empty", {});
     b.symlink(262, 258, "ln", "a.bin");
-    auto img = openBytes(b.bytes());
+    auto img = openYaffs2(b.bytes());
     TempDir dir;
     for (bool marker : {false, true}) {
         SaveParams p;

@@ -108,6 +108,14 @@ void Yaffs2Builder::save(const std::string& path) const {
         throw std::runtime_error("cannot write " + path);
 }
 
+std::unique_ptr<Tyaffs2obj> openYaffs2(const Bytes& bytes, WorkSink* sink) {
+    auto img = std::make_unique<Tyaffs2obj>();
+    img->onwk = sink;
+    img->Init(ImageData::fromBytes(bytes));
+    img->Open();
+    return img;
+}
+
 Bytes pattern(size_t size, uint32_t seed) {
     Bytes out(size);
     uint32_t x = seed * 2654435761u + 1;

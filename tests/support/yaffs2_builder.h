@@ -4,9 +4,11 @@
 #pragma once
 
 #include "model/bytes.h"
+#include "model/tyaffs2obj.h"
 #include "model/yaffs2_format.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace korvane::test {
@@ -59,6 +61,9 @@ private:
     Yaffs2Layout layout_;
     Bytes image_;
 };
+
+// Opens image bytes as a YAFFS2 image (the scan reports to sink).
+std::unique_ptr<Tyaffs2obj> openYaffs2(const Bytes& bytes, WorkSink* sink = nullptr);
 
 // Deterministic test contents: size bytes derived from seed.
 Bytes pattern(size_t size, uint32_t seed);

@@ -1,6 +1,7 @@
 #include "model/error.h"
 #include "model/tree.h"
 #include "model/tyaffs2obj.h"
+#include "support/recording_sink.h"
 #include "support/testutil.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/addfiles.h"
@@ -18,25 +19,6 @@ using namespace korvane::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct Event {
-    int64_t pos, max;
-    int kind;
-    std::string message;
-    uint8_t flag;
-};
-
-class RecordingSink : public WorkSink {
-public:
-    std::vector<Event> events;
-    Timg* cancelOnProgress = nullptr;
-    void report(int64_t pos, int64_t max, int kind, const std::string& message,
-                uint8_t flag) override {
-        events.push_back({pos, max, kind, message, flag});
-        if (cancelOnProgress && kind == 2)
-            cancelOnProgress->cancel = 1;
-    }
-};
 
 // root: system(258){exists.txt(259), taken/(260), afile(261), merge/(262){inside.txt(263)}}
 std::unique_ptr<Tyaffs2obj> targetImage() {
@@ -315,7 +297,7 @@ TEST(AddFiles, CancelKeepsWhatWasAdded) {
     writeFile(src / "later", pattern(10, 9));
     auto img = targetImage();
     RecordingSink sink;
-    sink.cancelOnProgress = img.get();
+    sink.cancelImage = img.get();
     img->onwk = &sink;
     AddResult r = addfiles(*img, {src / "x", src / "later"}, 1);
     EXPECT_TRUE(r.cancelled);

@@ -1,5 +1,6 @@
 #include "model/error.h"
 #include "model/tyaffs2obj.h"
+#include "support/recording_sink.h"
 #include "support/testutil.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/extract.h"
@@ -17,36 +18,6 @@ using namespace korvane::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct Event {
-    int64_t pos, max;
-    int kind;
-    std::string message;
-    uint8_t flag;
-};
-
-class RecordingSink : public WorkSink {
-public:
-    std::vector<Event> events;
-    // Sets the image's cancel flag at the first progress event whose position
-    // reaches this count (0: never).
-    Timg* img = nullptr;
-    size_t cancelAt = 0;
-    void report(int64_t pos, int64_t max, int kind, const std::string& message,
-                uint8_t flag) override {
-        events.push_back({pos, max, kind, message, flag});
-        if (cancelAt && kind == 2 && static_cast<size_t>(pos) >= cancelAt)
-            img->cancel = 1;
-    }
-};
-
-std::unique_ptr<Tyaffs2obj> openBytes(const Bytes& bytes, WorkSink* sink = nullptr) {
-    auto img = std::make_unique<Tyaffs2obj>();
-    img->onwk = sink;
-    img->Init(ImageData::fromBytes(bytes));
-    img->Open();
-    return img;
-}
 
 void addFile(Yaffs2Builder& b, uint32_t id, uint32_t parent, const std::string& name,
              const Bytes& data, uint32_t mode, uint32_t mtime = 2000, uint32_t uid = 0,
@@ -111,7 +82,7 @@ std::string skippedText(const ExtractResult& r) {
 TEST(Extract, WholeTreeAsRootKeepsContentsLinksModesTimesAndOwners) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "owners and device nodes need root";
-    auto img = openBytes(richImage());
+    auto img = openYaffs2(richImage());
     TempDir dir;
     const std::string out = dir / "out";
     ExtractOptions opt;
@@ -157,7 +128,7 @@ TEST(Extract, WholeTreeAsRootKeepsContentsLinksModesTimesAndOwners) {
 }
 
 TEST(Extract, AsOrdinaryUserMasksModesAndSkipsDevices) {
-    auto img = openBytes(richImage());
+    auto img = openYaffs2(richImage());
     TempDir dir;
     ExtractOptions opt;
     opt.privileged = false;
@@ -182,7 +153,7 @@ TEST(Extract, AsOrdinaryUserMasksModesAndSkipsDevices) {
 }
 
 TEST(Extract, HardLinkWithTargetOutsideTheSelectionIsACopy) {
-    auto img = openBytes(richImage());
+    auto img = openYaffs2(richImage());
     TempDir dir;
     ExtractResult r = outfiles(*img, {264, 261}, dir / "a/b/c");
     EXPECT_TRUE(r.skipped.empty()) << skippedText(r);
@@ -195,7 +166,7 @@ TEST(Extract, HardLinkWithTargetOutsideTheSelectionIsACopy) {
 
 TEST(Extract, EventsCountEveryObjectAndEndWithDone) {
     RecordingSink sink;
-    auto img = openBytes(richImage());
+    auto img = openYaffs2(richImage());
     img->onwk = &sink;
     TempDir dir;
     outfiles(*img, {258}, dir.path().string());
@@ -215,7 +186,7 @@ TEST(Extract, EventsCountEveryObjectAndEndWithDone) {
     Yaffs2Builder b;
     b.root();
     RecordingSink empty;
-    auto bare = openBytes(b.bytes(), &empty);
+    auto bare = openYaffs2(b.bytes(), &empty);
     empty.events.clear();
     ExtractResult r = outfiles(*bare, {1}, dir / "bare");
     EXPECT_EQ(r.written, 0u);
@@ -237,7 +208,7 @@ TEST(Extract, HostileNamesWriteNothingOutsideTheTarget) {
     b.file(265, 264, "../../y", pattern(10, 6));
     b.symlink(266, 264, "up", "../../../etc");
     b.file(267, 264, "fine", pattern(10, 7));
-    auto img = openBytes(b.bytes());
+    auto img = openYaffs2(b.bytes());
     TempDir dir;
     const std::string inner = dir / "inner";
     ExtractResult r = outfiles(*img, {1}, inner);
@@ -269,7 +240,7 @@ TEST(Extract, ExistingLinksInTheTargetAreReplacedNotFollowed) {
     b.file(259, 258, "f", pattern(300, 1));
     b.file(260, 1, "top.txt", pattern(200, 2));
     b.file(261, 1, "hl.txt", pattern(100, 3));
-    auto img = openBytes(b.bytes());
+    auto img = openYaffs2(b.bytes());
 
     TempDir dir;
     fs::create_directories(dir / "outside");
@@ -307,7 +278,7 @@ TEST(Extract, ObjectsThatCannotBeWrittenAreListedAndTheRunGoesOn) {
     b.file(261, 1, "z", pattern(10, 3));
     b.dir(262, 1, "b");
     b.symlink(263, 1, "nolink", "");
-    auto img = openBytes(b.bytes());
+    auto img = openYaffs2(b.bytes());
     TempDir dir;
     // A folder where the file z goes, and a file where the folder b goes.
     fs::create_directories(dir / "z/inside");
@@ -337,9 +308,9 @@ TEST(Extract, CancelStopsAndKeepsWhatWasWritten) {
         b.file(259 + i, 258, "f" + std::to_string(i), pattern(100, i));
     b.file(270, 1, "later", pattern(100, 9));
     RecordingSink sink;
-    auto img = openBytes(b.bytes());
+    auto img = openYaffs2(b.bytes());
     img->onwk = &sink;
-    sink.img = img.get();
+    sink.cancelImage = img.get();
     sink.cancelAt = 1; // at the first progress event, after the folder was written
     TempDir dir;
     ExtractResult r = outfiles(*img, {1}, dir.path().string());
@@ -354,7 +325,7 @@ TEST(Extract, CancelStopsAndKeepsWhatWasWritten) {
 }
 
 TEST(Extract, OneFileAndUnknownIds) {
-    auto img = openBytes(richImage());
+    auto img = openYaffs2(richImage());
     TempDir dir;
     ExtractResult r = outfiles(*img, {271, 9999}, dir.path().string());
     EXPECT_EQ(skippedText(r), "#9999: no such object in the tree\n");

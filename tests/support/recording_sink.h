@@ -1,0 +1,36 @@
+// A work-event sink for tests: keeps every event and can set an image's
+// cancel flag when a job reaches a given point.
+#pragma once
+
+#include "model/timg.h"
+
+#include <string>
+#include <vector>
+
+namespace korvane::test {
+
+struct Event {
+    int64_t pos, max;
+    int kind;
+    std::string message;
+    uint8_t flag;
+};
+
+class RecordingSink : public WorkSink {
+public:
+    std::vector<Event> events;
+    // When set: the image whose cancel flag is set at the first event of
+    // cancelKind whose position reaches cancelAt.
+    Timg* cancelImage = nullptr;
+    int cancelKind = 2;
+    int64_t cancelAt = 0;
+
+    void report(int64_t pos, int64_t max, int kind, const std::string& message,
+                uint8_t flag) override {
+        events.push_back({pos, max, kind, message, flag});
+        if (cancelImage && kind == cancelKind && pos >= cancelAt)
+            cancelImage->cancel = 1;
+    }
+};
+
+} // namespace korvane::test
