@@ -830,11 +830,12 @@ void MainWindow::addPaths(const QStringList& paths) {
     AddOptions opt;
     // Asked on the worker, which waits while the main thread shows the
     // question. The path is made here, where reading the tree is safe.
-    opt.ask = [this, img](const std::string& source, const Node& existing) {
+    JobRunner* runner = runner_.get();
+    opt.ask = [this, img, runner](const std::string& source, const Node& existing) {
         QString from = QFile::decodeName(QByteArray::fromStdString(source));
         QString to = "/" + utf8(nodepath(img->root(), &existing));
         ClashAnswer answer = ClashAnswer::kSkip;
-        runner_->callOnMainThread([&] { answer = prompter_->askClash(this, from, to); });
+        runner->callOnMainThread([&] { answer = prompter_->askClash(this, from, to); });
         return answer;
     };
     auto result = std::make_shared<AddResult>();

@@ -26,6 +26,16 @@ QStringList saveFilters() {
 
 } // namespace
 
+int saveTypeOf(const QString& filter) {
+    const QStringList filters = saveFilters();
+    for (int i = 0; i < filters.size(); ++i) {
+        const QString& f = filters[i];
+        if (filter == f || filter == f.left(f.lastIndexOf(" (")))
+            return i + 1;
+    }
+    return 0;
+}
+
 DialogPrompter::DialogPrompter() = default;
 DialogPrompter::~DialogPrompter() = default;
 
@@ -82,13 +92,12 @@ std::optional<SaveTarget> DialogPrompter::chooseSaveTarget(QWidget* parent,
     if (!lastImageFolder_.isEmpty())
         dlg.setDirectory(lastImageFolder_);
     QObject::connect(&dlg, &QFileDialog::filterSelected, &dlg, [&](const QString& filter) {
-        int type = static_cast<int>(filters.indexOf(filter)) + 1;
-        if (type > 0)
+        if (int type = saveTypeOf(filter); type > 0)
             typeChanged(type, &dlg);
     });
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
         return std::nullopt;
-    int type = static_cast<int>(filters.indexOf(dlg.selectedNameFilter())) + 1;
+    int type = saveTypeOf(dlg.selectedNameFilter());
     if (type <= 0)
         type = kSaveTypeYaffs2;
     lastSaveType_ = type;

@@ -29,6 +29,11 @@ enum SaveType {
     kSaveTypeExt3 = 4,
 };
 
+// The type of a filter of the save dialog, as the dialog names it: whole
+// ("EXT2 镜像 (*)") or without its patterns ("EXT2 镜像", as it reports a
+// pick while it hides them); 0 for any other text.
+int saveTypeOf(const QString& filter);
+
 struct SaveTarget {
     QString path;
     int type = kSaveTypeYaffs2;

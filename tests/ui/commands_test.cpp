@@ -177,6 +177,15 @@ void CommandsTest::savesYaffs2Types() {
     QCOMPARE(w->saveParams().tagOffset, 2050u);
 }
 
+void CommandsTest::namesSaveTypes() {
+    QCOMPARE(saveTypeOf("YAFFS2 镜像"), int(kSaveTypeYaffs2));
+    QCOMPARE(saveTypeOf("YAFFS2 镜像(自定参数)"), int(kSaveTypeYaffs2Custom));
+    QCOMPARE(saveTypeOf("YAFFS2 镜像(自定参数) (*)"), int(kSaveTypeYaffs2Custom));
+    QCOMPARE(saveTypeOf("EXT2 镜像"), int(kSaveTypeExt2));
+    QCOMPARE(saveTypeOf("EXT3 镜像 (*)"), int(kSaveTypeExt3));
+    QCOMPARE(saveTypeOf("EXT4 镜像"), 0);
+}
+
 void CommandsTest::offersEraseMarkerOfOpenedImage() {
     TempDir dir;
     korvane::test::Yaffs2Layout marked;

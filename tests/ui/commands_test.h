@@ -13,6 +13,7 @@ private Q_SLOTS:
     void extractsSelectedAndAll();
     void listsObjectsExtractionSkipped();
     void savesYaffs2Types();
+    void namesSaveTypes();
     void offersEraseMarkerOfOpenedImage();
     void savesExt2AndExt3();
     void failedSaveKeepsEditsMarked();
