@@ -54,12 +54,41 @@ void DirListModel::refreshRow(int row, const Node& node) {
     emit dataChanged(index(row, 0), index(row, kColumnCount - 1));
 }
 
-void DirListModel::removeRow(int row) {
-    if (row < 0 || row >= rows())
+void DirListModel::removeRows(const QList<int>& rows) {
+    // Contiguous runs, from the last to the first.
+    std::vector<std::pair<int, int>> runs;
+    for (auto it = rows.crbegin(); it != rows.crend(); ++it) {
+        if (*it < 0 || *it >= this->rows())
+            continue;
+        if (!runs.empty() && runs.back().first == *it + 1)
+            runs.back().first = *it;
+        else
+            runs.push_back({*it, *it});
+    }
+    constexpr size_t kManyRuns = 64;
+    if (runs.size() > kManyRuns) {
+        beginResetModel();
+        std::vector<bool> gone(rows_.size(), false);
+        for (const auto& [first, last] : runs)
+            for (int r = first; r <= last; ++r)
+                gone[static_cast<size_t>(r)] = true;
+        size_t kept = 0;
+        for (size_t i = 0; i < rows_.size(); ++i) {
+            if (gone[i])
+                continue;
+            if (kept != i)
+                rows_[kept] = std::move(rows_[i]);
+            ++kept;
+        }
+        rows_.resize(kept);
+        endResetModel();
         return;
-    beginRemoveRows({}, row, row);
-    rows_.erase(rows_.begin() + row);
-    endRemoveRows();
+    }
+    for (const auto& [first, last] : runs) {
+        beginRemoveRows({}, first, last);
+        rows_.erase(rows_.begin() + first, rows_.begin() + last + 1);
+        endRemoveRows();
+    }
 }
 
 QString DirListModel::cellText(int row, int column) const {

@@ -8,6 +8,7 @@
 #include "model/timg.h"
 
 #include <QAbstractTableModel>
+#include <QList>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,9 @@ public:
     void clear();
     // Renews a row's copy, name and texts from its node.
     void refreshRow(int row, const Node& node);
-    void removeRow(int row);
+    // Removes the rows (ascending, no repeats): by contiguous runs, or all at
+    // once when they are scattered.
+    void removeRows(const QList<int>& rows);
 
     const ListRow& row(int r) const { return rows_[static_cast<size_t>(r)]; }
     int rows() const { return static_cast<int>(rows_.size()); }

@@ -919,19 +919,21 @@ void MainWindow::deleteSelected() {
         return;
     img_->modified = true;
     listingFromTree_ = false;
-    // From the last row to the first, so removing a row moves none still to come.
+    // From the last row to the first, as the list's own order stands.
+    std::vector<uint32_t> files;
     for (auto it = rows.crbegin(); it != rows.crend(); ++it) {
         uint32_t id = listModel_->row(*it).entry.objId;
-        if (Node* n = img_->nodeFor(id)) {
-            const bool folder = n->isDirectory();
-            if (folder)
-                folderModel_->beginRemoveNode(n);
+        Node* n = img_->nodeFor(id);
+        if (n && n->isDirectory()) {
+            folderModel_->beginRemoveNode(n);
             deletenodes(*img_, {id});
-            if (folder)
-                folderModel_->endRemoveNode();
+            folderModel_->endRemoveNode();
+        } else if (n) {
+            files.push_back(id);
         }
-        listModel_->removeRow(*it);
     }
+    deletenodes(*img_, files);
+    listModel_->removeRows(rows);
     listingFromTree_ = true;
 }
 

@@ -78,8 +78,15 @@ void BrowseTest::opensExtImage() {
              "镜像文件:" + QFileInfo(qs(path)).absoluteFilePath() + ",镜像格式:EXT2/3");
     QCOMPARE(w->statusPanelText(4), "读取完成！");
     QCOMPARE(w->statusPanelText(3), "2.00MB");
-    QCOMPARE(rowNames(*w), QStringList({"bin", "docs", "lost+found", "lnk"}));
+    QCOMPARE(rowNames(*w), QStringList({"bin", "docs", "lost+found", "lnk", "pipe"}));
     QCOMPARE(rowTexts(*w, rowOf(*w, "lnk"))[4], "软链接  ->docs/readme.txt");
+    // A FIFO is "其它", in the list and in the properties.
+    QCOMPARE(rowTexts(*w, rowOf(*w, "pipe")).mid(3),
+             QStringList({"rw------- (0600)", "其它", "0.00"}));
+    selectNames(*w, {"pipe"});
+    w->showProperties();
+    QCOMPARE(w.prompter->properties.back().type, "其它");
+    QCOMPARE(w.prompter->properties.back().size, "0字节");
     QCOMPARE(folderNames(*w, w->folderModel()->index(0, 0)),
              QStringList({"bin", "docs", "lost+found"}));
 

@@ -498,6 +498,43 @@ void CommandsTest::deletes() {
     QVERIFY(w->selectedRows().isEmpty());
 }
 
+void CommandsTest::deletesScatteredRows() {
+    TempDir dir;
+    korvane::test::Yaffs2Builder b;
+    b.root();
+    QStringList all;
+    for (uint32_t i = 0; i < 300; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "f%03u", i);
+        b.file(300 + i, 1, name, {});
+        all << name;
+    }
+    b.save(dir / "many.yaffs2");
+    Window w = makeWindow();
+    QVERIFY(openAndWait(*w, qs(dir / "many.yaffs2")));
+    QCOMPARE(rowNames(*w), all);
+
+    // Every other row (150 runs), then a block of ten.
+    QList<int> odd;
+    QStringList kept;
+    for (int r = 0; r < 300; ++r)
+        if (r % 2)
+            odd << r;
+        else
+            kept << all[r];
+    w->selectRows(odd);
+    w.prompter->yesNo = {true, true};
+    w->deleteSelected();
+    QCOMPARE(rowNames(*w), kept);
+    w->selectRows({10, 11, 12, 13, 14, 15, 16, 17, 18, 19});
+    w->deleteSelected();
+    kept.remove(10, 10);
+    QCOMPARE(rowNames(*w), kept);
+    QCOMPARE(int(w->image()->root()->children.size()), 140);
+    QVERIFY(!w->image()->nodeFor(301));
+    QVERIFY(w->image()->nodeFor(300));
+}
+
 void CommandsTest::changesPermissionsUidGid() {
     TempDir dir;
     writeYaffsImage(dir / "t.yaffs2");

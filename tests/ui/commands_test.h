@@ -24,6 +24,7 @@ private Q_SLOTS:
     void makesNewDirectories();
     void renames();
     void deletes();
+    void deletesScatteredRows();
     void changesPermissionsUidGid();
     void editsExtImage();
 };

@@ -87,6 +87,8 @@ bool writeExtImage(const std::string& path, const std::string& src) {
     korvane::test::writeFile(src + "/docs/readme.txt", pattern(1536, 3));
     ::chmod((src + "/docs/readme.txt").c_str(), 0644);
     fs::create_symlink("docs/readme.txt", src + "/lnk");
+    if (::mkfifo((src + "/pipe").c_str(), 0600) != 0)
+        return false;
     auto r =
         run("mke2fs -q -F -t ext2 -b 1024 -d " + shellQuote(src) + " " + shellQuote(path) + " 2M");
     return r.status == 0;

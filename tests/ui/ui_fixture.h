@@ -44,7 +44,8 @@ size_t writeYaffsImage(const std::string& path);
 constexpr uint32_t kIdSystem = 258, kIdApp = 259, kIdX = 260, kIdEmpty = 262, kIdA = 270;
 
 // An EXT2 image made by mke2fs from a folder holding
-//   bin/tool (4 B, 0755), docs/readme.txt (1536 B, 0644), lnk -> docs/readme.txt.
+//   bin/tool (4 B, 0755), docs/readme.txt (1536 B, 0644), lnk -> docs/readme.txt,
+//   pipe (a FIFO).
 // Returns false (the test should skip) when mke2fs is not installed.
 bool writeExtImage(const std::string& path, const std::string& sourceDir);
 
