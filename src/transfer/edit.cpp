@@ -7,6 +7,7 @@
 
 #include <charconv>
 #include <ctime>
+#include <unordered_set>
 
 namespace korvane {
 
@@ -112,19 +113,32 @@ NewDirResult newdir(Timg& img, uint32_t dirId, const std::string& name) {
 }
 
 size_t deletenodes(Timg& img, const std::vector<uint32_t>& ids) {
+    std::unordered_set<const Node*> doomed;
+    for (uint32_t id : ids)
+        if (Node* n = img.nodeFor(id); n && n->parent)
+            doomed.insert(n);
+    // Each folder's children are erased in one pass, so deleting thousands of
+    // siblings costs no more than walking them once.
+    std::unordered_set<Node*> parents;
     size_t removed = 0;
-    for (uint32_t id : ids) {
-        Node* n = img.nodeFor(id);
-        if (!n || !n->parent)
-            continue;
-        forEachPreorder(n, [&](Node* x) {
+    for (const Node* n : doomed) {
+        bool underDoomed = false;
+        for (const Node* a = n->parent; a && !underDoomed; a = a->parent)
+            underDoomed = doomed.count(a) != 0;
+        if (underDoomed)
+            continue; // goes with its doomed ancestor
+        forEachPreorder(const_cast<Node*>(n), [&](Node* x) {
             if (img.nodeFor(x->entry.objId) == x)
                 img.setNode(x->entry.objId, nullptr);
             ++removed;
         });
-        n->parent->detach(n); // frees the subtree
-        img.modified = true;
+        parents.insert(n->parent);
     }
+    for (Node* p : parents)
+        std::erase_if(p->children,
+                      [&](const std::unique_ptr<Node>& c) { return doomed.count(c.get()) != 0; });
+    if (removed > 0)
+        img.modified = true;
     return removed;
 }
 

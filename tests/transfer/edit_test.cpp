@@ -98,6 +98,24 @@ TEST(Edit, DeleteClearsEveryRemovedSlot) {
     EXPECT_EQ(img->root()->subtreeSize(), 5u);
 }
 
+TEST(Edit, DeletingManySiblingsKeepsTheOthersInOrder) {
+    Yaffs2Builder b;
+    b.root();
+    std::vector<uint32_t> odd;
+    for (uint32_t i = 0; i < 5000; ++i) {
+        b.dir(300 + i, 1, "d" + std::to_string(100000 + i));
+        if (i % 2)
+            odd.push_back(300 + i);
+    }
+    auto img = openYaffs2(b.bytes());
+    EXPECT_EQ(deletenodes(*img, odd), 2500u);
+    ASSERT_EQ(img->root()->children.size(), 2500u);
+    for (size_t k = 0; k < 2500; ++k)
+        ASSERT_EQ(img->root()->children[k]->text, "d" + std::to_string(100000 + 2 * k));
+    for (uint32_t id : odd)
+        ASSERT_EQ(img->nodeFor(id), nullptr);
+}
+
 TEST(Edit, PermissionsKeepTypeBitsAndReachWholeSubtrees) {
     auto img = image();
     for (const char* bad : {"47555", "9", "0", "000", "0000", "888", "7a5", "   "})
