@@ -60,18 +60,8 @@ void OutputFile::resize(uint64_t size) {
 }
 
 void OutputFile::append(ByteSpan bytes) {
-    const std::byte* p = bytes.data();
-    size_t n = bytes.size();
-    while (n > 0) {
-        ssize_t w = ::pwrite(fd_, p, n, static_cast<off_t>(written_));
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            throwSystemError("cannot write " + target_, w < 0 ? errno : ENOSPC);
-        p += w;
-        n -= static_cast<size_t>(w);
-        written_ += static_cast<uint64_t>(w);
-    }
+    writeAt(written_, bytes);
+    written_ += bytes.size();
 }
 
 void OutputFile::writeAt(uint64_t offset, ByteSpan bytes) {
