@@ -9,8 +9,8 @@ mkdir -p "$BENCH_DIR"
 
 build_release() {
     "$ROOT/scripts/deps"
-    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVANE_TESTS=OFF >/dev/null
-    cmake --build "$BUILD" >/dev/null
+    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVANE_SANITIZE=OFF -DKORVANE_TESTS=OFF >/dev/null
+    cmake --build "$BUILD" -j 2 >/dev/null
 }
 
 # best_of N CMD...: runs CMD N times (output discarded) and prints the best
