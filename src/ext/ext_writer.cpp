@@ -33,28 +33,6 @@ std::string tooManyObjects(uint64_t inodes) {
     return "抱歉，目前最多只支持" + std::to_string(inodes) + "个目录及文件";
 }
 
-// The file-type bits of the inode an object becomes. Special files keep the
-// kind their mode names (YAFFS2 keeps devices, FIFOs and sockets alike as
-// type 5).
-uint32_t inodeType(const TImgEntry& e) {
-    switch (e.objType) {
-    case kTypeFile:
-        return kModeFile;
-    case kTypeSymlink:
-        return kModeSymlink;
-    case kTypeDirectory:
-        return kModeDirectory;
-    default:
-        break;
-    }
-    const uint32_t t = e.mode & kModeTypeMask;
-    if (t == kModeCharDevice || t == kModeBlockDevice || t == kModeFifo || t == kModeSocket)
-        return t;
-    return e.objType == kTypeBlockDevice ? kModeBlockDevice
-           : e.objType == kTypeOther     ? kModeFifo
-                                         : kModeCharDevice;
-}
-
 // The object a hard link names, following links to links; nullptr when the
 // chain ends at a node that is no longer in the tree.
 const Node* linkTarget(const Timg& img, const AbsoluteIndex& tree, const Node* link) {
@@ -358,7 +336,7 @@ void ExtImageWriter::WriteInode(uint32_t n, ByteSpan data, const TImgEntry& e) {
     rep_.progressWith(alloc_.last(), static_cast<int64_t>(plan_.blocksCount), 5,
                       [&e] { return e.name; });
 
-    const uint32_t type = inodeType(e);
+    const uint32_t type = fileTypeBits(e);
     uint64_t size = 0;
     if (type == kModeFile || type == kModeDirectory)
         size = e.size;

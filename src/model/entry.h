@@ -48,6 +48,31 @@ struct TImgEntry {
     uint32_t objId = 0;
 };
 
+// The file-type bits an object of the entry's type carries in a saved image.
+// Special files keep the kind their mode names (YAFFS2 keeps devices, FIFOs
+// and sockets alike as type 5); without one, type 5 is a character device, 6
+// a block device and 7 a FIFO. A hard link has the bits its mode names, a
+// regular file's when it names none.
+inline uint32_t fileTypeBits(const TImgEntry& e) {
+    const uint32_t t = e.mode & kModeTypeMask;
+    switch (e.objType) {
+    case kTypeFile:
+        return kModeFile;
+    case kTypeSymlink:
+        return kModeSymlink;
+    case kTypeDirectory:
+        return kModeDirectory;
+    case kTypeHardlink:
+        return t ? t : kModeFile;
+    default:
+        if (t == kModeCharDevice || t == kModeBlockDevice || t == kModeFifo || t == kModeSocket)
+            return t;
+        return e.objType == kTypeBlockDevice ? kModeBlockDevice
+               : e.objType == kTypeOther     ? kModeFifo
+                                             : kModeCharDevice;
+    }
+}
+
 // The device number of a special file in the 16-bit major/minor encoding a
 // YAFFS2 header holds. The entry keeps it as an EXT inode does: in blocks[0],
 // or, for numbers that encoding cannot hold, in the 32-bit form in blocks[1].

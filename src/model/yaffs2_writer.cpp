@@ -31,27 +31,13 @@ uint32_t headerType(uint8_t objType) {
     return objType >= kTypeSpecial ? uint32_t{kHdrSpecial} : uint32_t{objType};
 }
 
-// The file-type bits a header's mode must carry for its object type; a mode
-// without them shows the kernel an inode of no known type.
+// The file-type bits a header's mode must carry (a mode without them shows the
+// kernel an inode of no known type); a hard link whose mode names none takes
+// its target's.
 uint32_t typeBits(const TImgEntry& e, const TImgEntry* linkTarget) {
-    switch (e.objType) {
-    case kTypeFile:
-        return kModeFile;
-    case kTypeSymlink:
-        return kModeSymlink;
-    case kTypeDirectory:
-        return kModeDirectory;
-    case kTypeHardlink:
-        if (e.mode & kModeTypeMask)
-            return e.mode & kModeTypeMask;
-        return linkTarget ? typeBits(*linkTarget, nullptr) : kModeFile;
-    default:
-        if (e.mode & kModeTypeMask)
-            return e.mode & kModeTypeMask;
-        return e.objType == kTypeBlockDevice ? kModeBlockDevice
-               : e.objType == kTypeOther     ? kModeFifo
-                                             : kModeCharDevice;
-    }
+    if (e.objType == kTypeHardlink && !(e.mode & kModeTypeMask) && linkTarget)
+        return fileTypeBits(*linkTarget);
+    return fileTypeBits(e);
 }
 
 uint64_t dataChunks(uint64_t size) {
