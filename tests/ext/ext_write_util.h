@@ -5,22 +5,13 @@
 
 #include "model/timg.h"
 #include "support/testutil.h"
+#include "support/tree_nodes.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace korvane::test {
-
-Node* addNode(Timg& img, Node* parent, const std::string& name, uint8_t type, uint32_t mode);
-// A file whose bytes are in the working file.
-Node* addFile(Timg& img, Node* parent, const std::string& name, const Bytes& bytes,
-              uint32_t mode = 0644);
-Node* addSymlink(Timg& img, Node* parent, const std::string& name, const std::string& target);
-Node* addHardlink(Timg& img, Node* parent, const std::string& name, const Node* target);
-// A special file as the YAFFS2 reader makes one: the device number in blocks[0].
-Node* addSpecial(Timg& img, Node* parent, const std::string& name, uint8_t type, uint32_t mode,
-                 uint32_t rdev = 0);
 
 struct RandomTreeOptions {
     size_t objects = 300;

@@ -1,6 +1,7 @@
 #include "model/error.h"
 #include "model/tyaffs2obj.h"
 #include "support/testutil.h"
+#include "support/tree_nodes.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/saveas.h"
 
@@ -53,26 +54,6 @@ std::string dump(Timg& img) {
     return out;
 }
 
-Node* addNode(Timg& img, Node* parent, const std::string& name, uint8_t type, uint32_t mode) {
-    auto n = std::make_unique<Node>();
-    n->text = n->entry.name = name;
-    n->entry.objType = type;
-    n->entry.mode = mode;
-    n->entry.objId = img.newobjid();
-    Node* raw = parent->addChild(std::move(n));
-    img.setNode(raw->entry.objId, raw);
-    return raw;
-}
-
-Node* addFile(Timg& img, Node* parent, const std::string& name, const Bytes& bytes,
-              uint32_t mode = 0777) {
-    Node* n = addNode(img, parent, name, kTypeFile, mode);
-    n->entry.size = bytes.size();
-    if (!bytes.empty())
-        n->entry.dataPos = img.workfile().append(bytes);
-    return n;
-}
-
 TEST(Yaffs2Writer, RootOnlyIsOneChunk) {
     Yaffs2Builder b;
     b.root(040711, 1234);
@@ -100,7 +81,7 @@ TEST(Yaffs2Writer, FileChunksAndByteCounts) {
     Yaffs2Builder b;
     b.root();
     auto img = openYaffs2(b.bytes());
-    addFile(*img, img->root(), "a", bytesOf("hello"));
+    addFile(*img, img->root(), "a", bytesOf("hello"), 0777);
     Bytes out = save(*img);
     ASSERT_EQ(out.size(), 6336u);
     EXPECT_EQ(tagsAt(out, 1), (PackedTags{0x1000, 258, 0, 0xFFFF}));
