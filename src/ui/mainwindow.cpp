@@ -455,35 +455,31 @@ void MainWindow::onWorkEvent(qint64 pos, qint64 max, int kind, const QString& te
     }
     case kFlagExtract:
     case kFlagAddFiles:
-        if (kind == 1) {
-            startPanel();
-        } else if (kind == 2) {
-            progressPanel_->setMessage(text);
-            progressPanel_->setProgress(pos, max);
-        } else if (kind == 3) {
-            progressPanel_->setMessage(text);
-            progressPanel_->hideprogress();
-            unlock();
-        }
-        break;
     case kFlagYaffsSave:
-    case kFlagExtSave:
+    case kFlagExtSave: {
+        // The panel's jobs: a save reports its progress as kind 5 and ends
+        // with kind 6, extraction and adding files use kinds 2 and 3.
+        const bool save = flag == kFlagYaffsSave || flag == kFlagExtSave;
+        const int progressKind = save ? 5 : 2;
+        const int lastKind = save ? 6 : 3;
         if (kind == 1) {
-            progressPanel_->setFormatName(flag == kFlagYaffsSave   ? "YAFFS2"
-                                          : saveKind_ == kSaveExt3 ? "EXT3"
-                                                                   : "EXT2");
+            if (save)
+                progressPanel_->setFormatName(flag == kFlagYaffsSave   ? "YAFFS2"
+                                              : saveKind_ == kSaveExt3 ? "EXT3"
+                                                                       : "EXT2");
             startPanel();
-        } else if (kind == 5) {
+        } else if (kind == progressKind) {
             progressPanel_->setMessage(text);
             progressPanel_->setProgress(pos, max);
-        } else if (kind == 6) {
+        } else if (kind == lastKind) {
             progressPanel_->setMessage(text);
             progressPanel_->hideprogress();
             unlock();
-        } else {
+        } else if (save) {
             progressPanel_->setMessage(text);
         }
         break;
+    }
     default:
         break;
     }
