@@ -14,11 +14,14 @@ build_release() {
 }
 
 # best_of N CMD...: runs CMD N times (output discarded) and prints the best
-# wall time in seconds.
+# wall time in seconds. Before each run, untimed: PREP (if set) is evaluated,
+# and with SYNC=1 dirty pages are written out, so that writers start even.
 best_of() {
     local n=$1; shift
     local best=""
     for ((i = 0; i < n; i++)); do
+        [[ -n ${PREP:-} ]] && eval "$PREP"
+        [[ ${SYNC:-0} == 1 ]] && sync
         local t0 t1 t
         t0=$(date +%s.%N)
         "$@" >/dev/null 2>&1

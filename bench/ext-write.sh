@@ -30,20 +30,7 @@ unpacked=$BENCH_DIR/ext-unpacked
 
 # Best wall time of $runs runs, each after a sync; PREP (if set) runs untimed
 # before each run.
-timed() {
-    local best=""
-    for ((i = 0; i < runs; i++)); do
-        [[ -n ${PREP:-} ]] && eval "$PREP"
-        sync
-        local t0 t1 t
-        t0=$(date +%s.%N)
-        "$@" >/dev/null 2>&1
-        t1=$(date +%s.%N)
-        t=$(echo "$t1 - $t0" | bc -l)
-        if [[ -z "$best" ]] || (($(echo "$t < $best" | bc -l))); then best=$t; fi
-    done
-    printf '%.3f\n' "$best"
-}
+timed() { SYNC=1 best_of "$runs" "$@"; }
 
 check() {
     e2fsck -fn "$1" >/dev/null 2>&1 || { echo "bench/ext-write.sh: e2fsck finds errors in $1" >&2; exit 1; }
