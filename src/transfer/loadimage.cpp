@@ -2,8 +2,8 @@
 
 #include "ext/text23obj.h"
 #include "model/error.h"
-#include "model/tyaffs2obj.h"
-#include "model/yaffs2_format.h"
+#include "yaffs2/tyaffs2obj.h"
+#include "yaffs2/yaffs2_format.h"
 
 #include <ctime>
 

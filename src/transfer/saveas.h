@@ -2,7 +2,7 @@
 #pragma once
 
 #include "model/timg.h"
-#include "model/yaffs2_writer.h"
+#include "yaffs2/yaffs2_writer.h"
 
 #include <string>
 

@@ -6,7 +6,7 @@
 
 #include "iconprovider.h"
 #include "model/timg.h"
-#include "model/yaffs2_writer.h"
+#include "yaffs2/yaffs2_writer.h"
 #include "prompter.h"
 #include "transfer/saveas.h"
 

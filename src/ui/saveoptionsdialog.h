@@ -3,7 +3,7 @@
 // modally; keeps its choices for the run.
 #pragma once
 
-#include "model/yaffs2_writer.h"
+#include "yaffs2/yaffs2_writer.h"
 
 #include <QDialog>
 

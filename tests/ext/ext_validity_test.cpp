@@ -4,7 +4,7 @@
 #include "ext/text23obj.h"
 #include "ext_testutil.h"
 #include "ext_write_util.h"
-#include "model/tyaffs2obj.h"
+#include "yaffs2/tyaffs2obj.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/loadimage.h"
 #include "transfer/saveas.h"

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "model/bytes.h"
-#include "model/tyaffs2obj.h"
-#include "model/yaffs2_format.h"
+#include "yaffs2/tyaffs2obj.h"
+#include "yaffs2/yaffs2_format.h"
 
 #include <cstdint>
 #include <memory>

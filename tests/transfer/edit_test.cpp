@@ -1,6 +1,6 @@
 #include "model/error.h"
 #include "model/tree.h"
-#include "model/tyaffs2obj.h"
+#include "yaffs2/tyaffs2obj.h"
 #include "support/testutil.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/edit.h"

@@ -2,7 +2,7 @@
 
 #include "dirlistmodel.h"
 #include "foldertreemodel.h"
-#include "model/tyaffs2obj.h"
+#include "yaffs2/tyaffs2obj.h"
 #include "progresspanel.h"
 #include "saveoptionsdialog.h"
 #include "support/yaffs2_builder.h"

@@ -2,7 +2,7 @@
 // tags, object headers, and the ECC of tags and data.
 #pragma once
 
-#include "bytes.h"
+#include "model/bytes.h"
 
 #include <array>
 #include <cstdint>

@@ -3,7 +3,7 @@
 // ids taken from the objects' pre-order positions.
 #pragma once
 
-#include "timg.h"
+#include "model/timg.h"
 #include "yaffs2_format.h"
 
 #include <string>

@@ -1,4 +1,4 @@
-#include "model/tyaffs2obj.h"
+#include "yaffs2/tyaffs2obj.h"
 #include "support/recording_sink.h"
 #include "support/testutil.h"
 #include "support/yaffs2_builder.h"

@@ -3,7 +3,7 @@
 // object's data chunks, so that reading a file touches only its own chunks.
 #pragma once
 
-#include "timg.h"
+#include "model/timg.h"
 #include "yaffs2_format.h"
 
 #include <cstdint>

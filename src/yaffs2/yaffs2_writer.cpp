@@ -1,7 +1,7 @@
 #include "yaffs2_writer.h"
 
-#include "error.h"
-#include "output_file.h"
+#include "model/error.h"
+#include "model/output_file.h"
 #include "tyaffs2obj.h"
 
 #include <cstring>

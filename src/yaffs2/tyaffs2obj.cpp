@@ -1,7 +1,7 @@
 #include "tyaffs2obj.h"
 
-#include "error.h"
-#include "tree_order.h"
+#include "model/error.h"
+#include "model/tree_order.h"
 
 #include <algorithm>
 #include <cstring>

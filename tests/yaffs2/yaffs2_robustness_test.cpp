@@ -1,6 +1,6 @@
 // Damaged, truncated and spliced YAFFS2 images must open and read without a
 // fault (the suite runs under AddressSanitizer and UBSan).
-#include "model/tyaffs2obj.h"
+#include "yaffs2/tyaffs2obj.h"
 #include "support/yaffs2_builder.h"
 
 #include <gtest/gtest.h>

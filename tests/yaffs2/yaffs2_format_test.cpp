@@ -1,4 +1,4 @@
-#include "model/yaffs2_format.h"
+#include "yaffs2/yaffs2_format.h"
 
 #include <bit>
 #include <gtest/gtest.h>
