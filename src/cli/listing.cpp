@@ -127,7 +127,7 @@ std::string modeString(const TImgEntry& e) {
     return s;
 }
 
-std::string isoTime(uint32_t t) {
+std::string isoTime(int64_t t) {
     std::time_t tt = t;
     std::tm tm{};
     gmtime_r(&tt, &tm);
@@ -146,14 +146,13 @@ void printInfo(const Timg& img, std::FILE* out) {
 void readAll(Timg& img, std::FILE* out) {
     auto start = std::chrono::steady_clock::now();
     uint64_t files = 0, bytes = 0;
-    TImgEntry e;
-    Bytes buf;
+    Bytes buf(kStreamBuffer);
     forEachPreorder(img.root(), [&](Node* n) {
         if (n->entry.objType != kTypeFile)
             return;
-        img.ReadContent(n->entry.objId, e, buf);
+        forEachData(img, n->entry, MutableByteSpan(buf), [](uint64_t, ByteSpan) { return true; });
         ++files;
-        bytes += e.size;
+        bytes += n->entry.size;
     });
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -211,11 +210,16 @@ void printContents(Timg& img, const std::string& path, std::FILE* out) {
     }
     if (n->entry.objType != kTypeFile)
         throw Error(path + " is not a regular file (" + typeName(n->entry) + ")");
-    TImgEntry e;
-    Bytes buf;
-    img.ReadContent(n->entry.objId, e, buf);
-    if (e.size > 0 && std::fwrite(buf.data(), 1, static_cast<size_t>(e.size), out) != e.size)
-        throw Error("cannot write to standard output");
+    const TImgEntry& e = n->entry;
+    Bytes buf(static_cast<size_t>(std::min<uint64_t>(kStreamBuffer, e.size)));
+    for (uint64_t at = 0; at < e.size;) {
+        size_t got = img.ReadRange(e, at, MutableByteSpan(buf));
+        if (got == 0)
+            break;
+        if (std::fwrite(buf.data(), 1, got, out) != got)
+            throw Error("cannot write to standard output");
+        at += got;
+    }
     if (std::fflush(out) != 0)
         throw Error("cannot write to standard output");
 }

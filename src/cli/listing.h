@@ -20,7 +20,7 @@ std::string typeName(const TImgEntry& e);
 // "drwxr-xr-x" and the like, as ls -l prints it.
 std::string modeString(const TImgEntry& e);
 // ISO 8601 in UTC: 2026-12-08T05:33:56Z.
-std::string isoTime(uint32_t t);
+std::string isoTime(int64_t t);
 
 void printInfo(const Timg& img, std::FILE* out);
 // Reads the contents of every regular file through ReadContent and prints how

@@ -251,13 +251,14 @@ uint64_t descriptorBlock(const Superblock& s, uint32_t group) {
 Inode loadInode(const std::byte* p, const Superblock& s) {
     Inode n;
     n.mode = load16(p + ino::kMode);
-    n.uid = load16(p + ino::kUid);
+    n.uid = load16(p + ino::kUid) | uint32_t{load16(p + ino::kUidHigh)} << 16;
     n.size = load32(p + ino::kSize);
-    n.atime = load32(p + ino::kAtime);
-    n.ctime = load32(p + ino::kCtime);
-    n.mtime = load32(p + ino::kMtime);
+    // The kernel reads the 32-bit times as signed: 1901 to 2038.
+    n.atime = static_cast<int32_t>(load32(p + ino::kAtime));
+    n.ctime = static_cast<int32_t>(load32(p + ino::kCtime));
+    n.mtime = static_cast<int32_t>(load32(p + ino::kMtime));
     n.dtime = load32(p + ino::kDtime);
-    n.gid = load16(p + ino::kGid);
+    n.gid = load16(p + ino::kGid) | uint32_t{load16(p + ino::kGidHigh)} << 16;
     n.links = load16(p + ino::kLinks);
     n.sectors = load32(p + ino::kBlocks);
     n.flags = load32(p + ino::kFlags);

@@ -110,8 +110,11 @@ constexpr size_t kBlocks = 28; // in 512-byte units (fs blocks with the huge-fil
 constexpr size_t kFlags = 32;
 constexpr size_t kBlockMap = 40;
 constexpr size_t kFileAcl = 104;
-constexpr size_t kSizeHigh = 108; // i_dir_acl of directories before largedir
-constexpr size_t kBlocksHigh = 116;
+constexpr size_t kSizeHigh = 108;    // i_dir_acl of directories before largedir
+constexpr size_t kBlocksHigh = 116;  // osd2 (Linux): l_i_blocks_hi
+constexpr size_t kFileAclHigh = 118; // l_i_file_acl_high
+constexpr size_t kUidHigh = 120;     // l_i_uid_high
+constexpr size_t kGidHigh = 122;     // l_i_gid_high
 } // namespace ino
 
 constexpr uint32_t kInodeFlagHugeFile = 0x40000;
@@ -272,13 +275,13 @@ uint64_t descriptorBlock(const Superblock& s, uint32_t group);
 // The fields of an inode the reader uses.
 struct Inode {
     uint16_t mode = 0;
-    uint16_t uid = 0;
+    uint32_t uid = 0; // with the high word of osd2
     uint64_t size = 0;
-    uint32_t atime = 0;
-    uint32_t ctime = 0;
-    uint32_t mtime = 0;
+    int64_t atime = 0; // signed 32-bit seconds
+    int64_t ctime = 0;
+    int64_t mtime = 0;
     uint32_t dtime = 0;
-    uint16_t gid = 0;
+    uint32_t gid = 0;
     uint16_t links = 0;
     uint64_t sectors = 0; // i_blocks in 512-byte units
     uint32_t flags = 0;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <climits>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -75,7 +76,25 @@ void checkChildNames(const Node* dir, bool isRoot) {
     }
 }
 
-ExtPlan check(const Timg& img, const AbsoluteIndex& tree, bool ext3) {
+// A 128-byte inode keeps signed 32-bit seconds: 1901 to 2038.
+bool timesFitSmallInode(const TImgEntry& e) {
+    for (int64_t t : {e.atime, e.mtime, e.ctime})
+        if (t < INT32_MIN || t > INT32_MAX)
+            return false;
+    return true;
+}
+
+int32_t inodeTime(int64_t t) {
+    return static_cast<int32_t>(std::clamp<int64_t>(t, INT32_MIN, INT32_MAX));
+}
+
+bool isDevice(const TImgEntry& e) {
+    const uint32_t t = fileTypeBits(e);
+    return e.objType >= kTypeSpecial && (t == kModeCharDevice || t == kModeBlockDevice);
+}
+
+ExtPlan check(const Timg& img, const AbsoluteIndex& tree, bool ext3,
+              std::vector<Message>* warnings) {
     Node* root = tree.at(0);
     std::vector<bool> written(tree.size());
     size_t objects = 0;
@@ -87,6 +106,13 @@ ExtPlan check(const Timg& img, const AbsoluteIndex& tree, bool ext3) {
         const TImgEntry& e = n->entry;
         if (n->isDirectory() || n == root)
             checkChildNames(n, n == root);
+        if (isDevice(e) && !fitsNewDev(e.rdev))
+            throw Error(msg("EXT keeps device numbers of at most 4095:1048575; %1 has %2:%3",
+                            where(n), e.rdev.major, e.rdev.minor));
+        if (warnings && !timesFitSmallInode(e))
+            warnings->push_back(msg("%1: a time before 1901 or from 2038 on does not fit a "
+                                    "128-byte inode; it was moved into that range",
+                                    where(n)));
         if (e.objType == kTypeHardlink) {
             const Node* t = linkTarget(img, tree, n);
             if (!t)
@@ -182,8 +208,12 @@ private:
     BlockAllocator alloc_;
     std::vector<uint16_t> usedDirs_;
     Bytes contents_;
-    // The object being written: its bytes, how many of its blocks are done.
+    // The object being written: its bytes in memory, or (for a regular file)
+    // its entry, read in pieces as its runs are written; how many of its
+    // blocks are done.
     ByteSpan data_;
+    const TImgEntry* file_ = nullptr;
+    uint64_t fileSize_ = 0;
     uint64_t dataBlocks_ = 0;
     uint64_t doneBlocks_ = 0;
     // Data blocks that follow one another on disk, written in one go.
@@ -221,15 +251,16 @@ uint32_t ExtImageWriter::writeChild(Node* c) {
         return ino;
     }
     case kTypeFile: {
-        TImgEntry read;
-        try {
-            if (!img_.ReadContent(e.objId, read, contents_))
-                throw Error("对象不存在");
-        } catch (const Error& err) {
-            throw Error("无法读取 " + where(c) + "：" + err.what());
-        }
         const uint32_t ino = inodeOf(c);
-        WriteInode(ino, contents_, e);
+        file_ = &e;
+        fileSize_ = e.size;
+        try {
+            WriteInode(ino, {}, e);
+        } catch (const Error& err) {
+            file_ = nullptr;
+            throw Error(msg("cannot read %1: %2", where(c), err.what()));
+        }
+        file_ = nullptr;
         return ino;
     }
     case kTypeSymlink: {
@@ -351,13 +382,15 @@ void ExtImageWriter::WriteInode(uint32_t n, ByteSpan data, const TImgEntry& e) {
                                ? static_cast<uint16_t>(e.linkInfo)
                                : static_cast<uint16_t>(load16(p + ino::kLinks) + 1);
     store16(p + ino::kMode, static_cast<uint16_t>(type | (e.mode & kModePermissionMask)));
-    store16(p + ino::kUid, e.uid);
+    store16(p + ino::kUid, static_cast<uint16_t>(e.uid));
+    store16(p + ino::kUidHigh, static_cast<uint16_t>(e.uid >> 16));
     store32(p + ino::kSize, static_cast<uint32_t>(size));
-    store32(p + ino::kAtime, e.atime);
-    store32(p + ino::kCtime, e.ctime);
-    store32(p + ino::kMtime, e.mtime);
+    store32(p + ino::kAtime, static_cast<uint32_t>(inodeTime(e.atime)));
+    store32(p + ino::kCtime, static_cast<uint32_t>(inodeTime(e.ctime)));
+    store32(p + ino::kMtime, static_cast<uint32_t>(inodeTime(e.mtime)));
     store32(p + ino::kDtime, 0);
-    store16(p + ino::kGid, e.gid);
+    store16(p + ino::kGid, static_cast<uint16_t>(e.gid));
+    store16(p + ino::kGidHigh, static_cast<uint16_t>(e.gid >> 16));
     store16(p + ino::kLinks, links);
     store32(p + ino::kBlocks, hasData ? static_cast<uint32_t>(IndirectBytes(size) / 512) : 0);
     store32(p + ino::kFlags, 0);
@@ -367,9 +400,14 @@ void ExtImageWriter::WriteInode(uint32_t n, ByteSpan data, const TImgEntry& e) {
         std::memcpy(map, data.data(), static_cast<size_t>(size));
     else if (hasData)
         writeBlockMap(map, data, size);
-    else if (type != kModeFile && type != kModeDirectory && type != kModeSymlink)
-        for (size_t i = 0; i < kBlockSlots; ++i)
-            store32(map + 4 * i, e.blocks[i]);
+    else if (type == kModeCharDevice || type == kModeBlockDevice) {
+        // As the kernel stores them: the old encoding when it holds the
+        // number, else the new one in the second slot.
+        if (fitsOldDev(e.rdev))
+            store32(map, encodeOldDev(e.rdev));
+        else
+            store32(map + 4, encodeNewDev(e.rdev));
+    }
 }
 
 uint32_t ExtImageWriter::dataBlock() {
@@ -387,13 +425,30 @@ uint32_t ExtImageWriter::dataBlock() {
 // File data goes to the file by write rather than through the mapping: whole
 // pages written so are never read (as zeros) first.
 void ExtImageWriter::flushRun() {
-    if (runBlocks_ == 0 || runFrom_ >= data_.size()) {
+    const uint64_t have = file_ ? fileSize_ : data_.size();
+    if (runBlocks_ == 0 || runFrom_ >= have) {
         runBlocks_ = 0;
         return;
     }
-    const uint64_t n = std::min<uint64_t>(runBlocks_ * kWriteBlockSize, data_.size() - runFrom_);
-    out_.writeAt(runBlock_ * kWriteBlockSize,
-                 data_.subspan(static_cast<size_t>(runFrom_), static_cast<size_t>(n)));
+    const uint64_t n = std::min<uint64_t>(runBlocks_ * kWriteBlockSize, have - runFrom_);
+    if (!file_) {
+        out_.writeAt(runBlock_ * kWriteBlockSize,
+                     data_.subspan(static_cast<size_t>(runFrom_), static_cast<size_t>(n)));
+        runBlocks_ = 0;
+        return;
+    }
+    // A file's run is read from its image in pieces; what cannot be found
+    // reads as zeros.
+    if (contents_.size() < kStreamBuffer)
+        contents_.resize(kStreamBuffer);
+    for (uint64_t done = 0; done < n;) {
+        const size_t piece = static_cast<size_t>(std::min<uint64_t>(kStreamBuffer, n - done));
+        MutableByteSpan buf(contents_.data(), piece);
+        const size_t got = img_.ReadRange(*file_, runFrom_ + done, buf);
+        std::memset(buf.data() + got, 0, piece - got);
+        out_.writeAt(runBlock_ * kWriteBlockSize + done, buf);
+        done += piece;
+    }
     runBlocks_ = 0;
 }
 
@@ -412,7 +467,8 @@ void ExtImageWriter::fillIndirect(uint32_t b, int level) {
 }
 
 void ExtImageWriter::writeBlockMap(std::byte* map, ByteSpan data, uint64_t size) {
-    data_ = data.first(std::min<size_t>(data.size(), static_cast<size_t>(size)));
+    data_ =
+        file_ ? ByteSpan{} : data.first(std::min<size_t>(data.size(), static_cast<size_t>(size)));
     dataBlocks_ = (size + kWriteBlockSize - 1) / kWriteBlockSize;
     doneBlocks_ = 0;
     for (size_t slot = 0; slot < kDirectBlocks && doneBlocks_ < dataBlocks_; ++slot)
@@ -507,15 +563,16 @@ void ExtImageWriter::complete() {
 
 } // namespace
 
-ExtPlan checkExt(Timg& img, bool ext3) {
+ExtPlan checkExt(Timg& img, bool ext3, std::vector<Message>* warnings) {
     AbsoluteIndex tree(img.root());
-    return check(img, tree, ext3);
+    return check(img, tree, ext3, warnings);
 }
 
-bool WriteExtImage(Timg& img, const std::string& path, bool ext3, JobReporter& rep) {
+bool WriteExtImage(Timg& img, const std::string& path, bool ext3, JobReporter& rep,
+                   std::vector<Message>* warnings) {
     rep.send(0, 0, 2, "正在计算空间");
     AbsoluteIndex tree(img.root());
-    const ExtPlan plan = check(img, tree, ext3);
+    const ExtPlan plan = check(img, tree, ext3, warnings);
     const uint32_t now = static_cast<uint32_t>(std::time(nullptr));
 
     rep.send(0, 0, 3, "正在创建文件");

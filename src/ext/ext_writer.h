@@ -8,6 +8,7 @@
 #include "model/timg.h"
 
 #include <string>
+#include <vector>
 
 namespace korvane {
 
@@ -16,7 +17,9 @@ namespace korvane {
 // links (to a live object that is written and is not a folder), symbolic link
 // targets (1 to 1023 bytes, no NUL), the 1 GiB image and the 16384 inodes the
 // layout has room for. Throws Error naming the first object it cannot hold.
-ext2::ExtPlan checkExt(Timg& img, bool ext3);
+// Times a 128-byte inode cannot hold are moved into its range, with a warning
+// (when warnings is given) naming the object.
+ext2::ExtPlan checkExt(Timg& img, bool ext3, std::vector<Message>* warnings = nullptr);
 
 // Writes the image to path (through a temporary file beside it, renamed over
 // path when complete). Reports flag 5: kinds 2 to 4 for its steps, kind 5 for
@@ -24,6 +27,7 @@ ext2::ExtPlan checkExt(Timg& img, bool ext3);
 // kind 5 "完成" at the end. Returns false when the cancel flag stopped it;
 // nothing is left behind then. Throws Error, before writing when the tree
 // cannot be held (see checkExt).
-bool WriteExtImage(Timg& img, const std::string& path, bool ext3, JobReporter& rep);
+bool WriteExtImage(Timg& img, const std::string& path, bool ext3, JobReporter& rep,
+                   std::vector<Message>* warnings = nullptr);
 
 } // namespace korvane

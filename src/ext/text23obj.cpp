@@ -123,6 +123,12 @@ bool Text23obj::loadInodeAt(uint32_t n, Inode& inode) const {
 }
 
 uint32_t Text23obj::blockAt(const BlockMap& map, uint64_t logical) const {
+    uint64_t holes = 0;
+    return lookupBlock(map, logical, holes);
+}
+
+uint32_t Text23obj::lookupBlock(const BlockMap& map, uint64_t logical, uint64_t& holes) const {
+    holes = 1;
     if (logical < kDirectBlocks)
         return map[logical];
     logical -= kDirectBlocks;
@@ -134,17 +140,25 @@ uint32_t Text23obj::blockAt(const BlockMap& map, uint64_t logical) const {
         span *= per;
         ++level;
     }
-    if (level > 3)
+    if (level > 3) {
+        holes = UINT64_MAX / 2;
         return 0;
+    }
+    // span: the blocks below the pointer being followed; logical: the
+    // position within them.
     uint32_t b = map[kIndirectSlot + level - 1];
     for (size_t l = level; l >= 1; --l) {
         const std::byte* p = blockData(b);
-        if (!p)
+        if (!p) {
+            holes = span - logical;
             return 0;
+        }
         span /= per;
         b = load32(p + 4 * (logical / span));
         logical %= span;
     }
+    if (b == 0)
+        holes = 1;
     return b;
 }
 
@@ -246,6 +260,8 @@ void Text23obj::decodeEntry(uint32_t n, const Inode& inode, TImgEntry& e) const 
     e.ctime = inode.ctime;
     e.mtime = inode.mtime;
     e.blocks = inode.blocks;
+    if (e.objType == kTypeSpecial || e.objType == kTypeBlockDevice)
+        e.rdev = decodeExtDev(inode.blocks[0], inode.blocks[1]);
     e.dataPos = -1;
     e.linkInfo = inode.links;
     e.objId = n;
@@ -265,34 +281,68 @@ bool Text23obj::GetEntry(uint32_t id, TImgEntry& entry) {
     return true;
 }
 
-bool Text23obj::ReadContent(uint32_t id, TImgEntry& entry, Bytes& buffer) {
-    buffer.clear();
-    if (!GetEntry(id, entry))
-        return false;
-    if (entry.objType != kTypeFile && entry.objType != kTypeDirectory &&
-        entry.objType != kTypeSymlink)
-        return true;
-    if (entry.size == 0)
-        return true;
-    if (entry.dataPos >= 0) {
-        readAdded(entry, buffer);
-        return true;
-    }
-    if (entry.size > maxFileSize(sb_.blockSize))
-        throw Error((entry.name.empty() ? "inode " + std::to_string(id) : entry.name) + " claims " +
-                    std::to_string(entry.size) + " bytes, more than a file with " +
-                    std::to_string(sb_.blockSize) + "-byte blocks can hold; the inode is damaged");
-    buffer = contentBuffer(entry.size);
-    if (entry.objType == kTypeSymlink && fastSymlink(entry)) {
+uint64_t Text23obj::contentSize(const TImgEntry& e) const {
+    const bool has =
+        e.objType == kTypeFile || e.objType == kTypeDirectory || e.objType == kTypeSymlink;
+    return has ? e.size : 0;
+}
+
+size_t Text23obj::readImageRange(const TImgEntry& e, uint64_t offset, MutableByteSpan out) {
+    std::memset(out.data(), 0, out.size());
+    if (e.objType == kTypeSymlink && fastSymlink(e)) {
         std::byte raw[kBlockMapSize];
         for (size_t i = 0; i < kBlockSlots; ++i)
-            store32(raw + 4 * i, entry.blocks[i]);
-        std::memcpy(buffer.data(), raw,
-                    static_cast<size_t>(std::min<uint64_t>(entry.size, sizeof raw)));
-        return true;
+            store32(raw + 4 * i, e.blocks[i]);
+        if (offset < sizeof raw)
+            std::memcpy(out.data(), raw + offset,
+                        static_cast<size_t>(std::min<uint64_t>(out.size(), sizeof raw - offset)));
+        return out.size();
     }
-    readBlocks(entry.blocks, entry.size, buffer.data());
-    return true;
+    if (e.size > maxFileSize(sb_.blockSize))
+        throw Error(msg("%1 claims %2 bytes, more than a file with %3-byte blocks can hold; the "
+                        "inode is damaged",
+                        e.name.empty() ? "inode " + std::to_string(e.objId) : e.name, e.size,
+                        sb_.blockSize));
+    const uint64_t bs = sb_.blockSize;
+    const uint64_t end = offset + out.size();
+    for (uint64_t pos = offset; pos < end;) {
+        const uint64_t logical = pos / bs;
+        const uint64_t within = pos % bs;
+        const uint64_t n = std::min(bs - within, end - pos);
+        uint64_t holes = 0;
+        const uint32_t physical = lookupBlock(e.blocks, logical, holes);
+        if (physical == 0) {
+            pos = std::min(end, (logical + holes) * bs);
+            continue;
+        }
+        if (const std::byte* b = blockData(physical))
+            std::memcpy(out.data() + (pos - offset), b + within, static_cast<size_t>(n));
+        pos += n;
+    }
+    return out.size();
+}
+
+ContentRange Text23obj::nextImageData(const TImgEntry& e, uint64_t offset) {
+    const uint64_t total = contentSize(e);
+    if (e.objType == kTypeSymlink && fastSymlink(e))
+        return {offset, total};
+    const uint64_t bs = sb_.blockSize;
+    const uint64_t count = (total + bs - 1) / bs;
+    // The first mapped block, passing over holes a whole indirect block at a time.
+    uint64_t logical = offset / bs;
+    uint64_t holes = 0;
+    while (logical < count && lookupBlock(e.blocks, logical, holes) == 0)
+        logical += holes;
+    if (logical >= count)
+        return {total, total};
+    // The data goes on while blocks stay mapped; one range is at most 64 MiB
+    // long, so that a call stays short.
+    const uint64_t begin = std::max(offset, logical * bs);
+    const uint64_t limit = std::min(count, logical + std::max<uint64_t>(1, (64ull << 20) / bs));
+    uint64_t last = logical + 1;
+    while (last < limit && lookupBlock(e.blocks, last, holes) != 0)
+        ++last;
+    return {begin, std::min(total, last * bs)};
 }
 
 void Text23obj::damage(std::string message, bool leftOut) {

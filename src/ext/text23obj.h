@@ -27,7 +27,7 @@ public:
     void Init(std::unique_ptr<ImageData> image) override;
     void Open() override;
     // Regular files, directories and symbolic links have contents.
-    bool ReadContent(uint32_t id, TImgEntry& entry, Bytes& buffer) override;
+    uint64_t contentSize(const TImgEntry& e) const override;
     bool GetEntry(uint32_t id, TImgEntry& entry) override;
     std::string formatName() const override;
     std::vector<std::pair<std::string, std::string>> describe() const override;
@@ -35,6 +35,10 @@ public:
     const ext2::Superblock& superblock() const { return sb_; }
     uint32_t blockSize() const { return sb_.blockSize; }
     const ReadInfo& readInfo() const { return info_; }
+
+protected:
+    size_t readImageRange(const TImgEntry& e, uint64_t offset, MutableByteSpan out) override;
+    ContentRange nextImageData(const TImgEntry& e, uint64_t offset) override;
 
 private:
     using BlockMap = std::array<uint32_t, ext2::kBlockSlots>;
@@ -52,6 +56,9 @@ private:
 
     // The physical block of a logical block, 0 for a hole.
     uint32_t blockAt(const BlockMap& map, uint64_t logical) const;
+    // As blockAt; for a hole, holes also tells how many logical blocks from
+    // this one on are certainly holes (a missing indirect block covers many).
+    uint32_t lookupBlock(const BlockMap& map, uint64_t logical, uint64_t& holes) const;
     // Calls fn(logical, physical) for every mapped block below count.
     template <typename Fn>
     void mapBlocks(const BlockMap& map, uint64_t count, Fn&& fn) const;

@@ -1,9 +1,12 @@
 // TImgEntry: the record of one filesystem object, kept on its tree node.
 #pragma once
 
+#include "devnum.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace korvane {
 
@@ -30,18 +33,33 @@ constexpr uint32_t kModeCharDevice = 0020000;
 constexpr uint32_t kModeFifo = 0010000;
 constexpr uint32_t kModePermissionMask = 07777;
 
+// One extended attribute: its full name ("security.selinux", "user.x") and
+// its value, both as bytes.
+struct Xattr {
+    std::string name;
+    std::string value;
+
+    friend bool operator==(const Xattr&, const Xattr&) = default;
+};
+
 struct TImgEntry {
     std::string name; // the image's own bytes (UTF-8), whole
     uint8_t objType = kTypeUnknown;
     uint32_t mode = 0; // type bits (where the source has them) and permission bits
-    uint16_t uid = 0;
-    uint16_t gid = 0;
+    uint32_t uid = 0;
+    uint32_t gid = 0;
     uint64_t size = 0;
-    uint32_t atime = 0;
-    uint32_t ctime = 0;
-    uint32_t mtime = 0;
+    // Seconds since 1970-01-01 (negative before it) and nanoseconds.
+    int64_t atime = 0;
+    int64_t ctime = 0;
+    int64_t mtime = 0;
+    uint32_t atimeNs = 0;
+    uint32_t ctimeNs = 0;
+    uint32_t mtimeNs = 0;
     std::string alias;                 // symbolic link target, the image's own bytes, whole
-    std::array<uint32_t, 15> blocks{}; // EXT block map; device number of special files
+    std::array<uint32_t, 15> blocks{}; // EXT: the inode's block map (or extent root)
+    DevNum rdev;                       // device number of a character or block device
+    std::vector<Xattr> xattrs;         // extended attributes, in the order the source gave
     int64_t dataPos = -1;  // -1: contents in the image; >= 0: offset in the working file
     uint32_t linkInfo = 0; // hard link target id (YAFFS2, EXT second names) or link count
     int32_t picIndex = -1;
@@ -71,18 +89,6 @@ inline uint32_t fileTypeBits(const TImgEntry& e) {
                : e.objType == kTypeOther     ? kModeFifo
                                              : kModeCharDevice;
     }
-}
-
-// The device number of a special file in the 16-bit major/minor encoding a
-// YAFFS2 header holds. The entry keeps it as an EXT inode does: in blocks[0],
-// or, for numbers that encoding cannot hold, in the 32-bit form in blocks[1].
-inline uint32_t shortDeviceNumber(const TImgEntry& e) {
-    if (e.blocks[0] != 0)
-        return e.blocks[0];
-    uint32_t d = e.blocks[1];
-    uint32_t major = (d & 0xFFF00) >> 8;
-    uint32_t minor = (d & 0xFF) | ((d >> 12) & 0xFFF00);
-    return (major << 8) | minor;
 }
 
 } // namespace korvane

@@ -12,7 +12,13 @@
 namespace korvane {
 
 void throwSystemError(const std::string& what, int err) {
-    throw Error(what + ": " + std::strerror(err));
+    throwSystemError(Message{what, {}}, err);
+}
+
+void throwSystemError(Message what, int err) {
+    what.text += ": %" + std::to_string(what.args.size() + 1);
+    what.args.push_back(std::strerror(err));
+    throw Error(std::move(what));
 }
 
 std::unique_ptr<ImageData> ImageData::mapFile(const std::string& path) {

@@ -2,6 +2,7 @@
 
 #include "error.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace korvane {
@@ -49,13 +50,64 @@ WorkFile& Timg::workfile() {
     return *workfile_;
 }
 
-void Timg::readAdded(const TImgEntry& entry, Bytes& buffer) {
-    buffer = contentBuffer(entry.size);
-    if (entry.size == 0)
-        return;
+void Timg::warn(Message message) {
+    warnings_.push_back(message.english());
+    warningMessages_.push_back(std::move(message));
+}
+
+uint64_t Timg::contentSize(const TImgEntry& e) const {
+    return e.objType == kTypeFile ? e.size : 0;
+}
+
+bool Timg::ReadContent(uint32_t id, TImgEntry& entry, Bytes& buffer) {
+    buffer.clear();
+    if (!GetEntry(id, entry))
+        return false;
+    const uint64_t n = contentSize(entry);
+    if (n == 0)
+        return true;
+    if (n > kWholeReadLimit)
+        throw Error(msg("%1 holds %2 bytes, too many to read at once", entry.name, n));
+    buffer = contentBuffer(n);
+    ReadRange(entry, 0, MutableByteSpan(buffer.data(), static_cast<size_t>(n)));
+    return true;
+}
+
+size_t Timg::ReadRange(const TImgEntry& e, uint64_t offset, MutableByteSpan out) {
+    const uint64_t total = contentSize(e);
+    if (offset >= total || out.empty())
+        return 0;
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(out.size(), total - offset));
+    out = out.first(n);
+    if (e.dataPos < 0)
+        return readImageRange(e, offset, out);
     if (!workfile_)
-        throw Error("the contents of " + entry.name + " are missing from the working file");
-    workfile_->read(entry.dataPos, MutableByteSpan(buffer.data(), static_cast<size_t>(entry.size)));
+        throw Error(msg("the contents of %1 are missing from the working file", e.name));
+    workfile_->read(e.dataPos + static_cast<int64_t>(offset), out);
+    return n;
+}
+
+ContentRange Timg::nextData(const TImgEntry& e, uint64_t offset) {
+    const uint64_t total = contentSize(e);
+    if (offset >= total)
+        return {total, total};
+    ContentRange r;
+    if (e.dataPos < 0) {
+        r = nextImageData(e, offset);
+    } else if (workfile_) {
+        auto [begin, end] = workfile_->nextData(e.dataPos + static_cast<int64_t>(offset),
+                                                e.dataPos + static_cast<int64_t>(total));
+        r = {begin - static_cast<uint64_t>(e.dataPos), end - static_cast<uint64_t>(e.dataPos)};
+    } else {
+        r = {offset, total};
+    }
+    r.begin = std::clamp(r.begin, offset, total);
+    r.end = std::clamp(r.end, r.begin, total);
+    return r;
+}
+
+ContentRange Timg::nextImageData(const TImgEntry& e, uint64_t offset) {
+    return {offset, contentSize(e)};
 }
 
 Bytes contentBuffer(uint64_t size) {

@@ -6,10 +6,12 @@
 #include "bytes.h"
 #include "entry.h"
 #include "image_data.h"
+#include "message.h"
 #include "node.h"
 #include "work.h"
 #include "workfile.h"
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -21,6 +23,16 @@ namespace korvane {
 // Object ids stay below this bound, so the node table never grows past 16 Mi
 // slots. No format Korvane reads or writes holds that many objects.
 constexpr uint32_t kObjIdLimit = 1u << 24;
+
+// A range of an object's contents, [begin, end) in bytes.
+struct ContentRange {
+    uint64_t begin = 0;
+    uint64_t end = 0;
+};
+
+// ReadContent hands out whole files up to this size; larger ones are read in
+// ranges.
+constexpr uint64_t kWholeReadLimit = 256ull << 20;
 
 class Timg {
 public:
@@ -38,11 +50,27 @@ public:
     // thread, reporting through onwk. Throws Error when the image cannot be
     // read at all; damage it can read around is listed in warnings().
     virtual void Open() = 0;
-    // Fills entry for object id and, for a regular file of non-zero size (and,
-    // where the format says so, other objects with contents), its bytes in a
-    // zero-filled buffer of size rounded up to whole KiB. Returns false when
-    // the id names no object. Throws Error when contents cannot be read.
-    virtual bool ReadContent(uint32_t id, TImgEntry& entry, Bytes& buffer) = 0;
+    // Fills entry for object id and, for an object with contents (see
+    // contentSize), its bytes in a zero-filled buffer of size rounded up to
+    // whole KiB. Returns false when the id names no object. Throws Error when
+    // contents cannot be read or are larger than kWholeReadLimit: this is a
+    // helper for small files; everything else reads in ranges.
+    bool ReadContent(uint32_t id, TImgEntry& entry, Bytes& buffer);
+
+    // The length of e's contents: a regular file's size (and, where the
+    // format keeps them as contents, a directory's or symbolic link's); 0
+    // for objects without contents.
+    virtual uint64_t contentSize(const TImgEntry& e) const;
+    // Reads out.size() bytes of e's contents starting at offset into out (fewer
+    // only where the contents end; 0 at or past the end). Holes, and data the
+    // image has lost, read as zeros. e is an entry of this image (from a node
+    // or GetEntry). Throws Error when the contents cannot be read. Safe to call
+    // from several threads at once as long as the tree does not change.
+    size_t ReadRange(const TImgEntry& e, uint64_t offset, MutableByteSpan out);
+    // The first range at or after offset that holds data; the bytes between
+    // data ranges are holes (they read as zeros and need no space). begin ==
+    // end == contentSize(e) when no data follows.
+    ContentRange nextData(const TImgEntry& e, uint64_t offset);
     // Fills entry for object id: the node's entry when the id has a node,
     // otherwise decoded from the image. Returns false when the id names nothing.
     virtual bool GetEntry(uint32_t id, TImgEntry& entry) = 0;
@@ -74,8 +102,12 @@ public:
     WorkFile& workfile();
     bool hasWorkfile() const { return workfile_ != nullptr; }
 
+    // What the reader could not read, or read around: in English, and as
+    // messages for the user's language.
     const std::vector<std::string>& warnings() const { return warnings_; }
-    void warn(std::string message) { warnings_.push_back(std::move(message)); }
+    const std::vector<Message>& warningMessages() const { return warningMessages_; }
+    void warn(Message message);
+    void warn(std::string message) { warn(Message{std::move(message), {}}); }
 
     WorkSink* onwk = nullptr;
     std::atomic<int> cancel{0};
@@ -86,17 +118,48 @@ public:
     uint32_t maxObjId = 0;
 
 protected:
-    // Copies the contents of a file added from disk out of the working file.
-    void readAdded(const TImgEntry& entry, Bytes& buffer);
+    // The format's part of ReadRange and nextData for contents in the image
+    // (dataPos == -1); offset < contentSize(e) and out is not empty or past
+    // the end. The default nextData calls everything data.
+    virtual size_t readImageRange(const TImgEntry& e, uint64_t offset, MutableByteSpan out) = 0;
+    virtual ContentRange nextImageData(const TImgEntry& e, uint64_t offset);
 
 private:
     std::unique_ptr<ImageData> image_;
     std::unique_ptr<Node> root_;
     std::unique_ptr<WorkFile> workfile_;
     std::vector<std::string> warnings_;
+    std::vector<Message> warningMessages_;
 };
 
 // A zero-filled buffer for size bytes, rounded up to whole KiB.
 Bytes contentBuffer(uint64_t size);
+
+// The buffer size consumers stream contents through.
+constexpr size_t kStreamBuffer = 1u << 20;
+
+// Hands fn(offset, ByteSpan) every piece of e's data in order, each at most
+// buffer.size() bytes; holes are passed over (the bytes between pieces read
+// as zeros). Stops and returns false when fn returns false.
+template <typename Fn>
+bool forEachData(Timg& img, const TImgEntry& e, MutableByteSpan buffer, Fn&& fn) {
+    const uint64_t total = img.contentSize(e);
+    uint64_t pos = 0;
+    while (pos < total) {
+        ContentRange r = img.nextData(e, pos);
+        if (r.begin >= r.end)
+            break;
+        for (pos = r.begin; pos < r.end;) {
+            size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), r.end - pos));
+            size_t got = img.ReadRange(e, pos, buffer.first(want));
+            if (got == 0)
+                return true;
+            if (!fn(pos, ByteSpan(buffer.data(), got)))
+                return false;
+            pos += got;
+        }
+    }
+    return true;
+}
 
 } // namespace korvane

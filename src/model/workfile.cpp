@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace korvane {
@@ -58,50 +59,108 @@ int64_t WorkFile::append(ByteSpan bytes) {
     return at;
 }
 
+namespace {
+
+// Copies n bytes from src at srcOff to dst at dstOff: in the kernel where it
+// can (no trip through a user buffer; reflinks where the filesystem can),
+// through a buffer where it cannot.
+void copyRange(int src, int64_t srcOff, int dst, int64_t dstOff, uint64_t n) {
+    bool kernelCopy = true;
+    while (n > 0 && kernelCopy) {
+        off_t in = srcOff, out = dstOff;
+        size_t want = static_cast<size_t>(std::min<uint64_t>(n, 1u << 30));
+        ssize_t r = ::copy_file_range(src, &in, dst, &out, want, 0);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+                      errno == EBADF)) {
+            kernelCopy = false;
+            break;
+        }
+        if (r < 0)
+            throwSystemError("read failed", errno);
+        if (r == 0)
+            throw Error("the file ended early");
+        srcOff += r;
+        dstOff += r;
+        n -= static_cast<uint64_t>(r);
+    }
+    if (n == 0)
+        return;
+    Bytes buf(static_cast<size_t>(std::min<uint64_t>(n, 1u << 20)));
+    while (n > 0) {
+        size_t want = static_cast<size_t>(std::min<uint64_t>(buf.size(), n));
+        ssize_t r = ::pread(src, buf.data(), want, srcOff);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0)
+            throwSystemError("read failed", errno);
+        if (r == 0)
+            throw Error("the file ended early");
+        writeAll(dst, buf.data(), static_cast<size_t>(r), dstOff);
+        srcOff += r;
+        dstOff += r;
+        n -= static_cast<uint64_t>(r);
+    }
+}
+
+} // namespace
+
 int64_t WorkFile::appendFrom(int fd, uint64_t size) {
-    const int64_t at = size_;
-    uint64_t done = 0;
+    const int64_t at = (size_ + 4095) / 4096 * 4096;
     try {
-        // In-kernel copy first (no trip through a user buffer; reflinks where
-        // the filesystem can); read and write where it is not supported.
-        bool kernelCopy = true;
-        while (done < size && kernelCopy) {
-            off_t out = at + static_cast<int64_t>(done);
-            size_t want = static_cast<size_t>(std::min<uint64_t>(size - done, 1u << 30));
-            ssize_t r = ::copy_file_range(fd, nullptr, fd_, &out, want, 0);
-            if (r < 0 && errno == EINTR)
-                continue;
-            if (r < 0 && done == 0 &&
-                (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
-                 errno == EBADF)) {
-                kernelCopy = false;
+        off_t start = ::lseek(fd, 0, SEEK_CUR);
+        if (start < 0)
+            throwSystemError("read failed", errno);
+        const int64_t end = start + static_cast<int64_t>(size);
+        // Only the data ranges are copied: holes stay holes.
+        int64_t pos = start;
+        while (pos < end) {
+            off_t data = ::lseek(fd, pos, SEEK_DATA);
+            if (data < 0 && errno == ENXIO)
+                break; // only a hole is left
+            if (data < 0)
+                data = pos; // no hole support: everything is data
+            if (data >= end)
                 break;
-            }
-            if (r < 0)
-                throwSystemError("read failed", errno);
-            if (r == 0)
-                throw Error("the file ended early");
-            done += static_cast<uint64_t>(r);
+            off_t hole = ::lseek(fd, data, SEEK_HOLE);
+            if (hole < 0 || hole > end)
+                hole = end;
+            if (hole <= data)
+                hole = end;
+            copyRange(fd, data, fd_, at + (data - start), static_cast<uint64_t>(hole - data));
+            pos = hole;
         }
-        Bytes buf(std::min<uint64_t>(size - done, 8u << 20));
-        while (done < size) {
-            size_t want = static_cast<size_t>(std::min<uint64_t>(buf.size(), size - done));
-            ssize_t r = ::read(fd, buf.data(), want);
-            if (r < 0 && errno == EINTR)
-                continue;
-            if (r < 0)
-                throwSystemError("read failed", errno);
-            if (r == 0)
-                throw Error("the file ended early");
-            writeAll(fd_, buf.data(), static_cast<size_t>(r), at + static_cast<int64_t>(done));
-            done += static_cast<uint64_t>(r);
-        }
+        // The length: a hole at the end, too, belongs to the file.
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && st.st_size < end)
+            throw Error("the file ended early");
+        if (::ftruncate(fd_, at + static_cast<int64_t>(size)) != 0 &&
+            at + static_cast<int64_t>(size) > size_)
+            throwSystemError("cannot write the working file", errno);
+        (void)::lseek(fd, end, SEEK_SET);
     } catch (...) {
-        (void)::ftruncate(fd_, at);
+        (void)::ftruncate(fd_, size_);
         throw;
     }
-    size_ += static_cast<int64_t>(size);
+    size_ = at + static_cast<int64_t>(size);
     return at;
+}
+
+std::pair<uint64_t, uint64_t> WorkFile::nextData(int64_t from, int64_t to) const {
+    if (from >= to)
+        return {static_cast<uint64_t>(to), static_cast<uint64_t>(to)};
+    off_t data = ::lseek(fd_, from, SEEK_DATA);
+    if (data < 0 && errno == ENXIO)
+        return {static_cast<uint64_t>(to), static_cast<uint64_t>(to)};
+    if (data < 0)
+        return {static_cast<uint64_t>(from), static_cast<uint64_t>(to)};
+    if (data >= to)
+        return {static_cast<uint64_t>(to), static_cast<uint64_t>(to)};
+    off_t hole = ::lseek(fd_, data, SEEK_HOLE);
+    if (hole < 0 || hole > to)
+        hole = to;
+    return {static_cast<uint64_t>(data), static_cast<uint64_t>(hole)};
 }
 
 void WorkFile::read(int64_t offset, MutableByteSpan dst) const {

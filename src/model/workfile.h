@@ -6,6 +6,7 @@
 #include "bytes.h"
 
 #include <cstdint>
+#include <utility>
 
 namespace korvane {
 
@@ -19,9 +20,14 @@ public:
     // Appends bytes and returns the offset at which they begin.
     int64_t append(ByteSpan bytes);
     // Appends size bytes read from the open file fd (from its current position).
-    // Returns the offset at which they begin. Throws Error on a read or write
-    // failure or when the file ends early; the working file is then cut back.
+    // Returns the offset at which they begin, a multiple of 4096, so that the
+    // holes of a sparse source stay holes here. Throws Error on a read or
+    // write failure or when the file ends early; the working file is then cut
+    // back.
     int64_t appendFrom(int fd, uint64_t size);
+    // The first range of data in [from, to): {begin, end} as offsets of this
+    // file; {to, to} when only holes follow.
+    std::pair<uint64_t, uint64_t> nextData(int64_t from, int64_t to) const;
     // Reads dst.size() bytes at offset; throws Error if they are not there.
     void read(int64_t offset, MutableByteSpan dst) const;
     int64_t size() const { return size_; }

@@ -71,7 +71,7 @@ class Adder {
 public:
     Adder(Timg& img, const AddOptions& opt, JobReporter& rep, uint64_t total)
         : img_(img), opt_(opt), rep_(rep), total_(total), clashmode_(opt.clashmode),
-          now_(static_cast<uint32_t>(std::time(nullptr))) {}
+          now_(std::time(nullptr)) {}
 
     // Adds folder + name (folder ends with "/") to dir. Returns false when
     // the run was cancelled.
@@ -108,7 +108,7 @@ private:
     uint64_t total_;
     uint64_t done_ = 0;
     ClashMode clashmode_;
-    uint32_t now_;
+    int64_t now_;
 };
 
 TImgEntry Adder::defaults(const std::string& name, uint8_t type, const struct stat& st) const {
@@ -118,11 +118,14 @@ TImgEntry Adder::defaults(const std::string& name, uint8_t type, const struct st
     e.dataPos = -1;
     if (opt_.keepAttributes) {
         e.mode = st.st_mode & kModePermissionMask;
-        e.uid = static_cast<uint16_t>(st.st_uid);
-        e.gid = static_cast<uint16_t>(st.st_gid);
-        e.atime = static_cast<uint32_t>(st.st_atime);
-        e.mtime = static_cast<uint32_t>(st.st_mtime);
-        e.ctime = static_cast<uint32_t>(st.st_ctime);
+        e.uid = st.st_uid;
+        e.gid = st.st_gid;
+        e.atime = st.st_atim.tv_sec;
+        e.mtime = st.st_mtim.tv_sec;
+        e.ctime = st.st_ctim.tv_sec;
+        e.atimeNs = static_cast<uint32_t>(st.st_atim.tv_nsec);
+        e.mtimeNs = static_cast<uint32_t>(st.st_mtim.tv_nsec);
+        e.ctimeNs = static_cast<uint32_t>(st.st_ctim.tv_nsec);
     } else {
         e.mode = parsemode("777");
         e.atime = e.mtime = e.ctime = now_;

@@ -38,7 +38,7 @@ bool forEachTarget(Timg& img, const std::vector<uint32_t>& ids, bool withChildre
 template <typename Fn>
 EditStatus changeId(Timg& img, const std::vector<uint32_t>& ids, std::string_view text,
                     bool withChildren, Fn&& set) {
-    std::optional<uint16_t> value = idvalue(text);
+    std::optional<uint32_t> value = idvalue(text);
     if (!value)
         return EditStatus::kInvalid;
     if (!forEachTarget(img, ids, withChildren, [&](Node* n) { set(n->entry, *value); }))
@@ -68,17 +68,17 @@ std::optional<uint32_t> permissioncode(std::string_view text) {
     return value;
 }
 
-std::optional<uint16_t> idvalue(std::string_view text) {
+std::optional<uint32_t> idvalue(std::string_view text) {
     std::string_view t = trimmed(text);
     if (!t.empty() && t.front() == '+')
         t.remove_prefix(1);
     if (t.empty())
         return std::nullopt;
-    int32_t value = 0;
+    uint32_t value = 0;
     auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value, 10);
-    if (ec != std::errc() || end != t.data() + t.size())
+    if (ec != std::errc() || end != t.data() + t.size() || value > kMaxId)
         return std::nullopt;
-    return static_cast<uint16_t>(static_cast<uint32_t>(value) & 0xFFFF);
+    return value;
 }
 
 NewDirResult newdir(Timg& img, uint32_t dirId, const std::string& name) {
@@ -178,12 +178,12 @@ EditStatus changemode(Timg& img, const std::vector<uint32_t>& ids, std::string_v
 
 EditStatus changeuid(Timg& img, const std::vector<uint32_t>& ids, std::string_view text,
                      bool withChildren) {
-    return changeId(img, ids, text, withChildren, [](TImgEntry& e, uint16_t v) { e.uid = v; });
+    return changeId(img, ids, text, withChildren, [](TImgEntry& e, uint32_t v) { e.uid = v; });
 }
 
 EditStatus changegid(Timg& img, const std::vector<uint32_t>& ids, std::string_view text,
                      bool withChildren) {
-    return changeId(img, ids, text, withChildren, [](TImgEntry& e, uint16_t v) { e.gid = v; });
+    return changeId(img, ids, text, withChildren, [](TImgEntry& e, uint32_t v) { e.gid = v; });
 }
 
 } // namespace korvane

@@ -35,9 +35,12 @@ std::string_view trimmed(std::string_view text);
 // when it is not valid (so 0, 0000, 888 and 12345 are refused).
 std::optional<uint32_t> permissioncode(std::string_view text);
 
-// A UID or GID: a signed 32-bit decimal number (blanks around it allowed),
-// of which the low 16 bits are kept (65536 gives 0, -1 gives 65535).
-std::optional<uint16_t> idvalue(std::string_view text);
+// The largest UID or GID: 2^32 - 2 (2^32 - 1 is the kernel's "no id").
+constexpr uint32_t kMaxId = 0xFFFFFFFEu;
+
+// A UID or GID: a decimal number from 0 to kMaxId (blanks around it and a
+// leading "+" allowed). Anything else, a negative number too, is refused.
+std::optional<uint32_t> idvalue(std::string_view text);
 
 struct NewDirResult {
     EditStatus status = EditStatus::kUnchanged;

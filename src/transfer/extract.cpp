@@ -77,8 +77,8 @@ std::string applyAttributes(int fd, const TImgEntry& e, const ExtractOptions& op
         addNote(note, "cannot set the owner", errno);
     if (::fchmod(fd, permissionBits(e, opt)) != 0)
         addNote(note, "cannot set the mode", errno);
-    const struct timespec times[2] = {{static_cast<time_t>(e.atime), 0},
-                                      {static_cast<time_t>(e.mtime), 0}};
+    const struct timespec times[2] = {{static_cast<time_t>(e.atime), static_cast<long>(e.atimeNs)},
+                                      {static_cast<time_t>(e.mtime), static_cast<long>(e.mtimeNs)}};
     if (::futimens(fd, times) != 0)
         addNote(note, "cannot set the times", errno);
     return note;
@@ -95,23 +95,24 @@ std::string applyAttributesAt(int dirfd, const std::string& name, const TImgEntr
     // fchmodat (which always follows) changes the entry itself.
     if (setMode && ::fchmodat(dirfd, name.c_str(), permissionBits(e, opt), 0) != 0)
         addNote(note, "cannot set the mode", errno);
-    const struct timespec times[2] = {{static_cast<time_t>(e.atime), 0},
-                                      {static_cast<time_t>(e.mtime), 0}};
+    const struct timespec times[2] = {{static_cast<time_t>(e.atime), static_cast<long>(e.atimeNs)},
+                                      {static_cast<time_t>(e.mtime), static_cast<long>(e.mtimeNs)}};
     if (::utimensat(dirfd, name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
         addNote(note, "cannot set the times", errno);
     return note;
 }
 
-void writeAll(int fd, const std::byte* p, uint64_t n) {
+void writeAll(int fd, const std::byte* p, uint64_t n, uint64_t offset) {
     while (n > 0) {
         size_t want = static_cast<size_t>(std::min<uint64_t>(n, 1u << 30));
-        ssize_t w = ::write(fd, p, want);
+        ssize_t w = ::pwrite(fd, p, want, static_cast<off_t>(offset));
         if (w < 0 && errno == EINTR)
             continue;
         if (w <= 0)
             throwSystemError("cannot write the file", w < 0 ? errno : ENOSPC);
         p += w;
         n -= static_cast<uint64_t>(w);
+        offset += static_cast<uint64_t>(w);
     }
 }
 
@@ -143,9 +144,7 @@ std::string writeSpecial(int dirfd, const std::string& name, const TImgEntry& e,
     if (!opt.privileged)
         throw Error(std::string(what) + ": device nodes, FIFOs and sockets are created only "
                                         "when running as root");
-    // The device number in the kernel's encoding (old 16-bit numbers read the same).
-    const uint32_t raw = e.blocks[0];
-    const dev_t dev = ::makedev((raw & 0xFFF00) >> 8, (raw & 0xFF) | ((raw >> 12) & 0xFFF00));
+    const dev_t dev = ::makedev(e.rdev.major, e.rdev.minor);
     createReplacing(dirfd, name, what,
                     [&] { return ::mknodat(dirfd, name.c_str(), type | 0600, dev); });
     return applyAttributesAt(dirfd, name, e, opt, true);
@@ -475,13 +474,10 @@ uint32_t ExtractOptions::processUmask() {
 std::string outonefile(Timg& img, uint32_t id, int dirfd, const std::string& name,
                        const ExtractOptions& opt) {
     TImgEntry e;
-    Bytes buffer;
-    if (!img.ReadContent(id, e, buffer))
+    if (!img.GetEntry(id, e))
         throw Error("the object is missing from the image");
     if (e.objType != kTypeFile)
         throw Error("not a regular file");
-    if (buffer.size() < e.size)
-        throw Error("the contents could not be read");
     auto create = [&] {
         return ::openat(dirfd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                         0600);
@@ -495,8 +491,15 @@ std::string outonefile(Timg& img, uint32_t id, int dirfd, const std::string& nam
         throwSystemError("cannot create the file", errno);
     std::string note;
     try {
-        writeAll(fd.get(), buffer.data(), e.size);
-        buffer = Bytes();
+        // Data ranges are written where they belong; holes are left unwritten,
+        // so they stay holes, and the length is set at the end.
+        Bytes buffer(static_cast<size_t>(std::min<uint64_t>(kStreamBuffer, e.size)));
+        forEachData(img, e, MutableByteSpan(buffer), [&](uint64_t at, ByteSpan piece) {
+            writeAll(fd.get(), piece.data(), piece.size(), at);
+            return true;
+        });
+        if (::ftruncate(fd.get(), static_cast<off_t>(e.size)) != 0)
+            throwSystemError("cannot write the file", errno);
         note = applyAttributes(fd.get(), e, opt);
         if (fd.close() != 0)
             throwSystemError("cannot write the file", errno);

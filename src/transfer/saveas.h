@@ -5,6 +5,7 @@
 #include "yaffs2/yaffs2_writer.h"
 
 #include <string>
+#include <vector>
 
 namespace korvane {
 
@@ -15,7 +16,10 @@ enum SaveKind : uint8_t { kSaveYaffs2 = 0, kSaveExt2 = 1, kSaveExt3 = 2 };
 // Returns false when the image's cancel flag stopped the save; then no file is
 // left behind and an existing file at path is untouched. Throws Error with a
 // message for the user when the tree cannot be saved in that format or the
-// file cannot be written; nothing is written then either.
-bool saveas(Timg& img, const std::string& path, SaveKind kind, const SaveParams& params);
+// file cannot be written; nothing is written then either. What the format
+// holds only in part (times out of its range) is added to warnings, when
+// given, naming the object.
+bool saveas(Timg& img, const std::string& path, SaveKind kind, const SaveParams& params,
+            std::vector<Message>* warnings = nullptr);
 
 } // namespace korvane

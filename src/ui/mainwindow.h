@@ -6,9 +6,9 @@
 
 #include "iconprovider.h"
 #include "model/timg.h"
-#include "yaffs2/yaffs2_writer.h"
 #include "prompter.h"
 #include "transfer/saveas.h"
+#include "yaffs2/yaffs2_writer.h"
 
 #include <QList>
 #include <QMainWindow>

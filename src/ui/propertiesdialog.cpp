@@ -38,7 +38,7 @@ uint64_t filesBelow(const Node& dir) {
     return sum;
 }
 
-QString timeText(uint32_t seconds) {
+QString timeText(int64_t seconds) {
     QDateTime t = QDateTime::fromSecsSinceEpoch(seconds).toLocalTime();
     QLocale locale;
     return locale.toString(t.date(), QLocale::ShortFormat) + " " + t.time().toString("HH:mm:ss");

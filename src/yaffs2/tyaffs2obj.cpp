@@ -361,8 +361,8 @@ bool Tyaffs2obj::decodeEntry(uint32_t id, TImgEntry& e) const {
     e.name = std::move(h.name);
     e.objType = objTypeOf(h.type);
     e.mode = h.mode;
-    e.uid = static_cast<uint16_t>(h.uid);
-    e.gid = static_cast<uint16_t>(h.gid);
+    e.uid = h.uid;
+    e.gid = h.gid;
     e.atime = h.atime;
     e.mtime = h.mtime;
     e.ctime = h.ctime;
@@ -377,7 +377,7 @@ bool Tyaffs2obj::decodeEntry(uint32_t id, TImgEntry& e) const {
         e.linkInfo = h.equivId;
         break;
     case kTypeSpecial:
-        e.blocks[0] = h.rdev;
+        e.rdev = decodeOldDev(h.rdev);
         break;
     default:
         break;
@@ -395,29 +395,47 @@ bool Tyaffs2obj::GetEntry(uint32_t id, TImgEntry& entry) {
     return decodeEntry(id, entry);
 }
 
-bool Tyaffs2obj::ReadContent(uint32_t id, TImgEntry& entry, Bytes& buffer) {
-    buffer.clear();
-    if (!GetEntry(id, entry))
-        return false;
-    if (entry.objType != kTypeFile || entry.size == 0)
-        return true;
-    if (entry.dataPos >= 0) {
-        readAdded(entry, buffer);
-        return true;
+std::pair<const Tyaffs2obj::DataRef*, const Tyaffs2obj::DataRef*>
+Tyaffs2obj::dataFrom(uint32_t objId, uint32_t first) const {
+    if (objId >= objChunks.size())
+        return {nullptr, nullptr};
+    const ObjChunks& oc = objChunks[objId];
+    const DataRef* b = dataIndex_.data() + oc.dataBegin;
+    const DataRef* e = dataIndex_.data() + oc.dataEnd;
+    b = std::lower_bound(b, e, first, [](const DataRef& d, uint32_t id) { return d.chunkId < id; });
+    return {b, e};
+}
+
+size_t Tyaffs2obj::readImageRange(const TImgEntry& e, uint64_t offset, MutableByteSpan out) {
+    std::memset(out.data(), 0, out.size());
+    const uint64_t end = offset + out.size();
+    auto [it, last] = dataFrom(e.objId, static_cast<uint32_t>(offset / kDataSize) + 1);
+    for (; it != last; ++it) {
+        const uint64_t at = uint64_t{it->chunkId - 1} * kDataSize;
+        if (at >= end)
+            break;
+        const uint64_t from = std::max(at, offset);
+        const uint64_t to = std::min(at + it->bytes, end);
+        if (from < to)
+            std::memcpy(out.data() + (from - offset), chunk(it->chunk) + (from - at),
+                        static_cast<size_t>(to - from));
     }
-    buffer = contentBuffer(entry.size);
-    if (entry.objId >= objChunks.size())
-        return true;
-    const ObjChunks& oc = objChunks[entry.objId];
-    for (uint32_t k = oc.dataBegin; k < oc.dataEnd; ++k) {
-        const DataRef& d = dataIndex_[k];
-        uint64_t offset = uint64_t{d.chunkId - 1} * kDataSize;
-        if (offset >= entry.size)
-            break; // the index is sorted by chunk id
-        size_t n = static_cast<size_t>(std::min<uint64_t>(d.bytes, entry.size - offset));
-        std::memcpy(buffer.data() + offset, chunk(d.chunk), n);
+    return out.size();
+}
+
+ContentRange Tyaffs2obj::nextImageData(const TImgEntry& e, uint64_t offset) {
+    const uint64_t total = contentSize(e);
+    auto [it, last] = dataFrom(e.objId, static_cast<uint32_t>(offset / kDataSize) + 1);
+    if (it == last)
+        return {total, total};
+    // A run of consecutive chunk ids is one range of data.
+    uint64_t begin = std::max(offset, uint64_t{it->chunkId - 1} * kDataSize);
+    uint32_t id = it->chunkId;
+    while (it + 1 != last && (it + 1)->chunkId == id + 1) {
+        ++it;
+        ++id;
     }
-    return true;
+    return {begin, std::min(total, uint64_t{id} * kDataSize)};
 }
 
 std::vector<std::pair<std::string, std::string>> Tyaffs2obj::describe() const {

@@ -36,7 +36,6 @@ public:
     };
 
     void Open() override;
-    bool ReadContent(uint32_t id, TImgEntry& entry, Bytes& buffer) override;
     bool GetEntry(uint32_t id, TImgEntry& entry) override;
     std::string formatName() const override { return "YAFFS2"; }
     std::vector<std::pair<std::string, std::string>> describe() const override;
@@ -48,6 +47,10 @@ public:
     // Indexed by object id.
     std::vector<ObjChunks> objChunks;
 
+protected:
+    size_t readImageRange(const TImgEntry& e, uint64_t offset, MutableByteSpan out) override;
+    ContentRange nextImageData(const TImgEntry& e, uint64_t offset) override;
+
 private:
     struct DataRef {
         uint32_t chunk;   // chunk position in the image
@@ -57,6 +60,8 @@ private:
 
     const std::byte* chunk(uint64_t position) const;
     bool decodeEntry(uint32_t id, TImgEntry& entry) const;
+    // The object's data chunks from chunk id first on (sorted by chunk id).
+    std::pair<const DataRef*, const DataRef*> dataFrom(uint32_t objId, uint32_t first) const;
     void scan(JobReporter& rep);
 
     ScanInfo info_;

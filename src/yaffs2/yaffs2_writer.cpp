@@ -4,6 +4,7 @@
 #include "model/output_file.h"
 #include "tyaffs2obj.h"
 
+#include <algorithm>
 #include <cstring>
 #include <unordered_map>
 
@@ -109,6 +110,25 @@ private:
     Bytes buffer_;
 };
 
+bool isDevice(const TImgEntry& e) {
+    const uint32_t t = fileTypeBits(e);
+    return e.objType >= kTypeSpecial && (t == kModeCharDevice || t == kModeBlockDevice);
+}
+
+// YAFFS2 keeps unsigned 32-bit seconds.
+constexpr int64_t kMaxHeaderTime = 0xFFFFFFFFll;
+
+uint32_t headerTime(int64_t t) {
+    return static_cast<uint32_t>(std::clamp<int64_t>(t, 0, kMaxHeaderTime));
+}
+
+bool timesFit(const TImgEntry& e) {
+    for (int64_t t : {e.atime, e.mtime, e.ctime})
+        if (t < 0 || t > kMaxHeaderTime)
+            return false;
+    return true;
+}
+
 ObjectHeader headerFor(const TImgEntry& e, uint32_t parent, const TImgEntry* linkTarget) {
     ObjectHeader h;
     h.type = headerType(e.objType);
@@ -117,13 +137,13 @@ ObjectHeader headerFor(const TImgEntry& e, uint32_t parent, const TImgEntry* lin
     h.mode = typeBits(e, linkTarget) | (e.mode & kModePermissionMask);
     h.uid = e.uid;
     h.gid = e.gid;
-    h.atime = e.atime;
-    h.mtime = e.mtime;
-    h.ctime = e.ctime;
+    h.atime = headerTime(e.atime);
+    h.mtime = headerTime(e.mtime);
+    h.ctime = headerTime(e.ctime);
     h.fileSize = static_cast<uint32_t>(e.size);
     h.alias = e.alias;
-    if (h.type == kHdrSpecial)
-        h.rdev = shortDeviceNumber(e);
+    if (h.type == kHdrSpecial && isDevice(e))
+        h.rdev = encodeOldDev(e.rdev);
     return h;
 }
 
@@ -136,7 +156,7 @@ void updateFromScan(SaveParams& params, const Timg& img) {
     }
 }
 
-void checkYaffs2(Timg& img) {
+void checkYaffs2(Timg& img, std::vector<Message>* warnings) {
     Plan plan = makePlan(img);
     if (plan.nodes.size() - 1 + 257 > kMaxWriterId)
         throw Error("对象太多：YAFFS2 镜像最多保存 " + std::to_string(kMaxWriterId - 257) +
@@ -158,6 +178,13 @@ void checkYaffs2(Timg& img) {
             if (!t || !plan.ids.count(t))
                 throw Error("硬链接的目标已被删除，无法保存：" + where(n));
         }
+        if (isDevice(e) && !fitsOldDev(e.rdev))
+            throw Error(msg("YAFFS2 keeps device numbers of at most 255:255; %1 has %2:%3",
+                            where(n), e.rdev.major, e.rdev.minor));
+        if (warnings && !timesFit(e))
+            warnings->push_back(msg("YAFFS2 keeps times from 1970 to 2106 only: the times of "
+                                    "%1 were moved into that range",
+                                    where(n)));
         bytes += kChunkSize * (1 + (e.objType == kTypeFile ? dataChunks(e.size) : 0));
     }
     if (bytes > 0xFFFFFFFFull)
@@ -165,9 +192,10 @@ void checkYaffs2(Timg& img) {
                     " MB）");
 }
 
-bool writeYaffs2(Timg& img, const std::string& path, const SaveParams& params, JobReporter& rep) {
+bool writeYaffs2(Timg& img, const std::string& path, const SaveParams& params, JobReporter& rep,
+                 std::vector<Message>* warnings) {
     rep.send(0, 0, 2, "正在计算空间");
-    checkYaffs2(img);
+    checkYaffs2(img, warnings);
     Plan plan = makePlan(img);
 
     rep.send(0, 0, 3, "正在创建文件");
@@ -188,7 +216,7 @@ bool writeYaffs2(Timg& img, const std::string& path, const SaveParams& params, J
 
     const int64_t total = static_cast<int64_t>(plan.nodes.size()) - 1;
     TImgEntry e;
-    Bytes contents;
+    Bytes contents(kStreamBuffer);
     for (size_t r = 1; r < plan.nodes.size(); ++r) {
         const Node* n = plan.nodes[r];
         rep.progressWith(static_cast<int64_t>(r), total, 5, [n] { return n->text; });
@@ -197,13 +225,6 @@ bool writeYaffs2(Timg& img, const std::string& path, const SaveParams& params, J
         const uint32_t id = plan.ids.at(n);
         const uint32_t parent = plan.ids.at(n->parent);
         e = n->entry;
-        contents.clear();
-        if (e.objType == kTypeFile) {
-            TImgEntry read;
-            img.ReadContent(e.objId, read, contents);
-            if (contents.size() < e.size) // contents that cannot be found read as zeros
-                contents.resize(static_cast<size_t>(e.size));
-        }
         ObjectHeader h;
         if (e.objType == kTypeHardlink) {
             const Node* t = img.nodeFor(e.linkInfo);
@@ -214,11 +235,17 @@ bool writeYaffs2(Timg& img, const std::string& path, const SaveParams& params, J
         }
         w.header(h, id);
         if (e.objType == kTypeFile) {
-            uint64_t chunks = dataChunks(e.size);
-            for (uint64_t j = 0; j < chunks; ++j) {
-                uint64_t off = j * kDataSize;
-                size_t len = static_cast<size_t>(std::min<uint64_t>(kDataSize, e.size - off));
-                w.data(id, static_cast<uint32_t>(j + 1), contents.data() + off, len);
+            // Every chunk is written, holes too: readers of such images expect
+            // them. Contents that cannot be found read as zeros.
+            static_assert(kStreamBuffer % kDataSize == 0);
+            for (uint64_t off = 0; off < e.size; off += contents.size()) {
+                size_t piece =
+                    static_cast<size_t>(std::min<uint64_t>(contents.size(), e.size - off));
+                size_t got = img.ReadRange(e, off, MutableByteSpan(contents.data(), piece));
+                std::memset(contents.data() + got, 0, piece - got);
+                for (size_t k = 0; k < piece; k += kDataSize)
+                    w.data(id, static_cast<uint32_t>((off + k) / kDataSize + 1),
+                           contents.data() + k, std::min(kDataSize, piece - k));
             }
         }
         if (img.cancel.load())

@@ -7,6 +7,7 @@
 #include "yaffs2_format.h"
 
 #include <string>
+#include <vector>
 
 namespace korvane {
 
@@ -25,11 +26,14 @@ void updateFromScan(SaveParams& params, const Timg& img);
 // Checks that YAFFS2 can hold the tree: object count, file and image size,
 // name and link target lengths, hard-link targets. Throws Error naming the
 // first object it cannot hold.
-void checkYaffs2(Timg& img);
+// Times outside what a header holds are moved into its range, with a warning
+// (when warnings is given) naming the object.
+void checkYaffs2(Timg& img, std::vector<Message>* warnings = nullptr);
 
 // Writes the image to path (through a temporary file beside it, renamed over
 // path when complete). Reports flag 4, kinds 2 to 5. Returns false when the
 // cancel flag stopped it; nothing is left behind then. Throws Error.
-bool writeYaffs2(Timg& img, const std::string& path, const SaveParams& params, JobReporter& rep);
+bool writeYaffs2(Timg& img, const std::string& path, const SaveParams& params, JobReporter& rep,
+                 std::vector<Message>* warnings = nullptr);
 
 } // namespace korvane

@@ -151,7 +151,7 @@ TEST(ExtPlanner, LinksAndOtherObjects) {
     EXPECT_EQ(PlanBlocks(*l59, false), 0u) << "kept in the inode";
     Node* l60 = addSymlink(*img, img->root(), "l60", std::string(60, 't'));
     EXPECT_EQ(PlanBlocks(*l60, false), K) << "60 bytes leave no room for the zero";
-    EXPECT_EQ(PlanBlocks(*addSpecial(*img, img->root(), "c", kTypeSpecial, 020644, 0x103), false),
+    EXPECT_EQ(PlanBlocks(*addSpecial(*img, img->root(), "c", kTypeSpecial, 020644, {1, 3}), false),
               K);
     EXPECT_EQ(PlanBlocks(*addNode(*img, img->root(), "?", kTypeUnknown, 0), false), 0u);
     ExtPlan p = plan(*img, false);

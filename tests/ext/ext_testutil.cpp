@@ -221,10 +221,7 @@ namespace {
 
 // The device number an EXT inode keeps in its block map.
 uint64_t deviceOf(const TImgEntry& e) {
-    if (e.blocks[0] != 0)
-        return makedev((e.blocks[0] >> 8) & 0xFF, e.blocks[0] & 0xFF);
-    uint32_t b = e.blocks[1];
-    return makedev((b & 0xFFF00) >> 8, (b & 0xFF) | ((b >> 12) & 0xFFF00));
+    return makedev(e.rdev.major, e.rdev.minor);
 }
 
 } // namespace

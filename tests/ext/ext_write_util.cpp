@@ -71,7 +71,7 @@ void randomTree(Timg& img, uint32_t seed, const RandomTreeOptions& opt) {
     root->entry.mode = 040000 | (0700 | (rng() % 0100));
     root->entry.uid = static_cast<uint16_t>(rng());
     root->entry.gid = static_cast<uint16_t>(rng());
-    root->entry.mtime = rng();
+    root->entry.mtime = rng() & 0x7FFFFFFF;
     std::vector<Node*> dirs{root};
     std::vector<Node*> linkable;
     std::map<const Node*, std::set<std::string>> names;
@@ -88,11 +88,12 @@ void randomTree(Timg& img, uint32_t seed, const RandomTreeOptions& opt) {
         }
     };
     auto stamp = [&](Node* n) {
-        n->entry.uid = static_cast<uint16_t>(rng());
-        n->entry.gid = static_cast<uint16_t>(rng());
-        n->entry.atime = rng();
-        n->entry.ctime = rng();
-        n->entry.mtime = rng();
+        // 32-bit owners; times that both formats hold (1970 to 2038).
+        n->entry.uid = static_cast<uint32_t>(rng()) % 0xFFFFFFFFu;
+        n->entry.gid = static_cast<uint32_t>(rng()) % 0xFFFFFFFFu;
+        n->entry.atime = rng() & 0x7FFFFFFF;
+        n->entry.ctime = rng() & 0x7FFFFFFF;
+        n->entry.mtime = rng() & 0x7FFFFFFF;
     };
     auto pickDir = [&]() {
         // Often the newest folder, so that chains grow deep.
@@ -138,7 +139,9 @@ void randomTree(Timg& img, uint32_t seed, const RandomTreeOptions& opt) {
             addHardlink(img, parent, uniqueName(parent), linkable[rng() % linkable.size()]);
         } else if (r < 88) {
             const bool block = rng() % 2;
-            const uint32_t dev = ((1 + rng() % 254) << 8) | (rng() % 256);
+            // Old-style numbers and ones only the new encoding holds.
+            const DevNum dev = rng() % 3 ? DevNum{1 + rng() % 254, rng() % 256}
+                                         : DevNum{256 + rng() % 3000, 256 + rng() % 900000};
             // As YAFFS2 keeps them (type 5 with the type in the mode), or by
             // object type alone.
             Node* s = rng() % 2
@@ -255,7 +258,7 @@ std::string treeDump(Timg& img) {
         if (kind == 'l')
             line += " -> " + e.alias;
         if (kind == 'c' || kind == 'b')
-            line += " dev" + std::to_string(shortDeviceNumber(e));
+            line += " dev" + std::to_string(e.rdev.major) + ":" + std::to_string(e.rdev.minor);
         std::vector<std::string>& group = namesOf[t];
         if (group.size() > 1) {
             std::sort(group.begin(), group.end());
@@ -394,8 +397,8 @@ void expectDebugfsStat(Timg& source, const std::string& image) {
         const char kind = kindOf(e);
         EXPECT_EQ(statField(s, "Type:", true), types.at(kind));
         EXPECT_EQ(statNumber(s, "Mode:", 8), e.mode & 07777);
-        EXPECT_EQ(statNumber(s, "User:"), e.uid);
-        EXPECT_EQ(statNumber(s, "Group:"), e.gid);
+        EXPECT_EQ(static_cast<uint32_t>(statNumber(s, "User:")), e.uid);
+        EXPECT_EQ(static_cast<uint32_t>(statNumber(s, "Group:")), e.gid);
         const uint64_t size = statNumber(s, "Size:");
         if (kind == 'f') {
             EXPECT_EQ(size, e.size);
@@ -410,9 +413,8 @@ void expectDebugfsStat(Timg& source, const std::string& image) {
         }
         if (kind == 'c' || kind == 'b') {
             std::string dev = statField(s, "Device major/minor number:");
-            const uint32_t want = shortDeviceNumber(e);
-            char buf[16];
-            std::snprintf(buf, sizeof buf, "%02u:%02u", want >> 8, want & 0xFF);
+            char buf[32];
+            std::snprintf(buf, sizeof buf, "%02u:%02u", e.rdev.major, e.rdev.minor);
             EXPECT_EQ(dev, buf);
         }
     }

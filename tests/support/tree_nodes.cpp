@@ -34,9 +34,9 @@ Node* addHardlink(Timg& img, Node* parent, const std::string& name, const Node* 
 }
 
 Node* addSpecial(Timg& img, Node* parent, const std::string& name, uint8_t type, uint32_t mode,
-                 uint32_t rdev) {
+                 DevNum rdev) {
     Node* n = addNode(img, parent, name, type, mode);
-    n->entry.blocks[0] = rdev;
+    n->entry.rdev = rdev;
     return n;
 }
 

@@ -17,6 +17,6 @@ Node* addSymlink(Timg& img, Node* parent, const std::string& name, const std::st
 Node* addHardlink(Timg& img, Node* parent, const std::string& name, const Node* target);
 // A special file as the YAFFS2 reader makes one: the device number in blocks[0].
 Node* addSpecial(Timg& img, Node* parent, const std::string& name, uint8_t type, uint32_t mode,
-                 uint32_t rdev = 0);
+                 DevNum rdev = {});
 
 } // namespace korvane::test

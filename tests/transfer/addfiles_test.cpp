@@ -1,11 +1,11 @@
 #include "model/error.h"
 #include "model/tree.h"
-#include "yaffs2/tyaffs2obj.h"
 #include "support/recording_sink.h"
 #include "support/testutil.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/addfiles.h"
 #include "transfer/extract.h"
+#include "yaffs2/tyaffs2obj.h"
 
 #include <ctime>
 #include <fcntl.h>
@@ -96,13 +96,14 @@ TEST(AddFiles, FolderWithSubfoldersEmptyFilesAndLinks) {
         EXPECT_EQ(n->entry.name, n->text);
         EXPECT_EQ(img->nodeFor(n->entry.objId), n);
     }
-    // Contents go to the working file in the order of adding.
+    // Contents go to the working file in the order of adding, each from a
+    // 4 KiB boundary (so that holes stay holes).
     EXPECT_EQ(a->entry.dataPos, 0);
     EXPECT_EQ(a->entry.size, 3000u);
-    EXPECT_EQ(b->entry.dataPos, 3000);
+    EXPECT_EQ(b->entry.dataPos, 4096);
     EXPECT_EQ(zero->entry.dataPos, -1);
     EXPECT_EQ(zero->entry.size, 0u);
-    EXPECT_EQ(img->workfile().size(), 8000);
+    EXPECT_EQ(img->workfile().size(), 4096 + 5000);
     EXPECT_EQ(contentsOf(*img, a), pattern(3000, 1));
     EXPECT_EQ(contentsOf(*img, b), pattern(5000, 2));
     EXPECT_EQ(link->entry.objType, kTypeSymlink);
@@ -154,7 +155,7 @@ TEST(AddFiles, KeepsAttributesOnRequestAndTakesRelativePaths) {
     EXPECT_EQ(f->entry.mtime, 1111111111u);
     EXPECT_EQ(f->entry.atime, 1000000000u);
     if (::geteuid() == 0) {
-        EXPECT_EQ(f->entry.uid, (70000 + 1234) & 0xFFFF) << "the low 16 bits";
+        EXPECT_EQ(f->entry.uid, 70000u + 1234) << "all 32 bits";
         EXPECT_EQ(f->entry.gid, 5678u);
     }
     EXPECT_EQ(contentsOf(*img, f), pattern(10, 4));

@@ -2,12 +2,12 @@
 
 #include "dirlistmodel.h"
 #include "foldertreemodel.h"
-#include "yaffs2/tyaffs2obj.h"
 #include "progresspanel.h"
 #include "saveoptionsdialog.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/loadimage.h"
 #include "ui_fixture.h"
+#include "yaffs2/tyaffs2obj.h"
 
 #include <QDir>
 #include <QDropEvent>
@@ -574,18 +574,18 @@ void CommandsTest::changesPermissionsUidGid() {
     QCOMPARE(w.prompter->messages, QStringList({"输入有误！     ", "输入有误！     "}));
     QCOMPARE(mode(kIdA), 0644u);
 
-    // UID: the current value is offered; the low 16 bits are kept.
+    // UID: the current value is offered; every 32-bit id is kept whole.
     selectNames(*w, {"a.txt"});
     w.prompter->ids = {IdInput{"65537", false}, IdInput{"abc", false}};
     w->changeUid();
     QCOMPARE(w.prompter->idQuestions.back().caption, "UID修改");
     QCOMPARE(w.prompter->idQuestions.back().prompt, "输入UID");
     QCOMPARE(w.prompter->idQuestions.back().value, "1000");
-    QCOMPARE(int(img.nodeFor(kIdA)->entry.uid), 1);
-    QCOMPARE(rowTexts(*w, rowOf(*w, "a.txt"))[1], "1");
+    QCOMPARE(img.nodeFor(kIdA)->entry.uid, 65537u);
+    QCOMPARE(rowTexts(*w, rowOf(*w, "a.txt"))[1], "65537");
     w->changeUid();
     QCOMPARE(w.prompter->messages.size(), 3);
-    QCOMPARE(int(img.nodeFor(kIdA)->entry.uid), 1);
+    QCOMPARE(img.nodeFor(kIdA)->entry.uid, 65537u);
 
     // GID of a folder with and without what is below it.
     selectNames(*w, {"system"});

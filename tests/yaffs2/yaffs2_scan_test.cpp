@@ -1,7 +1,7 @@
-#include "yaffs2/tyaffs2obj.h"
 #include "support/recording_sink.h"
 #include "support/testutil.h"
 #include "support/yaffs2_builder.h"
+#include "yaffs2/tyaffs2obj.h"
 
 #include <gtest/gtest.h>
 
@@ -101,7 +101,7 @@ TEST(Yaffs2Scan, WriterImageGivesTreeEntriesAndContents) {
     EXPECT_EQ(link->entry.alias, "system/a.txt");
     Node* hard = findPath(img->root(), "system/hard");
     EXPECT_EQ(hard->entry.linkInfo, 259u);
-    EXPECT_EQ(findPath(img->root(), "null")->entry.blocks[0], 0x0103u);
+    EXPECT_EQ(findPath(img->root(), "null")->entry.rdev, (DevNum{1, 3}));
     EXPECT_EQ(findPath(img->root(), "null")->entry.mode, 020666u);
 
     // Directories, links and empty files have no contents.

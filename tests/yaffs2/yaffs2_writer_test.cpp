@@ -1,9 +1,9 @@
 #include "model/error.h"
-#include "yaffs2/tyaffs2obj.h"
 #include "support/testutil.h"
 #include "support/tree_nodes.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/saveas.h"
+#include "yaffs2/tyaffs2obj.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -39,7 +39,8 @@ std::string dump(Timg& img) {
                std::to_string(e.mode) + " u" + std::to_string(e.uid) + " g" +
                std::to_string(e.gid) + " s" + std::to_string(e.size) + " a" +
                std::to_string(e.atime) + " M" + std::to_string(e.mtime) + " c" +
-               std::to_string(e.ctime) + " -> " + e.alias + " d" + std::to_string(e.blocks[0]);
+               std::to_string(e.ctime) + " -> " + e.alias + " d" + std::to_string(e.rdev.major) +
+               ":" + std::to_string(e.rdev.minor);
         if (e.objType == kTypeHardlink)
             out += " link " + pathFromRoot(img.nodeFor(e.linkInfo));
         if (e.objType == kTypeFile) {
