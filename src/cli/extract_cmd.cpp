@@ -1,5 +1,6 @@
 #include "extract_cmd.h"
 
+#include "command.h"
 #include "interrupt.h"
 #include "model/error.h"
 #include "transfer/extract.h"
@@ -47,6 +48,27 @@ int extractCommand(Timg& img, const std::vector<std::string>& paths, const std::
         return 1;
     }
     return r.skipped.empty() ? 0 : 1;
+}
+
+void addExtractCommand(CLI::App& app, Commands& out) {
+    struct Options {
+        std::string image;
+        std::vector<std::string> paths;
+        std::string dir;
+        OpenOptions open;
+    };
+    auto o = std::make_shared<Options>();
+    auto* extract = app.add_subcommand(
+        "extract", "Extract files and folders (everything when no PATH is given) into DIR");
+    extract->add_option("IMAGE", o->image, "Image file")->required();
+    extract->add_option("PATH", o->paths, "File or folder inside the image");
+    extract->add_option("-C,--directory", o->dir, "Target folder, created when missing")
+        ->required();
+    addOpenOptions(extract, o->open);
+    out.push_back({extract, [o](Context& ctx) {
+                       auto img = openImage(ctx, o->image, o->open);
+                       return extractCommand(*img, o->paths, o->dir, ctx.progress, stderr);
+                   }});
 }
 
 } // namespace korvane::cli

@@ -1,5 +1,6 @@
 #include "listing.h"
 
+#include "command.h"
 #include "model/error.h"
 
 #include <chrono>
@@ -222,6 +223,53 @@ void printContents(Timg& img, const std::string& path, std::FILE* out) {
     }
     if (std::fflush(out) != 0)
         throw Error("cannot write to standard output");
+}
+
+void addReadCommands(CLI::App& app, Commands& out) {
+    struct Options {
+        std::string image;
+        std::string path = "/";
+        OpenOptions open;
+        bool readAll = false;
+        LsOptions ls;
+    };
+    auto o = std::make_shared<Options>();
+
+    auto* info = app.add_subcommand("info", "Show the image's format and layout facts");
+    info->add_flag("--read-all", o->readAll,
+                   "Also read every file's contents and report bytes read and GB/s");
+    info->add_option("IMAGE", o->image, "Image file")->required();
+    addOpenOptions(info, o->open);
+    out.push_back({info, [o](Context& ctx) {
+                       auto img = openImage(ctx, o->image, o->open);
+                       printInfo(*img, stdout);
+                       if (o->readAll)
+                           readAll(*img, stdout);
+                       return 0;
+                   }});
+
+    auto* ls = app.add_subcommand("ls", "List the objects of the image");
+    ls->add_flag("-l", o->ls.longFormat, "Long format: mode, uid, gid, size, mtime (UTC), path");
+    ls->add_flag("-R", o->ls.recursive, "List subfolders recursively");
+    ls->add_flag("--json", o->ls.json, "Print a JSON array of objects");
+    ls->add_option("IMAGE", o->image, "Image file")->required();
+    ls->add_option("PATH", o->path, "Folder or object inside the image (default /)");
+    addOpenOptions(ls, o->open);
+    out.push_back({ls, [o](Context& ctx) {
+                       auto img = openImage(ctx, o->image, o->open);
+                       printListing(*img, o->path, o->ls, stdout);
+                       return 0;
+                   }});
+
+    auto* cat = app.add_subcommand("cat", "Write a file's bytes to standard output");
+    cat->add_option("IMAGE", o->image, "Image file")->required();
+    cat->add_option("PATH", o->path, "File inside the image")->required();
+    addOpenOptions(cat, o->open);
+    out.push_back({cat, [o](Context& ctx) {
+                       auto img = openImage(ctx, o->image, o->open);
+                       printContents(*img, o->path, stdout);
+                       return 0;
+                   }});
 }
 
 } // namespace korvane::cli

@@ -1,5 +1,6 @@
 #include "save_cmd.h"
 
+#include "command.h"
 #include "extract_cmd.h"
 #include "interrupt.h"
 #include "model/error.h"
@@ -78,6 +79,48 @@ int packCommand(const std::string& folder, const SaveOptions& opt, TerminalProgr
     }
     int status = save(*img, opt, progress);
     return status != 0 ? status : added.errlist.empty() ? 0 : 1;
+}
+
+void addSaveCommands(CLI::App& app, Commands& out) {
+    struct Options {
+        std::string image;
+        std::string folder;
+        OpenOptions open;
+        SaveOptions save;
+    };
+    auto o = std::make_shared<Options>();
+    auto addSaveOptions = [o](CLI::App* cmd) {
+        cmd->add_option("--to", o->save.to, "Format to write")
+            ->required()
+            ->check(CLI::IsMember({"yaffs2", "ext2", "ext3"}));
+        cmd->add_option("--ecc", o->save.ecc, "YAFFS2 data ECC: none, yaffs or nand (default none)")
+            ->check(CLI::IsMember({"none", "yaffs", "nand"}));
+        auto* marker = cmd->add_flag("--erase-marker", o->save.eraseMarker,
+                                     "YAFFS2: tags after an FF FF erase marker (offset 2050)");
+        cmd->add_flag("--no-erase-marker", o->save.noEraseMarker,
+                      "YAFFS2: tags at the head of the spare area (default: as the source image)")
+            ->excludes(marker);
+    };
+
+    auto* convert = app.add_subcommand("convert", "Save an image as a new image of a given format");
+    convert->add_option("IN", o->image, "Image to read")->required();
+    convert->add_option("OUT", o->save.out, "Image to write (replaced when complete)")->required();
+    addSaveOptions(convert);
+    addOpenOptions(convert, o->open);
+    out.push_back({convert, [o](Context& ctx) {
+                       auto img = openImage(ctx, o->image, o->open);
+                       return convertCommand(*img, o->save, ctx.progress);
+                   }});
+
+    auto* pack = app.add_subcommand("pack", "Make a new image of a folder's contents");
+    pack->add_option("DIR", o->folder, "Folder whose contents become the image's root")->required();
+    pack->add_option("OUT", o->save.out, "Image to write (replaced when complete)")->required();
+    addSaveOptions(pack);
+    pack->add_flag("--defaults", o->save.defaults,
+                   "Give every object mode 0777, owner 0, group 0 and the current time "
+                   "instead of its own");
+    out.push_back(
+        {pack, [o](Context& ctx) { return packCommand(o->folder, o->save, ctx.progress); }});
 }
 
 } // namespace korvane::cli

@@ -1,6 +1,6 @@
 #include "loadimage.h"
 
-#include "ext/text23obj.h"
+#include "formats.h"
 #include "model/error.h"
 #include "yaffs2/tyaffs2obj.h"
 #include "yaffs2/yaffs2_format.h"
@@ -9,16 +9,15 @@
 
 namespace korvane {
 
-std::unique_ptr<Timg> loadimage(const std::string& path, WorkSink* sink) {
+std::unique_ptr<Timg> loadimage(const std::string& path, WorkSink* sink, const OpenOptions& opt) {
     std::unique_ptr<ImageData> data = ImageData::mapFile(path);
     if (data->size() < 4)
         throw Error(path + " is too short to be an image (" + std::to_string(data->size()) +
                     " bytes)");
-    std::unique_ptr<Timg> img;
-    if (load32(data->data()) != 0)
-        img = std::make_unique<Tyaffs2obj>();
-    else
-        img = std::make_unique<Text23obj>();
+    const ImageReader* reader = chooseReader(data->span(), opt);
+    if (!reader)
+        throw Error(msg("%1 is not an image Korvane can read", path));
+    std::unique_ptr<Timg> img = reader->make(opt);
     img->onwk = sink;
     try {
         img->Init(std::move(data));

@@ -8,11 +8,15 @@
 
 namespace korvane {
 
-// Maps the file, identifies its format (first 32-bit word non-zero: YAFFS2;
-// zero: EXT2/EXT3), creates the image object and reads the image, reporting
-// through sink. Throws Error with a message for the user when the file cannot
-// be read or is refused by its reader.
-std::unique_ptr<Timg> loadimage(const std::string& path, WorkSink* sink = nullptr);
+// What the user says about an image, overriding what opening would guess.
+struct OpenOptions {};
+
+// Maps the file, identifies its format (see formats.h), creates the image
+// object and reads the image, reporting through sink. Throws Error with a
+// message for the user when the file cannot be read or is refused by its
+// reader.
+std::unique_ptr<Timg> loadimage(const std::string& path, WorkSink* sink = nullptr,
+                                const OpenOptions& opt = {});
 
 // A new YAFFS2 image holding only a root directory (mode 040755, owner 0,
 // times now).

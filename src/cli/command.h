@@ -1,0 +1,44 @@
+// How korvane-cli's commands are put together: each command file adds its
+// subcommands to the application with what they run, and main runs the one
+// that was given.
+#pragma once
+
+#include "progress.h"
+#include "transfer/loadimage.h"
+
+#include <CLI/CLI.hpp>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace korvane::cli {
+
+constexpr int kExitError = 1;
+constexpr int kExitUsage = 2;
+
+// What every command shares while it runs.
+struct Context {
+    TerminalProgress progress;
+};
+
+struct Command {
+    CLI::App* sub = nullptr;
+    // Runs the command after parsing; returns the exit status, throws Error.
+    std::function<int(Context&)> run;
+};
+using Commands = std::vector<Command>;
+
+// Adds the options that decide how an image is read (format details a guess
+// could get wrong) to a command that reads one.
+void addOpenOptions(CLI::App* cmd, OpenOptions& opt);
+
+// Opens the image at path, reporting progress, and prints its warnings.
+std::unique_ptr<Timg> openImage(Context& ctx, const std::string& path, const OpenOptions& opt);
+
+// The commands, by the file that holds them.
+void addReadCommands(CLI::App& app, Commands& out);   // info, ls, cat (listing.cpp)
+void addExtractCommand(CLI::App& app, Commands& out); // extract (extract_cmd.cpp)
+void addSaveCommands(CLI::App& app, Commands& out);   // convert, pack (save_cmd.cpp)
+
+} // namespace korvane::cli

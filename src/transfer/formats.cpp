@@ -1,0 +1,60 @@
+#include "formats.h"
+
+#include "ext/ext2_format.h"
+#include "ext/text23obj.h"
+#include "yaffs2/tyaffs2obj.h"
+
+namespace korvane {
+
+namespace {
+
+int bidExt(ByteSpan data, const OpenOptions&) {
+    using namespace ext2;
+    if (data.size() < kSuperblockOffset + kSuperblockSize)
+        return 0;
+    const std::byte* sb = data.data() + kSuperblockOffset;
+    return load16(sb + sb::kMagic) == kMagic ? 60 : 0;
+}
+
+int bidYaffs2(ByteSpan data, const OpenOptions&) {
+    return data.size() >= 4 && load32(data.data()) != 0 ? 10 : 0;
+}
+
+template <typename T>
+std::unique_ptr<Timg> make(const OpenOptions&) {
+    return std::make_unique<T>();
+}
+
+const ImageReader kReaders[] = {
+    {"ext", bidExt, make<Text23obj>},
+    {"yaffs2", bidYaffs2, make<Tyaffs2obj>},
+};
+
+} // namespace
+
+std::span<const ImageReader> imageReaders() {
+    return kReaders;
+}
+
+const ImageReader* chooseReader(ByteSpan data, const OpenOptions& opt) {
+    const ImageReader* best = nullptr;
+    int bestBid = 0;
+    const bool zeroWord = data.size() >= 4 && load32(data.data()) == 0;
+    for (const ImageReader& r : kReaders) {
+        const int bid = r.bid(data, opt);
+        if (bid <= 0)
+            continue;
+        const bool tieWon = bid == bestBid && (std::string_view(r.name) == "ext") == zeroWord;
+        if (bid > bestBid || tieWon) {
+            best = &r;
+            bestBid = bid;
+        }
+    }
+    if (!best) // nobody is sure: the first word decides, and that reader says what is wrong
+        for (const ImageReader& r : kReaders)
+            if ((std::string_view(r.name) == "ext") == zeroWord)
+                return &r;
+    return best;
+}
+
+} // namespace korvane
