@@ -1,0 +1,34 @@
+#include "model/crc.h"
+
+#include <gtest/gtest.h>
+#include <random>
+
+using namespace korvane;
+
+namespace {
+
+ByteSpan text(const char* s) {
+    return asBytes(s);
+}
+
+// The published check values of each algorithm ("123456789"), a long input
+// across the eight-byte steps, and continuing a CRC in pieces.
+TEST(Crc, CheckValuesAndPieces) {
+    EXPECT_EQ(~crc32c(~0u, text("123456789")), 0xE3069283u);
+    EXPECT_EQ(crc32(0, text("123456789")), 0xCBF43926u);
+    EXPECT_EQ(crc16(0, text("123456789")), 0xBB3D); // CRC-16/ARC
+    EXPECT_EQ(crc32(0, {}), 0u);
+
+    std::mt19937 rng(7);
+    Bytes data(1000);
+    for (auto& b : data)
+        b = static_cast<std::byte>(rng());
+    for (size_t cut : {0u, 1u, 7u, 8u, 333u, 999u}) {
+        ByteSpan all(data), a = all.first(cut), b = all.subspan(cut);
+        EXPECT_EQ(crc32c(crc32c(~0u, a), b), crc32c(~0u, all)) << cut;
+        EXPECT_EQ(crc32(crc32(0, a), b), crc32(0, all)) << cut;
+        EXPECT_EQ(crc16(crc16(0xFFFF, a), b), crc16(0xFFFF, all)) << cut;
+    }
+}
+
+} // namespace
