@@ -2,6 +2,8 @@
 
 #include "command.h"
 #include "model/error.h"
+#include "model/texts.h"
+#include "model/tree.h"
 
 #include <chrono>
 #include <ctime>
@@ -46,12 +48,19 @@ char typeChar(const TImgEntry& e) {
     }
 }
 
+// The attributes a listing shows for n: a hard link's are those of the file
+// it stands for, as the names of one inode share them.
+const TImgEntry& shownEntry(const Timg& img, const Node* n) {
+    const Node* t = hardlinkTarget(img, n);
+    return t ? t->entry : n->entry;
+}
+
 std::string lsLine(const Timg& img, const Node* n) {
     const TImgEntry& e = n->entry;
-    char head[96];
-    std::snprintf(head, sizeof head, "%s %5u %5u %10llu %s ", modeString(e).c_str(),
-                  unsigned{e.uid}, unsigned{e.gid}, static_cast<unsigned long long>(e.size),
-                  isoTime(e.mtime).c_str());
+    const TImgEntry& a = shownEntry(img, n);
+    char head[128];
+    std::snprintf(head, sizeof head, "%s %5u %5u %10llu %s ", modeString(a).c_str(), a.uid, a.gid,
+                  static_cast<unsigned long long>(a.size), isoTime(a.mtime).c_str());
     std::string line = head + displayPath(n);
     if (e.objType == kTypeSymlink) {
         line += " -> " + e.alias;
@@ -62,18 +71,31 @@ std::string lsLine(const Timg& img, const Node* n) {
     return line;
 }
 
+// A text field of the JSON listing: the bytes as they are when they are
+// UTF-8, and a second field with their base64 when they are not, since
+// JSON strings cannot carry other bytes.
+void putBytes(nlohmann::json& j, const char* key, const std::string& bytes) {
+    j[key] = bytes;
+    if (!validUtf8(bytes))
+        j[std::string(key) + "_base64"] = base64(bytes);
+}
+
 nlohmann::json jsonEntry(const Timg& img, const Node* n) {
     const TImgEntry& e = n->entry;
+    const TImgEntry& a = shownEntry(img, n);
     char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", e.mode & kModePermissionMask);
-    nlohmann::json j = {{"path", displayPath(n)}, {"type", typeName(e)}, {"mode", mode},
-                        {"uid", e.uid},           {"gid", e.gid},        {"size", e.size},
-                        {"mtime", e.mtime}};
-    if (e.objType == kTypeSymlink)
-        j["target"] = e.alias;
-    else if (e.objType == kTypeHardlink) {
+    std::snprintf(mode, sizeof mode, "%04o", a.mode & kModePermissionMask);
+    nlohmann::json j = {{"type", typeName(e)}, {"mode", mode},   {"uid", a.uid},
+                        {"gid", a.gid},        {"size", a.size}, {"mtime", a.mtime}};
+    putBytes(j, "path", displayPath(n));
+    if (e.objType == kTypeSymlink) {
+        putBytes(j, "target", e.alias);
+    } else if (e.objType == kTypeHardlink) {
         Node* t = linkTarget(img, e);
-        j["target"] = t ? nlohmann::json(displayPath(t)) : nlohmann::json(nullptr);
+        if (t)
+            putBytes(j, "target", displayPath(t));
+        else
+            j["target"] = nullptr;
     }
     return j;
 }
