@@ -163,7 +163,8 @@ Bytes saved(SaveKind kind, const SaveParams& params = {}) {
 
 // A source folder for mke2fs and genext2fs: files around the direct-block
 // limit, a sparse file reaching the double (and with 1 KiB blocks the triple)
-// indirect blocks, fast and slow symbolic links, a hard link and a FIFO.
+// indirect blocks, fast and slow symbolic links, a hard link, a FIFO and, where
+// the temporary folder keeps them, extended attributes.
 void makeSource(const fs::path& dir, bool small) {
     fs::create_directories(dir / "d/e");
     writeFile((dir / "a.txt").string(), "hello\n");
@@ -181,6 +182,12 @@ void makeSource(const fs::path& dir, bool small) {
     fs::create_hard_link(dir / "a.txt", dir / "d/e/hard");
     if (run("mkfifo " + shellQuote((dir / "fifo").string())).status != 0)
         throw std::runtime_error("mkfifo failed");
+    const std::string setfattr = "setfattr -n user.comment -v " + std::string(300, 'v') + " " +
+                                 shellQuote((dir / "a.txt").string()) + " && setfattr -n " +
+                                 "user.mime_type -v text/plain " +
+                                 shellQuote((dir / "sparse").string());
+    if (run(setfattr).status != 0)
+        std::fprintf(stderr, "note: the temporary folder keeps no extended attributes\n");
     run("find " + shellQuote(dir.string()) + " -exec touch -h -d @" + std::to_string(kSeedTime) +
         " {} +");
 }
@@ -196,7 +203,7 @@ Bytes mke2fs(const fs::path& src, size_t blockSize, const std::string& options, 
     TempDir tmp;
     const std::string image = tmp / "ext.img";
     return made("E2FSPROGS_FAKE_TIME=" + std::to_string(kSeedTime) +
-                    " mke2fs -q -F -t ext2 -N 32 -I 128 -m 0 -U clear -E hash_seed=" +
+                    " mke2fs -q -F -N 32 -m 0 -U clear -E hash_seed=" +
                     "6b6f7276-616e-6500-0000-000000000001 -b " + std::to_string(blockSize) + " " +
                     options + " -d " + shellQuote(src.string()) + " " + shellQuote(image) + " " +
                     std::to_string(kib) + "k",
@@ -229,11 +236,16 @@ void extSeeds(const fs::path& dir) {
     makeSource(src / "full", false);
     makeSource(src / "small", true);
     const fs::path full = src / "full", small = src / "small";
-    put(dir, "mke2fs-1k", mke2fs(full, 1024, "", 64));
-    put(dir, "mke2fs-2k", mke2fs(small, 2048, "", 128));
-    put(dir, "mke2fs-4k", mke2fs(small / "d", 4096, "-O ^resize_inode", 256));
-    put(dir, "mke2fs-rev0", mke2fs(small, 1024, "-r 0", 64));
-    put(dir, "mke2fs-no-filetype", mke2fs(small, 1024, "-O ^filetype,^dir_index", 64));
+    const std::string ext2 = "-t ext2 -I 128 ";
+    put(dir, "mke2fs-1k", mke2fs(full, 1024, ext2, 64));
+    put(dir, "mke2fs-2k", mke2fs(small, 2048, ext2, 128));
+    put(dir, "mke2fs-4k", mke2fs(small / "d", 4096, ext2 + "-O ^resize_inode", 256));
+    put(dir, "mke2fs-rev0", mke2fs(small, 1024, ext2 + "-r 0", 64));
+    put(dir, "mke2fs-no-filetype", mke2fs(small, 1024, ext2 + "-O ^filetype,^dir_index", 64));
+    // Extents, 64-bit descriptors, flexible groups, checksums and in-inode
+    // attributes: refused today, read once ext4 is.
+    put(dir, "mke2fs-ext4",
+        mke2fs(full, 1024, "-t ext4 -I 256 -O ^has_journal,^resize_inode", 128));
 
     TempDir tmp;
     const std::string devices = tmp / "devices";
