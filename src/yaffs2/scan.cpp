@@ -20,6 +20,14 @@ const std::string kScanning = "正在扫描块";
 const std::string kBuilding = "构建文件列表";
 const std::string kDone = "完成";
 
+// Progress is looked at every so many pages (and at the last): asking the
+// clock for every page of a large image costs more than the scan's own work.
+constexpr uint64_t kProgressEvery = 1024;
+
+bool dueNow(uint64_t i, uint64_t count) {
+    return i % kProgressEvery == 0 || i + 1 == count;
+}
+
 // Uncorrectable chunks named one by one in the warnings; the rest are counted.
 constexpr size_t kNamedEccFailures = 20;
 
@@ -191,7 +199,8 @@ void Tyaffs2obj::scan(JobReporter& rep) {
         } else {
             tags[q] = loadTags(tp, lay.order);
         }
-        rep.progress(q, count - 1, 2, kScanning);
+        if (dueNow(q, count))
+            rep.progress(q, count - 1, 2, kScanning);
     }
 
     // Blocks marked bad: their first, second or last page has something other
@@ -267,8 +276,9 @@ void Tyaffs2obj::scan(JobReporter& rep) {
                 Bytes scratch;
                 tags[q] = loadTags(page(q, scratch) + lay.tagsAt(), lay.order);
             }
-            rep.progress(static_cast<int64_t>(i), static_cast<int64_t>(chunkTable.size()) - 1, 2,
-                         kScanning);
+            if (dueNow(i, chunkTable.size()))
+                rep.progress(static_cast<int64_t>(i), static_cast<int64_t>(chunkTable.size()) - 1,
+                             2, kScanning);
         }
         std::sort(fixes_.begin(), fixes_.end(),
                   [](const Fix& a, const Fix& b) { return a.chunk < b.chunk; });
@@ -315,7 +325,8 @@ void Tyaffs2obj::scan(JobReporter& rep) {
                 ++info_.headers;
             }
         }
-        rep.progress(static_cast<int64_t>(i), static_cast<int64_t>(kept) - 1, 3, kBuilding);
+        if (dueNow(i, kept))
+            rep.progress(static_cast<int64_t>(i), static_cast<int64_t>(kept) - 1, 3, kBuilding);
     }
     objChunks.resize(static_cast<size_t>(maxObjId) + 1);
 

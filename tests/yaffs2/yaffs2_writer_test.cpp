@@ -347,6 +347,50 @@ TEST(Yaffs2Writer, UnyaffsReadsWhatIsWritten) {
     }
 }
 
+// korvane-cli pack writes the large-page layouts that unyaffs extracts equal
+// to the source folder; reading commands take the layout options and refuse a
+// layout that does not check out, saying what was tried.
+TEST(Yaffs2Writer, PackedLargePageImagesExtractWithUnyaffs) {
+    if (!haveProgram("unyaffs"))
+        GTEST_SKIP() << "unyaffs is not installed";
+    TempDir dir;
+    const std::string src = dir / "src";
+    std::filesystem::create_directories(src + "/sys/app");
+    writeFile(src + "/sys/app/a.apk", pattern(70001, 1));
+    writeFile(src + "/sys/build.prop", std::string("ro.x=1\n"));
+    writeFile(src + "/big.bin", pattern(300000, 2));
+    writeFile(src + "/empty", std::string());
+    std::filesystem::create_symlink("sys/build.prop", src + "/prop");
+    const std::string cli = KORVANE_CLI;
+    for (auto [page, spare] : {std::pair{4096, 128}, {8192, 256}, {16384, 512}}) {
+        SCOPED_TRACE(page);
+        const std::string out = dir / ("p" + std::to_string(page) + ".img");
+        CommandResult r = run(cli + " pack " + shellQuote(src) + " " + shellQuote(out) +
+                              " --to yaffs2 --page-size " + std::to_string(page) +
+                              " --spare-size " + std::to_string(spare));
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string x = dir / ("x" + std::to_string(page));
+        r = run("unyaffs -c " + std::to_string(page / 1024) + " -s " + std::to_string(spare) + " " +
+                shellQuote(out) + " " + shellQuote(x));
+        ASSERT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_EQ(diskTree(x), diskTree(src));
+
+        r = run(cli + " info " + shellQuote(out));
+        EXPECT_NE(r.out.find("layout:            " + std::to_string(page) + "+" +
+                             std::to_string(spare) + ", tags at spare offset 0 with ECC"),
+                  std::string::npos)
+            << r.out;
+        EXPECT_NE(r.out.find("layout found:      100% sure"), std::string::npos) << r.out;
+        r = run(cli + " ls --page-size 2048 " + shellQuote(out));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("tried pages of 2048 bytes"), std::string::npos) << r.err;
+        r = run(cli + " ls -R --page-size " + std::to_string(page) + " --spare-size " +
+                std::to_string(spare) + " --tag-offset 0 --byte-order le " + shellQuote(out));
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("/sys/app/a.apk"), std::string::npos);
+    }
+}
+
 // Extended attributes go into the header chunk after the header and come back
 // from it; a set too big for the chunk is refused, naming the object.
 TEST(Yaffs2Writer, ExtendedAttributesRoundTrip) {
