@@ -287,7 +287,8 @@ public:
             const Tally& t = variants[v];
             if (t.viable(allSampled))
                 kept_.push_back(t);
-            else if (!closest_ || t.passed > closest_->passed)
+            else if (!closest_ || t.passed > closest_->passed ||
+                     (t.passed == closest_->passed && t.sampled > closest_->sampled))
                 closest_ = t;
         }
     }
@@ -453,14 +454,12 @@ std::optional<Detection> detectLayout(ByteSpan image, const LayoutHints& hints, 
             return d;
         }
         if (refusal) {
-            const bool blank =
-                allBytes(image.data(), std::min<size_t>(image.size(), 1 << 20), std::byte{0xFF}) ||
-                allBytes(image.data(), std::min<size_t>(image.size(), 1 << 20), std::byte{0});
-            if (blank)
-                *refusal = msg("no YAFFS2 data found: the image begins with a MiB or more of "
-                               "erased or zero bytes and no layout checks out (tried %1)",
+            const auto& c = ev.closest();
+            if (!c || c->sampled == 0)
+                *refusal = msg("no YAFFS2 data found: every sampled page is erased or zero "
+                               "(tried %1)",
                                triedText(hints));
-            else if (const auto& c = ev.closest(); c && c->passed > 1)
+            else if (c->passed > 1)
                 *refusal = msg("no YAFFS2 layout checks out (tried %1); the closest, %2, checks "
                                "out on %3 of %4 sampled pages",
                                triedText(hints), describeLayout(c->layout), c->passed, c->sampled);

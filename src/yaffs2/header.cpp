@@ -59,7 +59,8 @@ ObjectHeader decodeHeader(const std::byte* p, uint32_t dataSize, ByteOrder o) {
     h.ctime = loadWord(p + hdr::kCtime, o);
     h.fileSize = loadWord(p + hdr::kFileSize, o);
     h.equivId = loadWord(p + hdr::kEquivId, o);
-    h.alias = zeroTerminated(p + hdr::kAlias, hdr::kAliasSize);
+    if (h.type == kHdrSymlink) // elsewhere the field holds fill bytes
+        h.alias = zeroTerminated(p + hdr::kAlias, hdr::kAliasSize);
     h.rdev = loadWord(p + hdr::kRdev, o);
     if (dataSize > kHeaderSize)
         h.xattrs = decodeXattrs(p + kHeaderSize, dataSize - kHeaderSize, o);

@@ -54,7 +54,7 @@ struct ObjectHeader {
     uint32_t ctime = 0;
     uint32_t fileSize = 0;
     uint32_t equivId = 0;
-    std::string alias; // up to the first zero byte
+    std::string alias; // symbolic links: the target, up to the first zero byte
     uint32_t rdev = 0;
     std::vector<Xattr> xattrs;
 };

@@ -52,6 +52,11 @@ struct ChunkInfo {
     uint32_t chunkId = 0;
     uint32_t bytes = 0;
     ChunkKind kind = kSkip;
+    // Header chunks: the fields the scan decides with, read once (each header
+    // page read again later costs a cache miss on large images).
+    uint32_t type = 0;
+    uint32_t parent = 0;
+    uint32_t fileSize = 0;
 };
 
 bool validObjectId(uint32_t id) {
@@ -313,6 +318,12 @@ void Tyaffs2obj::scan(JobReporter& rep) {
         }
         if (ci.kind != kSkip && !validObjectId(ci.id))
             ci.kind = kSkip;
+        if (ci.kind == kHeader) {
+            const std::byte* c = page(q, scratch);
+            ci.type = loadWord(c + hdr::kType, lay.order);
+            ci.parent = loadWord(c + hdr::kParent, lay.order);
+            ci.fileSize = loadWord(c + hdr::kFileSize, lay.order);
+        }
         if (ci.kind != kSkip) {
             maxObjId = std::max(maxObjId, ci.id);
             if (objChunks.size() <= ci.id)
@@ -338,10 +349,8 @@ void Tyaffs2obj::scan(JobReporter& rep) {
         for (size_t i = kept; i-- > 0;) {
             ChunkInfo& ci = chunks[i];
             if (ci.kind == kHeader) {
-                const std::byte* c = page(chunkTable[i], scratch);
-                if (loadWord(c + hdr::kType, lay.order) == kHdrFile)
-                    laterSize[ci.id] = std::min<uint64_t>(laterSize[ci.id],
-                                                          loadWord(c + hdr::kFileSize, lay.order));
+                if (ci.type == kHdrFile)
+                    laterSize[ci.id] = std::min<uint64_t>(laterSize[ci.id], ci.fileSize);
             } else if (ci.kind == kData) {
                 if (uint64_t{ci.chunkId - 1} * dataSize >= laterSize[ci.id])
                     ci.kind = kSkip;
@@ -392,10 +401,9 @@ void Tyaffs2obj::scan(JobReporter& rep) {
     for (uint32_t id = 0; id < slots; ++id) {
         if (objChunks[id].headerChunk < 0)
             continue;
-        const std::byte* c =
-            page(chunkTable[static_cast<size_t>(objChunks[id].headerChunk)], scratch);
-        parentOf[id] = loadWord(c + hdr::kParent, lay.order);
-        typeOf[id] = objTypeOf(loadWord(c + hdr::kType, lay.order));
+        const ChunkInfo& ci = chunks[static_cast<size_t>(objChunks[id].headerChunk)];
+        parentOf[id] = ci.parent;
+        typeOf[id] = objTypeOf(ci.type);
     }
     enum Liveness : uint8_t { kUnknown, kVisiting, kLive, kDead };
     std::vector<uint8_t> live(slots, kUnknown);

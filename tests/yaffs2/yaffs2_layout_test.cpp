@@ -178,7 +178,8 @@ TEST(Yaffs2Layouts, WhatIsNotYaffs2IsRefused) {
         EXPECT_NE(std::string(e.what()).find("no YAFFS2 layout checks out"), std::string::npos)
             << e.what();
     }
-    EXPECT_FALSE(detectLayout(Bytes(1 << 20, std::byte{0xFF})));
+    EXPECT_FALSE(detectLayout(Bytes(1 << 20, std::byte{0xFF}), {}, &why));
+    EXPECT_NE(why.english().find("every sampled page is erased or zero"), std::string::npos);
     EXPECT_EQ(bidLayout(Bytes(1 << 20, std::byte{0})), 0);
 
     if (haveProgram("mke2fs")) {

@@ -388,6 +388,23 @@ TEST(Yaffs2Writer, PackedLargePageImagesExtractWithUnyaffs) {
                 std::to_string(spare) + " --tag-offset 0 --byte-order le " + shellQuote(out));
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.out.find("/sys/app/a.apk"), std::string::npos);
+
+        // convert keeps the source's layout unless told otherwise.
+        const std::string again = dir / "again.img";
+        ASSERT_EQ(
+            run(cli + " convert " + shellQuote(out) + " " + shellQuote(again) + " --to yaffs2")
+                .status,
+            0);
+        EXPECT_EQ(run(cli + " info " + shellQuote(again)).out.substr(0, 200),
+                  run(cli + " info " + shellQuote(out)).out.substr(0, 200));
+        ASSERT_EQ(run(cli + " convert " + shellQuote(out) + " " + shellQuote(again) +
+                      " --to yaffs2 --out-page-size 2048 --out-spare-size 64 --ecc nand")
+                      .status,
+                  0);
+        EXPECT_NE(run(cli + " info " + shellQuote(again))
+                      .out.find("2048+64, tags at spare offset 0 with ECC, little-endian, NAND "
+                                "data ECC at spare offset 40"),
+                  std::string::npos);
     }
 }
 
