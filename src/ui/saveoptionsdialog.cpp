@@ -25,6 +25,24 @@ QString u8(const char* s) {
     return QString::fromUtf8(s);
 }
 
+// A preset as the list shows it, in the dialog's words.
+QString presetLabel(const Layout& l) {
+    QString s = QString("%1+%2").arg(l.pageSize).arg(l.spareSize);
+    if (l.inbandTags)
+        s += u8("，页内标签");
+    else if (l.tagOffset == 2)
+        s += u8("，FF FF 擦除标志");
+    else if (l.tagOffset > 2)
+        s += u8("，标签在偏移 %1").arg(l.tagOffset);
+    if (!l.inbandTags && !l.tagEcc)
+        s += u8("，标签无 ECC");
+    if (l.order == ByteOrder::kBig)
+        s += u8("，大端");
+    if (l.dataEcc != kEccNone)
+        s += l.dataEcc == kEccYaffs ? u8("，yaffs2自带ECC") : u8("，NAND FLASH ECC");
+    return s;
+}
+
 } // namespace
 
 SaveOptionsDialog::SaveOptionsDialog(SaveParams& params, QWidget* owner)
@@ -63,7 +81,7 @@ SaveOptionsDialog::SaveOptionsDialog(SaveParams& params, QWidget* owner)
     preset_ = new QComboBox(nandBox);
     preset_->addItem(u8("（自定）"));
     for (const NamedLayout& n : commonLayouts())
-        preset_->addItem(QString::fromUtf8(n.name));
+        preset_->addItem(presetLabel(n.layout));
     form->addRow(u8("常用布局："), preset_);
     pageSize_ = new QComboBox(nandBox);
     for (uint32_t p = kMinPageSize; p <= kMaxPageSize; p *= 2)
