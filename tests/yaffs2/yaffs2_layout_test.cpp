@@ -69,8 +69,9 @@ TEST(Yaffs2Layouts, EveryCommonLayoutIsFoundReadAndWritten) {
         auto given = openYaffs2(b.bytes(), named.layout);
         std::string tree = describeTree(*found);
         EXPECT_EQ(tree, describeTree(*given));
-        if (room)
+        if (room) {
             EXPECT_EQ(tree, want);
+        }
         EXPECT_TRUE(contentsOf(*found, "system/big.bin") == toString(pattern(40000, 2)));
 
         // Written in the same layout by the writer, and found again.
