@@ -20,16 +20,38 @@ SaveKind saveKindOf(const std::string& name) {
     return name == "ext2" ? kSaveExt2 : name == "ext3" ? kSaveExt3 : kSaveYaffs2;
 }
 
-int save(Timg& img, const SaveOptions& opt, TerminalProgress& progress) {
+// The YAFFS2 layout to write: the source image's (the default layout for
+// other sources) with the options put in.
+SaveParams yaffs2Params(const Timg& img, const SaveOptions& opt) {
     SaveParams params;
     updateFromScan(params, img);
+    yaffs2::LayoutHints hints = opt.layout;
     if (opt.eraseMarker)
-        params.tagOffset = yaffs2::kTagOffsetMarked;
+        hints.tagOffset = 2;
     if (opt.noEraseMarker)
-        params.tagOffset = yaffs2::kTagOffsetPlain;
-    params.ecc = opt.ecc == "yaffs"  ? yaffs2::kEccYaffs
-                 : opt.ecc == "nand" ? yaffs2::kEccNand
-                                     : yaffs2::kEccNone;
+        hints.tagOffset = 0;
+    yaffs2::Layout& l = params.layout;
+    l = hints.applyTo(l);
+    if (!opt.ecc.empty()) {
+        l.dataEcc = opt.ecc == "yaffs"  ? yaffs2::kEccYaffs
+                    : opt.ecc == "nand" ? yaffs2::kEccNand
+                                        : yaffs2::kEccNone;
+        l.dataEccOffset = 0;
+        if (l.dataEcc != yaffs2::kEccNone) {
+            auto at = yaffs2::standardDataEccOffset(l);
+            if (!at)
+                throw Error(msg("the data ECC (%1 bytes) does not fit beside the tags in the "
+                                "spare area of %2",
+                                l.dataEccBytes(), yaffs2::describeLayout(l)));
+            l.dataEccOffset = *at;
+        }
+    }
+    return params;
+}
+
+int save(Timg& img, const SaveOptions& opt, TerminalProgress& progress) {
+    const SaveParams params =
+        saveKindOf(opt.to) == kSaveYaffs2 ? yaffs2Params(img, opt) : SaveParams{};
     img.onwk = &progress;
     bool done;
     std::vector<Message> warnings;
@@ -97,23 +119,65 @@ void addSaveCommands(CLI::App& app, Commands& out) {
         SaveOptions save;
     };
     auto o = std::make_shared<Options>();
-    auto addSaveOptions = [o](CLI::App* cmd) {
+    // The YAFFS2 layout to write; convert names them --out-* because its
+    // plain layout options say how IN is read.
+    auto addSaveOptions = [o](CLI::App* cmd, bool readsImage) {
+        auto name = [readsImage](const std::string& n) {
+            return readsImage ? "--out-" + n : "--" + n + ",--out-" + n;
+        };
+        yaffs2::LayoutHints& h = o->save.layout;
+        const std::string group = "YAFFS2 layout to write (default: as the source image)";
         cmd->add_option("--to", o->save.to, "Format to write")
             ->required()
             ->check(CLI::IsMember({"yaffs2", "ext2", "ext3"}));
-        cmd->add_option("--ecc", o->save.ecc, "YAFFS2 data ECC: none, yaffs or nand (default none)")
+        cmd->add_option("--ecc", o->save.ecc,
+                        "YAFFS2 data ECC: none, yaffs or nand (default: as the source image, "
+                        "else none)")
+            ->group(group)
             ->check(CLI::IsMember({"none", "yaffs", "nand"}));
         auto* marker = cmd->add_flag("--erase-marker", o->save.eraseMarker,
-                                     "YAFFS2: tags after an FF FF erase marker (offset 2050)");
-        cmd->add_flag("--no-erase-marker", o->save.noEraseMarker,
-                      "YAFFS2: tags at the head of the spare area (default: as the source image)")
-            ->excludes(marker);
+                                     "YAFFS2: tags after an FF FF erase marker (spare offset 2)")
+                           ->group(group);
+        auto* plain = cmd->add_flag("--no-erase-marker", o->save.noEraseMarker,
+                                    "YAFFS2: tags at the head of the spare area")
+                          ->group(group)
+                          ->excludes(marker);
+        cmd->add_option_function<uint32_t>(
+               name("page-size"), [&h](uint32_t v) { h.pageSize = v; },
+               "YAFFS2: bytes per NAND page (512 to 16384)")
+            ->group(group)
+            ->check(CLI::Range(yaffs2::kMinPageSize, yaffs2::kMaxPageSize));
+        cmd->add_option_function<uint32_t>(
+               name("spare-size"), [&h](uint32_t v) { h.spareSize = v; },
+               "YAFFS2: spare bytes after each page; 0 for pages only (inband tags)")
+            ->group(group)
+            ->check(CLI::Range(0u, yaffs2::kMaxSpareSize));
+        cmd->add_option_function<uint32_t>(
+               name("tag-offset"), [&h](uint32_t v) { h.tagOffset = v; },
+               "YAFFS2: where the tags start in the spare area")
+            ->group(group)
+            ->check(CLI::Range(0u, yaffs2::kMaxSpareSize))
+            ->excludes(marker)
+            ->excludes(plain);
+        cmd->add_option_function<std::string>(
+               name("byte-order"),
+               [&h](const std::string& v) {
+                   h.order = v == "be" ? yaffs2::ByteOrder::kBig : yaffs2::ByteOrder::kLittle;
+               },
+               "YAFFS2: byte order of tags and headers, le or be")
+            ->group(group)
+            ->check(CLI::IsMember({"le", "be"}));
+        cmd->add_flag(name("inband-tags"), h.inbandTags,
+                      "YAFFS2: tags in the last 16 bytes of each page")
+            ->group(group);
+        cmd->add_flag(name("no-tag-ecc"), h.noTagEcc, "YAFFS2: write the tags without their ECC")
+            ->group(group);
     };
 
     auto* convert = app.add_subcommand("convert", "Save an image as a new image of a given format");
     convert->add_option("IN", o->image, "Image to read")->required();
     convert->add_option("OUT", o->save.out, "Image to write (replaced when complete)")->required();
-    addSaveOptions(convert);
+    addSaveOptions(convert, true);
     addOpenOptions(convert, o->open);
     out.push_back({convert, [o](Context& ctx) {
                        auto img = openImage(ctx, o->image, o->open);
@@ -123,7 +187,7 @@ void addSaveCommands(CLI::App& app, Commands& out) {
     auto* pack = app.add_subcommand("pack", "Make a new image of a folder's contents");
     pack->add_option("DIR", o->folder, "Folder whose contents become the image's root")->required();
     pack->add_option("OUT", o->save.out, "Image to write (replaced when complete)")->required();
-    addSaveOptions(pack);
+    addSaveOptions(pack, false);
     pack->add_flag("--defaults", o->save.defaults,
                    "Give every object mode 0777, owner 0, group 0 and the current time "
                    "instead of its own");

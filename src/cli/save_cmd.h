@@ -3,6 +3,7 @@
 
 #include "model/timg.h"
 #include "progress.h"
+#include "yaffs2/detect.h"
 
 #include <string>
 
@@ -10,11 +11,12 @@ namespace korvane::cli {
 
 struct SaveOptions {
     std::string out;
-    std::string to;           // yaffs2, ext2, ext3
-    std::string ecc = "none"; // YAFFS2 data ECC: none, yaffs, nand
+    std::string to;  // yaffs2, ext2, ext3
+    std::string ecc; // YAFFS2 data ECC: none, yaffs, nand; empty: as the source image (or none)
     bool eraseMarker = false;
     bool noEraseMarker = false;
-    bool defaults = false; // pack: mode 0777, owner 0, times now instead of the files' own
+    yaffs2::LayoutHints layout; // YAFFS2 layout choices; the rest as the source image
+    bool defaults = false;      // pack: mode 0777, owner 0, times now instead of the files' own
 };
 
 // Saves img as opt.out. Returns the exit status. Throws Error.
