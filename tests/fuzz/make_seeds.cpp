@@ -90,7 +90,13 @@ Bytes yaffs2Used() {
 
 // Data ECC in the YAFFS layout, no tag ECC, zero-filled header areas.
 Bytes yaffs2Ecc() {
-    Yaffs2Builder b({kTagOffsetPlain, kEccYaffs, false, std::byte{0}, std::byte{0}});
+    Layout layout = kDefaultLayout;
+    layout.tagEcc = false;
+    layout.dataEcc = kEccYaffs;
+    layout.dataEccOffset = *standardDataEccOffset(layout);
+    Yaffs2Builder b(layout);
+    b.dataFill = std::byte{0};
+    b.spareFill = std::byte{0};
     b.root(040750, 5000);
     b.file(257, 1, "a", pattern(2049, 4));
     b.symlink(258, 1, "abs", "/system/bin/sh");
@@ -118,7 +124,7 @@ Bytes yaffs2Hostile() {
     b.dir(0x40000, 1, "past-last-id");
     b.hardlink(403, 1, "dangling", 999);
     Bytes bytes = b.bytes();
-    bytes.resize(bytes.size() + kMinPartialChunk, std::byte{0xFF});
+    bytes.resize(bytes.size() + kDefaultLayout.minRecordBytes(), std::byte{0xFF});
     return bytes;
 }
 
@@ -218,9 +224,7 @@ void yaffs2Seeds(const fs::path& dir) {
     put(dir, "deep", yaffs2Deep());
     put(dir, "written", saved(kSaveYaffs2));
     SaveParams marked;
-    marked.tagOffset = kTagOffsetMarked;
-    marked.ecc = kEccNand;
-    marked.firstSpareWord = -1;
+    marked.layout = plainLayout(kDefaultLayout, true, kEccNand);
     put(dir, "written-marked", saved(kSaveYaffs2, marked));
 }
 
