@@ -1,16 +1,18 @@
 // Images the EXT writer makes from varied trees: e2fsck finds nothing wrong,
 // debugfs and Korvane's own reader read back every object, conversions keep
-// everything, and korvane-cli writes EXT2 and EXT3.
+// everything, and korvane-cli writes EXT2, EXT3 and ext4, plain and sparse.
 #include "ext/text23obj.h"
 #include "ext_testutil.h"
 #include "ext_write_util.h"
-#include "yaffs2/tyaffs2obj.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/loadimage.h"
 #include "transfer/saveas.h"
+#include "yaffs2/tyaffs2obj.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace korvane;
 using namespace korvane::test;
@@ -55,6 +57,113 @@ TEST(ExtValidity, SeededRandomTrees) {
     for (const char* kind : {" f ", " d ", " l ", " c ", " b ", " p ", " s ", " names ",
                              "/lost+found ", "\xF0\x9F\x98\x80"})
         EXPECT_NE(all.find(kind), std::string::npos) << kind;
+}
+
+// The plain image of out: out itself, or what simg2img makes of a sparse one.
+std::string plainImage(const std::string& out, bool sparse, const TempDir& dir) {
+    if (!sparse)
+        return out;
+    const std::string raw = dir / "expanded.img";
+    CommandResult r = run("simg2img " + shellQuote(out) + " " + shellQuote(raw));
+    EXPECT_EQ(r.status, 0) << r.err;
+    return raw;
+}
+
+struct Format {
+    const char* name;
+    SaveKind kind;
+    ExtSaveParams params;
+};
+
+// Every kind, block and inode size the writer chooses between, plain and
+// sparse: e2fsck, debugfs stat and ea_get, and rdump agree with the tree.
+TEST(ExtValidity, SeededTreesWithAttributesInEveryFormat) {
+    auto sized = [](uint32_t bs, uint32_t isz, bool sparse) {
+        ExtSaveParams p;
+        p.blockSize = bs;
+        p.inodeSize = isz;
+        p.sparse = sparse;
+        return p;
+    };
+    const Format formats[] = {
+        {"ext4 4K", kSaveExt4, sized(0, 0, false)},
+        {"ext4 1K sparse", kSaveExt4, sized(1024, 0, true)},
+        {"ext4 2K, 128-byte inodes", kSaveExt4, sized(2048, 128, false)},
+        {"ext3 4K, 256-byte inodes", kSaveExt3, sized(4096, 256, false)},
+        {"ext2 2K, 512-byte inodes, sparse", kSaveExt2, sized(2048, 512, true)},
+        {"ext2 classic", kSaveExt2, sized(0, 0, false)},
+    };
+    uint32_t seed = 20;
+    for (const Format& f : formats) {
+        SCOPED_TRACE(f.name);
+        auto img = newimage();
+        RandomTreeOptions opt;
+        opt.objects = 300;
+        opt.xattrs = true;
+        opt.wideTimes = f.params.inodeSize > 128 || (f.kind == kSaveExt4 && !f.params.inodeSize);
+        opt.rootLostFound = seed % 2 == 0;
+        randomTree(*img, ++seed, opt);
+        TempDir dir;
+        const std::string out = dir / "out.img";
+        std::vector<Message> warnings;
+        ASSERT_TRUE(saveas(*img, out, f.kind, {}, f.params, &warnings));
+        EXPECT_TRUE(warnings.empty()) << warnings.front().english();
+        const std::string plain = plainImage(out, f.params.sparse, dir);
+        expectFsckClean(plain);
+        expectDebugfsStat(*img, plain);
+        expectRdumpMatches(*img, plain);
+    }
+}
+
+// A 3 GiB file with 12 KiB of data keeps its size and its holes: only the
+// data's blocks are allocated, in every kind.
+TEST(ExtValidity, SparseFileKeepsItsHoles) {
+    TempDir dir;
+    const std::string src = dir / "src";
+    std::filesystem::create_directory(src);
+    const std::string big = src + "/big";
+    const uint64_t size = 3ull << 30;
+    const uint64_t pieces[] = {0, 1ull << 30, size - 4096};
+    writeFile(big, std::string());
+    for (uint64_t at : pieces)
+        mustRun("printf 'piece %s' " + std::to_string(at) + " | dd of=" + shellQuote(big) +
+                " bs=4096 seek=" + std::to_string(at / 4096) + " conv=notrunc status=none");
+    ASSERT_EQ(::truncate(big.c_str(), static_cast<off_t>(size)), 0);
+    const struct {
+        const char* to;
+        bool sparse;
+        uint64_t blockSize;
+    } formats[] = {{"ext2", false, 1024},
+                   {"ext3 --sparse", true, 1024},
+                   {"ext4", false, 4096},
+                   {"ext4 --sparse --block-size 1024", true, 1024}};
+    for (const auto& f : formats) {
+        SCOPED_TRACE(f.to);
+        const std::string out = dir / "out.img";
+        CommandResult r =
+            run(cli("pack " + shellQuote(src) + " " + shellQuote(out) + " --to " + f.to));
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_LT(std::filesystem::file_size(out), 16u << 20);
+        TempDir x;
+        const std::string plain = plainImage(out, f.sparse, x);
+        expectFsckClean(plain);
+        r = run("debugfs -R " + shellQuote("stat /big") + " " + shellQuote(plain) + " 2>&1");
+        EXPECT_NE(r.out.find("Size: " + std::to_string(size)), std::string::npos) << r.out;
+        // Three 4 KiB pieces and, with block maps, a few indirect blocks.
+        const size_t at = r.out.find("Blockcount: ");
+        ASSERT_NE(at, std::string::npos);
+        EXPECT_LE(std::stoull(r.out.substr(at + 12)), 3u * 8 + 16) << r.out;
+        const Bytes image = readFile(plain);
+        for (uint64_t piece : pieces) {
+            const std::string text = "piece " + std::to_string(piece);
+            const std::string bmap = "bmap /big " + std::to_string(piece / f.blockSize);
+            r = run("debugfs -R " + shellQuote(bmap) + " " + shellQuote(plain) + " 2>/dev/null");
+            ASSERT_EQ(r.status, 0);
+            const uint64_t block = std::stoull(r.out);
+            ASSERT_GT(block, 0u) << text;
+            EXPECT_EQ(toString(ByteSpan(image).subspan(block * f.blockSize, text.size())), text);
+        }
+    }
 }
 
 TEST(ExtValidity, FilesAtEveryBlockMapLevel) {

@@ -488,7 +488,7 @@ void expectRefused(Timg& img, const std::string& fragment, SaveKind kind = kSave
 
 TEST(ExtWriter, RefusesWhatItCannotHold) {
     {
-        auto img = newimage();
+        auto img = zeroImage();
         addNode(*img, img->root(), "big", kTypeFile, 0644)->entry.size = 1020u << 20;
         TempDir dir;
         try {
