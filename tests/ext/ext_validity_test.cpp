@@ -1,6 +1,7 @@
 // Images the EXT writer makes from varied trees: e2fsck finds nothing wrong,
 // debugfs and Korvane's own reader read back every object, conversions keep
 // everything, and korvane-cli writes EXT2, EXT3 and ext4, plain and sparse.
+#include "ext/sparse_writer.h"
 #include "ext/text23obj.h"
 #include "ext_testutil.h"
 #include "ext_write_util.h"
@@ -9,8 +10,11 @@
 #include "transfer/saveas.h"
 #include "yaffs2/tyaffs2obj.h"
 
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <regex>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -115,28 +119,42 @@ TEST(ExtValidity, SeededTreesWithAttributesInEveryFormat) {
     }
 }
 
+// A sparse file made of 4 KiB pieces of text at the given offsets.
+void writePieces(const std::string& path, uint64_t size, const std::vector<uint64_t>& pieces) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    for (uint64_t at : pieces) {
+        std::string text = "piece " + std::to_string(at);
+        text.resize(4096, '.');
+        ASSERT_EQ(::pwrite(fd, text.data(), text.size(), static_cast<off_t>(at)), 4096);
+    }
+    ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(size)), 0);
+    ::close(fd);
+}
+
 // A 3 GiB file with 12 KiB of data keeps its size and its holes: only the
-// data's blocks are allocated, in every kind.
+// data's blocks are allocated, in every kind. A file of 400 pieces needs an
+// extent tree of depth 1 (4 KiB blocks) or 2 (1 KiB blocks).
 TEST(ExtValidity, SparseFileKeepsItsHoles) {
     TempDir dir;
     const std::string src = dir / "src";
     std::filesystem::create_directory(src);
-    const std::string big = src + "/big";
     const uint64_t size = 3ull << 30;
-    const uint64_t pieces[] = {0, 1ull << 30, size - 4096};
-    writeFile(big, std::string());
-    for (uint64_t at : pieces)
-        mustRun("printf 'piece %s' " + std::to_string(at) + " | dd of=" + shellQuote(big) +
-                " bs=4096 seek=" + std::to_string(at / 4096) + " conv=notrunc status=none");
-    ASSERT_EQ(::truncate(big.c_str(), static_cast<off_t>(size)), 0);
+    const std::vector<uint64_t> pieces{0, 1ull << 30, size - 4096};
+    writePieces(src + "/big", size, pieces);
+    std::vector<uint64_t> many;
+    for (uint64_t i = 0; i < 400; ++i)
+        many.push_back(i * 65536);
+    writePieces(src + "/frag", 400 * 65536, many);
     const struct {
         const char* to;
         bool sparse;
         uint64_t blockSize;
-    } formats[] = {{"ext2", false, 1024},
-                   {"ext3 --sparse", true, 1024},
-                   {"ext4", false, 4096},
-                   {"ext4 --sparse --block-size 1024", true, 1024}};
+        const char* tree; // the deepest extent tree level debugfs shows
+    } formats[] = {{"ext2", false, 1024, "(DIND)"},
+                   {"ext3 --sparse", true, 1024, "(DIND)"},
+                   {"ext4", false, 4096, "(ETB0)"},
+                   {"ext4 --sparse --block-size 1024", true, 1024, "(ETB1)"}};
     for (const auto& f : formats) {
         SCOPED_TRACE(f.to);
         const std::string out = dir / "out.img";
@@ -163,7 +181,181 @@ TEST(ExtValidity, SparseFileKeepsItsHoles) {
             ASSERT_GT(block, 0u) << text;
             EXPECT_EQ(toString(ByteSpan(image).subspan(block * f.blockSize, text.size())), text);
         }
+        r = run("debugfs -R " + shellQuote("stat /frag") + " " + shellQuote(plain) + " 2>&1");
+        EXPECT_NE(r.out.find(f.tree), std::string::npos) << r.out.substr(0, 2000);
+        r = run("debugfs -R " + shellQuote("dump /frag " + (x / "frag")) + " " + shellQuote(plain) +
+                " 2>&1");
+        EXPECT_TRUE(readFile(x / "frag") == readFile(src + "/frag"));
     }
+}
+
+// The data ranges of a file, as the filesystem under it keeps them.
+std::vector<DataRange> dataRanges(const std::string& path) {
+    std::vector<DataRange> out;
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    const off_t end = ::lseek(fd, 0, SEEK_END);
+    for (off_t at = 0; at < end;) {
+        const off_t data = ::lseek(fd, at, SEEK_DATA);
+        if (data < 0)
+            break;
+        const off_t hole = ::lseek(fd, data, SEEK_HOLE);
+        out.push_back({static_cast<uint64_t>(data), static_cast<uint64_t>(hole)});
+        at = hole;
+    }
+    ::close(fd);
+    return out;
+}
+
+// simg2img expands what the sparse writer makes of an image to the same
+// bytes: raw, fill and "don't care" chunks alike.
+TEST(ExtValidity, SparseImagesExpandToThePlainImage) {
+    auto img = newimage();
+    RandomTreeOptions opt;
+    opt.objects = 200;
+    randomTree(*img, 31, opt);
+    addFile(*img, img->root(), "fill", Bytes(70000, std::byte{0xAB}));
+    TempDir dir;
+    const std::string plain = dir / "plain.img";
+    ExtSaveParams p;
+    p.blockSize = 1024;
+    ASSERT_TRUE(saveas(*img, plain, kSaveExt4, {}, p));
+    const Bytes bytes = readFile(plain);
+    const auto read = [&](uint64_t offset, MutableByteSpan span) {
+        std::copy_n(bytes.begin() + static_cast<ptrdiff_t>(offset), span.size(), span.begin());
+    };
+    const std::vector<DataRange> everything{{0, bytes.size()}};
+    const struct {
+        std::vector<DataRange> data, zeros;
+    } cases[] = {{dataRanges(plain), {}}, {everything, {}}, {{}, everything}};
+    for (const auto& c : cases) {
+        const std::string sparse = dir / "sparse.img";
+        {
+            OutputFile out(sparse);
+            writeSparseImage(bytes.size(), 1024, c.data, c.zeros, read, out);
+            out.commit();
+        }
+        const std::string expanded = dir / "expanded.img";
+        CommandResult r = run("simg2img " + shellQuote(sparse) + " " + shellQuote(expanded));
+        ASSERT_EQ(r.status, 0) << r.err;
+        const Bytes back = readFile(expanded);
+        if (c.data.empty()) {
+            EXPECT_EQ(back, Bytes(bytes.size())) << "zero fills";
+            continue;
+        }
+        EXPECT_TRUE(back == bytes);
+        // Which chunk kinds the image needed.
+        const Bytes s = readFile(sparse);
+        std::set<uint16_t> kinds;
+        for (size_t at = 28; at + 12 <= s.size(); at += load32(s.data() + at + 8))
+            kinds.insert(load16(s.data() + at));
+        EXPECT_TRUE(kinds.count(0xCAC1) && kinds.count(0xCAC2)) << "raw and fill chunks";
+        uint64_t data = 0;
+        for (const DataRange& d : c.data)
+            data += d.end - d.begin;
+        EXPECT_EQ(kinds.count(0xCAC3) != 0, data < bytes.size()) << "don't care only for holes";
+    }
+}
+
+// dumpe2fs -h's value of field ("Block size").
+std::string fsFact(const std::string& image, const std::string& field) {
+    CommandResult r = run("dumpe2fs -h " + shellQuote(image) + " 2>/dev/null");
+    r.out = "\n" + r.out;
+    const size_t at = r.out.find("\n" + field + ":");
+    if (at == std::string::npos)
+        return "";
+    size_t from = r.out.find_first_not_of(" \t", at + field.size() + 2);
+    return r.out.substr(from, r.out.find('\n', from) - from);
+}
+
+// convert keeps an EXT source's kind and geometry, each option overrides its
+// part, and a tree that outgrows the kept size is refused, naming how much.
+void expectConvertedLike(const std::string& source, const std::string& sourceTree) {
+    TempDir dir;
+    const std::string out = dir / "out.img";
+    const struct {
+        std::string options;
+        std::vector<std::pair<std::string, std::string>> facts; // expected to differ
+    } cases[] = {
+        {"", {}},
+        {"--to ext4",
+         {{"Filesystem features", "has_journal ext_attr dir_index filetype extent flex_bg "
+                                  "sparse_super large_file huge_file dir_nlink extra_isize "
+                                  "metadata_csum"}}},
+        {"--label other --uuid 99999999-8888-7777-6666-555555555555 --size 64M "
+         "--block-size 1024 --inode-size 128 --inodes 3000",
+         {{"Filesystem volume name", "other"},
+          {"Filesystem UUID", "99999999-8888-7777-6666-555555555555"},
+          {"Block count", "65536"},
+          {"Block size", "1024"},
+          {"Inode size", "128"},
+          {"Inode count", "3008"}}},
+    };
+    const char* kept[] = {"Filesystem features", "Filesystem volume name",
+                          "Filesystem UUID",     "Directory Hash Seed",
+                          "Block count",         "Block size",
+                          "Inode size",          "Inode count"};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options);
+        CommandResult r =
+            run(cli("convert " + shellQuote(source) + " " + shellQuote(out) + " " + c.options));
+        ASSERT_EQ(r.status, 0) << r.err;
+        expectFsckClean(out);
+        for (const char* field : kept) {
+            std::string want = fsFact(source, field);
+            for (const auto& [f, v] : c.facts)
+                if (f == field)
+                    want = v;
+            // Korvane writes no resize inode; 128-byte inodes have no extra fields.
+            if (std::string(field) == "Filesystem features") {
+                want = std::regex_replace(want, std::regex(" resize_inode"), "");
+                if (c.options.find("--inode-size 128") != std::string::npos)
+                    want = std::regex_replace(want, std::regex(" extra_isize"), "");
+            }
+            EXPECT_EQ(fsFact(out, field), want) << field;
+        }
+        r = run("debugfs -R " + shellQuote("cat /sub/data") + " " + shellQuote(out) +
+                " 2>/dev/null");
+        EXPECT_TRUE(asBytes(r.out).size() > 0 &&
+                    bytesOf(r.out) == readFile(sourceTree + "/sub/data"));
+    }
+    writeFile(out, std::string("keep"));
+    CommandResult r = run(cli("convert " + shellQuote(source) + " " + shellQuote(out) +
+                              " --size 1M --block-size 1024"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("bytes more than an image of 1048576 bytes holds"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(toString(readFile(out)), "keep");
+}
+
+TEST(ExtValidity, ConvertLikeTheSource) {
+    TempDir dir;
+    const std::string tree = dir / "tree";
+    std::filesystem::create_directories(tree + "/sub");
+    writeFile(tree + "/sub/data", pattern(3 << 20, 9));
+    writeFile(tree + "/a", std::string("a"));
+    for (const char* kind : {"ext2", "ext3"}) {
+        SCOPED_TRACE(kind);
+        const std::string source = dir / "source.img";
+        mustRun(std::string("mke2fs -q -F -t ") + kind +
+                " -b 4096 -I 256 -N 600 -L srclabel -U 01234567-89ab-cdef-0123-456789abcdef "
+                "-E hash_seed=11111111-2222-3333-4444-555555555555 -d " +
+                shellQuote(tree) + " " + shellQuote(source) + " 48M");
+        expectConvertedLike(source, tree);
+    }
+}
+
+// The same from an ext4 source, once Korvane reads ext4.
+TEST(ExtValidity, ConvertLikeAnExt4Source) {
+    TempDir dir;
+    const std::string tree = dir / "tree";
+    std::filesystem::create_directories(tree + "/sub");
+    writeFile(tree + "/sub/data", pattern(3 << 20, 9));
+    const std::string source = dir / "source.img";
+    mustRun("mke2fs -q -F -t ext4 -O ^64bit,^resize_inode,^orphan_file -b 4096 -L srclabel -d " +
+            shellQuote(tree) + " " + shellQuote(source) + " 48M");
+    if (run(cli("info " + shellQuote(source))).status != 0)
+        GTEST_SKIP() << "this build of Korvane does not read ext4 images";
+    expectConvertedLike(source, tree);
 }
 
 TEST(ExtValidity, FilesAtEveryBlockMapLevel) {
