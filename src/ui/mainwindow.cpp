@@ -464,9 +464,7 @@ void MainWindow::onWorkEvent(qint64 pos, qint64 max, int kind, const QString& te
         const int lastKind = save ? 6 : 3;
         if (kind == 1) {
             if (save)
-                progressPanel_->setFormatName(flag == kFlagYaffsSave   ? "YAFFS2"
-                                              : saveKind_ == kSaveExt3 ? "EXT3"
-                                                                       : "EXT2");
+                progressPanel_->setFormatName(saveKindName(saveKind_));
             startPanel();
         } else if (kind == progressKind) {
             progressPanel_->setMessage(text);
@@ -787,6 +785,7 @@ void MainWindow::saveAs() {
         return;
     const SaveKind kind = target->type == kSaveTypeExt2   ? kSaveExt2
                           : target->type == kSaveTypeExt3 ? kSaveExt3
+                          : target->type == kSaveTypeExt4 ? kSaveExt4
                                                           : kSaveYaffs2;
     saveKind_ = kind;
     // The save clears the mark of unsaved edits; a save that fails or is
