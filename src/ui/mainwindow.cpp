@@ -771,7 +771,7 @@ void MainWindow::onSaveTypeChanged(int type, QWidget* dialog) {
         saveParams_.eccOffset = yaffs2::kDataEccOffset;
         saveParams_.firstSpareWord = 0;
         saveParams_.ecc = yaffs2::kEccYaffs;
-    } else if (type == kSaveTypeYaffs2Custom) {
+    } else if (type == kSaveTypeYaffs2Custom || type >= kSaveTypeExt2) {
         saveOptions_->showBeside(dialog);
     }
 }
@@ -796,12 +796,18 @@ void MainWindow::saveAs() {
     Timg* img = img_.get();
     std::string path = fileName(target->path);
     SaveParams params = saveParams_;
-    runJob([img, path, kind, params, saved] { *saved = saveas(*img, path, kind, params); },
-           [this, saved, wasModified](std::exception_ptr error) {
-               if (error || !*saved)
-                   img_->modified = img_->modified || wasModified;
-               showJobError(error);
-           });
+    ExtSaveParams ext;
+    if (kind != kSaveYaffs2) {
+        ext.sparse = saveOptions_->sparse();
+        ext.likeSource = saveOptions_->sameAsSource();
+    }
+    runJob(
+        [img, path, kind, params, ext, saved] { *saved = saveas(*img, path, kind, params, ext); },
+        [this, saved, wasModified](std::exception_ptr error) {
+            if (error || !*saved)
+                img_->modified = img_->modified || wasModified;
+            showJobError(error);
+        });
 }
 
 // ---------------------------------------------------------------- adding

@@ -3,6 +3,7 @@
 #include "uitexts.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -36,6 +37,15 @@ SaveOptionsDialog::SaveOptionsDialog(SaveParams& params, QWidget* owner)
     marker_[0]->setChecked(true);
     layout->addWidget(markerBox);
 
+    auto* extBox = new QGroupBox(QString::fromUtf8("EXT 镜像"), this);
+    auto* extLayout = new QVBoxLayout(extBox);
+    sparseBox_ = new QCheckBox(QString::fromUtf8("Android sparse 格式"), extBox);
+    sourceBox_ =
+        new QCheckBox(QString::fromUtf8("与源镜像相同（块大小、inode、大小、卷标、UUID）"), extBox);
+    extLayout->addWidget(sparseBox_);
+    extLayout->addWidget(sourceBox_);
+    layout->addWidget(extBox);
+
     auto* row = new QHBoxLayout;
     row->addStretch();
     auto* ok = new QPushButton(QString::fromUtf8(kButtonOk), this);
@@ -60,6 +70,8 @@ void SaveOptionsDialog::showEvent(QShowEvent* event) {
     // An opened image with the erase marker: offer to keep it.
     if (params_.firstSpareWord == -1)
         marker_[1]->setChecked(true);
+    sparseBox_->setChecked(sparse_);
+    sourceBox_->setChecked(sameAsSource_);
     QDialog::showEvent(event);
 }
 
@@ -67,6 +79,8 @@ void SaveOptionsDialog::confirm() {
     params_.ecc = ecc_[0]->isChecked() ? yaffs2::kEccYaffs : yaffs2::kEccNand;
     params_.tagOffset =
         marker_[0]->isChecked() ? yaffs2::kTagOffsetPlain : yaffs2::kTagOffsetMarked;
+    sparse_ = sparseBox_->isChecked();
+    sameAsSource_ = sourceBox_->isChecked();
     accept();
 }
 

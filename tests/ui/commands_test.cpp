@@ -9,6 +9,7 @@
 #include "ui_fixture.h"
 #include "yaffs2/tyaffs2obj.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QDropEvent>
 #include <QMimeData>
@@ -255,6 +256,17 @@ void CommandsTest::savesExt2AndExt3() {
         QVERIFY(contentsOf(*back, "system/app/y.apk") == pattern(2000, 2));
         QVERIFY(contentsOf(*back, "中文名.txt") == pattern(10, 8));
     }
+    // The settings beside the dialog ask for an Android sparse image.
+    w.prompter->save.push_back([&](const SaveTypeChanged& changed) {
+        changed(kSaveTypeExt4, nullptr);
+        SaveOptionsDialog* options = w->saveOptionsDialog();
+        options->sparseBox()->setChecked(true);
+        options->confirm();
+        return std::optional<SaveTarget>(SaveTarget{qs(dir / "x.simg"), kSaveTypeExt4});
+    });
+    QVERIFY(runJob(*w, [&] { w->saveAs(); }));
+    QVERIFY(w->saveOptionsDialog()->sparse());
+    QCOMPARE(load32(readFile(dir / "x.simg").data()), 0xED26FF3Au);
 }
 
 void CommandsTest::failedSaveKeepsEditsMarked() {
