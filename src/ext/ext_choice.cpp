@@ -119,11 +119,6 @@ ExtFormat extFormatFor(ExtKind kind, const ExtSaveParams& p, const Timg& img) {
     if (p.label && p.label->size() > kLabelSize)
         throw Error(msg("a label holds at most %1 bytes; \"%2\" has %3", kLabelSize, *p.label,
                         p.label->size()));
-    if (p.blockSize && p.blockSize != 1024 && p.blockSize != 2048 && p.blockSize != 4096)
-        throw Error(msg("the block size must be 1024, 2048 or 4096 bytes, not %1", p.blockSize));
-    if (p.inodeSize &&
-        (p.inodeSize < 128 || p.inodeSize > 1024 || !std::has_single_bit(p.inodeSize)))
-        throw Error(msg("the inode size must be 128, 256, 512 or 1024 bytes, not %1", p.inodeSize));
     f.label = p.label.value_or("");
     const bool geometry = (p.blockSize && p.blockSize != kMinBlockSize) ||
                           (p.inodeSize && p.inodeSize != kGoodOldInodeSize) || p.inodes || p.size;
@@ -193,6 +188,12 @@ ExtFormat extFormatFor(ExtKind kind, const ExtSaveParams& p, const Timg& img) {
         f.size = p.size;
     if (p.uuid)
         f.uuid = *p.uuid;
+    // Sizes from a source are checked as those given: Korvane writes no
+    // others.
+    if (f.blockSize != 1024 && f.blockSize != 2048 && f.blockSize != 4096)
+        throw Error(msg("the block size must be 1024, 2048 or 4096 bytes, not %1", f.blockSize));
+    if (f.inodeSize < 128 || f.inodeSize > 1024 || !std::has_single_bit(f.inodeSize))
+        throw Error(msg("the inode size must be 128, 256, 512 or 1024 bytes, not %1", f.inodeSize));
     if (f.inodeSize > f.blockSize)
         throw Error(
             msg("the inode size (%1) cannot exceed the block size (%2)", f.inodeSize, f.blockSize));

@@ -4,7 +4,6 @@
 #include "ext_csum.h"
 #include "model/error.h"
 #include "sparse_writer.h"
-#include "text23obj.h"
 #include "xattr_pack.h"
 
 #include <algorithm>
@@ -13,8 +12,6 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
-#include <random>
-#include <unordered_set>
 
 namespace korvane {
 
