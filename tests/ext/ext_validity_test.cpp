@@ -5,6 +5,7 @@
 #include "ext/text23obj.h"
 #include "ext_testutil.h"
 #include "ext_write_util.h"
+#include "model/error.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/loadimage.h"
 #include "transfer/saveas.h"
@@ -356,6 +357,40 @@ TEST(ExtValidity, ConvertLikeAnExt4Source) {
     if (run(cli("info " + shellQuote(source))).status != 0)
         GTEST_SKIP() << "this build of Korvane does not read ext4 images";
     expectConvertedLike(source, tree);
+}
+
+// Read back, then converted like the source (plain and sparse images alike),
+// a tree keeps every object and attribute, once Korvane reads ext4.
+TEST(ExtValidity, Ext4ReadBackAndConvertedAgain) {
+    auto img = newimage();
+    RandomTreeOptions opt;
+    opt.objects = 300;
+    opt.xattrs = true;
+    randomTree(*img, 41, opt);
+    const std::string want = treeDump(*img);
+    TempDir dir;
+    for (bool sparse : {false, true}) {
+        SCOPED_TRACE(sparse ? "sparse" : "plain");
+        ExtSaveParams p;
+        p.blockSize = sparse ? 1024 : 4096;
+        p.sparse = sparse;
+        const std::string first = dir / "first.img";
+        ASSERT_TRUE(saveas(*img, first, kSaveExt4, {}, p));
+        std::unique_ptr<Timg> back;
+        try {
+            back = loadimage(first);
+        } catch (const Error& e) {
+            GTEST_SKIP() << "this build of Korvane does not read ext4 images: " << e.what();
+        }
+        EXPECT_EQ(treeDump(*back), want);
+        ExtSaveParams like;
+        like.likeSource = true;
+        const std::string second = dir / "second.img";
+        ASSERT_TRUE(saveas(*back, second, kSaveExt4, {}, like));
+        expectFsckClean(second);
+        expectDebugfsStat(*img, second);
+        EXPECT_EQ(treeDump(*loadimage(second)), want);
+    }
 }
 
 TEST(ExtValidity, FilesAtEveryBlockMapLevel) {
