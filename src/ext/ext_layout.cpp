@@ -124,6 +124,11 @@ void Layout::placeStandard() {
     const uint32_t groups = static_cast<uint32_t>(groups_.size());
     const uint32_t desc = geo_.descriptorBlocks();
     const uint32_t itb = geo_.inodeTableBlocks();
+    // Without meta_bg every copy of the descriptor table lies in one group.
+    if (1 + uint64_t{desc} >= geo_.blocksPerGroup()) {
+        error_ = "the descriptor table does not fit a block group";
+        return;
+    }
     for (uint32_t g = 0; g < groups; ++g)
         if (geo_.groupHasSuper(g))
             backups_.push_back({geo_.groupFirst(g), 1 + uint64_t{desc}, true});

@@ -256,11 +256,13 @@ TreeCost CostTree(Timg& img, const AbsoluteIndex& tree, const ExtFormat& f) {
             c.blocks += denseBlocks(f, DirectoryBytes(*n, index == 0, bs, f.csum()) / bs);
             break;
         case kTypeFile: {
-            const std::vector<BlockSpan> spans = DataSpans(img, e, bs);
+            std::vector<BlockSpan> spans = DataSpans(img, e, bs);
             for (const BlockSpan& s : spans)
                 c.blocks += s.end - s.first;
             c.blocks += mapBlocks(f, spans);
             c.largeFile = c.largeFile || e.size >= (uint64_t{1} << 31);
+            if (!spans.empty())
+                c.fileSpans.emplace(e.objId, std::move(spans));
             break;
         }
         case kTypeSymlink:

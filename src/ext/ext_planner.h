@@ -223,6 +223,9 @@ struct TreeCost {
     // Attribute block contents (as packXattrs makes them) and how many
     // inodes use each.
     std::unordered_map<std::string, uint32_t> xattrRefs;
+    // The data of each regular file with any, by object id, so that the
+    // writer need not ask the image again.
+    std::unordered_map<uint32_t, std::vector<BlockSpan>> fileSpans;
 };
 
 // The blocks lost+found takes: 12 KiB or more, 16 KiB or more where blocks

@@ -166,6 +166,11 @@ private:
 
     void WriteInode(uint32_t n, const Contents& data, const TImgEntry& e);
     uint64_t writeData(uint32_t n, const Contents& data, std::byte* map);
+    // The data of a regular file, as planned.
+    std::vector<BlockSpan> fileSpans(const TImgEntry& e) const {
+        const auto it = plan_.cost.fileSpans.find(e.objId);
+        return it == plan_.cost.fileSpans.end() ? std::vector<BlockSpan>{} : it->second;
+    }
     void note(uint64_t logical, uint32_t physical);
     void flushRun();
     uint64_t writeXattrs(std::byte* p, const TImgEntry& e);
@@ -438,7 +443,7 @@ void ExtImageWriter::WriteInode(uint32_t n, const Contents& data, const TImgEntr
 uint64_t ExtImageWriter::writeData(uint32_t n, const Contents& data, std::byte* map) {
     std::vector<BlockSpan> spans;
     if (data.file)
-        spans = DataSpans(img_, *data.file, bs_);
+        spans = fileSpans(*data.file);
     else if (data.size > 0)
         spans.push_back({0, (data.size + bs_ - 1) / bs_});
     data_ = &data;
@@ -727,8 +732,10 @@ ImagePlan planFor(Timg& img, const AbsoluteIndex& tree, const ExtFormat& f,
 
     // The classic geometry: sized by its own estimate, with each file
     // counted by what it allocates and the attribute blocks added.
-    const auto fileBytes = [&img](const Node& n) {
-        const std::vector<BlockSpan> spans = DataSpans(img, n.entry, kWriteBlockSize);
+    const auto fileBytes = [&cost](const Node& n) {
+        static const std::vector<BlockSpan> none;
+        const auto it = cost.fileSpans.find(n.entry.objId);
+        const std::vector<BlockSpan>& spans = it == cost.fileSpans.end() ? none : it->second;
         uint64_t blocks = IndirectBlocksFor(spans, kWriteBlockSize);
         for (const BlockSpan& s : spans)
             blocks += s.end - s.first;

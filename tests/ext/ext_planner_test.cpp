@@ -252,7 +252,7 @@ TEST(ExtPlanner, IndirectBlocksOfSparseFiles) {
         for (int round = 0; round < 200; ++round) {
             std::vector<BlockSpan> spans;
             uint64_t at = 0;
-            for (int n = rng() % 6; n >= 0; --n) {
+            for (auto n = static_cast<int>(rng() % 6); n >= 0; --n) {
                 at += rng() % 3 ? rng() % (2 * p) : edges[rng() % std::size(edges)];
                 const uint64_t len = 1 + rng() % (rng() % 4 ? 40 : 3 * p);
                 spans.push_back({at, at + len});
@@ -310,8 +310,9 @@ TEST(ExtPlanner, LayoutsKeepMetadataApart) {
         const auto& r = layout.reserved();
         for (size_t i = 0; i < r.size(); ++i) {
             EXPECT_LE(r[i].end(), g.blocksCount);
-            if (i > 0)
+            if (i > 0) {
                 EXPECT_LE(r[i - 1].end(), r[i].first) << "overlap at " << r[i].first;
+            }
         }
         auto inUse = [&](uint64_t b, uint64_t n) {
             for (const BlockRange& x : r)
