@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <unistd.h>
@@ -234,12 +235,10 @@ private:
     uint32_t fillWord_ = 0;
 };
 
+// A block is one repeated 32-bit word when it equals itself shifted by a word.
 bool uniform(ByteSpan block, uint32_t& word) {
     word = load32(block.data());
-    for (size_t at = 4; at < block.size(); at += 4)
-        if (load32(block.data() + at) != word)
-            return false;
-    return true;
+    return std::memcmp(block.data(), block.data() + 4, block.size() - 4) == 0;
 }
 
 } // namespace
