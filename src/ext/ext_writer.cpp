@@ -806,9 +806,4 @@ bool WriteExtImage(Timg& img, const std::string& path, ExtKind kind, const ExtSa
     return true;
 }
 
-bool WriteExtImage(Timg& img, const std::string& path, bool ext3, JobReporter& rep,
-                   std::vector<Message>* warnings) {
-    return WriteExtImage(img, path, ext3 ? ExtKind::kExt3 : ExtKind::kExt2, {}, rep, warnings);
-}
-
 } // namespace korvane

@@ -35,7 +35,5 @@ ext2::ImagePlan checkExt(Timg& img, ExtKind kind, const ExtSaveParams& p = {},
 // cannot be held (see checkExt).
 bool WriteExtImage(Timg& img, const std::string& path, ExtKind kind, const ExtSaveParams& p,
                    JobReporter& rep, std::vector<Message>* warnings = nullptr);
-bool WriteExtImage(Timg& img, const std::string& path, bool ext3, JobReporter& rep,
-                   std::vector<Message>* warnings = nullptr);
 
 } // namespace korvane
