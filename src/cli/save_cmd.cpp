@@ -9,6 +9,7 @@
 #include "transfer/saveas.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 
@@ -17,7 +18,10 @@ namespace korvane::cli {
 namespace {
 
 SaveKind saveKindOf(const std::string& name) {
-    return name == "ext2" ? kSaveExt2 : name == "ext3" ? kSaveExt3 : kSaveYaffs2;
+    return name == "ext2"   ? kSaveExt2
+           : name == "ext3" ? kSaveExt3
+           : name == "ext4" ? kSaveExt4
+                            : kSaveYaffs2;
 }
 
 // The YAFFS2 layout to write: the source image's (the default layout for
@@ -49,15 +53,62 @@ SaveParams yaffs2Params(const Timg& img, const SaveOptions& opt) {
     return params;
 }
 
-int save(Timg& img, const SaveOptions& opt, TerminalProgress& progress) {
-    const SaveParams params =
-        saveKindOf(opt.to) == kSaveYaffs2 ? yaffs2Params(img, opt) : SaveParams{};
+// The EXT choices of opt; likeSource for convert.
+ExtSaveParams extParams(const SaveOptions& opt, bool likeSource) {
+    ExtSaveParams p;
+    p.likeSource = likeSource;
+    p.sparse = opt.sparse;
+    p.blockSize = opt.blockSize;
+    p.inodeSize = opt.inodeSize;
+    p.inodes = opt.inodes;
+    if (opt.size == "auto") {
+        p.sizeFromTree = true;
+    } else if (!opt.size.empty()) {
+        const std::optional<uint64_t> size = parseSize(opt.size);
+        if (!size || *size == 0)
+            throw Error(msg("--size takes a size such as 512M or 2G, or auto; not %1", opt.size));
+        p.size = *size;
+    }
+    p.label = opt.label;
+    if (opt.uuid == "random") {
+        p.uuid = randomUuid();
+    } else if (!opt.uuid.empty()) {
+        p.uuid = parseUuid(opt.uuid);
+        if (!p.uuid)
+            throw Error(msg("--uuid takes a UUID such as 0123abcd-4567-89ab-cdef-0123456789ab, "
+                            "or random; not %1",
+                            opt.uuid));
+    }
+    return p;
+}
+
+bool hasExtChoices(const SaveOptions& opt) {
+    return opt.sparse || opt.blockSize || opt.inodeSize || opt.inodes || !opt.size.empty() ||
+           opt.label || !opt.uuid.empty();
+}
+
+int save(Timg& img, const SaveOptions& opt, TerminalProgress& progress, bool convert) {
+    std::string to = opt.to;
+    if (to.empty()) {
+        // convert keeps the kind of an EXT source.
+        const std::optional<ExtSource> src = extSourceOf(img);
+        if (!src)
+            throw Error(msg("%1 is a %2 image: give the format to write with --to", opt.out,
+                            img.formatName()));
+        to = src->kind == ExtKind::kExt4 ? "ext4" : src->kind == ExtKind::kExt3 ? "ext3" : "ext2";
+    }
+    const SaveKind kind = saveKindOf(to);
+    if (kind == kSaveYaffs2 && hasExtChoices(opt))
+        throw Error("--sparse, --block-size, --inode-size, --inodes, --size, --label and --uuid "
+                    "are for EXT images");
+    const SaveParams params = kind == kSaveYaffs2 ? yaffs2Params(img, opt) : SaveParams{};
+    const ExtSaveParams ext = extParams(opt, convert);
     img.onwk = &progress;
     bool done;
     std::vector<Message> warnings;
     {
         InterruptCancels interrupt(img.cancel);
-        done = saveas(img, opt.out, saveKindOf(opt.to), params, &warnings);
+        done = saveas(img, opt.out, kind, params, ext, &warnings);
     }
     progress.clear();
     for (const Message& w : warnings)
@@ -71,8 +122,33 @@ int save(Timg& img, const SaveOptions& opt, TerminalProgress& progress) {
 
 } // namespace
 
+std::optional<uint64_t> parseSize(const std::string& text) {
+    if (text.empty() || text[0] < '0' || text[0] > '9')
+        return std::nullopt;
+    size_t used = 0;
+    uint64_t v = 0;
+    try {
+        v = std::stoull(text, &used, 10);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    int shift = 0;
+    if (used + 1 == text.size()) {
+        const std::string units = "KMGT";
+        const size_t u = units.find(static_cast<char>(std::toupper(text[used])));
+        if (u == std::string::npos)
+            return std::nullopt;
+        shift = 10 * static_cast<int>(u + 1);
+    } else if (used != text.size()) {
+        return std::nullopt;
+    }
+    if (shift > 0 && v > (UINT64_MAX >> shift))
+        return std::nullopt;
+    return v << shift;
+}
+
 int convertCommand(Timg& img, const SaveOptions& opt, TerminalProgress& progress) {
-    return save(img, opt, progress);
+    return save(img, opt, progress, true);
 }
 
 int packCommand(const std::string& folder, const SaveOptions& opt, TerminalProgress& progress) {
@@ -108,7 +184,7 @@ int packCommand(const std::string& folder, const SaveOptions& opt, TerminalProgr
         std::fprintf(stderr, "korvane-cli: %s was not written\n", opt.out.c_str());
         return 1;
     }
-    return save(*img, opt, progress);
+    return save(*img, opt, progress, false);
 }
 
 void addSaveCommands(CLI::App& app, Commands& out) {
@@ -127,9 +203,12 @@ void addSaveCommands(CLI::App& app, Commands& out) {
         };
         yaffs2::LayoutHints& h = o->save.layout;
         const std::string group = "YAFFS2 layout to write (default: as the source image)";
-        cmd->add_option("--to", o->save.to, "Format to write")
-            ->required()
-            ->check(CLI::IsMember({"yaffs2", "ext2", "ext3"}));
+        auto* to = cmd->add_option("--to", o->save.to,
+                                   readsImage ? "Format to write (default: an EXT source's own)"
+                                              : "Format to write")
+                       ->check(CLI::IsMember({"yaffs2", "ext2", "ext3", "ext4"}));
+        if (!readsImage)
+            to->required();
         cmd->add_option("--ecc", o->save.ecc,
                         "YAFFS2 data ECC: none, yaffs or nand (default: as the source image, "
                         "else none)")
@@ -172,6 +251,23 @@ void addSaveCommands(CLI::App& app, Commands& out) {
             ->group(group);
         cmd->add_flag(name("no-tag-ecc"), h.noTagEcc, "YAFFS2: write the tags without their ECC")
             ->group(group);
+        const std::string ext = "EXT image to write (default: convert keeps an EXT source's)";
+        cmd->add_flag("--sparse", o->save.sparse, "EXT: write an Android sparse image")->group(ext);
+        cmd->add_option("--block-size", o->save.blockSize, "EXT: block size, 1024, 2048 or 4096")
+            ->group(ext)
+            ->check(CLI::IsMember({1024, 2048, 4096}));
+        cmd->add_option("--inode-size", o->save.inodeSize, "EXT: inode size, 128, 256, 512 or 1024")
+            ->group(ext)
+            ->check(CLI::IsMember({128, 256, 512, 1024}));
+        cmd->add_option("--inodes", o->save.inodes, "EXT: at least this many inodes")
+            ->group(ext)
+            ->check(CLI::PositiveNumber);
+        cmd->add_option("--size", o->save.size,
+                        "EXT: image size (512M, 2G ...), or auto for what the tree needs")
+            ->group(ext);
+        cmd->add_option("--label", o->save.label, "EXT: volume label (at most 16 bytes)")
+            ->group(ext);
+        cmd->add_option("--uuid", o->save.uuid, "EXT: filesystem UUID, or random")->group(ext);
     };
 
     auto* convert = app.add_subcommand("convert", "Save an image as a new image of a given format");

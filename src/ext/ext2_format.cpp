@@ -149,6 +149,10 @@ Superblock loadSuperblock(const std::byte* p, uint64_t imageSize) {
     s.volumeName = zeroTerminated(p + sb::kVolumeName, sb::kVolumeNameSize);
     s.lastMounted = zeroTerminated(p + sb::kLastMounted, sb::kLastMountedSize);
     s.mkfsTime = load32(p + sb::kMkfsTime);
+    for (size_t i = 0; i < s.hashSeed.size(); ++i)
+        s.hashSeed[i] = std::to_integer<uint8_t>(p[sb::kHashSeed + i]);
+    s.defHashVersion = std::to_integer<uint8_t>(p[sb::kDefHashVersion]);
+    s.flags = load32(p + sb::kFlags);
 
     if (s.revLevel > kDynamicRev)
         throw Error("unknown EXT revision " + std::to_string(s.revLevel) +

@@ -252,6 +252,10 @@ struct Superblock {
     uint32_t firstMetaBg = 0;
     uint32_t mkfsTime = 0;
     std::array<uint32_t, 2> backupBgs{};
+    // Kept when an image is saved like its source.
+    std::array<uint8_t, 16> hashSeed{};
+    uint8_t defHashVersion = 0;
+    uint32_t flags = 0;
 
     uint32_t groupCount = 0;
 
@@ -299,6 +303,124 @@ bool isFastSymlink(const Inode& inode, const Superblock& s);
 
 // The largest file size the block map of a block size can address.
 uint64_t maxFileSize(uint32_t blockSize);
+
+// ---- Fields the writer sets beyond those above (ext4 and extended attributes).
+
+namespace sb {
+constexpr size_t kAlgorithmUsage = 200;
+constexpr size_t kHashSeed = 236; // 16 bytes
+constexpr size_t kDefHashVersion = 252;
+constexpr size_t kDescSizeField = 254;
+constexpr size_t kDefaultMountOpts = 256;
+constexpr size_t kMinExtraIsize = 348;
+constexpr size_t kWantExtraIsize = 350;
+constexpr size_t kFlags = 352;
+constexpr size_t kLogGroupsPerFlex = 372;
+constexpr size_t kChecksumType = 373;
+constexpr size_t kKbytesWritten = 376;
+constexpr size_t kChecksum = 1020;
+} // namespace sb
+
+namespace gd {
+constexpr size_t kFlags = 18;
+constexpr size_t kBlockBitmapCsum = 24;
+constexpr size_t kInodeBitmapCsum = 26;
+constexpr size_t kItableUnused = 28;
+constexpr size_t kChecksum = 30;
+} // namespace gd
+
+namespace ino {
+constexpr size_t kGeneration = 100;
+constexpr size_t kChecksumLo = 124; // osd2 (Linux): l_i_checksum_lo
+constexpr size_t kExtraIsize = 128;
+constexpr size_t kChecksumHi = 130;
+constexpr size_t kCtimeExtra = 132;
+constexpr size_t kMtimeExtra = 136;
+constexpr size_t kAtimeExtra = 140;
+constexpr size_t kCrtime = 144;
+constexpr size_t kCrtimeExtra = 148;
+} // namespace ino
+
+// The extra inode fields the writer fills: up to and including i_crtime_extra.
+constexpr uint16_t kWrittenExtraIsize = 32;
+constexpr uint32_t kEpochBits = 2; // below the nanoseconds in each *_extra field
+
+constexpr uint16_t kBgInodeZeroed = 0x0004; // group descriptor flag
+constexpr uint32_t kFlagsSignedHash = 0x0001;
+constexpr uint32_t kFlagsUnsignedHash = 0x0002;
+constexpr uint8_t kHashHalfMd4 = 1;
+constexpr uint8_t kChecksumCrc32c = 1;
+constexpr uint32_t kDefmXattrUser = 0x0004;
+constexpr uint32_t kDefmAcl = 0x0008;
+constexpr uint32_t kErrorsContinue = 1;
+constexpr uint32_t kLinkMax = 65000; // links of one inode; folders past it count 1
+constexpr uint32_t kMinJournalBlocks = 1024;
+
+// Extent trees: a 12-byte header, then 12-byte entries (extents in leaves,
+// index entries above them); tree blocks end in a 4-byte checksum.
+namespace extent {
+constexpr uint16_t kMagic = 0xF30A;
+constexpr size_t kHeaderSize = 12;
+constexpr size_t kEntrySize = 12;
+constexpr size_t kMagicAt = 0;
+constexpr size_t kEntries = 2;
+constexpr size_t kMax = 4;
+constexpr size_t kDepth = 6;
+constexpr size_t kBlock = 0; // first logical block (both entry kinds)
+constexpr size_t kLen = 4;   // extent: length
+constexpr size_t kStartHi = 6;
+constexpr size_t kStartLo = 8;
+constexpr size_t kLeafLo = 4; // index: child block
+constexpr size_t kLeafHi = 8;
+constexpr uint32_t kMaxLen = 32768; // blocks of one initialised extent
+} // namespace extent
+
+// Extended attributes: a 4-byte magic after the inode's extra fields, or a
+// 32-byte header at the start of an attribute block; then 16-byte entries
+// (name padded to 4 bytes), a zero word, and the values from the far end.
+namespace xattr {
+constexpr uint32_t kMagic = 0xEA020000;
+constexpr size_t kBlockHeaderSize = 32;
+constexpr size_t kRefcount = 4;
+constexpr size_t kBlocks = 8;
+constexpr size_t kHash = 12;
+constexpr size_t kChecksum = 16;
+constexpr size_t kEntrySize = 16;
+constexpr size_t kNameLen = 0;
+constexpr size_t kNameIndex = 1;
+constexpr size_t kValueOffs = 2;
+constexpr size_t kValueInum = 4;
+constexpr size_t kValueSize = 8;
+constexpr size_t kEntryHash = 12;
+constexpr uint32_t kRefcountMax = 1024;
+} // namespace xattr
+
+// The entry that ends a checksummed directory block.
+namespace dirtail {
+constexpr size_t kSize = 12;
+constexpr uint8_t kFileType = 0xDE;
+constexpr size_t kChecksum = 8;
+} // namespace dirtail
+
+// Directory entry file types (filetype feature).
+enum DirFileType : uint8_t {
+    kFtUnknown = 0,
+    kFtRegular = 1,
+    kFtDirectory = 2,
+    kFtCharDevice = 3,
+    kFtBlockDevice = 4,
+    kFtFifo = 5,
+    kFtSocket = 6,
+    kFtSymlink = 7,
+};
+
+// Further fields of the journal superblock (big-endian).
+namespace jbd {
+constexpr size_t kUuid = 48;
+constexpr size_t kNrUsers = 64;
+} // namespace jbd
+
+// ---- End of the writer's fields.
 
 // A directory entry's record length: 64 KiB blocks store 65536 as 0 or 65535.
 inline uint32_t recordLength(uint16_t stored, uint32_t blockSize) {

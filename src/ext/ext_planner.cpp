@@ -1,6 +1,8 @@
 #include "ext_planner.h"
 
 #include "model/error.h"
+#include "model/tree.h"
+#include "xattr_pack.h"
 
 #include <algorithm>
 #include <cstring>
@@ -50,23 +52,34 @@ void DirectoryBuilder::setRecordLength(uint64_t at, uint64_t length) {
         store16(out_->data() + at + de::kRecLen, static_cast<uint16_t>(length));
 }
 
-void DirectoryBuilder::add(uint32_t inode, std::string_view name) {
-    const uint64_t need = (name.size() + 3) / 4 * 4 + de::kHeaderSize;
-    if (!empty_ && end_ + need > size_) {
-        setRecordLength(last_, size_ - last_);
-        end_ = size_;
+void DirectoryBuilder::newBlock() {
+    end_ = size_;
+    size_ += blockSize_;
+    limit_ = end_ + room_;
+    if (!out_)
+        return;
+    out_->resize(static_cast<size_t>(size_), std::byte{0});
+    if (tail_) {
+        std::byte* t = out_->data() + limit_;
+        store16(t + de::kRecLen, static_cast<uint16_t>(dirtail::kSize));
+        t[de::kFileType] = std::byte{dirtail::kFileType};
     }
-    if (end_ == size_) {
-        size_ += kWriteBlockSize;
-        if (out_)
-            out_->resize(static_cast<size_t>(size_), std::byte{0});
+}
+
+void DirectoryBuilder::add(uint32_t inode, std::string_view name, uint8_t fileType) {
+    const uint64_t need = (name.size() + 3) / 4 * 4 + de::kHeaderSize;
+    if (empty_) {
+        newBlock();
+    } else if (end_ + need > limit_) {
+        setRecordLength(last_, limit_ - last_);
+        newBlock();
     }
     if (out_) {
         std::byte* e = out_->data() + end_;
         store32(e + de::kInode, inode);
         store16(e + de::kRecLen, static_cast<uint16_t>(need));
         e[de::kNameLen] = static_cast<std::byte>(name.size());
-        e[de::kFileType] = std::byte{0};
+        e[de::kFileType] = static_cast<std::byte>(fileType);
         std::memcpy(e + de::kName, name.data(), name.size());
     }
     last_ = end_;
@@ -76,7 +89,7 @@ void DirectoryBuilder::add(uint32_t inode, std::string_view name) {
 
 uint64_t DirectoryBuilder::finish() {
     if (!empty_)
-        setRecordLength(last_, size_ - last_);
+        setRecordLength(last_, limit_ - last_);
     return size_;
 }
 
@@ -86,8 +99,8 @@ bool IsWritten(const Node& child, bool parentIsRoot) {
     return !(parentIsRoot && child.text == kLostFoundName);
 }
 
-uint64_t DirectoryBytes(const Node& dir, bool isRoot) {
-    DirectoryBuilder b;
+uint64_t DirectoryBytes(const Node& dir, bool isRoot, uint32_t blockSize, bool tail) {
+    DirectoryBuilder b(nullptr, blockSize, tail);
     b.add(0, ".");
     b.add(0, "..");
     if (isRoot)
@@ -133,13 +146,16 @@ uint64_t ImageSize(uint64_t estimatedBytes, uint32_t inodesPerGroup) {
     return ceilDiv(u + 1, kMiB / kWriteBlockSize) * kMiB;
 }
 
-ExtPlan PlanImage(const AbsoluteIndex& tree, bool ext3) {
+ExtPlan PlanImage(const AbsoluteIndex& tree, bool ext3,
+                  const std::function<uint64_t(const Node&)>& fileBytes, uint64_t extraBytes) {
     ExtPlan p;
     p.ext3 = ext3;
-    uint64_t bytes = uint64_t{kLostFoundBlocks} * kWriteBlockSize;
+    uint64_t bytes = uint64_t{kLostFoundBlocks} * kWriteBlockSize + std::min(extraBytes, kHugeSize);
     uint64_t inodes = kLostFoundIno;
     ForEachWritten(tree, [&](const Node* n, size_t index) {
-        bytes = std::min(bytes + PlanBlocks(*n, index == 0), kHugeSize);
+        const bool file = n->entry.objType == kTypeFile && fileBytes;
+        const uint64_t b = file ? std::min(fileBytes(*n), kHugeSize) : PlanBlocks(*n, index == 0);
+        bytes = std::min(bytes + b, kHugeSize);
         if (n->entry.objType != kTypeHardlink)
             inodes = std::max(inodes, InodeFor(index));
     });
@@ -172,15 +188,262 @@ ExtPlan PlanImage(const AbsoluteIndex& tree, bool ext3) {
     return p;
 }
 
-uint32_t BlockAllocator::NextBlock() {
-    const uint32_t within = (cursor_ - kFirstDataBlock) % kGroupBlocks + 1;
-    const uint64_t next =
-        within < kGroupBlocks ? uint64_t{cursor_} + 1 : uint64_t{cursor_} + 1 + metadataBlocks_;
-    if (next >= blocksCount_)
-        throw Error("镜像空间规划不足，无法继续写入（第 " + std::to_string(next) + " 块超出 " +
-                    std::to_string(blocksCount_) + " 块的镜像）");
-    cursor_ = static_cast<uint32_t>(next);
-    return cursor_;
+std::vector<BlockSpan> DataSpans(Timg& img, const TImgEntry& e, uint32_t blockSize) {
+    std::vector<BlockSpan> out;
+    const uint64_t total = img.contentSize(e);
+    for (uint64_t pos = 0; pos < total;) {
+        const ContentRange r = img.nextData(e, pos);
+        if (r.begin >= r.end)
+            break;
+        const uint64_t a = r.begin / blockSize, b = ceilDiv(r.end, blockSize);
+        if (!out.empty() && a <= out.back().end)
+            out.back().end = std::max(out.back().end, b);
+        else
+            out.push_back({a, b});
+        pos = r.end;
+    }
+    return out;
+}
+
+uint64_t ExtentsAtMost(uint64_t blocks, uint32_t blocksPerGroup) {
+    if (blocks == 0)
+        return 0;
+    // A run shorter than a group passes at most one group's head.
+    return ceilDiv(blocks, extent::kMaxLen) + ceilDiv(blocks, blocksPerGroup) + 1;
+}
+
+uint32_t LostFoundBlocks(uint32_t blockSize) {
+    return std::min<uint32_t>(kLostFoundBlocks,
+                              std::max<uint32_t>(2, (16384 + blockSize - 1) / blockSize));
+}
+
+namespace {
+
+// Blocks of the map of a file with data in spans.
+uint64_t mapBlocks(const ExtFormat& f, const std::vector<BlockSpan>& spans) {
+    if (!f.extents())
+        return IndirectBlocksFor(spans, f.blockSize);
+    uint64_t extents = 0;
+    for (const BlockSpan& s : spans)
+        extents += ExtentsAtMost(s.end - s.first, f.blockSize * 8);
+    return ExtentTreeBlocks(extents, f.blockSize);
+}
+
+uint64_t denseBlocks(const ExtFormat& f, uint64_t blocks) {
+    return blocks == 0 ? 0 : blocks + mapBlocks(f, {{0, blocks}});
+}
+
+uint32_t inodeXattrRoom(const ExtFormat& f) {
+    Geometry g;
+    g.inodeSize = f.inodeSize;
+    return g.inodeXattrRoom();
+}
+
+} // namespace
+
+TreeCost CostTree(Timg& img, const AbsoluteIndex& tree, const ExtFormat& f) {
+    TreeCost c;
+    const uint32_t bs = f.blockSize;
+    const uint32_t room = inodeXattrRoom(f);
+    c.blocks = denseBlocks(f, LostFoundBlocks(bs));
+    ForEachWritten(tree, [&](const Node* n, size_t index) {
+        const TImgEntry& e = n->entry;
+        if (e.objType == kTypeHardlink)
+            return;
+        c.inodesNeeded = std::max(c.inodesNeeded, InodeFor(index));
+        switch (e.objType) {
+        case kTypeDirectory:
+            c.blocks += denseBlocks(f, DirectoryBytes(*n, index == 0, bs, f.csum()) / bs);
+            break;
+        case kTypeFile: {
+            std::vector<BlockSpan> spans = DataSpans(img, e, bs);
+            for (const BlockSpan& s : spans)
+                c.blocks += s.end - s.first;
+            c.blocks += mapBlocks(f, spans);
+            c.largeFile = c.largeFile || e.size >= (uint64_t{1} << 31);
+            if (!spans.empty())
+                c.fileSpans.emplace(e.objId, std::move(spans));
+            break;
+        }
+        case kTypeSymlink:
+            c.blocks += e.alias.size() > kFastSymlinkMax ? denseBlocks(f, 1) : 0;
+            break;
+        default:
+            break;
+        }
+        if (e.xattrs.empty())
+            return;
+        c.xattrs = true;
+        PackedXattrs x = packXattrs(e.xattrs, room, bs, "/" + pathFromRoot(n));
+        if (!x.block.empty())
+            ++c.xattrRefs[std::string(reinterpret_cast<const char*>(x.block.data()),
+                                      x.block.size())];
+    });
+    for (const auto& [block, refs] : c.xattrRefs)
+        c.blocks += ceilDiv(refs, xattr::kRefcountMax);
+    return c;
+}
+
+uint32_t JournalBlocks(uint64_t blocks) {
+    if (blocks < 32768)
+        return kMinJournalBlocks;
+    if (blocks < 256 * 1024)
+        return 4096;
+    if (blocks < 512 * 1024)
+        return 8192;
+    if (blocks < 4096 * 1024)
+        return 16384;
+    if (blocks < 8192 * 1024)
+        return 32768;
+    if (blocks < 16384 * 1024)
+        return 65536;
+    if (blocks < 32768 * 1024)
+        return 131072;
+    return 262144;
+}
+
+namespace {
+
+constexpr uint64_t kMaxBlocks = 0xFFFFFFFFull;
+constexpr uint64_t kBytesPerInode = 16384;
+
+struct Evaluation {
+    Geometry geo;
+    std::string why; // empty: the layout holds the groups' metadata
+    uint64_t need = 0;
+    bool fits() const { return why.empty() && need <= geo.blocksCount; }
+};
+
+class Sizer {
+public:
+    Sizer(const ExtFormat& f, const TreeCost& cost) : f_(f), cost_(cost) {
+        base_.kind = f.kind;
+        base_.style = f.style;
+        base_.blockSize = f.blockSize;
+        base_.inodeSize = f.inodeSize;
+        base_.compat = f.compat;
+        base_.incompat = f.incompat;
+        base_.roCompat = f.roCompat;
+        if (cost.largeFile)
+            base_.roCompat |= kRoCompatLargeFile;
+        if (cost.xattrs)
+            base_.compat |= kCompatExtAttr;
+    }
+
+    uint64_t inodesFor(uint64_t blocks) const {
+        uint64_t n = std::max(cost_.inodesNeeded, f_.inodes);
+        if (f_.inodeRatio)
+            n = std::max(n, blocks * f_.blockSize / kBytesPerInode);
+        return n;
+    }
+
+    Evaluation evaluate(uint64_t blocks) const {
+        Evaluation e;
+        e.geo = base_;
+        e.geo.blocksCount = blocks;
+        const uint32_t groups = e.geo.groupCount();
+        const uint64_t inodes = inodesFor(blocks);
+        const uint64_t unit = std::max<uint64_t>(8, f_.blockSize / f_.inodeSize);
+        const uint64_t ipg = groups == 0 ? 0 : ceilDiv(ceilDiv(inodes, groups), unit) * unit;
+        if (groups == 0 || ipg > uint64_t{f_.blockSize} * 8) {
+            e.why = "inodes";
+            return e;
+        }
+        if (f_.style == LayoutStyle::kEveryGroup && groups > maxEveryGroupGroups(f_.blockSize)) {
+            e.why = "groups";
+            return e;
+        }
+        e.geo.inodesPerGroup = static_cast<uint32_t>(ipg);
+        if (e.geo.has(kCompatHasJournal))
+            e.geo.journalBlocks = JournalBlocks(blocks);
+        Layout layout(e.geo);
+        if (!layout.fits()) {
+            e.why = layout.error();
+            return e;
+        }
+        e.need = blocks - layout.freeBlocks() + cost_.blocks +
+                 (e.geo.journalBlocks ? denseBlocks(f_, e.geo.journalBlocks) : 0);
+        return e;
+    }
+
+    // The most a layout of this style holds, for the message.
+    uint64_t limitBytes() const {
+        if (f_.style == LayoutStyle::kEveryGroup)
+            return uint64_t{maxEveryGroupGroups(f_.blockSize)} * f_.blockSize * 8 * f_.blockSize +
+                   (f_.blockSize == kMinBlockSize ? kMinBlockSize : 0);
+        return kMaxBlocks * f_.blockSize;
+    }
+
+private:
+    const ExtFormat& f_;
+    const TreeCost& cost_;
+    Geometry base_;
+};
+
+uint64_t roundToMiB(uint64_t blocks, uint32_t blockSize) {
+    const uint64_t per = std::max<uint64_t>(1, kMiB / blockSize);
+    return ceilDiv(blocks, per) * per;
+}
+
+} // namespace
+
+ImagePlan PlanSizedImage(const ExtFormat& f, TreeCost cost) {
+    const Sizer sizer(f, cost);
+    const uint32_t bs = f.blockSize;
+    Evaluation e;
+    if (f.size != 0) {
+        if (f.size % bs != 0)
+            throw Error(msg("an image size of %1 bytes is not a whole number of %2-byte blocks",
+                            f.size, bs));
+        const uint64_t blocks = f.size / bs;
+        if (blocks > kMaxBlocks)
+            throw Error(
+                msg("an EXT image of %1-byte blocks holds at most %2 bytes", bs, kMaxBlocks * bs));
+        e = sizer.evaluate(blocks);
+        if (e.why == "inodes")
+            throw Error(msg("an image of %1 bytes holds at most %2 inodes with %3-byte blocks; "
+                            "the tree needs %4",
+                            f.size, uint64_t{e.geo.groupCount()} * bs * 8, bs,
+                            sizer.inodesFor(blocks)));
+        if (e.why == "groups")
+            throw Error(msg("an EXT2/EXT3 image of %1-byte blocks holds at most %2 bytes", bs,
+                            sizer.limitBytes()));
+        if (!e.why.empty())
+            throw Error(msg("an image of %1 bytes cannot be laid out: %2", f.size, e.why));
+        if (!e.fits())
+            throw Error(msg("the tree needs %1 bytes more than an image of %2 bytes holds; "
+                            "choose a larger size",
+                            (e.need - blocks) * bs, f.size));
+    } else {
+        uint64_t blocks = roundToMiB(1 + cost.blocks + cost.blocks / 16, bs);
+        for (;;) {
+            if (blocks > kMaxBlocks)
+                throw Error(msg("the tree needs more than the %1 bytes an EXT image of %2-byte "
+                                "blocks holds",
+                                kMaxBlocks * bs, bs));
+            e = sizer.evaluate(blocks);
+            if (e.fits())
+                break;
+            if (e.why == "groups")
+                throw Error(msg("the tree needs more than the %1 bytes an EXT2/EXT3 image of "
+                                "%2-byte blocks holds",
+                                sizer.limitBytes(), bs));
+            uint64_t next = blocks + 1;
+            if (e.why == "inodes") // more groups for the inodes
+                next = e.geo.firstDataBlock() +
+                       ceilDiv(sizer.inodesFor(blocks), uint64_t{bs} * 8) * bs * 8;
+            else if (!e.why.empty()) // the last group cannot hold its metadata
+                next = blocks + bs * 8 / 4;
+            else
+                next = e.need;
+            blocks = roundToMiB(std::max(next, blocks + 1), bs);
+        }
+    }
+    ImagePlan p;
+    p.geo = e.geo;
+    p.lostFoundBlocks = LostFoundBlocks(bs);
+    p.cost = std::move(cost);
+    return p;
 }
 
 } // namespace korvane::ext2

@@ -1,16 +1,24 @@
-// Planning an EXT2/EXT3 image before it is written: the fixed geometry of the
-// images Korvane writes, the bytes every object of the tree takes, the image
-// size, group and inode counts, the journal size, and the allocator that hands
-// out data blocks in that layout.
+// Planning an EXT image before it is written. EXT2/EXT3 images of the
+// geometry Korvane has always written (1 KiB blocks, 8 MiB groups) are sized
+// by the estimate below; every other image (ext4, other block or inode sizes,
+// a given size, an image like its source) by what the tree allocates, with
+// the metadata of its layout (ext_layout.h).
 #pragma once
 
+#include "block_map.h"
 #include "ext2_format.h"
+#include "ext_layout.h"
 #include "model/bytes.h"
 #include "model/node.h"
+#include "model/timg.h"
 #include "model/tree.h"
 
+#include <array>
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace korvane::ext2 {
 
@@ -61,24 +69,33 @@ uint64_t IndirectBytes(uint64_t size);
 // Lays out the entries of one directory: each entry is its name's length
 // raised to a multiple of 4 plus 8 bytes, entries never cross a block, and an
 // entry followed by a new block, or the last one, runs to the end of its
-// block. With an output buffer it writes the entries (file type 0); without
-// one it only measures, so planning and writing cannot disagree.
+// block (with tail, to the 12-byte entry that ends each block and holds its
+// checksum). With an output buffer it writes the entries; without one it only
+// measures, so planning and writing cannot disagree.
 class DirectoryBuilder {
 public:
-    explicit DirectoryBuilder(Bytes* out = nullptr) : out_(out) {}
+    explicit DirectoryBuilder(Bytes* out = nullptr, uint32_t blockSize = kWriteBlockSize,
+                              bool tail = false)
+        : out_(out), blockSize_(blockSize),
+          room_(blockSize - (tail ? static_cast<uint32_t>(dirtail::kSize) : 0)), tail_(tail) {}
 
-    void add(uint32_t inode, std::string_view name);
+    void add(uint32_t inode, std::string_view name, uint8_t fileType = kFtUnknown);
     // Runs the last entry to the end of its block; returns the directory's
     // size, a whole number of blocks.
     uint64_t finish();
 
 private:
     void setRecordLength(uint64_t at, uint64_t length);
+    void newBlock();
 
     Bytes* out_;
-    uint64_t size_ = 0; // blocks begun so far, in bytes
-    uint64_t end_ = 0;  // where the next entry goes
-    uint64_t last_ = 0; // the latest entry
+    uint32_t blockSize_;
+    uint32_t room_; // bytes of each block the entries may use
+    bool tail_;
+    uint64_t size_ = 0;  // blocks begun so far, in bytes
+    uint64_t end_ = 0;   // where the next entry goes
+    uint64_t last_ = 0;  // the latest entry
+    uint64_t limit_ = 0; // the end of the current block's entries
     bool empty_ = true;
 };
 
@@ -107,7 +124,8 @@ void ForEachWritten(const AbsoluteIndex& tree, Fn&& fn) {
 }
 
 // The exact bytes of a directory's entries as the tree writer lays them out.
-uint64_t DirectoryBytes(const Node& dir, bool isRoot);
+uint64_t DirectoryBytes(const Node& dir, bool isRoot, uint32_t blockSize = kWriteBlockSize,
+                        bool tail = false);
 
 // The bytes one node takes in the image, indirect blocks included.
 uint64_t PlanBlocks(const Node& node, bool isRoot);
@@ -144,8 +162,12 @@ struct ExtPlan {
 // Plans the image of the tree (tree.at(0) is the root). When the tree needs
 // more inodes than 128 a group give, every group gets more; only when even
 // full inode tables are too few are groups added, as long as 128 groups hold
-// them. The caller refuses a plan that does not fit.
-ExtPlan PlanImage(const AbsoluteIndex& tree, bool ext3);
+// them. fileBytes, when given, tells the bytes a file takes (what its data
+// and block map allocate); extraBytes is added (attribute blocks). The caller
+// refuses a plan that does not fit.
+ExtPlan PlanImage(const AbsoluteIndex& tree, bool ext3,
+                  const std::function<uint64_t(const Node&)>& fileBytes = {},
+                  uint64_t extraBytes = 0);
 
 // The inode of a node the tree writer writes: 2 for the root, else 11 + its
 // absolute index.
@@ -153,23 +175,79 @@ inline uint64_t InodeFor(size_t absoluteIndex) {
     return absoluteIndex == 0 ? kRootIno : kGoodOldFirstIno + absoluteIndex;
 }
 
-// Hands out data blocks in order, skipping each group's metadata. Throws
-// Error rather than hand out a block past the end of the image.
-class BlockAllocator {
-public:
-    explicit BlockAllocator(uint64_t blocksCount,
-                            uint32_t metadataBlocks = GroupMetadataBlocks(kGroupInodes))
-        : blocksCount_(blocksCount), metadataBlocks_(metadataBlocks), cursor_(metadataBlocks) {}
+// ---- Images sized by what the tree allocates.
 
-    uint32_t NextBlock();
-    // The last block handed out (the last metadata block of group 0, 23 with
-    // 128 inodes a group, before the first).
-    uint32_t last() const { return cursor_; }
+// The logical blocks of e's contents that hold data: the holes of a sparse
+// source stay holes.
+std::vector<BlockSpan> DataSpans(Timg& img, const TImgEntry& e, uint32_t blockSize);
 
-private:
-    uint64_t blocksCount_;
-    uint32_t metadataBlocks_;
-    uint32_t cursor_;
+// Extents a run of `blocks` blocks can take at most: runs are cut at 32768
+// blocks and wherever group metadata lies in the way.
+uint64_t ExtentsAtMost(uint64_t blocks, uint32_t blocksPerGroup);
+
+// What the image is to be: everything the planner and the writer need
+// besides the tree.
+struct ExtFormat {
+    ExtKind kind = ExtKind::kExt2;
+    // The EXT2/EXT3 geometry Korvane has always written, sized by PlanImage.
+    bool classic = true;
+    LayoutStyle style = LayoutStyle::kEveryGroup;
+    uint32_t blockSize = kMinBlockSize;
+    uint32_t inodeSize = kGoodOldInodeSize;
+    uint32_t compat = 0;
+    uint32_t incompat = 0;
+    uint32_t roCompat = 0;
+    uint64_t inodes = 0;     // at least this many inodes
+    bool inodeRatio = false; // and one for every 16 KiB of the image
+    uint64_t size = 0;       // bytes; 0: what the tree needs
+    std::string label;
+    std::array<uint8_t, 16> uuid{};
+    std::array<uint8_t, 16> hashSeed{};
+    uint32_t hashFlags = 0;
+    uint8_t hashVersion = 0;
+
+    bool has(CompatFeature f) const { return (compat & f) != 0; }
+    bool has(IncompatFeature f) const { return (incompat & f) != 0; }
+    bool has(RoCompatFeature f) const { return (roCompat & f) != 0; }
+    bool extents() const { return has(kIncompatExtents); }
+    bool csum() const { return has(kRoCompatMetadataCsum); }
 };
+
+// The bytes of every block-holding object, counted as the writer allocates
+// them, and the attribute blocks the tree's attribute sets share.
+struct TreeCost {
+    uint64_t blocks = 0; // data, folders, link targets, maps, lost+found, attribute blocks
+    uint64_t inodesNeeded = kGoodOldFirstIno;
+    bool largeFile = false; // a file of 2 GiB or more
+    bool xattrs = false;
+    // Attribute block contents (as packXattrs makes them) and how many
+    // inodes use each.
+    std::unordered_map<std::string, uint32_t> xattrRefs;
+    // The data of each regular file with any, by object id, so that the
+    // writer need not ask the image again.
+    std::unordered_map<uint32_t, std::vector<BlockSpan>> fileSpans;
+};
+
+// The blocks lost+found takes: 12 KiB or more, 16 KiB or more where blocks
+// allow, at most 12 blocks.
+uint32_t LostFoundBlocks(uint32_t blockSize);
+
+// Counts the tree as the writer of format f lays it out. Throws Error naming
+// an object whose attributes do not fit.
+TreeCost CostTree(Timg& img, const AbsoluteIndex& tree, const ExtFormat& f);
+
+// The journal of an image of `blocks` blocks, as mke2fs sizes it.
+uint32_t JournalBlocks(uint64_t blocks);
+
+struct ImagePlan {
+    Geometry geo;
+    uint32_t lostFoundBlocks = 0;
+    TreeCost cost;
+};
+
+// Sizes the image of a format that is not classic: the given size, or the
+// smallest whole MiB that holds the tree. Throws Error naming the shortfall
+// when the tree does not fit the given size, or the limit it would pass.
+ImagePlan PlanSizedImage(const ExtFormat& f, TreeCost cost);
 
 } // namespace korvane::ext2

@@ -1,7 +1,10 @@
 #include "ext_writer.h"
 
+#include "ext_check.h"
+#include "ext_csum.h"
 #include "model/error.h"
-#include "model/output_file.h"
+#include "sparse_writer.h"
+#include "xattr_pack.h"
 
 #include <algorithm>
 #include <bit>
@@ -9,7 +12,6 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
-#include <unordered_set>
 
 namespace korvane {
 
@@ -23,221 +25,218 @@ constexpr uint32_t kLostFoundMode = 0700;
 constexpr uint32_t kJournalMode = 0600;
 constexpr const char* kJournalName = "正在写入日志文件";
 constexpr const char* kImageTooLarge = "抱歉，目前最大只支持1G的镜像文件";
-constexpr uint64_t kMaxSymlinkTarget = kWriteBlockSize - 1; // one block with its zero
-constexpr int kMaxLinkHops = 64;
-
-std::string where(const Node* n) {
-    return "/" + pathFromRoot(n);
-}
+constexpr size_t kLabelSize = sb::kVolumeNameSize;
 
 std::string tooManyObjects(uint64_t inodes) {
     return "抱歉，目前最多只支持" + std::to_string(inodes) + "个目录及文件";
 }
 
-// The object a hard link names, following links to links; nullptr when the
-// chain ends at a node that is no longer in the tree.
-const Node* linkTarget(const Timg& img, const AbsoluteIndex& tree, const Node* link) {
-    const Node* t = link;
-    for (int hops = 0; hops < kMaxLinkHops; ++hops) {
-        t = img.nodeFor(t->entry.linkInfo);
-        if (!t || tree.indexOf(t) == AbsoluteIndex::npos)
-            return nullptr;
-        if (t->entry.objType != kTypeHardlink)
-            return t;
+// Sets bits [from, to) of a bitmap.
+void setBits(std::byte* map, uint64_t from, uint64_t to) {
+    while (from < to && from % 8 != 0) {
+        map[from / 8] |= std::byte{static_cast<uint8_t>(1u << (from % 8))};
+        ++from;
     }
-    return nullptr;
+    if (to - from >= 8) {
+        std::memset(map + from / 8, 0xFF, (to - from) / 8);
+        from += (to - from) / 8 * 8;
+    }
+    for (; from < to; ++from)
+        map[from / 8] |= std::byte{static_cast<uint8_t>(1u << (from % 8))};
 }
 
-void setBits(std::byte* map, uint32_t from, uint32_t to) {
-    for (uint32_t x = from; x < to; ++x)
-        map[x / 8] |= std::byte{static_cast<uint8_t>(1u << (x % 8))};
+void clearBits(std::byte* map, uint64_t from, uint64_t to) {
+    for (; from < to; ++from)
+        map[from / 8] &= ~std::byte{static_cast<uint8_t>(1u << (from % 8))};
 }
 
-uint32_t countBits(const std::byte* map, uint32_t count) {
-    uint32_t n = 0;
-    for (uint32_t x = 0; x < count; ++x)
+uint64_t countBits(const std::byte* map, uint64_t count) {
+    uint64_t n = 0;
+    for (uint64_t i = 0; i < count / 8; ++i)
+        n += static_cast<uint64_t>(std::popcount(std::to_integer<uint8_t>(map[i])));
+    for (uint64_t x = count / 8 * 8; x < count; ++x)
         n += (std::to_integer<uint32_t>(map[x / 8]) >> (x % 8)) & 1;
     return n;
 }
 
-void checkChildNames(const Node* dir, bool isRoot) {
-    std::unordered_set<std::string_view> seen;
-    for (const auto& c : dir->children) {
-        if (!IsWritten(*c, isRoot))
-            continue;
-        if (c->text.size() > kMaxNameLength)
-            throw Error("名称太长（超过255字节），EXT2/EXT3 无法保存：" + where(c.get()));
-        if (!safeFileName(c->text))
-            throw Error(
-                "名称无效（空、\".\"、\"..\"，或含有 \"/\" 或空字符），EXT2/EXT3 无法保存：" +
-                where(c.get()));
-        if (!seen.insert(c->text).second)
-            throw Error("同一目录中名称重复，EXT2/EXT3 无法保存：" + where(c.get()));
+uint8_t dirFileType(const TImgEntry& e) {
+    switch (fileTypeBits(e)) {
+    case kModeFile:
+        return kFtRegular;
+    case kModeDirectory:
+        return kFtDirectory;
+    case kModeSymlink:
+        return kFtSymlink;
+    case kModeCharDevice:
+        return kFtCharDevice;
+    case kModeBlockDevice:
+        return kFtBlockDevice;
+    case kModeFifo:
+        return kFtFifo;
+    case kModeSocket:
+        return kFtSocket;
+    default:
+        return kFtUnknown;
     }
 }
 
-// A 128-byte inode keeps signed 32-bit seconds: 1901 to 2038.
-bool timesFitSmallInode(const TImgEntry& e) {
-    for (int64_t t : {e.atime, e.mtime, e.ctime})
-        if (t < INT32_MIN || t > INT32_MAX)
-            return false;
-    return true;
+// Seconds and the *_extra word (epoch bits and nanoseconds) of a time.
+void putTime(std::byte* p, size_t at, size_t extraAt, int64_t t, uint32_t ns, bool extra) {
+    t = std::clamp<int64_t>(t, INT32_MIN, extra ? kMaxExtraTime : INT32_MAX);
+    const auto lo = static_cast<uint32_t>(t);
+    store32(p + at, lo);
+    if (!extra)
+        return;
+    const auto epoch = static_cast<uint32_t>(((t - static_cast<int32_t>(lo)) >> 32) & 3);
+    store32(p + extraAt, epoch | std::min<uint32_t>(ns, 999999999) << kEpochBits);
 }
 
-int32_t inodeTime(int64_t t) {
-    return static_cast<int32_t>(std::clamp<int64_t>(t, INT32_MIN, INT32_MAX));
-}
+// Where one object's contents come from: a regular file of the image, read
+// in pieces, or bytes in memory (folders, link targets, the journal's head,
+// the rest of which is zero).
+struct Contents {
+    const TImgEntry* file = nullptr;
+    ByteSpan bytes;
+    uint64_t size = 0;
+    bool zeroTail = false; // the blocks past bytes must read as zeros
+};
 
-bool isDevice(const TImgEntry& e) {
-    const uint32_t t = fileTypeBits(e);
-    return e.objType >= kTypeSpecial && (t == kModeCharDevice || t == kModeBlockDevice);
-}
-
-ExtPlan check(const Timg& img, const AbsoluteIndex& tree, bool ext3,
-              std::vector<Message>* warnings) {
-    Node* root = tree.at(0);
-    std::vector<bool> written(tree.size());
-    size_t objects = 0;
-    ForEachWritten(tree, [&](const Node*, size_t i) {
-        written[i] = true;
-        objects += i != 0;
-    });
-    ForEachWritten(tree, [&](const Node* n, size_t) {
-        const TImgEntry& e = n->entry;
-        if (n->isDirectory() || n == root)
-            checkChildNames(n, n == root);
-        if (isDevice(e) && !fitsNewDev(e.rdev))
-            throw Error(msg("EXT keeps device numbers of at most 4095:1048575; %1 has %2:%3",
-                            where(n), e.rdev.major, e.rdev.minor));
-        if (warnings && !timesFitSmallInode(e))
-            warnings->push_back(msg("%1: a time before 1901 or from 2038 on does not fit a "
-                                    "128-byte inode; it was moved into that range",
-                                    where(n)));
-        if (e.objType == kTypeHardlink) {
-            const Node* t = linkTarget(img, tree, n);
-            if (!t)
-                throw Error("硬链接的目标已被删除，无法保存：" + where(n));
-            if (t->isDirectory())
-                throw Error("硬链接指向目录，EXT2/EXT3 无法保存：" + where(n));
-            if (!written[tree.indexOf(t)])
-                throw Error("硬链接的目标 " + where(t) + " 不会被保存，无法保存硬链接：" +
-                            where(n));
-        } else if (e.objType == kTypeSymlink) {
-            if (e.alias.empty())
-                throw Error("软链接没有目标，EXT2/EXT3 无法保存：" + where(n));
-            if (e.alias.find('\0') != std::string::npos)
-                throw Error("软链接目标含有空字符，EXT2/EXT3 无法保存：" + where(n));
-            if (e.alias.size() > kMaxSymlinkTarget)
-                throw Error("软链接目标太长（超过1023字节），EXT2/EXT3 无法保存：" + where(n));
-        }
-    });
-    ExtPlan plan = PlanImage(tree, ext3);
-    if (!plan.sizeFits())
-        throw Error(kImageTooLarge);
-    if (!plan.inodesFit())
-        throw Error(tooManyObjects(kMaxInodes - kGoodOldFirstIno) + "（当前有" +
-                    std::to_string(objects) + "个）");
-    return plan;
-}
-
-// Writes one planned image into its mapping. The mapping is a new file, so
-// every byte the writer does not set is zero.
+// Writes one planned image. The output is a new file: every byte the writer
+// does not write reads as zero.
 class ExtImageWriter {
 public:
-    ExtImageWriter(Timg& img, const AbsoluteIndex& tree, const ExtPlan& plan, OutputFile& out,
-                   MutableByteSpan image, JobReporter& rep, uint32_t now)
-        : img_(img), tree_(tree), plan_(plan), out_(out), image_(image), rep_(rep), now_(now),
-          alloc_(plan.blocksCount, plan.metadataBlocks()), usedDirs_(plan.groupCount, 0) {}
-
-    // Marks the reserved inodes 1 to 11 in use.
-    void layGroups() { setBits(groupBlock(0, kGroupInodeBitmap), 0, kGoodOldFirstIno); }
+    ExtImageWriter(Timg& img, const AbsoluteIndex& tree, const ExtFormat& f, const ImagePlan& plan,
+                   ImageOut& out, JobReporter& rep, int64_t now)
+        : img_(img), tree_(tree), f_(f), plan_(plan), geo_(plan.geo), layout_(plan.geo), out_(out),
+          rep_(rep), now_(now), alloc_(geo_.blocksCount, layout_.reserved(), geo_.firstDataBlock()),
+          bs_(geo_.blockSize), isz_(geo_.inodeSize),
+          inodeCount_(static_cast<uint32_t>(plan.cost.inodesNeeded)),
+          inodes_(size_t{inodeCount_} * isz_), written_(inodeCount_ + 1, false),
+          usedDirs_(geo_.groupCount(), 0), fsSeed_(csum::fsSeed(f.uuid)) {}
 
     // Writes every inode, directory and file, then the journal. Returns
     // false when the cancel flag stopped it.
     bool WriteTree();
 
-    // The bitmaps, free counts, descriptors and superblock, in every group.
+    // The inode tables, bitmaps, free counts, descriptors and superblock
+    // copies.
     void complete();
 
 private:
     struct Frame {
+        Frame(Node* dir, uint32_t n, uint32_t blockSize, bool tail)
+            : node(dir), ino(n), builder(&entries, blockSize, tail) {}
         Node* node;
         uint32_t ino;
         size_t next = 0;
-        uint32_t subdirs = 0;
+        uint64_t subdirs = 0;
         Bytes entries;
-        DirectoryBuilder builder{&entries};
+        DirectoryBuilder builder;
+    };
+    // Attribute blocks inodes share: where the current one is, and how many
+    // more inodes may use it.
+    struct Shared {
+        uint32_t block = 0;
+        uint32_t left = 0;
+        uint32_t refs = 0; // inodes still to come for this set
     };
 
-    std::byte* block(uint64_t b) { return image_.data() + b * kWriteBlockSize; }
-    std::byte* groupBlock(uint64_t g, uint32_t offset) {
-        return block(g * kGroupBlocks + kFirstDataBlock + offset);
-    }
-    std::byte* inodeAt(uint32_t n) {
-        const uint32_t ipg = plan_.inodesPerGroup;
-        return groupBlock((n - 1) / ipg, kGroupInodeTable) + ((n - 1) % ipg) * kWriteInodeSize;
-    }
+    bool csum() const { return geo_.has(kRoCompatMetadataCsum); }
+    bool extents() const { return geo_.has(kIncompatExtents); }
+    bool filetype() const { return geo_.has(kIncompatFiletype); }
+    bool extra() const { return isz_ > kGoodOldInodeSize; }
+    std::byte* inodeAt(uint32_t n) { return inodes_.data() + size_t{n - 1} * isz_; }
     uint32_t inodeOf(const Node* n) const {
         return static_cast<uint32_t>(InodeFor(tree_.indexOf(n)));
     }
+    uint32_t inodeSeed(uint32_t ino) const { return csum::inodeSeed(fsSeed_, ino, 0); }
+    void checkInode(uint32_t n) const {
+        if (n == 0 || n > inodeCount_ || n > geo_.inodesCount())
+            throw Error(tooManyObjects(geo_.inodesCount()));
+    }
+    void writeBlock(uint32_t b, ByteSpan bytes) { out_.writeAt(uint64_t{b} * bs_, bytes); }
 
     std::unique_ptr<Frame> openDirectory(Node* dir, uint32_t ino, uint32_t parentIno);
     void closeDirectory(Frame& f);
+    void addEntry(Frame& f, uint32_t ino, const std::string& name, const TImgEntry& target);
     uint32_t writeChild(Node* c);
     void writeLostFound();
     void writeJournal();
+    void sealDirectory(Bytes& entries, uint32_t ino);
 
-    void WriteInode(uint32_t n, ByteSpan data, const TImgEntry& e);
-    void writeBlockMap(std::byte* map, ByteSpan data, uint64_t size);
-    void fillIndirect(uint32_t b, int level);
-    uint32_t dataBlock();
-    void flushRun();
-    void raiseLinks(uint32_t n);
-    void checkInode(uint32_t n) const {
-        if (n == 0 || n > plan_.inodesCount)
-            throw Error(tooManyObjects(plan_.inodesCount));
+    void WriteInode(uint32_t n, const Contents& data, const TImgEntry& e);
+    uint64_t writeData(uint32_t n, const Contents& data, std::byte* map);
+    // The data of a regular file, as planned.
+    std::vector<BlockSpan> fileSpans(const TImgEntry& e) const {
+        const auto it = plan_.cost.fileSpans.find(e.objId);
+        return it == plan_.cost.fileSpans.end() ? std::vector<BlockSpan>{} : it->second;
     }
+    void note(uint64_t logical, uint32_t physical);
+    void flushRun();
+    uint64_t writeXattrs(std::byte* p, const TImgEntry& e);
+
+    Bytes buildSuperblock(uint32_t group, uint64_t freeBlocks, uint64_t freeInodes);
 
     Timg& img_;
     const AbsoluteIndex& tree_;
-    const ExtPlan& plan_;
-    OutputFile& out_;
-    MutableByteSpan image_;
+    const ExtFormat& f_;
+    const ImagePlan& plan_;
+    const Geometry& geo_;
+    Layout layout_;
+    ImageOut& out_;
     JobReporter& rep_;
-    const uint32_t now_;
+    const int64_t now_;
     BlockAllocator alloc_;
-    std::vector<uint16_t> usedDirs_;
-    Bytes contents_;
-    // The object being written: its bytes in memory, or (for a regular file)
-    // its entry, read in pieces as its runs are written; how many of its
-    // blocks are done.
-    ByteSpan data_;
-    const TImgEntry* file_ = nullptr;
-    uint64_t fileSize_ = 0;
-    uint64_t dataBlocks_ = 0;
-    uint64_t doneBlocks_ = 0;
-    // Data blocks that follow one another on disk, written in one go.
-    uint64_t runBlock_ = 0;
-    uint64_t runFrom_ = 0;
+    const uint32_t bs_;
+    const uint32_t isz_;
+    const uint32_t inodeCount_; // inodes held in memory: 1 to the highest used
+    Bytes inodes_;
+    std::vector<bool> written_;
+    std::vector<uint32_t> usedDirs_;
+    const uint32_t fsSeed_;
+    std::unordered_map<std::string, Shared> shared_;
+    Bytes buffer_;
+    // The object being written and its run of data blocks that follow one
+    // another both in the file and on disk.
+    const Contents* data_ = nullptr;
+    std::vector<ExtentRun> extents_;
+    uint64_t runLogical_ = 0;
+    uint32_t runBlock_ = 0;
     uint64_t runBlocks_ = 0;
 };
 
 std::unique_ptr<ExtImageWriter::Frame> ExtImageWriter::openDirectory(Node* dir, uint32_t ino,
                                                                      uint32_t parentIno) {
-    auto f = std::make_unique<Frame>();
-    f->node = dir;
-    f->ino = ino;
-    f->builder.add(ino, ".");
-    f->builder.add(parentIno, "..");
+    auto f = std::make_unique<Frame>(dir, ino, bs_, csum());
+    const uint8_t dirType = filetype() ? uint8_t{kFtDirectory} : uint8_t{kFtUnknown};
+    f->builder.add(ino, ".", dirType);
+    f->builder.add(parentIno, "..", dirType);
     return f;
+}
+
+void ExtImageWriter::addEntry(Frame& f, uint32_t ino, const std::string& name,
+                              const TImgEntry& target) {
+    f.builder.add(ino, name, filetype() ? dirFileType(target) : uint8_t{kFtUnknown});
+}
+
+void ExtImageWriter::sealDirectory(Bytes& entries, uint32_t ino) {
+    if (!csum())
+        return;
+    for (size_t at = 0; at < entries.size(); at += bs_)
+        csum::setDirBlock(entries.data() + at, bs_, inodeSeed(ino));
 }
 
 void ExtImageWriter::closeDirectory(Frame& f) {
     TImgEntry e = f.node->entry;
     e.objType = kTypeDirectory;
     e.size = f.builder.finish();
-    e.linkInfo = f.subdirs + 2;
-    WriteInode(f.ino, f.entries, e);
+    // Past the link limit a folder counts 1 link (dir_nlink).
+    e.linkInfo = static_cast<uint32_t>(f.subdirs + 2 > kLinkMax ? 1 : f.subdirs + 2);
+    sealDirectory(f.entries, f.ino);
+    Contents c;
+    c.bytes = f.entries;
+    c.size = f.entries.size();
+    WriteInode(f.ino, c, e);
 }
 
 // Writes a child that is not a folder, or for a hard link counts the name;
@@ -246,26 +245,30 @@ uint32_t ExtImageWriter::writeChild(Node* c) {
     const TImgEntry& e = c->entry;
     switch (e.objType) {
     case kTypeHardlink: {
-        const uint32_t ino = inodeOf(linkTarget(img_, tree_, c));
-        raiseLinks(ino);
+        const uint32_t ino = inodeOf(LinkTarget(img_, tree_, c));
+        checkInode(ino);
+        std::byte* p = inodeAt(ino);
+        store16(p + ino::kLinks, static_cast<uint16_t>(load16(p + ino::kLinks) + 1));
         return ino;
     }
     case kTypeFile: {
         const uint32_t ino = inodeOf(c);
-        file_ = &e;
-        fileSize_ = e.size;
+        Contents data;
+        data.file = &e;
+        data.size = e.size;
         try {
-            WriteInode(ino, {}, e);
+            WriteInode(ino, data, e);
         } catch (const Error& err) {
-            file_ = nullptr;
-            throw Error(msg("cannot read %1: %2", where(c), err.what()));
+            throw Error(msg("cannot read %1: %2", wherePath(c), err.what()));
         }
-        file_ = nullptr;
         return ino;
     }
     case kTypeSymlink: {
         const uint32_t ino = inodeOf(c);
-        WriteInode(ino, asBytes(e.alias), e);
+        Contents data;
+        data.bytes = asBytes(e.alias);
+        data.size = e.alias.size();
+        WriteInode(ino, data, e);
         return ino;
     }
     default: {
@@ -282,7 +285,8 @@ bool ExtImageWriter::WriteTree() {
     stack.push_back(openDirectory(root, kRootIno, kRootIno));
     writeLostFound();
     stack.back()->subdirs = 1;
-    stack.back()->builder.add(kLostFoundIno, kLostFoundName);
+    stack.back()->builder.add(kLostFoundIno, kLostFoundName,
+                              filetype() ? uint8_t{kFtDirectory} : uint8_t{kFtUnknown});
 
     while (!stack.empty()) {
         Frame& f = *stack.back();
@@ -299,108 +303,126 @@ bool ExtImageWriter::WriteTree() {
         if (c->isDirectory()) {
             const uint32_t ino = inodeOf(c);
             ++f.subdirs;
-            f.builder.add(ino, c->text);
+            addEntry(f, ino, c->text, c->entry);
             stack.push_back(openDirectory(c, ino, f.ino));
             continue;
         }
-        f.builder.add(writeChild(c), c->text);
+        const uint32_t ino = writeChild(c);
+        const Node* t = c->entry.objType == kTypeHardlink ? LinkTarget(img_, tree_, c) : c;
+        addEntry(f, ino, c->text, t->entry);
     }
-    if (plan_.ext3)
+    if (geo_.has(kCompatHasJournal))
         writeJournal();
     return true;
 }
 
 void ExtImageWriter::writeLostFound() {
     Bytes contents;
-    DirectoryBuilder b(&contents);
-    b.add(kLostFoundIno, ".");
-    b.add(kRootIno, "..");
+    DirectoryBuilder b(&contents, bs_, csum());
+    const uint8_t dirType = filetype() ? uint8_t{kFtDirectory} : uint8_t{kFtUnknown};
+    b.add(kLostFoundIno, ".", dirType);
+    b.add(kRootIno, "..", dirType);
     b.finish();
     // Its other blocks each hold one empty entry, so every block is a valid
     // directory block.
-    contents.resize(kLostFoundBlocks * kWriteBlockSize, std::byte{0});
-    for (uint32_t k = 1; k < kLostFoundBlocks; ++k)
-        store16(contents.data() + k * kWriteBlockSize + de::kRecLen, kWriteBlockSize);
+    const uint32_t room = bs_ - (csum() ? static_cast<uint32_t>(dirtail::kSize) : 0);
+    contents.resize(size_t{plan_.lostFoundBlocks} * bs_, std::byte{0});
+    for (uint32_t k = 1; k < plan_.lostFoundBlocks; ++k) {
+        std::byte* blk = contents.data() + size_t{k} * bs_;
+        store16(blk + de::kRecLen, static_cast<uint16_t>(room));
+        if (csum()) {
+            store16(blk + room + de::kRecLen, static_cast<uint16_t>(dirtail::kSize));
+            blk[room + de::kFileType] = std::byte{dirtail::kFileType};
+        }
+    }
+    sealDirectory(contents, kLostFoundIno);
     TImgEntry e;
     e.name = kLostFoundName;
     e.objType = kTypeDirectory;
     e.mode = kLostFoundMode;
     e.atime = e.ctime = e.mtime = now_;
-    e.size = contents.size();
     e.linkInfo = 2;
-    WriteInode(kLostFoundIno, contents, e);
+    Contents c;
+    c.bytes = contents;
+    c.size = contents.size();
+    WriteInode(kLostFoundIno, c, e);
 }
 
 void ExtImageWriter::writeJournal() {
-    Bytes head(kWriteBlockSize, std::byte{0});
+    Bytes head(bs_, std::byte{0});
     store32be(head.data() + jbd::kMagicAt, jbd::kMagic);
     store32be(head.data() + jbd::kBlockType, jbd::kSuperblockV2);
     store32be(head.data() + jbd::kSequence, 0);
-    store32be(head.data() + jbd::kBlockSize, kWriteBlockSize);
-    store32be(head.data() + jbd::kMaxLen, plan_.journalSize / kWriteBlockSize);
+    store32be(head.data() + jbd::kBlockSize, bs_);
+    store32be(head.data() + jbd::kMaxLen, geo_.journalBlocks);
     store32be(head.data() + jbd::kFirst, 1);
     store32be(head.data() + jbd::kFirstSequence, 1);
     store32be(head.data() + jbd::kStart, 0);
+    if (!f_.classic) {
+        // An internal journal names its filesystem as its one user.
+        std::memcpy(head.data() + jbd::kUuid, f_.uuid.data(), f_.uuid.size());
+        store32be(head.data() + jbd::kNrUsers, 1);
+    }
     TImgEntry e;
     e.name = kJournalName;
     e.objType = kTypeFile;
     e.mode = kJournalMode;
-    e.size = plan_.journalSize;
     e.ctime = e.mtime = now_;
-    // The rest of the journal is zero, as the new file already is.
-    WriteInode(kJournalIno, head, e);
+    e.atime = f_.classic ? 0 : now_;
+    Contents c;
+    c.bytes = head;
+    c.size = uint64_t{geo_.journalBlocks} * bs_;
+    c.zeroTail = true;
+    WriteInode(kJournalIno, c, e);
 }
 
-void ExtImageWriter::raiseLinks(uint32_t n) {
+void ExtImageWriter::WriteInode(uint32_t n, const Contents& data, const TImgEntry& e) {
     checkInode(n);
-    std::byte* p = inodeAt(n);
-    store16(p + ino::kLinks, static_cast<uint16_t>(load16(p + ino::kLinks) + 1));
-}
-
-void ExtImageWriter::WriteInode(uint32_t n, ByteSpan data, const TImgEntry& e) {
-    checkInode(n);
-    const uint32_t ipg = plan_.inodesPerGroup;
-    const uint32_t g = (n - 1) / ipg;
-    setBits(groupBlock(g, kGroupInodeBitmap), (n - 1) % ipg, (n - 1) % ipg + 1);
+    written_[n] = true;
+    const uint32_t ipg = geo_.inodesPerGroup;
     if (e.objType == kTypeDirectory)
-        ++usedDirs_[g];
-    rep_.progressWith(alloc_.last(), static_cast<int64_t>(plan_.blocksCount), 5,
+        ++usedDirs_[(n - 1) / ipg];
+    rep_.progressWith(alloc_.last(), static_cast<int64_t>(geo_.blocksCount), 5,
                       [&e] { return e.name; });
 
     const uint32_t type = fileTypeBits(e);
-    uint64_t size = 0;
-    if (type == kModeFile || type == kModeDirectory)
-        size = e.size;
-    else if (type == kModeSymlink)
-        size = data.size();
+    const uint64_t size =
+        type == kModeFile || type == kModeDirectory || type == kModeSymlink ? data.size : 0;
     const bool fastLink = type == kModeSymlink && size <= kFastSymlinkMax;
-    const bool hasData =
-        (type == kModeFile || type == kModeDirectory || type == kModeSymlink) && !fastLink;
+    const bool mapped =
+        type == kModeFile || type == kModeDirectory || (type == kModeSymlink && !fastLink);
 
     std::byte* p = inodeAt(n);
     const uint16_t links = type == kModeDirectory
                                ? static_cast<uint16_t>(e.linkInfo)
                                : static_cast<uint16_t>(load16(p + ino::kLinks) + 1);
+    std::memset(p, 0, isz_);
     store16(p + ino::kMode, static_cast<uint16_t>(type | (e.mode & kModePermissionMask)));
     store16(p + ino::kUid, static_cast<uint16_t>(e.uid));
     store16(p + ino::kUidHigh, static_cast<uint16_t>(e.uid >> 16));
     store32(p + ino::kSize, static_cast<uint32_t>(size));
-    store32(p + ino::kAtime, static_cast<uint32_t>(inodeTime(e.atime)));
-    store32(p + ino::kCtime, static_cast<uint32_t>(inodeTime(e.ctime)));
-    store32(p + ino::kMtime, static_cast<uint32_t>(inodeTime(e.mtime)));
-    store32(p + ino::kDtime, 0);
+    store32(p + ino::kSizeHigh, static_cast<uint32_t>(size >> 32));
+    const bool x = extra();
+    putTime(p, ino::kAtime, ino::kAtimeExtra, e.atime, e.atimeNs, x);
+    putTime(p, ino::kCtime, ino::kCtimeExtra, e.ctime, e.ctimeNs, x);
+    putTime(p, ino::kMtime, ino::kMtimeExtra, e.mtime, e.mtimeNs, x);
+    if (x) {
+        store16(p + ino::kExtraIsize, static_cast<uint16_t>(geo_.extraIsize()));
+        putTime(p, ino::kCrtime, ino::kCrtimeExtra, now_, 0, true);
+    }
     store16(p + ino::kGid, static_cast<uint16_t>(e.gid));
     store16(p + ino::kGidHigh, static_cast<uint16_t>(e.gid >> 16));
     store16(p + ino::kLinks, links);
-    store32(p + ino::kBlocks, hasData ? static_cast<uint32_t>(IndirectBytes(size) / 512) : 0);
-    store32(p + ino::kFlags, 0);
+
     std::byte* map = p + ino::kBlockMap;
-    std::memset(map, 0, kBlockMapSize);
-    if (fastLink)
-        std::memcpy(map, data.data(), static_cast<size_t>(size));
-    else if (hasData)
-        writeBlockMap(map, data, size);
-    else if (type == kModeCharDevice || type == kModeBlockDevice) {
+    uint64_t blocks = 0;
+    if (fastLink) {
+        std::memcpy(map, data.bytes.data(), static_cast<size_t>(size));
+    } else if (mapped) {
+        if (extents())
+            store32(p + ino::kFlags, kInodeFlagExtents);
+        blocks = writeData(n, data, map);
+    } else if (type == kModeCharDevice || type == kModeBlockDevice) {
         // As the kernel stores them: the old encoding when it holds the
         // number, else the new one in the second slot.
         if (fitsOldDev(e.rdev))
@@ -408,189 +430,374 @@ void ExtImageWriter::WriteInode(uint32_t n, ByteSpan data, const TImgEntry& e) {
         else
             store32(map + 4, encodeNewDev(e.rdev));
     }
+    if (!e.xattrs.empty())
+        blocks += writeXattrs(p, e);
+    const uint64_t sectors = blocks * (bs_ / 512);
+    store32(p + ino::kBlocks, static_cast<uint32_t>(sectors));
+    store16(p + ino::kBlocksHigh, static_cast<uint16_t>(sectors >> 32));
 }
 
-uint32_t ExtImageWriter::dataBlock() {
-    const uint32_t b = alloc_.NextBlock();
-    if (runBlocks_ == 0 || b != runBlock_ + runBlocks_) {
-        flushRun();
-        runBlock_ = b;
-        runFrom_ = doneBlocks_ * kWriteBlockSize;
-    }
-    ++runBlocks_;
-    ++doneBlocks_;
-    return b;
-}
-
-// File data goes to the file by write rather than through the mapping: whole
-// pages written so are never read (as zeros) first.
-void ExtImageWriter::flushRun() {
-    const uint64_t have = file_ ? fileSize_ : data_.size();
-    if (runBlocks_ == 0 || runFrom_ >= have) {
-        runBlocks_ = 0;
-        return;
-    }
-    const uint64_t n = std::min<uint64_t>(runBlocks_ * kWriteBlockSize, have - runFrom_);
-    if (!file_) {
-        out_.writeAt(runBlock_ * kWriteBlockSize,
-                     data_.subspan(static_cast<size_t>(runFrom_), static_cast<size_t>(n)));
-        runBlocks_ = 0;
-        return;
-    }
-    // A file's run is read from its image in pieces; what cannot be found
-    // reads as zeros.
-    if (contents_.size() < kStreamBuffer)
-        contents_.resize(kStreamBuffer);
-    for (uint64_t done = 0; done < n;) {
-        const size_t piece = static_cast<size_t>(std::min<uint64_t>(kStreamBuffer, n - done));
-        MutableByteSpan buf(contents_.data(), piece);
-        const size_t got = img_.ReadRange(*file_, runFrom_ + done, buf);
-        std::memset(buf.data() + got, 0, piece - got);
-        out_.writeAt(runBlock_ * kWriteBlockSize + done, buf);
-        done += piece;
-    }
+// The contents' data blocks, in logical order, each indirect block (block
+// maps) before the first block it lists and the extent tree after the data.
+// Returns the blocks taken.
+uint64_t ExtImageWriter::writeData(uint32_t n, const Contents& data, std::byte* map) {
+    std::vector<BlockSpan> spans;
+    if (data.file)
+        spans = fileSpans(*data.file);
+    else if (data.size > 0)
+        spans.push_back({0, (data.size + bs_ - 1) / bs_});
+    data_ = &data;
+    extents_.clear();
     runBlocks_ = 0;
-}
-
-// Each indirect block is allocated just before the blocks it lists.
-void ExtImageWriter::fillIndirect(uint32_t b, int level) {
-    std::byte* list = block(b);
-    for (uint32_t i = 0; i < kWriteBlockSize / 4 && doneBlocks_ < dataBlocks_; ++i) {
-        if (level == 1) {
-            store32(list + 4 * i, dataBlock());
-        } else {
-            const uint32_t below = alloc_.NextBlock();
-            store32(list + 4 * i, below);
-            fillIndirect(below, level - 1);
-        }
+    uint64_t count = 0;
+    const WriteBlockFn write = [this](uint32_t b, ByteSpan bytes) { writeBlock(b, bytes); };
+    const NextBlockFn next = [this] { return alloc_.NextBlock(); };
+    uint64_t mapBlocks = 0;
+    if (extents()) {
+        for (const BlockSpan& s : spans)
+            for (uint64_t l = s.first; l < s.end; ++l, ++count)
+                note(l, alloc_.NextBlock());
+        flushRun();
+        std::optional<uint32_t> seed;
+        if (csum())
+            seed = inodeSeed(n);
+        mapBlocks = WriteExtentTree(extents_, map, bs_, next, write, seed);
+    } else {
+        BlockMapBuilder builder(bs_, next, write);
+        for (const BlockSpan& s : spans)
+            for (uint64_t l = s.first; l < s.end; ++l, ++count)
+                note(l, builder.map(l));
+        flushRun();
+        builder.finish(map);
+        mapBlocks = builder.indirectBlocks();
     }
+    data_ = nullptr;
+    return count + mapBlocks;
 }
 
-void ExtImageWriter::writeBlockMap(std::byte* map, ByteSpan data, uint64_t size) {
-    data_ =
-        file_ ? ByteSpan{} : data.first(std::min<size_t>(data.size(), static_cast<size_t>(size)));
-    dataBlocks_ = (size + kWriteBlockSize - 1) / kWriteBlockSize;
-    doneBlocks_ = 0;
-    for (size_t slot = 0; slot < kDirectBlocks && doneBlocks_ < dataBlocks_; ++slot)
-        store32(map + 4 * slot, dataBlock());
-    for (int level = 1; level <= 3 && doneBlocks_ < dataBlocks_; ++level) {
-        const uint32_t b = alloc_.NextBlock();
-        store32(map + 4 * (kIndirectSlot + static_cast<size_t>(level) - 1), b);
-        fillIndirect(b, level);
+void ExtImageWriter::note(uint64_t logical, uint32_t physical) {
+    if (extents()) {
+        ExtentRun* last = extents_.empty() ? nullptr : &extents_.back();
+        if (last && last->logical + last->len == logical &&
+            last->physical + last->len == physical && last->len < extent::kMaxLen)
+            ++last->len;
+        else
+            extents_.push_back({static_cast<uint32_t>(logical), physical, 1});
+    }
+    if (runBlocks_ > 0 && runLogical_ + runBlocks_ == logical &&
+        runBlock_ + runBlocks_ == physical) {
+        ++runBlocks_;
+        return;
     }
     flushRun();
-    data_ = {};
+    runLogical_ = logical;
+    runBlock_ = physical;
+    runBlocks_ = 1;
+}
+
+// Data goes to the file by write in runs of blocks that follow one another;
+// what cannot be read reads as zeros.
+void ExtImageWriter::flushRun() {
+    if (runBlocks_ == 0)
+        return;
+    const Contents& d = *data_;
+    const uint64_t at = uint64_t{runBlock_} * bs_;
+    const uint64_t from = runLogical_ * bs_;
+    if (d.zeroTail)
+        out_.zeroed(at, runBlocks_ * bs_);
+    const uint64_t have = d.file ? d.size : d.bytes.size();
+    runBlocks_ = from < have ? runBlocks_ : 0;
+    if (runBlocks_ == 0)
+        return;
+    const uint64_t n = std::min<uint64_t>(runBlocks_ * bs_, have - from);
+    runBlocks_ = 0;
+    if (!d.file) {
+        out_.writeAt(at, d.bytes.subspan(static_cast<size_t>(from), static_cast<size_t>(n)));
+        return;
+    }
+    if (buffer_.size() < kStreamBuffer)
+        buffer_.resize(kStreamBuffer);
+    for (uint64_t done = 0; done < n;) {
+        const size_t piece = static_cast<size_t>(std::min<uint64_t>(kStreamBuffer, n - done));
+        MutableByteSpan buf(buffer_.data(), piece);
+        const size_t got = img_.ReadRange(*d.file, from + done, buf);
+        std::memset(buf.data() + got, 0, piece - got);
+        out_.writeAt(at + done, buf);
+        done += piece;
+    }
+}
+
+// The attributes that fit go into the inode; the rest into a block shared by
+// every inode with the same rest. Returns the blocks taken (0 or 1).
+uint64_t ExtImageWriter::writeXattrs(std::byte* p, const TImgEntry& e) {
+    const Node* node = img_.nodeFor(e.objId);
+    const std::string path = node ? wherePath(node) : e.name;
+    PackedXattrs x = packXattrs(e.xattrs, geo_.inodeXattrRoom(), bs_, path);
+    if (!x.inode.empty())
+        std::memcpy(p + kGoodOldInodeSize + geo_.extraIsize(), x.inode.data(), x.inode.size());
+    if (x.block.empty())
+        return 0;
+    std::string key(reinterpret_cast<const char*>(x.block.data()), x.block.size());
+    Shared& s = shared_[key];
+    if (s.left == 0) {
+        if (s.refs == 0) {
+            auto it = plan_.cost.xattrRefs.find(key);
+            s.refs = it == plan_.cost.xattrRefs.end() ? 1 : it->second;
+        }
+        const uint32_t uses = std::min(s.refs, xattr::kRefcountMax);
+        s.block = alloc_.NextBlock();
+        s.left = uses;
+        s.refs -= uses;
+        store32(x.block.data() + xattr::kRefcount, uses);
+        if (csum())
+            csum::setXattrBlock(x.block.data(), bs_, s.block, fsSeed_);
+        writeBlock(s.block, x.block);
+    }
+    --s.left;
+    store32(p + ino::kFileAcl, s.block);
+    return 1;
+}
+
+Bytes ExtImageWriter::buildSuperblock(uint32_t group, uint64_t freeBlocks, uint64_t freeInodes) {
+    Bytes sbuf(kSuperblockSize, std::byte{0});
+    std::byte* s = sbuf.data();
+    const bool classic = f_.classic;
+    const auto now = static_cast<uint32_t>(now_);
+    const uint32_t logBlock = static_cast<uint32_t>(std::countr_zero(bs_)) - 10;
+    store32(s + sb::kInodesCount, static_cast<uint32_t>(geo_.inodesCount()));
+    store32(s + sb::kBlocksCount, static_cast<uint32_t>(geo_.blocksCount));
+    store32(s + sb::kFreeBlocks, static_cast<uint32_t>(freeBlocks));
+    store32(s + sb::kFreeInodes, static_cast<uint32_t>(freeInodes));
+    store32(s + sb::kFirstDataBlock, geo_.firstDataBlock());
+    store32(s + sb::kLogBlockSize, logBlock);
+    store32(s + sb::kLogFragSize, logBlock);
+    store32(s + sb::kBlocksPerGroup, geo_.blocksPerGroup());
+    store32(s + sb::kFragsPerGroup, geo_.blocksPerGroup());
+    store32(s + sb::kInodesPerGroup, geo_.inodesPerGroup);
+    store32(s + sb::kWriteTime, now);
+    store16(s + sb::kMaxMountCount, classic ? kMaxMountCount : 0xFFFF);
+    store16(s + sb::kMagic, kMagic);
+    store16(s + sb::kState, kStateClean);
+    store16(s + sb::kErrors, static_cast<uint16_t>(classic ? 0 : kErrorsContinue));
+    store32(s + sb::kLastCheck, now);
+    store32(s + sb::kCheckInterval, classic ? kCheckInterval : 0);
+    store32(s + sb::kRevLevel, kDynamicRev);
+    store32(s + sb::kFirstIno, kGoodOldFirstIno);
+    store16(s + sb::kInodeSize, static_cast<uint16_t>(isz_));
+    store16(s + sb::kBlockGroupNr, static_cast<uint16_t>(classic ? 0 : group));
+    store32(s + sb::kFeatureCompat, geo_.compat);
+    store32(s + sb::kFeatureIncompat, geo_.incompat);
+    store32(s + sb::kFeatureRoCompat, geo_.roCompat);
+    std::memcpy(s + sb::kUuid, f_.uuid.data(), f_.uuid.size());
+    std::memcpy(s + sb::kVolumeName, f_.label.data(), std::min(f_.label.size(), kLabelSize));
+    if (geo_.has(kCompatHasJournal)) {
+        const std::byte* j = inodeAt(kJournalIno);
+        store32(s + sb::kJournalInum, kJournalIno);
+        s[sb::kJournalBackupType] = std::byte{kJournalBackupBlocks};
+        std::memcpy(s + sb::kJournalBlocks, j + ino::kBlockMap, kBlockMapSize);
+        store32(s + sb::kJournalSizeHigh, load32(j + ino::kSizeHigh));
+        store32(s + sb::kJournalSize, load32(j + ino::kSize));
+    }
+    if (classic)
+        return sbuf;
+    if (geo_.has(kCompatDirIndex)) {
+        std::memcpy(s + sb::kHashSeed, f_.hashSeed.data(), f_.hashSeed.size());
+        s[sb::kDefHashVersion] = std::byte{f_.hashVersion};
+    }
+    store32(s + sb::kFlags, f_.hashFlags);
+    store32(s + sb::kDefaultMountOpts, kDefmXattrUser | kDefmAcl);
+    store32(s + sb::kMkfsTime, now);
+    if (geo_.has(kRoCompatExtraIsize)) {
+        store16(s + sb::kMinExtraIsize, static_cast<uint16_t>(geo_.extraIsize()));
+        store16(s + sb::kWantExtraIsize, static_cast<uint16_t>(geo_.extraIsize()));
+    }
+    if (geo_.has(kIncompatFlexBg))
+        s[sb::kLogGroupsPerFlex] = static_cast<std::byte>(geo_.logGroupsPerFlex);
+    if (csum()) {
+        s[sb::kChecksumType] = std::byte{kChecksumCrc32c};
+        csum::setSuperblock(s);
+    }
+    return sbuf;
 }
 
 void ExtImageWriter::complete() {
-    const uint32_t groups = static_cast<uint32_t>(plan_.groupCount);
-    const uint32_t blocksCount = static_cast<uint32_t>(plan_.blocksCount);
-    // Only the descriptor blocks the groups fill are in use; the rest of the
-    // four-block area stays free (and zero).
-    const uint32_t descBlocks = (groups + kDescriptorsPerBlock - 1) / kDescriptorsPerBlock;
-    const uint32_t cursor = alloc_.last();
-    const uint32_t metadata = plan_.metadataBlocks();
-    const uint32_t ipg = plan_.inodesPerGroup;
-    uint32_t freeBlocks = 0, freeInodes = 0;
-    std::byte* desc = block(kFirstDataBlock + kGroupDescriptors);
+    const uint32_t groups = geo_.groupCount();
+    const uint32_t ipg = geo_.inodesPerGroup;
+    const uint32_t itb = geo_.inodeTableBlocks();
+    const std::vector<BlockRange>& reserved = layout_.reserved();
+    const uint64_t allocFirst = alloc_.start();
+    const uint64_t allocEnd = uint64_t{alloc_.last()} + 1; // past the last block handed out
+    Bytes table(size_t{geo_.descriptorBlocks()} * bs_, std::byte{0});
+    Bytes bitmap(bs_);
+    uint64_t freeBlocks = 0, freeInodes = 0;
+    size_t r = 0;
+
+    for (uint32_t n = 1; n <= inodeCount_; ++n)
+        if (written_[n] && csum())
+            csum::setInode(inodeAt(n), isz_, inodeSeed(n));
+
     for (uint32_t g = 0; g < groups; ++g) {
-        const uint32_t first = g * kGroupBlocks + kFirstDataBlock;
-        const uint32_t count = g + 1 == groups ? blocksCount - first : kGroupBlocks;
-        std::byte* bb = groupBlock(g, kGroupBlockBitmap);
-        std::memset(bb, 0, kWriteBlockSize);
-        setBits(bb, 0, kGroupDescriptors + descBlocks);
-        setBits(bb, kGroupBlockBitmap, metadata);
-        // Data blocks are handed out in order: everything from the group's
-        // first data block up to the cursor is in use.
-        if (cursor >= first + metadata)
-            setBits(bb, metadata, std::min(cursor - first + 1, count));
-        setBits(bb, count, kGroupBlocks);
-        const uint32_t groupFreeBlocks = count - countBits(bb, count);
+        const GroupPlace& place = layout_.group(g);
+        const uint64_t first = geo_.groupFirst(g);
+        const uint64_t count = geo_.groupBlocks(g);
+        const uint64_t end = first + count;
 
-        std::byte* ib = groupBlock(g, kGroupInodeBitmap);
-        setBits(ib, ipg, kWriteBlockSize * 8);
-        const uint32_t groupFreeInodes = ipg - countBits(ib, ipg);
+        // Blocks: everything handed out, the metadata in use, the padding
+        // past a short last group.
+        std::fill(bitmap.begin(), bitmap.end(), std::byte{0});
+        std::byte* bb = bitmap.data();
+        const uint64_t a = std::max(first, allocFirst), b = std::min(end, allocEnd);
+        if (a < b)
+            setBits(bb, a - first, b - first);
+        while (r < reserved.size() && reserved[r].end() <= first)
+            ++r;
+        for (size_t k = r; k < reserved.size() && reserved[k].first < end; ++k) {
+            const uint64_t from = std::max(first, reserved[k].first) - first;
+            const uint64_t to = std::min(end, reserved[k].end()) - first;
+            if (reserved[k].inUse)
+                setBits(bb, from, to);
+            else
+                clearBits(bb, from, to);
+        }
+        setBits(bb, count, uint64_t{bs_} * 8);
+        const uint64_t groupFreeBlocks = count - countBits(bb, count);
+        writeBlock(static_cast<uint32_t>(place.blockBitmap), bitmap);
 
-        std::byte* d = desc + g * kDescSize;
-        store32(d + gd::kBlockBitmap, first + kGroupBlockBitmap);
-        store32(d + gd::kInodeBitmap, first + kGroupInodeBitmap);
-        store32(d + gd::kInodeTable, first + kGroupInodeTable);
+        std::byte* d = table.data() + size_t{g} * kDescSize;
+        if (csum())
+            store16(d + gd::kBlockBitmapCsum,
+                    static_cast<uint16_t>(csum::bitmap(fsSeed_, ByteSpan(bb, bs_)) & 0xFFFF));
+
+        // Inodes: the reserved ones, those written, the padding past the table.
+        std::fill(bitmap.begin(), bitmap.end(), std::byte{0});
+        std::byte* ib = bitmap.data();
+        uint32_t highest = 0;
+        for (uint32_t i = 0; i < ipg; ++i) {
+            const uint64_t n = uint64_t{g} * ipg + i + 1;
+            if (n < kGoodOldFirstIno + 1 || (n <= inodeCount_ && written_[n])) {
+                ib[i / 8] |= std::byte{static_cast<uint8_t>(1u << (i % 8))};
+                highest = i + 1;
+            }
+        }
+        setBits(ib, ipg, uint64_t{bs_} * 8);
+        const uint64_t groupFreeInodes = ipg - countBits(ib, ipg);
+        writeBlock(static_cast<uint32_t>(place.inodeBitmap), bitmap);
+        if (csum())
+            store16(d + gd::kInodeBitmapCsum,
+                    static_cast<uint16_t>(csum::bitmap(fsSeed_, ByteSpan(ib, ipg / 8)) & 0xFFFF));
+
+        // The inode table: the inodes held in memory; the rest is zero.
+        out_.zeroed(place.inodeTable * bs_, uint64_t{itb} * bs_);
+        const uint64_t firstIno = uint64_t{g} * ipg + 1;
+        if (firstIno <= inodeCount_) {
+            const uint64_t n = std::min<uint64_t>(ipg, inodeCount_ - firstIno + 1);
+            out_.writeAt(place.inodeTable * bs_,
+                         ByteSpan(inodes_.data() + (firstIno - 1) * isz_, n * isz_));
+        }
+
+        store32(d + gd::kBlockBitmap, static_cast<uint32_t>(place.blockBitmap));
+        store32(d + gd::kInodeBitmap, static_cast<uint32_t>(place.inodeBitmap));
+        store32(d + gd::kInodeTable, static_cast<uint32_t>(place.inodeTable));
         store16(d + gd::kFreeBlocks, static_cast<uint16_t>(groupFreeBlocks));
         store16(d + gd::kFreeInodes, static_cast<uint16_t>(groupFreeInodes));
-        store16(d + gd::kUsedDirs, usedDirs_[g]);
+        store16(d + gd::kUsedDirs, static_cast<uint16_t>(usedDirs_[g]));
+        if (geo_.groupCsums()) {
+            store16(d + gd::kFlags, kBgInodeZeroed);
+            store16(d + gd::kItableUnused, static_cast<uint16_t>(ipg - highest));
+            if (csum())
+                csum::setGroupDesc(d, kDescSize, g, fsSeed_);
+            else
+                csum::setGroupDescCrc16(d, kDescSize, g, f_.uuid);
+        }
         freeBlocks += groupFreeBlocks;
         freeInodes += groupFreeInodes;
     }
 
-    std::byte* s = block(kFirstDataBlock);
-    std::memset(s, 0, kSuperblockSize);
-    store32(s + sb::kInodesCount, static_cast<uint32_t>(plan_.inodesCount));
-    store32(s + sb::kBlocksCount, blocksCount);
-    store32(s + sb::kFreeBlocks, freeBlocks);
-    store32(s + sb::kFreeInodes, freeInodes);
-    store32(s + sb::kFirstDataBlock, kFirstDataBlock);
-    store32(s + sb::kLogBlockSize, 0);
-    store32(s + sb::kLogFragSize, 0);
-    store32(s + sb::kBlocksPerGroup, kGroupBlocks);
-    store32(s + sb::kFragsPerGroup, kGroupBlocks);
-    store32(s + sb::kInodesPerGroup, ipg);
-    store32(s + sb::kWriteTime, now_);
-    store16(s + sb::kMaxMountCount, kMaxMountCount);
-    store16(s + sb::kMagic, kMagic);
-    store16(s + sb::kState, kStateClean);
-    store32(s + sb::kLastCheck, now_);
-    store32(s + sb::kCheckInterval, kCheckInterval);
-    store32(s + sb::kRevLevel, kDynamicRev);
-    store32(s + sb::kFirstIno, kGoodOldFirstIno);
-    store16(s + sb::kInodeSize, static_cast<uint16_t>(kWriteInodeSize));
-    for (size_t i = 0; i < 16; ++i)
-        s[sb::kUuid + i] = static_cast<std::byte>(13 * (i + 1));
-    if (plan_.ext3) {
-        const std::byte* j = inodeAt(kJournalIno);
-        store32(s + sb::kFeatureCompat, kCompatHasJournal);
-        store32(s + sb::kJournalInum, kJournalIno);
-        s[sb::kJournalBackupType] = std::byte{kJournalBackupBlocks};
-        std::memcpy(s + sb::kJournalBlocks, j + ino::kBlockMap, kBlockMapSize);
-        store32(s + sb::kJournalSizeHigh, 0);
-        store32(s + sb::kJournalSize, load32(j + ino::kSize));
+    // Every group that keeps a superblock copy keeps the descriptors too.
+    for (uint32_t g = 0; g < groups; ++g) {
+        if (geo_.style == LayoutStyle::kStandard && !geo_.groupHasSuper(g))
+            continue;
+        out_.writeAt(layout_.superblockOffset(g), buildSuperblock(g, freeBlocks, freeInodes));
+        writeBlock(static_cast<uint32_t>(geo_.groupFirst(g) + 1), table);
     }
+}
 
-    // Every group keeps a copy of the superblock and the descriptors.
-    const size_t head = (1 + descBlocks) * size_t{kWriteBlockSize};
-    for (uint32_t g = 1; g < groups; ++g)
-        std::memcpy(groupBlock(g, 0), s, head);
+// Checks and plans the tree in format f.
+ImagePlan planFor(Timg& img, const AbsoluteIndex& tree, const ExtFormat& f,
+                  std::vector<Message>* warnings) {
+    CheckTree(img, tree, f, warnings);
+    TreeCost cost = CostTree(img, tree, f);
+    if (!f.classic)
+        return PlanSizedImage(f, std::move(cost));
+
+    // The classic geometry: sized by its own estimate, with each file
+    // counted by what it allocates and the attribute blocks added.
+    const auto fileBytes = [&cost](const Node& n) {
+        static const std::vector<BlockSpan> none;
+        const auto it = cost.fileSpans.find(n.entry.objId);
+        const std::vector<BlockSpan>& spans = it == cost.fileSpans.end() ? none : it->second;
+        uint64_t blocks = IndirectBlocksFor(spans, kWriteBlockSize);
+        for (const BlockSpan& s : spans)
+            blocks += s.end - s.first;
+        return blocks * kWriteBlockSize;
+    };
+    uint64_t xattrBlocks = 0;
+    for (const auto& [block, refs] : cost.xattrRefs)
+        xattrBlocks += (refs + xattr::kRefcountMax - 1) / xattr::kRefcountMax;
+    const ExtPlan classic =
+        PlanImage(tree, f.kind == ExtKind::kExt3, fileBytes, xattrBlocks * kWriteBlockSize);
+    if (!classic.sizeFits())
+        throw Error(kImageTooLarge);
+    if (!classic.inodesFit()) {
+        size_t objects = 0;
+        ForEachWritten(tree, [&](const Node*, size_t i) { objects += i != 0; });
+        throw Error(tooManyObjects(kMaxInodes - kGoodOldFirstIno) + "（当前有" +
+                    std::to_string(objects) + "个）");
+    }
+    ImagePlan p;
+    p.geo.kind = f.kind;
+    p.geo.style = LayoutStyle::kEveryGroup;
+    p.geo.blockSize = kWriteBlockSize;
+    p.geo.inodeSize = kWriteInodeSize;
+    p.geo.blocksCount = classic.blocksCount;
+    p.geo.inodesPerGroup = classic.inodesPerGroup;
+    p.geo.compat = f.compat | (cost.xattrs ? uint32_t{kCompatExtAttr} : 0);
+    p.geo.roCompat = cost.largeFile ? uint32_t{kRoCompatLargeFile} : 0;
+    p.geo.journalBlocks = f.kind == ExtKind::kExt3 ? classic.journalSize / kWriteBlockSize : 0;
+    p.lostFoundBlocks = kLostFoundBlocks;
+    p.cost = std::move(cost);
+    return p;
 }
 
 } // namespace
 
-ExtPlan checkExt(Timg& img, bool ext3, std::vector<Message>* warnings) {
+ImagePlan checkExt(Timg& img, ExtKind kind, const ExtSaveParams& p,
+                   std::vector<Message>* warnings) {
     AbsoluteIndex tree(img.root());
-    return check(img, tree, ext3, warnings);
+    return planFor(img, tree, extFormatFor(kind, p, img), warnings);
 }
 
-bool WriteExtImage(Timg& img, const std::string& path, bool ext3, JobReporter& rep,
-                   std::vector<Message>* warnings) {
+bool WriteExtImage(Timg& img, const std::string& path, ExtKind kind, const ExtSaveParams& p,
+                   JobReporter& rep, std::vector<Message>* warnings) {
     rep.send(0, 0, 2, "正在计算空间");
     AbsoluteIndex tree(img.root());
-    const ExtPlan plan = check(img, tree, ext3, warnings);
-    const uint32_t now = static_cast<uint32_t>(std::time(nullptr));
+    const ExtFormat f = extFormatFor(kind, p, img);
+    const ImagePlan plan = planFor(img, tree, f, warnings);
+    const int64_t now = std::time(nullptr);
 
     rep.send(0, 0, 3, "正在创建文件");
-    std::unique_ptr<OutputFile> out;
-    MutableByteSpan image;
+    std::unique_ptr<ImageOut> out;
     try {
-        out = std::make_unique<OutputFile>(path);
-        out->resize(plan.imageSize);
-        image = out->map();
+        out = openImageOut(path, p.sparse, plan.geo.blockSize);
+        out->resize(plan.geo.blocksCount * plan.geo.blockSize);
     } catch (const Error& e) {
         throw Error(std::string("无法创建IMG文件！,可能其它程序正在使用。\n") + e.what());
     }
-    ExtImageWriter w(img, tree, plan, *out, image, rep, now);
-    w.layGroups();
+    ExtImageWriter w(img, tree, f, plan, *out, rep, now);
 
     rep.send(0, 0, 4, "开始写入数据");
     const bool written = w.WriteTree();
-    const auto max = static_cast<int64_t>(plan.blocksCount);
+    const auto max = static_cast<int64_t>(plan.geo.blocksCount);
     rep.send(max, max, 5, "完成");
     if (!written || img.cancel.load() != 0)
         return false;

@@ -1,9 +1,13 @@
-// Writing the tree as an EXT2 or EXT3 image: revision 1, 1024-byte blocks, no
-// optional features (EXT3: an internal journal in inode 8). Every object gets
-// an inode numbered from its pre-order position; a fresh lost+found replaces
-// one directly below the root.
+// Writing the tree as an EXT2, EXT3 or ext4 image. Every object gets an inode
+// numbered from its pre-order position; a fresh lost+found replaces one
+// directly below the root. EXT2/EXT3 images keep by default the geometry
+// Korvane has always written (1 KiB blocks, 8 MiB groups, 128-byte inodes, no
+// optional features, at most 1 GiB); ext4 images are laid out as mke2fs lays
+// them out (extents, 256-byte inodes, flex_bg, metadata checksums, a journal).
+// Either can instead keep the geometry of the EXT image being saved.
 #pragma once
 
+#include "ext_choice.h"
 #include "ext_planner.h"
 #include "model/timg.h"
 
@@ -12,14 +16,16 @@
 
 namespace korvane {
 
-// Checks that an EXT2/EXT3 image can hold the tree and plans it: names (1 to
-// 255 bytes, no "/" or NUL, not "." or "..", none twice in a folder), hard
-// links (to a live object that is written and is not a folder), symbolic link
-// targets (1 to 1023 bytes, no NUL), the 1 GiB image and the 16384 inodes the
-// layout has room for. Throws Error naming the first object it cannot hold.
-// Times a 128-byte inode cannot hold are moved into its range, with a warning
-// (when warnings is given) naming the object.
-ext2::ExtPlan checkExt(Timg& img, bool ext3, std::vector<Message>* warnings = nullptr);
+// Checks that the image can hold the tree and plans it: names (1 to 255
+// bytes, no "/" or NUL, not "." or "..", none twice in a folder), hard links
+// (to a live object that is written and is not a folder), symbolic link
+// targets (1 byte to a block less one, no NUL), device numbers, attribute
+// sets, link counts, file sizes, and the image's size and inodes. Throws Error
+// naming the first object it cannot hold. Times the inodes cannot hold are
+// moved into their range, with a warning (when warnings is given) naming the
+// object.
+ext2::ImagePlan checkExt(Timg& img, ExtKind kind, const ExtSaveParams& p = {},
+                         std::vector<Message>* warnings = nullptr);
 
 // Writes the image to path (through a temporary file beside it, renamed over
 // path when complete). Reports flag 5: kinds 2 to 4 for its steps, kind 5 for
@@ -27,7 +33,7 @@ ext2::ExtPlan checkExt(Timg& img, bool ext3, std::vector<Message>* warnings = nu
 // kind 5 "完成" at the end. Returns false when the cancel flag stopped it;
 // nothing is left behind then. Throws Error, before writing when the tree
 // cannot be held (see checkExt).
-bool WriteExtImage(Timg& img, const std::string& path, bool ext3, JobReporter& rep,
-                   std::vector<Message>* warnings = nullptr);
+bool WriteExtImage(Timg& img, const std::string& path, ExtKind kind, const ExtSaveParams& p,
+                   JobReporter& rep, std::vector<Message>* warnings = nullptr);
 
 } // namespace korvane

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <unordered_map>
 
 namespace korvane {
@@ -59,6 +60,45 @@ std::vector<std::string> listFolder(const std::string& path) {
     return names;
 }
 
+// The extended attributes of the object at path (not following a symbolic
+// link at its end); none where the filesystem keeps none.
+std::vector<Xattr> diskXattrs(const std::string& path) {
+    std::vector<Xattr> out;
+    std::string names;
+    for (;;) {
+        const ssize_t n = ::llistxattr(path.c_str(), nullptr, 0);
+        if (n <= 0)
+            return out;
+        names.resize(static_cast<size_t>(n));
+        const ssize_t got = ::llistxattr(path.c_str(), names.data(), names.size());
+        if (got >= 0) {
+            names.resize(static_cast<size_t>(got));
+            break;
+        }
+        if (errno != ERANGE)
+            return out;
+    }
+    for (size_t at = 0; at < names.size();) {
+        const std::string name = names.c_str() + at;
+        at += name.size() + 1;
+        for (;;) {
+            const ssize_t n = ::lgetxattr(path.c_str(), name.c_str(), nullptr, 0);
+            if (n < 0)
+                break;
+            std::string value(static_cast<size_t>(n), '\0');
+            const ssize_t got = ::lgetxattr(path.c_str(), name.c_str(), value.data(), value.size());
+            if (got >= 0) {
+                value.resize(static_cast<size_t>(got));
+                out.push_back({name, std::move(value)});
+                break;
+            }
+            if (errno != ERANGE)
+                break;
+        }
+    }
+    return out;
+}
+
 NameMap namesOf(Node* dir) {
     NameMap m;
     m.reserve(dir->children.size());
@@ -97,7 +137,8 @@ private:
     void addNonFolder(const std::string& path, const std::string& name, const struct stat& st,
                       Node* dir, NameMap& names);
     bool overwrite(const std::string& path, const Node& existing);
-    TImgEntry defaults(const std::string& name, uint8_t type, const struct stat& st) const;
+    TImgEntry defaults(const std::string& path, const std::string& name, uint8_t type,
+                       const struct stat& st) const;
     Node* addnode(Node* dir, NameMap& names, TImgEntry entry);
     void progress(const std::string& path, uint64_t pos) {
         rep_.progress(static_cast<int64_t>(pos), static_cast<int64_t>(total_), 2, path);
@@ -145,7 +186,8 @@ uint8_t specialType(mode_t mode) {
     return kTypeOther;
 }
 
-TImgEntry Adder::defaults(const std::string& name, uint8_t type, const struct stat& st) const {
+TImgEntry Adder::defaults(const std::string& path, const std::string& name, uint8_t type,
+                          const struct stat& st) const {
     TImgEntry e;
     e.name = name;
     e.objType = type;
@@ -160,6 +202,7 @@ TImgEntry Adder::defaults(const std::string& name, uint8_t type, const struct st
         e.atimeNs = static_cast<uint32_t>(st.st_atim.tv_nsec);
         e.mtimeNs = static_cast<uint32_t>(st.st_mtim.tv_nsec);
         e.ctimeNs = static_cast<uint32_t>(st.st_ctim.tv_nsec);
+        e.xattrs = diskXattrs(path);
     } else {
         e.mode = parsemode("777");
         e.atime = e.mtime = e.ctime = now_;
@@ -217,7 +260,7 @@ void Adder::addFolder(const std::string& path, const std::string& name, const st
     }
     Node* target = clash; // a folder that exists is merged into
     if (!target) {
-        TImgEntry e = defaults(name, kTypeDirectory, st);
+        TImgEntry e = defaults(path, name, kTypeDirectory, st);
         e.linkInfo = 1;
         e.objId = img_.newobjid();
         target = addnode(dir, names, std::move(e));
@@ -241,7 +284,7 @@ void Adder::addNonFolder(const std::string& path, const std::string& name, const
         progress(path, done_);
         return;
     }
-    TImgEntry e = defaults(name,
+    TImgEntry e = defaults(path, name,
                            isLink      ? uint8_t{kTypeSymlink}
                            : isSpecial ? specialType(st.st_mode)
                                        : uint8_t{kTypeFile},

@@ -464,9 +464,7 @@ void MainWindow::onWorkEvent(qint64 pos, qint64 max, int kind, const QString& te
         const int lastKind = save ? 6 : 3;
         if (kind == 1) {
             if (save)
-                progressPanel_->setFormatName(flag == kFlagYaffsSave   ? "YAFFS2"
-                                              : saveKind_ == kSaveExt3 ? "EXT3"
-                                                                       : "EXT2");
+                progressPanel_->setFormatName(saveKindName(saveKind_));
             startPanel();
         } else if (kind == progressKind) {
             progressPanel_->setMessage(text);
@@ -770,7 +768,7 @@ void MainWindow::runExtraction(const std::vector<uint32_t>& ids) {
 void MainWindow::onSaveTypeChanged(int type, QWidget* dialog) {
     if (type == kSaveTypeYaffs2) {
         pickPlainYaffs2(saveParams_);
-    } else if (type == kSaveTypeYaffs2Custom) {
+    } else if (type == kSaveTypeYaffs2Custom || type >= kSaveTypeExt2) {
         saveOptions_->showBeside(dialog);
     }
 }
@@ -784,6 +782,7 @@ void MainWindow::saveAs() {
         return;
     const SaveKind kind = target->type == kSaveTypeExt2   ? kSaveExt2
                           : target->type == kSaveTypeExt3 ? kSaveExt3
+                          : target->type == kSaveTypeExt4 ? kSaveExt4
                                                           : kSaveYaffs2;
     saveKind_ = kind;
     // The save clears the mark of unsaved edits; a save that fails or is
@@ -794,12 +793,18 @@ void MainWindow::saveAs() {
     Timg* img = img_.get();
     std::string path = fileName(target->path);
     SaveParams params = saveParams_;
-    runJob([img, path, kind, params, saved] { *saved = saveas(*img, path, kind, params); },
-           [this, saved, wasModified](std::exception_ptr error) {
-               if (error || !*saved)
-                   img_->modified = img_->modified || wasModified;
-               showJobError(error);
-           });
+    ExtSaveParams ext;
+    if (kind != kSaveYaffs2) {
+        ext.sparse = saveOptions_->sparse();
+        ext.likeSource = saveOptions_->sameAsSource();
+    }
+    runJob(
+        [img, path, kind, params, ext, saved] { *saved = saveas(*img, path, kind, params, ext); },
+        [this, saved, wasModified](std::exception_ptr error) {
+            if (error || !*saved)
+                img_->modified = img_->modified || wasModified;
+            showJobError(error);
+        });
 }
 
 // ---------------------------------------------------------------- adding

@@ -15,7 +15,7 @@ namespace korvane::ui {
 namespace {
 
 const char* const kSaveFilters[] = {"YAFFS2 镜像 (*)", "YAFFS2 镜像(自定参数) (*)", "EXT2 镜像 (*)",
-                                    "EXT3 镜像 (*)"};
+                                    "EXT3 镜像 (*)", "EXT4 镜像 (*)"};
 
 QStringList saveFilters() {
     QStringList filters;

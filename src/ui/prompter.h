@@ -21,12 +21,13 @@ class AddFilesDialog;
 class ClashDialog;
 class ErrorListDialog;
 
-// The four types of the save dialog, numbered as its list shows them.
+// The types of the save dialog, numbered as its list shows them.
 enum SaveType {
     kSaveTypeYaffs2 = 1,
     kSaveTypeYaffs2Custom = 2,
     kSaveTypeExt2 = 3,
     kSaveTypeExt3 = 4,
+    kSaveTypeExt4 = 5,
 };
 
 // The type of a filter of the save dialog, as the dialog names it: whole

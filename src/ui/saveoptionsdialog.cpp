@@ -2,6 +2,7 @@
 
 #include "uitexts.h"
 
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
@@ -125,6 +126,15 @@ SaveOptionsDialog::SaveOptionsDialog(SaveParams& params, QWidget* owner)
     connect(tagEcc_, &QCheckBox::toggled, this, &SaveOptionsDialog::refresh);
     connect(order_, &QComboBox::currentIndexChanged, this, &SaveOptionsDialog::refresh);
 
+    auto* extBox = new QGroupBox(QString::fromUtf8("EXT 镜像"), this);
+    auto* extLayout = new QVBoxLayout(extBox);
+    sparseBox_ = new QCheckBox(QString::fromUtf8("Android sparse 格式"), extBox);
+    sourceBox_ =
+        new QCheckBox(QString::fromUtf8("与源镜像相同（块大小、inode、大小、卷标、UUID）"), extBox);
+    extLayout->addWidget(sparseBox_);
+    extLayout->addWidget(sourceBox_);
+    layout->addWidget(extBox);
+
     auto* row = new QHBoxLayout;
     row->addStretch();
     ok_ = new QPushButton(u8(kButtonOk), this);
@@ -227,6 +237,8 @@ void SaveOptionsDialog::refresh() {
 
 void SaveOptionsDialog::showEvent(QShowEvent* event) {
     showLayout(params_.layout);
+    sparseBox_->setChecked(sparse_);
+    sourceBox_->setChecked(sameAsSource_);
     QDialog::showEvent(event);
 }
 
@@ -235,6 +247,8 @@ void SaveOptionsDialog::confirm() {
     if (layoutProblem(l))
         return;
     params_.layout = l;
+    sparse_ = sparseBox_->isChecked();
+    sameAsSource_ = sourceBox_->isChecked();
     accept();
 }
 

@@ -1,8 +1,9 @@
 // "保存设置": how images saved with the type "YAFFS2 镜像(自定参数)" are laid
 // out: the data ECC, the erase marker, and the NAND layout (page and spare
 // size, where the tags are, their ECC, the byte order), with the layouts
-// boards commonly use as presets. Shown beside the save dialog, not modally;
-// it shows the current settings each time it opens.
+// boards commonly use as presets; and for EXT images Android sparse output and
+// keeping the geometry of the image saved. Shown beside the save dialog, not
+// modally; it shows the current settings each time it opens.
 #pragma once
 
 #include "yaffs2/yaffs2_writer.h"
@@ -39,10 +40,15 @@ public:
     QCheckBox* tagEccBox() const { return tagEcc_; }
     QComboBox* byteOrderBox() const { return order_; }
     QPushButton* okButton() const { return ok_; }
+    QCheckBox* sparseBox() const { return sparseBox_; }       // "Android sparse 格式"
+    QCheckBox* sameAsSourceBox() const { return sourceBox_; } // "与源镜像相同"
 
     // The layout the controls describe (the data ECC in its standard place).
     yaffs2::Layout chosenLayout() const;
     void confirm(); // "确定"
+    // The EXT choices as last confirmed.
+    bool sparse() const { return sparse_; }
+    bool sameAsSource() const { return sameAsSource_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -68,6 +74,10 @@ private:
     QLabel* problem_;
     QPushButton* ok_;
     bool updating_ = false;
+    QCheckBox* sparseBox_;
+    QCheckBox* sourceBox_;
+    bool sparse_ = false;
+    bool sameAsSource_ = false;
 };
 
 } // namespace korvane::ui

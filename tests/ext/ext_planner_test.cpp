@@ -6,6 +6,7 @@
 #include "transfer/loadimage.h"
 
 #include <gtest/gtest.h>
+#include <random>
 
 using namespace korvane;
 using namespace korvane::ext2;
@@ -239,6 +240,107 @@ TEST(ExtPlanner, DirectoryBuilderBytes) {
     EXPECT_EQ(load16(out.data() + 28), K - 24) << "the last entry runs to the block's end";
     EXPECT_EQ(std::to_integer<int>(out[30]), 5);
     EXPECT_EQ(toString(ByteSpan(out.data() + 32, 5)), "abcde");
+}
+
+// The indirect blocks counted for a file's spans are the ones the map
+// builder allocates, for random spans at every level.
+TEST(ExtPlanner, IndirectBlocksOfSparseFiles) {
+    std::mt19937 rng(5);
+    for (uint32_t bs : {1024u, 4096u}) {
+        const uint64_t p = bs / 4;
+        const uint64_t edges[] = {0, 11, 12, 13, 12 + p, 12 + p + p * p, 12 + p + p * p + 3 * p};
+        for (int round = 0; round < 200; ++round) {
+            std::vector<BlockSpan> spans;
+            uint64_t at = 0;
+            for (auto n = static_cast<int>(rng() % 6); n >= 0; --n) {
+                at += rng() % 3 ? rng() % (2 * p) : edges[rng() % std::size(edges)];
+                const uint64_t len = 1 + rng() % (rng() % 4 ? 40 : 3 * p);
+                spans.push_back({at, at + len});
+                at += len + 1 + rng() % 5;
+            }
+            uint32_t next = 100;
+            uint64_t blocks = 0;
+            BlockMapBuilder b(
+                bs, [&] { return next++; }, [](uint32_t, ByteSpan) {});
+            for (const BlockSpan& s : spans)
+                for (uint64_t l = s.first; l < s.end; ++l, ++blocks)
+                    b.map(l);
+            std::byte slots[60];
+            b.finish(slots);
+            EXPECT_EQ(IndirectBlocksFor(spans, bs), b.indirectBlocks());
+            EXPECT_EQ(next - 100, blocks + b.indirectBlocks());
+        }
+        for (uint64_t n : {1ull, 12ull, 13ull, 268ull, 269ull, 65805ull, 70000ull})
+            EXPECT_EQ(IndirectBlocksFor({{0, n}}, 1024), IndirectBlocks(n)) << n;
+    }
+    EXPECT_EQ(ExtentTreeBlocks(4, 1024), 0u);
+    EXPECT_EQ(ExtentTreeBlocks(5, 1024), 1u);
+    EXPECT_EQ(ExtentTreeBlocks(4 * 84, 1024), 4u) << "four leaves under the inode";
+    EXPECT_EQ(ExtentTreeBlocks(4 * 84 + 1, 1024), 6u) << "five leaves and an index block";
+}
+
+// Every layout keeps its metadata apart, inside the image, and the allocator
+// hands out exactly the blocks left between.
+TEST(ExtPlanner, LayoutsKeepMetadataApart) {
+    auto geometry = [](LayoutStyle style, uint32_t bs, uint64_t blocks, uint32_t ipg, uint32_t ro,
+                       uint32_t incompat) {
+        Geometry g;
+        g.style = style;
+        g.blockSize = bs;
+        g.inodeSize = 256;
+        g.blocksCount = blocks;
+        g.inodesPerGroup = ipg;
+        g.roCompat = ro;
+        g.incompat = incompat;
+        return g;
+    };
+    const Geometry cases[] = {
+        geometry(LayoutStyle::kEveryGroup, 1024, 20000, 256, 0, 0),
+        geometry(LayoutStyle::kEveryGroup, 4096, 100000, 512, 0, 0),
+        geometry(LayoutStyle::kStandard, 1024, 300000, 2048, kRoCompatSparseSuper, kIncompatFlexBg),
+        geometry(LayoutStyle::kStandard, 4096, 1000000, 8192, kRoCompatSparseSuper,
+                 kIncompatFlexBg),
+        geometry(LayoutStyle::kStandard, 2048, 70000, 1024, kRoCompatSparseSuper, 0),
+        geometry(LayoutStyle::kStandard, 1024, 50000, 128, 0, 0),
+    };
+    for (const Geometry& g : cases) {
+        SCOPED_TRACE(std::to_string(g.blockSize) + " " + std::to_string(g.blocksCount));
+        Layout layout(g);
+        ASSERT_TRUE(layout.fits()) << layout.error();
+        const auto& r = layout.reserved();
+        for (size_t i = 0; i < r.size(); ++i) {
+            EXPECT_LE(r[i].end(), g.blocksCount);
+            if (i > 0) {
+                EXPECT_LE(r[i - 1].end(), r[i].first) << "overlap at " << r[i].first;
+            }
+        }
+        auto inUse = [&](uint64_t b, uint64_t n) {
+            for (const BlockRange& x : r)
+                if (x.inUse && x.first <= b && b + n <= x.end())
+                    return true;
+            return false;
+        };
+        for (uint32_t grp = 0; grp < g.groupCount(); ++grp) {
+            const GroupPlace& gp = layout.group(grp);
+            EXPECT_TRUE(inUse(gp.blockBitmap, 1) && inUse(gp.inodeBitmap, 1) &&
+                        inUse(gp.inodeTable, g.inodeTableBlocks()))
+                << "group " << grp;
+        }
+        BlockAllocator alloc(g.blocksCount, r, g.firstDataBlock());
+        uint64_t handed = 0;
+        size_t k = 0;
+        try {
+            for (;;) {
+                const uint32_t b = alloc.NextBlock();
+                while (k < r.size() && r[k].end() <= b)
+                    ++k;
+                ASSERT_FALSE(k < r.size() && r[k].first <= b) << "reserved block " << b;
+                ++handed;
+            }
+        } catch (const Error&) {
+        }
+        EXPECT_EQ(handed, layout.freeBlocks());
+    }
 }
 
 } // namespace

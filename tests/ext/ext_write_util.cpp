@@ -1,11 +1,13 @@
 #include "ext_write_util.h"
 
+#include "ext/ext_planner.h"
 #include "ext/text23obj.h"
 #include "ext_testutil.h"
 #include "model/tree.h"
 #include "support/yaffs2_builder.h"
 
 #include <algorithm>
+#include <climits>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
@@ -63,10 +65,67 @@ uint64_t smallSize(Rand& rng) {
     return rng() % 6000;
 }
 
+std::string le16(uint16_t v) {
+    return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+}
+
+std::string le32(uint32_t v) {
+    return le16(static_cast<uint16_t>(v)) + le16(static_cast<uint16_t>(v >> 16));
+}
+
+// A POSIX ACL as an attribute value: owner, a named user and group, mask,
+// other.
+std::string aclValue(Rand& rng) {
+    std::string v = le32(2);
+    const uint16_t tags[] = {0x01, 0x02, 0x04, 0x08, 0x10, 0x20};
+    for (uint16_t tag : tags) {
+        if ((tag == 0x02 || tag == 0x08) && rng() % 2)
+            continue;
+        v += le16(tag) + le16(static_cast<uint16_t>(rng() % 8));
+        v += le32(tag == 0x02 || tag == 0x08 ? rng() % 100000 : 0xFFFFFFFF);
+    }
+    return v;
+}
+
+std::vector<Xattr> randomXattrs(Rand& rng, uint8_t type) {
+    static const char* labels[] = {"u:object_r:system_file:s0", "u:object_r:vendor_file:s0",
+                                   "u:object_r:shell_exec:s0", "u:object_r:rootfs:s0"};
+    std::vector<Xattr> out;
+    if (rng() % 3 == 0)
+        return out;
+    std::string label = labels[rng() % std::size(labels)];
+    out.push_back({"security.selinux", label + std::string(1, '\0')});
+    if (type == kTypeFile && rng() % 6 == 0) {
+        std::string cap = le32(0x02000001) + le32(1u << (rng() % 32)) + le32(0) + le32(0) + le32(0);
+        out.push_back({"security.capability", cap});
+    }
+    if ((type == kTypeFile || type == kTypeDirectory) && rng() % 8 == 0)
+        out.push_back({"system.posix_acl_access", aclValue(rng)});
+    if (type != kTypeSymlink && rng() % 4 == 0) {
+        const size_t n = 1 + rng() % 3;
+        for (size_t i = 0; i < n; ++i) {
+            std::string value(rng() % 4 == 0 ? 150 + rng() % 100 : rng() % 40, '\0');
+            for (char& c : value)
+                c = static_cast<char>(rng());
+            out.push_back({(rng() % 5 ? "user.k" : "trusted.t") + std::to_string(i), value});
+        }
+    }
+    return out;
+}
+
+// A time from 1901 to 2310 (e2fsck takes later ones for times before 1970
+// that an old kernel wrote wrongly).
+int64_t wideTime(Rand& rng) {
+    const int64_t lo = INT32_MIN, hi = 3 * (int64_t{1} << 32) + INT32_MIN - 1;
+    return lo + static_cast<int64_t>((uint64_t{rng()} << 32 | rng()) %
+                                     static_cast<uint64_t>(hi - lo + 1));
+}
+
 } // namespace
 
 void randomTree(Timg& img, uint32_t seed, const RandomTreeOptions& opt) {
     Rand rng(seed);
+    Rand extra(seed * 7919 + 1); // attributes and wide times, apart from the tree's shape
     Node* root = img.root();
     root->entry.mode = 040000 | (0700 | (rng() % 0100));
     root->entry.uid = static_cast<uint16_t>(rng());
@@ -94,6 +153,15 @@ void randomTree(Timg& img, uint32_t seed, const RandomTreeOptions& opt) {
         n->entry.atime = rng() & 0x7FFFFFFF;
         n->entry.ctime = rng() & 0x7FFFFFFF;
         n->entry.mtime = rng() & 0x7FFFFFFF;
+        if (opt.xattrs)
+            n->entry.xattrs = randomXattrs(extra, n->entry.objType);
+        if (opt.wideTimes) {
+            for (int64_t* t : {&n->entry.atime, &n->entry.ctime, &n->entry.mtime})
+                *t = wideTime(extra);
+            n->entry.atimeNs = extra() % 1000000000;
+            n->entry.ctimeNs = extra() % 1000000000;
+            n->entry.mtimeNs = extra() % 1000000000;
+        }
     };
     auto pickDir = [&]() {
         // Often the newest folder, so that chains grow deep.
@@ -259,6 +327,11 @@ std::string treeDump(Timg& img) {
             line += " -> " + e.alias;
         if (kind == 'c' || kind == 'b')
             line += " dev" + std::to_string(e.rdev.major) + ":" + std::to_string(e.rdev.minor);
+        std::vector<Xattr> xattrs = e.xattrs;
+        std::sort(xattrs.begin(), xattrs.end(),
+                  [](const Xattr& a, const Xattr& b) { return a.name < b.name; });
+        for (const Xattr& x : xattrs)
+            line += " " + x.name + "=" + std::to_string(fnv(asBytes(x.value)));
         std::vector<std::string>& group = namesOf[t];
         if (group.size() > 1) {
             std::sort(group.begin(), group.end());
@@ -273,6 +346,43 @@ std::string treeDump(Timg& img) {
     for (const std::string& l : lines)
         out += l + "\n";
     return out;
+}
+
+namespace {
+
+class ZeroImage : public Timg {
+public:
+    void Open() override {
+        auto root = std::make_unique<Node>();
+        root->entry.objType = kTypeDirectory;
+        root->entry.mode = 040755;
+        root->entry.objId = newobjid();
+        setNode(root->entry.objId, root.get());
+        setRoot(std::move(root));
+    }
+    bool GetEntry(uint32_t id, TImgEntry& entry) override {
+        const Node* n = nodeFor(id);
+        if (n)
+            entry = n->entry;
+        return n != nullptr;
+    }
+    std::string formatName() const override { return "ZERO"; }
+    std::vector<std::pair<std::string, std::string>> describe() const override { return {}; }
+
+protected:
+    size_t readImageRange(const TImgEntry& e, uint64_t offset, MutableByteSpan out) override {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(out.size(), e.size - offset));
+        std::fill_n(out.begin(), n, std::byte{0});
+        return n;
+    }
+};
+
+} // namespace
+
+std::unique_ptr<Timg> zeroImage() {
+    auto img = std::make_unique<ZeroImage>();
+    img->Open();
+    return img;
 }
 
 void expectFsckClean(const std::string& image) {
@@ -317,7 +427,9 @@ void expectRdumpMatches(Timg& source, const std::string& image) {
         // checks those bits.
         const uint32_t mask = kind == 'f' ? 0777 : 06777;
         EXPECT_EQ(st.st_mode & mask, e.mode & mask) << std::oct << st.st_mode;
-        EXPECT_EQ(st.st_mtime, static_cast<time_t>(e.mtime));
+        if (e.mtime >= 0 && e.mtime <= INT32_MAX) {
+            EXPECT_EQ(st.st_mtime, static_cast<time_t>(e.mtime));
+        }
         if (root) {
             EXPECT_EQ(st.st_uid, e.uid);
             EXPECT_EQ(st.st_gid, e.gid);
@@ -355,23 +467,58 @@ uint64_t statNumber(const std::string& text, const std::string& label, int base 
     return w.empty() ? 0 : std::stoull(w, nullptr, base);
 }
 
+// An ACL value with the ids of the entries that have none read as 0: the
+// kernel gives them as 0xFFFFFFFF, debugfs as 0.
+std::string aclIdsCleared(const std::string& name, std::string v) {
+    if (name.rfind("system.posix_acl_", 0) != 0)
+        return v;
+    for (size_t at = 4; at + 8 <= v.size(); at += 8) {
+        const auto tag = static_cast<uint8_t>(v[at]);
+        if (tag != 0x02 && tag != 0x08)
+            v.replace(at + 4, 4, 4, '\0');
+    }
+    return v;
+}
+
+// Seconds and nanoseconds of "mtime: 0x6b17e4bc:4a8cbc44" (the part after
+// the colon only in inodes with extra fields).
+std::pair<int64_t, uint32_t> statTime(const std::string& text, const std::string& label) {
+    const std::string w = statField(text, label);
+    EXPECT_FALSE(w.empty()) << "no " << label;
+    if (w.empty())
+        return {0, 0};
+    const auto lo = static_cast<int32_t>(std::stoul(w, nullptr, 16));
+    const size_t colon = w.find(':');
+    if (colon == std::string::npos)
+        return {lo, 0};
+    const auto extra = static_cast<uint32_t>(std::stoul(w.substr(colon + 1), nullptr, 16));
+    return {lo + (int64_t{extra & 3} << 32), extra >> 2};
+}
+
 } // namespace
 
 void expectDebugfsStat(Timg& source, const std::string& image) {
-    auto img = openExt(image);
+    // The inode of every object as the writer numbers them.
     std::map<uint32_t, std::pair<const Node*, size_t>> inodes; // inode -> object, names
-    for (Node* n : objects(*img)) {
-        const uint32_t ino = n->entry.objType == kTypeHardlink ? n->entry.linkInfo : n->entry.objId;
-        const Node* src = resolved(source, findPath(source.root(), pathFromRoot(n)));
-        ASSERT_NE(src, nullptr) << pathFromRoot(n);
-        auto& slot = inodes[ino];
-        slot.first = src;
+    AbsoluteIndex tree(source.root());
+    ext2::ForEachWritten(tree, [&](const Node* n, size_t index) {
+        if (index == 0)
+            return;
+        const Node* t = resolved(source, n);
+        ASSERT_NE(t, nullptr) << pathFromRoot(n);
+        auto& slot = inodes[static_cast<uint32_t>(ext2::InodeFor(tree.indexOf(t)))];
+        slot.first = t;
         ++slot.second;
-    }
-    std::string commands;
-    for (const auto& [ino, object] : inodes)
-        commands += "stat <" + std::to_string(ino) + ">\n";
+    });
     TempDir dir;
+    std::string commands;
+    size_t attrFiles = 0;
+    for (const auto& [ino, object] : inodes) {
+        commands += "stat <" + std::to_string(ino) + ">\n";
+        for (const Xattr& x : object.first->entry.xattrs)
+            commands += "ea_get -f " + (dir / std::to_string(attrFiles++)) + " <" +
+                        std::to_string(ino) + "> " + x.name + "\n";
+    }
     writeFile(dir / "commands", commands);
     CommandResult r =
         run("debugfs -f " + shellQuote(dir / "commands") + " " + shellQuote(image) + " 2>&1");
@@ -390,6 +537,7 @@ void expectDebugfsStat(Timg& source, const std::string& image) {
     static const std::map<char, std::string> types{
         {'f', "regular"},       {'d', "directory"}, {'l', "symlink"}, {'c', "character special"},
         {'b', "block special"}, {'p', "FIFO"},      {'s', "socket"}};
+    attrFiles = 0;
     for (const auto& [ino, object] : inodes) {
         const TImgEntry& e = object.first->entry;
         const std::string& s = stats[ino];
@@ -404,7 +552,9 @@ void expectDebugfsStat(Timg& source, const std::string& image) {
             EXPECT_EQ(size, e.size);
         } else if (kind == 'l') {
             EXPECT_EQ(size, e.alias.size());
-            EXPECT_EQ(statNumber(s, "Blockcount:"), e.alias.size() < 60 ? 0u : 2u);
+            if (e.xattrs.empty()) {
+                EXPECT_EQ(statNumber(s, "Blockcount:") == 0, e.alias.size() < 60);
+            }
         } else if (kind != 'd') {
             EXPECT_EQ(size, 0u);
         }
@@ -416,6 +566,26 @@ void expectDebugfsStat(Timg& source, const std::string& image) {
             char buf[32];
             std::snprintf(buf, sizeof buf, "%02u:%02u", e.rdev.major, e.rdev.minor);
             EXPECT_EQ(dev, buf);
+        }
+        const bool extra = s.find("Size of extra inode fields:") != std::string::npos;
+        const auto [mtime, mtimeNs] = statTime(s, "mtime:");
+        const auto [atime, atimeNs] = statTime(s, "atime:");
+        if (extra) {
+            EXPECT_EQ(mtime, e.mtime);
+            EXPECT_EQ(mtimeNs, e.mtimeNs);
+            EXPECT_EQ(atime, e.atime);
+            EXPECT_EQ(atimeNs, e.atimeNs);
+        } else if (e.mtime >= INT32_MIN && e.mtime <= INT32_MAX) {
+            EXPECT_EQ(mtime, e.mtime);
+        }
+        for (const Xattr& x : e.xattrs) {
+            const std::string file = dir / std::to_string(attrFiles++);
+            EXPECT_TRUE(std::filesystem::exists(file)) << "no attribute " << x.name;
+            if (std::filesystem::exists(file)) {
+                EXPECT_EQ(aclIdsCleared(x.name, toString(readFile(file))),
+                          aclIdsCleared(x.name, x.value))
+                    << x.name;
+            }
         }
     }
 }

@@ -8,6 +8,7 @@
 #include "support/tree_nodes.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,12 @@ struct RandomTreeOptions {
     std::vector<uint64_t> bigFiles;
     // A "lost+found" folder with contents directly below the root.
     bool rootLostFound = false;
+    // Extended attributes (SELinux labels, capabilities, ACLs, user and
+    // trusted ones, some sets shared) small enough for 1 KiB blocks.
+    bool xattrs = false;
+    // Times from 1901 to 2310 with nanoseconds, as inodes with extra fields
+    // hold them.
+    bool wideTimes = false;
 };
 
 // A tree from a seed: deep and wide folders, many small files, files at the
@@ -29,9 +36,14 @@ void randomTree(Timg& img, uint32_t seed, const RandomTreeOptions& opt = {});
 
 // One line per object below the root (and one for the root): path, kind,
 // permissions, owner, times, size and contents of files, link targets, device
-// numbers, and the other names of an object with several. Which name of an
+// numbers, extended attributes, and the other names of an object with
+// several. Which name of an
 // object is the hard link does not show. The root's "lost+found" is left out.
 std::string treeDump(Timg& img);
+
+// An empty image whose files read as zeros of the size their entries give,
+// all of it data (no holes): for plans of trees too large to hold in a test.
+std::unique_ptr<Timg> zeroImage();
 
 // Runs e2fsck -fn and expects exit status 0 and nothing but its pass lines
 // and summary.
@@ -42,8 +54,10 @@ void expectFsckClean(const std::string& image);
 // and targets (owners too when running as root).
 void expectRdumpMatches(Timg& source, const std::string& image);
 
-// Runs debugfs stat on the inode of every object of source and expects its
-// type, permissions, owner, size, link count and device number.
+// Runs debugfs stat on the inode of every object of source (the inodes the
+// writer gives them) and expects its type, permissions, owner, size, link
+// count, device number, times (with nanoseconds where the inode has room)
+// and, through ea_get, its extended attributes.
 void expectDebugfsStat(Timg& source, const std::string& image);
 
 } // namespace korvane::test

@@ -466,14 +466,15 @@ TEST(ExtWriter, WorkEvents) {
 }
 
 // Saving must fail with a message holding fragment, before anything is written.
-void expectRefused(Timg& img, const std::string& fragment, SaveKind kind = kSaveExt2) {
+void expectRefused(Timg& img, const std::string& fragment, SaveKind kind = kSaveExt2,
+                   const ExtSaveParams& ext = {}) {
     TempDir dir;
     std::string out = dir / "out.img";
     writeFile(out, std::string("keep"));
     Events sink;
     img.onwk = &sink;
     try {
-        saveas(img, out, kind, {});
+        saveas(img, out, kind, {}, ext);
         ADD_FAILURE() << "saved although " << fragment;
     } catch (const Error& e) {
         EXPECT_NE(std::string(e.what()).find(fragment), std::string::npos) << e.what();
@@ -488,7 +489,7 @@ void expectRefused(Timg& img, const std::string& fragment, SaveKind kind = kSave
 
 TEST(ExtWriter, RefusesWhatItCannotHold) {
     {
-        auto img = newimage();
+        auto img = zeroImage();
         addNode(*img, img->root(), "big", kTypeFile, 0644)->entry.size = 1020u << 20;
         TempDir dir;
         try {
@@ -542,6 +543,117 @@ TEST(ExtWriter, RefusesWhatItCannotHold) {
         auto img = newimage();
         addSymlink(*img, img->root(), "l", target);
         expectRefused(*img, "/l");
+    }
+}
+
+TEST(ExtWriter, RefusesAttributesItCannotHold) {
+    ExtSaveParams ext4k;
+    ext4k.blockSize = 4096;
+    const struct {
+        std::vector<Xattr> xattrs;
+        SaveKind kind;
+        const char* fragment;
+    } cases[] = {
+        {{{"os2.name", "x"}}, kSaveExt4, "/f: EXT keeps attributes named"},
+        {{{"user.", "x"}}, kSaveExt4, "not user."},
+        {{{"system.posix_acl_access", "junk"}}, kSaveExt4, "is not a POSIX ACL"},
+        {{{"user.a", std::string(800, 'v')}, {"user.b", std::string(300, 'w')}},
+         kSaveExt2,
+         "/f: its extended attributes do not fit"},
+        {{{"user.a", std::string(5000, 'v')}}, kSaveExt4, "/f: its extended attributes"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fragment);
+        auto img = newimage();
+        addFile(*img, img->root(), "f", {})->entry.xattrs = c.xattrs;
+        expectRefused(*img, c.fragment, c.kind, c.kind == kSaveExt4 ? ext4k : ExtSaveParams{});
+    }
+}
+
+// Attributes go into the inode while they fit; the rest into a block that
+// inodes with the same rest share, 1024 of them at most.
+TEST(ExtWriter, AttributesInTheInodeThenASharedBlock) {
+    auto img = newimage();
+    Node* root = img->root();
+    const std::vector<Xattr> small{{"security.selinux", "u:object_r:system_file:s0"}};
+    const std::vector<Xattr> big{{"security.selinux", "u:object_r:system_file:s0"},
+                                 {"user.blob", std::string(300, 'b')}};
+    addFile(*img, root, "small", bytesOf("s"))->entry.xattrs = small;
+    for (int i = 0; i < 1100; ++i)
+        addFile(*img, root, "big" + std::to_string(i), {})->entry.xattrs = big;
+    ExtSaveParams ext4;
+    ext4.blockSize = 1024;
+    for (SaveKind kind : {kSaveExt2, kSaveExt4}) {
+        SCOPED_TRACE(kind == kSaveExt2 ? "EXT2, 128-byte inodes" : "ext4, 256-byte inodes");
+        TempDir dir;
+        const std::string out = dir / "out.img";
+        ASSERT_TRUE(saveas(*img, out, kind, {}, kind == kSaveExt4 ? ext4 : ExtSaveParams{}));
+        expectFsckClean(out);
+        expectDebugfsStat(*img, out);
+        // Where each inode's attribute block is: 12 small, 13.. big.
+        std::string commands;
+        for (uint32_t ino : {12u, 13u, 14u, 13u + 1023, 13u + 1024, 13u + 1099})
+            commands += "stat <" + std::to_string(ino) + ">\n";
+        writeFile(dir / "cmds", commands);
+        CommandResult r = run("debugfs -f " + shellQuote(dir / "cmds") + " " + shellQuote(out));
+        std::vector<uint64_t> acl;
+        for (size_t at = r.out.find("File ACL: "); at != std::string::npos;
+             at = r.out.find("File ACL: ", at + 1))
+            acl.push_back(std::stoull(r.out.substr(at + 10)));
+        ASSERT_EQ(acl.size(), 6u) << r.out;
+        EXPECT_EQ(acl[0] == 0, kind == kSaveExt4) << "a small set stays in a large inode";
+        EXPECT_NE(acl[1], 0u);
+        EXPECT_EQ(acl[1], acl[2]);
+        EXPECT_EQ(acl[1], acl[3]) << "1024 inodes share one block";
+        EXPECT_NE(acl[4], acl[1]) << "the 1025th starts another";
+        EXPECT_EQ(acl[4], acl[5]);
+        const Bytes image = readFile(out);
+        const uint32_t bs = kind == kSaveExt4 ? 1024 : K;
+        EXPECT_EQ(load32(image.data() + acl[1] * bs + 4), 1024u) << "refcount";
+        EXPECT_EQ(load32(image.data() + acl[4] * bs + 4), 1100u - 1024) << "refcount";
+    }
+}
+
+// The ext4 layout: features, 256-byte inodes with extents, flex_bg groups,
+// lost+found and journal of mke2fs's sizes, checksums e2fsck verifies.
+TEST(ExtWriter, Ext4Layout) {
+    auto img = newimage();
+    img->root()->entry.mtime = -100;
+    img->root()->entry.mtimeNs = 123456789;
+    for (uint32_t bs : {1024u, 4096u}) {
+        SCOPED_TRACE(bs);
+        ExtSaveParams p;
+        p.blockSize = bs;
+        p.label = "system";
+        p.uuid = parseUuid("00112233-4455-6677-8899-aabbccddeeff");
+        TempDir dir;
+        ASSERT_TRUE(saveas(*img, dir / "o.img", kSaveExt4, {}, p));
+        expectFsckClean(dir / "o.img");
+        const Bytes b = readFile(dir / "o.img");
+        const std::byte* s = b.data() + 1024;
+        EXPECT_EQ(load32(s + sb::kLogBlockSize), bs == 1024 ? 0u : 2u);
+        EXPECT_EQ(load32(s + sb::kFeatureCompat), 0x2Cu) << "has_journal ext_attr dir_index";
+        EXPECT_EQ(load32(s + sb::kFeatureIncompat), 0x242u) << "filetype extent flex_bg";
+        EXPECT_EQ(load32(s + sb::kFeatureRoCompat), 0x46Bu)
+            << "sparse_super large_file huge_file dir_nlink extra_isize metadata_csum";
+        EXPECT_EQ(load16(s + sb::kInodeSize), 256u);
+        EXPECT_EQ(std::to_integer<int>(s[sb::kLogGroupsPerFlex]), 4);
+        EXPECT_EQ(std::to_integer<int>(s[sb::kChecksumType]), 1);
+        EXPECT_EQ(toString(ByteSpan(s + sb::kVolumeName, 6)), "system");
+        EXPECT_EQ(uuidText(*p.uuid), "00112233-4455-6677-8899-aabbccddeeff");
+        EXPECT_EQ(std::to_integer<int>(s[sb::kUuid + 15]), 0xFF);
+        CommandResult r =
+            run("debugfs -R " + shellQuote("stat <2>") + " " + shellQuote(dir / "o.img") +
+                " 2>&1; debugfs -R " + shellQuote("stat <11>") + " " + shellQuote(dir / "o.img") +
+                " 2>&1; debugfs -R " + shellQuote("stat <8>") + " " + shellQuote(dir / "o.img") +
+                " 2>&1");
+        EXPECT_NE(r.out.find("Flags: 0x80000"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("mtime: 0xffffff9c:1d6f3454"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("Size: " + std::to_string(bs == 1024 ? 12288 : 16384)),
+                  std::string::npos)
+            << "lost+found";
+        EXPECT_NE(r.out.find("Size: " + std::to_string(1024 * bs)), std::string::npos)
+            << "a journal of 1024 blocks";
     }
 }
 

@@ -9,6 +9,7 @@
 #include "ui_fixture.h"
 #include "yaffs2/tyaffs2obj.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
@@ -207,7 +208,8 @@ void CommandsTest::namesSaveTypes() {
     QCOMPARE(saveTypeOf("YAFFS2 镜像(自定参数) (*)"), int(kSaveTypeYaffs2Custom));
     QCOMPARE(saveTypeOf("EXT2 镜像"), int(kSaveTypeExt2));
     QCOMPARE(saveTypeOf("EXT3 镜像 (*)"), int(kSaveTypeExt3));
-    QCOMPARE(saveTypeOf("EXT4 镜像"), 0);
+    QCOMPARE(saveTypeOf("EXT4 镜像"), int(kSaveTypeExt4));
+    QCOMPARE(saveTypeOf("EXT5 镜像"), 0);
 }
 
 void CommandsTest::offersEraseMarkerOfOpenedImage() {
@@ -254,13 +256,19 @@ void CommandsTest::savesExt2AndExt3() {
     Window w = makeWindow();
     QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
     const QStringList tree = treeOf(*w->image());
-    for (int type : {kSaveTypeExt2, kSaveTypeExt3}) {
-        const std::string out = dir / (type == kSaveTypeExt2 ? "x.ext2" : "x.ext3");
+    for (int type : {kSaveTypeExt2, kSaveTypeExt3, kSaveTypeExt4}) {
+        const std::string out = dir / ("x.ext" + std::to_string(type - kSaveTypeExt2 + 2));
         w.prompter->save.push_back(saveTo(out, type));
         QVERIFY(runJob(*w, [&] { w->saveAs(); }));
         QCOMPARE(w.prompter->messages, QStringList());
-        const char* format = type == kSaveTypeExt2 ? "EXT2" : "EXT3";
+        const char* format = type == kSaveTypeExt2   ? "EXT2"
+                             : type == kSaveTypeExt3 ? "EXT3"
+                                                     : "EXT4";
         QCOMPARE(w->progressPanel()->formatName(), format);
+        if (type == kSaveTypeExt4) { // read back by e2fsck until Korvane reads ext4
+            QCOMPARE(korvane::test::run("e2fsck -fn " + korvane::test::shellQuote(out)).status, 0);
+            continue;
+        }
         auto back = loadimage(out);
         QCOMPARE(QString::fromStdString(back->formatName()), format);
         QStringList saved = treeOf(*back);
@@ -269,6 +277,17 @@ void CommandsTest::savesExt2AndExt3() {
         QVERIFY(contentsOf(*back, "system/app/y.apk") == pattern(2000, 2));
         QVERIFY(contentsOf(*back, "中文名.txt") == pattern(10, 8));
     }
+    // The settings beside the dialog ask for an Android sparse image.
+    w.prompter->save.push_back([&](const SaveTypeChanged& changed) {
+        changed(kSaveTypeExt4, nullptr);
+        SaveOptionsDialog* options = w->saveOptionsDialog();
+        options->sparseBox()->setChecked(true);
+        options->confirm();
+        return std::optional<SaveTarget>(SaveTarget{qs(dir / "x.simg"), kSaveTypeExt4});
+    });
+    QVERIFY(runJob(*w, [&] { w->saveAs(); }));
+    QVERIFY(w->saveOptionsDialog()->sparse());
+    QCOMPARE(load32(readFile(dir / "x.simg").data()), 0xED26FF3Au);
 }
 
 void CommandsTest::failedSaveKeepsEditsMarked() {
