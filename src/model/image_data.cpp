@@ -2,6 +2,7 @@
 
 #include "error.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -65,6 +66,31 @@ std::unique_ptr<ImageData> ImageData::fromBytes(Bytes bytes) {
     img->data_ = img->memory_.data();
     img->size_ = img->memory_.size();
     return img;
+}
+
+void ImageData::read(uint64_t offset, MutableByteSpan out) const {
+    size_t n = 0;
+    if (offset < size_) {
+        n = static_cast<size_t>(std::min<uint64_t>(out.size(), size_ - offset));
+        std::memcpy(out.data(), data_ + offset, n);
+    }
+    std::memset(out.data() + n, 0, out.size() - n);
+}
+
+ByteSpan view(const ImageSource& src, uint64_t offset, size_t n, std::byte* scratch) {
+    const uint64_t total = src.size();
+    if (offset > total || n > total - offset)
+        return {};
+    if (const std::byte* p = src.contiguous(offset, n))
+        return {p, n};
+    src.read(offset, MutableByteSpan(scratch, n));
+    return {scratch, n};
+}
+
+Bytes readBytes(const ImageSource& src, uint64_t offset, size_t n) {
+    Bytes out(n);
+    src.read(offset, MutableByteSpan(out));
+    return out;
 }
 
 ImageData::~ImageData() {
