@@ -46,13 +46,17 @@ char typeChar(const TImgEntry& e) {
     }
 }
 
-std::string lsLine(const Timg& img, const Node* n) {
+std::string lsLine(const Timg& img, const Node* n, const LsOptions& opt) {
     const TImgEntry& e = n->entry;
-    char head[96];
-    std::snprintf(head, sizeof head, "%s %5u %5u %10llu %s ", modeString(e).c_str(),
-                  unsigned{e.uid}, unsigned{e.gid}, static_cast<unsigned long long>(e.size),
+    char owner[32];
+    std::snprintf(owner, sizeof owner, "%5u %5u ", unsigned{e.uid}, unsigned{e.gid});
+    char tail[64];
+    std::snprintf(tail, sizeof tail, "%10llu %s ", static_cast<unsigned long long>(e.size),
                   isoTime(e.mtime).c_str());
-    std::string line = head + displayPath(n);
+    std::string line = modeString(e) + " " + owner;
+    if (opt.label)
+        line += selinuxLabel(shownEntry(img, n)) + " ";
+    line += tail + displayPath(n);
     if (e.objType == kTypeSymlink) {
         line += " -> " + e.alias;
     } else if (e.objType == kTypeHardlink) {
@@ -74,6 +78,13 @@ nlohmann::json jsonEntry(const Timg& img, const Node* n) {
     else if (e.objType == kTypeHardlink) {
         Node* t = linkTarget(img, e);
         j["target"] = t ? nlohmann::json(displayPath(t)) : nlohmann::json(nullptr);
+    }
+    const TImgEntry& shown = shownEntry(img, n);
+    if (!shown.xattrs.empty()) {
+        nlohmann::json x = nlohmann::json::object();
+        for (const Xattr& a : shown.xattrs)
+            x[a.name] = base64(a.value);
+        j["xattrs"] = std::move(x);
     }
     return j;
 }
@@ -137,8 +148,45 @@ std::string isoTime(int64_t t) {
     return buf;
 }
 
+std::string base64(std::string_view bytes) {
+    static const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        const size_t n = std::min<size_t>(3, bytes.size() - i);
+        uint32_t v = 0;
+        for (size_t k = 0; k < 3; ++k)
+            v = v << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
+        for (size_t k = 0; k < 4; ++k)
+            out += k <= n ? digits[(v >> (18 - 6 * k)) & 63] : '=';
+    }
+    return out;
+}
+
+std::string selinuxLabel(const TImgEntry& e) {
+    for (const Xattr& a : e.xattrs)
+        if (a.name == "security.selinux") {
+            std::string label = a.value;
+            while (!label.empty() && label.back() == '\0')
+                label.pop_back();
+            return label;
+        }
+    return "?";
+}
+
+const TImgEntry& shownEntry(const Timg& img, const Node* n) {
+    const Node* t = linkTarget(img, n->entry);
+    return t ? t->entry : n->entry;
+}
+
 void printInfo(const Timg& img, std::FILE* out) {
-    for (const auto& [label, value] : img.describe())
+    auto facts = img.describe();
+    // How the image is stored (an Android sparse image) comes after the format.
+    if (img.image()) {
+        auto stored = img.image()->describe();
+        facts.insert(facts.begin() + (facts.empty() ? 0 : 1), stored.begin(), stored.end());
+    }
+    for (const auto& [label, value] : facts)
         std::fprintf(out, "%-18s %s\n", (label + ":").c_str(), value.c_str());
     for (const std::string& w : img.warnings())
         std::fprintf(out, "%-18s %s\n", "warning:", w.c_str());
@@ -189,7 +237,7 @@ void printListing(Timg& img, const std::string& path, const LsOptions& opt, std:
     }
     std::string buf;
     for (const Node* n : nodes) {
-        buf += opt.longFormat ? lsLine(img, n) : displayPath(n);
+        buf += opt.longFormat ? lsLine(img, n, opt) : displayPath(n);
         buf += '\n';
         if (buf.size() > (1u << 16)) {
             std::fwrite(buf.data(), 1, buf.size(), out);
@@ -251,7 +299,9 @@ void addReadCommands(CLI::App& app, Commands& out) {
     auto* ls = app.add_subcommand("ls", "List the objects of the image");
     ls->add_flag("-l", o->ls.longFormat, "Long format: mode, uid, gid, size, mtime (UTC), path");
     ls->add_flag("-R", o->ls.recursive, "List subfolders recursively");
-    ls->add_flag("--json", o->ls.json, "Print a JSON array of objects");
+    ls->add_flag("--json", o->ls.json,
+                 "Print a JSON array of objects (with \"xattrs\": name to base64 value)");
+    ls->add_flag("-Z", o->ls.label, "With -l: show each object's SELinux label after the group");
     ls->add_option("IMAGE", o->image, "Image file")->required();
     ls->add_option("PATH", o->path, "Folder or object inside the image (default /)");
     addOpenOptions(ls, o->open);
