@@ -129,19 +129,11 @@ std::optional<std::string> checkExtentTree(const BlockDevice& dev,
     std::unordered_set<uint64_t> seen;
     Bytes scratch;
     std::string why;
-    {
-        const ByteSpan r(root.data(), root.size());
-        const auto h = header(r, std::nullopt, &why);
-        if (!h)
-            return "the extent root has " + why;
-        stack.push_back({0, h->depth, 0});
-    }
-    while (!stack.empty()) {
-        const Pending p = stack.back();
-        stack.pop_back();
+    // Checks one node; its children go on the stack.
+    auto check = [&](const Pending& p) -> std::optional<std::string> {
         ByteSpan node(root.data(), root.size());
         const std::string where =
-            p.block ? "extent block " + std::to_string(p.block) : "extent root";
+            p.block ? "extent block " + std::to_string(p.block) : "the extent root";
         if (p.block != 0) {
             if (!dev.inside(p.block))
                 return where + " lies outside the filesystem";
@@ -150,7 +142,8 @@ std::optional<std::string> checkExtentTree(const BlockDevice& dev,
             scratch.resize(dev.blockSize());
             node = dev.block(p.block, scratch.data());
         }
-        const auto h = header(node, p.depth, &why);
+        const auto h =
+            header(node, p.block ? std::optional<uint16_t>(p.depth) : std::nullopt, &why);
         if (!h)
             return where + " has " + why;
         if (p.block != 0 && seed && !extentBlockChecksumOk(*seed, node))
@@ -166,13 +159,22 @@ std::optional<std::string> checkExtentTree(const BlockDevice& dev,
                     return where + " maps blocks outside the filesystem";
                 prevEnd = first + x.length;
             } else {
-                stack.push_back(
-                    {childBlock(entry(node, i)), static_cast<uint16_t>(h->depth - 1), first});
-                if (stack.back().block == 0)
+                const uint64_t child = childBlock(entry(node, i));
+                if (child == 0)
                     return where + " names block 0";
+                stack.push_back({child, static_cast<uint16_t>(h->depth - 1), first});
                 prevEnd = first + 1;
             }
         }
+        return std::nullopt;
+    };
+    if (auto problem = check({0, 0, 0}))
+        return problem;
+    while (!stack.empty()) {
+        const Pending p = stack.back();
+        stack.pop_back();
+        if (auto problem = check(p))
+            return problem;
     }
     return std::nullopt;
 }

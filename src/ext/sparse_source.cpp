@@ -71,8 +71,26 @@ uint32_t rawUpdate(uint32_t reg, ByteSpan data) {
     return ~crc32(~reg, data);
 }
 
+// zeroBit() to the powers 2^0 .. 2^63, so that a run of zeros costs one
+// matrix-vector product per set bit of its length.
+const std::array<Affine, 64>& zeroPowers() {
+    static const std::array<Affine, 64> table = [] {
+        std::array<Affine, 64> t;
+        t[0] = zeroBit();
+        for (size_t k = 1; k < t.size(); ++k)
+            t[k] = t[k - 1].after(t[k - 1]);
+        return t;
+    }();
+    return table;
+}
+
 uint32_t appendZeros(uint32_t crc, uint64_t bytes) {
-    return ~power(zeroBit(), bytes * 8).apply(~crc);
+    uint32_t reg = ~crc;
+    const uint64_t bits = bytes * 8;
+    for (size_t k = 0; k < 64; ++k)
+        if (bits >> k & 1)
+            reg = zeroPowers()[k].apply(reg);
+    return ~reg;
 }
 
 uint32_t appendRepeated(uint32_t crc, ByteSpan block, uint64_t times) {
@@ -102,6 +120,10 @@ public:
         while (done < out.size()) {
             const uint64_t at = offset + done;
             std::byte* dst = out.data() + done;
+            if (at >= size_) {
+                std::memset(out.data() + done, 0, out.size() - done);
+                return;
+            }
             const Chunk* c = chunkAt(at);
             uint64_t end = c ? (c->first + c->blocks) * blockSize_ : nextChunkStart(at);
             const size_t n = static_cast<size_t>(std::min<uint64_t>(end - at, out.size() - done));

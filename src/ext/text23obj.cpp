@@ -333,7 +333,7 @@ void Text23obj::readXattrs(uint32_t n, const Inode& inode, ByteSpan raw, TImgEnt
     }
     if (inode.fileAcl == 0)
         return;
-    auto cached = xattrBlocks_.find(inode.fileAcl);
+    auto cached = scanning_ ? xattrBlocks_.find(inode.fileAcl) : xattrBlocks_.end();
     if (cached == xattrBlocks_.end()) {
         std::vector<Xattr> list;
         Bytes scratch(sb_.blockSize);
@@ -344,7 +344,7 @@ void Text23obj::readXattrs(uint32_t n, const Inode& inode, ByteSpan raw, TImgEnt
                    false);
         } else {
             if (sb_.metadataCsum() && !xattrBlockChecksumOk(sb_, inode.fileAcl, block)) {
-                ++info_.badChecksums;
+                info_.badChecksums += scanning_ ? 1 : 0;
                 damage(msg("attribute block %1 fails its checksum", inode.fileAcl), false);
             }
             std::vector<RawXattr> found;
@@ -353,6 +353,10 @@ void Text23obj::readXattrs(uint32_t n, const Inode& inode, ByteSpan raw, TImgEnt
                            inode.fileAcl, *why),
                        false);
             convert(found, list);
+        }
+        if (!scanning_) { // GetEntry may run beside other readers: no shared cache
+            e.xattrs.insert(e.xattrs.end(), list.begin(), list.end());
+            return;
         }
         cached = xattrBlocks_.emplace(inode.fileAcl, std::move(list)).first;
     }
@@ -447,16 +451,19 @@ ContentRange Text23obj::nextImageData(const TImgEntry& e, uint64_t offset) {
 }
 
 void Text23obj::damage(Message message, bool leftOut) {
+    if (!scanning_)
+        return;
     if (leftOut)
         ++info_.skipped;
     if (++damageReported_ <= kDamageListed)
         warn(std::move(message));
 }
 
-void Text23obj::checkInode(uint32_t n, const Inode& inode, ByteSpan raw, const std::string& where) {
+void Text23obj::checkInode(uint32_t n, const Inode& inode, ByteSpan raw,
+                           const std::function<std::string()>& where) {
     if (sb_.metadataCsum() && !inodeChecksumOk(sb_, n, raw)) {
         ++info_.badChecksums;
-        damage(msg("%1: inode %2 fails its checksum", where, n), false);
+        damage(msg("%1: inode %2 fails its checksum", where(), n), false);
     }
     if (!inode.extents() || inode.inlineData() || isFastSymlink(inode, sb_) ||
         !hasContents(objTypeOf(inode.mode)))
@@ -465,7 +472,7 @@ void Text23obj::checkInode(uint32_t n, const Inode& inode, ByteSpan raw, const s
     if (sb_.metadataCsum())
         seed = inodeSeed(sb_, n, inode.generation);
     if (auto why = checkExtentTree(*dev_, inode.blockBytes(), seed))
-        damage(msg("%1: %2; what it maps there reads as zeros", where, *why), false);
+        damage(msg("%1: %2; what it maps there reads as zeros", where(), *why), false);
 }
 
 Node* Text23obj::AddEntryNode(Node* parent, TImgEntry entry) {
@@ -639,7 +646,7 @@ void Text23obj::ScanDirectory(Node* root, JobReporter& rep) {
                 damage(msg("%1: inode %2 is not in use; left out", where(), ino));
                 continue;
             }
-            checkInode(ino, inode, raw, where());
+            checkInode(ino, inode, raw, where);
             decodeEntry(ino, inode, raw, entry);
             if (entry.objType == kTypeFile && entry.size > maxFileSize(inode, sb_.blockSize) &&
                 !inode.inlineData())
@@ -662,6 +669,7 @@ void Text23obj::ScanDirectory(Node* root, JobReporter& rep) {
 void Text23obj::Open() {
     JobReporter rep(onwk, kFlagExtRead);
     rep.send(0, 0, 1, "");
+    scanning_ = true;
     try {
         nodeTable.clear();
         maxObjId = sb_.inodesCount;
@@ -682,7 +690,7 @@ void Text23obj::Open() {
             throw Error("the root directory's inode is damaged: it does not describe a "
                         "directory");
         auto root = std::make_unique<Node>();
-        checkInode(kRootIno, inode, raw, "/");
+        checkInode(kRootIno, inode, raw, [] { return std::string("/"); });
         decodeEntry(kRootIno, inode, raw, root->entry);
         root->text = "/";
         root->icon = kFolderIcon;
@@ -695,9 +703,13 @@ void Text23obj::Open() {
         info_.objects = root->subtreeSize();
         setRoot(std::move(root));
     } catch (...) {
+        scanning_ = false;
+        xattrBlocks_.clear();
         rep.send(0, 0, 3, "");
         throw;
     }
+    scanning_ = false;
+    xattrBlocks_.clear();
     rep.send(0, 0, 3, "");
 }
 

@@ -12,6 +12,7 @@
 #include "superblock.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -86,12 +87,14 @@ private:
     bool loadDirChunk(Frame& f);
     // Checks what is cheap to check of a new inode: its checksum and extent
     // tree.
-    void checkInode(uint32_t n, const ext2::Inode& inode, ByteSpan raw, const std::string& where);
+    void checkInode(uint32_t n, const ext2::Inode& inode, ByteSpan raw,
+                    const std::function<std::string()>& where);
     // Hangs a node for entry under parent; a second name of an inode becomes
     // a hard link with a fresh id.
     Node* AddEntryNode(Node* parent, TImgEntry entry);
     // Reports damage met by the walk (the first ones by name, the rest
-    // counted); leftOut counts an entry that could not be shown.
+    // counted); leftOut counts an entry that could not be shown. Outside
+    // Open (GetEntry of an object without a node) damage is not reported.
     void damage(Message message, bool leftOut = true);
 
     ext2::Superblock sb_;
@@ -106,6 +109,7 @@ private:
     std::unordered_map<uint64_t, const Node*> dirBlockOwner_;
     ReadInfo info_;
     size_t damageReported_ = 0;
+    bool scanning_ = false;
 };
 
 } // namespace korvane
