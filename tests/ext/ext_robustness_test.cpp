@@ -20,7 +20,7 @@ namespace {
 struct Base {
     Bytes bytes;
     uint32_t blockSize = 0;
-    uint32_t blocksCount = 0;
+    uint64_t blocksCount = 0;
     size_t gdtOffset = 0;
     std::vector<size_t> inodes;    // byte offsets of the inodes in use
     std::vector<size_t> dirBlocks; // byte offsets of directory blocks
@@ -100,7 +100,7 @@ uint32_t interesting(std::mt19937& rng, const Base& b) {
     case 2:
         return 0xFFFFFFFF;
     case 3:
-        return b.blocksCount - 1 + static_cast<uint32_t>(rng() % 3);
+        return static_cast<uint32_t>(b.blocksCount - 1 + rng() % 3);
     case 4:
         return static_cast<uint32_t>(rng() % b.blocksCount);
     case 5:
