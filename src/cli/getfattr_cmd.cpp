@@ -3,6 +3,8 @@
 #include "command.h"
 #include "listing.h"
 #include "model/error.h"
+#include "model/texts.h"
+#include "model/tree.h"
 
 #include <cstdio>
 
@@ -46,7 +48,8 @@ std::string getfattrText(const Timg& img, const std::string& path) {
     Node* n = findPath(img.root(), path);
     if (!n)
         throw Error(msg("no such file or directory in the image: %1", path));
-    const TImgEntry& e = shownEntry(img, n);
+    const Node* target = hardlinkTarget(img, n);
+    const TImgEntry& e = target ? target->entry : n->entry;
     if (e.xattrs.empty())
         return {};
     size_t skip = 0;

@@ -2,6 +2,8 @@
 
 #include "command.h"
 #include "model/error.h"
+#include "model/texts.h"
+#include "model/tree.h"
 
 #include <chrono>
 #include <ctime>
@@ -46,16 +48,24 @@ char typeChar(const TImgEntry& e) {
     }
 }
 
+// The attributes a listing shows for n: a hard link's are those of the file
+// it stands for, as the names of one inode share them.
+const TImgEntry& shownEntry(const Timg& img, const Node* n) {
+    const Node* t = hardlinkTarget(img, n);
+    return t ? t->entry : n->entry;
+}
+
 std::string lsLine(const Timg& img, const Node* n, const LsOptions& opt) {
     const TImgEntry& e = n->entry;
+    const TImgEntry& a = shownEntry(img, n);
     char owner[32];
-    std::snprintf(owner, sizeof owner, "%5u %5u ", unsigned{e.uid}, unsigned{e.gid});
+    std::snprintf(owner, sizeof owner, "%5u %5u ", a.uid, a.gid);
     char tail[64];
-    std::snprintf(tail, sizeof tail, "%10llu %s ", static_cast<unsigned long long>(e.size),
-                  isoTime(e.mtime).c_str());
-    std::string line = modeString(e) + " " + owner;
+    std::snprintf(tail, sizeof tail, "%10llu %s ", static_cast<unsigned long long>(a.size),
+                  isoTime(a.mtime).c_str());
+    std::string line = modeString(a) + " " + owner;
     if (opt.label)
-        line += selinuxLabel(shownEntry(img, n)) + " ";
+        line += selinuxLabel(a) + " ";
     line += tail + displayPath(n);
     if (e.objType == kTypeSymlink) {
         line += " -> " + e.alias;
@@ -66,24 +76,36 @@ std::string lsLine(const Timg& img, const Node* n, const LsOptions& opt) {
     return line;
 }
 
+// A text field of the JSON listing: the bytes as they are when they are
+// UTF-8, and a second field with their base64 when they are not, since
+// JSON strings cannot carry other bytes.
+void putBytes(nlohmann::json& j, const char* key, const std::string& bytes) {
+    j[key] = bytes;
+    if (!validUtf8(bytes))
+        j[std::string(key) + "_base64"] = base64(bytes);
+}
+
 nlohmann::json jsonEntry(const Timg& img, const Node* n) {
     const TImgEntry& e = n->entry;
+    const TImgEntry& a = shownEntry(img, n);
     char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", e.mode & kModePermissionMask);
-    nlohmann::json j = {{"path", displayPath(n)}, {"type", typeName(e)}, {"mode", mode},
-                        {"uid", e.uid},           {"gid", e.gid},        {"size", e.size},
-                        {"mtime", e.mtime}};
-    if (e.objType == kTypeSymlink)
-        j["target"] = e.alias;
-    else if (e.objType == kTypeHardlink) {
+    std::snprintf(mode, sizeof mode, "%04o", a.mode & kModePermissionMask);
+    nlohmann::json j = {{"type", typeName(e)}, {"mode", mode},   {"uid", a.uid},
+                        {"gid", a.gid},        {"size", a.size}, {"mtime", a.mtime}};
+    putBytes(j, "path", displayPath(n));
+    if (e.objType == kTypeSymlink) {
+        putBytes(j, "target", e.alias);
+    } else if (e.objType == kTypeHardlink) {
         Node* t = linkTarget(img, e);
-        j["target"] = t ? nlohmann::json(displayPath(t)) : nlohmann::json(nullptr);
+        if (t)
+            putBytes(j, "target", displayPath(t));
+        else
+            j["target"] = nullptr;
     }
-    const TImgEntry& shown = shownEntry(img, n);
-    if (!shown.xattrs.empty()) {
+    if (!a.xattrs.empty()) {
         nlohmann::json x = nlohmann::json::object();
-        for (const Xattr& a : shown.xattrs)
-            x[a.name] = base64(a.value);
+        for (const Xattr& attr : a.xattrs)
+            x[attr.name] = base64(attr.value);
         j["xattrs"] = std::move(x);
     }
     return j;
@@ -148,21 +170,6 @@ std::string isoTime(int64_t t) {
     return buf;
 }
 
-std::string base64(std::string_view bytes) {
-    static const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    for (size_t i = 0; i < bytes.size(); i += 3) {
-        const size_t n = std::min<size_t>(3, bytes.size() - i);
-        uint32_t v = 0;
-        for (size_t k = 0; k < 3; ++k)
-            v = v << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
-        for (size_t k = 0; k < 4; ++k)
-            out += k <= n ? digits[(v >> (18 - 6 * k)) & 63] : '=';
-    }
-    return out;
-}
-
 std::string selinuxLabel(const TImgEntry& e) {
     for (const Xattr& a : e.xattrs)
         if (a.name == "security.selinux") {
@@ -172,11 +179,6 @@ std::string selinuxLabel(const TImgEntry& e) {
             return label;
         }
     return "?";
-}
-
-const TImgEntry& shownEntry(const Timg& img, const Node* n) {
-    const Node* t = linkTarget(img, n->entry);
-    return t ? t->entry : n->entry;
 }
 
 void printInfo(const Timg& img, std::FILE* out) {

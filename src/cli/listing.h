@@ -25,13 +25,9 @@ std::string modeString(const TImgEntry& e);
 // ISO 8601 in UTC: 2026-12-08T05:33:56Z.
 std::string isoTime(int64_t t);
 
-// Base64 (RFC 4648, with padding), as --json and getfattr give binary values.
-std::string base64(std::string_view bytes);
 // The SELinux label of an object (security.selinux without its terminating
 // zero), or "?" when it has none, as ls -Z shows it.
 std::string selinuxLabel(const TImgEntry& e);
-// The entry whose attributes and contents a node shows: a hard link's target.
-const TImgEntry& shownEntry(const Timg& img, const Node* n);
 
 void printInfo(const Timg& img, std::FILE* out);
 // Reads the contents of every regular file through ReadContent and prints how

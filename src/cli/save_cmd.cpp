@@ -32,11 +32,14 @@ int save(Timg& img, const SaveOptions& opt, TerminalProgress& progress) {
                                      : yaffs2::kEccNone;
     img.onwk = &progress;
     bool done;
+    std::vector<Message> warnings;
     {
         InterruptCancels interrupt(img.cancel);
-        done = saveas(img, opt.out, saveKindOf(opt.to), params);
+        done = saveas(img, opt.out, saveKindOf(opt.to), params, &warnings);
     }
     progress.clear();
+    for (const Message& w : warnings)
+        std::fprintf(stderr, "korvane-cli: warning: %s\n", printable(w.english()).c_str());
     if (!done) {
         std::fprintf(stderr, "korvane-cli: cancelled; %s was not written\n", opt.out.c_str());
         return 1;
@@ -71,14 +74,19 @@ int packCommand(const std::string& folder, const SaveOptions& opt, TerminalProgr
         added = addfiles(*img, paths, img->root()->entry.objId, add);
     }
     progress.clear();
-    for (const std::string& line : added.errlist)
-        std::fprintf(stderr, "korvane-cli: not added: %s\n", printable(line).c_str());
     if (added.cancelled) {
         std::fprintf(stderr, "korvane-cli: cancelled; %s was not written\n", opt.out.c_str());
         return 1;
     }
-    int status = save(*img, opt, progress);
-    return status != 0 ? status : added.errlist.empty() ? 0 : 1;
+    // All or nothing: an image without some of the folder's objects is not
+    // the image that was asked for.
+    if (!added.errlist.empty()) {
+        for (const std::string& line : added.errlist)
+            std::fprintf(stderr, "korvane-cli: cannot take %s\n", printable(line).c_str());
+        std::fprintf(stderr, "korvane-cli: %s was not written\n", opt.out.c_str());
+        return 1;
+    }
+    return save(*img, opt, progress);
 }
 
 void addSaveCommands(CLI::App& app, Commands& out) {

@@ -21,8 +21,9 @@ struct SaveOptions {
 int convertCommand(Timg& img, const SaveOptions& opt, TerminalProgress& progress);
 
 // Makes a new image of the contents of folder and saves it as opt.out.
-// Returns the exit status: 1 when anything could not be added (the image is
-// saved without it) or the save was cancelled. Throws Error.
+// Returns the exit status: 1, with nothing written, when anything could not
+// be taken from the folder or the save was cancelled. Throws Error (also
+// before anything is written) when the image cannot hold the tree.
 int packCommand(const std::string& folder, const SaveOptions& opt, TerminalProgress& progress);
 
 } // namespace korvane::cli

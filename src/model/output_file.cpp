@@ -3,6 +3,7 @@
 #include "error.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -19,13 +20,35 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-mode_t currentUmask() {
-    mode_t m = ::umask(0);
-    ::umask(m);
-    return m;
+void syncFolder(const std::string& folder) {
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return; // a folder we may not open for reading still holds the file
+    const int rc = ::fsync(fd);
+    const int err = errno;
+    ::close(fd);
+    // Some filesystems cannot sync a folder; that is no failure of the save.
+    if (rc != 0 && err != EINVAL && err != EROFS)
+        throwSystemError("cannot write " + folder, err);
 }
 
 } // namespace
+
+uint32_t processUmask() {
+    // Read from the kernel, never by setting it: umask() changes it for
+    // every thread of the process, if only for a moment.
+    if (std::FILE* f = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        unsigned value = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, f))
+            found = std::sscanf(line, "Umask: %o", &value) == 1;
+        std::fclose(f);
+        if (found)
+            return value & 0777;
+    }
+    return 022;
+}
 
 OutputFile::OutputFile(std::string target) : target_(std::move(target)) {
     std::string name = target_;
@@ -98,9 +121,24 @@ MutableByteSpan OutputFile::map() {
 }
 
 void OutputFile::commit() {
+    if (map_ && ::msync(map_, size_, MS_SYNC) != 0)
+        throwSystemError("cannot write " + target_, errno);
     unmap();
-    if (::fchmod(fd_, 0666 & ~currentUmask()) != 0)
+    // A file that is replaced keeps its permissions and, where the process
+    // may give them, its owner; a new file gets what new files get.
+    struct stat old {};
+    if (::stat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+        if (old.st_uid != ::geteuid() || old.st_gid != ::getegid())
+            (void)::fchown(fd_, old.st_uid, old.st_gid);
+        if (::fchmod(fd_, old.st_mode & 07777) != 0)
+            throwSystemError("cannot set the permissions of " + target_, errno);
+    } else if (::fchmod(fd_, 0666 & ~processUmask()) != 0) {
         throwSystemError("cannot set the permissions of " + target_, errno);
+    }
+    // Everything on the disk before the name points at it: a crash leaves
+    // the old file or the new one, never a partial one.
+    if (::fsync(fd_) != 0)
+        throwSystemError("cannot write " + target_, errno);
     if (::close(fd_) != 0) {
         fd_ = -1;
         throwSystemError("cannot write " + target_, errno);
@@ -109,6 +147,7 @@ void OutputFile::commit() {
     if (::rename(temp_.c_str(), target_.c_str()) != 0)
         throwSystemError("cannot replace " + target_, errno);
     committed_ = true;
+    syncFolder(folderOf(target_));
 }
 
 } // namespace korvane

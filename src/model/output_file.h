@@ -6,9 +6,13 @@
 
 #include "bytes.h"
 
+#include <cstdint>
 #include <string>
 
 namespace korvane {
+
+// The process's umask, read without changing it.
+uint32_t processUmask();
 
 class OutputFile {
 public:
@@ -28,8 +32,10 @@ public:
     void writeAt(uint64_t offset, ByteSpan bytes);
     // Maps the whole file (as sized by resize) for reading and writing.
     MutableByteSpan map();
-    // Gives the file the permissions of a newly created file and
-    // renames it over the target.
+    // Gives the file the permissions (and, where allowed, the owner) of the
+    // file it replaces, or those of a new file, syncs it to the disk, renames
+    // it over the target and syncs the folder. Throws Error when any of it
+    // fails (a write-back error too).
     void commit();
 
     const std::string& target() const { return target_; }

@@ -122,4 +122,47 @@ std::string proptypetext(const TImgEntry& entry, std::string_view linkName) {
     }
 }
 
+bool validUtf8(std::string_view text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    while (p < end) {
+        const unsigned c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        // Continuation bytes after the lead byte.
+        const size_t n = (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : 0;
+        if (n == 0 || static_cast<size_t>(end - p) <= n)
+            return false;
+        uint32_t cp = c & (0x3F >> n);
+        for (size_t k = 1; k <= n; ++k) {
+            if ((p[k] & 0xC0) != 0x80)
+                return false;
+            cp = cp << 6 | (p[k] & 0x3F);
+        }
+        static constexpr uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+        if (cp < kMin[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        p += n + 1;
+    }
+    return true;
+}
+
+std::string base64(std::string_view bytes) {
+    static constexpr char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        const size_t n = std::min<size_t>(3, bytes.size() - i);
+        uint32_t v = 0;
+        for (size_t k = 0; k < 3; ++k)
+            v = v << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
+        for (size_t k = 0; k < 4; ++k)
+            out += k <= n ? kAlphabet[(v >> (18 - 6 * k)) & 0x3F] : '=';
+    }
+    return out;
+}
+
 } // namespace korvane

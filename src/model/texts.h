@@ -46,6 +46,12 @@ std::string listtypetext(const TImgEntry& entry, size_t childCount, std::string_
 // The type text of the properties dialog and the selection summary.
 std::string proptypetext(const TImgEntry& entry, std::string_view linkName);
 
+// Whether text is well-formed UTF-8 (no overlong forms, no surrogates).
+bool validUtf8(std::string_view text);
+
+// Standard base64 (RFC 4648, with padding) of bytes.
+std::string base64(std::string_view bytes);
+
 // n / divisor with exactly two decimals, rounded to the nearest hundredth,
 // halves up, for any 64-bit n. divisor: 1 to 2^56.
 std::string twodecimals(uint64_t n, uint64_t divisor);

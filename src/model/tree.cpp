@@ -9,6 +9,13 @@ bool safeFileName(std::string_view name) {
            name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
 }
 
+const Node* hardlinkTarget(const Timg& img, const Node* n) {
+    constexpr int kMaxHops = 64;
+    for (int hops = 0; n && n->entry.objType == kTypeHardlink; ++hops)
+        n = hops == kMaxHops ? nullptr : img.nodeFor(n->entry.linkInfo);
+    return n;
+}
+
 size_t subnodecount(const Timg& img, uint32_t id) {
     const Node* n = img.nodeFor(id);
     return n ? n->subtreeSize() : 0;

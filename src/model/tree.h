@@ -17,6 +17,12 @@ namespace korvane {
 // not empty, not "." or "..", no "/" and no NUL byte.
 bool safeFileName(std::string_view name);
 
+// The object a hard link stands for, following links to links (a bounded
+// number of them): the node whose entry holds the file's contents and
+// attributes. n itself when it is no hard link; nullptr when the chain ends
+// at nothing or loops.
+const Node* hardlinkTarget(const Timg& img, const Node* n);
+
 // Number of nodes in the subtree of object id's node, the node included; 0
 // when the id has no node.
 size_t subnodecount(const Timg& img, uint32_t id);

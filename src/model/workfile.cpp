@@ -106,10 +106,31 @@ void copyRange(int src, int64_t srcOff, int dst, int64_t dstOff, uint64_t n) {
 
 } // namespace
 
+void WorkFile::appendStream(int fd, int64_t at, uint64_t size) {
+    Bytes buf(static_cast<size_t>(std::min<uint64_t>(size, 1u << 20)));
+    for (uint64_t done = 0; done < size;) {
+        size_t want = static_cast<size_t>(std::min<uint64_t>(buf.size(), size - done));
+        ssize_t r = ::read(fd, buf.data(), want);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0)
+            throwSystemError("read failed", errno);
+        if (r == 0)
+            throw Error("the file ended early");
+        writeAll(fd_, buf.data(), static_cast<size_t>(r), at + static_cast<int64_t>(done));
+        done += static_cast<uint64_t>(r);
+    }
+}
+
 int64_t WorkFile::appendFrom(int fd, uint64_t size) {
     const int64_t at = (size_ + 4095) / 4096 * 4096;
     try {
         off_t start = ::lseek(fd, 0, SEEK_CUR);
+        if (start < 0 && errno == ESPIPE) {
+            appendStream(fd, at, size);
+            size_ = at + static_cast<int64_t>(size);
+            return at;
+        }
         if (start < 0)
             throwSystemError("read failed", errno);
         const int64_t end = start + static_cast<int64_t>(size);

@@ -33,6 +33,9 @@ public:
     int64_t size() const { return size_; }
 
 private:
+    // Appends from a descriptor that cannot seek (a pipe), by reading.
+    void appendStream(int fd, int64_t at, uint64_t size);
+
     int fd_ = -1;
     int64_t size_ = 0;
 };

@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unordered_map>
 
 namespace korvane {
@@ -102,6 +103,27 @@ private:
         rep_.progress(static_cast<int64_t>(pos), static_cast<int64_t>(total_), 2, path);
     }
 
+    // A second name of a file met earlier in this run: a hard link to it.
+    Node* linkedTo(const struct stat& st) const {
+        if (st.st_nlink < 2)
+            return nullptr;
+        auto it = inodes_.find({st.st_dev, st.st_ino});
+        if (it == inodes_.end() || img_.nodeFor(it->second) == nullptr)
+            return nullptr;
+        Node* first = img_.nodeFor(it->second);
+        return first->entry.objType == kTypeHardlink || first->isDirectory() ? nullptr : first;
+    }
+    void remember(const struct stat& st, uint32_t id) {
+        if (st.st_nlink >= 2)
+            inodes_.emplace(std::pair{st.st_dev, st.st_ino}, id);
+    }
+
+    struct InodeHash {
+        size_t operator()(const std::pair<dev_t, ino_t>& k) const {
+            return std::hash<uint64_t>()(k.first * 0x9E3779B97F4A7C15ull ^ k.second);
+        }
+    };
+
     Timg& img_;
     const AddOptions& opt_;
     JobReporter& rep_;
@@ -109,7 +131,19 @@ private:
     uint64_t done_ = 0;
     ClashMode clashmode_;
     int64_t now_;
+    // Files with more than one name, by device and inode: the object made
+    // for the first name met.
+    std::unordered_map<std::pair<dev_t, ino_t>, uint32_t, InodeHash> inodes_;
 };
+
+// The object type of a device node, FIFO or socket (the mode keeps which).
+uint8_t specialType(mode_t mode) {
+    if (S_ISCHR(mode))
+        return kTypeSpecial;
+    if (S_ISBLK(mode))
+        return kTypeBlockDevice;
+    return kTypeOther;
+}
 
 TImgEntry Adder::defaults(const std::string& name, uint8_t type, const struct stat& st) const {
     TImgEntry e;
@@ -195,10 +229,7 @@ void Adder::addFolder(const std::string& path, const std::string& name, const st
 void Adder::addNonFolder(const std::string& path, const std::string& name, const struct stat& st,
                          Node* dir, NameMap& names) {
     const bool isLink = S_ISLNK(st.st_mode);
-    if (!isLink && !S_ISREG(st.st_mode)) {
-        result.errlist.push_back("源文件:" + path + ",是设备文件、管道或套接字,不可添加");
-        return;
-    }
+    const bool isSpecial = !isLink && !S_ISREG(st.st_mode);
     auto it = names.find(name);
     Node* clash = it == names.end() ? nullptr : it->second;
     if (clash && clash->isDirectory()) {
@@ -210,9 +241,31 @@ void Adder::addNonFolder(const std::string& path, const std::string& name, const
         progress(path, done_);
         return;
     }
-    TImgEntry e = defaults(name, isLink ? kTypeSymlink : kTypeFile, st);
+    TImgEntry e = defaults(name,
+                           isLink      ? uint8_t{kTypeSymlink}
+                           : isSpecial ? specialType(st.st_mode)
+                                       : uint8_t{kTypeFile},
+                           st);
     e.objId = clash ? clash->entry.objId : img_.newobjid();
-    if (isLink) {
+    if (Node* first = linkedTo(st)) {
+        // Another name of a file already added: a hard link, with the
+        // file's own attributes.
+        TImgEntry link = first->entry;
+        link.name = name;
+        link.objType = kTypeHardlink;
+        link.mode = fileTypeBits(first->entry) | (first->entry.mode & kModePermissionMask);
+        link.size = 0;
+        link.dataPos = -1;
+        link.alias.clear();
+        link.linkInfo = first->entry.objId;
+        link.objId = e.objId;
+        e = std::move(link);
+    } else if (isSpecial) {
+        // Device nodes, FIFOs and sockets keep their kind in the mode.
+        e.mode |= st.st_mode & S_IFMT;
+        if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+            e.rdev = {::major(st.st_rdev), ::minor(st.st_rdev)};
+    } else if (isLink) {
         // The target as it stands, never followed.
         std::string target(static_cast<size_t>(std::max<off_t>(st.st_size, 0)) + 1, '\0');
         for (;;) {
@@ -236,14 +289,10 @@ void Adder::addNonFolder(const std::string& path, const std::string& name, const
             return;
         }
         if (!S_ISREG(now.st_mode)) {
-            result.errlist.push_back("源文件:" + path + ",是设备文件、管道或套接字,不可添加");
+            result.errlist.push_back("源文件:" + path + ",在读取时已不是普通文件,不可添加");
             return;
         }
         const auto size = static_cast<uint64_t>(now.st_size);
-        if (size > kMaxAddedFileSize) {
-            result.errlist.push_back("源文件:" + path + ",文件大于4GB,不可添加");
-            return;
-        }
         if (size > 0) {
             try {
                 e.dataPos = appendtowork(img_, fd.get(), size);
@@ -255,6 +304,8 @@ void Adder::addNonFolder(const std::string& path, const std::string& name, const
         e.size = size;
         done_ += size;
     }
+    const uint32_t id = e.objId;
+    const bool linkName = e.objType == kTypeHardlink;
     if (clash) {
         clash->entry = std::move(e);
         clash->icon = iconFor(clash->entry, clash->text);
@@ -262,6 +313,8 @@ void Adder::addNonFolder(const std::string& path, const std::string& name, const
     } else {
         addnode(dir, names, std::move(e));
     }
+    if (!linkName)
+        remember(st, id);
     progress(path, done_);
 }
 

@@ -45,8 +45,11 @@ struct AddResult {
     bool cancelled = false;
 };
 
-// Adds the files, folders (with everything in them) and symbolic links at
-// paths to the directory dirId. A relative path is taken from the current
+// Adds the files, folders (with everything in them), symbolic links, device
+// nodes, FIFOs and sockets at paths to the directory dirId; a file with
+// several names in the run becomes one file and hard links to it (the first
+// name met is the file). Files of any size are taken (what a format cannot
+// hold is refused when saving). A relative path is taken from the current
 // folder. Runs on the calling thread; reports through img.onwk with flag 3
 // ("正在统计添加文件", progress by bytes with each source path as message,
 // then "完成", sent also when the job fails) and stops before the next entry
@@ -67,8 +70,5 @@ uint64_t countpass(const std::string& path);
 // returns the offset where they begin. Throws Error when they cannot be read
 // or written; nothing is appended then.
 int64_t appendtowork(Timg& img, int fd, uint64_t size);
-
-// The largest file an entry can hold: 4 GiB - 1.
-constexpr uint64_t kMaxAddedFileSize = 0xFFFFFFFFull;
 
 } // namespace korvane

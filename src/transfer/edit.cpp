@@ -7,6 +7,7 @@
 
 #include <charconv>
 #include <ctime>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace korvane {
@@ -112,14 +113,63 @@ NewDirResult newdir(Timg& img, uint32_t dirId, const std::string& name) {
     return {EditStatus::kDone, added};
 }
 
+namespace {
+
+// Calls fn for every node of the tree outside the doomed subtrees.
+template <typename Fn>
+void forEachSurvivor(Node* root, const std::unordered_set<const Node*>& doomed, Fn&& fn) {
+    std::vector<Node*> stack{root};
+    while (!stack.empty()) {
+        Node* n = stack.back();
+        stack.pop_back();
+        if (doomed.count(n))
+            continue;
+        fn(n);
+        for (auto it = n->children.rbegin(); it != n->children.rend(); ++it)
+            stack.push_back(it->get());
+    }
+}
+
+// A file goes with its last name: when a removed object has hard links that
+// stay, the first of them (in tree order) takes over its contents and
+// attributes, and its id, so that the other links still lead to it.
+void passOnLinkedFiles(Timg& img, std::unordered_map<uint32_t, TImgEntry>& orphans,
+                       const std::unordered_set<const Node*>& doomed) {
+    forEachSurvivor(img.root(), doomed, [&](Node* n) {
+        if (n->entry.objType != kTypeHardlink)
+            return;
+        auto it = orphans.find(n->entry.linkInfo);
+        if (it == orphans.end())
+            return;
+        TImgEntry e = std::move(it->second);
+        orphans.erase(it);
+        if (img.nodeFor(n->entry.objId) == n)
+            img.setNode(n->entry.objId, nullptr);
+        e.name = n->entry.name;
+        e.picIndex = -1;
+        n->entry = std::move(e);
+        n->icon = iconFor(n->entry, n->text);
+        img.setNode(n->entry.objId, n);
+    });
+}
+
+} // namespace
+
 size_t deletenodes(Timg& img, const std::vector<uint32_t>& ids) {
     std::unordered_set<const Node*> doomed;
     for (uint32_t id : ids)
         if (Node* n = img.nodeFor(id); n && n->parent)
             doomed.insert(n);
+    // The objects that hard links outside the removed subtrees lead to.
+    std::unordered_set<uint32_t> linked;
+    forEachSurvivor(img.root(), doomed, [&](Node* n) {
+        if (n->entry.objType == kTypeHardlink)
+            linked.insert(n->entry.linkInfo);
+    });
     // Each folder's children are erased in one pass, so deleting thousands of
     // siblings costs no more than walking them once.
     std::unordered_set<Node*> parents;
+    std::unordered_map<uint32_t, TImgEntry> orphans;
     size_t removed = 0;
     for (const Node* n : doomed) {
         bool underDoomed = false;
@@ -128,8 +178,12 @@ size_t deletenodes(Timg& img, const std::vector<uint32_t>& ids) {
         if (underDoomed)
             continue; // goes with its doomed ancestor
         forEachPreorder(const_cast<Node*>(n), [&](Node* x) {
-            if (img.nodeFor(x->entry.objId) == x)
-                img.setNode(x->entry.objId, nullptr);
+            const uint32_t id = x->entry.objId;
+            if (img.nodeFor(id) == x) {
+                img.setNode(id, nullptr);
+                if (linked.count(id) && x->entry.objType != kTypeHardlink && !x->isDirectory())
+                    orphans.emplace(id, x->entry);
+            }
             ++removed;
         });
         parents.insert(n->parent);
@@ -137,6 +191,8 @@ size_t deletenodes(Timg& img, const std::vector<uint32_t>& ids) {
     for (Node* p : parents)
         std::erase_if(p->children,
                       [&](const std::unique_ptr<Node>& c) { return doomed.count(c.get()) != 0; });
+    if (!orphans.empty())
+        passOnLinkedFiles(img, orphans, {});
     if (removed > 0)
         img.modified = true;
     return removed;

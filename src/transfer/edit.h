@@ -56,9 +56,11 @@ struct NewDirResult {
 NewDirResult newdir(Timg& img, uint32_t dirId, const std::string& name);
 
 // Removes the objects ids with everything below them. Every removed node's
-// slot in the node table is cleared, so no later lookup reaches it. Ids
-// without a node and the root are passed over. Returns the number of nodes
-// removed.
+// slot in the node table is cleared, so no later lookup reaches it. A removed
+// file that still has hard links elsewhere lives on in the first of them,
+// which becomes the file (contents, attributes and id), as a file on disk
+// lives on under its other names. Ids without a node and the root are passed
+// over. Returns the number of nodes removed.
 size_t deletenodes(Timg& img, const std::vector<uint32_t>& ids);
 
 // Renames object id: an empty name or its own name does nothing; a name

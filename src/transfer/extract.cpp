@@ -1,6 +1,7 @@
 #include "extract.h"
 
 #include "model/error.h"
+#include "model/output_file.h"
 #include "model/tree.h"
 #include "model/work.h"
 #include "unique_fd.h"
@@ -10,10 +11,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
+#include <map>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <unordered_map>
 
 namespace korvane {
@@ -25,10 +27,6 @@ const std::string kDone = "完成";
 
 // Hard links to hard links are followed this far at most.
 constexpr int kMaxLinkHops = 64;
-
-std::string joinPath(const std::string& dir, const std::string& name) {
-    return dir.empty() ? name : dir + "/" + name;
-}
 
 // Removes whatever non-folder is called name in dirfd, without following it,
 // so that name can be created anew.
@@ -58,9 +56,20 @@ void createReplacing(int dirfd, const std::string& name, const char* what, Make&
         throwSystemError(std::string("cannot create the ") + what, errno);
 }
 
+// The permission bits a written object gets. Without privilege the umask
+// applies, and the set-user and set-group bits go unless the object would
+// have them for the ids it is meant to have: the file belongs to whoever
+// extracts it, and those bits would otherwise hand them its rights.
 uint32_t permissionBits(const TImgEntry& e, const ExtractOptions& opt) {
     uint32_t m = e.mode & kModePermissionMask;
-    return opt.privileged ? m : m & ~opt.umask;
+    if (opt.privileged)
+        return m;
+    m &= ~opt.umask;
+    if (e.uid != ::geteuid())
+        m &= ~uint32_t{S_ISUID};
+    if (e.gid != ::getegid())
+        m &= ~uint32_t{S_ISGID};
+    return m;
 }
 
 void addNote(std::string& note, const std::string& what, int err) {
@@ -69,35 +78,74 @@ void addNote(std::string& note, const std::string& what, int err) {
     note += what + ": " + std::strerror(err);
 }
 
+struct timespec2 {
+    struct timespec t[2];
+};
+
+timespec2 timesOf(const TImgEntry& e) {
+    return {{{static_cast<time_t>(e.atime), static_cast<long>(e.atimeNs)},
+             {static_cast<time_t>(e.mtime), static_cast<long>(e.mtimeNs)}}};
+}
+
+// The path through which an O_PATH descriptor's object can be changed by
+// calls that take no descriptor of that kind (chmod, utimensat, setxattr).
+std::string procPath(int fd) {
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
+// Extended attributes that could not be set, summed up per name: an image
+// from a phone labels every file, and a run by an ordinary user cannot set
+// one of those labels.
+class XattrFailures {
+public:
+    void add(const std::string& name, const std::string& path, int err) {
+        auto [it, fresh] = byName_.try_emplace(name);
+        if (fresh)
+            it->second = {path, err, 0};
+        ++it->second.count;
+    }
+    void report(std::vector<SkippedObject>& out) const {
+        for (const auto& [name, f] : byName_)
+            out.push_back(
+                {f.firstPath, "written, but the extended attribute " + name +
+                                  " could not be set (" + std::strerror(f.err) + ")" +
+                                  (f.count > 1 ? "; the same for " + std::to_string(f.count - 1) +
+                                                     " more objects"
+                                               : "")});
+    }
+
+private:
+    struct Failure {
+        std::string firstPath;
+        int err;
+        uint64_t count;
+    };
+    std::map<std::string, Failure> byName_;
+};
+
+// Sets the object's extended attributes through set(name, value) (0 or -1
+// with errno) and records what failed.
+template <typename Set>
+void applyXattrs(const TImgEntry& e, XattrFailures* failures, const std::string& path, Set&& set) {
+    for (const Xattr& x : e.xattrs)
+        if (set(x.name.c_str(), x.value.data(), x.value.size()) != 0 && failures)
+            failures->add(x.name, path, errno);
+}
+
 // Owner (privileged only; before the mode, since a change of owner clears the
-// set-id bits), mode and times of an open file or folder.
-std::string applyAttributes(int fd, const TImgEntry& e, const ExtractOptions& opt) {
+// set-id bits), mode, extended attributes and times of an open file or folder.
+std::string applyAttributes(int fd, const TImgEntry& e, const ExtractOptions& opt,
+                            XattrFailures* failures = nullptr, const std::string& path = {}) {
     std::string note;
     if (opt.privileged && ::fchown(fd, e.uid, e.gid) != 0)
         addNote(note, "cannot set the owner", errno);
     if (::fchmod(fd, permissionBits(e, opt)) != 0)
         addNote(note, "cannot set the mode", errno);
-    const struct timespec times[2] = {{static_cast<time_t>(e.atime), static_cast<long>(e.atimeNs)},
-                                      {static_cast<time_t>(e.mtime), static_cast<long>(e.mtimeNs)}};
-    if (::futimens(fd, times) != 0)
-        addNote(note, "cannot set the times", errno);
-    return note;
-}
-
-// The same for an entry that cannot be opened (symbolic links, device
-// nodes), never following it.
-std::string applyAttributesAt(int dirfd, const std::string& name, const TImgEntry& e,
-                              const ExtractOptions& opt, bool setMode) {
-    std::string note;
-    if (opt.privileged && ::fchownat(dirfd, name.c_str(), e.uid, e.gid, AT_SYMLINK_NOFOLLOW) != 0)
-        addNote(note, "cannot set the owner", errno);
-    // The entry was just made by this job and is no symbolic link, so
-    // fchmodat (which always follows) changes the entry itself.
-    if (setMode && ::fchmodat(dirfd, name.c_str(), permissionBits(e, opt), 0) != 0)
-        addNote(note, "cannot set the mode", errno);
-    const struct timespec times[2] = {{static_cast<time_t>(e.atime), static_cast<long>(e.atimeNs)},
-                                      {static_cast<time_t>(e.mtime), static_cast<long>(e.mtimeNs)}};
-    if (::utimensat(dirfd, name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+    applyXattrs(e, failures, path, [fd](const char* n, const void* v, size_t len) {
+        return ::fsetxattr(fd, n, v, len, 0);
+    });
+    const timespec2 times = timesOf(e);
+    if (::futimens(fd, times.t) != 0)
         addNote(note, "cannot set the times", errno);
     return note;
 }
@@ -117,20 +165,35 @@ void writeAll(int fd, const std::byte* p, uint64_t n, uint64_t offset) {
 }
 
 std::string writeSymlink(int dirfd, const std::string& name, const TImgEntry& e,
-                         const ExtractOptions& opt) {
+                         const ExtractOptions& opt, XattrFailures* failures,
+                         const std::string& path) {
     if (e.alias.empty())
         throw Error("the symbolic link has no target");
     createReplacing(dirfd, name, "symbolic link",
                     [&] { return ::symlinkat(e.alias.c_str(), dirfd, name.c_str()); });
-    return applyAttributesAt(dirfd, name, e, opt, false);
+    std::string note;
+    if (opt.privileged && ::fchownat(dirfd, name.c_str(), e.uid, e.gid, AT_SYMLINK_NOFOLLOW) != 0)
+        addNote(note, "cannot set the owner", errno);
+    // The link itself, reached through its folder's descriptor and never
+    // followed.
+    const std::string at = procPath(dirfd) + "/" + name;
+    applyXattrs(e, failures, path, [&at](const char* n, const void* v, size_t len) {
+        return ::lsetxattr(at.c_str(), n, v, len, 0);
+    });
+    const timespec2 times = timesOf(e);
+    if (::utimensat(dirfd, name.c_str(), times.t, AT_SYMLINK_NOFOLLOW) != 0)
+        addNote(note, "cannot set the times", errno);
+    return note;
 }
 
-// Device nodes, FIFOs and sockets.
+// Device nodes, FIFOs and sockets. Devices need privilege; FIFOs and sockets
+// can be made by anyone. The attributes are set on the node that was made,
+// through a descriptor of it, never through a name that could have been
+// swapped for a link meanwhile.
 std::string writeSpecial(int dirfd, const std::string& name, const TImgEntry& e,
-                         const ExtractOptions& opt) {
-    uint32_t type = e.mode & kModeTypeMask;
-    if (type == 0 && e.objType == kTypeBlockDevice)
-        type = kModeBlockDevice;
+                         const ExtractOptions& opt, XattrFailures* failures,
+                         const std::string& path) {
+    const uint32_t type = fileTypeBits(e);
     const char* what = type == kModeCharDevice    ? "character device"
                        : type == kModeBlockDevice ? "block device"
                        : type == kModeFifo        ? "FIFO"
@@ -141,35 +204,31 @@ std::string writeSpecial(int dirfd, const std::string& name, const TImgEntry& e,
         std::snprintf(mode, sizeof mode, "%o", e.mode);
         throw Error(std::string("special file of unknown kind (mode ") + mode + ")");
     }
-    if (!opt.privileged)
-        throw Error(std::string(what) + ": device nodes, FIFOs and sockets are created only "
-                                        "when running as root");
-    const dev_t dev = ::makedev(e.rdev.major, e.rdev.minor);
+    const bool device = type == kModeCharDevice || type == kModeBlockDevice;
+    if (device && !opt.privileged)
+        throw Error(std::string(what) + ": device nodes are created only when running as root");
+    const dev_t dev = device ? ::makedev(e.rdev.major, e.rdev.minor) : 0;
     createReplacing(dirfd, name, what,
                     [&] { return ::mknodat(dirfd, name.c_str(), type | 0600, dev); });
-    return applyAttributesAt(dirfd, name, e, opt, true);
-}
-
-// Opens the folder at path (names joined by "/") below dirfd, following no
-// symbolic link on the way.
-UniqueFd openBeneath(int dirfd, const std::string& path) {
-    UniqueFd cur(::fcntl(dirfd, F_DUPFD_CLOEXEC, 0));
-    if (!cur)
-        throwSystemError("cannot open the target folder", errno);
-    size_t from = 0;
-    while (from < path.size()) {
-        size_t slash = path.find('/', from);
-        if (slash == std::string::npos)
-            slash = path.size();
-        std::string part = path.substr(from, slash - from);
-        from = slash + 1;
-        UniqueFd next(
-            ::openat(cur.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!next)
-            throwSystemError("cannot open the folder " + path, errno);
-        cur = std::move(next);
-    }
-    return cur;
+    UniqueFd fd(::openat(dirfd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0)
+        throwSystemError(std::string("cannot open the new ") + what, errno);
+    if ((st.st_mode & S_IFMT) != type || (device && st.st_rdev != dev))
+        throw Error(std::string("the new ") + what + " was replaced by something else");
+    std::string note;
+    if (opt.privileged && ::fchownat(fd.get(), "", e.uid, e.gid, AT_EMPTY_PATH) != 0)
+        addNote(note, "cannot set the owner", errno);
+    const std::string self = procPath(fd.get());
+    if (::chmod(self.c_str(), permissionBits(e, opt)) != 0)
+        addNote(note, "cannot set the mode", errno);
+    applyXattrs(e, failures, path, [&self](const char* n, const void* v, size_t len) {
+        return ::setxattr(self.c_str(), n, v, len, 0);
+    });
+    const timespec2 times = timesOf(e);
+    if (::utimensat(AT_FDCWD, self.c_str(), times.t, 0) != 0)
+        addNote(note, "cannot set the times", errno);
+    return note;
 }
 
 // Every folder on the way down to the object being written holds a
@@ -183,7 +242,51 @@ void raiseOpenFileLimit() {
     }
 }
 
-// One extraction run.
+// Writes the regular file id as name in dirfd (see outonefile), recording
+// extended attributes that could not be set.
+std::string writeFile(Timg& img, uint32_t id, int dirfd, const std::string& name,
+                      const ExtractOptions& opt, XattrFailures* failures, const std::string& path) {
+    TImgEntry e;
+    if (!img.GetEntry(id, e))
+        throw Error("the object is missing from the image");
+    if (e.objType != kTypeFile)
+        throw Error("not a regular file");
+    auto create = [&] {
+        return ::openat(dirfd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        0600);
+    };
+    UniqueFd fd(create());
+    if (!fd && errno == EEXIST) {
+        clearWay(dirfd, name);
+        fd.reset(create());
+    }
+    if (!fd)
+        throwSystemError("cannot create the file", errno);
+    std::string note;
+    try {
+        // Data ranges are written where they belong; holes are left unwritten,
+        // so they stay holes, and the length is set at the end.
+        Bytes buffer(static_cast<size_t>(std::min<uint64_t>(kStreamBuffer, e.size)));
+        forEachData(img, e, MutableByteSpan(buffer), [&](uint64_t at, ByteSpan piece) {
+            writeAll(fd.get(), piece.data(), piece.size(), at);
+            return true;
+        });
+        if (::ftruncate(fd.get(), static_cast<off_t>(e.size)) != 0)
+            throwSystemError("cannot write the file", errno);
+        note = applyAttributes(fd.get(), e, opt, failures, path);
+        if (fd.close() != 0)
+            throwSystemError("cannot write the file", errno);
+    } catch (...) {
+        fd.reset();
+        (void)::unlinkat(dirfd, name.c_str(), 0);
+        throw;
+    }
+    return note;
+}
+
+// One extraction run. Memory grows with the depth of the tree by one folder
+// descriptor a level, and with the number of objects by one record for each
+// object hard links may point to; paths are made only for messages.
 class Extractor {
 public:
     Extractor(Timg& img, const ExtractOptions& opt, JobReporter& rep, int rootfd, uint64_t total)
@@ -196,34 +299,33 @@ public:
     void finishLinks();
 
     ExtractResult result;
+    XattrFailures xattrFailures;
 
 private:
     struct Frame {
         Node* dir;
         UniqueFd fd;
-        std::string path;
         size_t next = 0;
     };
-    // Where an object was written: its folder below the target and its name.
+    // An object written to disk, and the top of the run it is below.
     struct Place {
-        std::string dir;
-        std::string name;
-    };
-    struct PendingLink {
         const Node* node;
-        Place place;
+        const Node* top;
     };
 
     bool cancelled() const { return img_.cancel.load() != 0; }
-    void visit(Node* n, int dirfd, const std::string& dirPath, std::vector<Frame>& stack);
+    // The path of n below the target folder.
+    std::string pathOf(const Place& p) const { return pathFromRoot(p.node, p.top); }
+    void visit(Node* n, int dirfd, std::vector<Frame>& stack);
     void finishDir(Frame& f);
-    void skip(const std::string& path, std::string reason, size_t below = 0);
-    void step(const std::string& path);
+    void skip(const Place& at, std::string reason, size_t below = 0);
+    void step(const Node* n);
     UniqueFd makeDir(int dirfd, const std::string& name);
+    UniqueFd openFolderOf(const Place& p) const;
     const Node* linkTarget(const Node* link) const;
-    std::string writeHardlink(const Node* link, int dirfd, const Place& at);
-    std::string writeCopy(const Node* target, int dirfd, const std::string& name);
-    void noteAttributes(const std::string& path, const std::string& note);
+    std::string writeHardlink(const Place& link, int dirfd);
+    std::string writeCopy(const Node* target, int dirfd, const Place& at);
+    void noteAttributes(const Place& at, const std::string& note);
 
     Timg& img_;
     const ExtractOptions& opt_;
@@ -231,27 +333,30 @@ private:
     int rootfd_;
     uint64_t total_;
     uint64_t done_ = 0;
+    const Node* top_ = nullptr;
     std::unordered_map<uint32_t, Place> written_;
-    std::vector<PendingLink> pending_;
+    std::vector<Place> pending_;
 };
 
-void Extractor::step(const std::string& path) {
+void Extractor::step(const Node* n) {
     ++done_;
-    rep_.progress(static_cast<int64_t>(done_), static_cast<int64_t>(total_), 2, path);
+    rep_.progressWith(static_cast<int64_t>(done_), static_cast<int64_t>(total_), 2, [&] {
+        return pathOf({n, top_});
+    });
 }
 
-void Extractor::skip(const std::string& path, std::string reason, size_t below) {
+void Extractor::skip(const Place& at, std::string reason, size_t below) {
     if (below > 0) {
         reason += " (and the " + std::to_string(below) + " object" + (below == 1 ? "" : "s") +
                   " below it)";
         done_ += below;
     }
-    result.skipped.push_back({path, std::move(reason)});
+    result.skipped.push_back({pathOf(at), std::move(reason)});
 }
 
-void Extractor::noteAttributes(const std::string& path, const std::string& note) {
+void Extractor::noteAttributes(const Place& at, const std::string& note) {
     if (!note.empty())
-        result.skipped.push_back({path, "written, but " + note});
+        result.skipped.push_back({pathOf(at), "written, but " + note});
 }
 
 UniqueFd Extractor::makeDir(int dirfd, const std::string& name) {
@@ -281,6 +386,29 @@ UniqueFd Extractor::makeDir(int dirfd, const std::string& name) {
     return fd;
 }
 
+// The folder that holds p on disk, opened for reaching into only (O_PATH):
+// that needs no read permission on it, so a folder of mode 0111 still works.
+UniqueFd Extractor::openFolderOf(const Place& p) const {
+    std::vector<const Node*> chain; // p's folders below the target folder, innermost first
+    if (p.node != p.top)
+        for (const Node* n = p.node->parent; n; n = n->parent) {
+            chain.push_back(n);
+            if (n == p.top)
+                break;
+        }
+    UniqueFd cur(::fcntl(rootfd_, F_DUPFD_CLOEXEC, 0));
+    if (!cur)
+        throwSystemError("cannot open the target folder", errno);
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        UniqueFd next(::openat(cur.get(), (*it)->text.c_str(),
+                               O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next)
+            throwSystemError("cannot open the folder " + pathFromRoot(*it, p.top), errno);
+        cur = std::move(next);
+    }
+    return cur;
+}
+
 const Node* Extractor::linkTarget(const Node* link) const {
     const Node* t = link;
     for (int hops = 0; t && t->entry.objType == kTypeHardlink; ++hops) {
@@ -295,101 +423,105 @@ const Node* Extractor::linkTarget(const Node* link) const {
     return t;
 }
 
-std::string Extractor::writeCopy(const Node* target, int dirfd, const std::string& name) {
+std::string Extractor::writeCopy(const Node* target, int dirfd, const Place& at) {
     const TImgEntry& e = target->entry;
+    const std::string& name = at.node->text;
     switch (e.objType) {
     case kTypeFile:
-        return outonefile(img_, e.objId, dirfd, name, opt_);
+        return writeFile(img_, e.objId, dirfd, name, opt_, &xattrFailures, pathOf(at));
     case kTypeSymlink:
-        return writeSymlink(dirfd, name, e, opt_);
+        return writeSymlink(dirfd, name, e, opt_, &xattrFailures, pathOf(at));
     default:
-        return writeSpecial(dirfd, name, e, opt_);
+        return writeSpecial(dirfd, name, e, opt_, &xattrFailures, pathOf(at));
     }
 }
 
-std::string Extractor::writeHardlink(const Node* link, int dirfd, const Place& at) {
-    const Node* target = linkTarget(link);
+std::string Extractor::writeHardlink(const Place& link, int dirfd) {
+    const Node* target = linkTarget(link.node);
     auto it = written_.find(target->entry.objId);
     if (it == written_.end())
-        return writeCopy(target, dirfd, at.name);
+        return writeCopy(target, dirfd, link);
     const Place& src = it->second;
-    if (src.dir == at.dir && src.name == at.name)
-        return {}; // the link and its target share the one name
-    UniqueFd srcDir = openBeneath(rootfd_, src.dir);
+    if (src.node == link.node)
+        return {};
+    const std::string& name = link.node->text;
+    UniqueFd srcDir = openFolderOf(src);
     try {
-        createReplacing(dirfd, at.name, "hard link", [&] {
-            return ::linkat(srcDir.get(), src.name.c_str(), dirfd, at.name.c_str(), 0);
+        createReplacing(dirfd, name, "hard link", [&] {
+            return ::linkat(srcDir.get(), src.node->text.c_str(), dirfd, name.c_str(), 0);
         });
     } catch (const Error&) {
         // No link possible here (too many links, a filesystem without hard
         // links): a copy keeps the contents.
-        return writeCopy(target, dirfd, at.name);
+        return writeCopy(target, dirfd, link);
     }
     return {};
 }
 
-void Extractor::visit(Node* n, int dirfd, const std::string& dirPath, std::vector<Frame>& stack) {
+void Extractor::visit(Node* n, int dirfd, std::vector<Frame>& stack) {
     const std::string& name = n->text;
-    const std::string path = joinPath(dirPath, name);
+    const Place at{n, top_};
     const TImgEntry& e = n->entry;
     const bool isDir = e.objType == kTypeDirectory;
     if (!safeFileName(name)) {
-        skip(path, "the name cannot be used as a file name", isDir ? n->subtreeSize() - 1 : 0);
-        step(path);
+        skip(at, "the name cannot be used as a file name", isDir ? n->subtreeSize() - 1 : 0);
+        step(n);
         return;
     }
     try {
         std::string note;
         switch (e.objType) {
         case kTypeDirectory:
-            stack.push_back({n, makeDir(dirfd, name), path});
+            stack.push_back({n, makeDir(dirfd, name)});
             break;
         case kTypeFile:
-            note = outonefile(img_, e.objId, dirfd, name, opt_);
-            written_[e.objId] = {dirPath, name};
+            note = writeFile(img_, e.objId, dirfd, name, opt_, &xattrFailures, pathOf(at));
+            written_[e.objId] = at;
             break;
         case kTypeSymlink:
-            note = writeSymlink(dirfd, name, e, opt_);
-            written_[e.objId] = {dirPath, name};
+            note = writeSymlink(dirfd, name, e, opt_, &xattrFailures, pathOf(at));
+            written_[e.objId] = at;
             break;
         case kTypeHardlink:
             if (!written_.count(linkTarget(n)->entry.objId)) {
                 // Its target may still come: linked (or copied) at the end.
-                pending_.push_back({n, {dirPath, name}});
-                step(path);
+                pending_.push_back(at);
+                step(n);
                 return;
             }
-            note = writeHardlink(n, dirfd, {dirPath, name});
+            note = writeHardlink(at, dirfd);
             break;
         case kTypeSpecial:
         case kTypeBlockDevice:
         case kTypeOther:
-            note = writeSpecial(dirfd, name, e, opt_);
-            written_[e.objId] = {dirPath, name};
+            note = writeSpecial(dirfd, name, e, opt_, &xattrFailures, pathOf(at));
+            written_[e.objId] = at;
             break;
         default:
             throw Error("object of unknown type " + std::to_string(e.objType));
         }
         ++result.written;
-        noteAttributes(path, note);
+        noteAttributes(at, note);
     } catch (const Error& err) {
-        skip(path, err.what(), isDir ? n->subtreeSize() - 1 : 0);
+        skip(at, err.what(), isDir ? n->subtreeSize() - 1 : 0);
     } catch (const std::bad_alloc&) {
-        skip(path, "not enough memory to hold its contents");
+        skip(at, "not enough memory");
     }
-    step(path);
+    step(n);
 }
 
 void Extractor::finishDir(Frame& f) {
-    noteAttributes(f.path, applyAttributes(f.fd.get(), f.dir->entry, opt_));
+    const Place at{f.dir, top_};
+    noteAttributes(at, applyAttributes(f.fd.get(), f.dir->entry, opt_, &xattrFailures, pathOf(at)));
     f.fd.reset();
 }
 
 bool Extractor::extract(Node* top) {
+    top_ = top;
     std::vector<Frame> stack;
     if (cancelled())
         return false;
-    visit(top, rootfd_, "", stack);
+    visit(top, rootfd_, stack);
     while (!stack.empty()) {
         if (cancelled()) {
             // Keep what was written, with its folders' own modes and times.
@@ -406,49 +538,51 @@ bool Extractor::extract(Node* top) {
             continue;
         }
         Node* child = f.dir->children[f.next++].get();
-        // visit may grow the stack: pass copies, not references into it.
-        int fd = f.fd.get();
-        std::string dirPath = f.path;
-        visit(child, fd, dirPath, stack);
+        // visit may grow the stack: pass a copy of the descriptor, not a
+        // reference into it.
+        const int fd = f.fd.get();
+        visit(child, fd, stack);
     }
     return true;
 }
 
 void Extractor::finishLinks() {
-    for (const PendingLink& p : pending_) {
+    for (const Place& p : pending_) {
         if (cancelled())
             return;
-        const std::string path = joinPath(p.place.dir, p.place.name);
+        top_ = p.top;
         try {
-            UniqueFd dir = openBeneath(rootfd_, p.place.dir);
+            UniqueFd dir = openFolderOf(p);
             // The folder has its final mode and times already: open it up for
-            // the link when it is read-only, and give both back afterwards.
+            // the link when we may not write into it, and give both back
+            // afterwards.
             struct stat st {};
             if (::fstat(dir.get(), &st) != 0)
                 throwSystemError("cannot examine its folder", errno);
-            bool opened = !opt_.privileged && (st.st_mode & 0300) != 0300;
+            const std::string self = procPath(dir.get());
+            const bool opened = !opt_.privileged && (st.st_mode & 0300) != 0300;
             if (opened)
-                (void)::fchmod(dir.get(), (st.st_mode & kModePermissionMask) | 0300);
+                (void)::chmod(self.c_str(), (st.st_mode & kModePermissionMask) | 0300);
             std::string note;
             try {
-                note = writeHardlink(p.node, dir.get(), p.place);
+                note = writeHardlink(p, dir.get());
             } catch (...) {
                 if (opened)
-                    (void)::fchmod(dir.get(), st.st_mode & kModePermissionMask);
+                    (void)::chmod(self.c_str(), st.st_mode & kModePermissionMask);
                 throw;
             }
             if (opened)
-                (void)::fchmod(dir.get(), st.st_mode & kModePermissionMask);
-            if (!p.place.dir.empty()) {
+                (void)::chmod(self.c_str(), st.st_mode & kModePermissionMask);
+            if (p.node != p.top) {
                 const struct timespec times[2] = {st.st_atim, st.st_mtim};
-                (void)::futimens(dir.get(), times);
+                (void)::utimensat(AT_FDCWD, self.c_str(), times, 0);
             }
             ++result.written;
-            noteAttributes(path, note);
+            noteAttributes(p, note);
         } catch (const Error& err) {
-            skip(path, err.what());
+            skip(p, err.what());
         } catch (const std::bad_alloc&) {
-            skip(path, "not enough memory to hold its contents");
+            skip(p, "not enough memory");
         }
     }
 }
@@ -460,55 +594,12 @@ bool ExtractOptions::runningAsRoot() {
 }
 
 uint32_t ExtractOptions::processUmask() {
-    // Read without changing it: umask() would change it for every thread.
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("Umask:", 0) == 0)
-            return static_cast<uint32_t>(std::stoul(line.substr(6), nullptr, 8)) & 0777;
-    mode_t old = ::umask(022);
-    ::umask(old);
-    return old & 0777;
+    return korvane::processUmask();
 }
 
 std::string outonefile(Timg& img, uint32_t id, int dirfd, const std::string& name,
                        const ExtractOptions& opt) {
-    TImgEntry e;
-    if (!img.GetEntry(id, e))
-        throw Error("the object is missing from the image");
-    if (e.objType != kTypeFile)
-        throw Error("not a regular file");
-    auto create = [&] {
-        return ::openat(dirfd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        0600);
-    };
-    UniqueFd fd(create());
-    if (!fd && errno == EEXIST) {
-        clearWay(dirfd, name);
-        fd.reset(create());
-    }
-    if (!fd)
-        throwSystemError("cannot create the file", errno);
-    std::string note;
-    try {
-        // Data ranges are written where they belong; holes are left unwritten,
-        // so they stay holes, and the length is set at the end.
-        Bytes buffer(static_cast<size_t>(std::min<uint64_t>(kStreamBuffer, e.size)));
-        forEachData(img, e, MutableByteSpan(buffer), [&](uint64_t at, ByteSpan piece) {
-            writeAll(fd.get(), piece.data(), piece.size(), at);
-            return true;
-        });
-        if (::ftruncate(fd.get(), static_cast<off_t>(e.size)) != 0)
-            throwSystemError("cannot write the file", errno);
-        note = applyAttributes(fd.get(), e, opt);
-        if (fd.close() != 0)
-            throwSystemError("cannot write the file", errno);
-    } catch (...) {
-        fd.reset();
-        (void)::unlinkat(dirfd, name.c_str(), 0);
-        throw;
-    }
-    return note;
+    return writeFile(img, id, dirfd, name, opt, nullptr, name);
 }
 
 ExtractResult outfiles(Timg& img, const std::vector<uint32_t>& ids, const std::string& folder,
@@ -550,6 +641,7 @@ ExtractResult outfiles(Timg& img, const std::vector<uint32_t>& ids, const std::s
                 break;
         if (finished)
             x.finishLinks();
+        x.xattrFailures.report(x.result.skipped);
         x.result.cancelled = !finished || img.cancel.load() != 0;
         rep.send(0, 0, 3, kDone);
         return std::move(x.result);

@@ -52,7 +52,7 @@ TEST_F(CliTest, LongRecursiveListing) {
         r.out,
         "drwxr-xr-x     0     0          0 1970-01-01T00:33:20Z /etc\n"
         "-rwsr-xr-x  1000   100         20 2023-11-14T22:13:20Z /etc/hosts\n"
-        "-rw-r--r--     0     0          0 1970-01-01T00:33:20Z /etc/hosts2 link to /etc/hosts\n"
+        "-rwsr-xr-x  1000   100         20 2023-11-14T22:13:20Z /etc/hosts2 link to /etc/hosts\n"
         "prw-r--r--     0     0          0 1970-01-01T00:33:20Z /fifo\n"
         "lrwxrwxrwx     0     0          0 1970-01-01T00:33:20Z /link -> etc/hosts\n"
         "-rw-r--r--     0     0       5000 1970-01-01T00:33:20Z /big.bin\n");

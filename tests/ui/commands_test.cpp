@@ -492,7 +492,9 @@ void CommandsTest::deletes() {
     QVERIFY(!w->image()->nodeFor(kIdSystem));
     QVERIFY(!w->image()->nodeFor(kIdApp));
     QVERIFY(!w->image()->nodeFor(kIdX));
-    QVERIFY(!w->image()->nodeFor(kIdA));
+    // a.txt lives on in its hard link, which became the file.
+    QCOMPARE(w->image()->nodeFor(kIdA)->text, "hard");
+    QCOMPARE(w->image()->nodeFor(kIdA)->entry.objType, kTypeFile);
     QCOMPARE(folderNames(*w, w->folderModel()->index(0, 0)), QStringList({"empty"}));
     QCOMPARE(w->pathText(), "/");
     QVERIFY(w->selectedRows().isEmpty());
