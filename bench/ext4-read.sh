@@ -39,10 +39,17 @@ cat "$image" "$sparse" >/dev/null
 "$CLI" ls -lR "$image" | awk '$1 ~ /^d/ { print "ls -p \"" $NF "\"" }' >"$work/debugfs.cmds"
 echo 'ls -p "/"' >>"$work/debugfs.cmds"
 
+# CPU seconds (user + system) of one run: on a shared, busy machine wall time
+# also counts the waiting.
+cpu_of() { /usr/bin/time -f "%U %S" "$@" 2>&1 >/dev/null | tail -1 | awk '{ printf "%.3f", $1 + $2 }'; }
+
 objects=$("$CLI" ls -R "$image" | wc -l)
 folders=$(wc -l <"$work/debugfs.cmds")
 ls_plain=$(best_of "$runs" "$CLI" ls -R "$image")
 ls_sparse=$(best_of "$runs" "$CLI" ls -R "$sparse")
+cpu_plain=$(cpu_of "$CLI" ls -R "$image")
+cpu_sparse=$(cpu_of "$CLI" ls -R "$sparse")
+cpu_debugfs=$(cpu_of debugfs -f "$work/debugfs.cmds" "$image")
 ls_debugfs=$(best_of "$runs" debugfs -f "$work/debugfs.cmds" "$image")
 expand() { simg2img "$sparse" "$work/expanded.img" && "$CLI" ls -R "$work/expanded.img"; }
 ls_expand=$(best_of "$runs" expand)
@@ -53,11 +60,11 @@ read_sparse=$("$CLI" info --read-all "$sparse" | sed -n 's/^read: *//p')
 cat <<EOT
 
 ext4 image: $(($(stat -c %s "$image") / 1048576)) MiB (sparse image $(($(stat -c %s "$sparse") / 1048576)) MiB), ${objects} objects below the root in ${folders} folders
-(best of $runs runs, warm page cache)
+(best of $runs runs, warm page cache; CPU seconds of one run in brackets; load average $(cut -d' ' -f1 /proc/loadavg))
 
-  korvane-cli ls -R (open + list), plain       ${ls_plain} s
-  korvane-cli ls -R (open + list), sparse      ${ls_sparse} s   (+$(ratio "$(echo "($ls_sparse - $ls_plain) * 100" | bc -l)" "$ls_plain") %)
-  debugfs ls -p of every folder                ${ls_debugfs} s
+  korvane-cli ls -R (open + list), plain       ${ls_plain} s (${cpu_plain} s)
+  korvane-cli ls -R (open + list), sparse      ${ls_sparse} s (${cpu_sparse} s)
+  debugfs ls -p of every folder                ${ls_debugfs} s (${cpu_debugfs} s)
   simg2img + korvane-cli ls -R                 ${ls_expand} s
   read every file, plain                       ${read_plain}
   read every file, sparse                      ${read_sparse}

@@ -45,9 +45,9 @@ std::unique_ptr<ImageData> ImageData::mapFile(const std::string& path) {
         ::close(fd);
         throw Error(path + " is empty");
     }
-    // Populating the page tables up front is far cheaper than taking one page
-    // fault per page while the scan walks the whole file.
-    void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    // Page tables are filled by populate() for readers that walk the whole
+    // file; an EXT reader touches only metadata and the files asked for.
+    void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
     int err = errno;
     ::close(fd);
     if (p == MAP_FAILED)
@@ -91,6 +91,15 @@ Bytes readBytes(const ImageSource& src, uint64_t offset, size_t n) {
     Bytes out(n);
     src.read(offset, MutableByteSpan(out));
     return out;
+}
+
+void ImageData::populate() const {
+#ifdef MADV_POPULATE_READ
+    if (mapped_ && ::madvise(const_cast<std::byte*>(data_), size_, MADV_POPULATE_READ) == 0)
+        return;
+#endif
+    if (mapped_)
+        ::madvise(const_cast<std::byte*>(data_), size_, MADV_WILLNEED);
 }
 
 ImageData::~ImageData() {
