@@ -37,8 +37,13 @@ void addOpenOptions(CLI::App* cmd, OpenOptions& opt);
 std::unique_ptr<Timg> openImage(Context& ctx, const std::string& path, const OpenOptions& opt);
 
 // The commands, by the file that holds them.
-void addReadCommands(CLI::App& app, Commands& out);   // info, ls, cat (listing.cpp)
-void addExtractCommand(CLI::App& app, Commands& out); // extract (extract_cmd.cpp)
-void addSaveCommands(CLI::App& app, Commands& out);   // convert, pack (save_cmd.cpp)
+void addReadCommands(CLI::App& app, Commands& out);    // info, ls, cat (listing.cpp)
+void addExtractCommand(CLI::App& app, Commands& out);  // extract (extract_cmd.cpp)
+void addSaveCommands(CLI::App& app, Commands& out);    // convert, pack (save_cmd.cpp)
+void addGetfattrCommand(CLI::App& app, Commands& out); // getfattr (getfattr_cmd.cpp)
+
+// The text `getfattr -d -m -` would print for the object at path (nothing
+// when it has no attributes). Throws Error when path names nothing.
+std::string getfattrText(const Timg& img, const std::string& path);
 
 } // namespace korvane::cli

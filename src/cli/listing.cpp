@@ -55,13 +55,18 @@ const TImgEntry& shownEntry(const Timg& img, const Node* n) {
     return t ? t->entry : n->entry;
 }
 
-std::string lsLine(const Timg& img, const Node* n) {
+std::string lsLine(const Timg& img, const Node* n, const LsOptions& opt) {
     const TImgEntry& e = n->entry;
     const TImgEntry& a = shownEntry(img, n);
-    char head[128];
-    std::snprintf(head, sizeof head, "%s %5u %5u %10llu %s ", modeString(a).c_str(), a.uid, a.gid,
-                  static_cast<unsigned long long>(a.size), isoTime(a.mtime).c_str());
-    std::string line = head + displayPath(n);
+    char owner[32];
+    std::snprintf(owner, sizeof owner, "%5u %5u ", a.uid, a.gid);
+    char tail[64];
+    std::snprintf(tail, sizeof tail, "%10llu %s ", static_cast<unsigned long long>(a.size),
+                  isoTime(a.mtime).c_str());
+    std::string line = modeString(a) + " " + owner;
+    if (opt.label)
+        line += selinuxLabel(a) + " ";
+    line += tail + displayPath(n);
     if (e.objType == kTypeSymlink) {
         line += " -> " + e.alias;
     } else if (e.objType == kTypeHardlink) {
@@ -96,6 +101,12 @@ nlohmann::json jsonEntry(const Timg& img, const Node* n) {
             putBytes(j, "target", displayPath(t));
         else
             j["target"] = nullptr;
+    }
+    if (!a.xattrs.empty()) {
+        nlohmann::json x = nlohmann::json::object();
+        for (const Xattr& attr : a.xattrs)
+            x[attr.name] = base64(attr.value);
+        j["xattrs"] = std::move(x);
     }
     return j;
 }
@@ -159,8 +170,25 @@ std::string isoTime(int64_t t) {
     return buf;
 }
 
+std::string selinuxLabel(const TImgEntry& e) {
+    for (const Xattr& a : e.xattrs)
+        if (a.name == "security.selinux") {
+            std::string label = a.value;
+            while (!label.empty() && label.back() == '\0')
+                label.pop_back();
+            return label;
+        }
+    return "?";
+}
+
 void printInfo(const Timg& img, std::FILE* out) {
-    for (const auto& [label, value] : img.describe())
+    auto facts = img.describe();
+    // How the image is stored (an Android sparse image) comes after the format.
+    if (img.image()) {
+        auto stored = img.image()->describe();
+        facts.insert(facts.begin() + (facts.empty() ? 0 : 1), stored.begin(), stored.end());
+    }
+    for (const auto& [label, value] : facts)
         std::fprintf(out, "%-18s %s\n", (label + ":").c_str(), value.c_str());
     for (const std::string& w : img.warnings())
         std::fprintf(out, "%-18s %s\n", "warning:", w.c_str());
@@ -211,7 +239,7 @@ void printListing(Timg& img, const std::string& path, const LsOptions& opt, std:
     }
     std::string buf;
     for (const Node* n : nodes) {
-        buf += opt.longFormat ? lsLine(img, n) : displayPath(n);
+        buf += opt.longFormat ? lsLine(img, n, opt) : displayPath(n);
         buf += '\n';
         if (buf.size() > (1u << 16)) {
             std::fwrite(buf.data(), 1, buf.size(), out);
@@ -273,7 +301,9 @@ void addReadCommands(CLI::App& app, Commands& out) {
     auto* ls = app.add_subcommand("ls", "List the objects of the image");
     ls->add_flag("-l", o->ls.longFormat, "Long format: mode, uid, gid, size, mtime (UTC), path");
     ls->add_flag("-R", o->ls.recursive, "List subfolders recursively");
-    ls->add_flag("--json", o->ls.json, "Print a JSON array of objects");
+    ls->add_flag("--json", o->ls.json,
+                 "Print a JSON array of objects (with \"xattrs\": name to base64 value)");
+    ls->add_flag("-Z", o->ls.label, "With -l: show each object's SELinux label after the group");
     ls->add_option("IMAGE", o->image, "Image file")->required();
     ls->add_option("PATH", o->path, "Folder or object inside the image (default /)");
     addOpenOptions(ls, o->open);

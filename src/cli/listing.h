@@ -1,10 +1,12 @@
-// The read-only commands of korvane-cli: info, ls and cat.
+// The read-only commands of korvane-cli: info, ls and cat (getfattr is in
+// getfattr_cmd.cpp).
 #pragma once
 
 #include "model/timg.h"
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace korvane::cli {
 
@@ -12,6 +14,7 @@ struct LsOptions {
     bool longFormat = false;
     bool recursive = false;
     bool json = false;
+    bool label = false; // -Z: the SELinux label after the group
 };
 
 // Kind of object for listings: file, dir, symlink, hardlink, chardev,
@@ -21,6 +24,10 @@ std::string typeName(const TImgEntry& e);
 std::string modeString(const TImgEntry& e);
 // ISO 8601 in UTC: 2026-12-08T05:33:56Z.
 std::string isoTime(int64_t t);
+
+// The SELinux label of an object (security.selinux without its terminating
+// zero), or "?" when it has none, as ls -Z shows it.
+std::string selinuxLabel(const TImgEntry& e);
 
 void printInfo(const Timg& img, std::FILE* out);
 // Reads the contents of every regular file through ReadContent and prints how

@@ -51,7 +51,7 @@ std::unique_ptr<Timg> openImage(Context& ctx, const std::string& path, const Ope
 } // namespace korvane::cli
 
 int main(int argc, char** argv) {
-    CLI::App app{"Korvane: browse, extract and edit YAFFS2 and EXT2/EXT3 filesystem images."};
+    CLI::App app{"Korvane: browse, extract and edit YAFFS2 and EXT2/EXT3/ext4 filesystem images."};
     app.name("korvane-cli");
     app.require_subcommand(1);
 
@@ -59,6 +59,7 @@ int main(int argc, char** argv) {
     addReadCommands(app, commands);
     addExtractCommand(app, commands);
     addSaveCommands(app, commands);
+    addGetfattrCommand(app, commands);
 
     try {
         app.parse(argc, argv);

@@ -136,8 +136,8 @@ void BlockMapBuilder::finish(std::byte* slots) {
 }
 
 uint64_t ExtentTreeBlocks(uint64_t extents, uint32_t blockSize) {
-    const uint64_t perBlock = (blockSize - extent::kHeaderSize) / extent::kEntrySize;
-    const uint64_t inInode = (kBlockMapSize - extent::kHeaderSize) / extent::kEntrySize;
+    const uint64_t perBlock = (blockSize - ext::kHeaderSize) / ext::kEntrySize;
+    const uint64_t inInode = (kBlockMapSize - ext::kHeaderSize) / ext::kEntrySize;
     uint64_t blocks = 0;
     for (uint64_t n = extents; n > inInode;) {
         n = ceilDiv(n, perBlock);
@@ -149,24 +149,24 @@ uint64_t ExtentTreeBlocks(uint64_t extents, uint32_t blockSize) {
 namespace {
 
 void putHeader(std::byte* h, size_t entries, size_t max, uint16_t depth) {
-    store16(h + extent::kMagicAt, extent::kMagic);
-    store16(h + extent::kEntries, static_cast<uint16_t>(entries));
-    store16(h + extent::kMax, static_cast<uint16_t>(max));
-    store16(h + extent::kDepth, depth);
+    store16(h + ext::kMagicAt, ext::kMagic);
+    store16(h + ext::kEntries, static_cast<uint16_t>(entries));
+    store16(h + ext::kMax, static_cast<uint16_t>(max));
+    store16(h + ext::kDepth, depth);
     store32(h + 8, 0); // generation
 }
 
 void putExtent(std::byte* e, const ExtentRun& r) {
-    store32(e + extent::kBlock, r.logical);
-    store16(e + extent::kLen, static_cast<uint16_t>(r.len));
-    store16(e + extent::kStartHi, 0);
-    store32(e + extent::kStartLo, r.physical);
+    store32(e + ext::kBlock, r.logical);
+    store16(e + ext::kLen, static_cast<uint16_t>(r.len));
+    store16(e + ext::kStartHi, 0);
+    store32(e + ext::kStartLo, r.physical);
 }
 
 void putIndex(std::byte* e, uint32_t logical, uint32_t child) {
-    store32(e + extent::kBlock, logical);
-    store32(e + extent::kLeafLo, child);
-    store16(e + extent::kLeafHi, 0);
+    store32(e + ext::kBlock, logical);
+    store32(e + ext::kLeafLo, child);
+    store16(e + ext::kLeafHi, 0);
     store16(e + 10, 0);
 }
 
@@ -175,13 +175,13 @@ void putIndex(std::byte* e, uint32_t logical, uint32_t child) {
 uint64_t WriteExtentTree(const std::vector<ExtentRun>& runs, std::byte* slots, uint32_t blockSize,
                          const NextBlockFn& next, const WriteBlockFn& write,
                          std::optional<uint32_t> csumSeed) {
-    const size_t perBlock = (blockSize - extent::kHeaderSize) / extent::kEntrySize;
-    const size_t inInode = (kBlockMapSize - extent::kHeaderSize) / extent::kEntrySize;
+    const size_t perBlock = (blockSize - ext::kHeaderSize) / ext::kEntrySize;
+    const size_t inInode = (kBlockMapSize - ext::kHeaderSize) / ext::kEntrySize;
     std::fill_n(slots, kBlockMapSize, std::byte{0});
     if (runs.size() <= inInode) {
         putHeader(slots, runs.size(), inInode, 0);
         for (size_t i = 0; i < runs.size(); ++i)
-            putExtent(slots + extent::kHeaderSize + i * extent::kEntrySize, runs[i]);
+            putExtent(slots + ext::kHeaderSize + i * ext::kEntrySize, runs[i]);
         return 0;
     }
     // One level at a time from the leaves up: (first logical block, block).
@@ -195,7 +195,7 @@ uint64_t WriteExtentTree(const std::vector<ExtentRun>& runs, std::byte* slots, u
     auto emit = [&](size_t entries, uint16_t depth, auto&& fill) {
         std::fill(buf.begin(), buf.end(), std::byte{0});
         putHeader(buf.data(), entries, perBlock, depth);
-        fill(buf.data() + extent::kHeaderSize);
+        fill(buf.data() + ext::kHeaderSize);
         const uint32_t b = next();
         if (csumSeed)
             csum::setExtentBlock(buf.data(), blockSize, *csumSeed);
@@ -207,7 +207,7 @@ uint64_t WriteExtentTree(const std::vector<ExtentRun>& runs, std::byte* slots, u
         const size_t n = std::min(perBlock, runs.size() - at);
         const uint32_t b = emit(n, 0, [&](std::byte* e) {
             for (size_t i = 0; i < n; ++i)
-                putExtent(e + i * extent::kEntrySize, runs[at + i]);
+                putExtent(e + i * ext::kEntrySize, runs[at + i]);
         });
         level.push_back({runs[at].logical, b});
     }
@@ -218,8 +218,7 @@ uint64_t WriteExtentTree(const std::vector<ExtentRun>& runs, std::byte* slots, u
             const size_t n = std::min(perBlock, level.size() - at);
             const uint32_t b = emit(n, depth, [&](std::byte* e) {
                 for (size_t i = 0; i < n; ++i)
-                    putIndex(e + i * extent::kEntrySize, level[at + i].logical,
-                             level[at + i].block);
+                    putIndex(e + i * ext::kEntrySize, level[at + i].logical, level[at + i].block);
             });
             up.push_back({level[at].logical, b});
         }
@@ -228,8 +227,7 @@ uint64_t WriteExtentTree(const std::vector<ExtentRun>& runs, std::byte* slots, u
     }
     putHeader(slots, level.size(), inInode, depth);
     for (size_t i = 0; i < level.size(); ++i)
-        putIndex(slots + extent::kHeaderSize + i * extent::kEntrySize, level[i].logical,
-                 level[i].block);
+        putIndex(slots + ext::kHeaderSize + i * ext::kEntrySize, level[i].logical, level[i].block);
     return written;
 }
 

@@ -1,5 +1,6 @@
-// The EXT2/EXT3 on-disk layout: superblock, group descriptor, inode and
-// directory entry fields, feature flags, and the helpers that decode them.
+// The EXT2/3/4 on-disk layout: superblock, group descriptor, inode, extent,
+// extended attribute and directory entry fields, and the feature flags. The
+// records are decoded in superblock.h, inode.h, extent.h and xattr.h.
 #pragma once
 
 #include "model/bytes.h"
@@ -132,6 +133,13 @@ constexpr size_t kHeaderSize = 8;
 } // namespace de
 constexpr uint32_t kMaxNameLength = 255;
 
+// A directory entry's record length: 64 KiB blocks store 65536 as 0 or 65535.
+inline uint32_t recordLength(uint16_t stored, uint32_t blockSize) {
+    if (blockSize >= 65536 && (stored == 0 || stored == 65535))
+        return 65536;
+    return stored;
+}
+
 // The superblock of an internal journal (JBD): big-endian fields at the start
 // of the journal's first block.
 namespace jbd {
@@ -206,127 +214,33 @@ enum RoCompatFeature : uint32_t {
 // Incompatible features this reader reads correctly. Any other incompatible
 // feature changes the layout in a way it does not know, and the image is
 // refused rather than misread.
-constexpr uint32_t kIncompatUnderstood = kIncompatFiletype | kIncompatRecover | kIncompatMetaBg |
-                                         kIncompatMmp | kIncompatFlexBg | kIncompatEaInode |
-                                         kIncompatCsumSeed | kIncompatLargeDir | kIncompatCasefold;
-// Read-only features that change how files are found (bigalloc needs extents
-// and cluster arithmetic).
+constexpr uint32_t kIncompatUnderstood =
+    kIncompatFiletype | kIncompatRecover | kIncompatMetaBg | kIncompatExtents | kIncompat64bit |
+    kIncompatMmp | kIncompatFlexBg | kIncompatEaInode | kIncompatCsumSeed | kIncompatLargeDir |
+    kIncompatInlineData | kIncompatCasefold;
+// Read-only features that change how files are found (bigalloc counts extents
+// in clusters).
 constexpr uint32_t kRoCompatRefused = kRoCompatBigalloc;
 
-// The names e2fsprogs gives the features, set bits in order, compat first.
-std::vector<std::string> featureNames(uint32_t compat, uint32_t incompat, uint32_t roCompat);
-// The name of one feature bit of a set; "FEATURE_I16" style for unknown bits.
-std::string incompatName(uint32_t bit);
-std::string roCompatName(uint32_t bit);
-
-// The superblock fields the reader uses, decoded and checked.
-struct Superblock {
-    uint32_t inodesCount = 0;
-    uint32_t blocksCount = 0;
-    uint32_t reservedBlocks = 0;
-    uint32_t freeBlocks = 0;
-    uint32_t freeInodes = 0;
-    uint32_t firstDataBlock = 0;
-    uint32_t logBlockSize = 0;
-    uint32_t blockSize = 0;
-    uint32_t blocksPerGroup = 0;
-    uint32_t inodesPerGroup = 0;
-    uint32_t mountTime = 0;
-    uint32_t writeTime = 0;
-    uint16_t state = 0;
-    uint16_t errors = 0;
-    uint32_t creatorOs = 0;
-    uint32_t revLevel = 0;
-    uint32_t firstIno = kGoodOldFirstIno;
-    uint32_t inodeSize = kGoodOldInodeSize;
-    uint32_t compat = 0;
-    uint32_t incompat = 0;
-    uint32_t roCompat = 0;
-    std::array<uint8_t, 16> uuid{};
-    std::string volumeName;
-    std::string lastMounted;
-    uint16_t reservedGdtBlocks = 0;
-    std::array<uint8_t, 16> journalUuid{};
-    uint32_t journalInum = 0;
-    uint32_t journalDev = 0;
-    uint32_t firstMetaBg = 0;
-    uint32_t mkfsTime = 0;
-    std::array<uint32_t, 2> backupBgs{};
-    // Kept when an image is saved like its source.
-    std::array<uint8_t, 16> hashSeed{};
-    uint8_t defHashVersion = 0;
-    uint32_t flags = 0;
-
-    uint32_t groupCount = 0;
-
-    bool has(CompatFeature f) const { return (compat & f) != 0; }
-    bool has(IncompatFeature f) const { return (incompat & f) != 0; }
-    bool has(RoCompatFeature f) const { return (roCompat & f) != 0; }
-};
-
-// Decodes and checks the superblock of an image of imageSize bytes (p points
-// at the superblock, kSuperblockSize bytes). Throws Error naming what is
-// wrong: no magic, an impossible geometry, counts that do not fit the file, an
-// incompatible feature the reader does not understand.
-Superblock loadSuperblock(const std::byte* p, uint64_t imageSize);
-
-// Whether group g holds a copy of the superblock (and of the descriptors).
-bool groupHasSuper(const Superblock& s, uint32_t group);
-// The block holding the descriptor of group g: the table after the
-// superblock, or with meta_bg the first block of g's meta group.
-uint64_t descriptorBlock(const Superblock& s, uint32_t group);
-
-// The fields of an inode the reader uses.
-struct Inode {
-    uint16_t mode = 0;
-    uint32_t uid = 0; // with the high word of osd2
-    uint64_t size = 0;
-    int64_t atime = 0; // signed 32-bit seconds
-    int64_t ctime = 0;
-    int64_t mtime = 0;
-    uint32_t dtime = 0;
-    uint32_t gid = 0;
-    uint16_t links = 0;
-    uint64_t sectors = 0; // i_blocks in 512-byte units
-    uint32_t flags = 0;
-    uint32_t fileAcl = 0;
-    std::array<uint32_t, kBlockSlots> blocks{};
-};
-
-// Decodes the first kInodeReadSize bytes of an inode.
-Inode loadInode(const std::byte* p, const Superblock& s);
-
-// A symbolic link keeps its target inside the block map when it has no data
-// blocks of its own (an extended-attribute block does not count), as the
-// kernel decides.
-bool isFastSymlink(const Inode& inode, const Superblock& s);
-
-// The largest file size the block map of a block size can address.
-uint64_t maxFileSize(uint32_t blockSize);
-
-// ---- Fields the writer sets beyond those above (ext4 and extended attributes).
-
+// ext4: the fields, flags and records the reader adds.
 namespace sb {
-constexpr size_t kAlgorithmUsage = 200;
-constexpr size_t kHashSeed = 236; // 16 bytes
-constexpr size_t kDefHashVersion = 252;
-constexpr size_t kDescSizeField = 254;
-constexpr size_t kDefaultMountOpts = 256;
+constexpr size_t kDescSize = 254; // u16, with 64bit
+constexpr size_t kBlocksCountHi = 336;
+constexpr size_t kReservedBlocksHi = 340;
+constexpr size_t kFreeBlocksHi = 344;
 constexpr size_t kMinExtraIsize = 348;
-constexpr size_t kWantExtraIsize = 350;
-constexpr size_t kFlags = 352;
 constexpr size_t kLogGroupsPerFlex = 372;
 constexpr size_t kChecksumType = 373;
-constexpr size_t kKbytesWritten = 376;
+constexpr size_t kChecksumSeed = 624;
+constexpr size_t kEncoding = 636;
 constexpr size_t kChecksum = 1020;
 } // namespace sb
 
 namespace gd {
 constexpr size_t kFlags = 18;
-constexpr size_t kBlockBitmapCsum = 24;
-constexpr size_t kInodeBitmapCsum = 26;
 constexpr size_t kItableUnused = 28;
 constexpr size_t kChecksum = 30;
+constexpr size_t kInodeTableHi = 40; // 64bit descriptors
 } // namespace gd
 
 namespace ino {
@@ -337,6 +251,116 @@ constexpr size_t kChecksumHi = 130;
 constexpr size_t kCtimeExtra = 132;
 constexpr size_t kMtimeExtra = 136;
 constexpr size_t kAtimeExtra = 140;
+} // namespace ino
+
+constexpr size_t kDesc64Size = 64; // the least descriptor size with 64bit
+constexpr uint16_t kGroupInodeUninit = 0x1;
+constexpr uint32_t kInodeFlagIndex = 0x1000;
+constexpr uint32_t kInodeFlagEaInode = 0x200000;
+constexpr uint16_t kEncodingUtf8 = 1;
+// The extra time words: two epoch bits above the signed 32-bit seconds, then
+// 30 bits of nanoseconds.
+constexpr uint32_t kEpochMask = 0x3;
+
+// Extent trees: a 12-byte header, then 12-byte index entries or extents.
+namespace ext {
+constexpr uint16_t kMagic = 0xF30A;
+constexpr size_t kHeaderSize = 12;
+constexpr size_t kEntrySize = 12;
+constexpr size_t kMagicAt = 0;
+constexpr size_t kEntries = 2;
+constexpr size_t kMax = 4;
+constexpr size_t kDepth = 6;
+constexpr size_t kBlock = 0;            // both kinds: first logical block
+constexpr size_t kLen = 4;              // extent: u16 length
+constexpr size_t kStartHi = 6;          // extent: u16
+constexpr size_t kStartLo = 8;          // extent: u32
+constexpr size_t kLeafLo = 4;           // index: u32
+constexpr size_t kLeafHi = 8;           // index: u16
+constexpr uint32_t kInitMaxLen = 32768; // longer lengths mark uninitialised extents
+constexpr uint16_t kMaxDepth = 5;
+constexpr size_t kTailSize = 4; // crc32c after eh_max entries
+} // namespace ext
+
+// Extended attributes: in the inode after i_extra_isize (a magic word, then
+// entries) and in a block (a 32-byte header, then entries).
+namespace xa {
+constexpr uint32_t kMagic = 0xEA020000;
+constexpr size_t kBlockHeaderSize = 32;
+constexpr size_t kBlockChecksum = 16;
+constexpr size_t kEntryHeaderSize = 16;
+constexpr size_t kNameLen = 0;
+constexpr size_t kNameIndex = 1;
+constexpr size_t kValueOffset = 2;
+constexpr size_t kValueInode = 4;
+constexpr size_t kValueSize = 8;
+constexpr size_t kName = 16;
+constexpr uint8_t kIndexSystem = 7; // "system.data" holds the rest of inline data
+constexpr uint32_t kMaxValueSize = 65536;
+} // namespace xa
+
+constexpr size_t kInlineSize = 60; // inline data in i_block before the xattr
+
+// Directory blocks with metadata_csum end in a 12-byte fake entry holding
+// the crc32c; hash-tree nodes keep theirs after the index entries.
+namespace dt {
+constexpr size_t kTailSize = 12;
+constexpr uint8_t kTailFileType = 0xDE;
+constexpr size_t kTailChecksum = 8;
+constexpr size_t kRootCountLimit = 32; // in the first block: after ".", ".." and dx_root_info
+constexpr size_t kNodeCountLimit = 8;  // in other index blocks: after a fake entry
+constexpr size_t kDxEntrySize = 8;
+constexpr size_t kDxTailSize = 8;
+} // namespace dt
+
+// JBD2 journal records the replay reads (big-endian).
+namespace jbd {
+constexpr uint32_t kDescriptorBlock = 1;
+constexpr uint32_t kCommitBlock = 2;
+constexpr uint32_t kSuperblockV1 = 3;
+constexpr uint32_t kRevokeBlock = 5;
+constexpr size_t kHeaderSize = 12;
+constexpr size_t kFeatureCompat = 36;
+constexpr size_t kFeatureIncompat = 40;
+constexpr size_t kUuid = 48;
+constexpr size_t kNumFcBlocks = 84;
+constexpr size_t kChecksum = 252;
+constexpr size_t kSuperblockSize = 1024;
+constexpr size_t kCommitChecksum = 16; // h_chksum[0]
+constexpr size_t kRevokeCount = 12;
+constexpr size_t kRevokeRecords = 16;
+constexpr size_t kTailSize = 4; // descriptor and revoke blocks with checksums
+constexpr uint32_t kCompatChecksum = 0x1;
+constexpr uint32_t kIncompatRevoke = 0x1;
+constexpr uint32_t kIncompat64bit = 0x2;
+constexpr uint32_t kIncompatAsyncCommit = 0x4;
+constexpr uint32_t kIncompatCsumV2 = 0x8;
+constexpr uint32_t kIncompatCsumV3 = 0x10;
+constexpr uint32_t kIncompatFastCommit = 0x20;
+constexpr uint32_t kDefaultFcBlocks = 256;
+constexpr uint32_t kTagEscape = 0x1;
+constexpr uint32_t kTagSameUuid = 0x2;
+constexpr uint32_t kTagLast = 0x8;
+} // namespace jbd
+
+// ---- Fields the writer sets beyond those the reader needs.
+
+namespace sb {
+constexpr size_t kAlgorithmUsage = 200;
+constexpr size_t kHashSeed = 236; // 16 bytes
+constexpr size_t kDefHashVersion = 252;
+constexpr size_t kDefaultMountOpts = 256;
+constexpr size_t kWantExtraIsize = 350;
+constexpr size_t kFlags = 352;
+constexpr size_t kKbytesWritten = 376;
+} // namespace sb
+
+namespace gd {
+constexpr size_t kBlockBitmapCsum = 24;
+constexpr size_t kInodeBitmapCsum = 26;
+} // namespace gd
+
+namespace ino {
 constexpr size_t kCrtime = 144;
 constexpr size_t kCrtimeExtra = 148;
 } // namespace ino
@@ -356,51 +380,14 @@ constexpr uint32_t kErrorsContinue = 1;
 constexpr uint32_t kLinkMax = 65000; // links of one inode; folders past it count 1
 constexpr uint32_t kMinJournalBlocks = 1024;
 
-// Extent trees: a 12-byte header, then 12-byte entries (extents in leaves,
-// index entries above them); tree blocks end in a 4-byte checksum.
-namespace extent {
-constexpr uint16_t kMagic = 0xF30A;
-constexpr size_t kHeaderSize = 12;
-constexpr size_t kEntrySize = 12;
-constexpr size_t kMagicAt = 0;
-constexpr size_t kEntries = 2;
-constexpr size_t kMax = 4;
-constexpr size_t kDepth = 6;
-constexpr size_t kBlock = 0; // first logical block (both entry kinds)
-constexpr size_t kLen = 4;   // extent: length
-constexpr size_t kStartHi = 6;
-constexpr size_t kStartLo = 8;
-constexpr size_t kLeafLo = 4; // index: child block
-constexpr size_t kLeafHi = 8;
-constexpr uint32_t kMaxLen = 32768; // blocks of one initialised extent
-} // namespace extent
-
-// Extended attributes: a 4-byte magic after the inode's extra fields, or a
-// 32-byte header at the start of an attribute block; then 16-byte entries
-// (name padded to 4 bytes), a zero word, and the values from the far end.
-namespace xattr {
-constexpr uint32_t kMagic = 0xEA020000;
-constexpr size_t kBlockHeaderSize = 32;
+// Attribute blocks: the header fields and entry hash the writer sets.
+namespace xa {
 constexpr size_t kRefcount = 4;
 constexpr size_t kBlocks = 8;
 constexpr size_t kHash = 12;
-constexpr size_t kChecksum = 16;
-constexpr size_t kEntrySize = 16;
-constexpr size_t kNameLen = 0;
-constexpr size_t kNameIndex = 1;
-constexpr size_t kValueOffs = 2;
-constexpr size_t kValueInum = 4;
-constexpr size_t kValueSize = 8;
 constexpr size_t kEntryHash = 12;
-constexpr uint32_t kRefcountMax = 1024;
-} // namespace xattr
-
-// The entry that ends a checksummed directory block.
-namespace dirtail {
-constexpr size_t kSize = 12;
-constexpr uint8_t kFileType = 0xDE;
-constexpr size_t kChecksum = 8;
-} // namespace dirtail
+constexpr uint32_t kRefcountMax = 1024; // inodes sharing one block
+} // namespace xa
 
 // Directory entry file types (filetype feature).
 enum DirFileType : uint8_t {
@@ -414,19 +401,8 @@ enum DirFileType : uint8_t {
     kFtSymlink = 7,
 };
 
-// Further fields of the journal superblock (big-endian).
 namespace jbd {
-constexpr size_t kUuid = 48;
 constexpr size_t kNrUsers = 64;
 } // namespace jbd
-
-// ---- End of the writer's fields.
-
-// A directory entry's record length: 64 KiB blocks store 65536 as 0 or 65535.
-inline uint32_t recordLength(uint16_t stored, uint32_t blockSize) {
-    if (blockSize >= 65536 && (stored == 0 || stored == 65535))
-        return 65536;
-    return stored;
-}
 
 } // namespace korvane::ext2

@@ -1,5 +1,6 @@
 #include "ext_check.h"
 
+#include "inode.h"
 #include "model/error.h"
 
 #include <algorithm>

@@ -73,22 +73,22 @@ void setInode(std::byte* p, size_t inodeSize, uint32_t seed) {
 }
 
 void setExtentBlock(std::byte* block, size_t blockSize, uint32_t seed) {
-    const size_t tail = extent::kHeaderSize +
-                        (blockSize - extent::kHeaderSize) / extent::kEntrySize * extent::kEntrySize;
+    const size_t tail =
+        ext::kHeaderSize + (blockSize - ext::kHeaderSize) / ext::kEntrySize * ext::kEntrySize;
     store32(block + tail, crcOf(seed, block, tail));
 }
 
 void setDirBlock(std::byte* block, size_t blockSize, uint32_t seed) {
-    const size_t tail = blockSize - dirtail::kSize;
-    store32(block + tail + dirtail::kChecksum, crcOf(seed, block, tail));
+    const size_t tail = blockSize - dt::kTailSize;
+    store32(block + tail + dt::kTailChecksum, crcOf(seed, block, tail));
 }
 
 void setXattrBlock(std::byte* block, size_t blockSize, uint64_t blockNr, uint32_t fsSeed) {
     std::byte le[8];
     store32(le, static_cast<uint32_t>(blockNr));
     store32(le + 4, static_cast<uint32_t>(blockNr >> 32));
-    const uint32_t c = crcWithout(crcOf(fsSeed, le, 8), block, blockSize, xattr::kChecksum, 4);
-    store32(block + xattr::kChecksum, c);
+    const uint32_t c = crcWithout(crcOf(fsSeed, le, 8), block, blockSize, xa::kBlockChecksum, 4);
+    store32(block + xa::kBlockChecksum, c);
 }
 
 } // namespace korvane::ext2::csum

@@ -61,8 +61,8 @@ void DirectoryBuilder::newBlock() {
     out_->resize(static_cast<size_t>(size_), std::byte{0});
     if (tail_) {
         std::byte* t = out_->data() + limit_;
-        store16(t + de::kRecLen, static_cast<uint16_t>(dirtail::kSize));
-        t[de::kFileType] = std::byte{dirtail::kFileType};
+        store16(t + de::kRecLen, static_cast<uint16_t>(dt::kTailSize));
+        t[de::kFileType] = std::byte{dt::kTailFileType};
     }
 }
 
@@ -209,7 +209,7 @@ uint64_t ExtentsAtMost(uint64_t blocks, uint32_t blocksPerGroup) {
     if (blocks == 0)
         return 0;
     // A run shorter than a group passes at most one group's head.
-    return ceilDiv(blocks, extent::kMaxLen) + ceilDiv(blocks, blocksPerGroup) + 1;
+    return ceilDiv(blocks, ext::kInitMaxLen) + ceilDiv(blocks, blocksPerGroup) + 1;
 }
 
 uint32_t LostFoundBlocks(uint32_t blockSize) {
@@ -280,7 +280,7 @@ TreeCost CostTree(Timg& img, const AbsoluteIndex& tree, const ExtFormat& f) {
                                       x.block.size())];
     });
     for (const auto& [block, refs] : c.xattrRefs)
-        c.blocks += ceilDiv(refs, xattr::kRefcountMax);
+        c.blocks += ceilDiv(refs, xa::kRefcountMax);
     return c;
 }
 

@@ -77,7 +77,7 @@ public:
     explicit DirectoryBuilder(Bytes* out = nullptr, uint32_t blockSize = kWriteBlockSize,
                               bool tail = false)
         : out_(out), blockSize_(blockSize),
-          room_(blockSize - (tail ? static_cast<uint32_t>(dirtail::kSize) : 0)), tail_(tail) {}
+          room_(blockSize - (tail ? static_cast<uint32_t>(dt::kTailSize) : 0)), tail_(tail) {}
 
     void add(uint32_t inode, std::string_view name, uint8_t fileType = kFtUnknown);
     // Runs the last entry to the end of its block; returns the directory's

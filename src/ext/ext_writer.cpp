@@ -325,14 +325,14 @@ void ExtImageWriter::writeLostFound() {
     b.finish();
     // Its other blocks each hold one empty entry, so every block is a valid
     // directory block.
-    const uint32_t room = bs_ - (csum() ? static_cast<uint32_t>(dirtail::kSize) : 0);
+    const uint32_t room = bs_ - (csum() ? static_cast<uint32_t>(dt::kTailSize) : 0);
     contents.resize(size_t{plan_.lostFoundBlocks} * bs_, std::byte{0});
     for (uint32_t k = 1; k < plan_.lostFoundBlocks; ++k) {
         std::byte* blk = contents.data() + size_t{k} * bs_;
         store16(blk + de::kRecLen, static_cast<uint16_t>(room));
         if (csum()) {
-            store16(blk + room + de::kRecLen, static_cast<uint16_t>(dirtail::kSize));
-            blk[room + de::kFileType] = std::byte{dirtail::kFileType};
+            store16(blk + room + de::kRecLen, static_cast<uint16_t>(dt::kTailSize));
+            blk[room + de::kFileType] = std::byte{dt::kTailFileType};
         }
     }
     sealDirectory(contents, kLostFoundIno);
@@ -479,7 +479,7 @@ void ExtImageWriter::note(uint64_t logical, uint32_t physical) {
     if (extents()) {
         ExtentRun* last = extents_.empty() ? nullptr : &extents_.back();
         if (last && last->logical + last->len == logical &&
-            last->physical + last->len == physical && last->len < extent::kMaxLen)
+            last->physical + last->len == physical && last->len < ext::kInitMaxLen)
             ++last->len;
         else
             extents_.push_back({static_cast<uint32_t>(logical), physical, 1});
@@ -544,11 +544,11 @@ uint64_t ExtImageWriter::writeXattrs(std::byte* p, const TImgEntry& e) {
             auto it = plan_.cost.xattrRefs.find(key);
             s.refs = it == plan_.cost.xattrRefs.end() ? 1 : it->second;
         }
-        const uint32_t uses = std::min(s.refs, xattr::kRefcountMax);
+        const uint32_t uses = std::min(s.refs, xa::kRefcountMax);
         s.block = alloc_.NextBlock();
         s.left = uses;
         s.refs -= uses;
-        store32(x.block.data() + xattr::kRefcount, uses);
+        store32(x.block.data() + xa::kRefcount, uses);
         if (csum())
             csum::setXattrBlock(x.block.data(), bs_, s.block, fsSeed_);
         writeBlock(s.block, x.block);
@@ -743,7 +743,7 @@ ImagePlan planFor(Timg& img, const AbsoluteIndex& tree, const ExtFormat& f,
     };
     uint64_t xattrBlocks = 0;
     for (const auto& [block, refs] : cost.xattrRefs)
-        xattrBlocks += (refs + xattr::kRefcountMax - 1) / xattr::kRefcountMax;
+        xattrBlocks += (refs + xa::kRefcountMax - 1) / xa::kRefcountMax;
     const ExtPlan classic =
         PlanImage(tree, f.kind == ExtKind::kExt3, fileBytes, xattrBlocks * kWriteBlockSize);
     if (!classic.sizeFits())

@@ -1,11 +1,16 @@
 #include "text23obj.h"
 
+#include "csum.h"
+#include "extent.h"
+#include "journal.h"
 #include "model/error.h"
 #include "model/tree_order.h"
+#include "xattr.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace korvane {
 
@@ -17,6 +22,8 @@ namespace {
 constexpr uint64_t kMaxLinkTarget = 4096;
 // Damage reports listed one by one; the rest are counted.
 constexpr size_t kDamageListed = 100;
+// Group descriptors named one by one in a checksum warning.
+constexpr size_t kGroupsListed = 10;
 
 uint8_t objTypeOf(uint32_t mode) {
     switch (mode & kModeTypeMask) {
@@ -35,6 +42,10 @@ uint8_t objTypeOf(uint32_t mode) {
     }
 }
 
+bool hasContents(uint8_t objType) {
+    return objType == kTypeFile || objType == kTypeDirectory || objType == kTypeSymlink;
+}
+
 std::string displayPath(const Node* n) {
     return "/" + pathFromRoot(n);
 }
@@ -48,208 +59,311 @@ std::string uuidText(const std::array<uint8_t, 16>& u) {
     return buf;
 }
 
+// The value of "system.data" (the rest of inline data) in the inode body.
+std::string inlineTail(const Inode& inode, ByteSpan raw) {
+    const size_t at = kGoodOldInodeSize + inode.extraIsize;
+    if (inode.extraIsize == 0 || at + 4 > raw.size() || load32(raw.data() + at) != xa::kMagic)
+        return {};
+    std::vector<RawXattr> found;
+    parseXattrs(raw, at + 4, at + 4, found);
+    for (const RawXattr& x : found)
+        if (x.index == xa::kIndexSystem && x.suffix == "data" && x.valueInode == 0)
+            return x.value;
+    return {};
+}
+
+// The number of bytes in count blocks, or "more than limit".
+uint64_t runBytes(uint64_t count, uint32_t bs, uint64_t limit) {
+    return count > limit / bs + 1 ? limit : count * bs;
+}
+
 } // namespace
 
-void Text23obj::Init(std::unique_ptr<ImageData> image) {
+// One folder being walked: its contents come in chunks (blocks, or the two
+// places of inline data) and entries never cross a chunk's end.
+struct Text23obj::Frame {
+    Node* node = nullptr;
+    Contents contents;
+    uint64_t size = 0;
+    uint64_t chunks = 0;
+    uint64_t next = 0; // the chunk to load next
+    uint64_t chunkStart = 0;
+    ByteSpan data;
+    size_t pos = 0;
+    Bytes scratch;
+    uint32_t seed = 0;
+    bool indexed = false;
+};
+
+Text23obj::Text23obj() = default;
+Text23obj::~Text23obj() = default;
+
+void Text23obj::Init(std::unique_ptr<ImageSource> image) {
     Timg::Init(std::move(image));
     info_ = ReadInfo{};
     damageReported_ = 0;
-    inodeTables_.clear();
-    if (size() < kSuperblockOffset + kSuperblockSize)
-        throw Error("not an EXT2/EXT3 image: " + std::to_string(size()) +
-                    " bytes are too few to hold a superblock");
-    sb_ = loadSuperblock(data() + kSuperblockOffset, size());
+    groups_.clear();
+    xattrBlocks_.clear();
+    overlay_.reset();
+    src_ = this->image();
+    if (!src_ || src_->size() < kSuperblockOffset + kSuperblockSize)
+        throw Error(msg("not an EXT2/EXT3/EXT4 image: %1 bytes are too few to hold a superblock",
+                        src_ ? src_->size() : 0));
+    sb_ = loadSuperblock(readBytes(*src_, kSuperblockOffset, kSuperblockSize).data(), src_->size());
+    loadGeometry();
 
-    const uint64_t fsBytes = uint64_t{sb_.blocksCount} * sb_.blockSize;
-    if (fsBytes > size())
-        warn("the image is truncated: it holds " + std::to_string(size()) + " of the " +
-             std::to_string(fsBytes) + " bytes of its filesystem; what lies past its end reads " +
-             "as zeros");
+    const uint64_t fsBytes = sb_.blocksCount * sb_.blockSize;
+    if (fsBytes > src_->size())
+        warn(msg("the image is truncated: it holds %1 of the %2 bytes of its filesystem; what "
+                 "lies past its end reads as zeros",
+                 src_->size(), fsBytes));
+    if (sb_.has(kIncompatRecover))
+        recoverJournal();
+    if (!sb_.csumOk) {
+        ++info_.badChecksums;
+        warn(msg("the superblock fails its checksum"));
+    }
+    std::string bad;
+    size_t badGroups = 0;
+    for (uint32_t g = 0; g < groups_.size(); ++g)
+        if (!groups_[g].csumOk && ++badGroups <= kGroupsListed)
+            bad += (bad.empty() ? "" : ", ") + std::to_string(g);
+    if (badGroups > 0) {
+        info_.badChecksums += badGroups;
+        warn(msg("the descriptors of %1 groups fail their checksums (groups %2%3)", badGroups, bad,
+                 badGroups > kGroupsListed ? ", ..." : ""));
+    }
+}
 
-    inodeTables_.assign(sb_.groupCount, 0);
+void Text23obj::loadGeometry() {
+    dev_ = std::make_unique<BlockDevice>(*src_, sb_.blockSize, sb_.blocksCount);
+    groups_.assign(sb_.groupCount, GroupDesc{});
     size_t unplaced = 0;
-    const uint32_t perBlock = sb_.blockSize / static_cast<uint32_t>(kDescSize);
+    const uint32_t perBlock = sb_.blockSize / sb_.descSize;
+    Bytes scratch(sb_.blockSize);
+    uint64_t cached = 0;
+    ByteSpan block;
     for (uint32_t g = 0; g < sb_.groupCount; ++g) {
-        const std::byte* block = blockData(descriptorBlock(sb_, g));
-        if (!block) {
+        const uint64_t b = descriptorBlock(sb_, g);
+        if (b != cached || block.empty()) {
+            block = dev_->block(b, scratch.data());
+            cached = b;
+        }
+        if (block.empty()) {
             ++unplaced;
             continue;
         }
-        inodeTables_[g] = load32(block + (g % perBlock) * kDescSize + gd::kInodeTable);
+        groups_[g] = loadGroupDesc(sb_, g, block.data() + (g % perBlock) * sb_.descSize);
     }
     if (unplaced > 0)
-        warn(std::to_string(unplaced) + " group descriptors lie outside the image; the inodes " +
-             "of those groups cannot be read");
-    if (sb_.has(kIncompatRecover))
-        warn("the journal needs recovery (needs_recovery): changes it holds were never written "
-             "back, so the tree shown is the state before them");
+        warn(msg("%1 group descriptors lie outside the image; the inodes of those groups cannot "
+                 "be read",
+                 unplaced));
+}
+
+void Text23obj::recoverJournal() {
+    const char* before = "; the tree shown is the state before it";
+    if (!sb_.has(kCompatHasJournal)) {
+        warn(msg("the filesystem says it needs recovery (needs_recovery), but it has no journal; "
+                 "the tree shown is the state it was left in"));
+        return;
+    }
+    Inode j;
+    if (sb_.journalInum == 0 || !loadInodeAt(sb_.journalInum, j)) {
+        warn(msg("the journal needs recovery, but it is %1%2",
+                 sb_.journalInum == 0 ? "on another device" : "unreadable", before));
+        return;
+    }
+    Bytes raw(sb_.inodeSize);
+    const ByteSpan rawJ = rawInode(sb_.journalInum, raw.data());
+    Contents c = contentsOf(j, rawJ);
+    if (!c.map) {
+        warn(msg("the journal needs recovery, but its inode holds no blocks%1", before));
+        return;
+    }
+    JournalReplay r = replayJournal(*dev_, *c.map, j.size / sb_.blockSize);
+    for (Message& m : r.problems)
+        warn(std::move(m));
+    if (!r.source)
+        return;
+    // The replayed blocks may rewrite the superblock and the descriptors.
+    const ImageSource* before_ = src_;
+    src_ = r.source.get();
+    try {
+        Superblock s = loadSuperblock(readBytes(*src_, kSuperblockOffset, kSuperblockSize).data(),
+                                      src_->size());
+        sb_ = s;
+    } catch (const Error& e) {
+        src_ = before_;
+        warn(msg("the journal replays a superblock that cannot be read (%1); the tree shown is "
+                 "the state before recovery",
+                 e.what()));
+        return;
+    }
+    overlay_ = std::move(r.source);
+    info_.replayed = r.transactions;
+    info_.replayedBlocks = r.blocks;
+    loadGeometry();
 }
 
 std::string Text23obj::formatName() const {
-    return sb_.has(kCompatHasJournal) ? "EXT3" : "EXT2";
+    return sb_.formatName();
 }
 
-const std::byte* Text23obj::blockData(uint64_t b) const {
-    if (b == 0 || b >= sb_.blocksCount)
-        return nullptr;
-    const uint64_t bs = sb_.blockSize;
-    if ((b + 1) * bs > size())
-        return nullptr;
-    return data() + b * bs;
-}
-
-const std::byte* Text23obj::inodeData(uint32_t n) const {
+ByteSpan Text23obj::rawInode(uint32_t n, std::byte* scratch) const {
     if (n == 0 || n > sb_.inodesCount)
-        return nullptr;
+        return {};
     const uint32_t group = (n - 1) / sb_.inodesPerGroup;
     const uint32_t index = (n - 1) % sb_.inodesPerGroup;
-    if (group >= inodeTables_.size())
-        return nullptr;
-    const uint64_t table = inodeTables_[group];
+    if (group >= groups_.size())
+        return {};
+    const uint64_t table = groups_[group].inodeTable;
     if (table == 0 || table >= sb_.blocksCount)
-        return nullptr;
-    const uint64_t offset = table * sb_.blockSize + uint64_t{index} * sb_.inodeSize;
-    if (offset + kInodeReadSize > size())
-        return nullptr;
-    return data() + offset;
+        return {};
+    return view(*src_, table * sb_.blockSize + uint64_t{index} * sb_.inodeSize, sb_.inodeSize,
+                scratch);
 }
 
 bool Text23obj::loadInodeAt(uint32_t n, Inode& inode) const {
-    const std::byte* p = inodeData(n);
-    if (!p)
+    Bytes scratch(sb_.inodeSize);
+    const ByteSpan raw = rawInode(n, scratch.data());
+    if (raw.empty())
         return false;
-    inode = loadInode(p, sb_);
+    inode = loadInode(raw, sb_);
     return true;
 }
 
-uint32_t Text23obj::blockAt(const BlockMap& map, uint64_t logical) const {
-    uint64_t holes = 0;
-    return lookupBlock(map, logical, holes);
+Text23obj::Contents Text23obj::contentsOf(const Inode& inode, ByteSpan raw) const {
+    Contents c;
+    const auto bytes = inode.blockBytes();
+    if (inode.inlineData()) {
+        c.inlineBytes.assign(bytes.begin(), bytes.end());
+        const std::string tail = inlineTail(inode, raw);
+        const auto* t = reinterpret_cast<const std::byte*>(tail.data());
+        c.inlineBytes.insert(c.inlineBytes.end(), t, t + tail.size());
+    } else if (isFastSymlink(inode, sb_)) {
+        c.inlineBytes.assign(bytes.begin(), bytes.end());
+    } else if (inode.extents()) {
+        c.map = std::make_unique<ExtentMapper>(*dev_, bytes);
+    } else {
+        c.map = std::make_unique<IndirectMapper>(*dev_, inode.blocks);
+    }
+    return c;
 }
 
-uint32_t Text23obj::lookupBlock(const BlockMap& map, uint64_t logical, uint64_t& holes) const {
-    holes = 1;
-    if (logical < kDirectBlocks)
-        return map[logical];
-    logical -= kDirectBlocks;
-    const uint64_t per = sb_.blockSize / 4;
-    uint64_t span = per;
-    size_t level = 1;
-    while (level <= 3 && logical >= span) {
-        logical -= span;
-        span *= per;
-        ++level;
+Text23obj::Contents Text23obj::contentsOf(const TImgEntry& e) const {
+    Bytes scratch(sb_.inodeSize);
+    const ByteSpan raw = rawInode(e.objId, scratch.data());
+    if (raw.empty()) {
+        Contents c;
+        c.map = std::make_unique<IndirectMapper>(*dev_, e.blocks);
+        return c;
     }
-    if (level > 3) {
-        holes = UINT64_MAX / 2;
-        return 0;
-    }
-    // span: the blocks below the pointer being followed; logical: the
-    // position within them.
-    uint32_t b = map[kIndirectSlot + level - 1];
-    for (size_t l = level; l >= 1; --l) {
-        const std::byte* p = blockData(b);
-        if (!p) {
-            holes = span - logical;
-            return 0;
+    return contentsOf(loadInode(raw, sb_), raw);
+}
+
+void Text23obj::readContents(const Contents& c, uint64_t size, uint64_t offset,
+                             MutableByteSpan out) const {
+    (void)size;
+    if (!c.map) {
+        size_t n = 0;
+        if (offset < c.inlineBytes.size()) {
+            n = static_cast<size_t>(std::min<uint64_t>(out.size(), c.inlineBytes.size() - offset));
+            std::memcpy(out.data(), c.inlineBytes.data() + offset, n);
         }
-        span /= per;
-        b = load32(p + 4 * (logical / span));
-        logical %= span;
-    }
-    if (b == 0)
-        holes = 1;
-    return b;
-}
-
-template <typename Fn>
-void Text23obj::walkIndirect(uint32_t block, int level, uint64_t& logical, uint64_t count,
-                             Fn& fn) const {
-    const uint64_t per = sb_.blockSize / 4;
-    const std::byte* p = blockData(block);
-    if (!p) {
-        uint64_t span = per;
-        for (int l = 1; l < level; ++l)
-            span *= per;
-        logical += span;
+        std::memset(out.data() + n, 0, out.size() - n);
         return;
     }
-    for (uint64_t i = 0; i < per && logical < count; ++i) {
-        uint32_t b = load32(p + 4 * i);
-        if (level == 1) {
-            if (b != 0)
-                fn(logical, b);
-            ++logical;
-        } else {
-            walkIndirect(b, level - 1, logical, count, fn);
-        }
+    const uint32_t bs = sb_.blockSize;
+    const uint64_t end = offset + out.size();
+    for (uint64_t pos = offset; pos < end;) {
+        const uint64_t logical = pos / bs;
+        const BlockRun run = c.map->lookup(logical);
+        const uint64_t runEnd = logical * bs + runBytes(run.count, bs, end);
+        const uint64_t n = std::min(end, runEnd) - pos;
+        MutableByteSpan piece =
+            out.subspan(static_cast<size_t>(pos - offset), static_cast<size_t>(n));
+        if (run.physical == 0)
+            std::memset(piece.data(), 0, piece.size());
+        else
+            dev_->read(run.physical, pos % bs, piece);
+        pos += n;
     }
 }
 
-template <typename Fn>
-void Text23obj::mapBlocks(const BlockMap& map, uint64_t count, Fn&& fn) const {
-    uint64_t logical = 0;
-    for (size_t i = 0; i < kDirectBlocks && logical < count; ++i, ++logical)
-        if (map[i] != 0)
-            fn(logical, map[i]);
-    for (int level = 1; level <= 3 && logical < count; ++level)
-        walkIndirect(map[kIndirectSlot + static_cast<size_t>(level) - 1], level, logical, count,
-                     fn);
-}
-
-void Text23obj::readBlocks(const BlockMap& map, uint64_t size, std::byte* out) const {
-    const uint64_t bs = sb_.blockSize;
-    const uint64_t count = (size + bs - 1) / bs;
-    // Consecutive blocks are copied in one run.
-    uint64_t runLogical = 0, runPhysical = 0, runLength = 0;
-    auto flush = [&] {
-        if (runLength == 0)
-            return;
-        uint64_t at = runLogical * bs;
-        uint64_t n = std::min(runLength * bs, size - at);
-        std::memcpy(out + at, data() + runPhysical * bs, static_cast<size_t>(n));
-        runLength = 0;
-    };
-    mapBlocks(map, count, [&](uint64_t logical, uint32_t physical) {
-        if (!blockData(physical))
-            return;
-        if (runLength > 0 && logical == runLogical + runLength &&
-            physical == runPhysical + runLength) {
-            ++runLength;
-            return;
-        }
-        flush();
-        runLogical = logical;
-        runPhysical = physical;
-        runLength = 1;
-    });
-    flush();
-}
-
-bool Text23obj::fastSymlink(const TImgEntry& entry) const {
-    Inode inode;
-    if (entry.objId <= sb_.inodesCount && loadInodeAt(entry.objId, inode) &&
-        (inode.mode & kModeTypeMask) == kModeSymlink)
-        return isFastSymlink(inode, sb_);
-    // Without its inode, decide as the kernel does when it makes a link: the
-    // target and its terminating zero must fit in the block map.
-    return entry.size < kBlockMapSize;
-}
-
-std::string Text23obj::readAlias(const TImgEntry& entry, bool fast) const {
-    if (fast) {
-        std::byte raw[kBlockMapSize];
-        for (size_t i = 0; i < kBlockSlots; ++i)
-            store32(raw + 4 * i, entry.blocks[i]);
-        return zeroTerminated(raw, static_cast<size_t>(std::min<uint64_t>(entry.size, sizeof raw)));
-    }
-    const uint64_t n = std::min(entry.size, kMaxLinkTarget);
-    Bytes buf(static_cast<size_t>(n));
-    readBlocks(entry.blocks, n, buf.data());
+std::string Text23obj::readAlias(const Inode& inode, ByteSpan raw) const {
+    const Contents c = contentsOf(inode, raw);
+    Bytes buf(static_cast<size_t>(std::min(inode.size, kMaxLinkTarget)));
+    readContents(c, inode.size, 0, MutableByteSpan(buf));
     return zeroTerminated(buf.data(), buf.size());
 }
 
-void Text23obj::decodeEntry(uint32_t n, const Inode& inode, TImgEntry& e) const {
+void Text23obj::readXattrs(uint32_t n, const Inode& inode, ByteSpan raw, TImgEntry& e) {
+    auto convert = [&](const std::vector<RawXattr>& found, std::vector<Xattr>& out) {
+        for (const RawXattr& x : found) {
+            Xattr a{xattrName(x.index, x.suffix), x.value};
+            if (a.name.empty())
+                continue;
+            if (x.valueInode != 0) {
+                // ea_inode: the value is the contents of an inode of its own.
+                Inode v;
+                Bytes scratch(sb_.inodeSize);
+                const ByteSpan rv = rawInode(x.valueInode, scratch.data());
+                if (rv.empty())
+                    continue;
+                v = loadInode(rv, sb_);
+                a.value.assign(std::min<uint64_t>({x.valueSize, v.size, xa::kMaxValueSize}), '\0');
+                readContents(
+                    contentsOf(v, rv), v.size, 0,
+                    MutableByteSpan(reinterpret_cast<std::byte*>(a.value.data()), a.value.size()));
+            }
+            if (x.index == 2 || x.index == 3)
+                if (auto acl = aclFromDisk(a.value))
+                    a.value = std::move(*acl);
+            out.push_back(std::move(a));
+        }
+    };
+    auto where = [&] { return "inode " + std::to_string(n); };
+    const size_t at = kGoodOldInodeSize + inode.extraIsize;
+    if (inode.extraIsize != 0 && at + 4 <= raw.size() && load32(raw.data() + at) == xa::kMagic) {
+        std::vector<RawXattr> found;
+        if (auto why = parseXattrs(raw, at + 4, at + 4, found))
+            damage(msg("%1: %2; the attributes after it are left out", where(), *why), false);
+        convert(found, e.xattrs);
+    }
+    if (inode.fileAcl == 0)
+        return;
+    auto cached = scanning_ ? xattrBlocks_.find(inode.fileAcl) : xattrBlocks_.end();
+    if (cached == xattrBlocks_.end()) {
+        std::vector<Xattr> list;
+        Bytes scratch(sb_.blockSize);
+        const ByteSpan block = dev_->block(inode.fileAcl, scratch.data());
+        if (block.empty() || load32(block.data()) != xa::kMagic) {
+            damage(msg("%1: its attribute block %2 %3", where(), inode.fileAcl,
+                       block.empty() ? "lies outside the image" : "is damaged (no magic)"),
+                   false);
+        } else {
+            if (sb_.metadataCsum() && !xattrBlockChecksumOk(sb_, inode.fileAcl, block)) {
+                info_.badChecksums += scanning_ ? 1 : 0;
+                damage(msg("attribute block %1 fails its checksum", inode.fileAcl), false);
+            }
+            std::vector<RawXattr> found;
+            if (auto why = parseXattrs(block, xa::kBlockHeaderSize, 0, found))
+                damage(msg("attribute block %1: %2; the attributes after it are left out",
+                           inode.fileAcl, *why),
+                       false);
+            convert(found, list);
+        }
+        if (!scanning_) { // GetEntry may run beside other readers: no shared cache
+            e.xattrs.insert(e.xattrs.end(), list.begin(), list.end());
+            return;
+        }
+        cached = xattrBlocks_.emplace(inode.fileAcl, std::move(list)).first;
+    }
+    e.xattrs.insert(e.xattrs.end(), cached->second.begin(), cached->second.end());
+}
+
+void Text23obj::decodeEntry(uint32_t n, const Inode& inode, ByteSpan raw, TImgEntry& e) {
     e = TImgEntry{};
     e.objType = objTypeOf(inode.mode);
     e.mode = inode.mode;
@@ -259,6 +373,9 @@ void Text23obj::decodeEntry(uint32_t n, const Inode& inode, TImgEntry& e) const 
     e.atime = inode.atime;
     e.ctime = inode.ctime;
     e.mtime = inode.mtime;
+    e.atimeNs = inode.atimeNs;
+    e.ctimeNs = inode.ctimeNs;
+    e.mtimeNs = inode.mtimeNs;
     e.blocks = inode.blocks;
     if (e.objType == kTypeSpecial || e.objType == kTypeBlockDevice)
         e.rdev = decodeExtDev(inode.blocks[0], inode.blocks[1]);
@@ -266,7 +383,8 @@ void Text23obj::decodeEntry(uint32_t n, const Inode& inode, TImgEntry& e) const 
     e.linkInfo = inode.links;
     e.objId = n;
     if (e.objType == kTypeSymlink)
-        e.alias = readAlias(e, isFastSymlink(inode, sb_));
+        e.alias = readAlias(inode, raw);
+    readXattrs(n, inode, raw, e);
 }
 
 bool Text23obj::GetEntry(uint32_t id, TImgEntry& entry) {
@@ -274,82 +392,87 @@ bool Text23obj::GetEntry(uint32_t id, TImgEntry& entry) {
         entry = n->entry;
         return true;
     }
-    Inode inode;
-    if (!loadInodeAt(id, inode) || inode.mode == 0)
+    Bytes scratch(sb_.inodeSize);
+    const ByteSpan raw = rawInode(id, scratch.data());
+    if (raw.empty())
         return false;
-    decodeEntry(id, inode, entry);
+    const Inode inode = loadInode(raw, sb_);
+    if (inode.mode == 0)
+        return false;
+    decodeEntry(id, inode, raw, entry);
     return true;
 }
 
 uint64_t Text23obj::contentSize(const TImgEntry& e) const {
-    const bool has =
-        e.objType == kTypeFile || e.objType == kTypeDirectory || e.objType == kTypeSymlink;
-    return has ? e.size : 0;
+    return hasContents(e.objType) ? e.size : 0;
 }
 
 size_t Text23obj::readImageRange(const TImgEntry& e, uint64_t offset, MutableByteSpan out) {
-    std::memset(out.data(), 0, out.size());
-    if (e.objType == kTypeSymlink && fastSymlink(e)) {
-        std::byte raw[kBlockMapSize];
-        for (size_t i = 0; i < kBlockSlots; ++i)
-            store32(raw + 4 * i, e.blocks[i]);
-        if (offset < sizeof raw)
-            std::memcpy(out.data(), raw + offset,
-                        static_cast<size_t>(std::min<uint64_t>(out.size(), sizeof raw - offset)));
-        return out.size();
+    Bytes scratch(sb_.inodeSize);
+    const ByteSpan raw = rawInode(e.objId, scratch.data());
+    Contents c;
+    if (raw.empty()) {
+        c.map = std::make_unique<IndirectMapper>(*dev_, e.blocks);
+    } else {
+        const Inode inode = loadInode(raw, sb_);
+        c = contentsOf(inode, raw);
+        if (c.map && e.size > maxFileSize(inode, sb_.blockSize))
+            throw Error(msg("%1 claims %2 bytes, more than a file with %3-byte blocks can hold; "
+                            "the inode is damaged",
+                            e.name.empty() ? "inode " + std::to_string(e.objId) : e.name, e.size,
+                            sb_.blockSize));
     }
-    if (e.size > maxFileSize(sb_.blockSize))
-        throw Error(msg("%1 claims %2 bytes, more than a file with %3-byte blocks can hold; the "
-                        "inode is damaged",
-                        e.name.empty() ? "inode " + std::to_string(e.objId) : e.name, e.size,
-                        sb_.blockSize));
-    const uint64_t bs = sb_.blockSize;
-    const uint64_t end = offset + out.size();
-    for (uint64_t pos = offset; pos < end;) {
-        const uint64_t logical = pos / bs;
-        const uint64_t within = pos % bs;
-        const uint64_t n = std::min(bs - within, end - pos);
-        uint64_t holes = 0;
-        const uint32_t physical = lookupBlock(e.blocks, logical, holes);
-        if (physical == 0) {
-            pos = std::min(end, (logical + holes) * bs);
-            continue;
-        }
-        if (const std::byte* b = blockData(physical))
-            std::memcpy(out.data() + (pos - offset), b + within, static_cast<size_t>(n));
-        pos += n;
-    }
+    readContents(c, e.size, offset, out);
     return out.size();
 }
 
 ContentRange Text23obj::nextImageData(const TImgEntry& e, uint64_t offset) {
     const uint64_t total = contentSize(e);
-    if (e.objType == kTypeSymlink && fastSymlink(e))
+    const Contents c = contentsOf(e);
+    if (!c.map)
         return {offset, total};
     const uint64_t bs = sb_.blockSize;
     const uint64_t count = (total + bs - 1) / bs;
-    // The first mapped block, passing over holes a whole indirect block at a time.
+    // The first mapped block, passing over holes a run at a time.
     uint64_t logical = offset / bs;
-    uint64_t holes = 0;
-    while (logical < count && lookupBlock(e.blocks, logical, holes) == 0)
-        logical += holes;
+    BlockRun run;
+    while (logical < count && (run = c.map->lookup(logical)).physical == 0)
+        logical += run.count;
     if (logical >= count)
         return {total, total};
     // The data goes on while blocks stay mapped; one range is at most 64 MiB
     // long, so that a call stays short.
     const uint64_t begin = std::max(offset, logical * bs);
     const uint64_t limit = std::min(count, logical + std::max<uint64_t>(1, (64ull << 20) / bs));
-    uint64_t last = logical + 1;
-    while (last < limit && lookupBlock(e.blocks, last, holes) != 0)
-        ++last;
-    return {begin, std::min(total, last * bs)};
+    uint64_t last = logical + run.count;
+    while (last < limit && (run = c.map->lookup(last)).physical != 0)
+        last += run.count;
+    return {begin, std::min(total, std::min(last, limit) * bs)};
 }
 
-void Text23obj::damage(std::string message, bool leftOut) {
+void Text23obj::damage(Message message, bool leftOut) {
+    if (!scanning_)
+        return;
     if (leftOut)
         ++info_.skipped;
     if (++damageReported_ <= kDamageListed)
         warn(std::move(message));
+}
+
+void Text23obj::checkInode(uint32_t n, const Inode& inode, ByteSpan raw,
+                           const std::function<std::string()>& where) {
+    if (sb_.metadataCsum() && !inodeChecksumOk(sb_, n, raw)) {
+        ++info_.badChecksums;
+        damage(msg("%1: inode %2 fails its checksum", where(), n), false);
+    }
+    if (!inode.extents() || inode.inlineData() || isFastSymlink(inode, sb_) ||
+        !hasContents(objTypeOf(inode.mode)))
+        return;
+    std::optional<uint32_t> seed;
+    if (sb_.metadataCsum())
+        seed = inodeSeed(sb_, n, inode.generation);
+    if (auto why = checkExtentTree(*dev_, inode.blockBytes(), seed))
+        damage(msg("%1: %2; what it maps there reads as zeros", where(), *why), false);
 }
 
 Node* Text23obj::AddEntryNode(Node* parent, TImgEntry entry) {
@@ -369,82 +492,129 @@ Node* Text23obj::AddEntryNode(Node* parent, TImgEntry entry) {
     return added;
 }
 
-void Text23obj::ScanDirectory(Node* root, JobReporter& rep) {
-    struct Frame {
-        Node* node;
-        BlockMap map;
-        uint64_t size;
-        uint64_t pos = 0;
-        const std::byte* block = nullptr;
-    };
+bool Text23obj::loadDirChunk(Frame& f) {
+    const uint64_t i = f.next++;
+    f.pos = 0;
+    if (!f.contents.map) {
+        // Inline folders: four bytes naming the parent, entries up to the
+        // end of i_block, then entries in the system.data attribute.
+        const Bytes& b = f.contents.inlineBytes;
+        const uint64_t size = std::min<uint64_t>(f.size, b.size());
+        const uint64_t from = i == 0 ? 4 : kInlineSize;
+        const uint64_t to = i == 0 ? std::min<uint64_t>(size, kInlineSize) : size;
+        f.chunkStart = from;
+        f.data = from < to ? ByteSpan(b.data() + from, static_cast<size_t>(to - from)) : ByteSpan{};
+        return true;
+    }
     const uint64_t bs = sb_.blockSize;
+    f.chunkStart = i * bs;
+    const uint64_t physical = f.contents.map->lookup(i).physical;
+    auto stop = [&](Message why) {
+        damage(msg("directory %1: %2; the rest of the directory is not read", displayPath(f.node),
+                   why.english()));
+        return false;
+    };
+    if (physical == 0)
+        return stop(msg("block %1 is missing", i));
+    if (!dev_->inside(physical))
+        return stop(msg("block %1 lies outside the image", physical));
+    auto [owner, fresh] = dirBlockOwner_.emplace(physical, f.node);
+    if (!fresh) {
+        // Android's read-only images may share blocks between objects; one
+        // folder naming a block twice is a loop all the same.
+        if (owner->second == f.node || !sb_.has(kRoCompatSharedBlocks))
+            return stop(msg("block %1 was already read as a directory", physical));
+        owner->second = f.node;
+    }
+    if (f.scratch.empty())
+        f.scratch.resize(bs);
+    const ByteSpan block = dev_->block(physical, f.scratch.data());
+    f.data = block.first(static_cast<size_t>(std::min<uint64_t>(bs, f.size - f.chunkStart)));
+    if (sb_.metadataCsum() && f.data.size() == bs) {
+        const std::byte* t = block.data() + bs - dt::kTailSize;
+        std::optional<bool> ok;
+        if (load32(t) == 0 && load16(t + 4) == dt::kTailSize && t[6] == std::byte{0} &&
+            std::to_integer<uint8_t>(t[7]) == dt::kTailFileType)
+            ok = dirLeafChecksumOk(f.seed, block);
+        else if (f.indexed && i == 0)
+            ok = dirIndexChecksumOk(f.seed, block, 24 + std::to_integer<size_t>(block[29]));
+        else if (f.indexed && load32(block.data()) == 0 &&
+                 recordLength(load16(block.data() + 4), sb_.blockSize) == bs)
+            ok = dirIndexChecksumOk(f.seed, block, dt::kNodeCountLimit);
+        if (ok && !*ok) {
+            ++info_.badChecksums;
+            damage(msg("directory %1: block %2 fails its checksum", displayPath(f.node), physical),
+                   false);
+        }
+    }
+    return true;
+}
+
+void Text23obj::ScanDirectory(Node* root, JobReporter& rep) {
     const bool nameLen8 = sb_.has(kIncompatFiletype);
     const int64_t expected =
         std::max<int64_t>(int64_t{sb_.inodesCount} - sb_.freeInodes - sb_.firstIno + 1, 1);
     int64_t made = 1;
-    // A block read as part of a directory once is never read again: no
-    // damaged image can make the walk repeat itself.
-    std::vector<bool> dirBlockSeen(
-        static_cast<size_t>(std::min<uint64_t>(sb_.blocksCount, size() / bs)));
+    Bytes scratch(sb_.inodeSize);
+    dirBlockOwner_.clear();
+
+    auto frameFor = [&](Node* n) {
+        Frame f;
+        f.node = n;
+        f.size = n->entry.size;
+        const ByteSpan raw = rawInode(n->entry.objId, scratch.data());
+        const Inode inode = raw.empty() ? Inode{} : loadInode(raw, sb_);
+        if (raw.empty()) {
+            f.contents.map = std::make_unique<IndirectMapper>(*dev_, n->entry.blocks);
+        } else {
+            f.contents = contentsOf(inode, raw);
+            f.seed = sb_.metadataCsum() ? inodeSeed(sb_, n->entry.objId, inode.generation) : 0;
+            f.indexed = (inode.flags & kInodeFlagIndex) != 0;
+        }
+        f.chunks = f.contents.map ? (f.size + sb_.blockSize - 1) / sb_.blockSize : 2;
+        return f;
+    };
 
     std::vector<Frame> stack;
-    stack.push_back({root, root->entry.blocks, root->entry.size});
+    stack.push_back(frameFor(root));
     while (!stack.empty()) {
         Frame& f = stack.back();
-        if (f.pos >= f.size) {
-            stack.pop_back();
+        if (f.pos >= f.data.size()) {
+            if (f.next >= f.chunks || !loadDirChunk(f))
+                stack.pop_back();
             continue;
         }
-        const uint64_t within = f.pos % bs;
-        auto stop = [&](const std::string& why) {
-            damage("directory " + displayPath(f.node) + ": " + why +
-                   "; the rest of the directory is not read");
+        const uint64_t at = f.chunkStart + f.pos;
+        auto stop = [&](Message why) {
+            damage(msg("directory %1: %2; the rest of the directory is not read",
+                       displayPath(f.node), why.english()));
             stack.pop_back();
         };
-        if (within == 0) {
-            const uint64_t logical = f.pos / bs;
-            const uint32_t physical = blockAt(f.map, logical);
-            f.block = blockData(physical);
-            if (!f.block) {
-                stop(physical == 0
-                         ? "block " + std::to_string(logical) + " is missing"
-                         : "block " + std::to_string(physical) + " lies outside the image");
-                continue;
-            }
-            if (dirBlockSeen[physical]) {
-                stop("block " + std::to_string(physical) + " was already read as a directory");
-                continue;
-            }
-            dirBlockSeen[physical] = true;
-        }
-        const uint64_t room = std::min(bs - within, f.size - f.pos);
+        const size_t room = f.data.size() - f.pos;
         if (room < de::kHeaderSize) {
-            stop("an entry at byte " + std::to_string(f.pos) + " is cut off");
+            stop(msg("an entry at byte %1 is cut off", at));
             continue;
         }
-        const std::byte* e = f.block + within;
+        const std::byte* e = f.data.data() + f.pos;
         const uint32_t ino = load32(e + de::kInode);
         const uint32_t recLen = recordLength(load16(e + de::kRecLen), sb_.blockSize);
         const uint32_t nameLen =
             nameLen8 ? std::to_integer<uint32_t>(e[de::kNameLen]) : load16(e + de::kNameLen);
         if (recLen < de::kHeaderSize || recLen > room) {
-            stop("the entry at byte " + std::to_string(f.pos) + " has a record length of " +
-                 std::to_string(recLen));
+            stop(msg("the entry at byte %1 has a record length of %2", at, recLen));
             continue;
         }
         if (nameLen > kMaxNameLength) {
-            stop("the entry at byte " + std::to_string(f.pos) + " has a name of " +
-                 std::to_string(nameLen) + " bytes");
+            stop(msg("the entry at byte %1 has a name of %2 bytes", at, nameLen));
             continue;
         }
         if (de::kHeaderSize + nameLen > recLen) {
-            stop("the name of the entry at byte " + std::to_string(f.pos) +
-                 " is longer than its record");
+            stop(msg("the name of the entry at byte %1 is longer than its record", at));
             continue;
         }
         f.pos += recLen;
         if (ino == 0)
-            continue; // an unused entry (a deleted name, or an index block)
+            continue; // an unused entry (a deleted name, an index block, a checksum)
         std::string name(reinterpret_cast<const char*>(e + de::kName), nameLen);
         if (name == "." || name == "..")
             continue;
@@ -452,34 +622,37 @@ void Text23obj::ScanDirectory(Node* root, JobReporter& rep) {
         Node* parent = f.node;
         auto where = [&] { return displayPath(parent) + (parent == root ? "" : "/") + name; };
         if (ino > sb_.inodesCount) {
-            damage(where() + ": names inode " + std::to_string(ino) + ", beyond the image's " +
-                   std::to_string(sb_.inodesCount) + " inodes; left out");
+            damage(msg("%1: names inode %2, beyond the image's %3 inodes; left out", where(), ino,
+                       sb_.inodesCount));
             continue;
         }
         TImgEntry entry;
         if (Node* first = nodeFor(ino)) {
             if (first->isDirectory() || ino == kRootIno) {
-                damage(where() + ": names directory " + displayPath(first) +
-                       " a second time; left out");
+                damage(msg("%1: names directory %2 a second time; left out", where(),
+                           displayPath(first)));
                 continue;
             }
             entry = first->entry;
             entry.objId = ino;
         } else {
-            Inode inode;
-            if (!loadInodeAt(ino, inode)) {
-                damage(where() + ": inode " + std::to_string(ino) +
-                       " lies outside the image; left out");
+            const ByteSpan raw = rawInode(ino, scratch.data());
+            if (raw.empty()) {
+                damage(msg("%1: inode %2 lies outside the image; left out", where(), ino));
                 continue;
             }
+            const Inode inode = loadInode(raw, sb_);
             if (inode.mode == 0 || (inode.links == 0 && inode.dtime != 0)) {
-                damage(where() + ": inode " + std::to_string(ino) + " is not in use; left out");
+                damage(msg("%1: inode %2 is not in use; left out", where(), ino));
                 continue;
             }
-            decodeEntry(ino, inode, entry);
-            if (entry.objType == kTypeFile && entry.size > maxFileSize(sb_.blockSize))
-                damage(where() + ": the inode claims " + std::to_string(entry.size) +
-                           " bytes, more than the file can hold; its contents cannot be read",
+            checkInode(ino, inode, raw, where);
+            decodeEntry(ino, inode, raw, entry);
+            if (entry.objType == kTypeFile && entry.size > maxFileSize(inode, sb_.blockSize) &&
+                !inode.inlineData())
+                damage(msg("%1: the inode claims %2 bytes, more than the file can hold; its "
+                           "contents cannot be read",
+                           where(), entry.size),
                        false);
         }
         entry.name = std::move(name);
@@ -488,41 +661,55 @@ void Text23obj::ScanDirectory(Node* root, JobReporter& rep) {
         rep.progressWith(std::min(made, expected), expected, 2, [&] { return added->text; });
         // f may move when the stack grows; it is not used below.
         if (added->isDirectory())
-            stack.push_back({added, added->entry.blocks, added->entry.size});
+            stack.push_back(frameFor(added));
     }
+    dirBlockOwner_.clear();
 }
 
 void Text23obj::Open() {
     JobReporter rep(onwk, kFlagExtRead);
     rep.send(0, 0, 1, "");
+    scanning_ = true;
     try {
-        nodeTable.assign(static_cast<size_t>(sb_.inodesCount) + 1, nullptr);
+        nodeTable.clear();
         maxObjId = sb_.inodesCount;
+        const size_t initChecksums = info_.badChecksums;
+        const uint32_t replayed = info_.replayed;
+        const uint64_t replayedBlocks = info_.replayedBlocks;
         info_ = ReadInfo{};
+        info_.badChecksums = initChecksums;
+        info_.replayed = replayed;
+        info_.replayedBlocks = replayedBlocks;
 
-        Inode inode;
-        if (!loadInodeAt(kRootIno, inode))
+        Bytes scratch(sb_.inodeSize);
+        const ByteSpan raw = rawInode(kRootIno, scratch.data());
+        if (raw.empty())
             throw Error("the root directory's inode lies outside the image");
+        const Inode inode = loadInode(raw, sb_);
         if ((inode.mode & kModeTypeMask) != kModeDirectory)
             throw Error("the root directory's inode is damaged: it does not describe a "
                         "directory");
         auto root = std::make_unique<Node>();
-        decodeEntry(kRootIno, inode, root->entry);
+        checkInode(kRootIno, inode, raw, [] { return std::string("/"); });
+        decodeEntry(kRootIno, inode, raw, root->entry);
         root->text = "/";
         root->icon = kFolderIcon;
         setNode(kRootIno, root.get());
 
         ScanDirectory(root.get(), rep);
         if (damageReported_ > kDamageListed)
-            warn(std::to_string(damageReported_ - kDamageListed) +
-                 " more problems with entries were found");
+            warn(msg("%1 more problems with entries were found", damageReported_ - kDamageListed));
         sortTree(root.get());
         info_.objects = root->subtreeSize();
         setRoot(std::move(root));
     } catch (...) {
+        scanning_ = false;
+        xattrBlocks_.clear();
         rep.send(0, 0, 3, "");
         throw;
     }
+    scanning_ = false;
+    xattrBlocks_.clear();
     rep.send(0, 0, 3, "");
 }
 
@@ -541,13 +728,16 @@ std::vector<std::pair<std::string, std::string>> Text23obj::describe() const {
             journal = "external, UUID " + uuidText(sb_.journalUuid);
         else
             journal = "inode " + number(sb_.journalInum) + " (unreadable)";
-        if (sb_.has(kIncompatRecover))
+        if (info_.replayed > 0)
+            journal += ", " + number(info_.replayed) + " transactions replayed (" +
+                       number(info_.replayedBlocks) + " blocks)";
+        else if (sb_.has(kIncompatRecover))
             journal += ", needs recovery";
     }
     std::string state = (sb_.state & 1) ? "clean" : "not clean";
     if (sb_.state & 2)
         state += ", with errors";
-    return {
+    std::vector<std::pair<std::string, std::string>> out = {
         {"format", formatName()},
         {"image size", number(size())},
         {"revision", sb_.revLevel == kGoodOldRev ? "0 (original)" : "1 (dynamic)"},
@@ -561,13 +751,19 @@ std::vector<std::pair<std::string, std::string>> Text23obj::describe() const {
         {"first inode", number(sb_.firstIno)},
         {"features", features.empty() ? "(none)" : features},
         {"journal", journal},
-        {"volume name", sb_.volumeName},
-        {"UUID", uuidText(sb_.uuid)},
-        {"state", state},
-        {"objects", number(info_.objects)},
-        {"hard links", number(info_.hardLinks)},
-        {"left out", number(info_.skipped)},
     };
+    if (sb_.groupCsum())
+        out.push_back({"checksums", std::string(sb_.metadataCsum() ? "metadata_csum" : "gdt_csum") +
+                                        ", " + number(info_.badChecksums) + " mismatches"});
+    out.insert(out.end(), {
+                              {"volume name", sb_.volumeName},
+                              {"UUID", uuidText(sb_.uuid)},
+                              {"state", state},
+                              {"objects", number(info_.objects)},
+                              {"hard links", number(info_.hardLinks)},
+                              {"left out", number(info_.skipped)},
+                          });
+    return out;
 }
 
 } // namespace korvane

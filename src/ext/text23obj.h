@@ -1,14 +1,21 @@
-// Text23obj: an EXT2 or EXT3 image. Open walks the directory tree from the
-// root inode and gives every directory entry a node; contents are read through
-// each inode's block map straight from the mapped image.
+// Text23obj: an EXT2, EXT3 or ext4 image. Init checks the superblock, reads
+// the group descriptors and, when the journal needs recovery, replays it in
+// memory; Open walks the directory tree from the root inode and gives every
+// directory entry a node. Contents are read through each inode's block map,
+// extent tree or inline data, from whatever source holds the image (a
+// mapping, an Android sparse image, the replayed journal over either).
 #pragma once
 
-#include "ext2_format.h"
+#include "blockmap.h"
+#include "inode.h"
 #include "model/timg.h"
+#include "superblock.h"
 
-#include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace korvane {
@@ -17,70 +24,92 @@ class Text23obj : public Timg {
 public:
     // What the walk found, for `info`.
     struct ReadInfo {
-        size_t objects = 0;   // nodes in the tree, root included
-        size_t hardLinks = 0; // second and later names of an inode
-        size_t skipped = 0;   // entries left out because they were damaged
+        size_t objects = 0;    // nodes in the tree, root included
+        size_t hardLinks = 0;  // second and later names of an inode
+        size_t skipped = 0;    // entries left out because they were damaged
+        uint32_t replayed = 0; // journal transactions replayed
+        uint64_t replayedBlocks = 0;
+        size_t badChecksums = 0; // metadata whose checksum did not match
     };
 
-    // Takes the image bytes and checks the superblock; throws Error when the
-    // image is not an EXT2/EXT3 filesystem this reader can read.
-    void Init(std::unique_ptr<ImageData> image) override;
+    Text23obj();
+    ~Text23obj() override;
+
+    // Takes the image bytes, checks the superblock and recovers the journal
+    // when it needs it; throws Error when the image is not an EXT
+    // filesystem this reader can read.
+    void Init(std::unique_ptr<ImageSource> image) override;
     void Open() override;
     // Regular files, directories and symbolic links have contents.
     uint64_t contentSize(const TImgEntry& e) const override;
     bool GetEntry(uint32_t id, TImgEntry& entry) override;
+    // "EXT2", "EXT3" or "EXT4", by the features the image uses.
     std::string formatName() const override;
     std::vector<std::pair<std::string, std::string>> describe() const override;
 
     const ext2::Superblock& superblock() const { return sb_; }
     uint32_t blockSize() const { return sb_.blockSize; }
     const ReadInfo& readInfo() const { return info_; }
+    // The image as the reader sees it (after journal recovery).
+    const ImageSource& source() const { return *src_; }
 
 protected:
     size_t readImageRange(const TImgEntry& e, uint64_t offset, MutableByteSpan out) override;
     ContentRange nextImageData(const TImgEntry& e, uint64_t offset) override;
 
 private:
-    using BlockMap = std::array<uint32_t, ext2::kBlockSlots>;
+    // Where an inode's contents are: in the inode itself (fast symbolic
+    // links, inline data) or in blocks that map finds.
+    struct Contents {
+        std::unique_ptr<ext2::BlockMapper> map;
+        Bytes inlineBytes;
+    };
+    struct Frame;
 
-    // The bytes of block b, or nullptr when it is 0 or not wholly inside both
-    // the filesystem and the file (such blocks read as zeros).
-    const std::byte* blockData(uint64_t b) const;
-    // The raw inode n, or nullptr when n is out of range or its table is not
-    // in the image.
-    const std::byte* inodeData(uint32_t n) const;
+    void loadGeometry();
+    void recoverJournal();
+    // Inode n's on-disk bytes (a pointer into the image or a copy in
+    // scratch, s.inodeSize bytes), or empty when n is out of range, its table
+    // is not in the image or its group marks it unused.
+    ByteSpan rawInode(uint32_t n, std::byte* scratch) const;
     bool loadInodeAt(uint32_t n, ext2::Inode& inode) const;
-    void decodeEntry(uint32_t n, const ext2::Inode& inode, TImgEntry& entry) const;
-    bool fastSymlink(const TImgEntry& entry) const;
-    std::string readAlias(const TImgEntry& entry, bool fast) const;
-
-    // The physical block of a logical block, 0 for a hole.
-    uint32_t blockAt(const BlockMap& map, uint64_t logical) const;
-    // As blockAt; for a hole, holes also tells how many logical blocks from
-    // this one on are certainly holes (a missing indirect block covers many).
-    uint32_t lookupBlock(const BlockMap& map, uint64_t logical, uint64_t& holes) const;
-    // Calls fn(logical, physical) for every mapped block below count.
-    template <typename Fn>
-    void mapBlocks(const BlockMap& map, uint64_t count, Fn&& fn) const;
-    template <typename Fn>
-    void walkIndirect(uint32_t block, int level, uint64_t& logical, uint64_t count, Fn& fn) const;
-    // Copies size bytes of the file with this block map to out; holes and
-    // blocks outside the image stay as they are (zero).
-    void readBlocks(const BlockMap& map, uint64_t size, std::byte* out) const;
+    Contents contentsOf(const ext2::Inode& inode, ByteSpan raw) const;
+    // Contents of the object entry names (its inode read again).
+    Contents contentsOf(const TImgEntry& e) const;
+    void decodeEntry(uint32_t n, const ext2::Inode& inode, ByteSpan raw, TImgEntry& entry);
+    void readXattrs(uint32_t n, const ext2::Inode& inode, ByteSpan raw, TImgEntry& entry);
+    std::string readAlias(const ext2::Inode& inode, ByteSpan raw) const;
+    // Reads from contents c of a size-byte object.
+    void readContents(const Contents& c, uint64_t size, uint64_t offset, MutableByteSpan out) const;
 
     // Walks the tree below root, depth first, with an explicit stack.
     void ScanDirectory(Node* root, JobReporter& rep);
+    bool loadDirChunk(Frame& f);
+    // Checks what is cheap to check of a new inode: its checksum and extent
+    // tree.
+    void checkInode(uint32_t n, const ext2::Inode& inode, ByteSpan raw,
+                    const std::function<std::string()>& where);
     // Hangs a node for entry under parent; a second name of an inode becomes
     // a hard link with a fresh id.
     Node* AddEntryNode(Node* parent, TImgEntry entry);
     // Reports damage met by the walk (the first ones by name, the rest
-    // counted); leftOut counts an entry that could not be shown.
-    void damage(std::string message, bool leftOut = true);
+    // counted); leftOut counts an entry that could not be shown. Outside
+    // Open (GetEntry of an object without a node) damage is not reported.
+    void damage(Message message, bool leftOut = true);
 
     ext2::Superblock sb_;
-    std::vector<uint64_t> inodeTables_; // per group; 0 when unknown
+    std::vector<ext2::GroupDesc> groups_;
+    const ImageSource* src_ = nullptr;
+    std::unique_ptr<ImageSource> overlay_; // the replayed journal over image()
+    std::unique_ptr<ext2::BlockDevice> dev_;
+    // Attribute blocks already read (many inodes share one).
+    std::unordered_map<uint64_t, std::vector<Xattr>> xattrBlocks_;
+    // Folder blocks read by the walk, and the folder that read each: no
+    // damaged image can make the walk repeat itself.
+    std::unordered_map<uint64_t, const Node*> dirBlockOwner_;
     ReadInfo info_;
     size_t damageReported_ = 0;
+    bool scanning_ = false;
 };
 
 } // namespace korvane

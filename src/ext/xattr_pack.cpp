@@ -69,7 +69,7 @@ uint32_t entryHash(const StoredXattr& x) {
 }
 
 size_t entryBytes(const StoredXattr& x) {
-    return xattr::kEntrySize + pad4(x.name.size());
+    return xa::kEntryHeaderSize + pad4(x.name.size());
 }
 
 // Writes entries from `entries` on and values downward from `valuesEnd`;
@@ -87,14 +87,14 @@ std::vector<uint32_t> lay(const std::vector<const StoredXattr*>& xs, std::byte* 
             offs = static_cast<uint16_t>(v - base);
         }
         const uint32_t hash = entryHash(*x);
-        e[xattr::kNameLen] = static_cast<std::byte>(x->name.size());
-        e[xattr::kNameIndex] = static_cast<std::byte>(x->index);
-        store16(e + xattr::kValueOffs, offs);
-        store32(e + xattr::kValueInum, 0);
-        store32(e + xattr::kValueSize, static_cast<uint32_t>(x->value.size()));
-        store32(e + xattr::kEntryHash, hash);
+        e[xa::kNameLen] = static_cast<std::byte>(x->name.size());
+        e[xa::kNameIndex] = static_cast<std::byte>(x->index);
+        store16(e + xa::kValueOffset, offs);
+        store32(e + xa::kValueInode, 0);
+        store32(e + xa::kValueSize, static_cast<uint32_t>(x->value.size()));
+        store32(e + xa::kEntryHash, hash);
         std::copy_n(reinterpret_cast<const std::byte*>(x->name.data()), x->name.size(),
-                    e + xattr::kEntrySize);
+                    e + xa::kEntryHeaderSize);
         e += entryBytes(*x);
         hashes.push_back(hash);
     }
@@ -161,12 +161,12 @@ PackedXattrs packXattrs(const std::vector<Xattr>& attrs, uint32_t room, uint32_t
     }
     if (!inInode.empty()) {
         out.inode.assign(room, std::byte{0});
-        store32(out.inode.data(), xattr::kMagic);
+        store32(out.inode.data(), xa::kMagic);
         std::byte* first = out.inode.data() + 4;
         lay(inInode, first, out.inode.data() + room, first);
     }
     if (!inBlock.empty()) {
-        size_t need = xattr::kBlockHeaderSize + 4;
+        size_t need = xa::kBlockHeaderSize + 4;
         for (const StoredXattr* x : inBlock)
             need += entryBytes(*x) + pad4(x->value.size());
         if (need > blockSize)
@@ -175,17 +175,17 @@ PackedXattrs packXattrs(const std::vector<Xattr>& attrs, uint32_t room, uint32_t
                             where, need, blockSize));
         out.block.assign(blockSize, std::byte{0});
         std::byte* b = out.block.data();
-        store32(b, xattr::kMagic);
-        store32(b + xattr::kBlocks, 1);
+        store32(b, xa::kMagic);
+        store32(b + xa::kBlocks, 1);
         uint32_t hash = 0;
-        for (uint32_t h : lay(inBlock, b + xattr::kBlockHeaderSize, b + blockSize, b)) {
+        for (uint32_t h : lay(inBlock, b + xa::kBlockHeaderSize, b + blockSize, b)) {
             if (h == 0) {
                 hash = 0;
                 break;
             }
             hash = (hash << 16) ^ (hash >> 16) ^ h;
         }
-        store32(b + xattr::kHash, hash);
+        store32(b + xa::kHash, hash);
     }
     return out;
 }

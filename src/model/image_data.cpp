@@ -2,6 +2,7 @@
 
 #include "error.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -44,9 +45,9 @@ std::unique_ptr<ImageData> ImageData::mapFile(const std::string& path) {
         ::close(fd);
         throw Error(path + " is empty");
     }
-    // Populating the page tables up front is far cheaper than taking one page
-    // fault per page while the scan walks the whole file.
-    void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    // Page tables are filled by populate() for readers that walk the whole
+    // file; an EXT reader touches only metadata and the files asked for.
+    void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
     int err = errno;
     ::close(fd);
     if (p == MAP_FAILED)
@@ -65,6 +66,40 @@ std::unique_ptr<ImageData> ImageData::fromBytes(Bytes bytes) {
     img->data_ = img->memory_.data();
     img->size_ = img->memory_.size();
     return img;
+}
+
+void ImageData::read(uint64_t offset, MutableByteSpan out) const {
+    size_t n = 0;
+    if (offset < size_) {
+        n = static_cast<size_t>(std::min<uint64_t>(out.size(), size_ - offset));
+        std::memcpy(out.data(), data_ + offset, n);
+    }
+    std::memset(out.data() + n, 0, out.size() - n);
+}
+
+ByteSpan view(const ImageSource& src, uint64_t offset, size_t n, std::byte* scratch) {
+    const uint64_t total = src.size();
+    if (offset > total || n > total - offset)
+        return {};
+    if (const std::byte* p = src.contiguous(offset, n))
+        return {p, n};
+    src.read(offset, MutableByteSpan(scratch, n));
+    return {scratch, n};
+}
+
+Bytes readBytes(const ImageSource& src, uint64_t offset, size_t n) {
+    Bytes out(n);
+    src.read(offset, MutableByteSpan(out));
+    return out;
+}
+
+void ImageData::populate() const {
+#ifdef MADV_POPULATE_READ
+    if (mapped_ && ::madvise(const_cast<std::byte*>(data_), size_, MADV_POPULATE_READ) == 0)
+        return;
+#endif
+    if (mapped_)
+        ::madvise(const_cast<std::byte*>(data_), size_, MADV_WILLNEED);
 }
 
 ImageData::~ImageData() {

@@ -1,30 +1,37 @@
-// The bytes of an open image: a read-only mapping of a file, or a memory block
-// for an image that was started from nothing.
+// The bytes of an open image file as they stand: a read-only mapping of the
+// file, or a memory block for an image that was started from nothing.
 #pragma once
 
 #include "bytes.h"
+#include "image_source.h"
 
 #include <memory>
 #include <string>
 
 namespace korvane {
 
-class ImageData {
+class ImageData : public ImageSource {
 public:
     // Maps the whole file read-only. Throws Error when the file cannot be
     // opened or mapped, or is empty.
     static std::unique_ptr<ImageData> mapFile(const std::string& path);
     static std::unique_ptr<ImageData> fromBytes(Bytes bytes);
 
-    ImageData(const ImageData&) = delete;
-    ImageData& operator=(const ImageData&) = delete;
-    ~ImageData();
+    ~ImageData() override;
 
     const std::byte* data() const { return data_; }
-    size_t size() const { return size_; }
+    uint64_t size() const override { return size_; }
     ByteSpan span() const { return {data_, size_}; }
     // The file's path; empty for a memory block.
     const std::string& path() const { return path_; }
+
+    void read(uint64_t offset, MutableByteSpan out) const override;
+    // Fills the page tables of the whole mapping at once: far cheaper than one
+    // page fault per page for a reader that walks the whole file.
+    void populate() const;
+    const std::byte* contiguous(uint64_t offset, size_t n) const override {
+        return offset <= size_ && n <= size_ - offset ? data_ + offset : nullptr;
+    }
 
 private:
     ImageData() = default;

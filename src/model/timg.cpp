@@ -15,11 +15,15 @@ void Timg::DoWork(int64_t pos, int64_t max, int kind, const std::string& message
         onwk->report(pos, max, kind, message, flag);
 }
 
-void Timg::Init(std::unique_ptr<ImageData> data) {
+void Timg::Init(std::unique_ptr<ImageSource> data) {
     image_ = std::move(data);
     nodeTable.clear();
     root_.reset();
     warnings_.clear();
+    warningMessages_.clear();
+    if (image_)
+        for (const Message& m : image_->problems())
+            warn(m);
     maxObjId = 0;
     modified = false;
 }

@@ -44,8 +44,9 @@ public:
     // Passes a work event to the installed sink, if any.
     void DoWork(int64_t pos, int64_t max, int kind, const std::string& message, uint8_t flag);
 
-    // Takes the image bytes and clears the node table.
-    virtual void Init(std::unique_ptr<ImageData> data);
+    // Takes the image bytes and clears the node table; the source's problems
+    // become the first warnings.
+    virtual void Init(std::unique_ptr<ImageSource> data);
     // Reads the image and builds the tree. Runs synchronously on the calling
     // thread, reporting through onwk. Throws Error when the image cannot be
     // read at all; damage it can read around is listed in warnings().
@@ -94,9 +95,11 @@ public:
     // Replaces the whole tree (readers call this when they are done).
     void setRoot(std::unique_ptr<Node> root) { root_ = std::move(root); }
 
-    const std::byte* data() const { return image_ ? image_->data() : nullptr; }
-    size_t size() const { return image_ ? image_->size() : 0; }
-    const ImageData* image() const { return image_.get(); }
+    // The image bytes when they lie in memory in one piece (a plain mapping),
+    // otherwise nullptr: readers of other sources go through image().
+    const std::byte* data() const { return image_ ? image_->contiguous(0, size()) : nullptr; }
+    size_t size() const { return image_ ? static_cast<size_t>(image_->size()) : 0; }
+    const ImageSource* image() const { return image_.get(); }
 
     // The working file, created on first use.
     WorkFile& workfile();
@@ -125,7 +128,7 @@ protected:
     virtual ContentRange nextImageData(const TImgEntry& e, uint64_t offset);
 
 private:
-    std::unique_ptr<ImageData> image_;
+    std::unique_ptr<ImageSource> image_;
     std::unique_ptr<Node> root_;
     std::unique_ptr<WorkFile> workfile_;
     std::vector<std::string> warnings_;

@@ -1,7 +1,9 @@
 #include "formats.h"
 
 #include "ext/ext2_format.h"
+#include "ext/sparse_source.h"
 #include "ext/text23obj.h"
+#include "model/error.h"
 #include "yaffs2/tyaffs2obj.h"
 
 namespace korvane {
@@ -31,14 +33,51 @@ std::unique_ptr<Timg> make(const OpenOptions&) {
 }
 
 const ImageReader kReaders[] = {
-    {"ext", bidExt, make<Text23obj>},
+    {"ext", bidExt, make<Text23obj>, true},
     {"yaffs2", bidYaffs2, makeYaffs2},
 };
+
+const ImageWrapper kWrappers[] = {
+    {"sparse", bidSparse, openSparse},
+};
+
+// How much of a wrapped image the readers see when they bid.
+constexpr size_t kWrappedBidBytes = 1u << 20;
 
 } // namespace
 
 std::span<const ImageReader> imageReaders() {
     return kReaders;
+}
+
+std::span<const ImageWrapper> imageWrappers() {
+    return kWrappers;
+}
+
+ChosenFormat chooseFormat(std::unique_ptr<ImageData> file, const OpenOptions& opt) {
+    for (const ImageWrapper& w : kWrappers) {
+        if (w.bid(file->span()) <= 0)
+            continue;
+        std::unique_ptr<ImageSource> inner = w.open(std::move(file));
+        Bytes head = readBytes(
+            *inner, 0, static_cast<size_t>(std::min<uint64_t>(inner->size(), kWrappedBidBytes)));
+        const ImageReader* best = nullptr;
+        int bestBid = 0;
+        for (const ImageReader& r : kReaders) {
+            const int bid = r.anySource ? r.bid(head, opt) : 0;
+            if (bid > bestBid) {
+                best = &r;
+                bestBid = bid;
+            }
+        }
+        if (!best)
+            throw Error(msg("the %1 image holds no filesystem Korvane can read", w.name));
+        return {best, std::move(inner)};
+    }
+    const ImageReader* reader = chooseReader(file->span(), opt);
+    if (reader && !reader->anySource)
+        file->populate();
+    return {reader, std::move(file)};
 }
 
 const ImageReader* chooseReader(ByteSpan data, const OpenOptions& opt) {

@@ -15,13 +15,14 @@ std::unique_ptr<Timg> loadimage(const std::string& path, WorkSink* sink, const O
     if (data->size() < 4)
         throw Error(path + " is too short to be an image (" + std::to_string(data->size()) +
                     " bytes)");
-    const ImageReader* reader = chooseReader(data->span(), opt);
-    if (!reader)
-        throw Error(msg("%1 is not an image Korvane can read", path));
-    std::unique_ptr<Timg> img = reader->make(opt);
-    img->onwk = sink;
+    std::unique_ptr<Timg> img;
     try {
-        img->Init(std::move(data));
+        ChosenFormat chosen = chooseFormat(std::move(data), opt);
+        if (!chosen.reader)
+            throw Error("not an image Korvane can read");
+        img = chosen.reader->make(opt);
+        img->onwk = sink;
+        img->Init(std::move(chosen.source));
         img->Open();
     } catch (const Error& e) {
         throw Error(path + ": " + e.what());

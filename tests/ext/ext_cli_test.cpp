@@ -93,17 +93,17 @@ TEST_F(ExtCli, CatAndInfo) {
 
 TEST_F(ExtCli, RefusedImageNamesFileAndFeature) {
     const std::string ext4 = dir / "four.img";
-    mustRun("mke2fs -q -F -t ext4 " + shellQuote(ext4) + " 8M");
+    mustRun("mke2fs -q -F -t ext4 -O encrypt " + shellQuote(ext4) + " 8M");
     CommandResult r = run(cli("ls " + shellQuote(ext4)));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find(ext4 + ": "), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("extent"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("feature encrypt"), std::string::npos) << r.err;
 
     Bytes zeros(4096);
     writeFile(dir / "zeros.img", zeros);
     r = run(cli("info " + shellQuote(dir / "zeros.img")));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("not an EXT2/EXT3 image"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("not an EXT2/EXT3/EXT4 image"), std::string::npos) << r.err;
 }
 
 // The same EXT image extracted by korvane-cli and by debugfs rdump gives the

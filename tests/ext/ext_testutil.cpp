@@ -1,7 +1,10 @@
 #include "ext_testutil.h"
 
+#include "ext/sparse_format.h"
+#include "model/crc.h"
 #include "model/error.h"
 #include "support/yaffs2_builder.h"
+#include "transfer/loadimage.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,6 +17,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
 
@@ -173,6 +177,108 @@ void makeSourceTree(const std::string& dir) {
     }
 }
 
+void addExt4Extras(const std::string& dir) {
+    auto p = [&](const std::string& rel) { return dir + "/" + rel; };
+    fs::create_directories(p("ext4"));
+    file(p("ext4/labelled"), 5000, 60);
+    file(p("ext4/big_value"), 10, 61);
+    auto attr = [&](const std::string& path, const std::string& name, const std::string& value) {
+        check(::lsetxattr(p(path).c_str(), name.c_str(), value.data(), value.size(), 0) == 0,
+              "setxattr " + name + " on " + path);
+    };
+    attr("ext4/labelled", "security.selinux", std::string("u:object_r:system_file:s0") + '\0');
+    attr("ext4/labelled", "user.comment", "hello");
+    attr("ext4/labelled", "security.capability",
+         std::string("\x01\x00\x00\x02\x00\x30\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"
+                     "\x00\x00\x00\x00",
+                     20));
+    attr("ext4/big_value", "user.big", std::string(800, 'v'));
+    attr("ext4", "trusted.note", "folder");
+    if (fs::exists(p("docs/readme.txt")))
+        attr("docs/readme.txt", "security.selinux", std::string("u:object_r:readme:s0") + '\0');
+    mustRun("setfacl -m u:1000:rw -m g:50:r " + shellQuote(p("ext4/labelled")) +
+            " && setfacl -d -m u:7:rwx " + shellQuote(p("ext4")));
+    // One 4 KiB piece every 8 KiB: each piece is an extent of its own, more
+    // than the inode's four (depth 1) or than four blocks of them hold (depth 2).
+    for (auto [name, pieces] : {std::pair{"depth1", 20}, std::pair{"depth2", 1500}}) {
+        std::vector<std::pair<uint64_t, size_t>> at;
+        for (int i = 0; i < pieces; ++i)
+            at.push_back({uint64_t(i) * 8192, 4096});
+        // Ending in data: mke2fs -O inline_data drops a trailing hole.
+        sparseFile(p(std::string("ext4/") + name), uint64_t(pieces) * 8192 - 4096, at);
+    }
+    // Before 1970: the inode's 32-bit times are signed.
+    timespec times[2] = {{-49952384, 0}, {-49952384, 0}};
+    check(::utimensat(AT_FDCWD, p("ext4/big_value").c_str(), times, AT_SYMLINK_NOFOLLOW) == 0,
+          "utimensat");
+}
+
+Bytes makeSparse(const Bytes& image, uint32_t blockSize, bool crc) {
+    using namespace sparse;
+    Bytes out(kFileHeaderSize);
+    uint32_t chunks = 0;
+    uint32_t sum = 0;
+    auto chunk = [&](uint16_t type, uint32_t blocks, ByteSpan payload) {
+        std::byte h[kChunkHeaderSize];
+        store16(h + ch::kType, type);
+        store16(h + ch::kReserved, 0);
+        store32(h + ch::kBlocks, blocks);
+        store32(h + ch::kTotalSize, static_cast<uint32_t>(kChunkHeaderSize + payload.size()));
+        out.insert(out.end(), h, h + kChunkHeaderSize);
+        out.insert(out.end(), payload.begin(), payload.end());
+        ++chunks;
+    };
+    auto crcChunk = [&] {
+        std::byte v[4];
+        store32(v, sum);
+        chunk(kChunkCrc32, 0, ByteSpan(v, 4));
+    };
+    const size_t blocks = image.size() / blockSize;
+    for (size_t b = 0; b < blocks;) {
+        const ByteSpan block(image.data() + b * blockSize, blockSize);
+        const uint32_t word = load32(block.data());
+        auto uniform = [&](size_t k) { // block k is one word repeated
+            const uint32_t w = load32(image.data() + k * blockSize);
+            for (size_t i = 4; i < blockSize; i += 4)
+                if (load32(image.data() + k * blockSize + i) != w)
+                    return false;
+            return true;
+        };
+        size_t e = b + 1;
+        if (uniform(b)) {
+            while (e < blocks && uniform(e) && load32(image.data() + e * blockSize) == word)
+                ++e;
+            std::byte v[4];
+            store32(v, word);
+            if (word == 0)
+                chunk(kChunkDontCare, static_cast<uint32_t>(e - b), {});
+            else
+                chunk(kChunkFill, static_cast<uint32_t>(e - b), ByteSpan(v, 4));
+        } else {
+            while (e < blocks && !uniform(e))
+                ++e;
+            chunk(kChunkRaw, static_cast<uint32_t>(e - b),
+                  ByteSpan(image.data() + b * blockSize, (e - b) * blockSize));
+        }
+        sum = crc32(sum, ByteSpan(image.data() + b * blockSize, (e - b) * blockSize));
+        b = e;
+        if (crc && chunks % 4 == 0)
+            crcChunk();
+    }
+    if (crc)
+        crcChunk();
+    store32(out.data() + fh::kMagic, kMagic);
+    store16(out.data() + fh::kMajor, kMajorVersion);
+    store16(out.data() + fh::kMinor, 0);
+    store16(out.data() + fh::kFileHeaderSize, kFileHeaderSize);
+    store16(out.data() + fh::kChunkHeaderSize, kChunkHeaderSize);
+    store32(out.data() + fh::kBlockSize, blockSize);
+    store32(out.data() + fh::kTotalBlocks, static_cast<uint32_t>(blocks));
+    store32(out.data() + fh::kTotalChunks, chunks);
+    store32(out.data() + fh::kImageChecksum, 0);
+    return out;
+}
+
 Snapshot snapshot(const std::string& dir) {
     // Reading a folder or a link moves its access time once (relatime): read
     // them all first, so that neither this walk nor the image tools move it
@@ -196,6 +302,14 @@ Snapshot snapshot(const std::string& dir) {
         s.atime = st.st_atim.tv_sec;
         s.mtime = st.st_mtim.tv_sec;
         s.ctime = st.st_ctim.tv_sec;
+        char names[4096];
+        const ssize_t len = ::llistxattr(it->path().c_str(), names, sizeof names);
+        for (ssize_t at = 0; at < len; at += static_cast<ssize_t>(std::strlen(names + at)) + 1) {
+            char value[8192];
+            const ssize_t n = ::lgetxattr(it->path().c_str(), names + at, value, sizeof value);
+            check(n >= 0, "getxattr");
+            s.xattrs[names + at] = std::string(value, static_cast<size_t>(n));
+        }
         if (S_ISLNK(st.st_mode))
             s.target = fs::read_symlink(it->path()).string();
         snap[it->path().lexically_relative(dir).string()] = s;
@@ -215,6 +329,15 @@ std::unique_ptr<Text23obj> openExt(const Bytes& bytes) {
     img->Init(ImageData::fromBytes(bytes));
     img->Open();
     return img;
+}
+
+std::unique_ptr<Text23obj> openAny(const std::string& path) {
+    std::unique_ptr<Timg> img = loadimage(path);
+    auto* ext = dynamic_cast<Text23obj*>(img.get());
+    if (!ext)
+        throw std::runtime_error(path + " did not open as an EXT image");
+    img.release();
+    return std::unique_ptr<Text23obj>(ext);
 }
 
 namespace {
@@ -279,6 +402,10 @@ void expectSameTree(Text23obj& img, const Snapshot& snap, const std::string& src
             EXPECT_EQ(e->atime, st.atime);
             EXPECT_EQ(e->ctime, st.ctime);
         }
+        std::map<std::string, std::string> xattrs;
+        for (const Xattr& x : e->xattrs)
+            xattrs[x.name] = x.value;
+        EXPECT_EQ(xattrs, st.xattrs);
         EXPECT_EQ(e->dataPos, -1);
         const uint32_t type = st.mode & S_IFMT;
         TImgEntry got;

@@ -21,6 +21,17 @@ bool runningAsRoot();
 // own mode and times.
 void makeSourceTree(const std::string& dir);
 
+// Adds what ext4 images keep beyond EXT2/3 to a tree made by makeSourceTree:
+// extended attributes of every kind (user, security, POSIX ACLs, one value
+// too big for the inode), files whose extents need trees of depth 1 and 2, a
+// time before 1970.
+void addExt4Extras(const std::string& dir);
+
+// An Android sparse image of image: zero blocks as "don't care", blocks of
+// one repeated word as fill chunks, the rest raw, and with crc a CRC32 chunk
+// after every fourth chunk and at the end.
+Bytes makeSparse(const Bytes& image, uint32_t blockSize, bool crc);
+
 struct SourceStat {
     uint32_t mode = 0;
     uint32_t uid = 0;
@@ -31,7 +42,8 @@ struct SourceStat {
     int64_t atime = 0;
     int64_t mtime = 0;
     int64_t ctime = 0;
-    std::string target; // symbolic links
+    std::string target;                        // symbolic links
+    std::map<std::string, std::string> xattrs; // every attribute, by name
 };
 // Every object below dir by path relative to it ("a/b"); dir itself left out.
 using Snapshot = std::map<std::string, SourceStat>;
@@ -42,6 +54,8 @@ void mustRun(const std::string& command);
 
 std::unique_ptr<Text23obj> openExt(const std::string& path);
 std::unique_ptr<Text23obj> openExt(const Bytes& bytes);
+// Opens through format detection (Android sparse images unwrapped).
+std::unique_ptr<Text23obj> openAny(const std::string& path);
 
 struct CompareOptions {
     // genext2fs stores the modification time as the access time and the time

@@ -1,5 +1,7 @@
-#include "ext2_format.h"
+#include "superblock.h"
 
+#include "csum.h"
+#include "model/crc.h"
 #include "model/entry.h"
 #include "model/error.h"
 
@@ -123,7 +125,7 @@ Superblock loadSuperblock(const std::byte* p, uint64_t imageSize) {
     if (magic != kMagic) {
         char buf[160];
         std::snprintf(buf, sizeof buf,
-                      "not an EXT2/EXT3 image: the superblock magic at byte %zu is 0x%04X, "
+                      "not an EXT2/EXT3/EXT4 image: the superblock magic at byte %zu is 0x%04X, "
                       "not 0xEF53",
                       kSuperblockOffset + sb::kMagic, magic);
         throw Error(buf);
@@ -170,6 +172,18 @@ Superblock loadSuperblock(const std::byte* p, uint64_t imageSize) {
         s.journalDev = load32(p + sb::kJournalDev);
         s.firstMetaBg = load32(p + sb::kFirstMetaBg);
         s.backupBgs = {load32(p + sb::kBackupBgs), load32(p + sb::kBackupBgs + 4)};
+        s.encoding = load16(p + sb::kEncoding);
+    }
+    if (s.has(kIncompat64bit)) {
+        s.blocksCount |= uint64_t{load32(p + sb::kBlocksCountHi)} << 32;
+        s.reservedBlocks |= uint64_t{load32(p + sb::kReservedBlocksHi)} << 32;
+        s.freeBlocks |= uint64_t{load32(p + sb::kFreeBlocksHi)} << 32;
+        s.descSize = load16(p + sb::kDescSize);
+    }
+    if (s.metadataCsum()) {
+        s.csumSeed = s.has(kIncompatCsumSeed) ? load32(p + sb::kChecksumSeed)
+                                              : crc32c(~0u, ByteSpan(p + sb::kUuid, s.uuid.size()));
+        s.csumOk = superblockChecksum(p) == load32(p + sb::kChecksum);
     }
 
     // Features first: an image of a kind this reader does not know should say
@@ -184,10 +198,18 @@ Superblock loadSuperblock(const std::byte* p, uint64_t imageSize) {
         if ((s.roCompat & bit) && (kRoCompatRefused & bit))
             refused.push_back(roCompatName(bit));
     }
+    if (s.has(kIncompatCasefold) && s.encoding != kEncodingUtf8)
+        refused.push_back("casefold (with the unknown name encoding " + std::to_string(s.encoding) +
+                          ")");
     if (!refused.empty())
-        throw Error("the image uses the feature" + std::string(refused.size() > 1 ? "s " : " ") +
-                    joined(refused) +
-                    ", which Korvane cannot read (it reads EXT2 and EXT3 images)");
+        throw Error(msg(refused.size() > 1 ? "the image uses the features %1, which Korvane cannot "
+                                             "read"
+                                           : "the image uses the feature %1, which Korvane cannot "
+                                             "read",
+                        joined(refused)));
+    if (s.has(kIncompat64bit) &&
+        (s.descSize < kDesc64Size || s.descSize > kMinBlockSize || !isPowerOf(s.descSize, 2)))
+        throw Error(msg("impossible group descriptor size in the superblock: %1", s.descSize));
 
     if (s.logBlockSize > kMaxLogBlockSize)
         throw Error("impossible block size in the superblock (log value " +
@@ -204,11 +226,14 @@ Superblock loadSuperblock(const std::byte* p, uint64_t imageSize) {
     if (s.inodesPerGroup == 0 || s.inodesPerGroup > bitsPerBlock)
         throw Error("impossible inodes per group in the superblock: " +
                     std::to_string(s.inodesPerGroup));
-    if (s.blocksCount == 0 || s.firstDataBlock >= s.blocksCount)
+    if (s.blocksCount == 0 || s.firstDataBlock >= s.blocksCount || s.blocksCount >> 48 != 0)
         throw Error("impossible block count in the superblock: " + std::to_string(s.blocksCount) +
                     " blocks, the first data block is " + std::to_string(s.firstDataBlock));
-    s.groupCount = static_cast<uint32_t>(
-        (uint64_t{s.blocksCount} - s.firstDataBlock + s.blocksPerGroup - 1) / s.blocksPerGroup);
+    const uint64_t groups =
+        (s.blocksCount - s.firstDataBlock + s.blocksPerGroup - 1) / s.blocksPerGroup;
+    if (groups > UINT32_MAX)
+        throw Error(msg("impossible block count in the superblock: %1 blocks", s.blocksCount));
+    s.groupCount = static_cast<uint32_t>(groups);
     if (s.inodesCount == 0 || s.inodesCount > uint64_t{s.groupCount} * s.inodesPerGroup)
         throw Error("impossible inode count in the superblock: " + std::to_string(s.inodesCount) +
                     " inodes in " + std::to_string(s.groupCount) + " groups of " +
@@ -220,7 +245,7 @@ Superblock loadSuperblock(const std::byte* p, uint64_t imageSize) {
                     std::to_string(s.inodeSize) + " bytes, more than the file's " +
                     std::to_string(imageSize) + " bytes can hold");
     if (!s.has(kIncompatMetaBg)) {
-        uint64_t dpb = s.blockSize / kDescSize;
+        uint64_t dpb = s.blockSize / s.descSize;
         uint64_t tableEnd = descriptorBlock(s, 0) + (s.groupCount + dpb - 1) / dpb;
         if (tableEnd * s.blockSize > imageSize)
             throw Error("the group descriptor table (" + std::to_string(s.groupCount) +
@@ -242,7 +267,7 @@ bool groupHasSuper(const Superblock& s, uint32_t group) {
 }
 
 uint64_t descriptorBlock(const Superblock& s, uint32_t group) {
-    const uint32_t dpb = s.blockSize / kDescSize;
+    const uint32_t dpb = s.blockSize / s.descSize;
     const uint64_t superBlock = kSuperblockOffset / s.blockSize; // 1 for 1 KiB blocks, else 0
     const uint32_t metaGroup = group / dpb;
     if (!s.has(kIncompatMetaBg) || metaGroup < s.firstMetaBg)
@@ -252,46 +277,28 @@ uint64_t descriptorBlock(const Superblock& s, uint32_t group) {
            (groupHasSuper(s, first) ? 1 : 0);
 }
 
-Inode loadInode(const std::byte* p, const Superblock& s) {
-    Inode n;
-    n.mode = load16(p + ino::kMode);
-    n.uid = load16(p + ino::kUid) | uint32_t{load16(p + ino::kUidHigh)} << 16;
-    n.size = load32(p + ino::kSize);
-    // The kernel reads the 32-bit times as signed: 1901 to 2038.
-    n.atime = static_cast<int32_t>(load32(p + ino::kAtime));
-    n.ctime = static_cast<int32_t>(load32(p + ino::kCtime));
-    n.mtime = static_cast<int32_t>(load32(p + ino::kMtime));
-    n.dtime = load32(p + ino::kDtime);
-    n.gid = load16(p + ino::kGid) | uint32_t{load16(p + ino::kGidHigh)} << 16;
-    n.links = load16(p + ino::kLinks);
-    n.sectors = load32(p + ino::kBlocks);
-    n.flags = load32(p + ino::kFlags);
-    n.fileAcl = load32(p + ino::kFileAcl);
-    for (size_t i = 0; i < kBlockSlots; ++i)
-        n.blocks[i] = load32(p + ino::kBlockMap + 4 * i);
-    const uint32_t type = n.mode & kModeTypeMask;
-    // Regular files always keep the high word of their size there (the
-    // kernel reads it so); directories only since large_dir.
-    if (type == kModeFile || (type == kModeDirectory && s.has(kIncompatLargeDir)))
-        n.size |= uint64_t{load32(p + ino::kSizeHigh)} << 32;
-    if (s.has(kRoCompatHugeFile)) {
-        n.sectors |= uint64_t{load16(p + ino::kBlocksHigh)} << 32;
-        if (n.flags & kInodeFlagHugeFile)
-            n.sectors *= s.blockSize / 512;
+GroupDesc loadGroupDesc(const Superblock& s, uint32_t group, const std::byte* p) {
+    GroupDesc d;
+    d.inodeTable = load32(p + gd::kInodeTable);
+    if (s.has(kIncompat64bit) && s.descSize >= kDesc64Size)
+        d.inodeTable |= uint64_t{load32(p + gd::kInodeTableHi)} << 32;
+    if (s.groupCsum()) {
+        d.flags = load16(p + gd::kFlags);
+        d.itableUnused = load16(p + gd::kItableUnused);
+        d.csumOk = groupDescChecksum(s, group, p) == load16(p + gd::kChecksum);
     }
-    return n;
+    return d;
 }
 
-bool isFastSymlink(const Inode& inode, const Superblock& s) {
-    if ((inode.mode & kModeTypeMask) != kModeSymlink)
-        return false;
-    uint64_t eaSectors = inode.fileAcl ? s.blockSize / 512 : 0;
-    return inode.sectors == eaSectors;
-}
-
-uint64_t maxFileSize(uint32_t blockSize) {
-    const uint64_t p = blockSize / 4;
-    return (kDirectBlocks + p + p * p + p * p * p) * blockSize;
+std::string Superblock::formatName() const {
+    constexpr uint32_t ext3Compat = kCompatDirPrealloc | kCompatImagicInodes | kCompatHasJournal |
+                                    kCompatExtAttr | kCompatResizeInode | kCompatDirIndex;
+    constexpr uint32_t ext3Incompat =
+        kIncompatFiletype | kIncompatRecover | kIncompatMetaBg | kIncompatJournalDev;
+    constexpr uint32_t ext3RoCompat = kRoCompatSparseSuper | kRoCompatLargeFile | kRoCompatBtreeDir;
+    if ((compat & ~ext3Compat) || (incompat & ~ext3Incompat) || (roCompat & ~ext3RoCompat))
+        return "EXT4";
+    return has(kCompatHasJournal) ? "EXT3" : "EXT2";
 }
 
 } // namespace korvane::ext2

@@ -1,0 +1,42 @@
+// Extended attributes of ext4 inodes: entries in the inode body after
+// i_extra_isize and in the attribute block (i_file_acl), each with a name
+// index (the prefix), a name and a value that lies in the same region or,
+// with ea_inode, in an inode of its own.
+#pragma once
+
+#include "model/bytes.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korvane::ext2 {
+
+struct RawXattr {
+    uint8_t index = 0;
+    std::string suffix; // the name after the prefix its index stands for
+    std::string value;  // empty when valueInode holds it
+    uint32_t valueInode = 0;
+    uint32_t valueSize = 0;
+};
+
+// Reads the entries that start at entriesAt in region, up to the end marker
+// (four zero bytes) or the region's end; values lie at valueBase + their
+// offset. Appends what it read to out; says what was wrong when it stopped
+// early (a name or value running out of the region).
+std::optional<std::string> parseXattrs(ByteSpan region, size_t entriesAt, size_t valueBase,
+                                       std::vector<RawXattr>& out);
+
+// The full name ("user.x", "security.selinux", "system.posix_acl_access"), or
+// empty for an index whose attributes the kernel does not show (and for
+// "system.data", which holds inline data).
+std::string xattrName(uint8_t index, const std::string& suffix);
+
+// POSIX ACLs: ext4 stores them in a compact form of its own (version 1,
+// short entries without an id); programs see the form getfattr and setfacl
+// use (version 2, 8-byte entries). Empty when the bytes are not an ACL.
+std::optional<std::string> aclFromDisk(const std::string& disk);
+std::optional<std::string> aclToDisk(const std::string& xattr);
+
+} // namespace korvane::ext2
