@@ -215,6 +215,7 @@ private:
     };
 
     bool cancelled() const { return img_.cancel.load() != 0; }
+    bool mayReplace(int dirfd, const std::string& name, const std::string& path);
     void visit(Node* n, int dirfd, const std::string& dirPath, std::vector<Frame>& stack);
     void finishDir(Frame& f);
     void skip(const std::string& path, std::string reason, size_t below = 0);
@@ -233,7 +234,28 @@ private:
     uint64_t done_ = 0;
     std::unordered_map<uint32_t, Place> written_;
     std::vector<PendingLink> pending_;
+    ClashMode replaceMode_ = kClashAsk;
 };
+
+// Whether name in dirfd may be written: true when nothing or a folder is
+// there, or when the user lets what is there be replaced. Counts the answer.
+bool Extractor::mayReplace(int dirfd, const std::string& name, const std::string& path) {
+    struct stat st {};
+    // A folder is merged into, or refused when a non-folder is written there.
+    if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode))
+        return true;
+    bool replace = replaceMode_ != kClashSkipAll;
+    if (replaceMode_ == kClashAsk && opt_.askReplace) {
+        const ClashAnswer a = opt_.askReplace(path);
+        replace = a == ClashAnswer::kOverwrite || a == ClashAnswer::kOverwriteAll;
+        if (a == ClashAnswer::kOverwriteAll)
+            replaceMode_ = kClashOverwriteAll;
+        else if (a == ClashAnswer::kSkipAll)
+            replaceMode_ = kClashSkipAll;
+    }
+    ++(replace ? result.replaced : result.kept);
+    return replace;
+}
 
 void Extractor::step(const std::string& path) {
     ++done_;
@@ -335,6 +357,12 @@ void Extractor::visit(Node* n, int dirfd, const std::string& dirPath, std::vecto
     const bool isDir = e.objType == kTypeDirectory;
     if (!safeFileName(name)) {
         skip(path, "the name cannot be used as a file name", isDir ? n->subtreeSize() - 1 : 0);
+        step(path);
+        return;
+    }
+    // Asked here for hard links written at the end too.
+    if (!mayReplace(dirfd, name, path)) {
+        done_ += isDir ? n->subtreeSize() - 1 : 0;
         step(path);
         return;
     }
