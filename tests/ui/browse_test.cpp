@@ -655,7 +655,7 @@ void BrowseTest::picksLanguage() {
         Window w = makeWindow();
         QCOMPARE(w->windowTitle(), "Korvane Browser Ver 2.0");
         QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
-        QCOMPARE(w->statusPanelText(4), "Read completely!");
+        QCOMPARE(w->statusPanelText(4), "Reading done!");
         QCOMPARE(rowTexts(*w, rowOf(*w, "system"))[4], "Folder (12 items)");
         QCOMPARE(rowTexts(*w, rowOf(*w, "dev"))[4], "Character device");
         QCOMPARE(w->listModel()->headerData(DirListModel::kSize, Qt::Horizontal, Qt::DisplayRole),
