@@ -21,9 +21,11 @@
 #include <QPainter>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/resource.h>
 
 using namespace korvane;
 using namespace korvane::ui;
@@ -80,6 +82,13 @@ private:
     qint64 last_ = 0;
     qint64 worst_ = 0;
 };
+
+double cpuSeconds() {
+    struct rusage ru {};
+    ::getrusage(RUSAGE_SELF, &ru);
+    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
 
 double residentMiB() {
     std::ifstream status("/proc/self/status");
@@ -157,7 +166,11 @@ int main(int argc, char** argv) {
     settle(300);
     const double before = residentMiB();
 
+    // The same probe with the window idle: what the machine's other work
+    // alone costs the event loop.
     StallProbe probe;
+    settle(3000);
+    const double idleStall = probe.worstMs();
     QElapsedTimer t;
     double first = 0;
     int made = 0;
@@ -168,17 +181,25 @@ int main(int argc, char** argv) {
     });
     QObject::connect(w.thumbnailer(), &Thumbnailer::jobDone, &done, &QEventLoop::quit);
     probe.reset();
+    const double cpu0 = cpuSeconds();
     t.start();
     w.showThumbnailView();
     done.exec();
     const double all = static_cast<double>(t.nsecsElapsed()) / 1e9;
+    const double cpu = cpuSeconds() - cpu0;
     const double stall = probe.worstMs();
     settle(200);
     const double after = residentMiB();
-    std::printf("thumbnails: first after %.3f s; %d in %.2f s (%.0f a second); longest stall "
-                "%.1f ms; memory %.1f MiB above the listing's (%d kept)\n",
-                first, made, all, made / all, stall, after - before,
+    std::printf("thumbnails: first after %.3f s; %d in %.2f s (%.0f a second; %.1f ms of "
+                "processor time each); longest stall %.1f ms; memory %.1f MiB above the "
+                "listing's (%d kept)\n",
+                first, made, all, made / all, cpu * 1e3 / made, stall, after - before,
                 w.listModel()->thumbnailCount());
+    double load[3] = {};
+    if (::getloadavg(load, 3) > 0)
+        std::printf("the machine meanwhile: load average %.2f; longest stall of the idle window "
+                    "%.1f ms\n",
+                    load[0], idleStall);
     std::filesystem::remove(image);
     return 0;
 }

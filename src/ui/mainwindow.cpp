@@ -732,7 +732,7 @@ void MainWindow::setView(View view) {
                        : view == View::kThumbnails ? actions_->thumbnails
                                                    : actions_->icons;
     checked->setChecked(true);
-    iconView_->doItemsLayout();
+    // The grid size lays the cells out anew, in batches.
     iconView_->viewport()->update();
 }
 

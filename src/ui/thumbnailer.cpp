@@ -9,6 +9,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace korvane::ui {
 
@@ -16,6 +19,9 @@ namespace {
 
 // The picture extensions, in the order decoders are tried after a failure.
 constexpr std::string_view kPictureExtensions[] = {".jpg", ".jpeg", ".bmp", ".png", ".gif"};
+
+// The workers' niceness above the window's thread.
+constexpr int kWorkerNice = 5;
 
 // Decoding may allocate at most this much for one picture.
 constexpr int kAllocationLimitMiB = 256;
@@ -110,6 +116,11 @@ QImage makeThumbnail(const QByteArray& bytes, std::string_view ext) {
         QImage picture = decode(bytes, format, placed);
         if (picture.isNull())
             continue;
+        // Reduced by averaging areas, which keeps fine detail from aliasing
+        // (JPEG pictures come already reduced by the decoder).
+        if (picture.width() > 2 * placed.width())
+            picture =
+                picture.scaled(placed.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         QImage thumb(kThumbnailSize, kThumbnailSize, QImage::Format_RGB32);
         thumb.fill(Qt::white);
         QPainter p(&thumb);
@@ -122,27 +133,35 @@ QImage makeThumbnail(const QByteArray& bytes, std::string_view ext) {
     return {};
 }
 
-Thumbnailer::Thumbnailer(QObject* parent) : QObject(parent) {
+Thumbnailer::Thumbnailer(QObject* parent, int workers) : QObject(parent) {
     QImageReader::setAllocationLimit(kAllocationLimitMiB);
-    worker_ = std::thread([this] { run(); });
+    if (workers <= 0)
+        workers = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 2u));
+    for (int i = 0; i < workers; ++i)
+        workers_.emplace_back([this] { run(); });
 }
 
 Thumbnailer::~Thumbnailer() {
     {
         std::lock_guard lock(mutex_);
         quit_ = true;
-        pending_.reset();
+        job_.reset();
         ++epoch_;
     }
     wake_.notify_all();
-    worker_.join();
+    for (std::thread& t : workers_)
+        t.join();
 }
 
 void Thumbnailer::start(uint32_t generation, std::vector<Item> items, Timg* img) {
+    auto job = std::make_shared<Job>();
+    job->generation = generation;
+    job->items = std::move(items);
+    job->img = img;
     {
         std::lock_guard lock(mutex_);
-        const uint64_t epoch = ++epoch_;
-        pending_ = Job{epoch, generation, std::move(items), img};
+        job->epoch = ++epoch_;
+        job_ = std::move(job);
     }
     wake_.notify_all();
 }
@@ -150,32 +169,45 @@ void Thumbnailer::start(uint32_t generation, std::vector<Item> items, Timg* img)
 void Thumbnailer::stop() {
     std::unique_lock lock(mutex_);
     ++epoch_;
-    pending_.reset();
-    idle_.wait(lock, [this] { return !busy_; });
+    job_.reset();
+    idle_.wait(lock, [this] { return busy_ == 0; });
 }
 
 void Thumbnailer::run() {
+    // Below the window's thread, which must stay free to paint.
+    (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), kWorkerNice);
+    std::shared_ptr<Job> last;
+    std::unique_lock lock(mutex_);
     for (;;) {
-        std::unique_lock lock(mutex_);
-        wake_.wait(lock, [this] { return quit_ || pending_; });
+        wake_.wait(lock, [&] { return quit_ || (job_ && job_ != last); });
         if (quit_)
             return;
-        Job job = std::move(*pending_);
-        pending_.reset();
-        busy_ = true;
+        std::shared_ptr<Job> job = job_;
+        last = job;
+        ++busy_;
+        ++job->workers;
         lock.unlock();
-        work(job);
+        work(*job);
         lock.lock();
-        busy_ = false;
+        --busy_;
+        // The last worker out of a job that went through all its items says so.
+        if (--job->workers == 0 && !job->done && current(*job) &&
+            job->next.load() >= job->items.size()) {
+            job->done = true;
+            const uint generation = job->generation;
+            QMetaObject::invokeMethod(
+                this, [this, generation] { emit jobDone(generation); }, Qt::QueuedConnection);
+        }
         idle_.notify_all();
     }
 }
 
 void Thumbnailer::work(Job& job) {
     QByteArray bytes;
-    for (const Item& item : job.items) {
+    for (size_t i = job.next++; i < job.items.size(); i = job.next++) {
         if (!current(job))
             return;
+        const Item& item = job.items[i];
         if (item.entry.objType != kTypeFile || !isPictureName(item.name))
             continue;
         QImage thumb;
@@ -201,11 +233,6 @@ void Thumbnailer::work(Job& job) {
         QMetaObject::invokeMethod(
             this, [this, generation, id, thumb] { emit thumbnailReady(generation, id, thumb); },
             Qt::QueuedConnection);
-    }
-    if (current(job)) {
-        const uint generation = job.generation;
-        QMetaObject::invokeMethod(
-            this, [this, generation] { emit jobDone(generation); }, Qt::QueuedConnection);
     }
 }
 

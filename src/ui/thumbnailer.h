@@ -15,8 +15,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -58,17 +58,19 @@ public:
     struct Item {
         uint32_t id = 0;
         std::string name;
-        TImgEntry entry; // a copy: the worker never reads the tree
+        TImgEntry entry; // a copy: the workers never read the tree
     };
 
-    explicit Thumbnailer(QObject* parent = nullptr);
+    // workers: threads that decode at once (0: one per processor, at most
+    // two; the window's thread needs the rest).
+    explicit Thumbnailer(QObject* parent = nullptr, int workers = 0);
     ~Thumbnailer() override;
 
-    // Makes the thumbnails of the pictures among items, in their order, for
-    // the listing's generation, reading from img. A job already running
-    // stops after at most the picture it is making.
+    // Makes the thumbnails of the pictures among items, in about their order,
+    // for the listing's generation, reading from img. A job already running
+    // stops after at most the picture each worker is making.
     void start(uint32_t generation, std::vector<Item> items, Timg* img);
-    // Ends the job and waits until the worker has let go of the image.
+    // Ends the job and waits until no worker uses the image any more.
     void stop();
 
 signals:
@@ -79,22 +81,25 @@ signals:
 
 private:
     struct Job {
-        uint64_t epoch;
-        uint32_t generation;
+        uint64_t epoch = 0;
+        uint32_t generation = 0;
         std::vector<Item> items;
-        Timg* img;
+        Timg* img = nullptr;
+        std::atomic<size_t> next{0}; // the item the next free worker takes
+        int workers = 0;             // workers on it (under the mutex)
+        bool done = false;           // jobDone sent (under the mutex)
     };
 
     void run();
     void work(Job& job);
     bool current(const Job& job) const { return epoch_.load() == job.epoch; }
 
-    std::thread worker_;
+    std::vector<std::thread> workers_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable idle_;
-    std::optional<Job> pending_;
-    bool busy_ = false;
+    std::shared_ptr<Job> job_;
+    int busy_ = 0;
     bool quit_ = false;
     // Moves on with every start and stop; a job whose epoch is behind stops.
     std::atomic<uint64_t> epoch_{0};
