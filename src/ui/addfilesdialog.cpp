@@ -78,6 +78,8 @@ AddFilesDialog::AddFilesDialog(QWidget* parent) : QDialog(parent) {
     path_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     // Enter and leaving the box go where it says; the dialog's default
     // button must not take the Enter.
+    // (The box hands its focus events to the line edit itself, past any filter.)
+    path_->installEventFilter(this);
     path_->lineEdit()->installEventFilter(this);
     connect(path_, &QComboBox::textActivated, this, [this](const QString& text) { goTo(text); });
     auto* up = new QToolButton(this);
@@ -177,7 +179,7 @@ bool AddFilesDialog::goTo(const QString& typed, bool quiet) {
 }
 
 bool AddFilesDialog::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == path_->lineEdit()) {
+    if (watched == path_ || watched == path_->lineEdit()) {
         if (event->type() == QEvent::KeyPress) {
             auto* key = static_cast<QKeyEvent*>(event);
             if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {

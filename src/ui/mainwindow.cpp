@@ -3,6 +3,7 @@
 #include "dirlistmodel.h"
 #include "foldertreemodel.h"
 #include "icondelegate.h"
+#include "inputchecks.h"
 #include "jobpresenter.h"
 #include "jobrunner.h"
 #include "language.h"
@@ -70,9 +71,6 @@ std::string fileName(const QString& path) {
 
 // Column widths of the detail list.
 constexpr int kColumnWidths[DirListModel::kColumnCount] = {180, 60, 60, 160, 120, 150, 220};
-// How many names "确定要删除！" lists.
-constexpr int kNamesShown = 5;
-inline constexpr const char* kNameSeparator = QT_TRANSLATE_NOOP("korvane", "、");
 
 const char* const kGeometryKey = "window/geometry";
 const char* const kSplitterKey = "window/splitter";
@@ -982,38 +980,13 @@ void MainWindow::dropEvent(QDropEvent* event) {
 
 // ---------------------------------------------------------------- edits
 
-// What is wrong with name for an object in dir ("" when nothing); own is the
-// object's present name when it is renamed.
-QString MainWindow::nameProblem(const QString& name, const Node* dir, const QString& own) const {
-    const QByteArray bytes = name.toUtf8();
-    const std::string_view raw(bytes.data(), static_cast<size_t>(bytes.size()));
-    if (raw.empty() || name == own)
-        return {};
-    const QString invalid = tx(kTextInvalidBecause);
-    if (raw.find('/') != std::string_view::npos)
-        return invalid.arg(tx(kBadNameSlash));
-    if (raw.find('\0') != std::string_view::npos)
-        return invalid.arg(tx(kBadNameNul));
-    if (raw == "." || raw == "..")
-        return invalid.arg(tx(kBadNameDots));
-    if (raw.size() > kMaxNameBytes)
-        return invalid.arg(tx(kBadNameLong).arg(raw.size()));
-    if (dir) {
-        const std::string_view wanted = trimmed(raw);
-        for (const auto& c : dir->children)
-            if (trimmed(c->text) == wanted && utf8(c->text) != own)
-                return tx(kTextExists);
-    }
-    return {};
-}
-
 void MainWindow::newDirectory() {
     Node* dir = listedNode();
     if (busy() || !dir)
         return;
     std::optional<QString> name =
         prompter_->askText(this, tx(kNewDirCaption), tx(kNewDirPrompt), QString(),
-                           [this, dir](const QString& t) { return nameProblem(t, dir, {}); });
+                           [dir](const QString& t) { return nameProblem(t, dir, {}); });
     if (!name || name->isEmpty())
         return;
     NewDirResult r;
@@ -1038,13 +1011,9 @@ void MainWindow::deleteSelected() {
     if (busy() || !img_ || rows.isEmpty())
         return;
     QStringList names;
-    for (int i = 0; i < std::min<int>(kNamesShown, static_cast<int>(rows.size())); ++i)
-        names << utf8(listModel_->row(rows[i]).text);
-    QString what = names.join(tx(kNameSeparator));
-    if (rows.size() > kNamesShown)
-        what = tx(kTextAndMore).arg(what);
-    const QString question =
-        tx(kTextConfirmDelete) + "\n\n" + tx(kTextDeleteWhat).arg(rows.size()).arg(what);
+    for (int row : rows)
+        names << utf8(listModel_->row(row).text);
+    const QString question = deleteQuestion(names);
     if (!prompter_->askYesNo(this, question, false))
         return;
     // Thumbnails of the rows that go are dropped; the rest are made again.
@@ -1084,7 +1053,7 @@ void MainWindow::renameSelected() {
     const Node* dir = node ? node->parent : nullptr;
     std::optional<QString> answer = prompter_->askText(
         this, tx(kRenameCaption), tx(kRenamePrompt), caption,
-        [this, dir, caption](const QString& t) { return nameProblem(t, dir, caption); });
+        [dir, caption](const QString& t) { return nameProblem(t, dir, caption); });
     if (!answer || answer->isEmpty() || *answer == caption)
         return;
     EditStatus status = renamenode(*img_, id, answer->toStdString());
@@ -1113,15 +1082,8 @@ void MainWindow::changePermissions() {
     if (ids.size() == 1)
         if (Node* n = img_->nodeFor(ids.front()))
             value = utf8(modetext(n->entry.mode, 0));
-    auto check = [](const QString& t) {
-        const QByteArray b = t.toUtf8();
-        if (trimmed(std::string_view(b.data(), static_cast<size_t>(b.size()))).empty() ||
-            permissioncode(std::string_view(b.data(), static_cast<size_t>(b.size()))))
-            return QString();
-        return tx(kTextInvalidBecause).arg(tx(kBadMode));
-    };
-    std::optional<IdInput> in =
-        prompter_->askId(this, tx(kPermissionsCaption), tx(kPermissionsPrompt), value, check);
+    std::optional<IdInput> in = prompter_->askId(this, tx(kPermissionsCaption),
+                                                 tx(kPermissionsPrompt), value, permissionProblem);
     if (!in || in->text.trimmed().isEmpty())
         return;
     if (changemode(*img_, ids, in->text.toStdString(), in->withChildren) == EditStatus::kInvalid) {
@@ -1149,12 +1111,8 @@ void MainWindow::changeIds(const char* caption, const char* prompt, int which) {
     if (ids.size() == 1)
         if (Node* n = img_->nodeFor(ids.front()))
             value = QString::number(which == 0 ? n->entry.uid : n->entry.gid);
-    auto check = [which](const QString& t) {
-        const QByteArray b = t.toUtf8();
-        if (idvalue(std::string_view(b.data(), static_cast<size_t>(b.size()))))
-            return QString();
-        return tx(kTextInvalidBecause).arg(tx(kBadId).arg(which == 0 ? "UID" : "GID"));
-    };
+    const QString what = which == 0 ? "UID" : "GID";
+    auto check = [what](const QString& t) { return idProblem(t, what); };
     std::optional<IdInput> in = prompter_->askId(this, tx(caption), tx(prompt), value, check);
     if (!in)
         return;

@@ -162,7 +162,6 @@ private:
     Node* listedNode() const;
     std::vector<uint32_t> selectedIds() const;
     void message(const QString& text);
-    QString nameProblem(const QString& name, const Node* dir, const QString& own) const;
 
     std::unique_ptr<Prompter> prompter_;
     IconProvider icons_;

@@ -1,5 +1,6 @@
 #include "commands_test.h"
 
+#include "addfilesdialog.h"
 #include "dirlistmodel.h"
 #include "foldertreemodel.h"
 #include "progresspanel.h"
@@ -9,8 +10,12 @@
 #include "ui_fixture.h"
 #include "yaffs2/tyaffs2obj.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
+#include <QLineEdit>
+#include <QListView>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
@@ -447,6 +452,40 @@ void CommandsTest::addsDroppedFiles() {
     QCOMPARE(added->entry.mode & 07777, 0777u);
     // The tree shows the new folders, collapsed down to the listed one.
     QVERIFY(w->folderModel()->indexOf(findPath(w->image()->root(), "empty/drop/inner")).isValid());
+}
+
+void CommandsTest::chooserGoesToTypedPaths() {
+    TempDir dir;
+    fs::create_directories(dir / "a/b");
+    writeFile(dir / "a/f.txt", std::string("x"));
+    QSettings().clear();
+    AddFilesDialog d;
+    d.show();
+    d.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&d));
+    QVERIFY(d.keepAttributesBox()->isChecked()); // at first
+    QLineEdit* box = d.locationBox()->lineEdit();
+    struct Case {
+        QString typed;
+        bool enter; // else the box is left
+        std::string folder;
+        QStringList selected;
+    };
+    for (const Case& c :
+         {Case{qs(dir / "a"), true, "a", {}}, Case{qs(dir / "a/b"), false, "a/b", {}},
+          Case{"..", true, "a", {}}, Case{qs(dir / "a/f.txt"), true, "a", {qs(dir / "a/f.txt")}},
+          Case{"nothing", false, "a", {}}}) {
+        box->setFocus();
+        box->setText(c.typed);
+        if (c.enter)
+            QTest::keyClick(box, Qt::Key_Return);
+        else
+            d.listView()->setFocus();
+        QCOMPARE(d.folder(), qs(dir / c.folder));
+        QVERIFY2(d.isVisible(), "Enter goes there, the dialog stays");
+        if (!c.selected.isEmpty())
+            QCOMPARE(d.selectedPaths(), c.selected);
+    }
 }
 
 void CommandsTest::cancelStopsJob() {

@@ -21,6 +21,7 @@ private Q_SLOTS:
     void addsFilesWithEachClashAnswer();
     void addsWithOverwriteAllSkipAllAndErrors();
     void addsDroppedFiles();
+    void chooserGoesToTypedPaths();
     void cancelStopsJob();
     void makesNewDirectories();
     void renames();

@@ -269,11 +269,11 @@
     </message>
     <message>
         <source>名称中不能有“/”。</source>
-        <translation>A name cannot hold "/".</translation>
+        <translation>A name cannot hold &quot;/&quot;.</translation>
     </message>
     <message>
         <source>名称不能是“.”或“..”。</source>
-        <translation>A name cannot be "." or "..".</translation>
+        <translation>A name cannot be &quot;.&quot; or &quot;..&quot;.</translation>
     </message>
     <message>
         <source>名称中不能有空字符。</source>
@@ -393,7 +393,7 @@
     </message>
     <message>
         <source>保留每个文件的权限、所有者和时间；不选时权限为 0777，时间为现在</source>
-        <translation>Keep each file's permissions, owner and times; unchecked, permissions are 0777 and times now</translation>
+        <translation>Keep each file&apos;s permissions, owner and times; unchecked, permissions are 0777 and times now</translation>
     </message>
     <message>
         <source>没有这个文件夹：%1</source>
