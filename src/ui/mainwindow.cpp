@@ -138,6 +138,10 @@ MainWindow::~MainWindow() {
         img_->cancel = 1;
     thumbnailer_.reset();
     runner_.reset();
+    // The widgets die after this body, as plain widgets: what they signal
+    // then (a box losing its focus) must not reach this window.
+    for (QObject* child : findChildren<QObject*>())
+        QObject::disconnect(child, nullptr, this, nullptr);
     listModel_->clear();
     folderModel_->setRoot(nullptr);
 }
