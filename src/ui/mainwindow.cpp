@@ -1,9 +1,9 @@
 #include "mainwindow.h"
 
 #include "dirlistmodel.h"
+#include "editcommands.h"
 #include "foldertreemodel.h"
 #include "icondelegate.h"
-#include "inputchecks.h"
 #include "jobpresenter.h"
 #include "jobrunner.h"
 #include "language.h"
@@ -101,6 +101,7 @@ MainWindow::MainWindow(std::unique_ptr<Prompter> prompter, QWidget* parent)
     folderModel_ = new FolderTreeModel(icons_.folderIcon(), this);
     saveOptions_ = new SaveOptionsDialog(saveParams_, this);
     actions_ = new MainActions(this);
+    edits_ = new EditCommands(*this, this);
 
     buildLayout();
     connectActions();
@@ -985,149 +986,75 @@ void MainWindow::dropEvent(QDropEvent* event) {
 // ---------------------------------------------------------------- edits
 
 void MainWindow::newDirectory() {
-    Node* dir = listedNode();
-    if (busy() || !dir)
-        return;
-    std::optional<QString> name =
-        prompter_->askText(this, tx(kNewDirCaption), tx(kNewDirPrompt), QString(),
-                           [dir](const QString& t) { return nameProblem(t, dir, {}); });
-    if (!name || name->isEmpty())
-        return;
-    NewDirResult r;
-    try {
-        r = newdir(*img_, listedId_, name->toStdString());
-    } catch (const Error& e) {
-        message(coreText(e.message()));
-        return;
-    }
-    if (r.status == EditStatus::kExists) {
-        message(tx(kTextExists));
-    } else if (r.status == EditStatus::kInvalid) {
-        message(tx(kTextInvalid));
-    } else if (r.status == EditStatus::kDone) {
-        refreshTree(dir);
-        filllist(dir, r.node->entry.objId);
-    }
+    edits_->newDirectory();
 }
 
 void MainWindow::deleteSelected() {
-    QList<int> rows = selectedRows();
-    if (busy() || !img_ || rows.isEmpty())
-        return;
-    QStringList names;
-    for (int row : rows)
-        names << utf8(listModel_->row(row).text);
-    const QString question = deleteQuestion(names);
-    if (!prompter_->askYesNo(this, question, false))
-        return;
+    edits_->deleteSelected();
+}
+
+void MainWindow::renameSelected() {
+    edits_->renameSelected();
+}
+
+void MainWindow::changePermissions() {
+    edits_->changePermissions();
+}
+
+void MainWindow::changeUid() {
+    edits_->changeUid();
+}
+
+void MainWindow::changeGid() {
+    edits_->changeGid();
+}
+
+// What the edit commands ask of the window.
+
+Timg* MainWindow::editableImage() const {
+    return busy() ? nullptr : img_.get();
+}
+
+Node* MainWindow::listedFolder() const {
+    return listedNode();
+}
+
+Prompter& MainWindow::prompter() {
+    return *prompter_;
+}
+
+QWidget* MainWindow::dialogParent() {
+    return this;
+}
+
+void MainWindow::relist(Node* dir, uint32_t selectId) {
+    refreshTree(dir);
+    filllist(dir, selectId);
+}
+
+void MainWindow::reselect(const QList<int>& rows) {
+    reselectlist(rows);
+}
+
+void MainWindow::beginRemoval() {
     // Thumbnails of the rows that go are dropped; the rest are made again.
     thumbnailer_->stop();
     listModel_->bumpGeneration();
-    img_->modified = true;
     listingFromTree_ = false;
-    // From the last row to the first, as the list's own order stands.
-    std::vector<uint32_t> files;
-    for (auto it = rows.crbegin(); it != rows.crend(); ++it) {
-        uint32_t id = listModel_->row(*it).entry.objId;
-        Node* n = img_->nodeFor(id);
-        if (n && n->isDirectory()) {
-            folderModel_->beginRemoveNode(n);
-            deletenodes(*img_, {id});
-            folderModel_->endRemoveNode();
-        } else if (n) {
-            files.push_back(id);
-        }
-    }
-    deletenodes(*img_, files);
-    listModel_->removeRows(rows);
+}
+
+void MainWindow::endRemoval() {
     listingFromTree_ = true;
     followInTree(listedNode());
     onListSelectionChanged();
     startThumbnails();
 }
 
-void MainWindow::renameSelected() {
-    QList<int> rows = selectedRows();
-    if (busy() || !img_ || rows.isEmpty())
-        return;
-    const int row = rows.first();
-    const uint32_t id = listModel_->row(row).entry.objId;
-    const QString caption = utf8(listModel_->row(row).text);
-    Node* node = img_->nodeFor(id);
-    const Node* dir = node ? node->parent : nullptr;
-    std::optional<QString> answer = prompter_->askText(
-        this, tx(kRenameCaption), tx(kRenamePrompt), caption,
-        [dir, caption](const QString& t) { return nameProblem(t, dir, caption); });
-    if (!answer || answer->isEmpty() || *answer == caption)
-        return;
-    EditStatus status = renamenode(*img_, id, answer->toStdString());
-    if (status == EditStatus::kExists) {
-        message(tx(kTextExists));
-    } else if (status == EditStatus::kInvalid) {
-        message(tx(kTextInvalid));
-    } else if (status == EditStatus::kDone) {
-        if (Node* n = img_->nodeFor(id)) {
-            listModel_->refreshRow(row, *n, *img_);
-            folderModel_->nodeRenamed(n);
-        }
-        onListSelectionChanged();
-        // The name may now be a picture's, or no longer.
-        if (view_ == View::kThumbnails)
-            refresh();
-    }
-}
-
-void MainWindow::changePermissions() {
-    QList<int> rows = selectedRows();
-    if (busy() || !img_ || rows.isEmpty())
-        return;
-    std::vector<uint32_t> ids = selectedIds();
-    QString value;
-    if (ids.size() == 1)
-        if (Node* n = img_->nodeFor(ids.front()))
-            value = utf8(modetext(n->entry.mode, 0));
-    std::optional<IdInput> in = prompter_->askId(this, tx(kPermissionsCaption),
-                                                 tx(kPermissionsPrompt), value, permissionProblem);
-    if (!in || in->text.trimmed().isEmpty())
-        return;
-    if (changemode(*img_, ids, in->text.toStdString(), in->withChildren) == EditStatus::kInvalid) {
-        message(tx(kTextInvalid));
-        return;
-    }
-    reselectlist(rows);
-}
-
-void MainWindow::changeUid() {
-    changeIds(kUidCaption, kUidPrompt, 0);
-}
-
-void MainWindow::changeGid() {
-    changeIds(kGidCaption, kGidPrompt, 1);
-}
-
-// which: 0 UID, 1 GID.
-void MainWindow::changeIds(const char* caption, const char* prompt, int which) {
-    QList<int> rows = selectedRows();
-    if (busy() || !img_ || rows.isEmpty())
-        return;
-    std::vector<uint32_t> ids = selectedIds();
-    QString value;
-    if (ids.size() == 1)
-        if (Node* n = img_->nodeFor(ids.front()))
-            value = QString::number(which == 0 ? n->entry.uid : n->entry.gid);
-    const QString what = which == 0 ? "UID" : "GID";
-    auto check = [what](const QString& t) { return idProblem(t, what); };
-    std::optional<IdInput> in = prompter_->askId(this, tx(caption), tx(prompt), value, check);
-    if (!in)
-        return;
-    const std::string text = in->text.toStdString();
-    EditStatus status = which == 0 ? changeuid(*img_, ids, text, in->withChildren)
-                                   : changegid(*img_, ids, text, in->withChildren);
-    if (status == EditStatus::kInvalid) {
-        message(tx(kTextInvalid));
-        return;
-    }
-    reselectlist(rows);
+void MainWindow::renamed(uint32_t) {
+    onListSelectionChanged();
+    // The name may now be a picture's, or no longer.
+    if (view_ == View::kThumbnails)
+        refresh();
 }
 
 // ---------------------------------------------------------------- window

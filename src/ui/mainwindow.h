@@ -4,6 +4,7 @@
 // through korvane_core, long jobs on a worker thread.
 #pragma once
 
+#include "editcommands.h"
 #include "iconprovider.h"
 #include "model/timg.h"
 #include "prompter.h"
@@ -40,7 +41,7 @@ class SaveOptionsDialog;
 class StatusPanels;
 class Thumbnailer;
 
-class MainWindow : public QMainWindow {
+class MainWindow : public QMainWindow, private EditHost {
     Q_OBJECT
 public:
     enum class View { kIcons, kDetails, kThumbnails };
@@ -69,8 +70,8 @@ public:
     const SaveParams& saveParams() const { return saveParams_; }
     SaveParams& saveParams() { return saveParams_; }
 
-    DirListModel* listModel() const { return listModel_; }
-    FolderTreeModel* folderModel() const { return folderModel_; }
+    DirListModel* listModel() const override { return listModel_; }
+    FolderTreeModel* folderModel() const override { return folderModel_; }
     QListView* iconView() const { return iconView_; }
     QTreeView* detailView() const { return detailView_; }
     QTreeView* folderView() const { return folderView_; }
@@ -86,7 +87,7 @@ public:
     // selection.
     QMenu* popupMenu();
     // Rows selected in the list, in list order.
-    QList<int> selectedRows() const;
+    QList<int> selectedRows() const override;
     void selectRows(const QList<int>& rows);
 
 public slots:
@@ -154,10 +155,20 @@ private:
     void onFolderSelected(const QModelIndex& index);
     void onSaveTypeChanged(int type, QWidget* dialog);
     void runExtraction(const std::vector<uint32_t>& ids);
-    void changeIds(const char* caption, const char* prompt, int which);
     void setView(View view);
     void startThumbnails();
     void sortByColumn(int column);
+
+    // EditHost.
+    Timg* editableImage() const override;
+    Node* listedFolder() const override;
+    Prompter& prompter() override;
+    QWidget* dialogParent() override;
+    void relist(Node* dir, uint32_t selectId) override;
+    void reselect(const QList<int>& rows) override;
+    void beginRemoval() override;
+    void endRemoval() override;
+    void renamed(uint32_t id) override;
 
     Node* listedNode() const;
     std::vector<uint32_t> selectedIds() const;
@@ -182,6 +193,7 @@ private:
     DirListModel* listModel_ = nullptr;
     FolderTreeModel* folderModel_ = nullptr;
     MainActions* actions_ = nullptr;
+    EditCommands* edits_ = nullptr;
     JobPresenter* presenter_ = nullptr;
     IconDelegate* iconDelegate_ = nullptr;
     QTimer* thumbnailTimer_ = nullptr;
