@@ -83,7 +83,6 @@ ListRow DirListModel::makeRow(const Node& node, const Timg& img) {
     ListRow r;
     r.text = node.text;
     r.entry = node.entry;
-    r.shown = node.entry;
     r.childCount = node.children.size();
     if (node.entry.objType == kTypeHardlink) {
         const Node* target = img.nodeFor(node.entry.linkInfo);
@@ -93,7 +92,7 @@ ListRow DirListModel::makeRow(const Node& node, const Timg& img) {
              ++hops)
             target = img.nodeFor(target->entry.linkInfo);
         if (target && target->entry.objType != kTypeHardlink)
-            r.shown = target->entry;
+            r.target = target->entry;
     }
     return r;
 }
@@ -187,7 +186,7 @@ void DirListModel::reindex() {
 
 bool DirListModel::hasLabels() const {
     return std::any_of(rows_.begin(), rows_.end(),
-                       [](const ListRow& r) { return !securityLabel(r.shown).empty(); });
+                       [](const ListRow& r) { return !securityLabel(r.shown()).empty(); });
 }
 
 void DirListModel::sort(int column, Qt::SortOrder order) {
@@ -222,7 +221,7 @@ void DirListModel::sortRows() {
         for (const ListRow& r : rows_)
             texts.push_back(
                 column == kLabel
-                    ? securityLabel(r.shown)
+                    ? securityLabel(r.shown())
                     : coreText(listtypetext(r.entry, r.childCount, r.linkName)).toStdString());
     }
     std::vector<size_t> order(rows_.size());
@@ -232,16 +231,16 @@ void DirListModel::sortRows() {
         const ListRow& b = rows_[y];
         switch (column) {
         case kUid:
-            return a.shown.uid < b.shown.uid ? -1 : a.shown.uid > b.shown.uid;
+            return a.shown().uid < b.shown().uid ? -1 : a.shown().uid > b.shown().uid;
         case kGid:
-            return a.shown.gid < b.shown.gid ? -1 : a.shown.gid > b.shown.gid;
+            return a.shown().gid < b.shown().gid ? -1 : a.shown().gid > b.shown().gid;
         case kPermissions: {
-            const uint32_t ma = a.shown.mode & 07777, mb = b.shown.mode & 07777;
+            const uint32_t ma = a.shown().mode & 07777, mb = b.shown().mode & 07777;
             return ma < mb ? -1 : ma > mb;
         }
         case kSize: {
-            const uint64_t sa = a.shown.objType == kTypeFile ? a.shown.size : 0;
-            const uint64_t sb = b.shown.objType == kTypeFile ? b.shown.size : 0;
+            const uint64_t sa = a.shown().objType == kTypeFile ? a.shown().size : 0;
+            const uint64_t sb = b.shown().objType == kTypeFile ? b.shown().size : 0;
             return sa < sb ? -1 : sa > sb;
         }
         case kType:
@@ -290,17 +289,17 @@ QString DirListModel::cellText(int row, int column) const {
     case kName:
         return utf8(r.text);
     case kUid:
-        return QString::number(r.shown.uid);
+        return QString::number(r.shown().uid);
     case kGid:
-        return QString::number(r.shown.gid);
+        return QString::number(r.shown().gid);
     case kPermissions:
-        return utf8(permissiontext(r.shown.mode));
+        return utf8(permissiontext(r.shown().mode));
     case kType:
         return coreText(listtypetext(r.entry, r.childCount, r.linkName));
     case kSize:
-        return utf8(listsizetext(r.shown));
+        return utf8(listsizetext(r.shown()));
     case kLabel:
-        return utf8(securityLabel(r.shown));
+        return utf8(securityLabel(r.shown()));
     default:
         return {};
     }

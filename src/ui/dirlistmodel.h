@@ -12,6 +12,7 @@
 #include <QAbstractTableModel>
 #include <QImage>
 #include <QList>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -23,11 +24,14 @@ class IconProvider;
 struct ListRow {
     std::string text; // the node's name (the image's bytes)
     TImgEntry entry;  // copy of the node's entry
-    // Whose owner, mode, size and label the row shows: the entry itself, or
-    // for a hard link the object it links to.
-    TImgEntry shown;
     size_t childCount = 0;
     std::string linkName; // the name a hard link points to
+    // A hard link: a copy of the entry of the object it links to.
+    std::optional<TImgEntry> target;
+
+    // Whose owner, mode, size and label the row shows: the entry itself, or
+    // for a hard link the object it links to.
+    const TImgEntry& shown() const { return target ? *target : entry; }
 };
 
 class DirListModel : public QAbstractTableModel {

@@ -570,8 +570,10 @@ void MainWindow::switchTo(std::unique_ptr<Timg> img, const QString& path) {
     filllist(img_->root());
     // Android images carry SELinux labels: show their column.
     bool labels = false;
-    forEachPreorder(img_->root(),
-                    [&](Node* n) { labels = labels || !securityLabel(n->entry).empty(); });
+    forEachPreorder(img_->root(), [&](Node* n) {
+        for (const Xattr& x : n->entry.xattrs)
+            labels = labels || x.name == "security.selinux";
+    });
     if (labels)
         detailView_->header()->setSectionHidden(DirListModel::kLabel, false);
 }
