@@ -30,28 +30,29 @@ public:
     QString folder;
     QString saveTarget;
 
-    bool askYesNo(QWidget*, const QString&) override { return true; }
+    bool askYesNo(QWidget*, const QString&, bool) override { return true; }
     void showMessage(QWidget*, const QString& text) override {
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
     }
     QString chooseImage(QWidget*) override { return {}; }
     QString chooseFolder(QWidget*, const QString&) override { return folder; }
-    std::optional<SaveTarget> chooseSaveTarget(QWidget*, const SaveTypeChanged&) override {
+    std::optional<SaveTarget> chooseSaveTarget(QWidget*, int, const SaveTypeChanged&) override {
         return SaveTarget{saveTarget, kSaveTypeYaffs2};
     }
-    QStringList chooseFiles(QWidget*) override { return {}; }
-    std::optional<QString> askText(QWidget*, const QString&, const QString&,
-                                   const QString&) override {
+    std::optional<FileChoice> chooseFiles(QWidget*) override { return std::nullopt; }
+    std::optional<QString> askText(QWidget*, const QString&, const QString&, const QString&,
+                                   const InputCheck&) override {
         return std::nullopt;
     }
-    std::optional<IdInput> askId(QWidget*, const QString&, const QString&,
-                                 const QString&) override {
+    std::optional<IdInput> askId(QWidget*, const QString&, const QString&, const QString&,
+                                 const InputCheck&) override {
         return std::nullopt;
     }
-    ClashAnswer askClash(QWidget*, const QString&, const QString&) override {
-        return ClashAnswer::kSkip;
+    ClashAnswer askClash(QWidget*, const QString&, const QString&, const QString&) override {
+        return ClashAnswer::kOverwriteAll;
     }
-    void showErrorList(QWidget*, const QString& caption, const QStringList& lines) override {
+    void showErrorList(QWidget*, const QString& caption, const QString&,
+                       const QStringList& lines) override {
         std::fprintf(stderr, "%s: %lld lines\n", qPrintable(caption),
                      static_cast<long long>(lines.size()));
     }

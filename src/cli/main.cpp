@@ -1,6 +1,7 @@
 // korvane-cli: every job of Korvane without a display.
 #include "command.h"
 #include "model/error.h"
+#include "text/messagetext.h"
 
 #include <cstdio>
 #include <exception>
@@ -9,6 +10,17 @@ using namespace korvane;
 using namespace korvane::cli;
 
 namespace korvane::cli {
+
+namespace {
+
+// Core messages in the language the locale names; English unless it names
+// Chinese.
+text::Language messageLanguage() {
+    static const text::Language lang = text::languageFromEnvironment(text::Language::kEnglish);
+    return lang;
+}
+
+} // namespace
 
 void addOpenOptions(CLI::App* cmd, OpenOptions& opt) {
     yaffs2::LayoutHints& h = opt.yaffs2;
@@ -43,8 +55,9 @@ void addOpenOptions(CLI::App* cmd, OpenOptions& opt) {
 std::unique_ptr<Timg> openImage(Context& ctx, const std::string& path, const OpenOptions& opt) {
     auto img = loadimage(path, &ctx.progress, opt);
     ctx.progress.clear();
-    for (const std::string& w : img->warnings())
-        std::fprintf(stderr, "korvane-cli: warning: %s\n", w.c_str());
+    for (const Message& w : img->warningMessages())
+        std::fprintf(stderr, "korvane-cli: warning: %s\n",
+                     text::messageText(w, messageLanguage()).c_str());
     return img;
 }
 
@@ -80,6 +93,10 @@ int main(int argc, char** argv) {
         }
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "korvane-cli: out of memory\n");
+        return kExitError;
+    } catch (const Error& e) {
+        std::fprintf(stderr, "korvane-cli: %s\n",
+                     text::messageText(e.message(), messageLanguage()).c_str());
         return kExitError;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "korvane-cli: %s\n", e.what());

@@ -25,16 +25,16 @@ void throwSystemError(Message what, int err) {
 std::unique_ptr<ImageData> ImageData::mapFile(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        throwSystemError("cannot open " + path, errno);
+        throwSystemError(msg("cannot open %1", path), errno);
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         int err = errno;
         ::close(fd);
-        throwSystemError("cannot read " + path, err);
+        throwSystemError(msg("cannot read %1", path), err);
     }
     if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
         ::close(fd);
-        throw Error(path + " is not a regular file");
+        throw Error(msg("%1 is not a regular file", path));
     }
     size_t size = static_cast<size_t>(st.st_size);
     if (S_ISBLK(st.st_mode)) {
@@ -43,7 +43,7 @@ std::unique_ptr<ImageData> ImageData::mapFile(const std::string& path) {
     }
     if (size == 0) {
         ::close(fd);
-        throw Error(path + " is empty");
+        throw Error(msg("%1 is empty", path));
     }
     // Page tables are filled by populate() for readers that walk the whole
     // file; an EXT reader touches only metadata and the files asked for.
@@ -51,7 +51,7 @@ std::unique_ptr<ImageData> ImageData::mapFile(const std::string& path) {
     int err = errno;
     ::close(fd);
     if (p == MAP_FAILED)
-        throwSystemError("cannot map " + path, err);
+        throwSystemError(msg("cannot map %1", path), err);
     std::unique_ptr<ImageData> img(new ImageData());
     img->data_ = static_cast<const std::byte*>(p);
     img->size_ = size;

@@ -24,7 +24,9 @@ std::string cutUtf8(std::string text, size_t max) {
     return text;
 }
 
-constexpr size_t kLinkTextMax = 160;
+// The list shows at most 160 bytes of the Chinese link text: 13 bytes before
+// the target, 147 of the target.
+constexpr size_t kLinkTargetMax = 147;
 
 } // namespace
 
@@ -71,14 +73,13 @@ std::string twodecimals(uint64_t n, uint64_t divisor) {
     return s;
 }
 
-std::string sizetext(uint64_t n) {
+Message sizetext(uint64_t n) {
     std::string k = twodecimals(n, 1024);
-    std::string bytes = std::to_string(n);
     if (k.size() == 4)
-        return bytes + "字节";
+        return msg("%1 bytes", n);
     if (k.size() > 6)
-        return twodecimals(n, 1024 * 1024) + "MB (" + bytes + "字节)";
-    return k + "KB (" + bytes + "字节)";
+        return msg("%1MB (%2 bytes)", twodecimals(n, 1024 * 1024), n);
+    return msg("%1KB (%2 bytes)", k, n);
 }
 
 std::string permissiontext(uint32_t mode) {
@@ -93,32 +94,56 @@ std::string imagesizetext(uint64_t bytes) {
     return twodecimals(bytes, 1024 * 1024) + "MB";
 }
 
-std::string listtypetext(const TImgEntry& entry, size_t childCount, std::string_view linkName) {
+namespace {
+
+// Devices, FIFOs, sockets and objects of no known type: by the file-type bits
+// where the mode has them (YAFFS2 keeps all of them as one type, EXT as
+// several), else by the object type.
+Message specialtypetext(const TImgEntry& entry) {
+    switch (entry.mode & kModeTypeMask) {
+    case kModeCharDevice:
+        return msg("Character device");
+    case kModeBlockDevice:
+        return msg("Block device");
+    case kModeFifo:
+        return msg("FIFO");
+    case kModeSocket:
+        return msg("Socket");
+    default:
+        break;
+    }
+    switch (entry.objType) {
+    case kTypeSpecial:
+        return msg("Character device");
+    case kTypeBlockDevice:
+        return msg("Block device");
+    case kTypeOther:
+        return msg("Other");
+    default:
+        return msg("Unknown");
+    }
+}
+
+} // namespace
+
+Message listtypetext(const TImgEntry& entry, size_t childCount, std::string_view linkName) {
     if (entry.objType == kTypeDirectory)
-        return "目录(包含" + std::to_string(childCount) + "项)";
-    if (entry.objType == kTypeOther)
-        return "其它";
+        return msg("Folder (%1 items)", childCount);
     return proptypetext(entry, linkName);
 }
 
-std::string proptypetext(const TImgEntry& entry, std::string_view linkName) {
+Message proptypetext(const TImgEntry& entry, std::string_view linkName) {
     switch (entry.objType) {
     case kTypeFile:
-        return "文件";
+        return msg("File");
     case kTypeSymlink:
-        return cutUtf8("软链接  ->" + entry.alias, kLinkTextMax);
+        return msg("Symbolic link  ->%1", cutUtf8(entry.alias, kLinkTargetMax));
     case kTypeDirectory:
-        return "目录";
+        return msg("Folder");
     case kTypeHardlink:
-        return "硬链接  ->" + std::string(linkName);
-    case kTypeSpecial:
-        return "字符设备";
-    case kTypeBlockDevice:
-        return "块设备";
-    case kTypeOther:
-        return "";
+        return msg("Hard link  ->%1", linkName);
     default:
-        return "未知";
+        return specialtypetext(entry);
     }
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "entry.h"
+#include "message.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -23,9 +24,10 @@ std::string modetext(uint32_t mode, int style);
 // any of them is not a digit from 0 to 7.
 uint32_t parsemode(std::string_view text);
 
-// "1536字节" below 10235 bytes, "10.00KB (10235字节)" below 1023995 bytes,
-// "4.77MB (5000000字节)" from there on.
-std::string sizetext(uint64_t n);
+// The size text of the properties and the summary: "%1 bytes" below 10235
+// bytes, "%1KB (%2 bytes)" below 1023995 bytes, "%1MB (%2 bytes)" from there
+// on (in Chinese 1536字节, 10.00KB (10235字节), 4.77MB (5000000字节)).
+Message sizetext(uint64_t n);
 
 // The permission column: "rwxr-xr-x (0755)".
 std::string permissiontext(uint32_t mode);
@@ -37,14 +39,17 @@ std::string listsizetext(const TImgEntry& entry);
 // The image size of the status bar: "12.34MB".
 std::string imagesizetext(uint64_t bytes);
 
-// The type column of the list (a symbolic link's text is cut to 160 bytes,
-// between characters). childCount is the number of child nodes of a
+// The type column of the list. childCount is the number of child nodes of a
 // directory; linkName is the name of the node a hard link points to ("" when
-// there is none).
-std::string listtypetext(const TImgEntry& entry, size_t childCount, std::string_view linkName);
+// there is none). A symbolic link's target is cut so that the Chinese text
+// stays within 160 bytes, between characters. Devices, FIFOs and sockets are
+// named by the file-type bits of their mode where it has them, whatever the
+// format, and by their object type otherwise.
+Message listtypetext(const TImgEntry& entry, size_t childCount, std::string_view linkName);
 
-// The type text of the properties dialog and the selection summary.
-std::string proptypetext(const TImgEntry& entry, std::string_view linkName);
+// The type text of the properties dialog and the selection summary: as the
+// list's, but a folder is only "Folder".
+Message proptypetext(const TImgEntry& entry, std::string_view linkName);
 
 // Whether text is well-formed UTF-8 (no overlong forms, no surrogates).
 bool validUtf8(std::string_view text);

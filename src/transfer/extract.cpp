@@ -316,6 +316,7 @@ private:
     bool cancelled() const { return img_.cancel.load() != 0; }
     // The path of n below the target folder.
     std::string pathOf(const Place& p) const { return pathFromRoot(p.node, p.top); }
+    bool mayReplace(int dirfd, const Place& at);
     void visit(Node* n, int dirfd, std::vector<Frame>& stack);
     void finishDir(Frame& f);
     void skip(const Place& at, std::string reason, size_t below = 0);
@@ -336,7 +337,29 @@ private:
     const Node* top_ = nullptr;
     std::unordered_map<uint32_t, Place> written_;
     std::vector<Place> pending_;
+    ClashMode replaceMode_ = kClashAsk;
 };
+
+// Whether at's name in dirfd may be written: true when nothing or a folder is
+// there, or when the user lets what is there be replaced. Counts the answer.
+bool Extractor::mayReplace(int dirfd, const Place& at) {
+    struct stat st {};
+    // A folder is merged into, or refused when a non-folder is written there.
+    if (::fstatat(dirfd, at.node->text.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        S_ISDIR(st.st_mode))
+        return true;
+    bool replace = replaceMode_ != kClashSkipAll;
+    if (replaceMode_ == kClashAsk && opt_.askReplace) {
+        const ClashAnswer a = opt_.askReplace(pathOf(at));
+        replace = a == ClashAnswer::kOverwrite || a == ClashAnswer::kOverwriteAll;
+        if (a == ClashAnswer::kOverwriteAll)
+            replaceMode_ = kClashOverwriteAll;
+        else if (a == ClashAnswer::kSkipAll)
+            replaceMode_ = kClashSkipAll;
+    }
+    ++(replace ? result.replaced : result.kept);
+    return replace;
+}
 
 void Extractor::step(const Node* n) {
     ++done_;
@@ -465,6 +488,12 @@ void Extractor::visit(Node* n, int dirfd, std::vector<Frame>& stack) {
     const bool isDir = e.objType == kTypeDirectory;
     if (!safeFileName(name)) {
         skip(at, "the name cannot be used as a file name", isDir ? n->subtreeSize() - 1 : 0);
+        step(n);
+        return;
+    }
+    // Asked here for hard links written at the end too.
+    if (!mayReplace(dirfd, at)) {
+        done_ += isDir ? n->subtreeSize() - 1 : 0;
         step(n);
         return;
     }

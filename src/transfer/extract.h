@@ -2,9 +2,11 @@
 // into a folder on disk.
 #pragma once
 
+#include "addfiles.h"
 #include "model/timg.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,12 @@ struct ExtractOptions {
     bool privileged = runningAsRoot();
     // Masks the permission bits unless privileged. By default the process's.
     uint32_t umask = processUmask();
+
+    // Asked, on the job's thread, before something that exists in the target
+    // (anything but a folder) is replaced; path is below the target folder.
+    // "全覆盖" and "全否" answer the rest of the run. Without it, existing
+    // entries are replaced.
+    std::function<ClashAnswer(const std::string& path)> askReplace;
 
     static bool runningAsRoot();
     static uint32_t processUmask();
@@ -32,7 +40,9 @@ struct SkippedObject {
 
 struct ExtractResult {
     std::vector<SkippedObject> skipped;
-    uint64_t written = 0; // objects written to disk
+    uint64_t written = 0;  // objects written to disk
+    uint64_t replaced = 0; // of them, written over something that existed
+    uint64_t kept = 0;     // objects not written, to keep what existed (with what is below them)
     bool cancelled = false;
 };
 

@@ -10,22 +10,46 @@
 
 namespace korvane {
 
+namespace {
+
+// "PATH: " before the reader's message, its places moved up by one, so the
+// message can still be translated piece by piece.
+Message prefixed(const std::string& path, const Message& m) {
+    Message out{"%1: ", {path}};
+    for (size_t i = 0; i < m.text.size(); ++i) {
+        const char c = m.text[i], d = i + 1 < m.text.size() ? m.text[i + 1] : '\0';
+        if (c == '%' && d == '%') {
+            out.text += "%%";
+            ++i;
+        } else if (c == '%' && d >= '1' && d <= '8') {
+            out.text += '%';
+            out.text += static_cast<char>(d + 1);
+            ++i;
+        } else {
+            out.text += c;
+        }
+    }
+    out.args.insert(out.args.end(), m.args.begin(), m.args.end());
+    return out;
+}
+
+} // namespace
+
 std::unique_ptr<Timg> loadimage(const std::string& path, WorkSink* sink, const OpenOptions& opt) {
     std::unique_ptr<ImageData> data = ImageData::mapFile(path);
     if (data->size() < 4)
-        throw Error(path + " is too short to be an image (" + std::to_string(data->size()) +
-                    " bytes)");
+        throw Error(msg("%1 is too short to be an image (%2 bytes)", path, data->size()));
     std::unique_ptr<Timg> img;
     try {
         ChosenFormat chosen = chooseFormat(std::move(data), opt);
         if (!chosen.reader)
-            throw Error("not an image Korvane can read");
+            throw Error(msg("not an image Korvane can read"));
         img = chosen.reader->make(opt);
         img->onwk = sink;
         img->Init(std::move(chosen.source));
         img->Open();
     } catch (const Error& e) {
-        throw Error(path + ": " + e.what());
+        throw Error(prefixed(path, e.message()));
     }
     return img;
 }

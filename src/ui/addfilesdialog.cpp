@@ -1,17 +1,22 @@
 #include "addfilesdialog.h"
 
 #include "iconprovider.h"
+#include "prompter.h"
 #include "uitexts.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -20,6 +25,8 @@
 namespace korvane::ui {
 
 namespace {
+
+constexpr const char* kKeepSetting = "add/keepAttributes";
 
 QString existingOrHome(QStandardPaths::StandardLocation location) {
     QString path = QStandardPaths::writableLocation(location);
@@ -30,7 +37,8 @@ QString existingOrHome(QStandardPaths::StandardLocation location) {
 
 AddFilesDialog::AddFilesDialog(QWidget* parent) : QDialog(parent) {
     setObjectName("addFilesDialog");
-    setWindowTitle(QString::fromUtf8("选择文件"));
+    plainDialogFrame(this);
+    setWindowTitle(tx(kChooseFilesTitle));
     resize(640, 420);
 
     model_ = new QFileSystemModel(this);
@@ -43,10 +51,10 @@ AddFilesDialog::AddFilesDialog(QWidget* parent) : QDialog(parent) {
 
     // Places.
     auto* places = new QVBoxLayout;
-    places->addWidget(new QLabel(QString::fromUtf8("查找范围"), this));
+    places->addWidget(new QLabel(tx(kLookIn), this));
     auto place = [&](const char* text, const QString& path, QStyle::StandardPixmap icon) {
         auto* b = new QToolButton(this);
-        b->setText(QString::fromUtf8(text));
+        b->setText(tx(text));
         b->setIcon(style()->standardIcon(icon));
         b->setIconSize(QSize(32, 32));
         b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
@@ -55,10 +63,10 @@ AddFilesDialog::AddFilesDialog(QWidget* parent) : QDialog(parent) {
         connect(b, &QToolButton::clicked, this, [this, path] { setFolder(path); });
         places->addWidget(b);
     };
-    place("桌面", existingOrHome(QStandardPaths::DesktopLocation), QStyle::SP_DesktopIcon);
-    place("主目录", QDir::homePath(), QStyle::SP_DirHomeIcon);
-    place("我的文档", existingOrHome(QStandardPaths::DocumentsLocation), QStyle::SP_DirIcon);
-    place("我的电脑", QDir::rootPath(), QStyle::SP_ComputerIcon);
+    place(kPlaceDesktop, existingOrHome(QStandardPaths::DesktopLocation), QStyle::SP_DesktopIcon);
+    place(kPlaceHome, QDir::homePath(), QStyle::SP_DirHomeIcon);
+    place(kPlaceDocuments, existingOrHome(QStandardPaths::DocumentsLocation), QStyle::SP_DirIcon);
+    place(kPlaceComputer, QDir::rootPath(), QStyle::SP_ComputerIcon);
     places->addStretch();
     layout->addLayout(places);
 
@@ -68,15 +76,15 @@ AddFilesDialog::AddFilesDialog(QWidget* parent) : QDialog(parent) {
     path_->setEditable(true);
     path_->setMaxVisibleItems(8);
     path_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    connect(path_, &QComboBox::textActivated, this, [this](const QString& text) {
-        if (QFileInfo(text).isDir())
-            setFolder(text);
-        else
-            path_->setEditText(folder_);
-    });
+    // Enter and leaving the box go where it says; the dialog's default
+    // button must not take the Enter.
+    // (The box hands its focus events to the line edit itself, past any filter.)
+    path_->installEventFilter(this);
+    path_->lineEdit()->installEventFilter(this);
+    connect(path_, &QComboBox::textActivated, this, [this](const QString& text) { goTo(text); });
     auto* up = new QToolButton(this);
     up->setIcon(IconProvider::themeIcon({"go-up"}, QStyle::SP_FileDialogToParent));
-    up->setToolTip(QString::fromUtf8(kActionUp));
+    up->setToolTip(tx(kActionUp));
     connect(up, &QToolButton::clicked, this, &AddFilesDialog::goUp);
     top->addWidget(path_);
     top->addWidget(up);
@@ -96,13 +104,18 @@ AddFilesDialog::AddFilesDialog(QWidget* parent) : QDialog(parent) {
     main->addWidget(list_);
 
     auto* bottom = new QHBoxLayout;
+    keep_ = new QCheckBox(tx(kKeepAttributes), this);
+    keep_->setToolTip(tx(kKeepAttributesTip));
+    keep_->setChecked(QSettings().value(kKeepSetting, true).toBool());
+    bottom->addWidget(keep_);
+    bottom->addSpacing(12);
     count_ = new QLabel(this);
     bottom->addWidget(count_);
     bottom->addStretch();
-    auto* ok = new QPushButton(QString::fromUtf8(kButtonOk), this);
+    auto* ok = new QPushButton(tx(kButtonOk), this);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    auto* cancel = new QPushButton(QString::fromUtf8(kButtonCancel), this);
+    auto* cancel = new QPushButton(tx(kButtonCancel), this);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     bottom->addWidget(ok);
     bottom->addWidget(cancel);
@@ -132,6 +145,56 @@ void AddFilesDialog::fillPathCombo() {
     path_->blockSignals(false);
 }
 
+bool AddFilesDialog::goTo(const QString& typed, bool quiet) {
+    QString text = typed.trimmed();
+    if (text == "~" || text.startsWith("~/"))
+        text = QDir::homePath() + text.mid(1);
+    if (text.isEmpty() || QDir::cleanPath(QDir(folder_).absoluteFilePath(text)) == folder_) {
+        path_->setEditText(folder_);
+        return true;
+    }
+    const QFileInfo info(QDir(folder_), text);
+    if (info.isDir()) {
+        setFolder(info.absoluteFilePath());
+        return true;
+    }
+    if (info.exists()) {
+        setFolder(info.absolutePath());
+        const QModelIndex item = model_->index(info.absoluteFilePath());
+        list_->selectionModel()->select(item, QItemSelectionModel::ClearAndSelect);
+        list_->setCurrentIndex(item);
+        list_->scrollTo(item);
+        return true;
+    }
+    if (quiet) {
+        path_->setEditText(folder_);
+        return false;
+    }
+    QMessageBox box(QMessageBox::Information, tx(kCaptionNotice), tx(kNoSuchFolder).arg(text),
+                    QMessageBox::Ok, this);
+    plainDialogFrame(&box);
+    box.exec();
+    path_->setEditText(text);
+    return false;
+}
+
+bool AddFilesDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == path_ || watched == path_->lineEdit()) {
+        if (event->type() == QEvent::KeyPress) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+                if (goTo(path_->currentText()))
+                    list_->setFocus();
+                return true;
+            }
+        } else if (event->type() == QEvent::FocusOut && path_->currentText() != folder_ &&
+                   isVisible()) {
+            goTo(path_->currentText(), true);
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
 void AddFilesDialog::goUp() {
     QDir d(folder_);
     if (d.cdUp())
@@ -155,14 +218,15 @@ QStringList AddFilesDialog::selectedPaths() const {
 }
 
 void AddFilesDialog::updateCount() {
-    count_->setText(QString::fromUtf8("已选取 %1 项").arg(selectedPaths().size()));
+    count_->setText(tx(kSelectedCount).arg(selectedPaths().size()));
 }
 
-QStringList AddFilesDialog::choose() {
+std::optional<FileChoice> AddFilesDialog::choose() {
     setFolder(folder_);
     if (exec() != QDialog::Accepted)
-        return {};
-    return selectedPaths();
+        return std::nullopt;
+    QSettings().setValue(kKeepSetting, keep_->isChecked());
+    return FileChoice{selectedPaths(), keep_->isChecked()};
 }
 
 } // namespace korvane::ui

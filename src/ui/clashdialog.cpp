@@ -1,5 +1,8 @@
 #include "clashdialog.h"
 
+#include "prompter.h"
+#include "uitexts.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -7,16 +10,18 @@
 
 namespace korvane::ui {
 
-ClashDialog::ClashDialog(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint) {
+ClashDialog::ClashDialog(QWidget* parent) : QDialog(parent) {
     setObjectName("clashDialog");
-    setWindowTitle(QString::fromUtf8("提示"));
+    plainDialogFrame(this);
+    setWindowFlag(Qt::WindowStaysOnTopHint);
+    setWindowTitle(tx(kCaptionNotice));
     auto* layout = new QVBoxLayout(this);
-    auto* question = new QLabel(QString::fromUtf8("有重名！是否覆盖？！！"), this);
-    QFont bold = question->font();
+    question_ = new QLabel(this);
+    QFont bold = question_->font();
     bold.setBold(true);
-    question->setFont(bold);
-    question->setAlignment(Qt::AlignCenter);
-    layout->addWidget(question);
+    question_->setFont(bold);
+    question_->setAlignment(Qt::AlignCenter);
+    layout->addWidget(question_);
     // Which file meets which object, in a smaller line below the question.
     detail_ = new QLabel(this);
     detail_->setTextFormat(Qt::PlainText);
@@ -26,7 +31,7 @@ ClashDialog::ClashDialog(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Win
 
     auto* buttons = new QHBoxLayout;
     auto add = [&](const char* text, ClashAnswer answer) {
-        auto* b = new QPushButton(QString::fromUtf8(text), this);
+        auto* b = new QPushButton(tx(text), this);
         connect(b, &QPushButton::clicked, this, [this, answer] {
             answer_ = answer;
             accept();
@@ -34,14 +39,16 @@ ClashDialog::ClashDialog(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Win
         buttons->addWidget(b);
         return b;
     };
-    add("覆盖", ClashAnswer::kOverwrite)->setDefault(true);
-    add("全覆盖", ClashAnswer::kOverwriteAll);
-    add("否", ClashAnswer::kSkip);
-    add("全否", ClashAnswer::kSkipAll);
+    add(kClashOverwrite, ClashAnswer::kOverwrite)->setDefault(true);
+    add(kClashOverwriteAll, ClashAnswer::kOverwriteAll);
+    add(kClashSkip, ClashAnswer::kSkip);
+    add(kClashSkipAll, ClashAnswer::kSkipAll);
     layout->addLayout(buttons);
 }
 
-ClashAnswer ClashDialog::ask(const QString& sourcePath, const QString& existingPath) {
+ClashAnswer ClashDialog::ask(const QString& question, const QString& sourcePath,
+                             const QString& existingPath) {
+    question_->setText(question);
     detail_->setText(sourcePath + "\n→ " + existingPath);
     answer_ = ClashAnswer::kSkip;
     if (exec() != QDialog::Accepted)

@@ -1,4 +1,5 @@
-// The question asked when an added file meets an object of the same name.
+// The question asked when an added file meets an object of the same name,
+// or an extracted one a file on disk: "覆盖", "全覆盖", "否", "全否".
 #pragma once
 
 #include "transfer/addfiles.h"
@@ -14,10 +15,13 @@ class ClashDialog : public QDialog {
 public:
     explicit ClashDialog(QWidget* parent = nullptr);
 
-    // Shows the question; closing the dialog counts as "否".
-    ClashAnswer ask(const QString& sourcePath, const QString& existingPath);
+    // Shows question above which file meets which; closing the dialog
+    // counts as "否".
+    ClashAnswer ask(const QString& question, const QString& sourcePath,
+                    const QString& existingPath);
 
 private:
+    QLabel* question_;
     QLabel* detail_;
     ClashAnswer answer_ = ClashAnswer::kSkip;
 };

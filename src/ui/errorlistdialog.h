@@ -1,10 +1,11 @@
-// Lists what a job could not do, one line each ("添加文件 错误信息" and the
-// objects extraction skipped).
+// Lists what a job could not do, or what opening an image warned about, one
+// line each ("添加文件 错误信息", the objects extraction skipped).
 #pragma once
 
 #include <QDialog>
 #include <QStringList>
 
+class QLabel;
 class QPlainTextEdit;
 
 namespace korvane::ui {
@@ -14,9 +15,11 @@ class ErrorListDialog : public QDialog {
 public:
     explicit ErrorListDialog(QWidget* parent = nullptr);
 
-    void showLines(const QString& caption, const QStringList& lines);
+    // summary, when not empty, is shown above the lines.
+    void showLines(const QString& caption, const QString& summary, const QStringList& lines);
 
 private:
+    QLabel* summary_;
     QPlainTextEdit* text_;
 };
 

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileIconProvider>
+#include <QPainter>
 
 namespace korvane::ui {
 
@@ -74,6 +75,47 @@ QIcon IconProvider::iconFor(std::string_view name, bool directory) {
     QIcon icon = forExtension(key);
     byExtension_.insert(key, icon);
     return icon;
+}
+
+QIcon IconProvider::linkIconFor(std::string_view name) {
+    std::string_view ext = extensionOf(name);
+    QString key = QString::fromUtf8(ext.data(), static_cast<qsizetype>(ext.size())).toLower();
+    auto it = linksByExtension_.constFind(key);
+    if (it != linksByExtension_.constEnd())
+        return *it;
+    QIcon icon = withLinkEmblem(iconFor(name, false));
+    linksByExtension_.insert(key, icon);
+    return icon;
+}
+
+QIcon IconProvider::withLinkEmblem(const QIcon& icon) {
+    const QIcon emblem = fromThemeNames({"emblem-symbolic-link", "emblem-link"});
+    QIcon out;
+    for (int size : {16, 22, 24, 32, 48, 64, 97}) {
+        QPixmap base(size, size);
+        base.fill(Qt::transparent);
+        QPainter p(&base);
+        icon.paint(&p, QRect(0, 0, size, size));
+        const int e = std::max(8, size / 2);
+        const QRect corner(0, size - e, e, e);
+        if (!emblem.isNull()) {
+            emblem.paint(&p, corner);
+        } else {
+            // A small arrow in a white box, as file managers mark links.
+            p.setRenderHint(QPainter::Antialiasing);
+            p.fillRect(corner.adjusted(0, 0, -1, -1), Qt::white);
+            p.setPen(QPen(Qt::black, std::max(1.0, e / 8.0)));
+            p.drawRect(corner.adjusted(0, 0, -1, -1));
+            const QPointF from(corner.left() + e * 0.25, corner.bottom() - e * 0.25);
+            const QPointF to(corner.left() + e * 0.75, corner.top() + e * 0.25);
+            p.drawLine(from, to);
+            p.drawLine(to, QPointF(to.x() - e * 0.3, to.y()));
+            p.drawLine(to, QPointF(to.x(), to.y() + e * 0.3));
+        }
+        p.end();
+        out.addPixmap(base);
+    }
+    return out;
 }
 
 QIcon IconProvider::forExtension(const QString& extension) {

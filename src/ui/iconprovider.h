@@ -8,6 +8,7 @@
 #include <QMimeDatabase>
 #include <QStringList>
 #include <QStyle>
+#include <string>
 #include <string_view>
 
 namespace korvane::ui {
@@ -20,6 +21,11 @@ public:
     // The icon of an object called name: the folder icon for a directory,
     // otherwise the icon of the name's extension (cached per extension).
     QIcon iconFor(std::string_view name, bool directory);
+    // The icon of a symbolic link called name: its target's icon by the
+    // name's extension, with the link emblem in the lower left corner.
+    QIcon linkIconFor(std::string_view name);
+    // icon with the link emblem drawn over it.
+    static QIcon withLinkEmblem(const QIcon& icon);
 
     // The first of names the theme has (each also tried as its "-symbolic"
     // variant), preferring one it can draw at size pixels; else the style's
@@ -37,6 +43,7 @@ private:
     QIcon folder_;
     QIcon file_;
     QHash<QString, QIcon> byExtension_;
+    QHash<QString, QIcon> linksByExtension_;
 };
 
 } // namespace korvane::ui

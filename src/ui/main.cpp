@@ -1,18 +1,17 @@
 // korvane: the desktop browser and editor of flash filesystem images.
-//   korvane [IMAGE]   opens IMAGE at start
+//   korvane [--lang en|zh] [IMAGE]   opens IMAGE at start
 #include "dirlistmodel.h"
 #include "iconprovider.h"
+#include "language.h"
 #include "mainwindow.h"
 #include "uitexts.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QTimer>
-#include <QTranslator>
 #include <cstdio>
 
+using namespace korvane;
 using namespace korvane::ui;
 
 namespace {
@@ -38,31 +37,55 @@ void takeScreenshotWhenListed(MainWindow& window, const QString& path) {
     });
 }
 
+// --lang, else the locale (LANGUAGE, LC_ALL, LC_MESSAGES, LANG); Chinese
+// unless English is asked for.
+text::Language chooseLanguage(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        std::string_view a = argv[i];
+        std::string_view value;
+        if (a == "--lang" && i + 1 < argc)
+            value = argv[i + 1];
+        else if (a.rfind("--lang=", 0) == 0)
+            value = a.substr(7);
+        else
+            continue;
+        if (auto lang = text::parseLanguage(value))
+            return *lang;
+    }
+    return text::languageFromEnvironment(text::Language::kChinese);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("korvane");
+    QApplication::setOrganizationName("korvane");
     QApplication::setApplicationVersion("2.0");
     QGuiApplication::setDesktopFileName("korvane");
     QApplication::setWindowIcon(QIcon(":/korvane/korvane.svg"));
-
-    // Qt's own texts (standard buttons, file dialogs) in Chinese, like ours.
-    QTranslator qtTexts;
-    if (qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), "qtbase", "_",
-                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtTexts);
+    // The window's resources (the translations among them) are in korvane_ui.
+    Q_INIT_RESOURCE(korvane);
+    const text::Language lang = chooseLanguage(argc, argv);
+    if (!installTranslators(lang))
+        std::fprintf(stderr, "korvane: the English translation is missing; texts stay Chinese\n");
     IconProvider::chooseIconTheme();
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromUtf8(kAppTitle));
+    parser.setApplicationDescription(tx(kAppTitle));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument("IMAGE", "YAFFS2, EXT2 or EXT3 image to open");
+    QCommandLineOption langOption("lang", "Language of the texts: en or zh.", "LANG");
+    parser.addOption(langOption);
     QCommandLineOption screenshot("screenshot", "Save a picture of the window and quit.", "FILE");
     screenshot.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(screenshot);
     parser.process(app);
+    if (parser.isSet(langOption) && !text::parseLanguage(parser.value(langOption).toStdString())) {
+        std::fprintf(stderr, "korvane: --lang takes en or zh\n");
+        return 2;
+    }
 
     MainWindow window;
     window.show();

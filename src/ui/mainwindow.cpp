@@ -1,14 +1,21 @@
 #include "mainwindow.h"
 
 #include "dirlistmodel.h"
+#include "editcommands.h"
 #include "foldertreemodel.h"
+#include "icondelegate.h"
+#include "jobpresenter.h"
 #include "jobrunner.h"
+#include "language.h"
+#include "mainactions.h"
 #include "model/error.h"
 #include "model/texts.h"
 #include "model/tree.h"
 #include "progresspanel.h"
 #include "progressstrip.h"
 #include "saveoptionsdialog.h"
+#include "statuspanels.h"
+#include "thumbnailer.h"
 #include "transfer/addfiles.h"
 #include "transfer/edit.h"
 #include "transfer/extract.h"
@@ -16,7 +23,6 @@
 #include "uitexts.h"
 
 #include <QAction>
-#include <QActionGroup>
 #include <QCloseEvent>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -33,6 +39,8 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QScreen>
+#include <QScrollBar>
+#include <QSettings>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QTimer>
@@ -53,10 +61,6 @@ namespace korvane::ui {
 
 namespace {
 
-QString tr8(const char* text) {
-    return QString::fromUtf8(text);
-}
-
 QString utf8(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
@@ -66,84 +70,114 @@ std::string fileName(const QString& path) {
 }
 
 // Column widths of the detail list.
-constexpr int kColumnWidths[DirListModel::kColumnCount] = {180, 60, 60, 160, 120, 150};
+constexpr int kColumnWidths[DirListModel::kColumnCount] = {180, 60, 60, 160, 120, 150, 220};
+
+const char* const kGeometryKey = "window/geometry";
+const char* const kSplitterKey = "window/splitter";
+const char* const kViewKey = "window/view";
+const char* const kColumnsKey = "window/columns";
+const char* const kKeepAttributesKey = "add/keepAttributes";
+
+int saveTypeFor(const Timg& img) {
+    const std::string f = img.formatName();
+    if (f == "EXT2")
+        return kSaveTypeExt2;
+    if (f == "EXT4")
+        return kSaveTypeExt4;
+    if (f.rfind("EXT", 0) == 0)
+        return kSaveTypeExt3;
+    return kSaveTypeYaffs2;
+}
 
 } // namespace
 
 MainWindow::MainWindow(std::unique_ptr<Prompter> prompter, QWidget* parent)
     : QMainWindow(parent),
       prompter_(prompter ? std::move(prompter) : std::make_unique<DialogPrompter>()),
-      runner_(std::make_unique<JobRunner>()) {
+      runner_(std::make_unique<JobRunner>()), thumbnailer_(std::make_unique<Thumbnailer>()) {
     initResources();
     setObjectName("mainWindow");
-    setWindowTitle(tr8(kWindowCaption));
+    setWindowTitle(tx(kWindowCaption));
     setAcceptDrops(true);
     listModel_ = new DirListModel(icons_, this);
     folderModel_ = new FolderTreeModel(icons_.folderIcon(), this);
     saveOptions_ = new SaveOptionsDialog(saveParams_, this);
+    actions_ = new MainActions(this);
+    edits_ = new EditCommands(*this, this);
 
-    buildActions();
     buildLayout();
-    buildPopupMenu();
+    connectActions();
     progressPanel_ = new ProgressPanel(this);
+    presenter_ = new JobPresenter(
+        progressPanel_, status_, [this](bool on) { setLocked(on); }, this);
     connect(progressPanel_, &ProgressPanel::cancelClicked, this, &MainWindow::cancelJob);
-    connect(runner_.get(), &JobRunner::workEvent, this, &MainWindow::onWorkEvent);
+    connect(runner_.get(), &JobRunner::workEvent, presenter_, &JobPresenter::onWorkEvent);
+    connect(thumbnailer_.get(), &Thumbnailer::thumbnailReady, this,
+            [this](uint generation, uint id, const QImage& image) {
+                listModel_->addThumbnail(generation, id, image, img_.get());
+            });
+    thumbnailTimer_ = new QTimer(this);
+    thumbnailTimer_->setSingleShot(true);
+    thumbnailTimer_->setInterval(150);
+    connect(thumbnailTimer_, &QTimer::timeout, this, &MainWindow::startThumbnails);
 
+    // Every column of the detail list shows at first start.
+    int columns = 0;
+    for (int c = 0; c < DirListModel::kLabel; ++c)
+        columns += kColumnWidths[c];
     setMinimumSize(740, 500);
-    resize(740, 547);
+    QSize size(columns + 168 + 60, 600);
+    if (QScreen* s = screen())
+        size = size.boundedTo(s->availableGeometry().size());
+    resize(size);
     if (QScreen* s = screen())
         move(s->availableGeometry().center() - rect().center());
+    restoreSettings();
+    updateActions();
 }
 
 MainWindow::~MainWindow() {
     if (runner_->busy() && img_)
         img_->cancel = 1;
+    thumbnailer_.reset();
     runner_.reset();
+    // The widgets die after this body, as plain widgets: what they signal
+    // then (a box losing its focus) must not reach this window.
+    for (QObject* child : findChildren<QObject*>())
+        QObject::disconnect(child, nullptr, this, nullptr);
     listModel_->clear();
     folderModel_->setRoot(nullptr);
 }
 
 // ---------------------------------------------------------------- building
 
-void MainWindow::buildActions() {
-    auto make = [this](const char* text, const QStringList& icons, QStyle::StandardPixmap fallback,
-                       void (MainWindow::*slot)()) {
-        auto* a = new QAction(IconProvider::themeIcon(icons, fallback, 32), tr8(text), this);
-        a->setToolTip(tr8(text).trimmed());
-        connect(a, &QAction::triggered, this, slot);
-        return a;
+void MainWindow::connectActions() {
+    MainActions* a = actions_;
+    auto on = [this](QAction* action, void (MainWindow::*slot)()) {
+        connect(action, &QAction::triggered, this, slot);
     };
-    actNew_ = make(kActionNew, {"document-new"}, QStyle::SP_FileIcon, &MainWindow::newImage);
-    actOpen_ = make(kActionOpen, {"document-open"}, QStyle::SP_DialogOpenButton,
-                    &MainWindow::openImageFromDialog);
-    const QStringList extractIcons = {"archive-extract", "folder-download-symbolic"};
-    const QStringList exportIcons = {"document-export", "document-send"};
-    actExtractTop_ = make(kActionExtractSelected, extractIcons, QStyle::SP_ArrowDown,
-                          &MainWindow::extractSelected);
-    actExportAllTop_ =
-        make(kActionExportAll, exportIcons, QStyle::SP_DirOpenIcon, &MainWindow::exportAll);
-    actSaveAs_ = make(kActionSaveAs, {"document-save-as", "document-save"},
-                      QStyle::SP_DialogSaveButton, &MainWindow::saveAs);
-    actUp_ = make(kActionUp, {"go-up"}, QStyle::SP_FileDialogToParent, &MainWindow::goUp);
-    actExtractList_ = make(kActionExtractSelected, extractIcons, QStyle::SP_ArrowDown,
-                           &MainWindow::extractSelected);
-    actExportAllList_ =
-        make(kActionExportAll, exportIcons, QStyle::SP_DirOpenIcon, &MainWindow::exportAll);
-    actExtractTop_->setEnabled(false);
-    actExtractList_->setEnabled(false);
-
-    viewMenu_ = new QMenu(tr8(kMenuView), this);
-    // Thumbnails come with a later version; the item is shown, greyed.
-    actThumbnails_ = viewMenu_->addAction(tr8(kMenuThumbnails));
-    actThumbnails_->setEnabled(false);
-    actIcons_ = viewMenu_->addAction(tr8(kMenuIcons), this, &MainWindow::showIconView);
-    actDetails_ = viewMenu_->addAction(tr8(kMenuDetails), this, &MainWindow::showDetailView);
-    auto* group = new QActionGroup(this);
-    for (QAction* a : {actIcons_, actDetails_}) {
-        a->setCheckable(true);
-        group->addAction(a);
-    }
-    actIcons_->setChecked(true);
+    on(a->newImage, &MainWindow::newImage);
+    on(a->open, &MainWindow::openImageFromDialog);
+    for (QAction* x : {a->extractTop, a->extractList, a->extractItem})
+        on(x, &MainWindow::extractSelected);
+    for (QAction* x : {a->exportAllTop, a->exportAllList, a->exportAllItem})
+        on(x, &MainWindow::exportAll);
+    on(a->saveAs, &MainWindow::saveAs);
+    on(a->up, &MainWindow::goUp);
+    on(a->upFromList, &MainWindow::goUp);
+    on(a->thumbnails, &MainWindow::showThumbnailView);
+    on(a->icons, &MainWindow::showIconView);
+    on(a->details, &MainWindow::showDetailView);
+    on(a->openItem, &MainWindow::openSelected);
+    on(a->newDir, &MainWindow::newDirectory);
+    on(a->addFiles, &MainWindow::addFiles);
+    on(a->remove, &MainWindow::deleteSelected);
+    on(a->refresh, &MainWindow::refresh);
+    on(a->rename, &MainWindow::renameSelected);
+    on(a->permissions, &MainWindow::changePermissions);
+    on(a->uid, &MainWindow::changeUid);
+    on(a->gid, &MainWindow::changeGid);
+    on(a->properties, &MainWindow::showProperties);
 }
 
 void MainWindow::buildLayout() {
@@ -159,12 +193,12 @@ void MainWindow::buildLayout() {
         return bar;
     };
     fileToolBar_ = topBar("fileToolBar");
-    fileToolBar_->addAction(actNew_);
-    fileToolBar_->addAction(actOpen_);
+    fileToolBar_->addAction(actions_->newImage);
+    fileToolBar_->addAction(actions_->open);
     jobToolBar_ = topBar("jobToolBar");
-    jobToolBar_->addAction(actExtractTop_);
-    jobToolBar_->addAction(actExportAllTop_);
-    jobToolBar_->addAction(actSaveAs_);
+    jobToolBar_->addAction(actions_->extractTop);
+    jobToolBar_->addAction(actions_->exportAllTop);
+    jobToolBar_->addAction(actions_->saveAs);
 
     auto* work = new QFrame(this);
     work->setObjectName("workArea");
@@ -176,8 +210,9 @@ void MainWindow::buildLayout() {
     v->setContentsMargins(2, 2, 2, 2);
     v->setSpacing(2);
 
-    auto* splitter = new QSplitter(Qt::Horizontal, workArea_);
-    folderView_ = new QTreeView(splitter);
+    splitter_ = new QSplitter(Qt::Horizontal, workArea_);
+    splitter_->setObjectName("splitter");
+    folderView_ = new QTreeView(splitter_);
     folderView_->setObjectName("folderView");
     folderView_->setModel(folderModel_);
     folderView_->setHeaderHidden(true);
@@ -187,78 +222,40 @@ void MainWindow::buildLayout() {
     connect(folderView_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) { onFolderSelected(current); });
 
-    auto* right = new QWidget(splitter);
+    auto* right = new QWidget(splitter_);
     auto* rv = new QVBoxLayout(right);
     rv->setContentsMargins(0, 0, 0, 0);
     rv->setSpacing(2);
     auto* bar = new QHBoxLayout;
-    auto* listBar = new QToolBar(right);
-    listBar->setObjectName("listToolBar");
-    listBar->setIconSize(QSize(24, 24));
-    listBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    listBar->addAction(actUp_);
-    listBar->addAction(actExtractList_);
-    listBar->addAction(actExportAllList_);
-    viewButton_ = new QToolButton(listBar);
+    listToolBar_ = new QToolBar(right);
+    listToolBar_->setObjectName("listToolBar");
+    listToolBar_->setIconSize(QSize(24, 24));
+    listToolBar_->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    listToolBar_->addAction(actions_->up);
+    listToolBar_->addAction(actions_->extractList);
+    listToolBar_->addAction(actions_->exportAllList);
+    viewButton_ = new QToolButton(listToolBar_);
     viewButton_->setIcon(IconProvider::themeIcon({"view-list-icons", "view-grid", "view-list"},
                                                  QStyle::SP_FileDialogListView));
-    viewButton_->setToolTip(tr8(kActionView));
-    viewButton_->setMenu(viewMenu_);
+    viewButton_->setToolTip(tx(kActionView));
+    viewButton_->setMenu(actions_->viewMenu());
     viewButton_->setPopupMode(QToolButton::InstantPopup);
-    listBar->addWidget(viewButton_);
-    bar->addWidget(listBar);
-    bar->addWidget(new QLabel(tr8(kPathLabel), right));
+    listToolBar_->addWidget(viewButton_);
+    bar->addWidget(listToolBar_);
+    bar->addWidget(new QLabel(tx(kPathLabel), right));
     pathBox_ = new QLineEdit(right);
     pathBox_->setObjectName("pathBox");
-    pathBox_->setReadOnly(true);
+    pathBox_->setClearButtonEnabled(false);
+    connect(pathBox_, &QLineEdit::returnPressed, this, [this] { goToPath(pathBox_->text()); });
+    // Leaving the box without Enter shows the listed folder's path again.
+    connect(pathBox_, &QLineEdit::editingFinished, this, [this] {
+        if (Node* n = listedNode())
+            pathBox_->setText("/" + utf8(pathFromRoot(n)));
+    });
     bar->addWidget(pathBox_, 1);
     rv->addLayout(bar);
 
-    listStack_ = new QStackedWidget(right);
-    iconView_ = new QListView(listStack_);
-    iconView_->setObjectName("iconView");
-    iconView_->setModel(listModel_);
-    iconView_->setViewMode(QListView::IconMode);
-    iconView_->setMovement(QListView::Static);
-    iconView_->setResizeMode(QListView::Adjust);
-    iconView_->setLayoutMode(QListView::Batched);
-    iconView_->setBatchSize(500);
-    iconView_->setUniformItemSizes(true);
-    iconView_->setIconSize(QSize(48, 48));
-    iconView_->setGridSize(QSize(100, 84));
-    iconView_->setWordWrap(false);
-    iconView_->setTextElideMode(Qt::ElideMiddle);
-    detailView_ = new QTreeView(listStack_);
-    detailView_->setObjectName("detailView");
-    detailView_->setModel(listModel_);
-    detailView_->setSelectionModel(iconView_->selectionModel());
-    detailView_->setRootIsDecorated(false);
-    detailView_->setItemsExpandable(false);
-    detailView_->setUniformRowHeights(true);
-    detailView_->setAllColumnsShowFocus(true);
-    detailView_->setTextElideMode(Qt::ElideMiddle);
-    detailView_->header()->setStretchLastSection(false);
-    detailView_->header()->setSectionsMovable(false);
-    for (int c = 0; c < DirListModel::kColumnCount; ++c)
-        detailView_->header()->resizeSection(c, kColumnWidths[c]);
-    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(iconView_),
-                                    static_cast<QAbstractItemView*>(detailView_)}) {
-        view->setSelectionMode(QAbstractItemView::ExtendedSelection);
-        view->setSelectionBehavior(QAbstractItemView::SelectRows);
-        view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-        view->setContextMenuPolicy(Qt::CustomContextMenu);
-        view->installEventFilter(this);
-        connect(view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& i) {
-            if (i.isValid())
-                openSelected();
-        });
-        connect(view, &QWidget::customContextMenuRequested, this, [this, view](const QPoint& p) {
-            popupMenu()->exec(view->viewport()->mapToGlobal(p));
-        });
-        listStack_->addWidget(view);
-    }
-    connect(iconView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &MainWindow::onListSelectionChanged);
+    buildListViews(right);
     rv->addWidget(listStack_, 1);
 
     imageStatus_ = new QLabel(right);
@@ -270,67 +267,109 @@ void MainWindow::buildLayout() {
     imageStatus_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     rv->addWidget(imageStatus_);
 
-    splitter->addWidget(folderView_);
-    splitter->addWidget(right);
-    splitter->setStretchFactor(0, 0);
-    splitter->setStretchFactor(1, 1);
-    splitter->setSizes({168, 560});
-    v->addWidget(splitter, 1);
-    v->addWidget(buildStatusBar(workArea_));
+    splitter_->addWidget(folderView_);
+    splitter_->addWidget(right);
+    splitter_->setStretchFactor(0, 0);
+    splitter_->setStretchFactor(1, 1);
+    splitter_->setSizes({168, 760});
+    v->addWidget(splitter_, 1);
+    status_ = new StatusPanels(workArea_);
+    v->addWidget(status_);
 }
 
-QWidget* MainWindow::buildStatusBar(QWidget* parent) {
-    auto* bar = new QWidget(parent);
-    bar->setObjectName("statusPanels");
-    auto* h = new QHBoxLayout(bar);
-    h->setContentsMargins(0, 0, 0, 0);
-    h->setSpacing(2);
-    const int widths[5] = {50, 100, 50, 80, 120};
-    const char* texts[5] = {kPanelImageName, "", kPanelImageSize, "", ""};
-    for (int i = 0; i < 5; ++i) {
-        auto* panel = new QLabel(tr8(texts[i]), bar);
-        panel->setFrameShape(QFrame::Panel);
-        panel->setFrameShadow(QFrame::Sunken);
-        panel->setTextFormat(Qt::PlainText);
-        panel->setFixedWidth(
-            std::max(widths[i], panel->fontMetrics().horizontalAdvance(tr8(texts[i])) + 10));
-        statusPanels_[i] = panel;
-        h->addWidget(panel);
+void MainWindow::buildListViews(QWidget* parent) {
+    listStack_ = new QStackedWidget(parent);
+    iconView_ = new QListView(listStack_);
+    iconView_->setObjectName("iconView");
+    iconView_->setModel(listModel_);
+    iconView_->setViewMode(QListView::IconMode);
+    iconView_->setMovement(QListView::Static);
+    iconView_->setResizeMode(QListView::Adjust);
+    iconView_->setLayoutMode(QListView::Batched);
+    iconView_->setBatchSize(500);
+    iconView_->setUniformItemSizes(true);
+    iconView_->setWordWrap(true);
+    iconDelegate_ = new IconDelegate(iconView_);
+    iconView_->setItemDelegate(iconDelegate_);
+    iconView_->setGridSize(iconDelegate_->cellSize(iconView_->fontMetrics()));
+    connect(iconView_->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+        if (view_ == View::kThumbnails)
+            thumbnailTimer_->start();
+    });
+
+    detailView_ = new QTreeView(listStack_);
+    detailView_->setObjectName("detailView");
+    detailView_->setModel(listModel_);
+    detailView_->setSelectionModel(iconView_->selectionModel());
+    detailView_->setRootIsDecorated(false);
+    detailView_->setItemsExpandable(false);
+    detailView_->setUniformRowHeights(true);
+    detailView_->setAllColumnsShowFocus(true);
+    detailView_->setTextElideMode(Qt::ElideMiddle);
+    QHeaderView* header = detailView_->header();
+    header->setStretchLastSection(false);
+    header->setSectionsMovable(false);
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(false);
+    for (int c = 0; c < DirListModel::kColumnCount; ++c)
+        header->resizeSection(c, kColumnWidths[c]);
+    header->setSectionHidden(DirListModel::kLabel, true);
+    connect(header, &QHeaderView::sectionClicked, this, &MainWindow::sortByColumn);
+    // The header's popup shows and hides columns.
+    header->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(header, &QWidget::customContextMenuRequested, this, [this, header](const QPoint& p) {
+        QMenu menu(this);
+        for (int c = 1; c < DirListModel::kColumnCount; ++c) {
+            QAction* a = menu.addAction(
+                listModel_->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString());
+            a->setCheckable(true);
+            a->setChecked(!header->isSectionHidden(c));
+            connect(a, &QAction::toggled, header,
+                    [header, c](bool on) { header->setSectionHidden(c, !on); });
+        }
+        menu.exec(header->mapToGlobal(p));
+    });
+
+    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(iconView_),
+                                    static_cast<QAbstractItemView*>(detailView_)}) {
+        view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+        view->setSelectionBehavior(QAbstractItemView::SelectRows);
+        view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        view->setContextMenuPolicy(Qt::CustomContextMenu);
+        view->installEventFilter(this);
+        actions_->addListView(view);
+        connect(view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& i) {
+            if (i.isValid())
+                openSelected();
+        });
+        connect(view, &QWidget::customContextMenuRequested, this, [this, view](const QPoint& p) {
+            popupMenu()->exec(view->viewport()->mapToGlobal(p));
+        });
+        listStack_->addWidget(view);
     }
-    strip_ = new ProgressStrip(bar);
-    strip_->setObjectName("progressStrip");
-    h->addWidget(strip_, 1);
-    bar->setFixedHeight(bar->fontMetrics().height() + 8);
-    return bar;
+    connect(iconView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &MainWindow::onListSelectionChanged);
 }
 
-void MainWindow::buildPopupMenu() {
-    popup_ = new QMenu(this);
-    popup_->setObjectName("listPopupMenu");
-    auto item = [this](const char* text, void (MainWindow::*slot)()) {
-        return popup_->addAction(tr8(text), this, slot);
-    };
-    menuOpen_ = item(kMenuOpen, &MainWindow::openSelected);
-    menuView_ = popup_->addMenu(viewMenu_);
-    popup_->addSeparator();
-    menuExtract_ = item(kMenuExtractSelected, &MainWindow::extractSelected);
-    menuExportAll_ = item(kMenuExportAll, &MainWindow::exportAll);
-    popup_->addSeparator();
-    menuNewDir_ = item(kMenuNewDir, &MainWindow::newDirectory);
-    menuAddFiles_ = item(kMenuAddFiles, &MainWindow::addFiles);
-    menuDelete_ = item(kMenuDelete, &MainWindow::deleteSelected);
-    popup_->addSeparator();
-    menuRefresh_ = item(kMenuRefresh, &MainWindow::refresh);
-    popup_->addSeparator();
-    menuRename_ = item(kMenuRename, &MainWindow::renameSelected);
-    menuPermissions_ = item(kMenuPermissions, &MainWindow::changePermissions);
-    menuUid_ = item(kMenuUid, &MainWindow::changeUid);
-    menuGid_ = item(kMenuGid, &MainWindow::changeGid);
-    popup_->addSeparator();
-    menuProperties_ = item(kMenuProperties, &MainWindow::showProperties);
-    for (QAction* a : {menuOpen_, menuExtract_, menuDelete_, menuRename_, menuPermissions_,
-                       menuUid_, menuGid_, menuProperties_})
-        a->setEnabled(false);
+void MainWindow::restoreSettings() {
+    QSettings s;
+    if (s.contains(kGeometryKey))
+        restoreGeometry(s.value(kGeometryKey).toByteArray());
+    if (s.contains(kSplitterKey))
+        splitter_->restoreState(s.value(kSplitterKey).toByteArray());
+    if (s.contains(kColumnsKey))
+        detailView_->header()->restoreState(s.value(kColumnsKey).toByteArray());
+    const int view = s.value(kViewKey, static_cast<int>(View::kIcons)).toInt();
+    if (view >= static_cast<int>(View::kIcons) && view <= static_cast<int>(View::kThumbnails))
+        setView(static_cast<View>(view));
+}
+
+void MainWindow::saveSettings() const {
+    QSettings s;
+    s.setValue(kGeometryKey, saveGeometry());
+    s.setValue(kSplitterKey, splitter_->saveState());
+    s.setValue(kColumnsKey, detailView_->header()->saveState());
+    s.setValue(kViewKey, static_cast<int>(view_));
 }
 
 // ---------------------------------------------------------------- state
@@ -348,26 +387,20 @@ QString MainWindow::imageStatusText() const {
 }
 
 QString MainWindow::statusPanelText(int panel) const {
-    if (panel == 5)
-        return strip_->text();
-    return panel >= 0 && panel < 5 ? statusPanels_[panel]->text() : QString();
+    return status_->text(panel);
 }
 
 int MainWindow::progressBlocks() const {
-    return strip_->blockCount();
+    return status_->strip()->blockCount();
 }
 
 QAbstractItemView* MainWindow::currentListView() const {
     return static_cast<QAbstractItemView*>(listStack_->currentWidget());
 }
 
-bool MainWindow::detailViewShown() const {
-    return listStack_->currentWidget() == detailView_;
-}
-
 QMenu* MainWindow::popupMenu() {
-    preparePopup();
-    return popup_;
+    updateActions();
+    return actions_->popup();
 }
 
 QList<int> MainWindow::selectedRows() const {
@@ -405,99 +438,50 @@ void MainWindow::message(const QString& text) {
     prompter_->showMessage(this, text);
 }
 
-// ---------------------------------------------------------------- work events
-
-void MainWindow::lock() {
-    locked_ = true;
-    fileToolBar_->setEnabled(false);
-    jobToolBar_->setEnabled(false);
-    workArea_->setEnabled(false);
+void MainWindow::updateActions() {
+    ActionState s;
+    s.busy = locked_ || busy();
+    s.listed = listedNode() != nullptr;
+    const QList<int> rows = selectedRows();
+    s.selected = static_cast<int>(rows.size());
+    s.firstIsFolder =
+        !rows.isEmpty() && listModel_->row(rows.first()).entry.objType == kTypeDirectory;
+    actions_->update(s);
 }
 
-void MainWindow::unlock() {
+// ---------------------------------------------------------------- jobs
+
+void MainWindow::setLocked(bool locked) {
     // While the job still runs, its end unlocks the window.
-    if (busy())
+    if (!locked && busy())
         return;
-    locked_ = false;
-    fileToolBar_->setEnabled(true);
-    jobToolBar_->setEnabled(true);
-    workArea_->setEnabled(true);
-}
-
-void MainWindow::onWorkEvent(qint64 pos, qint64 max, int kind, const QString& text, int flag) {
-    auto status = [this](const QString& s) { statusPanels_[4]->setText(s); };
-    auto startPanel = [&] {
-        lock();
-        progressPanel_->setMessage(text);
-        progressPanel_->resetBar();
-        progressPanel_->showprogress();
-    };
-    switch (flag) {
-    case kFlagYaffsScan:
-    case kFlagExtRead: {
-        const int last = flag == kFlagYaffsScan ? 4 : 3;
-        if (kind == 1) {
-            lock();
-            strip_->clearStrip();
-            status(text);
-        } else if (kind == last) {
-            strip_->clearStrip();
-            status(tr8(kTextReadDone));
-            unlock();
-        } else if (kind == 2 || (flag == kFlagYaffsScan && kind == 3)) {
-            if (pos == 0) {
-                strip_->clearStrip();
-                status(text);
-            }
-            strip_->myjdt(pos, max);
-        }
-        break;
-    }
-    case kFlagExtract:
-    case kFlagAddFiles:
-    case kFlagYaffsSave:
-    case kFlagExtSave: {
-        // The panel's jobs: a save reports its progress as kind 5 and ends
-        // with kind 6, extraction and adding files use kinds 2 and 3.
-        const bool save = flag == kFlagYaffsSave || flag == kFlagExtSave;
-        const int progressKind = save ? 5 : 2;
-        const int lastKind = save ? 6 : 3;
-        if (kind == 1) {
-            if (save)
-                progressPanel_->setFormatName(saveKindName(saveKind_));
-            startPanel();
-        } else if (kind == progressKind) {
-            progressPanel_->setMessage(text);
-            progressPanel_->setProgress(pos, max);
-        } else if (kind == lastKind) {
-            progressPanel_->setMessage(text);
-            progressPanel_->hideprogress();
-            unlock();
-        } else if (save) {
-            progressPanel_->setMessage(text);
-        }
-        break;
-    }
-    default:
-        break;
-    }
+    locked_ = locked;
+    fileToolBar_->setEnabled(!locked);
+    jobToolBar_->setEnabled(!locked);
+    workArea_->setEnabled(!locked);
+    updateActions();
 }
 
 void MainWindow::runJob(std::function<void()> work, std::function<void(std::exception_ptr)> done) {
+    // Thumbnails wait: the job may change the tree their worker reads.
+    thumbnailer_->stop();
+    listModel_->bumpGeneration();
     if (img_)
         img_->cancel = 0;
     runner_->start(std::move(work), [this, done = std::move(done)](std::exception_ptr error) {
         // A job's final event hides the panel and unlocks; this covers a job
         // that ended before it could send one.
         progressPanel_->hideprogress();
-        unlock();
+        setLocked(false);
         done(error);
+        startThumbnails();
         emit jobFinished();
         if (closeAfterJob_) {
             closeAfterJob_ = false;
             QTimer::singleShot(0, this, &QWidget::close);
         }
     });
+    updateActions();
 }
 
 void MainWindow::showJobError(std::exception_ptr error) {
@@ -505,10 +489,12 @@ void MainWindow::showJobError(std::exception_ptr error) {
         return;
     try {
         std::rethrow_exception(error);
+    } catch (const Error& e) {
+        message(coreText(e.message()));
     } catch (const std::exception& e) {
         message(QString::fromUtf8(e.what()));
     } catch (...) {
-        message(QString::fromUtf8("未知错误"));
+        message(tx(kTextUnknownError));
     }
 }
 
@@ -518,7 +504,7 @@ void MainWindow::cancelJob() {
 }
 
 bool MainWindow::confirmDiscard() {
-    return !img_ || !img_->modified || prompter_->askYesNo(this, tr8(kTextDiscard));
+    return !img_ || !img_->modified || prompter_->askYesNo(this, tx(kTextDiscard), true);
 }
 
 // ---------------------------------------------------------------- opening
@@ -558,10 +544,12 @@ void MainWindow::loadWith(std::function<std::unique_ptr<Timg>(WorkSink*)> load,
                    return;
                }
                switchTo(std::move(*result), path);
+               showWarnings();
            });
 }
 
 void MainWindow::switchTo(std::unique_ptr<Timg> img, const QString& path) {
+    thumbnailer_->stop();
     listingFromTree_ = false;
     listModel_->clear();
     folderModel_->setRoot(nullptr);
@@ -569,26 +557,42 @@ void MainWindow::switchTo(std::unique_ptr<Timg> img, const QString& path) {
     listedId_ = 0;
     pathBox_->clear();
     selectedlist_.clear();
-    strip_->setText(QString());
+    status_->strip()->setText(QString());
     img_ = std::move(img);
     updateFromScan(saveParams_, *img_);
     if (path.isEmpty()) {
-        imageStatus_->setText(tr8(kImageNew));
-        statusPanels_[1]->setText(tr8(kNewName));
-        statusPanels_[3]->setText(tr8(kUnknownSize));
+        imageStatus_->setText(tx(kImageNew));
+        status_->setImage(tx(kNewName), QString(), tx(kUnknownSize));
     } else {
-        QString format = img_->formatName() == "YAFFS2" ? "YAFFS2" : "EXT2/3";
-        imageStatus_->setText(tr8(kImageFileLabel) + path + tr8(kImageFormatLabel) + format);
-        statusPanels_[1]->setText(QFileInfo(path).fileName());
-        statusPanels_[1]->setToolTip(path);
-        statusPanels_[3]->setText(utf8(imagesizetext(img_->size())));
+        // "EXT2/3" for the kinds the window always named so; ext4 by its name.
+        const std::string f = img_->formatName();
+        const QString format =
+            f == "EXT2" || f == "EXT3" ? QString("EXT2/3") : QString::fromStdString(f);
+        imageStatus_->setText(tx(kImageFileLabel) + path + tx(kImageFormatLabel) + format);
+        status_->setImage(QFileInfo(path).fileName(), path, utf8(imagesizetext(img_->size())));
     }
-    afterload();
-}
-
-void MainWindow::afterload() {
     refreshTree(nullptr);
     filllist(img_->root());
+    // Android images carry SELinux labels: show their column.
+    bool labels = false;
+    forEachPreorder(img_->root(), [&](Node* n) {
+        for (const Xattr& x : n->entry.xattrs)
+            labels = labels || x.name == "security.selinux";
+    });
+    if (labels)
+        detailView_->header()->setSectionHidden(DirListModel::kLabel, false);
+}
+
+void MainWindow::showWarnings() {
+    const std::vector<Message>& warnings = img_->warningMessages();
+    if (warnings.empty())
+        return;
+    const auto count = static_cast<qsizetype>(warnings.size());
+    status_->setStatus(tx(kTextReadWarnings).arg(count));
+    QStringList lines;
+    for (const Message& m : warnings)
+        lines << coreText(m);
+    prompter_->showErrorList(this, tx(kWarningsCaption), tx(kWarningsSummary).arg(count), lines);
 }
 
 // Outlines the folder tree anew, collapsed to the root and the folders down
@@ -605,35 +609,55 @@ void MainWindow::refreshTree(Node* keepVisible) {
 
 // ---------------------------------------------------------------- listing
 
-void MainWindow::filllist(Node* node) {
+void MainWindow::filllist(Node* node, uint32_t selectId) {
     if (!img_ || !node || !node->isDirectory())
         return;
     QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    thumbnailer_->stop();
     listedId_ = node->entry.objId;
     pathBox_->setText("/" + utf8(pathFromRoot(node)));
     listModel_->fill(*node, *img_);
     currentListView()->scrollToTop();
+    followInTree(node);
+    if (const int row = selectId ? listModel_->rowOf(selectId) : -1; row >= 0) {
+        selectRows({row});
+        currentListView()->scrollTo(listModel_->index(row, 0));
+    }
     onListSelectionChanged();
+    startThumbnails();
     QGuiApplication::restoreOverrideCursor();
     emit listFilled();
+}
+
+// The tree shows and selects the listed folder.
+void MainWindow::followInTree(Node* node) {
+    const QModelIndex index = folderModel_->indexOf(node);
+    if (!index.isValid() || folderView_->currentIndex() == index)
+        return;
+    listingFromTree_ = false;
+    for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
+        folderView_->expand(p);
+    folderView_->setCurrentIndex(index);
+    folderView_->scrollTo(index);
+    listingFromTree_ = true;
 }
 
 void MainWindow::onFolderSelected(const QModelIndex& index) {
     if (!listingFromTree_ || busy())
         return;
-    filllist(folderModel_->nodeAt(index));
+    Node* n = folderModel_->nodeAt(index);
+    if (n && n->entry.objId != listedId_)
+        filllist(n);
 }
 
 void MainWindow::onListSelectionChanged() {
     QList<int> rows = selectedRows();
-    bool any = !rows.isEmpty();
-    actExtractTop_->setEnabled(any);
-    actExtractList_->setEnabled(any);
     selectedlist_ = rows;
-    if (!any || !img_)
-        return;
-    if (Node* n = img_->nodeFor(listModel_->row(rows.first()).entry.objId))
-        strip_->setText(summaryText(describeObject(*img_, *n)));
+    updateActions();
+    Node* n = !rows.isEmpty() && img_ ? img_->nodeFor(listModel_->row(rows.first()).entry.objId)
+                                      : nullptr;
+    // Nothing selected (or the object is gone): no summary.
+    status_->strip()->setText(n ? summaryText(describeObject(*img_, *n)) : QString());
 }
 
 void MainWindow::reselectlist(const QList<int>& rows) {
@@ -642,7 +666,7 @@ void MainWindow::reselectlist(const QList<int>& rows) {
         if (row < 0 || row >= listModel_->rows())
             continue;
         if (Node* n = img_->nodeFor(listModel_->row(row).entry.objId))
-            listModel_->refreshRow(row, *n);
+            listModel_->refreshRow(row, *n, *img_);
     }
     selectRows(rows);
     onListSelectionChanged();
@@ -660,7 +684,26 @@ void MainWindow::openSelected() {
 void MainWindow::goUp() {
     Node* n = listedNode();
     if (!busy() && n && n->parent)
-        filllist(n->parent);
+        filllist(n->parent, n->entry.objId);
+}
+
+void MainWindow::goToPath(const QString& path) {
+    Node* root = img_ ? img_->root() : nullptr;
+    if (busy() || !root)
+        return;
+    const QByteArray bytes = path.trimmed().toUtf8();
+    Node* n = findPath(root, std::string_view(bytes.data(), static_cast<size_t>(bytes.size())));
+    if (!n) {
+        message(tx(kNoSuchPath).arg(path.trimmed()));
+        if (Node* listed = listedNode())
+            pathBox_->setText("/" + utf8(pathFromRoot(listed)));
+        return;
+    }
+    if (n->isDirectory())
+        filllist(n);
+    else if (n->parent)
+        filllist(n->parent, n->entry.objId);
+    currentListView()->setFocus();
 }
 
 void MainWindow::refresh() {
@@ -670,39 +713,77 @@ void MainWindow::refresh() {
     std::vector<uint32_t> keep = selectedIds();
     filllist(n);
     QList<int> rows;
-    for (int r = 0; r < listModel_->rows(); ++r)
-        if (std::find(keep.begin(), keep.end(), listModel_->row(r).entry.objId) != keep.end())
+    for (uint32_t id : keep)
+        if (int r = listModel_->rowOf(id); r >= 0)
             rows << r;
+    std::sort(rows.begin(), rows.end());
     selectRows(rows);
 }
 
+void MainWindow::sortByColumn(int column) {
+    QHeaderView* header = detailView_->header();
+    Qt::SortOrder order = Qt::AscendingOrder;
+    if (listModel_->sortColumn() == column && listModel_->sortOrder() == Qt::AscendingOrder)
+        order = Qt::DescendingOrder;
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(column, order);
+    listModel_->sort(column, order);
+    onListSelectionChanged();
+    startThumbnails();
+}
+
+void MainWindow::setView(View view) {
+    view_ = view;
+    iconDelegate_->setThumbnails(view == View::kThumbnails);
+    iconView_->setGridSize(iconDelegate_->cellSize(iconView_->fontMetrics()));
+    listStack_->setCurrentWidget(view == View::kDetails ? static_cast<QWidget*>(detailView_)
+                                                        : static_cast<QWidget*>(iconView_));
+    QAction* checked = view == View::kDetails      ? actions_->details
+                       : view == View::kThumbnails ? actions_->thumbnails
+                                                   : actions_->icons;
+    checked->setChecked(true);
+    // The grid size lays the cells out anew, in batches.
+    iconView_->viewport()->update();
+}
+
 void MainWindow::showIconView() {
-    listStack_->setCurrentWidget(iconView_);
-    actIcons_->setChecked(true);
+    setView(View::kIcons);
 }
 
 void MainWindow::showDetailView() {
-    listStack_->setCurrentWidget(detailView_);
-    actDetails_->setChecked(true);
+    setView(View::kDetails);
 }
 
-void MainWindow::preparePopup() {
-    QList<int> rows = selectedRows();
-    const bool selected = !rows.isEmpty();
-    menuOpen_->setEnabled(selected &&
-                          listModel_->row(rows.first()).entry.objType == kTypeDirectory);
-    for (QAction* a : {menuExtract_, menuDelete_, menuRename_, menuPermissions_, menuUid_, menuGid_,
-                       menuProperties_})
-        a->setEnabled(selected);
-    const bool listed = !pathBox_->text().isEmpty();
-    for (QAction* a : {menuExportAll_, menuNewDir_, menuAddFiles_})
-        a->setEnabled(listed);
+void MainWindow::showThumbnailView() {
+    setView(View::kThumbnails);
+    listModel_->bumpGeneration();
+    startThumbnails();
+}
+
+// Makes the missing thumbnails of the listing, those in sight first.
+void MainWindow::startThumbnails() {
+    if (view_ != View::kThumbnails || !img_ || busy() || listModel_->rows() == 0)
+        return;
+    const int rows = listModel_->rows();
+    int first = iconView_->indexAt(QPoint(4, 4)).row();
+    if (first < 0)
+        first = 0;
+    std::vector<Thumbnailer::Item> items;
+    for (int k = 0; k < rows; ++k) {
+        const ListRow& r = listModel_->row((first + k) % rows);
+        if (r.entry.picIndex < 0 && r.entry.objType == kTypeFile && isPictureName(r.text))
+            items.push_back({r.entry.objId, r.text, r.entry});
+    }
+    if (!items.empty())
+        thumbnailer_->start(listModel_->generation(), std::move(items), img_.get());
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if ((watched == iconView_ || watched == detailView_) && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            if (key->modifiers() & Qt::AltModifier)
+                return QMainWindow::eventFilter(watched, event);
             openSelected();
             return true;
         }
@@ -719,8 +800,9 @@ void MainWindow::showProperties() {
     Node* n = img_->nodeFor(listModel_->row(rows.first()).entry.objId);
     if (!n)
         return;
-    prompter_->showProperties(this, describeObject(*img_, *n),
-                              icons_.iconFor(n->text, n->isDirectory()));
+    const QIcon icon = n->entry.objType == kTypeSymlink ? icons_.linkIconFor(n->text)
+                                                        : icons_.iconFor(n->text, n->isDirectory());
+    prompter_->showProperties(this, describeObject(*img_, *n), icon);
 }
 
 // ---------------------------------------------------------------- extraction
@@ -734,7 +816,7 @@ void MainWindow::extractSelected() {
 }
 
 void MainWindow::exportAll() {
-    if (busy() || !img_ || !img_->root())
+    if (busy() || !listedNode())
         return;
     std::vector<uint32_t> ids;
     for (const auto& child : img_->root()->children)
@@ -751,15 +833,40 @@ void MainWindow::runExtraction(const std::vector<uint32_t>& ids) {
     auto result = std::make_shared<ExtractResult>();
     Timg* img = img_.get();
     std::string target = fileName(folder);
-    runJob([img, ids, target, result] { *result = outfiles(*img, ids, target); },
+    ExtractOptions opt;
+    // Asked on the worker, which waits while the main thread shows it.
+    JobRunner* runner = runner_.get();
+    opt.askReplace = [this, runner, folder](const std::string& path) {
+        const QString inImage = utf8(path);
+        const QString onDisk = QDir(folder).filePath(QFile::decodeName(path.c_str()));
+        ClashAnswer answer = ClashAnswer::kSkip;
+        runner->callOnMainThread(
+            [&] { answer = prompter_->askClash(this, tx(kClashExtract), inImage, onDisk); });
+        return answer;
+    };
+    presenter_->setFormatName(QString::fromStdString(img->formatName()));
+    runJob([img, ids, target, opt, result] { *result = outfiles(*img, ids, target, opt); },
            [this, result](std::exception_ptr error) {
-               showJobError(error);
-               if (result->skipped.empty())
+               if (error) {
+                   showJobError(error);
+                   return;
+               }
+               const ExtractResult& r = *result;
+               QString text = r.cancelled ? tx(kExtractCancelled).arg(r.written)
+                                          : tx(kExtractDone).arg(r.written);
+               if (r.replaced > 0)
+                   text += "\n" + tx(kExtractReplaced).arg(r.replaced);
+               if (r.kept > 0)
+                   text += "\n" + tx(kExtractKept).arg(r.kept);
+               if (!r.skipped.empty())
+                   text += "\n" + tx(kExtractFailed).arg(r.skipped.size());
+               message(text);
+               if (r.skipped.empty())
                    return;
                QStringList lines;
-               for (const SkippedObject& s : result->skipped)
-                   lines << utf8(s.line());
-               prompter_->showErrorList(this, tr8(kExtractErrorsCaption), lines);
+               for (const SkippedObject& s : r.skipped)
+                   lines << utf8(s.path) + ": " + coreText(s.reason);
+               prompter_->showErrorList(this, tx(kExtractErrorsCaption), QString(), lines);
            });
 }
 
@@ -774,23 +881,25 @@ void MainWindow::onSaveTypeChanged(int type, QWidget* dialog) {
 }
 
 void MainWindow::saveAs() {
-    if (busy() || !img_ || pathBox_->text().isEmpty())
+    if (busy() || !listedNode())
         return;
-    std::optional<SaveTarget> target = prompter_->chooseSaveTarget(
-        this, [this](int type, QWidget* dialog) { onSaveTypeChanged(type, dialog); });
+    std::optional<SaveTarget> target =
+        prompter_->chooseSaveTarget(this, saveTypeFor(*img_), [this](int type, QWidget* dialog) {
+            onSaveTypeChanged(type, dialog);
+        });
     if (!target || target->path.isEmpty())
         return;
     const SaveKind kind = target->type == kSaveTypeExt2   ? kSaveExt2
                           : target->type == kSaveTypeExt3 ? kSaveExt3
                           : target->type == kSaveTypeExt4 ? kSaveExt4
                                                           : kSaveYaffs2;
-    saveKind_ = kind;
     // The save clears the mark of unsaved edits; a save that fails or is
     // cancelled puts it back, so closing still asks before they are lost.
     const bool wasModified = img_->modified;
     img_->modified = false;
     auto saved = std::make_shared<bool>(false);
     Timg* img = img_.get();
+    const QString shownPath = QFileInfo(target->path).absoluteFilePath();
     std::string path = fileName(target->path);
     SaveParams params = saveParams_;
     ExtSaveParams ext;
@@ -798,27 +907,34 @@ void MainWindow::saveAs() {
         ext.sparse = saveOptions_->sparse();
         ext.likeSource = saveOptions_->sameAsSource();
     }
+    presenter_->setFormatName(kind == kSaveExt4   ? "EXT4"
+                              : kind == kSaveExt3 ? "EXT3"
+                              : kind == kSaveExt2 ? "EXT2"
+                                                  : "YAFFS2");
     runJob(
         [img, path, kind, params, ext, saved] { *saved = saveas(*img, path, kind, params, ext); },
-        [this, saved, wasModified](std::exception_ptr error) {
+        [this, saved, wasModified, shownPath](std::exception_ptr error) {
             if (error || !*saved)
                 img_->modified = img_->modified || wasModified;
-            showJobError(error);
+            if (error)
+                showJobError(error);
+            else
+                message(*saved ? tx(kSaved).arg(shownPath) : tx(kSaveCancelled));
         });
 }
 
 // ---------------------------------------------------------------- adding
 
 void MainWindow::addFiles() {
-    if (busy() || !img_ || pathBox_->text().isEmpty())
+    if (busy() || !listedNode())
         return;
-    QStringList paths = prompter_->chooseFiles(this);
-    if (!paths.isEmpty())
-        addPaths(paths);
+    std::optional<FileChoice> choice = prompter_->chooseFiles(this);
+    if (choice && !choice->paths.isEmpty())
+        addPaths(choice->paths, choice->keepAttributes);
 }
 
-void MainWindow::addPaths(const QStringList& paths) {
-    if (busy() || !img_ || listedId_ == 0 || paths.isEmpty())
+void MainWindow::addPaths(const QStringList& paths, bool keepAttributes) {
+    if (busy() || !listedNode() || paths.isEmpty())
         return;
     std::vector<std::string> list;
     for (const QString& p : paths)
@@ -826,6 +942,7 @@ void MainWindow::addPaths(const QStringList& paths) {
     const uint32_t dirId = listedId_;
     Timg* img = img_.get();
     AddOptions opt;
+    opt.keepAttributes = keepAttributes;
     // Asked on the worker, which waits while the main thread shows the
     // question. The path is made here, where reading the tree is safe.
     JobRunner* runner = runner_.get();
@@ -833,10 +950,12 @@ void MainWindow::addPaths(const QStringList& paths) {
         QString from = QFile::decodeName(QByteArray::fromStdString(source));
         QString to = "/" + utf8(nodepath(img->root(), &existing));
         ClashAnswer answer = ClashAnswer::kSkip;
-        runner->callOnMainThread([&] { answer = prompter_->askClash(this, from, to); });
+        runner->callOnMainThread(
+            [&] { answer = prompter_->askClash(this, tx(kClashAdd), from, to); });
         return answer;
     };
     auto result = std::make_shared<AddResult>();
+    presenter_->setFormatName(QString::fromStdString(img->formatName()));
     runJob([img, list, dirId, opt, result] { *result = addfiles(*img, list, dirId, opt); },
            [this, result, dirId](std::exception_ptr error) {
                Node* dir = img_->nodeFor(dirId);
@@ -847,13 +966,13 @@ void MainWindow::addPaths(const QStringList& paths) {
                    return;
                QStringList lines;
                for (const std::string& line : result->errlist)
-                   lines << utf8(line);
-               prompter_->showErrorList(this, tr8(kAddErrorsCaption), lines);
+                   lines << coreText(line);
+               prompter_->showErrorList(this, tx(kAddErrorsCaption), QString(), lines);
            });
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-    if (!busy() && listedId_ != 0 && event->mimeData()->hasUrls())
+    if (!busy() && listedNode() && event->mimeData()->hasUrls())
         for (const QUrl& url : event->mimeData()->urls())
             if (url.isLocalFile()) {
                 event->acceptProposedAction();
@@ -867,148 +986,89 @@ void MainWindow::dropEvent(QDropEvent* event) {
     for (const QUrl& url : event->mimeData()->urls())
         if (url.isLocalFile())
             paths << url.toLocalFile();
-    if (paths.isEmpty() || busy() || listedId_ == 0) {
+    if (paths.isEmpty() || busy() || !listedNode()) {
         QMainWindow::dropEvent(event);
         return;
     }
     event->acceptProposedAction();
     // Added after the drop has finished, so the file manager is not kept
-    // waiting.
-    QTimer::singleShot(0, this, [this, paths] { addPaths(paths); });
+    // waiting; with the attributes as the chooser last kept them.
+    const bool keep = QSettings().value(kKeepAttributesKey, true).toBool();
+    QTimer::singleShot(0, this, [this, paths, keep] { addPaths(paths, keep); });
 }
 
 // ---------------------------------------------------------------- edits
 
 void MainWindow::newDirectory() {
-    Node* dir = listedNode();
-    if (busy() || !dir)
-        return;
-    std::optional<QString> name =
-        prompter_->askText(this, tr8(kNewDirCaption), tr8(kNewDirPrompt), QString());
-    if (!name || name->isEmpty())
-        return;
-    NewDirResult r;
-    try {
-        r = newdir(*img_, listedId_, name->toStdString());
-    } catch (const Error& e) {
-        message(QString::fromUtf8(e.what()));
-        return;
-    }
-    if (r.status == EditStatus::kExists) {
-        message(tr8(kTextExists));
-    } else if (r.status == EditStatus::kInvalid) {
-        message(tr8(kTextInvalid));
-    } else if (r.status == EditStatus::kDone) {
-        refreshTree(dir);
-        filllist(dir);
-        for (int row = 0; row < listModel_->rows(); ++row)
-            if (listModel_->row(row).entry.objId == r.node->entry.objId) {
-                selectRows({row});
-                currentListView()->scrollTo(listModel_->index(row, 0));
-            }
-    }
+    edits_->newDirectory();
 }
 
 void MainWindow::deleteSelected() {
-    QList<int> rows = selectedRows();
-    if (busy() || !img_ || rows.isEmpty())
-        return;
-    if (!prompter_->askYesNo(this, tr8(kTextConfirmDelete)))
-        return;
-    img_->modified = true;
-    listingFromTree_ = false;
-    // From the last row to the first, as the list's own order stands.
-    std::vector<uint32_t> files;
-    for (auto it = rows.crbegin(); it != rows.crend(); ++it) {
-        uint32_t id = listModel_->row(*it).entry.objId;
-        Node* n = img_->nodeFor(id);
-        if (n && n->isDirectory()) {
-            folderModel_->beginRemoveNode(n);
-            deletenodes(*img_, {id});
-            folderModel_->endRemoveNode();
-        } else if (n) {
-            files.push_back(id);
-        }
-    }
-    deletenodes(*img_, files);
-    listModel_->removeRows(rows);
-    listingFromTree_ = true;
+    edits_->deleteSelected();
 }
 
 void MainWindow::renameSelected() {
-    QList<int> rows = selectedRows();
-    if (busy() || !img_ || rows.isEmpty())
-        return;
-    const int row = rows.first();
-    const uint32_t id = listModel_->row(row).entry.objId;
-    const QString caption = utf8(listModel_->row(row).text);
-    std::optional<QString> answer =
-        prompter_->askText(this, tr8(kRenameCaption), tr8(kRenamePrompt), caption);
-    if (!answer || answer->isEmpty() || *answer == caption)
-        return;
-    EditStatus status = renamenode(*img_, id, answer->toStdString());
-    if (status == EditStatus::kExists) {
-        message(tr8(kTextExists));
-    } else if (status == EditStatus::kInvalid) {
-        message(tr8(kTextInvalid));
-    } else if (status == EditStatus::kDone) {
-        if (Node* n = img_->nodeFor(id)) {
-            listModel_->refreshRow(row, *n);
-            folderModel_->nodeRenamed(n);
-        }
-        onListSelectionChanged();
-    }
+    edits_->renameSelected();
 }
 
 void MainWindow::changePermissions() {
-    QList<int> rows = selectedRows();
-    if (busy() || !img_ || rows.isEmpty())
-        return;
-    std::vector<uint32_t> ids = selectedIds();
-    QString value;
-    if (ids.size() == 1)
-        if (Node* n = img_->nodeFor(ids.front()))
-            value = utf8(modetext(n->entry.mode, 0));
-    std::optional<IdInput> in =
-        prompter_->askId(this, tr8(kPermissionsCaption), tr8(kPermissionsPrompt), value);
-    if (!in || in->text.isEmpty())
-        return;
-    if (changemode(*img_, ids, in->text.toStdString(), in->withChildren) == EditStatus::kInvalid) {
-        message(tr8(kTextInvalid));
-        return;
-    }
-    reselectlist(rows);
+    edits_->changePermissions();
 }
 
 void MainWindow::changeUid() {
-    changeIds(kUidCaption, kUidPrompt, 0);
+    edits_->changeUid();
 }
 
 void MainWindow::changeGid() {
-    changeIds(kGidCaption, kGidPrompt, 1);
+    edits_->changeGid();
 }
 
-// which: 0 UID, 1 GID.
-void MainWindow::changeIds(const char* caption, const char* prompt, int which) {
-    QList<int> rows = selectedRows();
-    if (busy() || !img_ || rows.isEmpty())
-        return;
-    std::vector<uint32_t> ids = selectedIds();
-    QString value;
-    if (ids.size() == 1)
-        if (Node* n = img_->nodeFor(ids.front()))
-            value = QString::number(which == 0 ? n->entry.uid : n->entry.gid);
-    std::optional<IdInput> in = prompter_->askId(this, tr8(caption), tr8(prompt), value);
-    if (!in)
-        return;
-    const std::string text = in->text.toStdString();
-    EditStatus status = which == 0 ? changeuid(*img_, ids, text, in->withChildren)
-                                   : changegid(*img_, ids, text, in->withChildren);
-    if (status == EditStatus::kInvalid) {
-        message(tr8(kTextInvalid));
-        return;
-    }
+// What the edit commands ask of the window.
+
+Timg* MainWindow::editableImage() const {
+    return busy() ? nullptr : img_.get();
+}
+
+Node* MainWindow::listedFolder() const {
+    return listedNode();
+}
+
+Prompter& MainWindow::prompter() {
+    return *prompter_;
+}
+
+QWidget* MainWindow::dialogParent() {
+    return this;
+}
+
+void MainWindow::relist(Node* dir, uint32_t selectId) {
+    refreshTree(dir);
+    filllist(dir, selectId);
+}
+
+void MainWindow::reselect(const QList<int>& rows) {
     reselectlist(rows);
+}
+
+void MainWindow::beginRemoval() {
+    // Thumbnails of the rows that go are dropped; the rest are made again.
+    thumbnailer_->stop();
+    listModel_->bumpGeneration();
+    listingFromTree_ = false;
+}
+
+void MainWindow::endRemoval() {
+    listingFromTree_ = true;
+    followInTree(listedNode());
+    onListSelectionChanged();
+    startThumbnails();
+}
+
+void MainWindow::renamed(uint32_t) {
+    onListSelectionChanged();
+    // The name may now be a picture's, or no longer.
+    if (view_ == View::kThumbnails)
+        refresh();
 }
 
 // ---------------------------------------------------------------- window
@@ -1025,6 +1085,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    saveSettings();
     event->accept();
 }
 

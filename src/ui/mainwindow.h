@@ -1,9 +1,10 @@
 // The main window: toolbars, the folder tree beside the list of one
-// directory, the status bars and the progress panel. It owns the current
+// directory, the status bar and the progress panel. It owns the current
 // image and runs every command of its toolbars and of the list's popup menu
 // through korvane_core, long jobs on a worker thread.
 #pragma once
 
+#include "editcommands.h"
 #include "iconprovider.h"
 #include "model/timg.h"
 #include "prompter.h"
@@ -15,29 +16,36 @@
 #include <QString>
 #include <memory>
 
-class QAction;
+class QAbstractItemView;
 class QLabel;
 class QLineEdit;
 class QListView;
 class QMenu;
+class QSplitter;
 class QStackedWidget;
+class QTimer;
 class QToolBar;
 class QToolButton;
 class QTreeView;
-class QAbstractItemView;
 
 namespace korvane::ui {
 
 class DirListModel;
 class FolderTreeModel;
+class IconDelegate;
+class JobPresenter;
 class JobRunner;
+class MainActions;
 class ProgressPanel;
-class ProgressStrip;
 class SaveOptionsDialog;
+class StatusPanels;
+class Thumbnailer;
 
-class MainWindow : public QMainWindow {
+class MainWindow : public QMainWindow, private EditHost {
     Q_OBJECT
 public:
+    enum class View { kIcons, kDetails, kThumbnails };
+
     // prompter: how questions are asked (DialogPrompter when null).
     explicit MainWindow(std::unique_ptr<Prompter> prompter = nullptr, QWidget* parent = nullptr);
     ~MainWindow() override;
@@ -46,7 +54,7 @@ public:
     // when it cannot be opened.
     void openImage(const QString& path);
     // Adds files and folders from disk to the listed directory (as a drop).
-    void addPaths(const QStringList& paths);
+    void addPaths(const QStringList& paths, bool keepAttributes = true);
 
     // State, for the status bar's users and the tests.
     Timg* image() const { return img_.get(); }
@@ -62,20 +70,24 @@ public:
     const SaveParams& saveParams() const { return saveParams_; }
     SaveParams& saveParams() { return saveParams_; }
 
-    DirListModel* listModel() const { return listModel_; }
-    FolderTreeModel* folderModel() const { return folderModel_; }
+    DirListModel* listModel() const override { return listModel_; }
+    FolderTreeModel* folderModel() const override { return folderModel_; }
     QListView* iconView() const { return iconView_; }
     QTreeView* detailView() const { return detailView_; }
     QTreeView* folderView() const { return folderView_; }
+    QLineEdit* pathBox() const { return pathBox_; }
     QAbstractItemView* currentListView() const;
-    bool detailViewShown() const;
+    View view() const { return view_; }
+    bool detailViewShown() const { return view_ == View::kDetails; }
     ProgressPanel* progressPanel() const { return progressPanel_; }
     SaveOptionsDialog* saveOptionsDialog() const { return saveOptions_; }
+    MainActions* actions() const { return actions_; }
+    Thumbnailer* thumbnailer() const { return thumbnailer_.get(); }
     // The list's popup menu, with its items enabled as for the current
     // selection.
     QMenu* popupMenu();
     // Rows selected in the list, in list order.
-    QList<int> selectedRows() const;
+    QList<int> selectedRows() const override;
     void selectRows(const QList<int>& rows);
 
 public slots:
@@ -86,9 +98,13 @@ public slots:
     void saveAs();
     void goUp();
     void openSelected();
+    // Lists the folder the path box names (a file: its folder, with the
+    // file selected).
+    void goToPath(const QString& path);
     void refresh();
     void showIconView();
     void showDetailView();
+    void showThumbnailView();
     void newDirectory();
     void addFiles();
     void deleteSelected();
@@ -114,31 +130,45 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void buildActions();
+    void connectActions();
     void buildLayout();
-    void buildPopupMenu();
-    QWidget* buildStatusBar(QWidget* parent);
+    void buildListViews(QWidget* parent);
+    void restoreSettings();
+    void saveSettings() const;
 
-    void onWorkEvent(qint64 pos, qint64 max, int kind, const QString& message, int flag);
-    void lock();
-    void unlock();
-    // Runs a job whose done callback needs no result of its own.
+    void setLocked(bool locked);
+    void updateActions();
+    // Runs a job on the worker; done runs on the main thread after it.
     void runJob(std::function<void()> work, std::function<void(std::exception_ptr)> done);
     void showJobError(std::exception_ptr error);
     bool confirmDiscard();
 
     void loadWith(std::function<std::unique_ptr<Timg>(WorkSink*)> load, const QString& path);
     void switchTo(std::unique_ptr<Timg> img, const QString& path);
-    void afterload();
+    void showWarnings();
     void refreshTree(Node* keepVisible);
-    void filllist(Node* node);
+    // Lists node; selects the row of object selectId when it is listed.
+    void filllist(Node* node, uint32_t selectId = 0);
+    void followInTree(Node* node);
     void reselectlist(const QList<int>& rows);
     void onListSelectionChanged();
     void onFolderSelected(const QModelIndex& index);
-    void preparePopup();
     void onSaveTypeChanged(int type, QWidget* dialog);
     void runExtraction(const std::vector<uint32_t>& ids);
-    void changeIds(const char* caption, const char* prompt, int which);
+    void setView(View view);
+    void startThumbnails();
+    void sortByColumn(int column);
+
+    // EditHost.
+    Timg* editableImage() const override;
+    Node* listedFolder() const override;
+    Prompter& prompter() override;
+    QWidget* dialogParent() override;
+    void relist(Node* dir, uint32_t selectId) override;
+    void reselect(const QList<int>& rows) override;
+    void beginRemoval() override;
+    void endRemoval() override;
+    void renamed(uint32_t id) override;
 
     Node* listedNode() const;
     std::vector<uint32_t> selectedIds() const;
@@ -147,62 +177,42 @@ private:
     std::unique_ptr<Prompter> prompter_;
     IconProvider icons_;
     std::unique_ptr<Timg> img_;
-    // Destroyed before the image: its worker may still use it.
+    // Destroyed before the image: their workers may still use it.
     std::unique_ptr<JobRunner> runner_;
+    std::unique_ptr<Thumbnailer> thumbnailer_;
     SaveParams saveParams_;
-    SaveKind saveKind_ = kSaveYaffs2;
     uint32_t listedId_ = 0;
     QList<int> selectedlist_;
     QString lastExtractFolder_;
     bool locked_ = false;
     bool closeAfterJob_ = false;
+    // Off while the window itself moves the tree's selection.
     bool listingFromTree_ = true;
+    View view_ = View::kIcons;
 
     DirListModel* listModel_ = nullptr;
     FolderTreeModel* folderModel_ = nullptr;
+    MainActions* actions_ = nullptr;
+    EditCommands* edits_ = nullptr;
+    JobPresenter* presenter_ = nullptr;
+    IconDelegate* iconDelegate_ = nullptr;
+    QTimer* thumbnailTimer_ = nullptr;
 
     QToolBar* fileToolBar_ = nullptr;
     QToolBar* jobToolBar_ = nullptr;
+    QToolBar* listToolBar_ = nullptr;
     QWidget* workArea_ = nullptr;
+    QSplitter* splitter_ = nullptr;
     QTreeView* folderView_ = nullptr;
     QStackedWidget* listStack_ = nullptr;
     QListView* iconView_ = nullptr;
     QTreeView* detailView_ = nullptr;
     QLineEdit* pathBox_ = nullptr;
+    QToolButton* viewButton_ = nullptr;
     QLabel* imageStatus_ = nullptr;
-    QLabel* statusPanels_[5] = {};
-    ProgressStrip* strip_ = nullptr;
+    StatusPanels* status_ = nullptr;
     ProgressPanel* progressPanel_ = nullptr;
     SaveOptionsDialog* saveOptions_ = nullptr;
-
-    QAction* actNew_ = nullptr;
-    QAction* actOpen_ = nullptr;
-    QAction* actExtractTop_ = nullptr;
-    QAction* actExportAllTop_ = nullptr;
-    QAction* actSaveAs_ = nullptr;
-    QAction* actUp_ = nullptr;
-    QAction* actExtractList_ = nullptr;
-    QAction* actExportAllList_ = nullptr;
-    QToolButton* viewButton_ = nullptr;
-    QMenu* viewMenu_ = nullptr;
-    QAction* actThumbnails_ = nullptr;
-    QAction* actIcons_ = nullptr;
-    QAction* actDetails_ = nullptr;
-
-    QMenu* popup_ = nullptr;
-    QAction* menuOpen_ = nullptr;
-    QAction* menuView_ = nullptr;
-    QAction* menuExtract_ = nullptr;
-    QAction* menuExportAll_ = nullptr;
-    QAction* menuNewDir_ = nullptr;
-    QAction* menuAddFiles_ = nullptr;
-    QAction* menuDelete_ = nullptr;
-    QAction* menuRefresh_ = nullptr;
-    QAction* menuRename_ = nullptr;
-    QAction* menuPermissions_ = nullptr;
-    QAction* menuUid_ = nullptr;
-    QAction* menuGid_ = nullptr;
-    QAction* menuProperties_ = nullptr;
 };
 
 } // namespace korvane::ui

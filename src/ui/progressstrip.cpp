@@ -42,6 +42,8 @@ void ProgressStrip::clearStrip() {
 
 void ProgressStrip::setText(const QString& text) {
     text_ = text;
+    // The whole summary, when the strip is too narrow for it.
+    setToolTip(text);
     update();
 }
 

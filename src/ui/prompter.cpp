@@ -1,26 +1,26 @@
 #include "prompter.h"
 
-#include "addfilesdialog.h"
 #include "clashdialog.h"
 #include "errorlistdialog.h"
 #include "uitexts.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QInputDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace korvane::ui {
 
 namespace {
 
-const char* const kSaveFilters[] = {"YAFFS2 镜像 (*)", "YAFFS2 镜像(自定参数) (*)", "EXT2 镜像 (*)",
-                                    "EXT3 镜像 (*)", "EXT4 镜像 (*)"};
+// The save dialog's types, in the order of SaveType.
+const char* const kSaveTypes[] = {kSaveFilterYaffs2, kSaveFilterYaffs2Custom, kSaveFilterExt2,
+                                  kSaveFilterExt3, kSaveFilterExt4};
 
 QStringList saveFilters() {
     QStringList filters;
-    for (const char* f : kSaveFilters)
-        filters << QString::fromUtf8(f);
+    for (const char* f : kSaveTypes)
+        filters << tx(f) + " (*)";
     return filters;
 }
 
@@ -36,51 +36,68 @@ int saveTypeOf(const QString& filter) {
     return 0;
 }
 
+void plainDialogFrame(QWidget* dialog) {
+    dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+}
+
 DialogPrompter::DialogPrompter() = default;
 DialogPrompter::~DialogPrompter() = default;
 
 // The dialogs are made on first use with the window as parent, so they are
 // centred on it, and kept for the run.
-template <typename Dialog>
-Dialog& DialogPrompter::dialog(std::unique_ptr<Dialog>& slot, QWidget* parent) {
+template <typename Dialog, typename... Args>
+Dialog& DialogPrompter::dialog(std::unique_ptr<Dialog>& slot, QWidget* parent, Args... args) {
     if (!slot)
-        slot = std::make_unique<Dialog>(parent);
+        slot = std::make_unique<Dialog>(args..., parent);
     else if (slot->parentWidget() != parent)
         slot->setParent(parent, slot->windowFlags());
     return *slot;
 }
 
-bool DialogPrompter::askYesNo(QWidget* parent, const QString& text) {
-    QMessageBox box(QMessageBox::Information, QString::fromUtf8(kCaptionNotice), text,
+bool DialogPrompter::askYesNo(QWidget* parent, const QString& text, bool defaultYes) {
+    QMessageBox box(QMessageBox::Information, tx(kCaptionNotice), text,
                     QMessageBox::Yes | QMessageBox::No, parent);
+    plainDialogFrame(&box);
+    box.setDefaultButton(defaultYes ? QMessageBox::Yes : QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }
 
 void DialogPrompter::showMessage(QWidget* parent, const QString& text) {
-    QMessageBox box(QMessageBox::Information, QString::fromUtf8(kCaptionNotice), text,
-                    QMessageBox::Ok, parent);
+    QMessageBox box(QMessageBox::Information, tx(kCaptionNotice), text, QMessageBox::Ok, parent);
+    plainDialogFrame(&box);
     box.exec();
 }
 
 QString DialogPrompter::chooseImage(QWidget* parent) {
-    QString path = QFileDialog::getOpenFileName(parent, QString::fromUtf8(kOpenDialogTitle),
-                                                lastImageFolder_, "*.* (*)");
-    if (!path.isEmpty())
-        lastImageFolder_ = QFileInfo(path).absolutePath();
+    QFileDialog dlg(parent, tx(kOpenDialogTitle), lastImageFolder_, "*.* (*)");
+    plainDialogFrame(&dlg);
+    dlg.setFileMode(QFileDialog::ExistingFile);
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return {};
+    QString path = dlg.selectedFiles().first();
+    lastImageFolder_ = QFileInfo(path).absolutePath();
     return path;
 }
 
 QString DialogPrompter::chooseFolder(QWidget* parent, const QString& start) {
     // Qt's own dialog: it has the button for a new folder.
-    return QFileDialog::getExistingDirectory(parent, QString::fromUtf8(kExtractDialogTitle), start,
-                                             QFileDialog::ShowDirsOnly |
-                                                 QFileDialog::DontUseNativeDialog);
+    QFileDialog dlg(parent, tx(kExtractDialogTitle), start);
+    plainDialogFrame(&dlg);
+    dlg.setOption(QFileDialog::DontUseNativeDialog);
+    dlg.setOption(QFileDialog::ShowDirsOnly);
+    dlg.setFileMode(QFileDialog::Directory);
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return {};
+    return dlg.selectedFiles().first();
 }
 
-std::optional<SaveTarget> DialogPrompter::chooseSaveTarget(QWidget* parent,
+std::optional<SaveTarget> DialogPrompter::chooseSaveTarget(QWidget* parent, int type,
                                                            const SaveTypeChanged& typeChanged) {
     // Qt's own dialog, which reports a change of type while it is open.
-    QFileDialog dlg(parent, QString::fromUtf8(kSaveDialogTitle));
+    QFileDialog dlg(parent, tx(kSaveDialogTitle));
+    plainDialogFrame(&dlg);
     dlg.setOption(QFileDialog::DontUseNativeDialog);
     dlg.setOption(QFileDialog::HideNameFilterDetails);
     dlg.setAcceptMode(QFileDialog::AcceptSave);
@@ -88,48 +105,51 @@ std::optional<SaveTarget> DialogPrompter::chooseSaveTarget(QWidget* parent,
     dlg.setDefaultSuffix("img");
     const QStringList filters = saveFilters();
     dlg.setNameFilters(filters);
-    dlg.selectNameFilter(filters[lastSaveType_ - 1]);
+    if (type < kSaveTypeYaffs2 || type > kSaveTypeExt3)
+        type = kSaveTypeYaffs2;
+    dlg.selectNameFilter(filters[type - 1]);
     if (!lastImageFolder_.isEmpty())
         dlg.setDirectory(lastImageFolder_);
     QObject::connect(&dlg, &QFileDialog::filterSelected, &dlg, [&](const QString& filter) {
-        if (int type = saveTypeOf(filter); type > 0)
-            typeChanged(type, &dlg);
+        if (int picked = saveTypeOf(filter); picked > 0)
+            typeChanged(picked, &dlg);
     });
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
         return std::nullopt;
-    int type = saveTypeOf(dlg.selectedNameFilter());
-    if (type <= 0)
-        type = kSaveTypeYaffs2;
-    lastSaveType_ = type;
-    return SaveTarget{dlg.selectedFiles().first(), type};
+    int picked = saveTypeOf(dlg.selectedNameFilter());
+    if (picked <= 0)
+        picked = type;
+    return SaveTarget{dlg.selectedFiles().first(), picked};
 }
 
-QStringList DialogPrompter::chooseFiles(QWidget* parent) {
+std::optional<FileChoice> DialogPrompter::chooseFiles(QWidget* parent) {
     return dialog(addFiles_, parent).choose();
 }
 
 std::optional<QString> DialogPrompter::askText(QWidget* parent, const QString& caption,
-                                               const QString& prompt, const QString& value) {
-    bool ok = false;
-    QString text = QInputDialog::getText(parent, caption, prompt, QLineEdit::Normal, value, &ok);
-    if (!ok)
+                                               const QString& prompt, const QString& value,
+                                               const InputCheck& check) {
+    std::optional<IdInput> in =
+        dialog(textInput_, parent, false).ask(caption, prompt, value, check);
+    if (!in)
         return std::nullopt;
-    return text;
+    return in->text;
 }
 
 std::optional<IdInput> DialogPrompter::askId(QWidget* parent, const QString& caption,
-                                             const QString& prompt, const QString& value) {
-    return dialog(idInput_, parent).ask(caption, prompt, value);
+                                             const QString& prompt, const QString& value,
+                                             const InputCheck& check) {
+    return dialog(idInput_, parent, true).ask(caption, prompt, value, check);
 }
 
-ClashAnswer DialogPrompter::askClash(QWidget* parent, const QString& sourcePath,
-                                     const QString& existingPath) {
-    return dialog(clash_, parent).ask(sourcePath, existingPath);
+ClashAnswer DialogPrompter::askClash(QWidget* parent, const QString& question,
+                                     const QString& sourcePath, const QString& existingPath) {
+    return dialog(clash_, parent).ask(question, sourcePath, existingPath);
 }
 
-void DialogPrompter::showErrorList(QWidget* parent, const QString& caption,
+void DialogPrompter::showErrorList(QWidget* parent, const QString& caption, const QString& summary,
                                    const QStringList& lines) {
-    dialog(errors_, parent).showLines(caption, lines);
+    dialog(errors_, parent).showLines(caption, summary, lines);
 }
 
 void DialogPrompter::showProperties(QWidget* parent, const ObjectProperties& properties,

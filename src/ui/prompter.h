@@ -3,6 +3,7 @@
 // tests and the benchmark answer with their own.
 #pragma once
 
+#include "addfilesdialog.h"
 #include "idinputdialog.h"
 #include "propertiesdialog.h"
 #include "transfer/addfiles.h"
@@ -11,13 +12,13 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QWidget;
 
 namespace korvane::ui {
 
-class AddFilesDialog;
 class ClashDialog;
 class ErrorListDialog;
 
@@ -44,33 +45,43 @@ struct SaveTarget {
 // dialog itself (null when there is no dialog window).
 using SaveTypeChanged = std::function<void(int type, QWidget* dialog)>;
 
+// Dialogs of the app have a title and a close button, no minimise or
+// maximise buttons.
+void plainDialogFrame(QWidget* dialog);
+
 class Prompter {
 public:
     virtual ~Prompter() = default;
 
-    // Yes/No question with the caption "提示"; true for Yes.
-    virtual bool askYesNo(QWidget* parent, const QString& text) = 0;
+    // Yes/No question with the caption "提示"; true for Yes. defaultYes: the
+    // button Enter presses.
+    virtual bool askYesNo(QWidget* parent, const QString& text, bool defaultYes) = 0;
     // Message with the caption "提示".
     virtual void showMessage(QWidget* parent, const QString& text) = 0;
     // The image file to open; empty when cancelled.
     virtual QString chooseImage(QWidget* parent) = 0;
     // The folder to extract into, starting at start; empty when cancelled.
     virtual QString chooseFolder(QWidget* parent, const QString& start) = 0;
-    // The file to save as and its type; nullopt when cancelled.
-    virtual std::optional<SaveTarget> chooseSaveTarget(QWidget* parent,
+    // The file to save as and its type (type offered first); nullopt when
+    // cancelled.
+    virtual std::optional<SaveTarget> chooseSaveTarget(QWidget* parent, int type,
                                                        const SaveTypeChanged& typeChanged) = 0;
-    // Files and folders to add; empty when cancelled.
-    virtual QStringList chooseFiles(QWidget* parent) = 0;
-    // One line of text; nullopt when cancelled.
+    // Files and folders to add; nullopt when cancelled.
+    virtual std::optional<FileChoice> chooseFiles(QWidget* parent) = 0;
+    // One line of text, checked by check before the box closes; nullopt when
+    // cancelled.
     virtual std::optional<QString> askText(QWidget* parent, const QString& caption,
-                                           const QString& prompt, const QString& value) = 0;
-    // The permission, UID or GID box; nullopt when cancelled.
+                                           const QString& prompt, const QString& value,
+                                           const InputCheck& check) = 0;
+    // The permission, UID or GID box, likewise.
     virtual std::optional<IdInput> askId(QWidget* parent, const QString& caption,
-                                         const QString& prompt, const QString& value) = 0;
-    // A file from disk meets an object of the same name.
-    virtual ClashAnswer askClash(QWidget* parent, const QString& sourcePath,
-                                 const QString& existingPath) = 0;
-    virtual void showErrorList(QWidget* parent, const QString& caption,
+                                         const QString& prompt, const QString& value,
+                                         const InputCheck& check) = 0;
+    // A file meets an object of the same name (question says which case).
+    virtual ClashAnswer askClash(QWidget* parent, const QString& question,
+                                 const QString& sourcePath, const QString& existingPath) = 0;
+    // Lines of what went wrong, under summary (may be empty).
+    virtual void showErrorList(QWidget* parent, const QString& caption, const QString& summary,
                                const QStringList& lines) = 0;
     virtual void showProperties(QWidget* parent, const ObjectProperties& properties,
                                 const QIcon& icon) = 0;
@@ -82,34 +93,35 @@ public:
     DialogPrompter();
     ~DialogPrompter() override;
 
-    bool askYesNo(QWidget* parent, const QString& text) override;
+    bool askYesNo(QWidget* parent, const QString& text, bool defaultYes) override;
     void showMessage(QWidget* parent, const QString& text) override;
     QString chooseImage(QWidget* parent) override;
     QString chooseFolder(QWidget* parent, const QString& start) override;
-    std::optional<SaveTarget> chooseSaveTarget(QWidget* parent,
+    std::optional<SaveTarget> chooseSaveTarget(QWidget* parent, int type,
                                                const SaveTypeChanged& typeChanged) override;
-    QStringList chooseFiles(QWidget* parent) override;
+    std::optional<FileChoice> chooseFiles(QWidget* parent) override;
     std::optional<QString> askText(QWidget* parent, const QString& caption, const QString& prompt,
-                                   const QString& value) override;
+                                   const QString& value, const InputCheck& check) override;
     std::optional<IdInput> askId(QWidget* parent, const QString& caption, const QString& prompt,
-                                 const QString& value) override;
-    ClashAnswer askClash(QWidget* parent, const QString& sourcePath,
+                                 const QString& value, const InputCheck& check) override;
+    ClashAnswer askClash(QWidget* parent, const QString& question, const QString& sourcePath,
                          const QString& existingPath) override;
-    void showErrorList(QWidget* parent, const QString& caption, const QStringList& lines) override;
+    void showErrorList(QWidget* parent, const QString& caption, const QString& summary,
+                       const QStringList& lines) override;
     void showProperties(QWidget* parent, const ObjectProperties& properties,
                         const QIcon& icon) override;
 
 private:
-    template <typename Dialog>
-    Dialog& dialog(std::unique_ptr<Dialog>& slot, QWidget* parent);
+    template <typename Dialog, typename... Args>
+    Dialog& dialog(std::unique_ptr<Dialog>& slot, QWidget* parent, Args... args);
 
     std::unique_ptr<AddFilesDialog> addFiles_;
     std::unique_ptr<ClashDialog> clash_;
     std::unique_ptr<ErrorListDialog> errors_;
-    std::unique_ptr<IdInputDialog> idInput_;
+    std::unique_ptr<InputDialog> textInput_;
+    std::unique_ptr<InputDialog> idInput_;
     std::unique_ptr<PropertiesDialog> properties_;
     QString lastImageFolder_;
-    int lastSaveType_ = kSaveTypeYaffs2;
 };
 
 } // namespace korvane::ui

@@ -1,17 +1,22 @@
 #include "propertiesdialog.h"
 
+#include "language.h"
 #include "model/texts.h"
+#include "prompter.h"
 #include "uitexts.h"
+#include "xattrtext.h"
 
 #include <QDateTime>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QVBoxLayout>
 #include <vector>
 
@@ -23,25 +28,49 @@ QString utf8(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-uint64_t filesBelow(const Node& dir) {
-    uint64_t sum = 0;
+struct Below {
+    uint64_t fileBytes = 0;
+    size_t objects = 0;
+};
+
+Below countBelow(const Node& dir) {
+    Below b;
     std::vector<const Node*> stack{&dir};
     while (!stack.empty()) {
         const Node* n = stack.back();
         stack.pop_back();
         for (const auto& child : n->children) {
+            ++b.objects;
             if (child->entry.objType == kTypeFile)
-                sum += child->entry.size;
+                b.fileBytes += child->entry.size;
             stack.push_back(child.get());
         }
     }
-    return sum;
+    return b;
 }
 
-QString timeText(int64_t seconds) {
-    QDateTime t = QDateTime::fromSecsSinceEpoch(seconds).toLocalTime();
-    QLocale locale;
-    return locale.toString(t.date(), QLocale::ShortFormat) + " " + t.time().toString("HH:mm:ss");
+// The object a hard link stands for (itself for anything else).
+const Node& linked(const Timg& img, const Node& node) {
+    const Node* t = &node;
+    for (int hops = 0; t->entry.objType == kTypeHardlink && hops < 64; ++hops) {
+        const Node* next = img.nodeFor(t->entry.linkInfo);
+        if (!next)
+            break;
+        t = next;
+    }
+    return t->entry.objType == kTypeHardlink ? node : *t;
+}
+
+// Dates as the app's language writes them; the user's own format when the
+// locale speaks that language.
+QLocale uiLocale() {
+    const QLocale system;
+    if (language() == text::Language::kEnglish)
+        return system.language() == QLocale::English
+                   ? system
+                   : QLocale(QLocale::English, QLocale::UnitedStates);
+    return system.language() == QLocale::Chinese ? system
+                                                 : QLocale(QLocale::Chinese, QLocale::China);
 }
 
 QFrame* bevel(QWidget* parent) {
@@ -53,47 +82,55 @@ QFrame* bevel(QWidget* parent) {
 
 } // namespace
 
+QString timeText(int64_t seconds) {
+    const QDateTime t = QDateTime::fromSecsSinceEpoch(seconds).toLocalTime();
+    const QLocale locale = uiLocale();
+    return locale.toString(t.date(), QLocale::LongFormat) + " " + t.time().toString("HH:mm:ss");
+}
+
 ObjectProperties describeObject(const Timg& img, const Node& node) {
-    const TImgEntry& e = node.entry;
+    const Node& target = linked(img, node);
+    const TImgEntry& e = target.entry;
     ObjectProperties p;
     p.name = utf8(node.text);
     p.directory = e.objType == kTypeDirectory;
     std::string linkName;
-    if (e.objType == kTypeHardlink)
-        if (const Node* target = img.nodeFor(e.linkInfo))
-            linkName = target->text;
-    // "其它" where the properties text has none, as the list shows it.
-    p.type =
-        utf8(e.objType == kTypeOther ? listtypetext(e, 0, linkName) : proptypetext(e, linkName));
+    if (node.entry.objType == kTypeHardlink)
+        if (const Node* to = img.nodeFor(node.entry.linkInfo))
+            linkName = to->text;
+    p.type = coreText(proptypetext(node.entry, linkName));
     uint64_t size = 0;
-    if (e.objType == kTypeFile)
+    if (e.objType == kTypeFile) {
         size = e.size;
-    else if (e.objType == kTypeDirectory)
-        size = filesBelow(node);
-    p.size = utf8(sizetext(size)).trimmed();
-    if (p.size.isEmpty())
-        p.size = QString::fromUtf8("0字节");
+    } else if (e.objType == kTypeDirectory) {
+        const Below below = countBelow(target);
+        size = below.fileBytes;
+        p.contains = tx(kContains).arg(target.children.size()).arg(below.objects);
+    }
+    p.size = coreText(sizetext(size)).trimmed();
     p.time = timeText(e.mtime);
     p.uid = QString::number(e.uid);
     p.gid = QString::number(e.gid);
     p.detail = utf8(permissiontext(e.mode));
+    for (const Xattr& x : e.xattrs)
+        p.attributes.push_back({utf8(x.name), utf8(attributeText(x))});
     return p;
 }
 
 QString summaryText(const ObjectProperties& p) {
-    return QString::fromUtf8("类型：") + p.type + QString::fromUtf8(", 大小：") + p.size +
-           QString::fromUtf8(", 详细：") + p.detail;
+    return tx(kSummaryType) + p.type + tx(kSummarySize) + p.size + tx(kSummaryDetail) + p.detail;
 }
 
 PropertiesDialog::PropertiesDialog(QWidget* parent) : QDialog(parent) {
     setObjectName("propertiesDialog");
-    setWindowTitle(QString::fromUtf8(kMenuProperties));
-    resize(370, 390);
+    plainDialogFrame(this);
+    setWindowTitle(tx(kMenuProperties));
+    resize(400, 420);
     auto* layout = new QVBoxLayout(this);
-    auto* pages = new QTabWidget(this);
-    auto* general = new QWidget(pages);
-    pages->addTab(general, QString::fromUtf8("常规"));
-    layout->addWidget(pages);
+    pages_ = new QTabWidget(this);
+    auto* general = new QWidget(pages_);
+    pages_->addTab(general, tx(kPageGeneral));
+    layout->addWidget(pages_);
 
     auto* g = new QVBoxLayout(general);
     auto* top = new QHBoxLayout;
@@ -108,9 +145,11 @@ PropertiesDialog::PropertiesDialog(QWidget* parent) : QDialog(parent) {
     g->addLayout(top);
     g->addWidget(bevel(general));
 
-    auto field = [&](QGridLayout* grid, int row, const char* label) {
-        grid->addWidget(new QLabel(QString::fromUtf8(label), general), row, 0,
-                        Qt::AlignLeft | Qt::AlignTop);
+    auto field = [&](QGridLayout* grid, int row, const char* label, QLabel** title = nullptr) {
+        auto* name = new QLabel(tx(label), general);
+        grid->addWidget(name, row, 0, Qt::AlignLeft | Qt::AlignTop);
+        if (title)
+            *title = name;
         auto* value = new QLabel(general);
         value->setTextFormat(Qt::PlainText);
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -120,24 +159,40 @@ PropertiesDialog::PropertiesDialog(QWidget* parent) : QDialog(parent) {
     };
     auto* first = new QGridLayout;
     first->setColumnStretch(1, 1);
-    type_ = field(first, 0, "类型：");
-    size_ = field(first, 1, "大小：");
-    time_ = field(first, 2, "创建时间：");
+    type_ = field(first, 0, kLabelType);
+    size_ = field(first, 1, kLabelSize);
+    contains_ = field(first, 2, kLabelContains, &containsLabel_);
+    time_ = field(first, 3, kLabelTime);
     g->addLayout(first);
     g->addWidget(bevel(general));
     auto* second = new QGridLayout;
     second->setColumnStretch(1, 1);
-    uid_ = field(second, 0, "UID：");
-    gid_ = field(second, 1, "GID：");
-    detail_ = field(second, 2, "详细：");
+    uid_ = field(second, 0, kLabelUid);
+    gid_ = field(second, 1, kLabelGid);
+    detail_ = field(second, 2, kLabelDetail);
     detail_->setMinimumHeight(49);
     detail_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     g->addLayout(second);
     g->addStretch();
 
+    auto* attributes = new QWidget(pages_);
+    auto* a = new QVBoxLayout(attributes);
+    noAttributes_ = new QLabel(tx(kNoAttributes), attributes);
+    a->addWidget(noAttributes_);
+    attributes_ = new QTableWidget(0, 2, attributes);
+    attributes_->setObjectName("attributeTable");
+    attributes_->setHorizontalHeaderLabels({tx(kAttributeName), tx(kAttributeValue)});
+    attributes_->horizontalHeader()->setStretchLastSection(true);
+    attributes_->verticalHeader()->hide();
+    attributes_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    attributes_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    attributes_->setWordWrap(false);
+    a->addWidget(attributes_);
+    pages_->addTab(attributes, tx(kPageAttributes));
+
     auto* row = new QHBoxLayout;
     row->addStretch();
-    auto* close = new QPushButton(QString::fromUtf8(kButtonClose), this);
+    auto* close = new QPushButton(tx(kButtonClose), this);
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
     row->addWidget(close);
     layout->addLayout(row);
@@ -146,12 +201,35 @@ PropertiesDialog::PropertiesDialog(QWidget* parent) : QDialog(parent) {
 void PropertiesDialog::showProperties(const ObjectProperties& p, const QIcon& icon) {
     icon_->setPixmap(icon.pixmap(32, 32));
     name_->setText(p.name);
+    name_->setCursorPosition(0);
     type_->setText(p.type);
     size_->setText(p.size);
     time_->setText(p.time);
+    contains_->setText(p.contains);
+    contains_->setVisible(!p.contains.isEmpty());
+    containsLabel_->setVisible(!p.contains.isEmpty());
     uid_->setText(p.uid);
     gid_->setText(p.gid);
     detail_->setText(p.detail);
+    attributes_->setRowCount(static_cast<int>(p.attributes.size()));
+    for (int r = 0; r < attributes_->rowCount(); ++r) {
+        const ObjectProperties::Attribute& at = p.attributes[static_cast<size_t>(r)];
+        QString name = at.name;
+        if (at.name == "security.selinux")
+            name += " (" + tx(kSelinuxLabel) + ")";
+        else if (at.name == "security.capability")
+            name += " (" + tx(kCapabilities) + ")";
+        auto* n = new QTableWidgetItem(name);
+        auto* v = new QTableWidgetItem(at.value);
+        n->setToolTip(name);
+        v->setToolTip(at.value);
+        attributes_->setItem(r, 0, n);
+        attributes_->setItem(r, 1, v);
+    }
+    attributes_->resizeColumnToContents(0);
+    noAttributes_->setVisible(p.attributes.empty());
+    attributes_->setVisible(!p.attributes.empty());
+    pages_->setCurrentIndex(0);
     exec();
 }
 

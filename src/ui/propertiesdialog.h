@@ -8,9 +8,12 @@
 #include <QDialog>
 #include <QIcon>
 #include <QString>
+#include <vector>
 
 class QLabel;
 class QLineEdit;
+class QTabWidget;
+class QTableWidget;
 
 namespace korvane::ui {
 
@@ -19,17 +22,27 @@ struct ObjectProperties {
     bool directory = false;
     QString type; // "文件", "目录", "软链接  ->target", ...
     QString size; // sizetext; a directory: the files below it, at all depths
-    QString time; // modification time, local time zone
+    QString time; // modification time, local time zone, in the app's language
     QString uid;
     QString gid;
-    QString detail; // "rwxr-xr-x (0755)"
+    QString detail;   // "rwxr-xr-x (0755)"
+    QString contains; // a folder: its items and all below it; otherwise empty
+    struct Attribute {
+        QString name;
+        QString value; // decoded for reading (see xattrtext.h)
+    };
+    std::vector<Attribute> attributes;
 };
 
-// Describes node (taken from the tree, the current record).
+// Describes node (taken from the tree, the current record). A hard link is
+// described by the object it links to, but keeps its own name and type text.
 ObjectProperties describeObject(const Timg& img, const Node& node);
 
 // "类型：" + type + ", 大小：" + size + ", 详细：" + detail.
 QString summaryText(const ObjectProperties& p);
+
+// A time in the local time zone, the way the app's language writes dates.
+QString timeText(int64_t seconds);
 
 class PropertiesDialog : public QDialog {
     Q_OBJECT
@@ -39,14 +52,19 @@ public:
     void showProperties(const ObjectProperties& p, const QIcon& icon);
 
 private:
+    QTabWidget* pages_;
     QLabel* icon_;
     QLineEdit* name_;
     QLabel* type_;
     QLabel* size_;
     QLabel* time_;
+    QLabel* containsLabel_;
+    QLabel* contains_;
     QLabel* uid_;
     QLabel* gid_;
     QLabel* detail_;
+    QTableWidget* attributes_;
+    QLabel* noAttributes_;
 };
 
 } // namespace korvane::ui

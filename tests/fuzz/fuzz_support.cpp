@@ -52,9 +52,9 @@ void touchTexts(const Timg& img, const TImgEntry& e, size_t childCount) {
     keep(modetext(e.mode, 0));
     keep(permissiontext(e.mode));
     keep(listsizetext(e));
-    keep(sizetext(e.size));
-    keep(listtypetext(e, childCount, linkName));
-    keep(proptypetext(e, linkName));
+    keep(sizetext(e.size).english());
+    keep(listtypetext(e, childCount, linkName).english());
+    keep(proptypetext(e, linkName).english());
     kept = kept + fileTypeBits(e) + static_cast<size_t>(iconFor(e, e.name));
     kept = kept + safeFileName(e.name);
 }

@@ -325,6 +325,46 @@ TEST(Extract, CancelStopsAndKeepsWhatWasWritten) {
     EXPECT_EQ(sink.events.back().message, "完成");
 }
 
+// Existing entries are replaced only when the question allows it; each is
+// asked about once (hard links met before their target too), and "全覆盖" and
+// "全否" answer the rest of the run.
+TEST(Extract, AsksBeforeReplacingWhatExists) {
+    auto img = openYaffs2(richImage());
+    TempDir dir;
+    const std::string out = dir / "out";
+    ExtractOptions opt;
+    opt.privileged = false;
+    opt.umask = 022;
+    ASSERT_EQ(outfiles(*img, {1}, out, opt).replaced, 0u) << "nothing there yet";
+    const std::vector<std::string> existing = {"ro/f",           "ro/h",          "system/aaa/sh2",
+                                               "system/big.bin", "system/bin/sh", "system/empty",
+                                               "system/fifo",    "system/link"};
+    using A = ClashAnswer;
+    struct Case {
+        std::vector<A> answers;
+        size_t asked;
+        uint64_t replaced, kept;
+        bool bigKept; // system/big.bin, made stale before each run
+    };
+    for (const Case& c :
+         {Case{{A::kOverwriteAll}, 1, 8, 0, false}, Case{{A::kSkipAll}, 1, 0, 8, true},
+          Case{{A::kSkip, A::kOverwrite, A::kSkip, A::kOverwriteAll}, 4, 6, 2, false}}) {
+        writeFile(out + "/system/big.bin", std::string("stale"));
+        std::vector<std::string> asked;
+        opt.askReplace = [&](const std::string& path) {
+            asked.push_back(path);
+            return c.answers[std::min(asked.size(), c.answers.size()) - 1];
+        };
+        ExtractResult r = outfiles(*img, {1}, out, opt);
+        EXPECT_EQ(asked.size(), c.asked);
+        EXPECT_EQ(r.replaced, c.replaced);
+        EXPECT_EQ(r.kept, c.kept);
+        std::sort(asked.begin(), asked.end());
+        EXPECT_TRUE(std::includes(existing.begin(), existing.end(), asked.begin(), asked.end()));
+        EXPECT_EQ(readFile(out + "/system/big.bin") == bytesOf("stale"), c.bigKept);
+    }
+}
+
 TEST(Extract, OneFileAndUnknownIds) {
     auto img = openYaffs2(richImage());
     TempDir dir;

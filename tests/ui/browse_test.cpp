@@ -2,25 +2,33 @@
 
 #include "dirlistmodel.h"
 #include "foldertreemodel.h"
+#include "icondelegate.h"
+#include "language.h"
 #include "model/texts.h"
 #include "progresspanel.h"
 #include "progressstrip.h"
+#include "support/yaffs2_builder.h"
 #include "ui_fixture.h"
+#include "xattrtext.h"
 
 #include <QAction>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QImageReader>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QMovie>
 #include <QTest>
 #include <QToolBar>
 #include <QTreeView>
+#include <QWidgetAction>
 #include <sys/stat.h>
 
 namespace korvane::ui::test {
 
+using korvane::test::pattern;
 using korvane::test::TempDir;
 
 void BrowseTest::opensYaffs2Image() {
@@ -51,7 +59,9 @@ void BrowseTest::opensYaffs2Image() {
              QStringList({"system", "0", "0", "rwxr-xr-x (0755)", "目录(包含12项)", "0.00"}));
     QCOMPARE(rowTexts(*w, rowOf(*w, "empty")).mid(4), QStringList({"目录(包含0项)", "0.00"}));
     QCOMPARE(rowTexts(*w, rowOf(*w, "link")).mid(4), QStringList({"软链接  ->system/app", "0.00"}));
-    QCOMPARE(rowTexts(*w, rowOf(*w, "hard")).mid(4), QStringList({"硬链接  ->a.txt", "0.00"}));
+    // A hard link shows its target's owner, mode and size.
+    QCOMPARE(rowTexts(*w, rowOf(*w, "hard")).mid(1),
+             QStringList({"1000", "1001", "rw-r--r-- (0644)", "硬链接  ->a.txt", "1.50"}));
     QCOMPARE(rowTexts(*w, rowOf(*w, "dev")),
              QStringList({"dev", "0", "0", "rw-rw---- (0660)", "字符设备", "0.00"}));
     QCOMPARE(rowTexts(*w, rowOf(*w, "中文名.txt"))[5], "0.01");
@@ -80,12 +90,12 @@ void BrowseTest::opensExtImage() {
     QCOMPARE(w->statusPanelText(3), "2.00MB");
     QCOMPARE(rowNames(*w), QStringList({"bin", "docs", "lost+found", "lnk", "pipe"}));
     QCOMPARE(rowTexts(*w, rowOf(*w, "lnk"))[4], "软链接  ->docs/readme.txt");
-    // A FIFO is "其它", in the list and in the properties.
+    // A FIFO is named by its file-type bits, as in a YAFFS2 image.
     QCOMPARE(rowTexts(*w, rowOf(*w, "pipe")).mid(3),
-             QStringList({"rw------- (0600)", "其它", "0.00"}));
+             QStringList({"rw------- (0600)", "管道", "0.00"}));
     selectNames(*w, {"pipe"});
     w->showProperties();
-    QCOMPARE(w.prompter->properties.back().type, "其它");
+    QCOMPARE(w.prompter->properties.back().type, "管道");
     QCOMPARE(w.prompter->properties.back().size, "0字节");
     QCOMPARE(folderNames(*w, w->folderModel()->index(0, 0)),
              QStringList({"bin", "docs", "lost+found"}));
@@ -135,17 +145,19 @@ void BrowseTest::navigatesTheTree() {
     w->goUp();
     QCOMPARE(w->pathText(), "/");
 
-    // Selecting a folder in the tree lists it; the tree does not follow the
-    // list.
+    // Selecting a folder in the tree lists it; the tree follows the list, and
+    // going up selects the folder the list came from.
     const FolderTreeModel* tree = w->folderModel();
     Node* app = w->image()->nodeFor(kIdApp);
     w->folderView()->setCurrentIndex(tree->indexOf(app));
     QCOMPARE(w->pathText(), "/system/app");
     w->goUp();
     QCOMPARE(w->pathText(), "/system");
-    QCOMPARE(w->folderView()->currentIndex(), tree->indexOf(app));
-    w->folderView()->setCurrentIndex(tree->index(0, 0));
-    QCOMPARE(w->pathText(), "/");
+    QCOMPARE(w->folderView()->currentIndex(), tree->indexOf(w->image()->nodeFor(kIdSystem)));
+    QCOMPARE(w->selectedRows(), QList<int>({rowOf(*w, "app")}));
+    w->goUp();
+    QCOMPARE(w->folderView()->currentIndex(), tree->index(0, 0));
+    QCOMPARE(w->selectedRows(), QList<int>({rowOf(*w, "system")}));
 }
 
 void BrowseTest::switchesViewsAndRefreshes() {
@@ -196,12 +208,15 @@ void BrowseTest::popupFollowsSelection() {
     QVERIFY(view);
     QCOMPARE(view->actions().size(), 3);
     QCOMPARE(view->actions()[0]->text(), "缩略图");
-    QVERIFY(!view->actions()[0]->isEnabled());
+    QVERIFY(view->actions()[0]->isEnabled());
     QCOMPARE(view->actions()[1]->text(), "图标");
     QCOMPARE(view->actions()[2]->text(), "详细列表");
 
-    // Nothing open.
+    // Nothing open: nothing to extract or save either.
     QCOMPARE(enabledPopupItems(*w), QStringList({"查看", "刷新"}));
+    for (const char* bar : {"jobToolBar", "listToolBar"})
+        for (QAction* a : w->findChild<QToolBar*>(bar)->actions())
+            QVERIFY2(!a->isEnabled() || qobject_cast<QWidgetAction*>(a), qPrintable(a->text()));
 
     QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
     QToolBar* jobs = w->findChild<QToolBar*>("jobToolBar");
@@ -386,6 +401,279 @@ void BrowseTest::loadsProgressAnimation() {
         QVERIFY(head);
     }
     QVERIFY(!w->progressPanel()->isVisible());
+}
+
+} // namespace korvane::ui::test
+
+namespace korvane::ui::test {
+
+void BrowseTest::keyboardCommands() {
+    TempDir dir;
+    writeYaffsImage(dir / "t.yaffs2");
+    Window w = makeWindow();
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+    w.prompter->image = qs(dir / "t.yaffs2");
+    // Ctrl+O opens (from anywhere in the window).
+    QVERIFY(runJob(*w, [&] { QTest::keyClick(w.window.get(), Qt::Key_O, Qt::ControlModifier); }));
+    QCOMPARE(w->pathText(), "/");
+    w->showDetailView();
+    QAbstractItemView* list = w->detailView();
+    list->setFocus();
+
+    struct Case {
+        const char* name;
+        std::function<void()> before;
+        QKeyCombination key;
+        std::function<bool()> after;
+    };
+    const Case cases[] = {
+        {"Ctrl+A selects all", [] {}, Qt::CTRL | Qt::Key_A,
+         [&] { return w->selectedRows().size() == w->listModel()->rows(); }},
+        {"Enter opens", [&] { selectNames(*w, {"system"}); }, QKeyCombination(Qt::Key_Return),
+         [&] { return w->pathText() == "/system"; }},
+        {"Backspace goes up to the folder it came from", [] {}, QKeyCombination(Qt::Key_Backspace),
+         [&] {
+             return w->pathText() == "/" && w->selectedRows() == QList<int>{rowOf(*w, "system")};
+         }},
+        {"Alt+Up goes up", [&] { w->goToPath("/system/app"); }, Qt::ALT | Qt::Key_Up,
+         [&] { return w->pathText() == "/system"; }},
+        {"F5 reads the folder again", [&] { w->image()->nodeFor(kIdApp)->entry.uid = 55; },
+         QKeyCombination(Qt::Key_F5), [&] { return rowTexts(*w, rowOf(*w, "app"))[1] == "55"; }},
+        {"F2 renames",
+         [&] {
+             selectNames(*w, {"f01.txt"});
+             w.prompter->texts = {QString("renamed.txt")};
+         },
+         QKeyCombination(Qt::Key_F2), [&] { return rowOf(*w, "renamed.txt") >= 0; }},
+        {"Delete deletes after the question",
+         [&] {
+             selectNames(*w, {"renamed.txt"});
+             w.prompter->yesNo = {true};
+         },
+         QKeyCombination(Qt::Key_Delete), [&] { return rowOf(*w, "renamed.txt") < 0; }},
+    };
+    for (const Case& c : cases) {
+        c.before();
+        list->setFocus();
+        QTest::keyClick(list, c.key.key(), c.key.keyboardModifiers());
+        QVERIFY2(c.after(), c.name);
+    }
+    // Ctrl+S saves as, offering the image's own format.
+    w.prompter->save.push_back([&](const SaveTypeChanged&) {
+        return std::optional<SaveTarget>(SaveTarget{qs(dir / "saved.img"), kSaveTypeYaffs2});
+    });
+    QVERIFY(runJob(*w, [&] { QTest::keyClick(list, Qt::Key_S, Qt::ControlModifier); }));
+    QVERIFY(QFileInfo::exists(qs(dir / "saved.img")));
+    // In the path box, Delete and Backspace edit the text.
+    w->pathBox()->setFocus();
+    QTest::keyClick(w->pathBox(), Qt::Key_Backspace);
+    QCOMPARE(w->pathText(), "/syste");
+    QCOMPARE(w.prompter->questions.size(), 1);
+}
+
+void BrowseTest::goesToTypedPaths() {
+    TempDir dir;
+    writeYaffsImage(dir / "t.yaffs2");
+    Window w = makeWindow();
+    QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
+    QLineEdit* box = w->pathBox();
+    QVERIFY(!box->isReadOnly());
+    auto type = [&](const QString& text) {
+        box->setFocus();
+        box->setText(text);
+        QTest::keyClick(box, Qt::Key_Return);
+    };
+    type("/system/app");
+    QCOMPARE(w->pathText(), "/system/app");
+    QCOMPARE(w->folderView()->currentIndex(),
+             w->folderModel()->indexOf(w->image()->nodeFor(kIdApp)));
+    // A file: its folder, with the file selected.
+    type("system/f03.txt");
+    QCOMPARE(w->pathText(), "/system");
+    QCOMPARE(w->selectedRows(), QList<int>({rowOf(*w, "f03.txt")}));
+    type("中文名.txt");
+    QCOMPARE(w->pathText(), "/");
+    // Nothing there: said so, and the box shows the listed folder again.
+    type("/nothing/here");
+    QCOMPARE(w.prompter->messages, QStringList({"镜像中没有这个路径：/nothing/here"}));
+    QCOMPARE(w->pathText(), "/");
+}
+
+void BrowseTest::sortsByColumn() {
+    TempDir dir;
+    korvane::test::Yaffs2Builder b;
+    b.root();
+    b.dir(300, 1, "zdir");
+    b.dir(301, 1, "adir");
+    b.file(302, 1, "small10.txt", pattern(5, 1));
+    b.file(303, 1, "small2.txt", pattern(3000, 2));
+    b.file(304, 1, "Small1.txt", pattern(100, 3));
+    b.file(305, 1, "b.so", pattern(20, 4));
+    b.save(dir / "t.yaffs2");
+    Window w = makeWindow();
+    QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
+    w->showDetailView();
+    QHeaderView* header = w->detailView()->header();
+    auto click = [&](int column) {
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(column) + 5, 5));
+    };
+    // The tree's order until a header is clicked.
+    QCOMPARE(rowNames(*w),
+             QStringList({"adir", "zdir", "b.so", "Small1.txt", "small10.txt", "small2.txt"}));
+    click(DirListModel::kName);
+    QCOMPARE(rowNames(*w),
+             QStringList({"adir", "zdir", "b.so", "Small1.txt", "small2.txt", "small10.txt"}));
+    click(DirListModel::kName); // descending, folders still first
+    QCOMPARE(rowNames(*w),
+             QStringList({"zdir", "adir", "small10.txt", "small2.txt", "Small1.txt", "b.so"}));
+    click(DirListModel::kSize); // numbers as numbers
+    QCOMPARE(rowNames(*w),
+             QStringList({"adir", "zdir", "small10.txt", "b.so", "Small1.txt", "small2.txt"}));
+    // The selection follows its rows; a new listing keeps the order.
+    selectNames(*w, {"small2.txt"});
+    click(DirListModel::kSize);
+    QCOMPARE(w->selectedRows(), QList<int>({2}));
+    w->refresh();
+    QCOMPARE(rowNames(*w).mid(2, 1), QStringList({"small2.txt"}));
+    QCOMPARE(naturalCompare("a2", "a10"), -1);
+    QCOMPARE(naturalCompare("a010", "a10"), 1);
+    QCOMPARE(naturalCompare("B", "a"), 1);
+}
+
+void BrowseTest::wrapsNamesInIconView() {
+    // Names of ten characters and more wrap over two lines; longer ones
+    // are cut at the end of the second.
+    QFont font;
+    for (const QString& name : {QString("small1.txt"), QString("small200.txt")}) {
+        const QStringList lines = IconDelegate::nameLines(name, font, 50);
+        QVERIFY(lines.size() == 2);
+        QCOMPARE(lines.join(""), name);
+    }
+    const QStringList cut = IconDelegate::nameLines(QString(60, 'x') + ".txt", font, 50);
+    QCOMPARE(cut.size(), 2);
+    QVERIFY(cut[1].endsWith(QChar(0x2026)));
+    QCOMPARE(IconDelegate::nameLines("a.txt", font, 104), QStringList({"a.txt"}));
+}
+
+void BrowseTest::showsOpenWarnings() {
+    TempDir dir;
+    korvane::test::Yaffs2Builder b;
+    // The root's header describes a file, and an object's folder is missing.
+    b.header(1, korvane::test::Yaffs2Builder::make(yaffs2::kHdrFile, 1, "", 0100644));
+    b.file(300, 1, "kept.txt", pattern(10, 1));
+    b.file(301, 999, "orphan.txt", pattern(10, 2));
+    b.save(dir / "t.yaffs2");
+    Window w = makeWindow();
+    QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
+    QCOMPARE(rowNames(*w), QStringList({"kept.txt"}));
+    QCOMPARE(w->statusPanelText(4), "读取完成！（2 条警告）");
+    QCOMPARE(w.prompter->errorLists.size(), size_t(1));
+    const ScriptedPrompter::ErrorList& shown = w.prompter->errorLists[0];
+    QCOMPARE(shown.caption, "镜像读取 警告信息");
+    QCOMPARE(shown.summary, "读取镜像时有 2 条警告，读不出的对象没有列出：");
+    QCOMPARE(shown.lines.size(), 2);
+    QVERIFY(shown.lines.contains("根对象头描述的不是目录，仍按目录显示"));
+    // A file that is no image at all: a message in the window's language.
+    korvane::test::writeFile(dir / "empty.img", std::string());
+    QVERIFY(openAndWait(*w, qs(dir / "empty.img")));
+    QCOMPARE(w.prompter->messages, QStringList({qs(dir / "empty.img") + " 是空文件"}));
+}
+
+void BrowseTest::showsAttributesAndLabels() {
+    TempDir dir;
+    writeYaffsImage(dir / "t.yaffs2");
+    Window w = makeWindow();
+    QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
+    // Attributes as an Android image has them: a label, capabilities
+    // (cap_net_raw and cap_net_admin, effective, revision 2), text, bytes.
+    std::string caps("\x01\x00\x00\x02\x00\x30\x00\x00\x00\x00\x00\x00", 12);
+    caps += std::string(8, '\0');
+    w->image()->nodeFor(kIdA)->entry.xattrs = {
+        {"security.selinux", std::string("u:object_r:system_file:s0\0", 26)},
+        {"security.capability", caps},
+        {"user.note", "hello"},
+        {"user.blob", std::string("\x01\xff", 2)}};
+    Node* hard = findPath(w->image()->root(), "hard");
+    w->refresh();
+    w->showDetailView();
+    QVERIFY(w->listModel()->hasLabels());
+    QCOMPARE(w->listModel()->cellText(rowOf(*w, "a.txt"), DirListModel::kLabel),
+             "u:object_r:system_file:s0");
+    // A hard link shows what it links to.
+    QCOMPARE(w->listModel()->cellText(rowOf(*w, "hard"), DirListModel::kLabel),
+             "u:object_r:system_file:s0");
+    selectNames(*w, {"hard"});
+    w->showProperties();
+    const ObjectProperties& p = w.prompter->properties.back();
+    QCOMPARE(p.size, "1536字节");
+    QCOMPARE(p.uid, "1000");
+    QVERIFY(hard);
+    QStringList attributes;
+    for (const auto& a : p.attributes)
+        attributes << a.name + "=" + a.value;
+    QCOMPARE(attributes, QStringList({"security.selinux=u:object_r:system_file:s0",
+                                      "security.capability=cap_net_admin,cap_net_raw=ep",
+                                      "user.note=hello", "user.blob=0x01ff"}));
+    // A folder says how much it holds.
+    selectNames(*w, {"system"});
+    w->showProperties();
+    QCOMPARE(w.prompter->properties.back().contains, "12 项（下面共 14 项）");
+
+    struct Caps {
+        std::string value;
+        const char* text; // nullptr: not capabilities
+    };
+    auto word = [](uint32_t v) {
+        return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+    };
+    const Caps cases[] = {
+        {word(0x02000000) + word(1 << 0) + word(1 << 0) + word(0) + word(0), "cap_chown=ip"},
+        {word(0x02000001) + word(1 << 13) + word(0) + word(1 << 3) + word(0),
+         "cap_net_raw,cap_wake_alarm=ep"},
+        {word(0x01000001) + word(1 << 21) + word(0), "cap_sys_admin=ep"},
+        {word(0x03000000) + word(0) + word(0) + word(1u << 31) + word(0) + word(1000),
+         "cap_63=p [rootid=1000]"},
+        {word(0x02000000) + word(0), nullptr},
+        {word(0x07000000) + std::string(16, '\0'), nullptr},
+    };
+    for (const Caps& c : cases) {
+        const std::optional<std::string> t = capabilityText(c.value);
+        QCOMPARE(t.has_value(), c.text != nullptr);
+        if (c.text)
+            QCOMPARE(QString::fromStdString(*t), c.text);
+    }
+}
+
+void BrowseTest::picksLanguage() {
+    TempDir dir;
+    writeYaffsImage(dir / "t.yaffs2");
+    // English, as `korvane --lang en` or an English locale starts it.
+    QVERIFY(installTranslators(text::Language::kEnglish));
+    {
+        Window w = makeWindow();
+        QCOMPARE(w->windowTitle(), "Korvane Browser Ver 2.0");
+        QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
+        QCOMPARE(w->statusPanelText(4), "Reading done!");
+        QCOMPARE(rowTexts(*w, rowOf(*w, "system"))[4], "Folder (12 items)");
+        QCOMPARE(rowTexts(*w, rowOf(*w, "dev"))[4], "Character device");
+        QCOMPARE(w->listModel()->headerData(DirListModel::kSize, Qt::Horizontal, Qt::DisplayRole),
+                 "Size");
+        selectNames(*w, {"a.txt"});
+        QCOMPARE(w->statusPanelText(5), "Type: File, size: 1536 bytes, details: rw-r--r-- (0644)");
+        QVERIFY(enabledPopupItems(*w).contains("Extract selected"));
+        QVERIFY(openAndWait(*w, qs(dir / "missing.img")));
+        QVERIFY2(
+            w.prompter->messages.back().startsWith("cannot open " + qs(dir / "missing.img") + ": "),
+            qPrintable(w.prompter->messages.back()));
+    }
+    QVERIFY(installTranslators(text::Language::kChinese));
+    Window w = makeWindow();
+    QCOMPARE(w->windowTitle(), "Korvane 浏览器 Ver 2.0");
+    QVERIFY(openAndWait(*w, qs(dir / "missing.img")));
+    QCOMPARE(w.prompter->messages.back(),
+             "无法打开 " + qs(dir / "missing.img") + "：没有那个文件或目录");
 }
 
 } // namespace korvane::ui::test

@@ -1,5 +1,7 @@
-// Opening images, the tree and the list, navigation, views, the popup menu's
-// enabling rules, properties, the question before edits are lost.
+// Opening images, the tree and the list, navigation by mouse, keys and typed
+// paths, views, sorting, the popup menu's enabling rules, properties and
+// extended attributes, warnings, the question before edits are lost, the
+// app's language.
 #pragma once
 
 #include <QObject>
@@ -20,6 +22,13 @@ private Q_SLOTS:
     void startsNewImage();
     void drawsProgressBlocks();
     void loadsProgressAnimation();
+    void keyboardCommands();
+    void goesToTypedPaths();
+    void sortsByColumn();
+    void wrapsNamesInIconView();
+    void showsOpenWarnings();
+    void showsAttributesAndLabels();
+    void picksLanguage();
 };
 
 } // namespace korvane::ui::test

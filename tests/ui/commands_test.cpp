@@ -1,5 +1,6 @@
 #include "commands_test.h"
 
+#include "addfilesdialog.h"
 #include "dirlistmodel.h"
 #include "foldertreemodel.h"
 #include "progresspanel.h"
@@ -13,13 +14,17 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
+#include <QLineEdit>
+#include <QListView>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QSpinBox>
 #include <QTest>
 #include <QTreeView>
 #include <QUrl>
+#include <deque>
 #include <filesystem>
 
 namespace korvane::ui::test {
@@ -80,6 +85,8 @@ void CommandsTest::extractsSelectedAndAll() {
     QVERIFY(!w->isLocked());
     QVERIFY(!w->progressPanel()->isVisible());
     QCOMPARE(w->progressPanel()->message(), "完成");
+    QCOMPARE(w->progressPanel()->formatName(), "YAFFS2");
+    QCOMPARE(w.prompter->messages, QStringList({"提取完成：写出 16 项。"}));
 
     // "全部导出" writes the root's children; the dialog starts in the last folder.
     w.prompter->folder = qs(dir / "out2");
@@ -114,6 +121,68 @@ void CommandsTest::listsObjectsExtractionSkipped() {
     QVERIFY(w.prompter->errorLists[0].lines[0].startsWith("bad/name"));
 }
 
+void CommandsTest::asksBeforeOverwritingOnExtraction() {
+    TempDir dir;
+    writeYaffsImage(dir / "t.yaffs2");
+    Window w = makeWindow();
+    QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
+    w->goToPath("/system");
+    const QStringList four = {"f01.txt", "f02.txt", "f03.txt", "f04.txt"};
+    fs::create_directories(dir / "out");
+    auto writeOld = [&] {
+        for (const QString& f : four)
+            writeFile(dir / ("out/" + f.toStdString()), std::string("old"));
+    };
+    auto isOld = [&](const char* f) {
+        return readFile(dir / (std::string("out/") + f)) == korvane::test::bytesOf("old");
+    };
+    writeOld();
+    w.prompter->folder = qs(dir / "out");
+    struct Case {
+        std::deque<ClashAnswer> answers;
+        bool cancelAtFirst;
+        int asked;
+        const char* kept; // the files left as they were
+        QString end;
+    };
+    using A = ClashAnswer;
+    const Case cases[] = {
+        {{A::kOverwrite, A::kSkip, A::kOverwriteAll},
+         false,
+         3,
+         "f02.txt",
+         "提取完成：写出 3 项。\n覆盖了 3 个已有的文件。\n保留了 1 个已有的文件，没有写出。"},
+        {{A::kSkipAll},
+         false,
+         1,
+         "f01.txt f02.txt f03.txt f04.txt",
+         "提取完成：写出 0 项。\n保留了 4 个已有的文件，没有写出。"},
+        {{A::kOverwrite},
+         true,
+         1,
+         "f02.txt f03.txt f04.txt",
+         "提取已取消，提前停止：只写出了 1 项。\n覆盖了 1 个已有的文件。"},
+    };
+    for (const Case& c : cases) {
+        writeOld();
+        selectNames(*w, four);
+        w.prompter->clashQuestions.clear();
+        w.prompter->clashes = c.answers;
+        w.prompter->onClash = [&] {
+            if (c.cancelAtFirst)
+                w->progressPanel()->cancelButton()->click();
+        };
+        QVERIFY(runJob(*w, [&] { w->extractSelected(); }));
+        QCOMPARE(w.prompter->clashQuestions, QStringList(c.asked, "文件已存在！是否覆盖？"));
+        QCOMPARE(w.prompter->clashTargets.back(),
+                 qs(dir / "out/") + w.prompter->clashSources.back());
+        for (const QString& f : four)
+            QCOMPARE(isOld(f.toUtf8().constData()), QString(c.kept).contains(f));
+        QCOMPARE(w.prompter->messages.back(), c.end);
+    }
+    QCOMPARE(w.prompter->clashSources.first(), "f01.txt");
+}
+
 void CommandsTest::savesYaffs2Types() {
     TempDir dir;
     writeYaffsImage(dir / "t.yaffs2");
@@ -131,10 +200,12 @@ void CommandsTest::savesYaffs2Types() {
     QVERIFY(w->image()->modified);
     const QStringList tree = treeOf(*w->image());
 
-    // Type 1: tags at 2048 with the YAFFS data ECC.
+    // Type 1: tags at 2048 with the YAFFS data ECC. The dialog offers the
+    // source's format; the end names the file.
     w.prompter->save.push_back(saveTo(dir / "one.img", kSaveTypeYaffs2));
     QVERIFY(runJob(*w, [&] { w->saveAs(); }));
-    QCOMPARE(w.prompter->messages, QStringList());
+    QCOMPARE(w.prompter->saveTypesOffered.back(), int(kSaveTypeYaffs2));
+    QCOMPARE(w.prompter->messages, QStringList({"已保存为 " + qs(dir / "one.img")}));
     QVERIFY(!w->image()->modified);
     QCOMPARE(w->progressPanel()->formatName(), "YAFFS2");
     QCOMPARE(int(w->saveParams().layout.dataEcc), int(yaffs2::kEccYaffs));
@@ -260,15 +331,13 @@ void CommandsTest::savesExt2AndExt3() {
         const std::string out = dir / ("x.ext" + std::to_string(type - kSaveTypeExt2 + 2));
         w.prompter->save.push_back(saveTo(out, type));
         QVERIFY(runJob(*w, [&] { w->saveAs(); }));
-        QCOMPARE(w.prompter->messages, QStringList());
+        QCOMPARE(w.prompter->messages.back(), "已保存为 " + qs(out));
         const char* format = type == kSaveTypeExt2   ? "EXT2"
                              : type == kSaveTypeExt3 ? "EXT3"
                                                      : "EXT4";
         QCOMPARE(w->progressPanel()->formatName(), format);
-        if (type == kSaveTypeExt4) { // read back by e2fsck until Korvane reads ext4
+        if (type == kSaveTypeExt4)
             QCOMPARE(korvane::test::run("e2fsck -fn " + korvane::test::shellQuote(out)).status, 0);
-            continue;
-        }
         auto back = loadimage(out);
         QCOMPARE(QString::fromStdString(back->formatName()), format);
         QStringList saved = treeOf(*back);
@@ -406,6 +475,8 @@ void CommandsTest::addsDroppedFiles() {
     QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
     selectNames(*w, {"empty"});
     w->openSelected();
+    // As the chooser's "保留文件属性" was last left: off.
+    QSettings().setValue("add/keepAttributes", false);
     QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(w.window.get(), &enter);
     QVERIFY(enter.isAccepted());
@@ -417,6 +488,40 @@ void CommandsTest::addsDroppedFiles() {
     QCOMPARE(added->entry.mode & 07777, 0777u);
     // The tree shows the new folders, collapsed down to the listed one.
     QVERIFY(w->folderModel()->indexOf(findPath(w->image()->root(), "empty/drop/inner")).isValid());
+}
+
+void CommandsTest::chooserGoesToTypedPaths() {
+    TempDir dir;
+    fs::create_directories(dir / "a/b");
+    writeFile(dir / "a/f.txt", std::string("x"));
+    QSettings().clear();
+    AddFilesDialog d;
+    d.show();
+    d.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&d));
+    QVERIFY(d.keepAttributesBox()->isChecked()); // at first
+    QLineEdit* box = d.locationBox()->lineEdit();
+    struct Case {
+        QString typed;
+        bool enter; // else the box is left
+        std::string folder;
+        QStringList selected;
+    };
+    for (const Case& c :
+         {Case{qs(dir / "a"), true, "a", {}}, Case{qs(dir / "a/b"), false, "a/b", {}},
+          Case{"..", true, "a", {}}, Case{qs(dir / "a/f.txt"), true, "a", {qs(dir / "a/f.txt")}},
+          Case{"nothing", false, "a", {}}}) {
+        box->setFocus();
+        box->setText(c.typed);
+        if (c.enter)
+            QTest::keyClick(box, Qt::Key_Return);
+        else
+            d.listView()->setFocus();
+        QCOMPARE(d.folder(), qs(dir / c.folder));
+        QVERIFY2(d.isVisible(), "Enter goes there, the dialog stays");
+        if (!c.selected.isEmpty())
+            QCOMPARE(d.selectedPaths(), c.selected);
+    }
 }
 
 void CommandsTest::cancelStopsJob() {
@@ -461,14 +566,20 @@ void CommandsTest::makesNewDirectories() {
              QStringList({"empty", "lib2", "system"}));
     QVERIFY(w->image()->modified);
 
+    // A name that cannot be is explained while the box stays open; the
+    // name typed next is taken.
     const int rows = w->listModel()->rows();
-    w.prompter->texts = {QString(" system "), QString("a/b"), std::nullopt, QString()};
+    w.prompter->texts = {QString(" system "), QString("a/b"), QString(".."), QString(256, 'n'),
+                         QString("ok"),       QString(),      std::nullopt};
     w->newDirectory();
-    w->newDirectory();
-    w->newDirectory();
-    w->newDirectory();
-    QCOMPARE(w.prompter->messages, QStringList({"目录或文件已存在!      ", "输入有误！     "}));
-    QCOMPARE(w->listModel()->rows(), rows);
+    QCOMPARE(w.prompter->messages,
+             QStringList({"目录或文件已存在!      ", "输入有误！名称中不能有“/”。",
+                          "输入有误！名称不能是“.”或“..”。",
+                          "输入有误！名称最长 255 字节，这个名称有 256 字节。"}));
+    QCOMPARE(w->listModel()->rows(), rows + 1);
+    w->newDirectory(); // empty: nothing
+    w->newDirectory(); // cancelled
+    QCOMPARE(w->listModel()->rows(), rows + 1);
 }
 
 void CommandsTest::renames() {
@@ -520,8 +631,9 @@ void CommandsTest::deletes() {
     QCOMPARE(w->pathText(), "/");
 
     selectNames(*w, {"system", "a.txt"});
-    w->deleteSelected(); // answered "No"
-    QCOMPARE(w.prompter->questions, QStringList({"确定要删除！"}));
+    w->deleteSelected(); // answered "No", which is the default
+    QCOMPARE(w.prompter->questions, QStringList({"确定要删除！\n\n将删除 2 项：system、a.txt"}));
+    QCOMPARE(w.prompter->questionDefaults, QList<bool>({false}));
     QVERIFY(w->image()->nodeFor(kIdSystem));
     QVERIFY(!w->image()->modified);
 
@@ -567,6 +679,8 @@ void CommandsTest::deletesScatteredRows() {
     w->selectRows(odd);
     w.prompter->yesNo = {true, true};
     w->deleteSelected();
+    QVERIFY(
+        w.prompter->questions.back().endsWith("将删除 150 项：f001、f003、f005、f007、f009 等"));
     QCOMPARE(rowNames(*w), kept);
     w->selectRows({10, 11, 12, 13, 14, 15, 16, 17, 18, 19});
     w->deleteSelected();
@@ -606,28 +720,35 @@ void CommandsTest::changesPermissionsUidGid() {
     QCOMPARE(mode(kIdX), 0700u);
     QCOMPARE(rowTexts(*w, rowOf(*w, "system"))[3], "rwx------ (0700)");
 
-    // Two selected: the box opens empty. Invalid codes change nothing.
+    // Two selected: the box opens empty. Invalid codes are explained and the
+    // box stays open; an empty one changes nothing.
     selectNames(*w, {"system", "a.txt"});
-    w.prompter->ids = {IdInput{"47555", false}, IdInput{"0", false}, IdInput{"", false}};
-    w->changePermissions();
+    const QString badMode =
+        "输入有误！权限代码是 1 到 4 位 0 到 7 的数字，如 755、4755，且不能是 0。";
+    w.prompter->ids = {IdInput{"47555", false}, IdInput{"999", false}, IdInput{"0", false},
+                       std::nullopt, IdInput{"", false}};
     w->changePermissions();
     w->changePermissions();
     QCOMPARE(w.prompter->idQuestions.back().value, QString());
-    QCOMPARE(w.prompter->messages, QStringList({"输入有误！     ", "输入有误！     "}));
+    QCOMPARE(w.prompter->messages, QStringList({badMode, badMode, badMode}));
     QCOMPARE(mode(kIdA), 0644u);
 
-    // UID: the current value is offered; every 32-bit id is kept whole.
+    // UID: the current value is offered; every 32-bit id is kept whole, the
+    // rest refused.
     selectNames(*w, {"a.txt"});
-    w.prompter->ids = {IdInput{"65537", false}, IdInput{"abc", false}};
+    w.prompter->messages.clear();
+    const QString badUid = "输入有误！UID 是 0 到 4294967294 之间的整数。";
+    w.prompter->ids = {IdInput{"70000", false}, IdInput{"abc", false}, IdInput{"-1", false},
+                       IdInput{"4294967295", false}, IdInput{"4294967294", false}};
     w->changeUid();
     QCOMPARE(w.prompter->idQuestions.back().caption, "UID修改");
     QCOMPARE(w.prompter->idQuestions.back().prompt, "输入UID");
     QCOMPARE(w.prompter->idQuestions.back().value, "1000");
-    QCOMPARE(img.nodeFor(kIdA)->entry.uid, 65537u);
-    QCOMPARE(rowTexts(*w, rowOf(*w, "a.txt"))[1], "65537");
+    QCOMPARE(img.nodeFor(kIdA)->entry.uid, 70000u);
+    QCOMPARE(rowTexts(*w, rowOf(*w, "a.txt"))[1], "70000");
     w->changeUid();
-    QCOMPARE(w.prompter->messages.size(), 3);
-    QCOMPARE(img.nodeFor(kIdA)->entry.uid, 65537u);
+    QCOMPARE(w.prompter->messages, QStringList({badUid, badUid, badUid}));
+    QCOMPARE(img.nodeFor(kIdA)->entry.uid, 4294967294u);
 
     // GID of a folder with and without what is below it.
     selectNames(*w, {"system"});
@@ -673,7 +794,15 @@ void CommandsTest::editsExtImage() {
     QCOMPARE(rowTexts(*w, 2)[3], "rw------- (0600)");
     QVERIFY(contentsOf(*w->image(), "docs/new.txt") == korvane::test::bytesOf("added"));
     QVERIFY(contentsOf(*w->image(), "docs/renamed.txt") == pattern(1536, 3));
-    QCOMPARE(w.prompter->messages, QStringList());
+    QCOMPARE(w->progressPanel()->formatName(), "EXT2");
+    QCOMPARE(w.prompter->messages.size(), 1); // the extraction's end
+    QVERIFY(w.prompter->messages[0].startsWith("提取完成"));
+
+    // Saving offers EXT2, and the list stays in its folder.
+    w.prompter->save.push_back(saveTo(dir / "again.ext2", kSaveTypeExt2));
+    QVERIFY(runJob(*w, [&] { w->saveAs(); }));
+    QCOMPARE(w.prompter->saveTypesOffered, QList<int>({kSaveTypeExt2}));
+    QCOMPARE(w->pathText(), "/docs");
 }
 
 } // namespace korvane::ui::test

@@ -1,6 +1,6 @@
 // Every command of the window end to end, its dialogs answered by the test:
-// extraction, save as, adding files, new folder, rename, delete, permissions,
-// UID and GID.
+// extraction (with the overwrite question), save as, adding files, new
+// folder, rename, delete, permissions, UID and GID, with the input checks.
 #pragma once
 
 #include <QObject>
@@ -12,6 +12,7 @@ class CommandsTest : public QObject {
 private Q_SLOTS:
     void extractsSelectedAndAll();
     void listsObjectsExtractionSkipped();
+    void asksBeforeOverwritingOnExtraction();
     void savesYaffs2Types();
     void namesSaveTypes();
     void offersEraseMarkerOfOpenedImage();
@@ -20,6 +21,7 @@ private Q_SLOTS:
     void addsFilesWithEachClashAnswer();
     void addsWithOverwriteAllSkipAllAndErrors();
     void addsDroppedFiles();
+    void chooserGoesToTypedPaths();
     void cancelStopsJob();
     void makesNewDirectories();
     void renames();

@@ -4,6 +4,7 @@
 
 #include "prompter.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <deque>
@@ -22,11 +23,14 @@ public:
     };
     struct ErrorList {
         QString caption;
+        QString summary;
         QStringList lines;
     };
 
     // Answers, taken from the front; an empty queue answers "cancel" (No for
-    // questions, skip for clashes).
+    // questions, skip for clashes). A text or id answer that the box's check
+    // refuses is shown (in messages) and the next answer is typed, as the
+    // box stays open.
     std::deque<bool> yesNo;
     QString image;
     QString folder;
@@ -34,6 +38,7 @@ public:
     // (to pick types while "open") and gives the target.
     std::deque<std::function<std::optional<SaveTarget>(const SaveTypeChanged&)>> save;
     QStringList files;
+    bool keepAttributes = true;
     std::deque<std::optional<QString>> texts;
     std::deque<std::optional<IdInput>> ids;
     std::deque<ClashAnswer> clashes;
@@ -42,17 +47,21 @@ public:
 
     // What happened.
     QStringList questions;
+    QList<bool> questionDefaults; // whether Yes was the default
     QStringList messages;
     QStringList folderStarts;
+    QList<int> saveTypesOffered;
     std::vector<Question> textQuestions;
     std::vector<Question> idQuestions;
+    QStringList clashQuestions;
     QStringList clashSources;
     QStringList clashTargets;
     std::vector<ErrorList> errorLists;
     std::vector<ObjectProperties> properties;
 
-    bool askYesNo(QWidget*, const QString& text) override {
+    bool askYesNo(QWidget*, const QString& text, bool defaultYes) override {
         questions << text;
+        questionDefaults << defaultYes;
         return take(yesNo, false);
     }
     void showMessage(QWidget*, const QString& text) override { messages << text; }
@@ -61,39 +70,63 @@ public:
         folderStarts << start;
         return folder;
     }
-    std::optional<SaveTarget> chooseSaveTarget(QWidget*, const SaveTypeChanged& changed) override {
+    std::optional<SaveTarget> chooseSaveTarget(QWidget*, int type,
+                                               const SaveTypeChanged& changed) override {
+        saveTypesOffered << type;
         if (save.empty())
             return std::nullopt;
         auto script = std::move(save.front());
         save.pop_front();
         return script(changed);
     }
-    QStringList chooseFiles(QWidget*) override { return files; }
+    std::optional<FileChoice> chooseFiles(QWidget*) override {
+        if (files.isEmpty())
+            return std::nullopt;
+        return FileChoice{files, keepAttributes};
+    }
     std::optional<QString> askText(QWidget*, const QString& caption, const QString& prompt,
-                                   const QString& value) override {
+                                   const QString& value, const InputCheck& check) override {
         textQuestions.push_back({caption, prompt, value});
-        return take(texts, std::optional<QString>());
+        return typed(texts, check, [](const QString& t) { return t; });
     }
     std::optional<IdInput> askId(QWidget*, const QString& caption, const QString& prompt,
-                                 const QString& value) override {
+                                 const QString& value, const InputCheck& check) override {
         idQuestions.push_back({caption, prompt, value});
-        return take(ids, std::optional<IdInput>());
+        return typed(ids, check, [](const IdInput& in) { return in.text; });
     }
-    ClashAnswer askClash(QWidget*, const QString& source, const QString& existing) override {
+    ClashAnswer askClash(QWidget*, const QString& question, const QString& source,
+                         const QString& existing) override {
+        clashQuestions << question;
         clashSources << source;
         clashTargets << existing;
         if (onClash)
             onClash();
         return take(clashes, ClashAnswer::kSkip);
     }
-    void showErrorList(QWidget*, const QString& caption, const QStringList& lines) override {
-        errorLists.push_back({caption, lines});
+    void showErrorList(QWidget*, const QString& caption, const QString& summary,
+                       const QStringList& lines) override {
+        errorLists.push_back({caption, summary, lines});
     }
     void showProperties(QWidget*, const ObjectProperties& p, const QIcon&) override {
         properties.push_back(p);
     }
 
 private:
+    // The answers typed into a checked box until one passes or is a cancel.
+    template <typename T, typename TextOf>
+    std::optional<T> typed(std::deque<std::optional<T>>& queue, const InputCheck& check,
+                           TextOf textOf) {
+        for (;;) {
+            std::optional<T> answer = take(queue, std::optional<T>());
+            if (!answer || !check)
+                return answer;
+            const QString wrong = check(textOf(*answer));
+            if (wrong.isEmpty())
+                return answer;
+            messages << wrong;
+        }
+    }
+
     template <typename T>
     static T take(std::deque<T>& queue, T otherwise) {
         if (queue.empty())

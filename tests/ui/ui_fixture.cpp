@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTreeView>
 #include <filesystem>
@@ -27,7 +28,9 @@ QString qs(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-Window makeWindow() {
+Window makeWindow(bool freshSettings) {
+    if (freshSettings)
+        QSettings().clear();
     auto prompter = std::make_unique<ScriptedPrompter>();
     Window w;
     w.prompter = prompter.get();
@@ -111,7 +114,7 @@ QStringList rowNames(const MainWindow& w) {
 
 QStringList rowTexts(const MainWindow& w, int row) {
     QStringList texts;
-    for (int c = 0; c < DirListModel::kColumnCount; ++c)
+    for (int c = 0; c <= DirListModel::kSize; ++c)
         texts << w.listModel()->data(w.listModel()->index(row, c), Qt::DisplayRole).toString();
     return texts;
 }

@@ -22,8 +22,9 @@ struct Window {
     MainWindow& operator*() const { return *window; }
 };
 
-// A shown main window with a scripted prompter.
-Window makeWindow();
+// A shown main window with a scripted prompter, as at the first start
+// (freshSettings) or with what earlier windows remembered.
+Window makeWindow(bool freshSettings = true);
 
 // Runs start (which starts one job) and waits until the window has handled
 // the job's end. False when no job ended within the time.
@@ -51,7 +52,7 @@ bool writeExtImage(const std::string& path, const std::string& sourceDir);
 
 int rowOf(const MainWindow& w, const QString& name);
 QStringList rowNames(const MainWindow& w);
-// Every column's text of a row.
+// The texts of a row's columns from the name to the size.
 QStringList rowTexts(const MainWindow& w, int row);
 // Names of the folders below the tree's index (the root when invalid).
 QStringList folderNames(const MainWindow& w, const QModelIndex& parent = {});
