@@ -1,5 +1,6 @@
 #include "addfiles.h"
 
+#include "edit.h"
 #include "model/error.h"
 #include "model/texts.h"
 #include "model/tree.h"
@@ -17,6 +18,7 @@
 #include <filesystem>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <unordered_map>
 
 namespace korvane {
@@ -59,6 +61,64 @@ std::vector<std::string> listFolder(const std::string& path) {
     return names;
 }
 
+// The extended attributes of the object at path (not followed), in the order
+// the filesystem lists them. None where the filesystem keeps none.
+std::vector<Xattr> readXattrs(const std::string& path) {
+    std::string names;
+    for (;;) {
+        ssize_t n = ::llistxattr(path.c_str(), nullptr, 0);
+        if (n < 0 && (errno == ENOTSUP || errno == ENOSYS))
+            return {};
+        if (n < 0)
+            throwSystemError("cannot list the extended attributes", errno);
+        names.resize(static_cast<size_t>(n));
+        n = ::llistxattr(path.c_str(), names.data(), names.size());
+        if (n < 0 && errno == ERANGE)
+            continue; // grew meanwhile
+        if (n < 0)
+            throwSystemError("cannot list the extended attributes", errno);
+        names.resize(static_cast<size_t>(n));
+        break;
+    }
+    std::vector<Xattr> out;
+    for (size_t i = 0; i < names.size();) {
+        std::string name(names.c_str() + i);
+        i += name.size() + 1;
+        if (name.empty())
+            continue;
+        std::string value;
+        for (;;) {
+            ssize_t n = ::lgetxattr(path.c_str(), name.c_str(), nullptr, 0);
+            if (n < 0 && errno == ENODATA)
+                break; // removed meanwhile
+            if (n < 0)
+                throwSystemError("cannot read the extended attribute " + name, errno);
+            value.resize(static_cast<size_t>(n));
+            n = ::lgetxattr(path.c_str(), name.c_str(), value.data(), value.size());
+            if (n < 0 && errno == ERANGE)
+                continue;
+            if (n < 0)
+                throwSystemError("cannot read the extended attribute " + name, errno);
+            value.resize(static_cast<size_t>(n));
+            out.push_back({std::move(name), std::move(value)});
+            break;
+        }
+    }
+    return out;
+}
+
+void applyStat(TImgEntry& e, const struct stat& st) {
+    e.mode = (e.mode & ~kModePermissionMask) | (st.st_mode & kModePermissionMask);
+    e.uid = st.st_uid;
+    e.gid = st.st_gid;
+    e.atime = st.st_atim.tv_sec;
+    e.mtime = st.st_mtim.tv_sec;
+    e.ctime = st.st_ctim.tv_sec;
+    e.atimeNs = static_cast<uint32_t>(st.st_atim.tv_nsec);
+    e.mtimeNs = static_cast<uint32_t>(st.st_mtim.tv_nsec);
+    e.ctimeNs = static_cast<uint32_t>(st.st_ctim.tv_nsec);
+}
+
 NameMap namesOf(Node* dir) {
     NameMap m;
     m.reserve(dir->children.size());
@@ -98,6 +158,9 @@ private:
                       Node* dir, NameMap& names);
     bool overwrite(const std::string& path, const Node& existing);
     TImgEntry defaults(const std::string& name, uint8_t type, const struct stat& st) const;
+    // Reads the extended attributes of path into e when attributes are kept;
+    // false (with a line in errlist) when they cannot be read.
+    bool takeXattrs(const std::string& path, TImgEntry& e);
     Node* addnode(Node* dir, NameMap& names, TImgEntry entry);
     void progress(const std::string& path, uint64_t pos) {
         rep_.progress(static_cast<int64_t>(pos), static_cast<int64_t>(total_), 2, path);
@@ -136,35 +199,30 @@ private:
     std::unordered_map<std::pair<dev_t, ino_t>, uint32_t, InodeHash> inodes_;
 };
 
-// The object type of a device node, FIFO or socket (the mode keeps which).
-uint8_t specialType(mode_t mode) {
-    if (S_ISCHR(mode))
-        return kTypeSpecial;
-    if (S_ISBLK(mode))
-        return kTypeBlockDevice;
-    return kTypeOther;
-}
-
 TImgEntry Adder::defaults(const std::string& name, uint8_t type, const struct stat& st) const {
     TImgEntry e;
     e.name = name;
     e.objType = type;
     e.dataPos = -1;
     if (opt_.keepAttributes) {
-        e.mode = st.st_mode & kModePermissionMask;
-        e.uid = st.st_uid;
-        e.gid = st.st_gid;
-        e.atime = st.st_atim.tv_sec;
-        e.mtime = st.st_mtim.tv_sec;
-        e.ctime = st.st_ctim.tv_sec;
-        e.atimeNs = static_cast<uint32_t>(st.st_atim.tv_nsec);
-        e.mtimeNs = static_cast<uint32_t>(st.st_mtim.tv_nsec);
-        e.ctimeNs = static_cast<uint32_t>(st.st_ctim.tv_nsec);
+        applyStat(e, st);
     } else {
-        e.mode = parsemode("777");
+        e.mode = opt_.keepModeBits ? st.st_mode & kModePermissionMask : parsemode("777");
         e.atime = e.mtime = e.ctime = now_;
     }
     return e;
+}
+
+bool Adder::takeXattrs(const std::string& path, TImgEntry& e) {
+    if (!opt_.keepAttributes)
+        return true;
+    try {
+        e.xattrs = readXattrs(path);
+    } catch (const Error& err) {
+        result.errlist.push_back("源文件:" + path + ",无法读取:" + err.what());
+        return false;
+    }
+    return true;
 }
 
 Node* Adder::addnode(Node* dir, NameMap& names, TImgEntry entry) {
@@ -218,6 +276,8 @@ void Adder::addFolder(const std::string& path, const std::string& name, const st
     Node* target = clash; // a folder that exists is merged into
     if (!target) {
         TImgEntry e = defaults(name, kTypeDirectory, st);
+        if (!takeXattrs(path, e))
+            return;
         e.linkInfo = 1;
         e.objId = img_.newobjid();
         target = addnode(dir, names, std::move(e));
@@ -243,7 +303,7 @@ void Adder::addNonFolder(const std::string& path, const std::string& name, const
     }
     TImgEntry e = defaults(name,
                            isLink      ? uint8_t{kTypeSymlink}
-                           : isSpecial ? specialType(st.st_mode)
+                           : isSpecial ? objTypeForMode(st.st_mode)
                                        : uint8_t{kTypeFile},
                            st);
     e.objId = clash ? clash->entry.objId : img_.newobjid();
@@ -260,6 +320,8 @@ void Adder::addNonFolder(const std::string& path, const std::string& name, const
         link.linkInfo = first->entry.objId;
         link.objId = e.objId;
         e = std::move(link);
+    } else if (!takeXattrs(path, e)) {
+        return;
     } else if (isSpecial) {
         // Device nodes, FIFOs and sockets keep their kind in the mode.
         e.mode |= st.st_mode & S_IFMT;
@@ -366,6 +428,19 @@ std::pair<std::string, std::string> splitPath(const std::string& path) {
 
 int64_t appendtowork(Timg& img, int fd, uint64_t size) {
     return img.workfile().appendFrom(fd, size);
+}
+
+void copyattributes(Timg& img, uint32_t id, const std::string& path) {
+    Node* n = img.nodeFor(id);
+    if (!n)
+        throw Error(msg("object %1 is not in the tree", id));
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        throwSystemError(msg("cannot read %1", path), errno);
+    std::vector<Xattr> xattrs = readXattrs(path);
+    applyStat(n->entry, st);
+    n->entry.xattrs = std::move(xattrs);
+    img.modified = true;
 }
 
 uint64_t countpass(const std::string& path) {
