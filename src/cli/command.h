@@ -40,5 +40,6 @@ std::unique_ptr<Timg> openImage(Context& ctx, const std::string& path, const Ope
 void addReadCommands(CLI::App& app, Commands& out);   // info, ls, cat (listing.cpp)
 void addExtractCommand(CLI::App& app, Commands& out); // extract (extract_cmd.cpp)
 void addSaveCommands(CLI::App& app, Commands& out);   // convert, pack (save_cmd.cpp)
+void addEditCommand(CLI::App& app, Commands& out);    // edit (edit_cmd.cpp)
 
 } // namespace korvane::cli

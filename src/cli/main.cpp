@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
     addReadCommands(app, commands);
     addExtractCommand(app, commands);
     addSaveCommands(app, commands);
+    addEditCommand(app, commands);
 
     try {
         app.parse(argc, argv);

@@ -1,29 +1,50 @@
-// korvane-cli convert and pack: saving a tree as a new image.
+// korvane-cli convert and pack: saving a tree as a new image; the save
+// options that convert, pack and edit share.
 #pragma once
 
 #include "model/timg.h"
 #include "progress.h"
 
+#include <CLI/CLI.hpp>
 #include <string>
 
 namespace korvane::cli {
 
 struct SaveOptions {
     std::string out;
-    std::string to;           // yaffs2, ext2, ext3
+    std::string to;           // yaffs2, ext2, ext3; "" for the image's own format
     std::string ecc = "none"; // YAFFS2 data ECC: none, yaffs, nand
     bool eraseMarker = false;
     bool noEraseMarker = false;
-    bool defaults = false; // pack: mode 0777, owner 0, times now instead of the files' own
 };
+
+// What pack takes besides the save options.
+struct PackOptions {
+    bool defaults = false; // mode 0777, owner 0, times now instead of the files' own
+    std::string devtable;  // a device table applied to the tree before saving
+    std::string owner;     // UID:GID given to every object
+    std::string modeDirs;  // octal permission bits given to every folder
+    std::string modeFiles; // octal permission bits given to every regular file
+};
+
+// Adds the options that say how an image is written to cmd: --to (required
+// when toRequired; otherwise the image keeps its own format), --ecc and the
+// erase marker.
+void addSaveOptions(CLI::App* cmd, SaveOptions& opt, bool toRequired);
+
+// Saves img as opt.out (as opt.to says, or in the image's own format), with
+// Ctrl-C cancelling. Returns the exit status: 1 when cancelled. Throws Error.
+int saveImage(Timg& img, const SaveOptions& opt, TerminalProgress& progress);
 
 // Saves img as opt.out. Returns the exit status. Throws Error.
 int convertCommand(Timg& img, const SaveOptions& opt, TerminalProgress& progress);
 
-// Makes a new image of the contents of folder and saves it as opt.out.
-// Returns the exit status: 1, with nothing written, when anything could not
-// be taken from the folder or the save was cancelled. Throws Error (also
-// before anything is written) when the image cannot hold the tree.
-int packCommand(const std::string& folder, const SaveOptions& opt, TerminalProgress& progress);
+// Makes a new image of the contents of source, a folder or an archive ("-"
+// for standard input), and saves it as opt.out. Returns the exit status: 1,
+// with nothing written, when anything could not be taken or the save was
+// cancelled. Throws Error (also before anything is written) when the image
+// cannot hold the tree or a pack option is wrong.
+int packCommand(const std::string& source, const SaveOptions& opt, const PackOptions& pack,
+                TerminalProgress& progress);
 
 } // namespace korvane::cli
