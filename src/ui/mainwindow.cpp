@@ -13,6 +13,7 @@
 #include "transfer/edit.h"
 #include "transfer/extract.h"
 #include "transfer/loadimage.h"
+#include "transfer/tar_export.h"
 #include "uitexts.h"
 
 #include <QAction>
@@ -315,6 +316,7 @@ void MainWindow::buildPopupMenu() {
     popup_->addSeparator();
     menuExtract_ = item(kMenuExtractSelected, &MainWindow::extractSelected);
     menuExportAll_ = item(kMenuExportAll, &MainWindow::exportAll);
+    menuExportTar_ = item(kMenuExportTar, &MainWindow::exportTar);
     popup_->addSeparator();
     menuNewDir_ = item(kMenuNewDir, &MainWindow::newDirectory);
     menuAddFiles_ = item(kMenuAddFiles, &MainWindow::addFiles);
@@ -697,7 +699,7 @@ void MainWindow::preparePopup() {
                        menuProperties_})
         a->setEnabled(selected);
     const bool listed = !pathBox_->text().isEmpty();
-    for (QAction* a : {menuExportAll_, menuNewDir_, menuAddFiles_})
+    for (QAction* a : {menuExportAll_, menuExportTar_, menuNewDir_, menuAddFiles_})
         a->setEnabled(listed);
 }
 
@@ -754,6 +756,32 @@ void MainWindow::runExtraction(const std::vector<uint32_t>& ids) {
     Timg* img = img_.get();
     std::string target = fileName(folder);
     runJob([img, ids, target, result] { *result = outfiles(*img, ids, target); },
+           [this, result](std::exception_ptr error) {
+               showJobError(error);
+               if (result->skipped.empty())
+                   return;
+               QStringList lines;
+               for (const SkippedObject& s : result->skipped)
+                   lines << utf8(s.line());
+               prompter_->showErrorList(this, tr8(kExtractErrorsCaption), lines);
+           });
+}
+
+void MainWindow::exportTar() {
+    if (busy() || !img_ || !img_->root())
+        return;
+    std::vector<uint32_t> ids = selectedIds();
+    if (ids.empty())
+        ids.push_back(img_->root()->entry.objId);
+    QString start = lastExtractFolder_.isEmpty() ? QDir::homePath() : lastExtractFolder_;
+    QString path = prompter_->chooseArchive(this, start);
+    if (path.isEmpty())
+        return;
+    lastExtractFolder_ = QFileInfo(path).absolutePath();
+    auto result = std::make_shared<TarResult>();
+    Timg* img = img_.get();
+    std::string target = fileName(path);
+    runJob([img, ids, target, result] { *result = tarout(*img, ids, target); },
            [this, result](std::exception_ptr error) {
                showJobError(error);
                if (result->skipped.empty())

@@ -83,6 +83,9 @@ public slots:
     void openImageFromDialog();
     void extractSelected();
     void exportAll();
+    // Writes the selected objects, or the whole tree when none is selected,
+    // as a tar archive.
+    void exportTar();
     void saveAs();
     void goUp();
     void openSelected();
@@ -194,6 +197,7 @@ private:
     QAction* menuView_ = nullptr;
     QAction* menuExtract_ = nullptr;
     QAction* menuExportAll_ = nullptr;
+    QAction* menuExportTar_ = nullptr;
     QAction* menuNewDir_ = nullptr;
     QAction* menuAddFiles_ = nullptr;
     QAction* menuDelete_ = nullptr;

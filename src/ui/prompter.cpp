@@ -77,6 +77,17 @@ QString DialogPrompter::chooseFolder(QWidget* parent, const QString& start) {
                                                  QFileDialog::DontUseNativeDialog);
 }
 
+QString DialogPrompter::chooseArchive(QWidget* parent, const QString& start) {
+    QFileDialog dlg(parent, QString::fromUtf8(kTarDialogTitle), start,
+                    QString::fromUtf8(kTarFilter));
+    dlg.setOption(QFileDialog::DontUseNativeDialog);
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setDefaultSuffix("tar");
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return {};
+    return dlg.selectedFiles().first();
+}
+
 std::optional<SaveTarget> DialogPrompter::chooseSaveTarget(QWidget* parent,
                                                            const SaveTypeChanged& typeChanged) {
     // Qt's own dialog, which reports a change of type while it is open.
