@@ -61,24 +61,35 @@ std::vector<std::string> listFolder(const std::string& path) {
     return names;
 }
 
+// Calls get(buffer, size) (a listxattr or getxattr call) until the buffer
+// holds the whole answer; most objects have no attributes, and most names and
+// values are short, so the first call usually does.
+template <typename Get>
+bool readWhole(std::string& out, Get&& get) {
+    out.resize(256);
+    for (;;) {
+        const ssize_t n = get(out.data(), out.size());
+        if (n >= 0) {
+            out.resize(static_cast<size_t>(n));
+            return true;
+        }
+        if (errno != ERANGE)
+            return false;
+        const ssize_t want = get(nullptr, 0); // grew meanwhile, or longer than the buffer
+        if (want < 0)
+            return false;
+        out.resize(static_cast<size_t>(want) + 1);
+    }
+}
+
 // The extended attributes of the object at path (not followed), in the order
 // the filesystem lists them. None where the filesystem keeps none.
 std::vector<Xattr> readXattrs(const std::string& path) {
     std::string names;
-    for (;;) {
-        ssize_t n = ::llistxattr(path.c_str(), nullptr, 0);
-        if (n < 0 && (errno == ENOTSUP || errno == ENOSYS))
+    if (!readWhole(names, [&](char* b, size_t n) { return ::llistxattr(path.c_str(), b, n); })) {
+        if (errno == ENOTSUP || errno == ENOSYS)
             return {};
-        if (n < 0)
-            throwSystemError("cannot list the extended attributes", errno);
-        names.resize(static_cast<size_t>(n));
-        n = ::llistxattr(path.c_str(), names.data(), names.size());
-        if (n < 0 && errno == ERANGE)
-            continue; // grew meanwhile
-        if (n < 0)
-            throwSystemError("cannot list the extended attributes", errno);
-        names.resize(static_cast<size_t>(n));
-        break;
+        throwSystemError("cannot list the extended attributes", errno);
     }
     std::vector<Xattr> out;
     for (size_t i = 0; i < names.size();) {
@@ -87,22 +98,14 @@ std::vector<Xattr> readXattrs(const std::string& path) {
         if (name.empty())
             continue;
         std::string value;
-        for (;;) {
-            ssize_t n = ::lgetxattr(path.c_str(), name.c_str(), nullptr, 0);
-            if (n < 0 && errno == ENODATA)
-                break; // removed meanwhile
-            if (n < 0)
-                throwSystemError("cannot read the extended attribute " + name, errno);
-            value.resize(static_cast<size_t>(n));
-            n = ::lgetxattr(path.c_str(), name.c_str(), value.data(), value.size());
-            if (n < 0 && errno == ERANGE)
-                continue;
-            if (n < 0)
-                throwSystemError("cannot read the extended attribute " + name, errno);
-            value.resize(static_cast<size_t>(n));
-            out.push_back({std::move(name), std::move(value)});
-            break;
+        if (!readWhole(value, [&](char* b, size_t n) {
+                return ::lgetxattr(path.c_str(), name.c_str(), b, n);
+            })) {
+            if (errno == ENODATA)
+                continue; // removed meanwhile
+            throwSystemError("cannot read the extended attribute " + name, errno);
         }
+        out.push_back({std::move(name), std::move(value)});
     }
     return out;
 }
