@@ -132,9 +132,10 @@ int saveImage(Timg& img, const SaveOptions& opt, TerminalProgress& progress) {
         params.tagOffset = yaffs2::kTagOffsetMarked;
     if (opt.noEraseMarker)
         params.tagOffset = yaffs2::kTagOffsetPlain;
-    params.ecc = opt.ecc == "yaffs"  ? yaffs2::kEccYaffs
-                 : opt.ecc == "nand" ? yaffs2::kEccNand
-                                     : yaffs2::kEccNone;
+    if (!opt.ecc.empty())
+        params.ecc = opt.ecc == "yaffs"  ? yaffs2::kEccYaffs
+                     : opt.ecc == "nand" ? yaffs2::kEccNand
+                                         : yaffs2::kEccNone;
     img.onwk = &progress;
     bool done;
     std::vector<Message> warnings;

@@ -12,8 +12,8 @@ namespace korvane::cli {
 
 struct SaveOptions {
     std::string out;
-    std::string to;           // yaffs2, ext2, ext3; "" for the image's own format
-    std::string ecc = "none"; // YAFFS2 data ECC: none, yaffs, nand
+    std::string to;  // yaffs2, ext2, ext3; "" for the image's own format
+    std::string ecc; // YAFFS2 data ECC: none, yaffs, nand; "" as the source (none)
     bool eraseMarker = false;
     bool noEraseMarker = false;
 };

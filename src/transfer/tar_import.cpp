@@ -205,9 +205,13 @@ std::optional<TImgEntry> Importer::attributes(archive_entry* e, const std::strin
     size_t size;
     while (archive_entry_xattr_next(e, &name, &value, &size) == ARCHIVE_OK) {
         if (!name || !validXattrName(name)) {
-            refuse(member,
-                   std::string("extended attribute of no known kind: ") + (name ? name : ""));
-            return std::nullopt;
+            // macOS names ("com.apple.quarantine") have no namespace an image
+            // holds: they are left out, as tar leaves them out on Linux.
+            result.warnings.push_back(
+                msg("%1: the extended attribute %2 is left out (no user., trusted., security. "
+                    "or system. name)",
+                    member, name ? name : ""));
+            continue;
         }
         std::string v(static_cast<const char*>(value), size);
         auto it = std::find_if(t.xattrs.begin(), t.xattrs.end(),

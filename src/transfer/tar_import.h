@@ -14,7 +14,8 @@ namespace korvane {
 
 struct TarImportResult {
     std::vector<Message> refused;  // members that cannot be taken, naming them
-    std::vector<Message> warnings; // what the archive reader warned about
+    std::vector<Message> warnings; // what the archive reader warned about, and
+                                   // extended attributes left out
     uint64_t added = 0;            // objects made, or replaced by a later member
     bool cancelled = false;
 };
