@@ -620,9 +620,11 @@ int editCommand(Context& ctx, const EditOptions& o) {
         try {
             kCommands.find(c.words[0])->second(*img, c.words);
         } catch (const Error& e) {
+            ctx.progress.clear();
             throw Error(msg("%1: %2; nothing was saved", c.where, e.what()));
         }
     }
+    ctx.progress.clear();
     return saveImage(*img, save, ctx.progress);
 }
 
