@@ -288,21 +288,21 @@ namespace {
 
 // The options a command takes: a short letter (0 for none), a long name
 // ("" for none) and whether it takes a value.
-struct OptionSpec {
+struct OptionDef {
     char letter;
     const char* longName;
     bool value;
 };
 
 struct Parsed {
-    std::map<char, std::string> options; // by letter (long-only options by their spec letter)
+    std::map<char, std::string> options; // by letter (long-only options by their letter)
     std::vector<std::string> operands;
 
     bool has(char c) const { return options.count(c) != 0; }
 };
 
 // Options first, then operands; "--" ends the options.
-Parsed parseArgs(const std::vector<std::string>& words, std::initializer_list<OptionSpec> specs) {
+Parsed parseArgs(const std::vector<std::string>& words, std::initializer_list<OptionDef> defs) {
     Parsed p;
     const std::string& cmd = words[0];
     size_t i = 1;
@@ -315,8 +315,8 @@ Parsed parseArgs(const std::vector<std::string>& words, std::initializer_list<Op
         if (w.size() < 2 || w[0] != '-')
             break;
         if (w[1] == '-') {
-            const OptionSpec* s = nullptr;
-            for (const OptionSpec& o : specs)
+            const OptionDef* s = nullptr;
+            for (const OptionDef& o : defs)
                 if (w.substr(2) == o.longName)
                     s = &o;
             if (!s)
@@ -331,8 +331,8 @@ Parsed parseArgs(const std::vector<std::string>& words, std::initializer_list<Op
             continue;
         }
         for (size_t k = 1; k < w.size(); ++k) {
-            const OptionSpec* s = nullptr;
-            for (const OptionSpec& o : specs)
+            const OptionDef* s = nullptr;
+            for (const OptionDef& o : defs)
                 if (o.letter == w[k])
                     s = &o;
             if (!s)
@@ -361,10 +361,10 @@ void needOperands(const std::vector<std::string>& words, const Parsed& p, size_t
         throw Error(msg("usage: %1 %2", words[0], usage));
 }
 
-uint32_t permOf(const std::string& cmd, const std::string& spec, uint32_t base, bool isDir) {
-    std::optional<uint32_t> v = applyModeSpec(spec, base, isDir);
+uint32_t permOf(const std::string& cmd, const std::string& text, uint32_t base, bool isDir) {
+    std::optional<uint32_t> v = applyModeText(text, base, isDir);
     if (!v)
-        throw Error(msg("%1: not a mode: %2", cmd, spec));
+        throw Error(msg("%1: not a mode: %2", cmd, text));
     return *v;
 }
 

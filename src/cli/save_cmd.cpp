@@ -42,7 +42,7 @@ SaveKind saveKindOf(const Timg& img, const std::string& name) {
 std::optional<uint32_t> octalPerm(const std::string& text) {
     if (text.empty() || text.size() > 4 || text.find_first_not_of("01234567") != std::string::npos)
         return std::nullopt;
-    return applyModeSpec(text, 0, false);
+    return applyModeText(text, 0, false);
 }
 
 // --owner, --mode-dirs and --mode-files as overrides; throws Error when one is
@@ -50,11 +50,11 @@ std::optional<uint32_t> octalPerm(const std::string& text) {
 TreeOverrides overridesOf(const PackOptions& pack) {
     TreeOverrides o;
     if (!pack.owner.empty()) {
-        std::optional<OwnerSpec> spec = ownerspec(pack.owner);
-        if (!spec)
+        std::optional<OwnerIds> ids = parseOwner(pack.owner);
+        if (!ids)
             throw Error(msg("--owner: not an owner (UID:GID, UID or :GID): %1", pack.owner));
-        o.uid = spec->uid;
-        o.gid = spec->gid;
+        o.uid = ids->uid;
+        o.gid = ids->gid;
     }
     if (!pack.modeDirs.empty() && !(o.dirPerm = octalPerm(pack.modeDirs)))
         throw Error(msg("--mode-dirs: not an octal mode: %1", pack.modeDirs));

@@ -522,48 +522,48 @@ size_t removepath(Timg& img, std::string_view path, bool recursive) {
     return deletenodes(img, {n->entry.objId});
 }
 
-std::optional<uint32_t> applyModeSpec(std::string_view spec, uint32_t perm, bool isDir) {
+std::optional<uint32_t> applyModeText(std::string_view text, uint32_t perm, bool isDir) {
     perm &= 07777;
-    if (!spec.empty() && spec.size() <= 4 &&
-        spec.find_first_not_of("01234567") == std::string_view::npos) {
+    if (!text.empty() && text.size() <= 4 &&
+        text.find_first_not_of("01234567") == std::string_view::npos) {
         uint32_t v = 0;
-        for (char c : spec)
+        for (char c : text)
             v = v * 8 + static_cast<uint32_t>(c - '0');
         return v;
     }
-    if (spec.empty())
+    if (text.empty())
         return std::nullopt;
     // Clauses: [ugoa]* followed by one or more [-+=] with letters from rwxXst
     // or one of u, g, o (the bits that class has now).
     const uint32_t start = perm;
     size_t i = 0;
-    while (i <= spec.size()) {
+    while (i <= text.size()) {
         uint32_t who = 0;
-        for (; i < spec.size() && std::string_view("ugoa").find(spec[i]) != std::string_view::npos;
+        for (; i < text.size() && std::string_view("ugoa").find(text[i]) != std::string_view::npos;
              ++i)
-            who |= spec[i] == 'u'   ? 04700u
-                   : spec[i] == 'g' ? 02070u
-                   : spec[i] == 'o' ? 01007u
+            who |= text[i] == 'u'   ? 04700u
+                   : text[i] == 'g' ? 02070u
+                   : text[i] == 'o' ? 01007u
                                     : 07777u;
         if (who == 0)
             who = 07777;
-        if (i >= spec.size() || std::string_view("+-=").find(spec[i]) == std::string_view::npos)
+        if (i >= text.size() || std::string_view("+-=").find(text[i]) == std::string_view::npos)
             return std::nullopt;
-        while (i < spec.size() && std::string_view("+-=").find(spec[i]) != std::string_view::npos) {
-            const char op = spec[i++];
+        while (i < text.size() && std::string_view("+-=").find(text[i]) != std::string_view::npos) {
+            const char op = text[i++];
             uint32_t bits = 0;
-            if (i < spec.size() &&
-                std::string_view("ugo").find(spec[i]) != std::string_view::npos) {
-                const uint32_t from = spec[i] == 'u'   ? (perm >> 6) & 7
-                                      : spec[i] == 'g' ? (perm >> 3) & 7
+            if (i < text.size() &&
+                std::string_view("ugo").find(text[i]) != std::string_view::npos) {
+                const uint32_t from = text[i] == 'u'   ? (perm >> 6) & 7
+                                      : text[i] == 'g' ? (perm >> 3) & 7
                                                        : perm & 7;
                 bits = from << 6 | from << 3 | from;
                 ++i;
             } else {
-                for (; i < spec.size() &&
-                       std::string_view("rwxXst").find(spec[i]) != std::string_view::npos;
+                for (; i < text.size() &&
+                       std::string_view("rwxXst").find(text[i]) != std::string_view::npos;
                      ++i) {
-                    switch (spec[i]) {
+                    switch (text[i]) {
                     case 'r':
                         bits |= 0444;
                         break;
@@ -594,30 +594,30 @@ std::optional<uint32_t> applyModeSpec(std::string_view spec, uint32_t perm, bool
             else
                 perm = (perm & ~who) | bits;
         }
-        if (i == spec.size())
+        if (i == text.size())
             return perm;
-        if (spec[i] != ',')
+        if (text[i] != ',')
             return std::nullopt;
         ++i;
-        if (i == spec.size())
+        if (i == text.size())
             return std::nullopt;
     }
     return perm;
 }
 
-void changemodes(Timg& img, std::string_view path, std::string_view spec, bool recursive) {
+void changemodes(Timg& img, std::string_view path, std::string_view text, bool recursive) {
     Node* n = requirePath(img, path);
-    if (!applyModeSpec(spec, 0, false))
-        throw Error(msg("not a mode: %1", std::string(spec)));
+    if (!applyModeText(text, 0, false))
+        throw Error(msg("not a mode: %1", std::string(text)));
     forEachHolder(img, n, recursive, [&](Node* x) {
         TImgEntry& e = x->entry;
-        e.mode = (e.mode & ~kModePermissionMask) | *applyModeSpec(spec, e.mode, x->isDirectory());
+        e.mode = (e.mode & ~kModePermissionMask) | *applyModeText(text, e.mode, x->isDirectory());
     });
     img.modified = true;
 }
 
-std::optional<OwnerSpec> ownerspec(std::string_view text) {
-    OwnerSpec o;
+std::optional<OwnerIds> parseOwner(std::string_view text) {
+    OwnerIds o;
     const size_t colon = text.find(':');
     std::string_view u = text.substr(0, colon);
     std::string_view g =
@@ -631,11 +631,11 @@ std::optional<OwnerSpec> ownerspec(std::string_view text) {
     return o;
 }
 
-void changeowner(Timg& img, std::string_view path, std::string_view spec, bool recursive) {
+void changeowner(Timg& img, std::string_view path, std::string_view text, bool recursive) {
     Node* n = requirePath(img, path);
-    std::optional<OwnerSpec> o = ownerspec(spec);
+    std::optional<OwnerIds> o = parseOwner(text);
     if (!o)
-        throw Error(msg("not an owner (UID, UID:GID or :GID): %1", std::string(spec)));
+        throw Error(msg("not an owner (UID, UID:GID or :GID): %1", std::string(text)));
     forEachHolder(img, n, recursive, [&](Node* x) {
         if (o->uid)
             x->entry.uid = *o->uid;

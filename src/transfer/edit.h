@@ -164,28 +164,28 @@ void movepath(Timg& img, std::string_view from, std::string_view to);
 // the number of objects removed.
 size_t removepath(Timg& img, std::string_view path, bool recursive);
 
-// The permission bits that spec gives an object with permission bits perm:
+// The permission bits that text gives an object with permission bits perm:
 // octal (1 to 4 digits; 0 included) or symbolic as chmod takes it
 // ("u+x,go-w", "a=rX", "g=u"; without u, g, o or a it means a, no umask
-// applies). nullopt when spec is neither.
-std::optional<uint32_t> applyModeSpec(std::string_view spec, uint32_t perm, bool isDir);
+// applies). nullopt when text is neither.
+std::optional<uint32_t> applyModeText(std::string_view text, uint32_t perm, bool isDir);
 
 // Sets the permission bits of the object at path (and everything below it
-// when recursive) as spec says (applyModeSpec). Throws Error for a bad spec
+// when recursive) as text says (applyModeText). Throws Error for a bad text
 // before anything changes.
-void changemodes(Timg& img, std::string_view path, std::string_view spec, bool recursive);
+void changemodes(Timg& img, std::string_view path, std::string_view text, bool recursive);
 
 // An owner as chown takes it: "UID", "UID:GID", "UID:" or ":GID", decimal
 // numbers up to kMaxId. nullopt when text is not one.
-struct OwnerSpec {
+struct OwnerIds {
     std::optional<uint32_t> uid;
     std::optional<uint32_t> gid;
 };
-std::optional<OwnerSpec> ownerspec(std::string_view text);
+std::optional<OwnerIds> parseOwner(std::string_view text);
 
 // Sets the owner and/or group of the object at path (and everything below it
-// when recursive). Throws Error for a bad spec before anything changes.
-void changeowner(Timg& img, std::string_view path, std::string_view spec, bool recursive);
+// when recursive). Throws Error for a bad text before anything changes.
+void changeowner(Timg& img, std::string_view path, std::string_view text, bool recursive);
 
 // Sets the access and/or modification time of the object at path; the change
 // time stays.

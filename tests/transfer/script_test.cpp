@@ -137,7 +137,7 @@ TEST(ScriptEdits, RefusalsNameThePathAndChangeNothing) {
 
 TEST(ScriptEdits, ModeAndOwnerTexts) {
     const struct {
-        const char* spec;
+        const char* text;
         uint32_t perm;
         bool dir;
         int expected; // -1: refused
@@ -150,8 +150,8 @@ TEST(ScriptEdits, ModeAndOwnerTexts) {
         {"u+q", 0, false, -1},       {"u+x,", 0, false, -1},          {"", 0, false, -1},
     };
     for (const auto& m : modes) {
-        std::optional<uint32_t> got = applyModeSpec(m.spec, m.perm, m.dir);
-        EXPECT_EQ(got ? static_cast<int>(*got) : -1, m.expected) << m.spec;
+        std::optional<uint32_t> got = applyModeText(m.text, m.perm, m.dir);
+        EXPECT_EQ(got ? static_cast<int>(*got) : -1, m.expected) << m.text;
     }
     const struct {
         const char* text;
@@ -169,7 +169,7 @@ TEST(ScriptEdits, ModeAndOwnerTexts) {
         {"-1", -2, 0},
     };
     for (const auto& o : owners) {
-        std::optional<OwnerSpec> got = ownerspec(o.text);
+        std::optional<OwnerIds> got = parseOwner(o.text);
         ASSERT_EQ(got.has_value(), o.uid != -2) << o.text;
         if (!got)
             continue;
