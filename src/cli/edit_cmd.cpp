@@ -652,7 +652,7 @@ void addEditCommand(CLI::App& app, Commands& out) {
     edit->add_flag("--force", o->force,
                    "Save over IMAGE even when it was read with warnings (what could not be "
                    "read is lost)");
-    addSaveOptions(edit, o->save, false);
+    addSaveOptions(edit, o->save, false, true);
     addOpenOptions(edit, o->open);
     out.push_back({edit, [o](Context& ctx) { return editCommand(ctx, *o); }});
 }

@@ -11,8 +11,33 @@ using namespace korvane::cli;
 namespace korvane::cli {
 
 void addOpenOptions(CLI::App* cmd, OpenOptions& opt) {
-    (void)cmd;
-    (void)opt;
+    yaffs2::LayoutHints& h = opt.yaffs2;
+    const std::string group = "YAFFS2 layout (found when not given)";
+    cmd->add_option_function<uint32_t>(
+           "--page-size", [&h](uint32_t v) { h.pageSize = v; }, "YAFFS2: bytes per NAND page")
+        ->group(group)
+        ->check(CLI::Range(yaffs2::kMinPageSize, yaffs2::kMaxPageSize));
+    cmd->add_option_function<uint32_t>(
+           "--spare-size", [&h](uint32_t v) { h.spareSize = v; },
+           "YAFFS2: spare (out-of-band) bytes after each page; 0 for pages only")
+        ->group(group)
+        ->check(CLI::Range(0u, yaffs2::kMaxSpareSize));
+    cmd->add_option_function<uint32_t>(
+           "--tag-offset", [&h](uint32_t v) { h.tagOffset = v; },
+           "YAFFS2: where the tags start in the spare area")
+        ->group(group)
+        ->check(CLI::Range(0u, yaffs2::kMaxSpareSize));
+    cmd->add_option_function<std::string>(
+           "--byte-order",
+           [&h](const std::string& v) {
+               h.order = v == "be" ? yaffs2::ByteOrder::kBig : yaffs2::ByteOrder::kLittle;
+           },
+           "YAFFS2: byte order of tags and headers, le or be")
+        ->group(group)
+        ->check(CLI::IsMember({"le", "be"}));
+    cmd->add_flag("--inband-tags", h.inbandTags, "YAFFS2: tags in the last 16 bytes of each page")
+        ->group(group);
+    cmd->add_flag("--no-tag-ecc", h.noTagEcc, "YAFFS2: the tags carry no ECC")->group(group);
 }
 
 std::unique_ptr<Timg> openImage(Context& ctx, const std::string& path, const OpenOptions& opt) {

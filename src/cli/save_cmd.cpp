@@ -106,36 +106,96 @@ bool packArchive(Timg& img, const std::string& source) {
     return r.refused.empty();
 }
 
+// The YAFFS2 layout to write: the source image's (the default layout for
+// other sources) with the options put in.
+SaveParams yaffs2Params(const Timg& img, const SaveOptions& opt) {
+    SaveParams params;
+    updateFromScan(params, img);
+    yaffs2::LayoutHints hints = opt.layout;
+    if (opt.eraseMarker)
+        hints.tagOffset = 2;
+    if (opt.noEraseMarker)
+        hints.tagOffset = 0;
+    yaffs2::Layout& l = params.layout;
+    l = hints.applyTo(l);
+    if (!opt.ecc.empty()) {
+        l.dataEcc = opt.ecc == "yaffs"  ? yaffs2::kEccYaffs
+                    : opt.ecc == "nand" ? yaffs2::kEccNand
+                                        : yaffs2::kEccNone;
+        l.dataEccOffset = 0;
+        if (l.dataEcc != yaffs2::kEccNone) {
+            auto at = yaffs2::standardDataEccOffset(l);
+            if (!at)
+                throw Error(msg("the data ECC (%1 bytes) does not fit beside the tags in the "
+                                "spare area of %2",
+                                l.dataEccBytes(), yaffs2::describeLayout(l)));
+            l.dataEccOffset = *at;
+        }
+    }
+    return params;
+}
+
 } // namespace
 
-void addSaveOptions(CLI::App* cmd, SaveOptions& opt, bool toRequired) {
+void addSaveOptions(CLI::App* cmd, SaveOptions& opt, bool toRequired, bool readsImage) {
+    auto name = [readsImage](const std::string& n) {
+        return readsImage ? "--out-" + n : "--" + n + ",--out-" + n;
+    };
+    yaffs2::LayoutHints& h = opt.layout;
+    const std::string group = "YAFFS2 layout to write (default: as the source image)";
     auto* to = cmd->add_option("--to", opt.to,
                                toRequired ? "Format to write"
                                           : "Format to write (default: the image's own)")
                    ->check(CLI::IsMember({"yaffs2", "ext2", "ext3"}));
     if (toRequired)
         to->required();
-    cmd->add_option("--ecc", opt.ecc, "YAFFS2 data ECC: none, yaffs or nand (default none)")
+    cmd->add_option("--ecc", opt.ecc,
+                    "YAFFS2 data ECC: none, yaffs or nand (default: as the source image, "
+                    "else none)")
+        ->group(group)
         ->check(CLI::IsMember({"none", "yaffs", "nand"}));
     auto* marker = cmd->add_flag("--erase-marker", opt.eraseMarker,
-                                 "YAFFS2: tags after an FF FF erase marker (offset 2050)");
-    cmd->add_flag("--no-erase-marker", opt.noEraseMarker,
-                  "YAFFS2: tags at the head of the spare area (default: as the source image)")
-        ->excludes(marker);
+                                 "YAFFS2: tags after an FF FF erase marker (spare offset 2)")
+                       ->group(group);
+    auto* plain = cmd->add_flag("--no-erase-marker", opt.noEraseMarker,
+                                "YAFFS2: tags at the head of the spare area")
+                      ->group(group)
+                      ->excludes(marker);
+    cmd->add_option_function<uint32_t>(
+           name("page-size"), [&h](uint32_t v) { h.pageSize = v; },
+           "YAFFS2: bytes per NAND page (512 to 16384)")
+        ->group(group)
+        ->check(CLI::Range(yaffs2::kMinPageSize, yaffs2::kMaxPageSize));
+    cmd->add_option_function<uint32_t>(
+           name("spare-size"), [&h](uint32_t v) { h.spareSize = v; },
+           "YAFFS2: spare bytes after each page; 0 for pages only (inband tags)")
+        ->group(group)
+        ->check(CLI::Range(0u, yaffs2::kMaxSpareSize));
+    cmd->add_option_function<uint32_t>(
+           name("tag-offset"), [&h](uint32_t v) { h.tagOffset = v; },
+           "YAFFS2: where the tags start in the spare area")
+        ->group(group)
+        ->check(CLI::Range(0u, yaffs2::kMaxSpareSize))
+        ->excludes(marker)
+        ->excludes(plain);
+    cmd->add_option_function<std::string>(
+           name("byte-order"),
+           [&h](const std::string& v) {
+               h.order = v == "be" ? yaffs2::ByteOrder::kBig : yaffs2::ByteOrder::kLittle;
+           },
+           "YAFFS2: byte order of tags and headers, le or be")
+        ->group(group)
+        ->check(CLI::IsMember({"le", "be"}));
+    cmd->add_flag(name("inband-tags"), h.inbandTags,
+                  "YAFFS2: tags in the last 16 bytes of each page")
+        ->group(group);
+    cmd->add_flag(name("no-tag-ecc"), h.noTagEcc, "YAFFS2: write the tags without their ECC")
+        ->group(group);
 }
 
 int saveImage(Timg& img, const SaveOptions& opt, TerminalProgress& progress) {
     const SaveKind kind = saveKindOf(img, opt.to);
-    SaveParams params;
-    updateFromScan(params, img);
-    if (opt.eraseMarker)
-        params.tagOffset = yaffs2::kTagOffsetMarked;
-    if (opt.noEraseMarker)
-        params.tagOffset = yaffs2::kTagOffsetPlain;
-    if (!opt.ecc.empty())
-        params.ecc = opt.ecc == "yaffs"  ? yaffs2::kEccYaffs
-                     : opt.ecc == "nand" ? yaffs2::kEccNand
-                                         : yaffs2::kEccNone;
+    const SaveParams params = kind == kSaveYaffs2 ? yaffs2Params(img, opt) : SaveParams{};
     img.onwk = &progress;
     bool done;
     std::vector<Message> warnings;
@@ -196,7 +256,7 @@ void addSaveCommands(CLI::App& app, Commands& out) {
     auto* convert = app.add_subcommand("convert", "Save an image as a new image of a given format");
     convert->add_option("IN", o->image, "Image to read")->required();
     convert->add_option("OUT", o->save.out, "Image to write (replaced when complete)")->required();
-    addSaveOptions(convert, o->save, true);
+    addSaveOptions(convert, o->save, true, true);
     addOpenOptions(convert, o->open);
     out.push_back({convert, [o](Context& ctx) {
                        auto img = openImage(ctx, o->image, o->open);
@@ -210,7 +270,7 @@ void addSaveCommands(CLI::App& app, Commands& out) {
                      "standard input)")
         ->required();
     pack->add_option("OUT", o->save.out, "Image to write (replaced when complete)")->required();
-    addSaveOptions(pack, o->save, true);
+    addSaveOptions(pack, o->save, true, false);
     pack->add_flag("--defaults", o->pack.defaults,
                    "Give every object mode 0777, owner 0, group 0 and the current time "
                    "instead of its own (folders only)");

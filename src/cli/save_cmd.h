@@ -4,6 +4,7 @@
 
 #include "model/timg.h"
 #include "progress.h"
+#include "yaffs2/detect.h"
 
 #include <CLI/CLI.hpp>
 #include <string>
@@ -13,9 +14,10 @@ namespace korvane::cli {
 struct SaveOptions {
     std::string out;
     std::string to;  // yaffs2, ext2, ext3; "" for the image's own format
-    std::string ecc; // YAFFS2 data ECC: none, yaffs, nand; "" as the source (none)
+    std::string ecc; // YAFFS2 data ECC: none, yaffs, nand; empty: as the source image (or none)
     bool eraseMarker = false;
     bool noEraseMarker = false;
+    yaffs2::LayoutHints layout; // YAFFS2 layout choices; the rest as the source image
 };
 
 // What pack takes besides the save options.
@@ -28,9 +30,10 @@ struct PackOptions {
 };
 
 // Adds the options that say how an image is written to cmd: --to (required
-// when toRequired; otherwise the image keeps its own format), --ecc and the
-// erase marker.
-void addSaveOptions(CLI::App* cmd, SaveOptions& opt, bool toRequired);
+// when toRequired; otherwise the image keeps its own format), --ecc, the
+// erase marker and the YAFFS2 layout to write (named --out-* when the command
+// reads an image too, whose plain layout options say how it is read).
+void addSaveOptions(CLI::App* cmd, SaveOptions& opt, bool toRequired, bool readsImage);
 
 // Saves img as opt.out (as opt.to says, or in the image's own format), with
 // Ctrl-C cancelling. Returns the exit status: 1 when cancelled. Throws Error.

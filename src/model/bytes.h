@@ -52,6 +52,8 @@ inline void store32be(std::byte* p, uint32_t v) {
 
 // Bytes up to the first zero byte, at most max of them.
 inline std::string zeroTerminated(const std::byte* p, size_t max) {
+    if (max == 0) // p may be null then, which memchr does not allow
+        return {};
     const void* end = std::memchr(p, 0, max);
     size_t n = end ? static_cast<size_t>(static_cast<const std::byte*>(end) - p) : max;
     return std::string(reinterpret_cast<const char*>(p), n);

@@ -16,8 +16,13 @@ int bidExt(ByteSpan data, const OpenOptions&) {
     return load16(sb + sb::kMagic) == kMagic ? 60 : 0;
 }
 
-int bidYaffs2(ByteSpan data, const OpenOptions&) {
-    return data.size() >= 4 && load32(data.data()) != 0 ? 10 : 0;
+// The layout detector's confidence: 0 when no layout checks out.
+int bidYaffs2(ByteSpan data, const OpenOptions& opt) {
+    return yaffs2::bidLayout(data, opt.yaffs2);
+}
+
+std::unique_ptr<Timg> makeYaffs2(const OpenOptions& opt) {
+    return std::make_unique<Tyaffs2obj>(opt.yaffs2);
 }
 
 template <typename T>
@@ -27,7 +32,7 @@ std::unique_ptr<Timg> make(const OpenOptions&) {
 
 const ImageReader kReaders[] = {
     {"ext", bidExt, make<Text23obj>},
-    {"yaffs2", bidYaffs2, make<Tyaffs2obj>},
+    {"yaffs2", bidYaffs2, makeYaffs2},
 };
 
 } // namespace

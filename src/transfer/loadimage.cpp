@@ -2,8 +2,9 @@
 
 #include "formats.h"
 #include "model/error.h"
+#include "yaffs2/header.h"
+#include "yaffs2/tags.h"
 #include "yaffs2/tyaffs2obj.h"
-#include "yaffs2/yaffs2_format.h"
 
 #include <ctime>
 
@@ -38,12 +39,15 @@ Bytes newImageChunk(uint32_t now) {
     h.mode = 040755;
     h.atime = h.mtime = h.ctime = now;
     encodeHeader(h, chunk.data(), std::byte{0x01});
-    storeTags(chunk.data() + kTagOffsetPlain, {kSeqLowest, kObjIdRoot, 0, 0xFFFF});
+    std::byte* tags = chunk.data() + kTagOffsetPlain;
+    storeTags(tags, {kSeqLowest, kObjIdRoot, 0, 0xFFFF});
+    storeTagEcc(tags + kTagsSize, computeTagEcc(tags));
     return chunk;
 }
 
 std::unique_ptr<Timg> newimage(WorkSink* sink) {
     auto img = std::make_unique<Tyaffs2obj>();
+    img->setLayout(yaffs2::kDefaultLayout);
     img->onwk = sink;
     img->Init(ImageData::fromBytes(newImageChunk(static_cast<uint32_t>(std::time(nullptr)))));
     img->Open();

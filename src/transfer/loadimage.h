@@ -1,7 +1,8 @@
-// Opening images: identification by the first word, and new empty images.
+// Opening images: identification by the formats' bids, and new empty images.
 #pragma once
 
 #include "model/timg.h"
+#include "yaffs2/detect.h"
 
 #include <memory>
 #include <string>
@@ -9,7 +10,9 @@
 namespace korvane {
 
 // What the user says about an image, overriding what opening would guess.
-struct OpenOptions {};
+struct OpenOptions {
+    yaffs2::LayoutHints yaffs2; // page and spare size, tag place, byte order
+};
 
 // Maps the file, identifies its format (see formats.h), creates the image
 // object and reads the image, reporting through sink. Throws Error with a

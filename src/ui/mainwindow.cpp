@@ -797,10 +797,7 @@ void MainWindow::exportTar() {
 
 void MainWindow::onSaveTypeChanged(int type, QWidget* dialog) {
     if (type == kSaveTypeYaffs2) {
-        saveParams_.tagOffset = yaffs2::kTagOffsetPlain;
-        saveParams_.eccOffset = yaffs2::kDataEccOffset;
-        saveParams_.firstSpareWord = 0;
-        saveParams_.ecc = yaffs2::kEccYaffs;
+        pickPlainYaffs2(saveParams_);
     } else if (type == kSaveTypeYaffs2Custom) {
         saveOptions_->showBeside(dialog);
     }

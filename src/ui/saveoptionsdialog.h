@@ -1,13 +1,20 @@
-// "保存设置": the data ECC and the erase marker of YAFFS2 images saved with
-// the type "YAFFS2 镜像(自定参数)". Shown beside the save dialog, not
-// modally; keeps its choices for the run.
+// "保存设置": how images saved with the type "YAFFS2 镜像(自定参数)" are laid
+// out: the data ECC, the erase marker, and the NAND layout (page and spare
+// size, where the tags are, their ECC, the byte order), with the layouts
+// boards commonly use as presets. Shown beside the save dialog, not modally;
+// it shows the current settings each time it opens.
 #pragma once
 
 #include "yaffs2/yaffs2_writer.h"
 
 #include <QDialog>
 
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
 class QRadioButton;
+class QSpinBox;
 
 namespace korvane::ui {
 
@@ -22,20 +29,45 @@ public:
     // closes too and returns to its owner.
     void showBeside(QWidget* dialog);
 
-    QRadioButton* eccButton(int index) const;    // 0 "yaffs2自带ECC", 1 "NAND FLASH ECC"
+    QRadioButton* eccButton(int index) const;    // 0 "yaffs2自带ECC", 1 "NAND FLASH ECC", 2 none
     QRadioButton* markerButton(int index) const; // 0 "没有", 1 "有"
-    void confirm();                              // "确定"
+    QComboBox* presetBox() const { return preset_; }
+    QComboBox* pageSizeBox() const { return pageSize_; }
+    QSpinBox* spareSizeBox() const { return spareSize_; }
+    QSpinBox* tagOffsetBox() const { return tagOffset_; }
+    QCheckBox* inbandBox() const { return inband_; }
+    QCheckBox* tagEccBox() const { return tagEcc_; }
+    QComboBox* byteOrderBox() const { return order_; }
+    QPushButton* okButton() const { return ok_; }
+
+    // The layout the controls describe (the data ECC in its standard place).
+    yaffs2::Layout chosenLayout() const;
+    void confirm(); // "确定"
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void showLayout(const yaffs2::Layout& l);
+    void applyPreset(int index);
+    void markerChanged();
+    void refresh();
     void returnToOwner();
 
     SaveParams& params_;
     QWidget* owner_;
-    QRadioButton* ecc_[2];
+    QRadioButton* ecc_[3];
     QRadioButton* marker_[2];
+    QComboBox* preset_;
+    QComboBox* pageSize_;
+    QSpinBox* spareSize_;
+    QSpinBox* tagOffset_;
+    QCheckBox* inband_;
+    QCheckBox* tagEcc_;
+    QComboBox* order_;
+    QLabel* problem_;
+    QPushButton* ok_;
+    bool updating_ = false;
 };
 
 } // namespace korvane::ui

@@ -1,12 +1,16 @@
 #include "yaffs2_writer.h"
 
+#include "header.h"
 #include "model/error.h"
 #include "model/output_file.h"
+#include "tags.h"
 #include "tyaffs2obj.h"
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace korvane {
 
@@ -41,8 +45,8 @@ uint32_t typeBits(const TImgEntry& e, const TImgEntry* linkTarget) {
     return fileTypeBits(e);
 }
 
-uint64_t dataChunks(uint64_t size) {
-    return (size + kDataSize - 1) / kDataSize;
+uint64_t dataChunks(uint64_t size, uint32_t chunkData) {
+    return (size + chunkData - 1) / chunkData;
 }
 
 // The plan of one save: nodes in pre-order with their object ids.
@@ -64,14 +68,16 @@ Plan makePlan(Timg& img) {
 // Collects the chunks of the image and hands them to the file in batches.
 class ChunkWriter {
 public:
-    ChunkWriter(OutputFile& out, const SaveParams& params) : out_(out), params_(params) {
-        buffer_.reserve(kFlushChunks * kChunkSize);
+    ChunkWriter(OutputFile& out, const Layout& layout)
+        : out_(out), lay_(layout), recordSize_(layout.recordSize()) {
+        buffer_.reserve(kFlushChunks * recordSize_);
     }
 
-    // A header chunk: filled with the fill byte, the header laid in.
+    // A header chunk: filled with the fill byte, the header (and the
+    // extended attributes after it) laid in.
     void header(const ObjectHeader& h, uint32_t id) {
         std::byte* c = next(kFill);
-        encodeHeader(h, c, kFill);
+        encodeHeader(h, c, kFill, lay_.chunkDataSize(), lay_.order);
         finish(c, {kSeqLowest, id, 0, 0xFFFF});
     }
 
@@ -89,24 +95,27 @@ public:
 
 private:
     std::byte* next(std::byte fill) {
-        if (buffer_.size() >= kFlushChunks * kChunkSize)
+        if (buffer_.size() >= kFlushChunks * recordSize_)
             flush();
-        buffer_.resize(buffer_.size() + kChunkSize, fill);
-        return buffer_.data() + buffer_.size() - kChunkSize;
+        buffer_.resize(buffer_.size() + recordSize_, fill);
+        return buffer_.data() + buffer_.size() - recordSize_;
     }
 
     void finish(std::byte* c, const PackedTags& t) {
-        const size_t at = params_.tagOffset;
-        storeTags(c + at, t);
-        if (at > kTagOffsetPlain)
-            store16(c + kTagOffsetPlain, 0xFFFF);
-        storeTagEcc(c + at + kTagsSize, computeTagEcc(c + at));
-        if (params_.ecc != kEccNone)
-            storeDataEcc(c, params_.ecc, c + params_.eccOffset);
+        std::byte* spare = c + lay_.pageSize;
+        if (lay_.hasBadBlockMarker())
+            std::memset(spare, 0xFF, std::min<uint32_t>(2, lay_.spareSize));
+        std::byte* tags = c + lay_.tagsAt();
+        storeTags(tags, t, lay_.order);
+        if (lay_.tagEcc && !lay_.inbandTags)
+            storeTagEcc(tags + kTagsSize, computeTagEcc(tags), lay_.order);
+        if (lay_.dataEcc != kEccNone)
+            storeDataEcc(c, lay_.pageSize, lay_.dataEcc, spare + lay_.dataEccOffset);
     }
 
     OutputFile& out_;
-    const SaveParams& params_;
+    const Layout& lay_;
+    const size_t recordSize_;
     Bytes buffer_;
 };
 
@@ -129,6 +138,10 @@ bool timesFit(const TImgEntry& e) {
     return true;
 }
 
+bool validXattrName(const std::string& name) {
+    return !name.empty() && name.find('\0') == std::string::npos;
+}
+
 ObjectHeader headerFor(const TImgEntry& e, uint32_t parent, const TImgEntry* linkTarget) {
     ObjectHeader h;
     h.type = headerType(e.objType);
@@ -144,6 +157,8 @@ ObjectHeader headerFor(const TImgEntry& e, uint32_t parent, const TImgEntry* lin
     h.alias = e.alias;
     if (h.type == kHdrSpecial && isDevice(e))
         h.rdev = encodeOldDev(e.rdev);
+    if (h.type != kHdrHardlink) // a hard link's attributes are its target's
+        h.xattrs = e.xattrs;
     return h;
 }
 
@@ -151,17 +166,25 @@ ObjectHeader headerFor(const TImgEntry& e, uint32_t parent, const TImgEntry* lin
 
 void updateFromScan(SaveParams& params, const Timg& img) {
     if (auto* y = dynamic_cast<const Tyaffs2obj*>(&img)) {
-        params.tagOffset = y->scanInfo().tagOffset;
-        params.firstSpareWord = y->scanInfo().firstSpareWord;
+        params.layout = y->layout();
+        params.layout.pagesPerBlock = 0;
     }
 }
 
-void checkYaffs2(Timg& img, std::vector<Message>* warnings) {
+void pickPlainYaffs2(SaveParams& params) {
+    params.layout = plainLayout(params.layout, false, kEccYaffs);
+}
+
+void checkYaffs2(Timg& img, const Layout& layout, std::vector<Message>* warnings) {
+    if (auto problem = layoutProblem(layout))
+        throw Error(*problem);
+    const uint32_t chunkData = layout.chunkDataSize();
+    const uint32_t xattrRoom = xattrSpace(chunkData);
     Plan plan = makePlan(img);
     if (plan.nodes.size() - 1 + 257 > kMaxWriterId)
         throw Error("对象太多：YAFFS2 镜像最多保存 " + std::to_string(kMaxWriterId - 257) +
                     " 个文件及目录，当前有 " + std::to_string(plan.nodes.size() - 1) + " 个");
-    uint64_t bytes = kChunkSize;
+    uint64_t bytes = layout.recordSize();
     for (size_t i = 1; i < plan.nodes.size(); ++i) {
         const Node* n = plan.nodes[i];
         const TImgEntry& e = n->entry;
@@ -178,6 +201,15 @@ void checkYaffs2(Timg& img, std::vector<Message>* warnings) {
             if (!t || !plan.ids.count(t))
                 throw Error("硬链接的目标已被删除，无法保存：" + where(n));
         }
+        if (e.objType != kTypeHardlink) {
+            for (const Xattr& x : e.xattrs)
+                if (!validXattrName(x.name))
+                    throw Error(msg("%1 has an extended attribute without a valid name", where(n)));
+            if (const uint64_t need = xattrBytes(e.xattrs); need > xattrRoom)
+                throw Error(msg("the extended attributes of %1 take %2 bytes; a header chunk of "
+                                "this layout holds %3",
+                                where(n), need, xattrRoom));
+        }
         if (isDevice(e) && !fitsOldDev(e.rdev))
             throw Error(msg("YAFFS2 keeps device numbers of at most 255:255; %1 has %2:%3",
                             where(n), e.rdev.major, e.rdev.minor));
@@ -185,7 +217,8 @@ void checkYaffs2(Timg& img, std::vector<Message>* warnings) {
             warnings->push_back(msg("YAFFS2 keeps times from 1970 to 2106 only: the times of "
                                     "%1 were moved into that range",
                                     where(n)));
-        bytes += kChunkSize * (1 + (e.objType == kTypeFile ? dataChunks(e.size) : 0));
+        bytes += layout.recordSize() *
+                 (1 + (e.objType == kTypeFile ? dataChunks(e.size, chunkData) : 0));
     }
     if (bytes > 0xFFFFFFFFull)
         throw Error("镜像太大：YAFFS2 镜像不能达到 4GB（需要 " + std::to_string(bytes >> 20) +
@@ -194,8 +227,9 @@ void checkYaffs2(Timg& img, std::vector<Message>* warnings) {
 
 bool writeYaffs2(Timg& img, const std::string& path, const SaveParams& params, JobReporter& rep,
                  std::vector<Message>* warnings) {
+    const Layout& lay = params.layout;
     rep.send(0, 0, 2, "正在计算空间");
-    checkYaffs2(img, warnings);
+    checkYaffs2(img, lay, warnings);
     Plan plan = makePlan(img);
 
     rep.send(0, 0, 3, "正在创建文件");
@@ -205,7 +239,7 @@ bool writeYaffs2(Timg& img, const std::string& path, const SaveParams& params, J
     } catch (const Error& e) {
         throw Error(std::string("无法创建IMG文件！,可能其它程序正在使用。\n") + e.what());
     }
-    ChunkWriter w(*out, params);
+    ChunkWriter w(*out, lay);
 
     rep.send(0, 0, 4, "正在写入IMG文件头");
     ObjectHeader root = headerFor(img.root()->entry, kObjIdRoot, nullptr);
@@ -214,17 +248,12 @@ bool writeYaffs2(Timg& img, const std::string& path, const SaveParams& params, J
     root.name.clear();
     w.header(root, kObjIdRoot);
 
-    const int64_t total = static_cast<int64_t>(plan.nodes.size()) - 1;
-    TImgEntry e;
-    Bytes contents(kStreamBuffer);
-    for (size_t r = 1; r < plan.nodes.size(); ++r) {
-        const Node* n = plan.nodes[r];
-        rep.progressWith(static_cast<int64_t>(r), total, 5, [n] { return n->text; });
-        if (!writable(n->entry.objType))
-            continue;
+    const size_t chunkData = lay.chunkDataSize();
+    Bytes contents(kStreamBuffer / chunkData * chunkData);
+    auto writeObject = [&](const Node* n) {
+        const TImgEntry& e = n->entry;
         const uint32_t id = plan.ids.at(n);
         const uint32_t parent = plan.ids.at(n->parent);
-        e = n->entry;
         ObjectHeader h;
         if (e.objType == kTypeHardlink) {
             const Node* t = img.nodeFor(e.linkInfo);
@@ -234,23 +263,57 @@ bool writeYaffs2(Timg& img, const std::string& path, const SaveParams& params, J
             h = headerFor(e, parent, nullptr);
         }
         w.header(h, id);
-        if (e.objType == kTypeFile) {
-            // Every chunk is written, holes too: readers of such images expect
-            // them. Contents that cannot be found read as zeros.
-            static_assert(kStreamBuffer % kDataSize == 0);
-            for (uint64_t off = 0; off < e.size; off += contents.size()) {
-                size_t piece =
-                    static_cast<size_t>(std::min<uint64_t>(contents.size(), e.size - off));
-                size_t got = img.ReadRange(e, off, MutableByteSpan(contents.data(), piece));
-                std::memset(contents.data() + got, 0, piece - got);
-                for (size_t k = 0; k < piece; k += kDataSize)
-                    w.data(id, static_cast<uint32_t>((off + k) / kDataSize + 1),
-                           contents.data() + k, std::min(kDataSize, piece - k));
+        if (e.objType != kTypeFile)
+            return;
+        // Every chunk is written, holes too: readers of such images expect
+        // them. Contents that cannot be found read as zeros.
+        for (uint64_t off = 0; off < e.size; off += contents.size()) {
+            size_t piece = static_cast<size_t>(std::min<uint64_t>(contents.size(), e.size - off));
+            size_t got = img.ReadRange(e, off, MutableByteSpan(contents.data(), piece));
+            std::memset(contents.data() + got, 0, piece - got);
+            for (size_t k = 0; k < piece; k += chunkData)
+                w.data(id, static_cast<uint32_t>((off + k) / chunkData + 1), contents.data() + k,
+                       std::min(chunkData, piece - k));
+        }
+    };
+
+    // A hard link met before its target waits until the target is written:
+    // readers resolve the equivalent id when they meet the link.
+    std::unordered_map<const Node*, std::vector<const Node*>> waiting;
+    std::unordered_set<const Node*> written;
+    std::function<void(const Node*)> writeWithLinks = [&](const Node* n) {
+        writeObject(n);
+        written.insert(n);
+        auto it = waiting.find(n);
+        if (it == waiting.end())
+            return;
+        std::vector<const Node*> links = std::move(it->second);
+        waiting.erase(it);
+        for (const Node* link : links)
+            writeWithLinks(link);
+    };
+
+    const int64_t total = static_cast<int64_t>(plan.nodes.size()) - 1;
+    for (size_t r = 1; r < plan.nodes.size(); ++r) {
+        const Node* n = plan.nodes[r];
+        rep.progressWith(static_cast<int64_t>(r), total, 5, [n] { return n->text; });
+        if (!writable(n->entry.objType))
+            continue;
+        if (n->entry.objType == kTypeHardlink) {
+            const Node* t = img.nodeFor(n->entry.linkInfo);
+            if (!written.count(t)) {
+                waiting[t].push_back(n);
+                continue;
             }
         }
+        writeWithLinks(n);
         if (img.cancel.load())
             return false;
     }
+    // Links whose target is never written as an object of its own.
+    for (const Node* n : plan.nodes)
+        if (n->entry.objType == kTypeHardlink && !written.count(n))
+            writeWithLinks(n);
     w.flush();
     out->commit();
     return true;

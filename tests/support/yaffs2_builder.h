@@ -1,11 +1,15 @@
-// Builds YAFFS2 images chunk by chunk for tests and benchmarks: images as a
-// writer makes them, and dumps of used partitions (several sequence numbers,
-// erased blocks, rewritten headers, extra header information in the tags).
+// Builds YAFFS2 images chunk by chunk, in any layout, for tests and
+// benchmarks: images as a writer makes them, and dumps of used partitions
+// (several sequence numbers, erased and bad blocks, rewritten headers, extra
+// header information in the tags, flipped bits).
 #pragma once
 
 #include "model/bytes.h"
+#include "yaffs2/ecc.h"
+#include "yaffs2/header.h"
+#include "yaffs2/layout.h"
+#include "yaffs2/tags.h"
 #include "yaffs2/tyaffs2obj.h"
-#include "yaffs2/yaffs2_format.h"
 
 #include <cstdint>
 #include <memory>
@@ -13,27 +17,25 @@
 
 namespace korvane::test {
 
-struct Yaffs2Layout {
-    size_t tagOffset = yaffs2::kTagOffsetPlain;
-    yaffs2::EccKind ecc = yaffs2::kEccNone;
-    bool tagEcc = true;
-    std::byte dataFill{0xFF};  // header chunks' data area around the header
-    std::byte spareFill{0xFF}; // spare bytes no field covers
-};
-
 class Yaffs2Builder {
 public:
-    explicit Yaffs2Builder(Yaffs2Layout layout = {}) : layout_(layout) {}
+    explicit Yaffs2Builder(yaffs2::Layout layout = yaffs2::kDefaultLayout) : layout_(layout) {}
 
     // Sequence number given to the chunks appended next.
     uint32_t sequence = yaffs2::kSeqLowest;
+    // Header chunks' data area around the header, and spare bytes no field
+    // covers.
+    std::byte dataFill{0xFF};
+    std::byte spareFill{0xFF};
 
-    // One chunk with these tags and up to 2048 data bytes (the rest zero).
+    // One chunk with these tags and up to a chunk's worth of data bytes (the
+    // rest zero).
     void chunk(const yaffs2::PackedTags& tags, ByteSpan data);
     // A header chunk. With extraInfo the tags carry the type and parent the
     // way a filesystem writes them (chunk id bit 31).
     void header(uint32_t id, const yaffs2::ObjectHeader& h, bool extraInfo = false);
-    // A data chunk holding bytes (at most 2048), with their count as byte count.
+    // A data chunk holding bytes (at most a chunk's worth), with their count
+    // as byte count.
     void data(uint32_t id, uint32_t chunkId, ByteSpan bytes);
     void erased(size_t count = 1);
     void zeros(size_t count = 1);
@@ -52,20 +54,33 @@ public:
     static yaffs2::ObjectHeader make(uint32_t type, uint32_t parent, const std::string& name,
                                      uint32_t mode);
 
+    // Damage as worn flash shows it: one bit flipped in chunk k's record, and
+    // the bad-block mark (a zero first spare byte) on chunk k.
+    void flipBit(size_t k, size_t offset, unsigned bit);
+    void markBad(size_t k);
+
+    const yaffs2::Layout& layout() const { return layout_; }
     const Bytes& bytes() const { return image_; }
     Bytes& bytes() { return image_; }
-    size_t chunkCount() const { return image_.size() / yaffs2::kChunkSize; }
+    size_t chunkCount() const { return image_.size() / layout_.recordSize(); }
     void save(const std::string& path) const;
 
 private:
-    Yaffs2Layout layout_;
+    yaffs2::Layout layout_;
     Bytes image_;
 };
 
-// Opens image bytes as a YAFFS2 image (the scan reports to sink).
+// Opens image bytes as a YAFFS2 image, finding the layout (or with the one
+// given); the scan reports to sink.
 std::unique_ptr<Tyaffs2obj> openYaffs2(const Bytes& bytes, WorkSink* sink = nullptr);
+std::unique_ptr<Tyaffs2obj> openYaffs2(const Bytes& bytes, const yaffs2::Layout& layout);
 
 // Deterministic test contents: size bytes derived from seed.
 Bytes pattern(size_t size, uint32_t seed);
+
+// Every object below the root with every field a round trip must keep, one
+// line each: path, type, mode, owner, size, times, link target, device
+// number, hard link target, extended attributes and a hash of the contents.
+std::string describeTree(Timg& img);
 
 } // namespace korvane::test

@@ -9,11 +9,13 @@
 #include "ui_fixture.h"
 #include "yaffs2/tyaffs2obj.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QTreeView>
 #include <QUrl>
@@ -134,7 +136,7 @@ void CommandsTest::savesYaffs2Types() {
     QCOMPARE(w.prompter->messages, QStringList());
     QVERIFY(!w->image()->modified);
     QCOMPARE(w->progressPanel()->formatName(), "YAFFS2");
-    QCOMPARE(int(w->saveParams().ecc), int(yaffs2::kEccYaffs));
+    QCOMPARE(int(w->saveParams().layout.dataEcc), int(yaffs2::kEccYaffs));
     auto one = loadimage(dir / "one.img");
     QCOMPARE(treeOf(*one), tree);
     QVERIFY(contentsOf(*one, "system/app/y.apk") == pattern(2000, 2));
@@ -155,8 +157,8 @@ void CommandsTest::savesYaffs2Types() {
     QVERIFY(runJob(*w, [&] { w->saveAs(); }));
     QVERIFY(!w->saveOptionsDialog()->isVisible());
     QCOMPARE(w->saveOptionsDialog()->windowTitle(), "保存设置");
-    QCOMPARE(int(w->saveParams().ecc), int(yaffs2::kEccNand));
-    QCOMPARE(w->saveParams().tagOffset, 2050u);
+    QCOMPARE(int(w->saveParams().layout.dataEcc), int(yaffs2::kEccNand));
+    QCOMPARE(w->saveParams().layout.tagsAt(), 2050u);
     Bytes two = readFile(dir / "two.img");
     QVERIFY(two.size() > 2050);
     QCOMPARE(int(two[2048]), 0xFF);
@@ -174,7 +176,29 @@ void CommandsTest::savesYaffs2Types() {
     });
     w->saveAs();
     QVERIFY(!w->busy());
-    QCOMPARE(w->saveParams().tagOffset, 2050u);
+    QCOMPARE(w->saveParams().layout.tagsAt(), 2050u);
+
+    // The NAND layout: 4096+128 is written and found again; a spare area too
+    // small for the data ECC cannot be confirmed.
+    w.prompter->save.push_back([&](const SaveTypeChanged& changed) {
+        changed(kSaveTypeYaffs2Custom, nullptr);
+        SaveOptionsDialog* options = w->saveOptionsDialog();
+        options->pageSizeBox()->setCurrentIndex(options->pageSizeBox()->findData(4096));
+        options->spareSizeBox()->setValue(16);
+        const bool refused = !options->okButton()->isEnabled();
+        options->spareSizeBox()->setValue(128);
+        options->confirm();
+        return refused ? std::optional<SaveTarget>(
+                             SaveTarget{qs(dir / "big.img"), kSaveTypeYaffs2Custom})
+                       : std::optional<SaveTarget>();
+    });
+    QVERIFY(runJob(*w, [&] { w->saveAs(); }));
+    auto big = loadimage(dir / "big.img");
+    const yaffs2::Layout found = dynamic_cast<Tyaffs2obj&>(*big).layout();
+    QCOMPARE(found.pageSize, 4096u);
+    QCOMPARE(found.spareSize, 128u);
+    QCOMPARE(int(found.dataEcc), int(yaffs2::kEccNand));
+    QCOMPARE(treeOf(*big), tree);
 }
 
 void CommandsTest::namesSaveTypes() {
@@ -188,16 +212,14 @@ void CommandsTest::namesSaveTypes() {
 
 void CommandsTest::offersEraseMarkerOfOpenedImage() {
     TempDir dir;
-    korvane::test::Yaffs2Layout marked;
-    marked.tagOffset = yaffs2::kTagOffsetMarked;
-    korvane::test::Yaffs2Builder b(marked);
+    korvane::test::Yaffs2Builder b(
+        yaffs2::plainLayout(yaffs2::kDefaultLayout, true, yaffs2::kEccNone));
     b.root();
     b.file(300, 1, "f", pattern(5000, 1));
     b.save(dir / "marked.img");
     Window w = makeWindow();
     QVERIFY(openAndWait(*w, qs(dir / "marked.img")));
-    QCOMPARE(w->saveParams().tagOffset, 2050u);
-    QCOMPARE(int(w->saveParams().firstSpareWord), -1);
+    QCOMPARE(w->saveParams().layout.tagsAt(), 2050u);
 
     // Saved as type 1 without a type change: the marker stays.
     w.prompter->save.push_back([&](const SaveTypeChanged&) {
@@ -223,8 +245,7 @@ void CommandsTest::offersEraseMarkerOfOpenedImage() {
     });
     w->saveAs();
     QVERIFY(!w->busy());
-    QCOMPARE(w->saveParams().tagOffset, 2048u);
-    QCOMPARE(int(w->saveParams().firstSpareWord), 0);
+    QCOMPARE(w->saveParams().layout.tagsAt(), 2048u);
 }
 
 void CommandsTest::savesExt2AndExt3() {

@@ -1,7 +1,12 @@
-#include "yaffs2/yaffs2_format.h"
+#include "support/yaffs2_builder.h"
+#include "yaffs2/ecc.h"
+#include "yaffs2/header.h"
+#include "yaffs2/tags.h"
 
 #include <bit>
+#include <cstring>
 #include <gtest/gtest.h>
+#include <random>
 
 using namespace korvane;
 using namespace korvane::yaffs2;
@@ -87,18 +92,97 @@ TEST(DataEcc, MatchesTheByteWiseAlgorithmOnRandomData) {
     }
 }
 
-TEST(DataEcc, ChunkStoresEightGroupsAndNoneLeavesBytes) {
-    Bytes data(kDataSize, std::byte{0});
+TEST(DataEcc, PageStoresThreeBytesPerGroupAndNoneLeavesBytes) {
+    Bytes data(4096, std::byte{0});
     data[3 * 256 + 5] = std::byte{0x01};
-    Bytes out(kDataEccSize, std::byte{0x5C});
-    storeDataEcc(data.data(), kEccNone, out.data());
-    EXPECT_EQ(out, Bytes(kDataEccSize, std::byte{0x5C}));
-    storeDataEcc(data.data(), kEccYaffs, out.data());
-    for (size_t g = 0; g < 8; ++g) {
+    Bytes out(48, std::byte{0x5C});
+    storeDataEcc(data.data(), 4096, kEccNone, out.data());
+    EXPECT_EQ(out, Bytes(48, std::byte{0x5C}));
+    storeDataEcc(data.data(), 4096, kEccYaffs, out.data());
+    for (size_t g = 0; g < 16; ++g) {
         Ecc want = g == 3 ? Ecc{0x99, 0xAA, 0xAB} : Ecc{0xFF, 0xFF, 0xFF};
         for (size_t k = 0; k < 3; ++k)
             EXPECT_EQ(std::to_integer<uint8_t>(out[g * 3 + k]), want[k]) << "group " << g;
     }
+}
+
+// Any single flipped bit, in the data or in the stored ECC, is put right;
+// two in one group are reported, never "corrected" into other data.
+TEST(DataEcc, CorrectsOneFlippedBitAndReportsTwo) {
+    std::mt19937 rng(7);
+    for (EccKind kind : {kEccYaffs, kEccNand}) {
+        for (int round = 0; round < 300; ++round) {
+            Bytes page = korvane::test::pattern(1024, static_cast<uint32_t>(round));
+            Bytes ecc(12);
+            storeDataEcc(page.data(), 1024, kind, ecc.data());
+            Bytes damaged = page;
+            const size_t at = rng() % 1024;
+            damaged[at] ^= static_cast<std::byte>(1u << (rng() % 8));
+            std::vector<EccFix> fixes;
+            PageEccCheck c = checkDataEcc(damaged.data(), 1024, kind, ecc.data(), fixes);
+            ASSERT_EQ(c.corrected, 1u);
+            ASSERT_EQ(c.failed, 0u);
+            ASSERT_EQ(fixes.size(), 1u);
+            damaged[fixes[0].offset] ^= std::byte{fixes[0].mask};
+            ASSERT_EQ(damaged, page) << kind << " " << round;
+
+            Bytes badEcc = ecc;
+            badEcc[rng() % 12] ^= static_cast<std::byte>(1u << (rng() % 8));
+            fixes.clear();
+            c = checkDataEcc(page.data(), 1024, kind, badEcc.data(), fixes);
+            EXPECT_EQ(c.corrected, 1u);
+            EXPECT_TRUE(fixes.empty()) << "a flip in the ECC leaves the data alone";
+
+            Bytes two = page;
+            const size_t g = (at / 256) * 256;
+            two[g + 1] ^= std::byte{0x01};
+            two[g + 200] ^= std::byte{0x10};
+            fixes.clear();
+            c = checkDataEcc(two.data(), 1024, kind, ecc.data(), fixes);
+            EXPECT_EQ(c.failed, 1u);
+            EXPECT_TRUE(fixes.empty());
+        }
+    }
+    Bytes page(512, std::byte{0x33});
+    Bytes unwritten(6, std::byte{0xFF});
+    std::vector<EccFix> fixes;
+    PageEccCheck c = checkDataEcc(page.data(), 512, kEccYaffs, unwritten.data(), fixes);
+    EXPECT_EQ(c.corrected + c.failed, 0u) << "an ECC that was never written is not checked";
+}
+
+TEST(TagEcc, CorrectsEveryFlippedBitInBothByteOrders) {
+    for (ByteOrder order : {ByteOrder::kLittle, ByteOrder::kBig}) {
+        Bytes spare(28, std::byte{0});
+        const PackedTags want{0x1234, 0x10000101, 0x80000102, 2048};
+        storeTags(spare.data(), want, order);
+        storeTagEcc(spare.data() + 16, computeTagEcc(spare.data()), order);
+        PackedTags got;
+        ASSERT_EQ(readCheckedTags(spare.data(), order, got), EccResult::kClean);
+        ASSERT_EQ(got, want);
+        for (size_t bit = 0; bit < 28 * 8; ++bit) {
+            if (bit / 8 >= 17 && bit / 8 < 20)
+                continue; // padding after the column parity: not covered
+            if (bit / 8 == 16 && bit % 8 >= 6)
+                continue; // the column parity has six bits
+            Bytes d = spare;
+            d[bit / 8] ^= static_cast<std::byte>(1u << (bit % 8));
+            ASSERT_EQ(readCheckedTags(d.data(), order, got), EccResult::kCorrected) << bit;
+            ASSERT_EQ(got, want) << bit;
+        }
+        Bytes two = spare;
+        two[0] ^= std::byte{0x01};
+        two[9] ^= std::byte{0x40};
+        EXPECT_EQ(readCheckedTags(two.data(), order, got), EccResult::kFailed);
+    }
+    // Big-endian tags whose ECC was taken over the little-endian fields, as
+    // packers on a PC write them.
+    Bytes spare(28, std::byte{0});
+    storeTags(spare.data(), {0x1000, 258, 1, 77});
+    storeTagEcc(spare.data() + 16, computeTagEcc(spare.data()));
+    storeTags(spare.data(), {0x1000, 258, 1, 77}, ByteOrder::kBig);
+    PackedTags got;
+    EXPECT_NE(readCheckedTags(spare.data(), ByteOrder::kBig, got), EccResult::kFailed);
+    EXPECT_EQ(got, (PackedTags{0x1000, 258, 1, 77}));
 }
 
 TEST(TagEcc, Vectors) {
@@ -127,13 +211,13 @@ TEST(ObjectHeader, EncodeDecodeKeepsFieldsAndTerminatesLongNames) {
     h.ctime = 3;
     h.alias = std::string(200, 't');
     Bytes p(kHeaderSize);
-    encodeHeader(h, p.data(), std::byte{0x01});
+    encodeHeader(h, p.data(), std::byte{0x01}, kHeaderSize);
     EXPECT_EQ(p[hdr::kName + 255], std::byte{0}) << "a 255-byte name still ends with zero";
     EXPECT_EQ(load16(p.data() + hdr::kChecksum), 0xFFFF);
     EXPECT_EQ(load32(p.data() + hdr::kFileSize), 0xFFFFFFFFu);
     EXPECT_EQ(load32(p.data() + hdr::kEquivId), 0xFFFFFFFFu);
     EXPECT_EQ(p[hdr::kRdev], std::byte{0x01}) << "fields the type does not use keep the fill";
-    ObjectHeader d = decodeHeader(p.data());
+    ObjectHeader d = decodeHeader(p.data(), kHeaderSize);
     EXPECT_EQ(d.name, std::string(255, 'n'));
     EXPECT_EQ(d.alias, std::string(159, 't'));
     EXPECT_EQ(d.parent, 300u);
@@ -147,10 +231,43 @@ TEST(ObjectHeader, FileSizeHighWordIsMarkedUnused) {
     h.type = kHdrFile;
     h.fileSize = 5;
     Bytes p(kHeaderSize);
-    encodeHeader(h, p.data(), std::byte{0x01});
+    encodeHeader(h, p.data(), std::byte{0x01}, kHeaderSize);
     EXPECT_EQ(load32(p.data() + hdr::kFileSize), 5u);
     EXPECT_EQ(load32(p.data() + hdr::kFileSizeHigh), 0xFFFFFFFFu);
     EXPECT_EQ(load32(p.data() + hdr::kEquivId), 0x01010101u);
+}
+
+// The name-value records after the header: kept in both byte orders; the
+// fills of headers without attributes (01, FF, 00) read as none; a record
+// running past the area ends the list.
+TEST(ObjectHeader, ExtendedAttributesInTheNameValueArea) {
+    const std::vector<Xattr> xattrs = {
+        {"security.selinux", std::string("u:object_r:system_file:s0\0", 27)},
+        {"user.empty", ""},
+        {"security.capability", std::string(20, '\x01')}};
+    for (ByteOrder order : {ByteOrder::kLittle, ByteOrder::kBig}) {
+        ObjectHeader h;
+        h.type = kHdrDirectory;
+        h.xattrs = xattrs;
+        Bytes p(2048);
+        encodeHeader(h, p.data(), std::byte{0x01}, 2048, order);
+        EXPECT_EQ(loadWord(p.data() + kHeaderSize, order), 4u + 17 + 27);
+        EXPECT_EQ(decodeHeader(p.data(), 2048, order).xattrs, xattrs);
+    }
+    for (std::byte fill : {std::byte{0x01}, std::byte{0xFF}, std::byte{0}}) {
+        ObjectHeader h;
+        h.type = kHdrFile;
+        Bytes p(2048);
+        encodeHeader(h, p.data(), fill, 2048);
+        EXPECT_TRUE(decodeHeader(p.data(), 2048).xattrs.empty());
+    }
+    Bytes p(1024, std::byte{0});
+    store32(p.data() + kHeaderSize, 4 + 2 + 3);
+    std::memcpy(p.data() + kHeaderSize + 4, "a\0xyz", 5);
+    store32(p.data() + kHeaderSize + 9, 600); // past the end of the area
+    EXPECT_EQ(decodeHeader(p.data(), 1024).xattrs, (std::vector<Xattr>{{"a", "xyz"}}));
+    EXPECT_EQ(xattrSpace(2048), 1535u);
+    EXPECT_EQ(xattrBytes(xattrs), 4u + 17 + 27 + 4 + 11 + 4 + 20 + 20);
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 // Damaged, truncated and spliced YAFFS2 images must open and read without a
 // fault (the suite runs under AddressSanitizer and UBSan).
-#include "yaffs2/tyaffs2obj.h"
+#include "model/error.h"
 #include "support/yaffs2_builder.h"
+#include "yaffs2/tyaffs2obj.h"
 
 #include <gtest/gtest.h>
 #include <random>
@@ -13,8 +14,13 @@ using korvane::test::Yaffs2Builder;
 
 namespace {
 
-std::vector<Bytes> baseImages() {
-    std::vector<Bytes> out;
+struct Base {
+    Bytes bytes;
+    Layout layout;
+};
+
+std::vector<Base> baseImages() {
+    std::vector<Base> out;
     {
         Yaffs2Builder b;
         b.root();
@@ -25,10 +31,10 @@ std::vector<Bytes> baseImages() {
         b.hardlink(271, 1, "h", 260);
         b.special(272, 258, "dev", 060600, 0x801);
         b.zeros(2);
-        out.push_back(b.bytes());
+        out.push_back({b.bytes(), b.layout()});
     }
     {
-        Yaffs2Builder b({kTagOffsetMarked, kEccNand, true});
+        Yaffs2Builder b(plainLayout(kDefaultLayout, true, kEccNand));
         b.erased(4);
         b.sequence = 0x1005;
         b.root();
@@ -41,7 +47,15 @@ std::vector<Bytes> baseImages() {
         b.dir(302, 1, "z");
         b.file(303, 302, "w", pattern(3000, 8));
         b.erased(3);
-        out.push_back(b.bytes());
+        out.push_back({b.bytes(), b.layout()});
+    }
+    for (size_t which : {12, 15}) { // inband tags; big-endian with a marker
+        Yaffs2Builder b(commonLayouts()[which].layout);
+        b.root();
+        b.dir(258, 1, "d");
+        b.file(259, 258, "f", pattern(12000, 3));
+        b.hardlink(260, 1, "h", 259);
+        out.push_back({b.bytes(), b.layout()});
     }
     return out;
 }
@@ -62,12 +76,17 @@ void readEverything(Tyaffs2obj& img, std::mt19937& rng) {
     }
 }
 
+// Every variant is opened twice: with its layout found (a refusal is a fine
+// outcome) and with the layout given, which must always open.
 TEST(Yaffs2Robustness, DamagedImagesNeverFault) {
-    std::vector<Bytes> bases = baseImages();
+    std::vector<Base> bases = baseImages();
     std::mt19937 rng(20261208);
     constexpr int kVariants = 3000;
     for (int v = 0; v < kVariants; ++v) {
-        Bytes img = bases[rng() % bases.size()];
+        const Base& base = bases[rng() % bases.size()];
+        Bytes img = base.bytes;
+        const size_t recordSize = base.layout.recordSize();
+        const size_t tagsAt = base.layout.tagsAt();
         switch (rng() % 5) {
         case 0: // scattered byte damage
             for (int k = 0, n = 1 + static_cast<int>(rng() % 64); k < n; ++k)
@@ -75,9 +94,8 @@ TEST(Yaffs2Robustness, DamagedImagesNeverFault) {
             break;
         case 1: // damaged tags and headers
             for (int k = 0, n = 1 + static_cast<int>(rng() % 8); k < n; ++k) {
-                size_t c = rng() % (img.size() / kChunkSize);
-                size_t at =
-                    c * kChunkSize + (rng() % 2 ? kTagOffsetPlain + rng() % 20 : rng() % 512);
+                size_t c = rng() % (img.size() / recordSize);
+                size_t at = c * recordSize + (rng() % 2 ? tagsAt + rng() % 20 : rng() % 512);
                 store32(img.data() + std::min(at, img.size() - 4), static_cast<uint32_t>(rng()));
             }
             break;
@@ -85,7 +103,7 @@ TEST(Yaffs2Robustness, DamagedImagesNeverFault) {
             img.resize(rng() % (img.size() + 1));
             break;
         case 3: { // spliced with another image at any offset
-            const Bytes& other = bases[rng() % bases.size()];
+            const Bytes& other = bases[rng() % bases.size()].bytes;
             size_t cut = rng() % img.size();
             size_t from = rng() % other.size();
             img.resize(cut);
@@ -94,17 +112,28 @@ TEST(Yaffs2Robustness, DamagedImagesNeverFault) {
         }
         default: // chunks duplicated and reordered
             for (int k = 0; k < 4; ++k) {
-                size_t chunks = img.size() / kChunkSize;
+                size_t chunks = img.size() / recordSize;
                 size_t a = rng() % chunks, b = rng() % chunks;
-                std::copy_n(img.begin() + static_cast<long>(a * kChunkSize), kChunkSize,
-                            img.begin() + static_cast<long>(b * kChunkSize));
+                std::copy_n(img.begin() + static_cast<long>(a * recordSize), recordSize,
+                            img.begin() + static_cast<long>(b * recordSize));
             }
             break;
         }
         if (img.empty())
             continue;
         SCOPED_TRACE("variant " + std::to_string(v));
+        {
+            Tyaffs2obj y;
+            y.Init(ImageData::fromBytes(img));
+            try {
+                y.Open();
+                ASSERT_NE(y.root(), nullptr);
+                ASSERT_NO_THROW(readEverything(y, rng));
+            } catch (const Error&) {
+            }
+        }
         Tyaffs2obj y;
+        y.setLayout(base.layout);
         y.Init(ImageData::fromBytes(img));
         ASSERT_NO_THROW(y.Open());
         ASSERT_NE(y.root(), nullptr);

@@ -1,3 +1,4 @@
+#include "model/error.h"
 #include "support/recording_sink.h"
 #include "support/testutil.h"
 #include "support/yaffs2_builder.h"
@@ -12,7 +13,6 @@ using korvane::test::pattern;
 using korvane::test::RecordingSink;
 using korvane::test::toString;
 using korvane::test::Yaffs2Builder;
-using korvane::test::Yaffs2Layout;
 
 namespace {
 
@@ -47,7 +47,7 @@ Bytes slice(const Bytes& b, size_t from, size_t n) {
 
 // A tree as a writer lays it out: every chunk numbered 4096, headers followed
 // by their data.
-Yaffs2Builder writerImage(Yaffs2Layout layout = {}) {
+Yaffs2Builder writerImage(Layout layout = kDefaultLayout) {
     Yaffs2Builder b(layout);
     b.root(040755, 77);
     b.dir(258, 1, "system");
@@ -127,10 +127,10 @@ TEST(Yaffs2Scan, WriterImageGivesTreeEntriesAndContents) {
 
 TEST(Yaffs2Scan, MarkerLayoutAndEccKindsReadAlike) {
     for (auto ecc : {kEccNone, kEccYaffs, kEccNand}) {
-        Yaffs2Builder b = writerImage({kTagOffsetMarked, ecc, true});
+        Yaffs2Builder b = writerImage(plainLayout(kDefaultLayout, true, ecc));
         auto img = openYaffs2(b.bytes());
         EXPECT_EQ(img->scanInfo().tagOffset, 2050u);
-        EXPECT_EQ(img->scanInfo().firstSpareWord, -1);
+        EXPECT_EQ(img->layout().dataEcc, ecc);
         EXPECT_EQ(contents(*img, "system/a.txt"), pattern(3000, 1));
         EXPECT_EQ(img->scanInfo().objects, 8u);
     }
@@ -160,12 +160,14 @@ TEST(Yaffs2Scan, ZeroTailAndPartialLastChunk) {
     EXPECT_EQ(contents(*img3, "f"), Bytes(100, std::byte{0}));
 }
 
-TEST(Yaffs2Scan, TinyImageHasOnlyARoot) {
-    auto img = openYaffs2(Bytes(2000, std::byte{0x42}));
+TEST(Yaffs2Scan, TinyImageHasOnlyARootOrIsRefused) {
+    Bytes tiny(2000, std::byte{0x42});
+    auto img = openYaffs2(tiny, kDefaultLayout);
     EXPECT_EQ(img->scanInfo().chunkCount, 0u);
     EXPECT_TRUE(img->root()->children.empty());
     EXPECT_EQ(img->root()->entry.mode, 040755u);
     EXPECT_EQ(img->root()->entry.objType, kTypeDirectory);
+    EXPECT_THROW(openYaffs2(tiny), Error) << "no layout checks out on it";
 }
 
 TEST(Yaffs2Scan, TagOffsetComesFromFirstProgrammedChunk) {
@@ -178,7 +180,6 @@ TEST(Yaffs2Scan, TagOffsetComesFromFirstProgrammedChunk) {
     b.erased(64);
     auto img = openYaffs2(b.bytes());
     EXPECT_EQ(img->scanInfo().tagOffset, 2048u);
-    EXPECT_EQ(img->scanInfo().firstSpareWord, 0x1000);
     EXPECT_EQ(contents(*img, "f"), pattern(5000, 4));
 
     // Tags at 2048 whose sequence number ends in FFFF: the tag ECC tells.

@@ -30,29 +30,8 @@ PackedTags tagsAt(const Bytes& b, size_t k, size_t t = kTagOffsetPlain) {
     return loadTags(chunkAt(b, k) + t);
 }
 
-// Every field that a round trip must keep, one line per object.
 std::string dump(Timg& img) {
-    std::string out;
-    forEachPreorder(img.root(), [&](Node* n) {
-        const TImgEntry& e = n->entry;
-        out += "/" + pathFromRoot(n) + " t" + std::to_string(e.objType) + " m" +
-               std::to_string(e.mode) + " u" + std::to_string(e.uid) + " g" +
-               std::to_string(e.gid) + " s" + std::to_string(e.size) + " a" +
-               std::to_string(e.atime) + " M" + std::to_string(e.mtime) + " c" +
-               std::to_string(e.ctime) + " -> " + e.alias + " d" + std::to_string(e.rdev.major) +
-               ":" + std::to_string(e.rdev.minor);
-        if (e.objType == kTypeHardlink)
-            out += " link " + pathFromRoot(img.nodeFor(e.linkInfo));
-        if (e.objType == kTypeFile) {
-            TImgEntry c;
-            Bytes buf;
-            img.ReadContent(e.objId, c, buf);
-            buf.resize(static_cast<size_t>(c.size));
-            out += " sum" + std::to_string(std::hash<std::string>{}(toString(buf)));
-        }
-        out += "\n";
-    });
-    return out;
+    return describeTree(img);
 }
 
 TEST(Yaffs2Writer, RootOnlyIsOneChunk) {
@@ -130,8 +109,7 @@ TEST(Yaffs2Writer, MarkerLayoutAndDataEcc) {
     for (auto [ecc, want] : {std::pair{kEccYaffs, std::array<uint8_t, 3>{0x99, 0xAA, 0xAB}},
                              std::pair{kEccNand, std::array<uint8_t, 3>{0xAA, 0x99, 0xAB}}}) {
         SaveParams p;
-        p.tagOffset = kTagOffsetMarked;
-        p.ecc = ecc;
+        p.layout = plainLayout(kDefaultLayout, true, ecc);
         Bytes out = save(*img, p);
         ASSERT_EQ(out.size(), 3 * kChunkSize);
         for (size_t k = 0; k < 3; ++k) {
@@ -317,35 +295,157 @@ TEST(Yaffs2Writer, SavingOverTheOpenImage) {
     EXPECT_NE(st.st_mode & 0444, 0u) << "the saved file is readable like any new file";
 }
 
+// unyaffs, the independent reader, extracts what the writer writes in the
+// layouts it knows (tags at the head of the spare area or, with -b, after the
+// bad-block marker): hard links across folders, whose target comes later in
+// the tree, included.
 TEST(Yaffs2Writer, UnyaffsReadsWhatIsWritten) {
     if (!haveProgram("unyaffs"))
         GTEST_SKIP() << "unyaffs is not installed";
     Yaffs2Builder b;
     b.root();
-    b.dir(258, 1, "d");
-    b.file(259, 258, "a.bin", pattern(70001, 1));
-    b.file(260, 1, "b", pattern(2048, 2));
-    b.file(261, 1, "empty", {});
-    b.symlink(262, 258, "ln", "a.bin");
+    b.dir(258, 1, "a");
+    b.dir(259, 1, "d");
+    b.file(260, 259, "a.bin", pattern(70001, 1));
+    b.file(261, 1, "b", pattern(2048, 2));
+    b.file(262, 1, "empty", {});
+    b.symlink(263, 259, "ln", "a.bin");
+    b.hardlink(264, 258, "early", 260); // in a folder written before d
+    b.hardlink(265, 1, "late", 260);
     auto img = openYaffs2(b.bytes());
     TempDir dir;
-    for (bool marker : {false, true}) {
+    struct Case {
+        Layout layout;
+        std::string options;
+    };
+    const Case cases[] = {
+        {plainLayout(kDefaultLayout, false, kEccYaffs), ""},
+        {plainLayout(kDefaultLayout, true, kEccNand), "-b "},
+        {commonLayouts()[5].layout, "-c 4 -s 128 "},  // 4096+128
+        {commonLayouts()[7].layout, "-c 8 -s 256 "},  // 8192+256
+        {commonLayouts()[9].layout, "-c 16 -s 512 "}, // 16384+512
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(describeLayout(c.layout));
         SaveParams p;
-        p.tagOffset = marker ? kTagOffsetMarked : kTagOffsetPlain;
-        p.ecc = kEccYaffs;
-        std::string out = dir / (marker ? "m.img" : "p.img");
+        p.layout = c.layout;
+        std::string out = dir / "out.img";
         ASSERT_TRUE(saveas(*img, out, kSaveYaffs2, p));
-        std::string x = dir / (marker ? "xm" : "xp");
-        CommandResult r = run("unyaffs " + std::string(marker ? "-b " : "") + shellQuote(out) +
-                              " " + shellQuote(x));
+        std::string x = dir / ("x" + std::to_string(c.layout.pageSize + c.layout.tagOffset));
+        CommandResult r = run("unyaffs " + c.options + shellQuote(out) + " " + shellQuote(x));
         ASSERT_EQ(r.status, 0) << r.out << r.err;
         EXPECT_EQ(readFile(x + "/d/a.bin"), pattern(70001, 1));
         EXPECT_EQ(readFile(x + "/b"), pattern(2048, 2));
         EXPECT_TRUE(readFile(x + "/empty").empty());
         EXPECT_EQ(std::filesystem::read_symlink(x + "/d/ln"), "a.bin");
-        r = run("unyaffs " + std::string(marker ? "-b " : "") + "-t " + shellQuote(out));
-        EXPECT_EQ(r.out, ".\nd\nd/ln\nd/a.bin\nb\nempty\n");
+        struct stat st {};
+        ASSERT_EQ(::stat((x + "/a/early").c_str(), &st), 0);
+        EXPECT_EQ(st.st_nlink, 3u) << "both links name the one file";
+        EXPECT_EQ(readFile(x + "/late"), pattern(70001, 1));
+        r = run("unyaffs " + c.options + "-t " + shellQuote(out));
+        EXPECT_EQ(r.out, ".\na\nd\nd/ln\nd/a.bin\na/early\nb\nempty\nlate\n");
     }
+}
+
+// korvane-cli pack writes the large-page layouts that unyaffs extracts equal
+// to the source folder; reading commands take the layout options and refuse a
+// layout that does not check out, saying what was tried.
+TEST(Yaffs2Writer, PackedLargePageImagesExtractWithUnyaffs) {
+    if (!haveProgram("unyaffs"))
+        GTEST_SKIP() << "unyaffs is not installed";
+    TempDir dir;
+    const std::string src = dir / "src";
+    std::filesystem::create_directories(src + "/sys/app");
+    writeFile(src + "/sys/app/a.apk", pattern(70001, 1));
+    writeFile(src + "/sys/build.prop", std::string("ro.x=1\n"));
+    writeFile(src + "/big.bin", pattern(300000, 2));
+    writeFile(src + "/empty", std::string());
+    std::filesystem::create_symlink("sys/build.prop", src + "/prop");
+    const std::string cli = KORVANE_CLI;
+    for (auto [page, spare] : {std::pair{4096, 128}, {8192, 256}, {16384, 512}}) {
+        SCOPED_TRACE(page);
+        const std::string out = dir / ("p" + std::to_string(page) + ".img");
+        CommandResult r = run(cli + " pack " + shellQuote(src) + " " + shellQuote(out) +
+                              " --to yaffs2 --page-size " + std::to_string(page) +
+                              " --spare-size " + std::to_string(spare));
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string x = dir / ("x" + std::to_string(page));
+        r = run("unyaffs -c " + std::to_string(page / 1024) + " -s " + std::to_string(spare) + " " +
+                shellQuote(out) + " " + shellQuote(x));
+        ASSERT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_EQ(diskTree(x), diskTree(src));
+
+        r = run(cli + " info " + shellQuote(out));
+        EXPECT_NE(r.out.find("layout:            " + std::to_string(page) + "+" +
+                             std::to_string(spare) + ", tags at spare offset 0 with ECC"),
+                  std::string::npos)
+            << r.out;
+        EXPECT_NE(r.out.find("layout found:      100% sure"), std::string::npos) << r.out;
+        r = run(cli + " ls --page-size 2048 " + shellQuote(out));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("tried pages of 2048 bytes"), std::string::npos) << r.err;
+        r = run(cli + " ls -R --page-size " + std::to_string(page) + " --spare-size " +
+                std::to_string(spare) + " --tag-offset 0 --byte-order le " + shellQuote(out));
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("/sys/app/a.apk"), std::string::npos);
+
+        // convert keeps the source's layout unless told otherwise.
+        const std::string again = dir / "again.img";
+        ASSERT_EQ(
+            run(cli + " convert " + shellQuote(out) + " " + shellQuote(again) + " --to yaffs2")
+                .status,
+            0);
+        EXPECT_EQ(run(cli + " info " + shellQuote(again)).out.substr(0, 200),
+                  run(cli + " info " + shellQuote(out)).out.substr(0, 200));
+        ASSERT_EQ(run(cli + " convert " + shellQuote(out) + " " + shellQuote(again) +
+                      " --to yaffs2 --out-page-size 2048 --out-spare-size 64 --ecc nand")
+                      .status,
+                  0);
+        EXPECT_NE(run(cli + " info " + shellQuote(again))
+                      .out.find("2048+64, tags at spare offset 0 with ECC, little-endian, NAND "
+                                "data ECC at spare offset 40"),
+                  std::string::npos);
+    }
+}
+
+// Extended attributes go into the header chunk after the header and come back
+// from it; a set too big for the chunk is refused, naming the object.
+TEST(Yaffs2Writer, ExtendedAttributesRoundTrip) {
+    Yaffs2Builder b;
+    b.root();
+    auto img = openYaffs2(b.bytes());
+    Node* f = addFile(*img, img->root(), "app", pattern(100, 1));
+    f->entry.xattrs = {{"security.selinux", std::string("u:object_r:app_file:s0\0", 23)},
+                       {"security.capability", std::string(20, '\x02')}};
+    Node* d = addNode(*img, img->root(), "data", kTypeDirectory, 0771);
+    d->entry.xattrs = {{"user.note", "x"}};
+    addHardlink(*img, d, "again", f);
+    std::string little;
+    for (const Layout& l : {kDefaultLayout, commonLayouts()[14].layout}) { // LE and BE
+        SaveParams p;
+        p.layout = l;
+        auto back = openYaffs2(save(*img, p));
+        EXPECT_EQ(findPath(back->root(), "app")->entry.xattrs, f->entry.xattrs);
+        EXPECT_EQ(findPath(back->root(), "data")->entry.xattrs, d->entry.xattrs);
+        EXPECT_TRUE(findPath(back->root(), "data/again")->entry.xattrs.empty());
+        if (little.empty())
+            little = dump(*back);
+        else
+            EXPECT_EQ(dump(*back), little);
+    }
+
+    f->entry.xattrs.push_back({"user.big", std::string(1500, 'v')});
+    TempDir dir;
+    try {
+        saveas(*img, dir / "out.img", kSaveYaffs2, {});
+        ADD_FAILURE() << "saved attributes that do not fit";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("/app"), std::string::npos) << e.what();
+    }
+    SaveParams big;
+    big.layout = commonLayouts()[5].layout; // 4096-byte pages hold it
+    auto back = openYaffs2(save(*img, big));
+    EXPECT_EQ(findPath(back->root(), "app")->entry.xattrs, f->entry.xattrs);
 }
 
 } // namespace

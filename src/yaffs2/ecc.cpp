@@ -1,6 +1,5 @@
-#include "yaffs2_format.h"
+#include "ecc.h"
 
-#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -48,17 +47,6 @@ uint8_t bit(unsigned v, unsigned n) {
 
 } // namespace
 
-PackedTags loadTags(const std::byte* p) {
-    return {load32(p), load32(p + 4), load32(p + 8), load32(p + 12)};
-}
-
-void storeTags(std::byte* p, const PackedTags& t) {
-    store32(p, t.sequence);
-    store32(p + 4, t.objectId);
-    store32(p + 8, t.chunkId);
-    store32(p + 12, t.byteCount);
-}
-
 TagEcc computeTagEcc(const std::byte* tags16) {
     uint8_t col = 0;
     uint32_t lp = 0, lpp = 0;
@@ -71,16 +59,6 @@ TagEcc computeTagEcc(const std::byte* tags16) {
         }
     }
     return {static_cast<uint8_t>((col >> 2) & 0x3F), lp, lpp};
-}
-
-TagEcc loadTagEcc(const std::byte* p) {
-    return {std::to_integer<uint8_t>(p[0]), load32(p + 4), load32(p + 8)};
-}
-
-void storeTagEcc(std::byte* p, const TagEcc& e) {
-    p[0] = static_cast<std::byte>(e.colParity);
-    store32(p + 4, e.lineParity);
-    store32(p + 8, e.lineParityPrime);
 }
 
 namespace {
@@ -171,67 +149,89 @@ std::array<uint8_t, 3> nandEcc256(const std::byte* group) {
             static_cast<uint8_t>(((~reg1 & 0xFF) << 2 | 0x03) & 0xFF)};
 }
 
-void storeDataEcc(const std::byte* data2048, EccKind kind, std::byte* out24) {
+void storeDataEcc(const std::byte* page, uint32_t pageSize, EccKind kind, std::byte* out) {
     if (kind == kEccNone)
         return;
-    for (size_t g = 0; g < 8; ++g) {
-        auto e =
-            kind == kEccYaffs ? yaffsEcc256(data2048 + g * 256) : nandEcc256(data2048 + g * 256);
+    for (uint32_t g = 0; g < pageSize / 256; ++g) {
+        auto e = kind == kEccYaffs ? yaffsEcc256(page + g * 256) : nandEcc256(page + g * 256);
         for (size_t k = 0; k < 3; ++k)
-            out24[g * 3 + k] = static_cast<std::byte>(e[k]);
+            out[g * 3 + k] = static_cast<std::byte>(e[k]);
     }
 }
 
-ObjectHeader decodeHeader(const std::byte* p) {
-    ObjectHeader h;
-    h.type = load32(p + hdr::kType);
-    h.parent = load32(p + hdr::kParent);
-    h.name = zeroTerminated(p + hdr::kName, hdr::kNameSize);
-    h.mode = load32(p + hdr::kMode);
-    h.uid = load32(p + hdr::kUid);
-    h.gid = load32(p + hdr::kGid);
-    h.atime = load32(p + hdr::kAtime);
-    h.mtime = load32(p + hdr::kMtime);
-    h.ctime = load32(p + hdr::kCtime);
-    h.fileSize = load32(p + hdr::kFileSize);
-    h.equivId = load32(p + hdr::kEquivId);
-    h.alias = zeroTerminated(p + hdr::kAlias, hdr::kAliasSize);
-    h.rdev = load32(p + hdr::kRdev);
-    return h;
+namespace {
+
+bool oneBit(unsigned a, unsigned b, unsigned c) {
+    return std::popcount(a) + std::popcount(b) + std::popcount(c) == 1;
 }
 
-void encodeHeader(const ObjectHeader& h, std::byte* p, std::byte fill) {
-    std::memset(p, std::to_integer<int>(fill), kHeaderSize);
-    store32(p + hdr::kType, h.type);
-    store32(p + hdr::kParent, h.parent);
-    store16(p + hdr::kChecksum, 0xFFFF);
-    std::memset(p + hdr::kName, 0, hdr::kNameSize + 2); // name and its two padding bytes
-    std::memcpy(p + hdr::kName, h.name.data(), std::min(h.name.size(), hdr::kNameSize - 1));
-    store32(p + hdr::kMode, h.mode);
-    store32(p + hdr::kUid, h.uid);
-    store32(p + hdr::kGid, h.gid);
-    store32(p + hdr::kAtime, h.atime);
-    store32(p + hdr::kMtime, h.mtime);
-    store32(p + hdr::kCtime, h.ctime);
-    store32(p + hdr::kFileSize, h.type == kHdrFile ? h.fileSize : 0xFFFFFFFF);
-    switch (h.type) {
-    case kHdrFile:
-        store32(p + hdr::kFileSizeHigh, 0xFFFFFFFF);
-        break;
-    case kHdrHardlink:
-        store32(p + hdr::kEquivId, h.equivId);
-        break;
-    case kHdrSymlink:
-        store32(p + hdr::kEquivId, 0xFFFFFFFF);
-        std::memset(p + hdr::kAlias, 0, hdr::kAliasSize);
-        std::memcpy(p + hdr::kAlias, h.alias.data(), std::min(h.alias.size(), hdr::kAliasSize - 1));
-        break;
-    case kHdrSpecial:
-        store32(p + hdr::kRdev, h.rdev);
-        break;
-    default:
-        break;
+// The position (0..7) of a flipped bit in its byte, from the column parity
+// differences of the odd bits, of bits 2, 3, 6, 7 and of the high nibble,
+// found at bits 0, 2 and 4 of pairs.
+unsigned flippedBit(unsigned pairs) {
+    return (pairs & 1u) | (pairs >> 1 & 2u) | (pairs >> 2 & 4u);
+}
+
+} // namespace
+
+PageEccCheck checkDataEcc(const std::byte* page, uint32_t pageSize, EccKind kind,
+                          const std::byte* stored, std::vector<EccFix>& fixes) {
+    PageEccCheck r;
+    const uint32_t groups = pageSize / 256;
+    if (kind == kEccNone)
+        return r;
+    bool written = false;
+    for (uint32_t i = 0; i < groups * 3 && !written; ++i)
+        written = stored[i] != std::byte{0xFF};
+    if (!written)
+        return r;
+    for (uint32_t g = 0; g < groups; ++g) {
+        auto c = kind == kEccYaffs ? yaffsEcc256(page + g * 256) : nandEcc256(page + g * 256);
+        unsigned d[3];
+        for (int k = 0; k < 3; ++k)
+            d[k] = (std::to_integer<unsigned>(stored[g * 3 + k]) ^ c[k]) & 0xFFu;
+        if ((d[0] | d[1] | d[2]) == 0)
+            continue;
+        // A flipped data bit changes one bit of every pair: the line parity
+        // and its complement, and the column parities of its position.
+        if (((d[0] ^ d[0] >> 1) & 0x55) == 0x55 && ((d[1] ^ d[1] >> 1) & 0x55) == 0x55 &&
+            ((d[2] ^ d[2] >> 1) & 0x54) == 0x54) {
+            // The YAFFS ECC keeps the low half of the byte index in its first
+            // byte, the NAND ECC the high half.
+            unsigned lo = kind == kEccYaffs ? d[0] : d[1];
+            unsigned hi = kind == kEccYaffs ? d[1] : d[0];
+            unsigned index = 0;
+            for (unsigned n = 0; n < 4; ++n) {
+                index |= ((lo >> (2 * n + 1)) & 1u) << n;
+                index |= ((hi >> (2 * n + 1)) & 1u) << (n + 4);
+            }
+            const unsigned bit = flippedBit(d[2] >> 3 & 0x15);
+            fixes.push_back({g * 256 + index, static_cast<uint8_t>(1u << bit)});
+            ++r.corrected;
+        } else if (oneBit(d[0], d[1], d[2])) {
+            ++r.corrected; // the ECC itself took the hit
+        } else {
+            ++r.failed;
+        }
     }
+    return r;
+}
+
+EccResult correctTags(std::byte* tags16, const TagEcc& stored) {
+    const TagEcc c = computeTagEcc(tags16);
+    const unsigned dcol = (stored.colParity ^ c.colParity) & 0x3Fu;
+    const uint32_t dlp = stored.lineParity ^ c.lineParity;
+    const uint32_t dlpp = stored.lineParityPrime ^ c.lineParityPrime;
+    if (dcol == 0 && dlp == 0 && dlpp == 0)
+        return EccResult::kClean;
+    if (((dcol ^ dcol >> 1) & 0x15) == 0x15 && (dlp ^ dlpp) == 0xFFFFFFFFu && dlp < kTagsSize) {
+        const unsigned bit = flippedBit(dcol >> 1 & 0x15);
+        tags16[dlp] ^= static_cast<std::byte>(1u << bit);
+        return EccResult::kCorrected;
+    }
+    if (std::popcount(dcol) + std::popcount(dlp) + std::popcount(dlpp) == 1)
+        return EccResult::kCorrected;
+    return EccResult::kFailed;
 }
 
 } // namespace korvane::yaffs2
