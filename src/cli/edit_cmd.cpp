@@ -449,7 +449,17 @@ void mvCommand(Timg& img, const std::vector<std::string>& words) {
 }
 
 void chmodCommand(Timg& img, const std::vector<std::string>& words) {
-    Parsed p = parseArgs(words, {{'R', "recursive", false}});
+    // Not parseArgs: a mode may begin with "-" ("-w"), as chmod takes it.
+    Parsed p;
+    for (size_t i = 1; i < words.size(); ++i) {
+        const bool option = p.operands.empty() && !p.has('-');
+        if (option && (words[i] == "-R" || words[i] == "--recursive"))
+            p.options['R'] = "";
+        else if (option && words[i] == "--")
+            p.options['-'] = "";
+        else
+            p.operands.push_back(words[i]);
+    }
     needOperands(words, p, 2, SIZE_MAX, "[-R] MODE PATH...");
     for (size_t i = 1; i < p.operands.size(); ++i)
         changemodes(img, p.operands[i], p.operands[0], p.has('R'));

@@ -146,6 +146,7 @@ TEST(EditCli, ScriptWithEveryCommandCheckedByThePeers) {
                           "rm /h1   # the file lives on in h2 and d/h3\n"
                           "mv /a/file.txt \"/a/b/renamed.txt\"\n"
                           "chmod -R go-rwx /a/b\n"
+                          "chmod -r /a/dir/inner.txt\n"
                           "chmod 4755 /a/keep.txt\n"
                           "chown -R 1000:2000 /a/b\n"
                           "chown 100000:70000 /private\n"
@@ -167,7 +168,7 @@ TEST(EditCli, ScriptWithEveryCommandCheckedByThePeers) {
         {"/a/b/sym", "l 0777 0:0 ../keep.txt"},
         {"/a/keep2.txt", "f 4755 " + keepOwner + " n2 keep"},
         {"/a/keep.txt", "f 4755 " + keepOwner + " n2 keep"},
-        {"/a/dir/inner.txt", "f 0644 0:0 n1 inner"},
+        {"/a/dir/inner.txt", "f 0200 0:0 n1 inner"},
         {"/private", "d 0700 100000:70000"},
         {"/dev/tty0", "c 0644 0:0 4:0"},
         {"/dev/sda", "b 0600 0:0 8:0"},
