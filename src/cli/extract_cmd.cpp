@@ -4,6 +4,9 @@
 #include "interrupt.h"
 #include "model/error.h"
 #include "transfer/extract.h"
+#include "transfer/tar_export.h"
+
+#include <unistd.h>
 
 namespace korvane::cli {
 
@@ -23,8 +26,10 @@ std::string printable(const std::string& text) {
     return out;
 }
 
-int extractCommand(Timg& img, const std::vector<std::string>& paths, const std::string& folder,
-                   TerminalProgress& progress, std::FILE* err) {
+namespace {
+
+// The objects at paths; the root when there are none.
+std::vector<uint32_t> idsOf(Timg& img, const std::vector<std::string>& paths) {
     std::vector<uint32_t> ids;
     if (paths.empty() && img.root())
         ids.push_back(img.root()->entry.objId);
@@ -34,6 +39,37 @@ int extractCommand(Timg& img, const std::vector<std::string>& paths, const std::
             throw Error("no such file or directory in the image: " + p);
         ids.push_back(n->entry.objId);
     }
+    return ids;
+}
+
+} // namespace
+
+int tarCommand(Timg& img, const std::vector<std::string>& paths, const std::string& tarPath,
+               TerminalProgress& progress, std::FILE* err) {
+    const std::vector<uint32_t> ids = idsOf(img, paths);
+    const bool toStdout = tarPath == "-";
+    if (toStdout && ::isatty(STDOUT_FILENO))
+        throw Error("an archive is not written to a terminal; redirect standard output");
+    TarResult r;
+    {
+        InterruptCancels interrupt(img.cancel);
+        r = toStdout ? taroutfd(img, ids, STDOUT_FILENO) : tarout(img, ids, tarPath);
+    }
+    progress.clear();
+    for (const SkippedObject& s : r.skipped)
+        std::fprintf(err, "korvane-cli: skipped %s\n", printable(s.line()).c_str());
+    if (r.cancelled) {
+        std::fprintf(err, "korvane-cli: cancelled; %s\n",
+                     toStdout ? "the archive is incomplete"
+                              : (tarPath + " was not written").c_str());
+        return 1;
+    }
+    return r.skipped.empty() ? 0 : 1;
+}
+
+int extractCommand(Timg& img, const std::vector<std::string>& paths, const std::string& folder,
+                   TerminalProgress& progress, std::FILE* err) {
+    const std::vector<uint32_t> ids = idsOf(img, paths);
     ExtractResult r;
     {
         InterruptCancels interrupt(img.cancel);
@@ -55,18 +91,29 @@ void addExtractCommand(CLI::App& app, Commands& out) {
         std::string image;
         std::vector<std::string> paths;
         std::string dir;
+        std::string tar;
         OpenOptions open;
     };
     auto o = std::make_shared<Options>();
     auto* extract = app.add_subcommand(
-        "extract", "Extract files and folders (everything when no PATH is given) into DIR");
+        "extract", "Extract files and folders (everything when no PATH is given) into DIR, or "
+                   "write them as a tar archive");
     extract->add_option("IMAGE", o->image, "Image file")->required();
     extract->add_option("PATH", o->paths, "File or folder inside the image");
-    extract->add_option("-C,--directory", o->dir, "Target folder, created when missing")
-        ->required();
+    auto* dir =
+        extract->add_option("-C,--directory", o->dir, "Target folder, created when missing");
+    auto* tar = extract->add_option(
+        "--tar", o->tar, "Write a POSIX pax tar archive instead (- for standard output)");
+    dir->excludes(tar);
+    extract->callback([o] {
+        if (o->dir.empty() && o->tar.empty())
+            throw CLI::RequiredError("-C DIR or --tar FILE");
+    });
     addOpenOptions(extract, o->open);
     out.push_back({extract, [o](Context& ctx) {
                        auto img = openImage(ctx, o->image, o->open);
+                       if (!o->tar.empty())
+                           return tarCommand(*img, o->paths, o->tar, ctx.progress, stderr);
                        return extractCommand(*img, o->paths, o->dir, ctx.progress, stderr);
                    }});
 }

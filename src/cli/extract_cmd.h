@@ -18,6 +18,13 @@ namespace korvane::cli {
 int extractCommand(Timg& img, const std::vector<std::string>& paths, const std::string& folder,
                    TerminalProgress& progress, std::FILE* err);
 
+// Writes the objects at paths (everything when there are none) as a pax
+// archive to tarPath ("-" for standard output, which must not be a
+// terminal), then lists what the archive cannot hold on err. Returns the
+// exit status as extractCommand does. Throws Error.
+int tarCommand(Timg& img, const std::vector<std::string>& paths, const std::string& tarPath,
+               TerminalProgress& progress, std::FILE* err);
+
 // Shows control characters of a name as \xNN, so that a hostile name cannot
 // rewrite the terminal.
 std::string printable(const std::string& text);

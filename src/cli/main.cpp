@@ -73,6 +73,7 @@ int main(int argc, char** argv) {
     addExtractCommand(app, commands);
     addSaveCommands(app, commands);
     addGetfattrCommand(app, commands);
+    addEditCommand(app, commands);
 
     try {
         app.parse(argc, argv);

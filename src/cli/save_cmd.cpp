@@ -5,8 +5,11 @@
 #include "interrupt.h"
 #include "model/error.h"
 #include "transfer/addfiles.h"
+#include "transfer/devtable.h"
+#include "transfer/edit.h"
 #include "transfer/loadimage.h"
 #include "transfer/saveas.h"
+#include "transfer/tar_import.h"
 
 #include <algorithm>
 #include <cctype>
@@ -17,11 +20,92 @@ namespace korvane::cli {
 
 namespace {
 
-SaveKind saveKindOf(const std::string& name) {
-    return name == "ext2"   ? kSaveExt2
-           : name == "ext3" ? kSaveExt3
-           : name == "ext4" ? kSaveExt4
-                            : kSaveYaffs2;
+// The formats --to names, and the image formats that are written the same
+// way when an image keeps its own.
+struct WriteFormat {
+    const char* name;
+    const char* imageFormat; // Timg::formatName()
+    SaveKind kind;
+};
+const WriteFormat kWriteFormats[] = {
+    {"yaffs2", "YAFFS2", kSaveYaffs2},
+    {"ext2", "EXT2", kSaveExt2},
+    {"ext3", "EXT3", kSaveExt3},
+    {"ext4", "EXT4", kSaveExt4},
+};
+
+SaveKind saveKindOf(const Timg& img, const std::string& name) {
+    for (const WriteFormat& f : kWriteFormats)
+        if (name.empty() ? img.formatName() == f.imageFormat : name == f.name)
+            return f.kind;
+    throw Error(msg("Korvane cannot write %1 images; choose a format with --to", img.formatName()));
+}
+
+std::optional<uint32_t> octalPerm(const std::string& text) {
+    if (text.empty() || text.size() > 4 || text.find_first_not_of("01234567") != std::string::npos)
+        return std::nullopt;
+    return applyModeText(text, 0, false);
+}
+
+// --owner, --mode-dirs and --mode-files as overrides; throws Error when one is
+// not valid.
+TreeOverrides overridesOf(const PackOptions& pack) {
+    TreeOverrides o;
+    if (!pack.owner.empty()) {
+        std::optional<OwnerIds> ids = parseOwner(pack.owner);
+        if (!ids)
+            throw Error(msg("--owner: not an owner (UID:GID, UID or :GID): %1", pack.owner));
+        o.uid = ids->uid;
+        o.gid = ids->gid;
+    }
+    if (!pack.modeDirs.empty() && !(o.dirPerm = octalPerm(pack.modeDirs)))
+        throw Error(msg("--mode-dirs: not an octal mode: %1", pack.modeDirs));
+    if (!pack.modeFiles.empty() && !(o.filePerm = octalPerm(pack.modeFiles)))
+        throw Error(msg("--mode-files: not an octal mode: %1", pack.modeFiles));
+    return o;
+}
+
+// The new image's tree from a folder: false (with the reasons on stderr) when
+// anything could not be taken or the run was cancelled.
+bool packFolder(Timg& img, const std::string& folder, const PackOptions& pack) {
+    std::error_code ec;
+    std::vector<std::string> paths;
+    for (auto it = std::filesystem::directory_iterator(folder, ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
+        paths.push_back(it->path().string());
+    if (ec)
+        throw Error(msg("cannot read %1: %2", folder, ec.message()));
+    std::sort(paths.begin(), paths.end());
+    AddOptions add;
+    add.keepAttributes = !pack.defaults;
+    if (add.keepAttributes) // the root folder is the folder itself
+        copyattributes(img, img.root()->entry.objId, folder);
+    AddResult added;
+    {
+        InterruptCancels interrupt(img.cancel);
+        added = addfiles(img, paths, img.root()->entry.objId, add);
+    }
+    if (added.cancelled)
+        return false;
+    for (const std::string& line : added.errlist)
+        std::fprintf(stderr, "korvane-cli: cannot take %s\n", printable(line).c_str());
+    return added.errlist.empty();
+}
+
+// The new image's tree from an archive, as packFolder.
+bool packArchive(Timg& img, const std::string& source) {
+    TarImportResult r;
+    {
+        InterruptCancels interrupt(img.cancel);
+        r = tarin(img, source, img.root()->entry.objId);
+    }
+    for (const Message& w : r.warnings)
+        std::fprintf(stderr, "korvane-cli: warning: %s\n", printable(w.english()).c_str());
+    if (r.cancelled)
+        return false;
+    for (const Message& m : r.refused)
+        std::fprintf(stderr, "korvane-cli: cannot take %s\n", printable(m.english()).c_str());
+    return r.refused.empty();
 }
 
 // The YAFFS2 layout to write: the source image's (the default layout for
@@ -87,22 +171,87 @@ bool hasExtChoices(const SaveOptions& opt) {
            opt.label || !opt.uuid.empty();
 }
 
-int save(Timg& img, const SaveOptions& opt, TerminalProgress& progress, bool convert) {
-    std::string to = opt.to;
-    if (to.empty()) {
-        // convert keeps the kind of an EXT source.
-        const std::optional<ExtSource> src = extSourceOf(img);
-        if (!src)
-            throw Error(msg("%1 is a %2 image: give the format to write with --to", opt.out,
-                            img.formatName()));
-        to = src->kind == ExtKind::kExt4 ? "ext4" : src->kind == ExtKind::kExt3 ? "ext3" : "ext2";
-    }
-    const SaveKind kind = saveKindOf(to);
+} // namespace
+
+void addSaveOptions(CLI::App* cmd, SaveOptions& opt, bool toRequired, bool readsImage) {
+    auto name = [readsImage](const std::string& n) {
+        return readsImage ? "--out-" + n : "--" + n + ",--out-" + n;
+    };
+    yaffs2::LayoutHints& h = opt.layout;
+    const std::string group = "YAFFS2 layout to write (default: as the source image)";
+    auto* to = cmd->add_option("--to", opt.to,
+                               toRequired ? "Format to write"
+                                          : "Format to write (default: the image's own)")
+                   ->check(CLI::IsMember({"yaffs2", "ext2", "ext3", "ext4"}));
+    if (toRequired)
+        to->required();
+    cmd->add_option("--ecc", opt.ecc,
+                    "YAFFS2 data ECC: none, yaffs or nand (default: as the source image, "
+                    "else none)")
+        ->group(group)
+        ->check(CLI::IsMember({"none", "yaffs", "nand"}));
+    auto* marker = cmd->add_flag("--erase-marker", opt.eraseMarker,
+                                 "YAFFS2: tags after an FF FF erase marker (spare offset 2)")
+                       ->group(group);
+    auto* plain = cmd->add_flag("--no-erase-marker", opt.noEraseMarker,
+                                "YAFFS2: tags at the head of the spare area")
+                      ->group(group)
+                      ->excludes(marker);
+    cmd->add_option_function<uint32_t>(
+           name("page-size"), [&h](uint32_t v) { h.pageSize = v; },
+           "YAFFS2: bytes per NAND page (512 to 16384)")
+        ->group(group)
+        ->check(CLI::Range(yaffs2::kMinPageSize, yaffs2::kMaxPageSize));
+    cmd->add_option_function<uint32_t>(
+           name("spare-size"), [&h](uint32_t v) { h.spareSize = v; },
+           "YAFFS2: spare bytes after each page; 0 for pages only (inband tags)")
+        ->group(group)
+        ->check(CLI::Range(0u, yaffs2::kMaxSpareSize));
+    cmd->add_option_function<uint32_t>(
+           name("tag-offset"), [&h](uint32_t v) { h.tagOffset = v; },
+           "YAFFS2: where the tags start in the spare area")
+        ->group(group)
+        ->check(CLI::Range(0u, yaffs2::kMaxSpareSize))
+        ->excludes(marker)
+        ->excludes(plain);
+    cmd->add_option_function<std::string>(
+           name("byte-order"),
+           [&h](const std::string& v) {
+               h.order = v == "be" ? yaffs2::ByteOrder::kBig : yaffs2::ByteOrder::kLittle;
+           },
+           "YAFFS2: byte order of tags and headers, le or be")
+        ->group(group)
+        ->check(CLI::IsMember({"le", "be"}));
+    cmd->add_flag(name("inband-tags"), h.inbandTags,
+                  "YAFFS2: tags in the last 16 bytes of each page")
+        ->group(group);
+    cmd->add_flag(name("no-tag-ecc"), h.noTagEcc, "YAFFS2: write the tags without their ECC")
+        ->group(group);
+    const std::string ext = "EXT image to write (default: an EXT source's own geometry)";
+    cmd->add_flag("--sparse", opt.sparse, "EXT: write an Android sparse image")->group(ext);
+    cmd->add_option("--block-size", opt.blockSize, "EXT: block size, 1024, 2048 or 4096")
+        ->group(ext)
+        ->check(CLI::IsMember({1024, 2048, 4096}));
+    cmd->add_option("--inode-size", opt.inodeSize, "EXT: inode size, 128, 256, 512 or 1024")
+        ->group(ext)
+        ->check(CLI::IsMember({128, 256, 512, 1024}));
+    cmd->add_option("--inodes", opt.inodes, "EXT: at least this many inodes")
+        ->group(ext)
+        ->check(CLI::PositiveNumber);
+    cmd->add_option("--size", opt.size,
+                    "EXT: image size (512M, 2G ...), or auto for what the tree needs")
+        ->group(ext);
+    cmd->add_option("--label", opt.label, "EXT: volume label (at most 16 bytes)")->group(ext);
+    cmd->add_option("--uuid", opt.uuid, "EXT: filesystem UUID, or random")->group(ext);
+}
+
+int saveImage(Timg& img, const SaveOptions& opt, TerminalProgress& progress, bool likeSource) {
+    const SaveKind kind = saveKindOf(img, opt.to);
     if (kind == kSaveYaffs2 && hasExtChoices(opt))
         throw Error("--sparse, --block-size, --inode-size, --inodes, --size, --label and --uuid "
                     "are for EXT images");
     const SaveParams params = kind == kSaveYaffs2 ? yaffs2Params(img, opt) : SaveParams{};
-    const ExtSaveParams ext = extParams(opt, convert);
+    const ExtSaveParams ext = extParams(opt, likeSource);
     img.onwk = &progress;
     bool done;
     std::vector<Message> warnings;
@@ -119,8 +268,6 @@ int save(Timg& img, const SaveOptions& opt, TerminalProgress& progress, bool con
     }
     return 0;
 }
-
-} // namespace
 
 std::optional<uint64_t> parseSize(const std::string& text) {
     if (text.empty() || text[0] < '0' || text[0] > '9')
@@ -148,147 +295,76 @@ std::optional<uint64_t> parseSize(const std::string& text) {
 }
 
 int convertCommand(Timg& img, const SaveOptions& opt, TerminalProgress& progress) {
-    return save(img, opt, progress, true);
+    return saveImage(img, opt, progress, true);
 }
 
-int packCommand(const std::string& folder, const SaveOptions& opt, TerminalProgress& progress) {
+int packCommand(const std::string& source, const SaveOptions& opt, const PackOptions& pack,
+                TerminalProgress& progress) {
     std::error_code ec;
-    if (!std::filesystem::is_directory(folder, ec))
-        throw Error(folder + " is not a folder");
-    std::vector<std::string> paths;
-    for (auto it = std::filesystem::directory_iterator(folder, ec);
-         !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
-        paths.push_back(it->path().string());
-    if (ec)
-        throw Error("cannot read " + folder + ": " + ec.message());
-    std::sort(paths.begin(), paths.end());
+    const bool folder = std::filesystem::is_directory(source, ec);
+    if (!folder && source != "-" && !std::filesystem::exists(source, ec))
+        throw Error(msg("%1 does not exist", source));
+    if (!folder && pack.defaults)
+        throw Error("--defaults is for folders; an archive gives every object its attributes");
+    const TreeOverrides overrides = overridesOf(pack);
 
     auto img = newimage(&progress);
-    AddOptions add;
-    add.keepAttributes = !opt.defaults;
-    AddResult added;
-    {
-        InterruptCancels interrupt(img->cancel);
-        added = addfiles(*img, paths, img->root()->entry.objId, add);
-    }
+    const bool taken = folder ? packFolder(*img, source, pack) : packArchive(*img, source);
     progress.clear();
-    if (added.cancelled) {
-        std::fprintf(stderr, "korvane-cli: cancelled; %s was not written\n", opt.out.c_str());
-        return 1;
-    }
-    // All or nothing: an image without some of the folder's objects is not
+    // All or nothing: an image without some of the source's objects is not
     // the image that was asked for.
-    if (!added.errlist.empty()) {
-        for (const std::string& line : added.errlist)
-            std::fprintf(stderr, "korvane-cli: cannot take %s\n", printable(line).c_str());
-        std::fprintf(stderr, "korvane-cli: %s was not written\n", opt.out.c_str());
+    if (!taken) {
+        std::fprintf(stderr, "korvane-cli: %s%s was not written\n",
+                     img->cancel.load() ? "cancelled; " : "", opt.out.c_str());
         return 1;
     }
-    return save(*img, opt, progress, false);
+    overrideAttributes(*img, overrides);
+    if (!pack.devtable.empty())
+        devtable(*img, pack.devtable);
+    return saveImage(*img, opt, progress, false);
 }
 
 void addSaveCommands(CLI::App& app, Commands& out) {
     struct Options {
         std::string image;
-        std::string folder;
+        std::string source;
         OpenOptions open;
         SaveOptions save;
+        PackOptions pack;
     };
     auto o = std::make_shared<Options>();
-    // The YAFFS2 layout to write; convert names them --out-* because its
-    // plain layout options say how IN is read.
-    auto addSaveOptions = [o](CLI::App* cmd, bool readsImage) {
-        auto name = [readsImage](const std::string& n) {
-            return readsImage ? "--out-" + n : "--" + n + ",--out-" + n;
-        };
-        yaffs2::LayoutHints& h = o->save.layout;
-        const std::string group = "YAFFS2 layout to write (default: as the source image)";
-        auto* to = cmd->add_option("--to", o->save.to,
-                                   readsImage ? "Format to write (default: an EXT source's own)"
-                                              : "Format to write")
-                       ->check(CLI::IsMember({"yaffs2", "ext2", "ext3", "ext4"}));
-        if (!readsImage)
-            to->required();
-        cmd->add_option("--ecc", o->save.ecc,
-                        "YAFFS2 data ECC: none, yaffs or nand (default: as the source image, "
-                        "else none)")
-            ->group(group)
-            ->check(CLI::IsMember({"none", "yaffs", "nand"}));
-        auto* marker = cmd->add_flag("--erase-marker", o->save.eraseMarker,
-                                     "YAFFS2: tags after an FF FF erase marker (spare offset 2)")
-                           ->group(group);
-        auto* plain = cmd->add_flag("--no-erase-marker", o->save.noEraseMarker,
-                                    "YAFFS2: tags at the head of the spare area")
-                          ->group(group)
-                          ->excludes(marker);
-        cmd->add_option_function<uint32_t>(
-               name("page-size"), [&h](uint32_t v) { h.pageSize = v; },
-               "YAFFS2: bytes per NAND page (512 to 16384)")
-            ->group(group)
-            ->check(CLI::Range(yaffs2::kMinPageSize, yaffs2::kMaxPageSize));
-        cmd->add_option_function<uint32_t>(
-               name("spare-size"), [&h](uint32_t v) { h.spareSize = v; },
-               "YAFFS2: spare bytes after each page; 0 for pages only (inband tags)")
-            ->group(group)
-            ->check(CLI::Range(0u, yaffs2::kMaxSpareSize));
-        cmd->add_option_function<uint32_t>(
-               name("tag-offset"), [&h](uint32_t v) { h.tagOffset = v; },
-               "YAFFS2: where the tags start in the spare area")
-            ->group(group)
-            ->check(CLI::Range(0u, yaffs2::kMaxSpareSize))
-            ->excludes(marker)
-            ->excludes(plain);
-        cmd->add_option_function<std::string>(
-               name("byte-order"),
-               [&h](const std::string& v) {
-                   h.order = v == "be" ? yaffs2::ByteOrder::kBig : yaffs2::ByteOrder::kLittle;
-               },
-               "YAFFS2: byte order of tags and headers, le or be")
-            ->group(group)
-            ->check(CLI::IsMember({"le", "be"}));
-        cmd->add_flag(name("inband-tags"), h.inbandTags,
-                      "YAFFS2: tags in the last 16 bytes of each page")
-            ->group(group);
-        cmd->add_flag(name("no-tag-ecc"), h.noTagEcc, "YAFFS2: write the tags without their ECC")
-            ->group(group);
-        const std::string ext = "EXT image to write (default: convert keeps an EXT source's)";
-        cmd->add_flag("--sparse", o->save.sparse, "EXT: write an Android sparse image")->group(ext);
-        cmd->add_option("--block-size", o->save.blockSize, "EXT: block size, 1024, 2048 or 4096")
-            ->group(ext)
-            ->check(CLI::IsMember({1024, 2048, 4096}));
-        cmd->add_option("--inode-size", o->save.inodeSize, "EXT: inode size, 128, 256, 512 or 1024")
-            ->group(ext)
-            ->check(CLI::IsMember({128, 256, 512, 1024}));
-        cmd->add_option("--inodes", o->save.inodes, "EXT: at least this many inodes")
-            ->group(ext)
-            ->check(CLI::PositiveNumber);
-        cmd->add_option("--size", o->save.size,
-                        "EXT: image size (512M, 2G ...), or auto for what the tree needs")
-            ->group(ext);
-        cmd->add_option("--label", o->save.label, "EXT: volume label (at most 16 bytes)")
-            ->group(ext);
-        cmd->add_option("--uuid", o->save.uuid, "EXT: filesystem UUID, or random")->group(ext);
-    };
 
     auto* convert = app.add_subcommand("convert", "Save an image as a new image of a given format");
     convert->add_option("IN", o->image, "Image to read")->required();
     convert->add_option("OUT", o->save.out, "Image to write (replaced when complete)")->required();
-    addSaveOptions(convert, true);
+    addSaveOptions(convert, o->save, false, true);
     addOpenOptions(convert, o->open);
     out.push_back({convert, [o](Context& ctx) {
                        auto img = openImage(ctx, o->image, o->open);
                        return convertCommand(*img, o->save, ctx.progress);
                    }});
 
-    auto* pack = app.add_subcommand("pack", "Make a new image of a folder's contents");
-    pack->add_option("DIR", o->folder, "Folder whose contents become the image's root")->required();
+    auto* pack = app.add_subcommand(
+        "pack", "Make a new image of a folder's contents or of an archive (tar, cpio, ...)");
+    pack->add_option("SOURCE", o->source,
+                     "Folder whose contents become the image's root, or an archive (- for "
+                     "standard input)")
+        ->required();
     pack->add_option("OUT", o->save.out, "Image to write (replaced when complete)")->required();
-    addSaveOptions(pack, false);
-    pack->add_flag("--defaults", o->save.defaults,
+    addSaveOptions(pack, o->save, true, false);
+    pack->add_flag("--defaults", o->pack.defaults,
                    "Give every object mode 0777, owner 0, group 0 and the current time "
-                   "instead of its own");
-    out.push_back(
-        {pack, [o](Context& ctx) { return packCommand(o->folder, o->save, ctx.progress); }});
+                   "instead of its own (folders only)");
+    pack->add_option("--devtable", o->pack.devtable,
+                     "Device table (genext2fs/Buildroot format) applied before saving");
+    pack->add_option("--owner", o->pack.owner, "Give every object this owner (UID:GID)");
+    pack->add_option("--mode-dirs", o->pack.modeDirs,
+                     "Give every folder these permission bits (octal)");
+    pack->add_option("--mode-files", o->pack.modeFiles,
+                     "Give every regular file these permission bits (octal)");
+    out.push_back({pack, [o](Context& ctx) {
+                       return packCommand(o->source, o->save, o->pack, ctx.progress);
+                   }});
 }
 
 } // namespace korvane::cli

@@ -65,15 +65,17 @@ int compareText(std::string_view a, std::string_view b) {
     return caseOrder;
 }
 
+void sortChildren(Node* dir) {
+    std::stable_sort(dir->children.begin(), dir->children.end(),
+                     [](const std::unique_ptr<Node>& x, const std::unique_ptr<Node>& y) {
+                         if (x->icon != y->icon)
+                             return x->icon < y->icon;
+                         return compareText(x->text, y->text) < 0;
+                     });
+}
+
 void sortTree(Node* top) {
-    forEachPreorder(top, [](Node* n) {
-        std::stable_sort(n->children.begin(), n->children.end(),
-                         [](const std::unique_ptr<Node>& x, const std::unique_ptr<Node>& y) {
-                             if (x->icon != y->icon)
-                                 return x->icon < y->icon;
-                             return compareText(x->text, y->text) < 0;
-                         });
-    });
+    forEachPreorder(top, [](Node* n) { sortChildren(n); });
 }
 
 } // namespace korvane

@@ -33,4 +33,8 @@ int compareText(std::string_view a, std::string_view b);
 // Stable, so equal names keep their order.
 void sortTree(Node* top);
 
+// Sorts one folder's children as sortTree does, leaving the folders below
+// it alone: for edits that change a single folder of a large tree.
+void sortChildren(Node* dir);
+
 } // namespace korvane

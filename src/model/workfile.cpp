@@ -168,6 +168,21 @@ int64_t WorkFile::appendFrom(int fd, uint64_t size) {
     return at;
 }
 
+void WorkFile::writeAt(int64_t offset, ByteSpan bytes) {
+    if (offset < size_)
+        throw Error("the working file's contents cannot be overwritten");
+    writeAll(fd_, bytes.data(), bytes.size(), offset);
+}
+
+void WorkFile::appendEnd(int64_t start, uint64_t size) {
+    if (start < size_)
+        throw Error("the working file's contents cannot be overwritten");
+    const int64_t end = start + static_cast<int64_t>(size);
+    if (::ftruncate(fd_, end) != 0)
+        throwSystemError("cannot write the working file", errno);
+    size_ = end;
+}
+
 std::pair<uint64_t, uint64_t> WorkFile::nextData(int64_t from, int64_t to) const {
     if (from >= to)
         return {static_cast<uint64_t>(to), static_cast<uint64_t>(to)};

@@ -25,6 +25,14 @@ public:
     // write failure or when the file ends early; the working file is then cut
     // back.
     int64_t appendFrom(int fd, uint64_t size);
+    // Appending contents that arrive in pieces with holes between them (an
+    // archive's sparse members): appendStart() is where they will begin, a
+    // multiple of 4096; writeAt() puts each piece at its place from there on;
+    // appendEnd(start, size) makes the size bytes from start part of the file,
+    // the bytes never written reading as zeros.
+    int64_t appendStart() const { return (size_ + 4095) / 4096 * 4096; }
+    void writeAt(int64_t offset, ByteSpan bytes); // offset >= size(); throws Error
+    void appendEnd(int64_t start, uint64_t size); // throws Error
     // The first range of data in [from, to): {begin, end} as offsets of this
     // file; {to, to} when only holes follow.
     std::pair<uint64_t, uint64_t> nextData(int64_t from, int64_t to) const;

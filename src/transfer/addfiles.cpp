@@ -1,5 +1,6 @@
 #include "addfiles.h"
 
+#include "edit.h"
 #include "model/error.h"
 #include "model/texts.h"
 #include "model/tree.h"
@@ -60,43 +61,65 @@ std::vector<std::string> listFolder(const std::string& path) {
     return names;
 }
 
-// The extended attributes of the object at path (not following a symbolic
-// link at its end); none where the filesystem keeps none.
-std::vector<Xattr> diskXattrs(const std::string& path) {
-    std::vector<Xattr> out;
-    std::string names;
+// Calls get(buffer, size) (a listxattr or getxattr call) until the buffer
+// holds the whole answer; most objects have no attributes, and most names and
+// values are short, so the first call usually does.
+template <typename Get>
+bool readWhole(std::string& out, Get&& get) {
+    out.resize(256);
     for (;;) {
-        const ssize_t n = ::llistxattr(path.c_str(), nullptr, 0);
-        if (n <= 0)
-            return out;
-        names.resize(static_cast<size_t>(n));
-        const ssize_t got = ::llistxattr(path.c_str(), names.data(), names.size());
-        if (got >= 0) {
-            names.resize(static_cast<size_t>(got));
-            break;
+        const ssize_t n = get(out.data(), out.size());
+        if (n >= 0) {
+            out.resize(static_cast<size_t>(n));
+            return true;
         }
         if (errno != ERANGE)
-            return out;
+            return false;
+        const ssize_t want = get(nullptr, 0); // grew meanwhile, or longer than the buffer
+        if (want < 0)
+            return false;
+        out.resize(static_cast<size_t>(want) + 1);
     }
-    for (size_t at = 0; at < names.size();) {
-        const std::string name = names.c_str() + at;
-        at += name.size() + 1;
-        for (;;) {
-            const ssize_t n = ::lgetxattr(path.c_str(), name.c_str(), nullptr, 0);
-            if (n < 0)
-                break;
-            std::string value(static_cast<size_t>(n), '\0');
-            const ssize_t got = ::lgetxattr(path.c_str(), name.c_str(), value.data(), value.size());
-            if (got >= 0) {
-                value.resize(static_cast<size_t>(got));
-                out.push_back({name, std::move(value)});
-                break;
-            }
-            if (errno != ERANGE)
-                break;
+}
+
+// The extended attributes of the object at path (not followed), in the order
+// the filesystem lists them. None where the filesystem keeps none.
+std::vector<Xattr> readXattrs(const std::string& path) {
+    std::string names;
+    if (!readWhole(names, [&](char* b, size_t n) { return ::llistxattr(path.c_str(), b, n); })) {
+        if (errno == ENOTSUP || errno == ENOSYS)
+            return {};
+        throwSystemError("cannot list the extended attributes", errno);
+    }
+    std::vector<Xattr> out;
+    for (size_t i = 0; i < names.size();) {
+        std::string name(names.c_str() + i);
+        i += name.size() + 1;
+        if (name.empty())
+            continue;
+        std::string value;
+        if (!readWhole(value, [&](char* b, size_t n) {
+                return ::lgetxattr(path.c_str(), name.c_str(), b, n);
+            })) {
+            if (errno == ENODATA)
+                continue; // removed meanwhile
+            throwSystemError("cannot read the extended attribute " + name, errno);
         }
+        out.push_back({std::move(name), std::move(value)});
     }
     return out;
+}
+
+void applyStat(TImgEntry& e, const struct stat& st) {
+    e.mode = (e.mode & ~kModePermissionMask) | (st.st_mode & kModePermissionMask);
+    e.uid = st.st_uid;
+    e.gid = st.st_gid;
+    e.atime = st.st_atim.tv_sec;
+    e.mtime = st.st_mtim.tv_sec;
+    e.ctime = st.st_ctim.tv_sec;
+    e.atimeNs = static_cast<uint32_t>(st.st_atim.tv_nsec);
+    e.mtimeNs = static_cast<uint32_t>(st.st_mtim.tv_nsec);
+    e.ctimeNs = static_cast<uint32_t>(st.st_ctim.tv_nsec);
 }
 
 NameMap namesOf(Node* dir) {
@@ -137,8 +160,10 @@ private:
     void addNonFolder(const std::string& path, const std::string& name, const struct stat& st,
                       Node* dir, NameMap& names);
     bool overwrite(const std::string& path, const Node& existing);
-    TImgEntry defaults(const std::string& path, const std::string& name, uint8_t type,
-                       const struct stat& st) const;
+    TImgEntry defaults(const std::string& name, uint8_t type, const struct stat& st) const;
+    // Reads the extended attributes of path into e when attributes are kept;
+    // false (with a line in errlist) when they cannot be read.
+    bool takeXattrs(const std::string& path, TImgEntry& e);
     Node* addnode(Node* dir, NameMap& names, TImgEntry entry);
     void progress(const std::string& path, uint64_t pos) {
         rep_.progress(static_cast<int64_t>(pos), static_cast<int64_t>(total_), 2, path);
@@ -177,37 +202,30 @@ private:
     std::unordered_map<std::pair<dev_t, ino_t>, uint32_t, InodeHash> inodes_;
 };
 
-// The object type of a device node, FIFO or socket (the mode keeps which).
-uint8_t specialType(mode_t mode) {
-    if (S_ISCHR(mode))
-        return kTypeSpecial;
-    if (S_ISBLK(mode))
-        return kTypeBlockDevice;
-    return kTypeOther;
-}
-
-TImgEntry Adder::defaults(const std::string& path, const std::string& name, uint8_t type,
-                          const struct stat& st) const {
+TImgEntry Adder::defaults(const std::string& name, uint8_t type, const struct stat& st) const {
     TImgEntry e;
     e.name = name;
     e.objType = type;
     e.dataPos = -1;
     if (opt_.keepAttributes) {
-        e.mode = st.st_mode & kModePermissionMask;
-        e.uid = st.st_uid;
-        e.gid = st.st_gid;
-        e.atime = st.st_atim.tv_sec;
-        e.mtime = st.st_mtim.tv_sec;
-        e.ctime = st.st_ctim.tv_sec;
-        e.atimeNs = static_cast<uint32_t>(st.st_atim.tv_nsec);
-        e.mtimeNs = static_cast<uint32_t>(st.st_mtim.tv_nsec);
-        e.ctimeNs = static_cast<uint32_t>(st.st_ctim.tv_nsec);
-        e.xattrs = diskXattrs(path);
+        applyStat(e, st);
     } else {
-        e.mode = parsemode("777");
+        e.mode = opt_.keepModeBits ? st.st_mode & kModePermissionMask : parsemode("777");
         e.atime = e.mtime = e.ctime = now_;
     }
     return e;
+}
+
+bool Adder::takeXattrs(const std::string& path, TImgEntry& e) {
+    if (!opt_.keepAttributes)
+        return true;
+    try {
+        e.xattrs = readXattrs(path);
+    } catch (const Error& err) {
+        result.errlist.push_back("源文件:" + path + ",无法读取:" + err.what());
+        return false;
+    }
+    return true;
 }
 
 Node* Adder::addnode(Node* dir, NameMap& names, TImgEntry entry) {
@@ -260,7 +278,9 @@ void Adder::addFolder(const std::string& path, const std::string& name, const st
     }
     Node* target = clash; // a folder that exists is merged into
     if (!target) {
-        TImgEntry e = defaults(path, name, kTypeDirectory, st);
+        TImgEntry e = defaults(name, kTypeDirectory, st);
+        if (!takeXattrs(path, e))
+            return;
         e.linkInfo = 1;
         e.objId = img_.newobjid();
         target = addnode(dir, names, std::move(e));
@@ -284,9 +304,9 @@ void Adder::addNonFolder(const std::string& path, const std::string& name, const
         progress(path, done_);
         return;
     }
-    TImgEntry e = defaults(path, name,
+    TImgEntry e = defaults(name,
                            isLink      ? uint8_t{kTypeSymlink}
-                           : isSpecial ? specialType(st.st_mode)
+                           : isSpecial ? objTypeForMode(st.st_mode)
                                        : uint8_t{kTypeFile},
                            st);
     e.objId = clash ? clash->entry.objId : img_.newobjid();
@@ -303,6 +323,8 @@ void Adder::addNonFolder(const std::string& path, const std::string& name, const
         link.linkInfo = first->entry.objId;
         link.objId = e.objId;
         e = std::move(link);
+    } else if (!takeXattrs(path, e)) {
+        return;
     } else if (isSpecial) {
         // Device nodes, FIFOs and sockets keep their kind in the mode.
         e.mode |= st.st_mode & S_IFMT;
@@ -409,6 +431,19 @@ std::pair<std::string, std::string> splitPath(const std::string& path) {
 
 int64_t appendtowork(Timg& img, int fd, uint64_t size) {
     return img.workfile().appendFrom(fd, size);
+}
+
+void copyattributes(Timg& img, uint32_t id, const std::string& path) {
+    Node* n = img.nodeFor(id);
+    if (!n)
+        throw Error(msg("object %1 is not in the tree", id));
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        throwSystemError(msg("cannot read %1", path), errno);
+    std::vector<Xattr> xattrs = readXattrs(path);
+    applyStat(n->entry, st);
+    n->entry.xattrs = std::move(xattrs);
+    img.modified = true;
 }
 
 uint64_t countpass(const std::string& path) {

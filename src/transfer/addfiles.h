@@ -27,9 +27,12 @@ using ClashQuestion =
     std::function<ClashAnswer(const std::string& sourcePath, const Node& existing)>;
 
 struct AddOptions {
-    // Keep the mode bits, owner, group and times of what is on disk, instead
-    // of mode 0777, owner 0, group 0 and the current time.
+    // Keep the mode bits, owner, group, times and extended attributes of what
+    // is on disk, instead of mode 0777, owner 0, group 0 and the current time.
     bool keepAttributes = false;
+    // Without keepAttributes: keep the mode bits of what is on disk (owner
+    // and group 0 and the current time still), instead of 0777.
+    bool keepModeBits = false;
     // The clash mode a run starts with.
     ClashMode clashmode = kClashAsk;
     // Answers the clash question while the mode is kClashAsk; without it a
@@ -61,6 +64,11 @@ struct AddResult {
 // id is left (what was added until then stays).
 AddResult addfiles(Timg& img, const std::vector<std::string>& paths, uint32_t dirId,
                    const AddOptions& opt = {});
+
+// Gives object id the mode bits, owner, group, times and extended attributes
+// of what is at path on disk (not followed when it is a symbolic link), as
+// adding with keepAttributes would. Throws Error when path cannot be read.
+void copyattributes(Timg& img, uint32_t id, const std::string& path);
 
 // Total size of the regular files at path: the file itself, or everything
 // below a folder. Symbolic links are not followed; what cannot be read counts 0.

@@ -1,5 +1,7 @@
 // The edit commands: new directory, delete, rename, and permission, UID and
-// GID changes. They change the tree in memory only, on the calling thread,
+// GID changes, and the operations of scripted edits on paths (new folders,
+// links, device nodes and FIFOs, moves, modes, owners, times, extended
+// attributes). They change the tree in memory only, on the calling thread,
 // and mark the image modified when they change anything.
 #pragma once
 
@@ -82,5 +84,123 @@ EditStatus changeuid(Timg& img, const std::vector<uint32_t>& ids, std::string_vi
                      bool withChildren);
 EditStatus changegid(Timg& img, const std::vector<uint32_t>& ids, std::string_view text,
                      bool withChildren);
+
+// ---- Operations on paths, for scripted edits --------------------------------
+//
+// A path names an object below the root: "/etc/hosts" and "etc/hosts" are the
+// same; empty and "." components are passed over and ".." takes the previous
+// one off. Symbolic links on the way are never followed. Each operation
+// throws Error with a message that names the path when it cannot be done,
+// and then leaves the tree as it was. Attribute changes made through a hard
+// link change the file it stands for, as on disk.
+
+// A moment: seconds since 1970-01-01 UTC (negative before) and nanoseconds.
+struct Timestamp {
+    int64_t sec = 0;
+    uint32_t nsec = 0;
+
+    friend bool operator==(const Timestamp&, const Timestamp&) = default;
+};
+
+// What a new object gets: permission bits (07777 at most), owner, and the
+// time given to its atime, ctime and mtime.
+struct NewObject {
+    uint32_t perm = 0755;
+    uint32_t uid = 0;
+    uint32_t gid = 0;
+    Timestamp time;
+};
+
+// A new object's attributes: perm, owner 0 and the current time.
+NewObject newObjectNow(uint32_t perm);
+
+// The object type of a mode's file-type bits: the type the readers give
+// such an object (a character device is kTypeSpecial, a block device
+// kTypeBlockDevice, FIFOs and sockets kTypeOther).
+uint8_t objTypeForMode(uint32_t mode);
+
+// The components of path (see above). Throws Error when ".." would leave the
+// root.
+std::vector<std::string> splitImagePath(std::string_view path);
+
+// The node at path, the root for "" or "/"; nullptr when nothing is there.
+Node* lookupPath(Timg& img, std::string_view path);
+// As lookupPath, but throws Error when nothing is there.
+Node* requirePath(Timg& img, std::string_view path);
+
+// Creates the folder path. With parents, missing folders on the way are made
+// too (mode 0755, with attrs' owner and time) and a folder that exists is no
+// error, as mkdir -p. Returns the folder.
+Node* makedir(Timg& img, std::string_view path, const NewObject& attrs, bool parents);
+
+// Creates an empty regular file at path.
+Node* makefile(Timg& img, std::string_view path, const NewObject& attrs);
+
+// Creates a symbolic link at path holding target (any non-empty bytes; it is
+// not resolved). When path names a folder, the link goes into it under the
+// last name of target, as ln does. attrs.perm is taken as 0777.
+Node* makesymlink(Timg& img, std::string_view path, const std::string& target,
+                  const NewObject& attrs);
+
+// Creates a hard link at path to the object at existing (not a folder; a hard
+// link stands for the object it links to). When path names a folder, the link
+// goes into it under existing's name.
+Node* makehardlink(Timg& img, std::string_view path, std::string_view existing);
+
+// Creates a device node, FIFO or socket at path: typeBits is kModeCharDevice,
+// kModeBlockDevice, kModeFifo or kModeSocket; rdev counts for devices only
+// and must fit the 12-bit major and 20-bit minor that images hold.
+Node* makespecial(Timg& img, std::string_view path, uint32_t typeBits, DevNum rdev,
+                  const NewObject& attrs);
+
+// Moves the object at from (with everything below it) to to: into to when
+// that is a folder, otherwise to to's folder under to's last name. Nothing
+// is replaced: an object of that name in the target folder is an error, as is
+// moving a folder into itself or moving the root.
+void movepath(Timg& img, std::string_view from, std::string_view to);
+
+// Removes the object at path; a folder only when recursive, with everything
+// below it. A removed file's other names keep it (see deletenodes). Returns
+// the number of objects removed.
+size_t removepath(Timg& img, std::string_view path, bool recursive);
+
+// The permission bits that text gives an object with permission bits perm:
+// octal (1 to 4 digits; 0 included) or symbolic as chmod takes it
+// ("u+x,go-w", "a=rX", "g=u"; without u, g, o or a it means a, no umask
+// applies). nullopt when text is neither.
+std::optional<uint32_t> applyModeText(std::string_view text, uint32_t perm, bool isDir);
+
+// Sets the permission bits of the object at path (and everything below it
+// when recursive) as text says (applyModeText). Throws Error for a bad text
+// before anything changes.
+void changemodes(Timg& img, std::string_view path, std::string_view text, bool recursive);
+
+// An owner as chown takes it: "UID", "UID:GID", "UID:" or ":GID", decimal
+// numbers up to kMaxId. nullopt when text is not one.
+struct OwnerIds {
+    std::optional<uint32_t> uid;
+    std::optional<uint32_t> gid;
+};
+std::optional<OwnerIds> parseOwner(std::string_view text);
+
+// Sets the owner and/or group of the object at path (and everything below it
+// when recursive). Throws Error for a bad text before anything changes.
+void changeowner(Timg& img, std::string_view path, std::string_view text, bool recursive);
+
+// Sets the access and/or modification time of the object at path; the change
+// time stays.
+void settimes(Timg& img, std::string_view path, std::optional<Timestamp> atime,
+              std::optional<Timestamp> mtime);
+
+// Sets the extended attribute name (with its namespace: user., trusted.,
+// security. or system.; at most 255 bytes) of the object at path to value,
+// replacing a value it had.
+void setxattr(Timg& img, std::string_view path, const std::string& name, const std::string& value);
+// Removes the extended attribute name of the object at path; an error when it
+// has none of that name.
+void removexattr(Timg& img, std::string_view path, std::string_view name);
+
+// Whether name can name an extended attribute (see setxattr).
+bool validXattrName(std::string_view name);
 
 } // namespace korvane

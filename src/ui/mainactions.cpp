@@ -74,6 +74,7 @@ MainActions::MainActions(QWidget* window) : QObject(window) {
     popup_->addSeparator();
     extractItem = item(kMenuExtractSelected);
     exportAllItem = item(kMenuExportAll);
+    exportTarItem = item(kMenuExportTar);
     popup_->addSeparator();
     newDir = item(kMenuNewDir);
     addFiles = item(kMenuAddFiles);
@@ -105,8 +106,8 @@ void MainActions::update(const ActionState& s) {
     for (QAction* a :
          {extractTop, extractList, extractItem, remove, rename, permissions, uid, gid, properties})
         a->setEnabled(any);
-    for (QAction* a :
-         {exportAllTop, exportAllList, exportAllItem, saveAs, up, upFromList, newDir, addFiles})
+    for (QAction* a : {exportAllTop, exportAllList, exportAllItem, exportTarItem, saveAs, up,
+                       upFromList, newDir, addFiles})
         a->setEnabled(listed);
     openItem->setEnabled(any && s.firstIsFolder);
     // "查看" and "刷新" are never greyed.

@@ -55,6 +55,7 @@ public:
     QAction* viewItem;
     QAction* extractItem;
     QAction* exportAllItem;
+    QAction* exportTarItem; // "导出为 tar 归档"
     QAction* newDir;
     QAction* addFiles;
     QAction* remove;

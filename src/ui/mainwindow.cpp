@@ -20,6 +20,7 @@
 #include "transfer/edit.h"
 #include "transfer/extract.h"
 #include "transfer/loadimage.h"
+#include "transfer/tar_export.h"
 #include "uitexts.h"
 
 #include <QAction>
@@ -162,6 +163,7 @@ void MainWindow::connectActions() {
         on(x, &MainWindow::extractSelected);
     for (QAction* x : {a->exportAllTop, a->exportAllList, a->exportAllItem})
         on(x, &MainWindow::exportAll);
+    on(a->exportTarItem, &MainWindow::exportTar);
     on(a->saveAs, &MainWindow::saveAs);
     on(a->up, &MainWindow::goUp);
     on(a->upFromList, &MainWindow::goUp);
@@ -865,6 +867,32 @@ void MainWindow::runExtraction(const std::vector<uint32_t>& ids) {
                    return;
                QStringList lines;
                for (const SkippedObject& s : r.skipped)
+                   lines << utf8(s.path) + ": " + coreText(s.reason);
+               prompter_->showErrorList(this, tx(kExtractErrorsCaption), QString(), lines);
+           });
+}
+
+void MainWindow::exportTar() {
+    if (busy() || !img_ || !img_->root())
+        return;
+    std::vector<uint32_t> ids = selectedIds();
+    if (ids.empty())
+        ids.push_back(img_->root()->entry.objId);
+    QString start = lastExtractFolder_.isEmpty() ? QDir::homePath() : lastExtractFolder_;
+    QString path = prompter_->chooseArchive(this, start);
+    if (path.isEmpty())
+        return;
+    lastExtractFolder_ = QFileInfo(path).absolutePath();
+    auto result = std::make_shared<TarResult>();
+    Timg* img = img_.get();
+    std::string target = fileName(path);
+    runJob([img, ids, target, result] { *result = tarout(*img, ids, target); },
+           [this, result](std::exception_ptr error) {
+               showJobError(error);
+               if (result->skipped.empty())
+                   return;
+               QStringList lines;
+               for (const SkippedObject& s : result->skipped)
                    lines << utf8(s.path) + ": " + coreText(s.reason);
                prompter_->showErrorList(this, tx(kExtractErrorsCaption), QString(), lines);
            });

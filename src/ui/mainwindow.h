@@ -95,6 +95,9 @@ public slots:
     void openImageFromDialog();
     void extractSelected();
     void exportAll();
+    // Writes the selected objects, or the whole tree when none is selected,
+    // as a tar archive.
+    void exportTar();
     void saveAs();
     void goUp();
     void openSelected();

@@ -93,6 +93,17 @@ QString DialogPrompter::chooseFolder(QWidget* parent, const QString& start) {
     return dlg.selectedFiles().first();
 }
 
+QString DialogPrompter::chooseArchive(QWidget* parent, const QString& start) {
+    QFileDialog dlg(parent, tx(kTarDialogTitle), start, tx(kTarFilter));
+    plainDialogFrame(&dlg);
+    dlg.setOption(QFileDialog::DontUseNativeDialog);
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setDefaultSuffix("tar");
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return {};
+    return dlg.selectedFiles().first();
+}
+
 std::optional<SaveTarget> DialogPrompter::chooseSaveTarget(QWidget* parent, int type,
                                                            const SaveTypeChanged& typeChanged) {
     // Qt's own dialog, which reports a change of type while it is open.

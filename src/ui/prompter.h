@@ -62,6 +62,13 @@ public:
     virtual QString chooseImage(QWidget* parent) = 0;
     // The folder to extract into, starting at start; empty when cancelled.
     virtual QString chooseFolder(QWidget* parent, const QString& start) = 0;
+    // The tar archive to write, starting in the folder start; empty when
+    // cancelled. (Not pure: prompters that never export answer "cancelled".)
+    virtual QString chooseArchive(QWidget* parent, const QString& start) {
+        (void)parent;
+        (void)start;
+        return {};
+    }
     // The file to save as and its type (type offered first); nullopt when
     // cancelled.
     virtual std::optional<SaveTarget> chooseSaveTarget(QWidget* parent, int type,
@@ -97,6 +104,7 @@ public:
     void showMessage(QWidget* parent, const QString& text) override;
     QString chooseImage(QWidget* parent) override;
     QString chooseFolder(QWidget* parent, const QString& start) override;
+    QString chooseArchive(QWidget* parent, const QString& start) override;
     std::optional<SaveTarget> chooseSaveTarget(QWidget* parent, int type,
                                                const SaveTypeChanged& typeChanged) override;
     std::optional<FileChoice> chooseFiles(QWidget* parent) override;

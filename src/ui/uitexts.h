@@ -47,6 +47,7 @@ inline constexpr const char* kMenuIcons = QT_TRANSLATE_NOOP("korvane", "图标")
 inline constexpr const char* kMenuDetails = QT_TRANSLATE_NOOP("korvane", "详细列表");
 inline constexpr const char* kMenuExtractSelected = QT_TRANSLATE_NOOP("korvane", "提取选择");
 inline constexpr const char* kMenuExportAll = QT_TRANSLATE_NOOP("korvane", "全部导出");
+inline constexpr const char* kMenuExportTar = QT_TRANSLATE_NOOP("korvane", "导出为 tar 归档");
 inline constexpr const char* kMenuNewDir = QT_TRANSLATE_NOOP("korvane", "新建目录");
 inline constexpr const char* kMenuAddFiles = QT_TRANSLATE_NOOP("korvane", "添加文件");
 inline constexpr const char* kMenuDelete = QT_TRANSLATE_NOOP("korvane", "删除");
@@ -81,6 +82,8 @@ inline constexpr const char* kOpenDialogTitle =
     QT_TRANSLATE_NOOP("korvane", "请选择 YAFFS2 IMG（文件系统镜像）");
 inline constexpr const char* kExtractDialogTitle = QT_TRANSLATE_NOOP("korvane", "文件提取");
 inline constexpr const char* kSaveDialogTitle = QT_TRANSLATE_NOOP("korvane", "文件系统镜像 另存");
+inline constexpr const char* kTarDialogTitle = QT_TRANSLATE_NOOP("korvane", "导出为 tar 归档");
+inline constexpr const char* kTarFilter = QT_TRANSLATE_NOOP("korvane", "tar 归档 (*.tar)");
 inline constexpr const char* kNewDirCaption = QT_TRANSLATE_NOOP("korvane", "新建目录");
 inline constexpr const char* kNewDirPrompt = QT_TRANSLATE_NOOP("korvane", "输入名称        ");
 inline constexpr const char* kRenameCaption = QT_TRANSLATE_NOOP("korvane", "重命名");

@@ -264,7 +264,7 @@ TEST_F(CliTest, PackedFolderExtractsUnchanged) {
 
     r = run(cli("pack " + shellQuote(dir / "missing") + " " + shellQuote(out) + " --to yaffs2"));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("is not a folder"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("does not exist"), std::string::npos) << r.err;
 }
 
 } // namespace

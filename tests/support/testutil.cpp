@@ -5,9 +5,12 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
 
@@ -112,11 +115,8 @@ std::string diskTree(const std::string& root, bool withTimes) {
             line += std::string("d ") + mode;
             timed = true;
         } else if (S_ISREG(st.st_mode)) {
-            uint64_t h = 1469598103934665603ull; // FNV-1a
-            for (std::byte b : readFile(path))
-                h = (h ^ std::to_integer<uint64_t>(b)) * 1099511628211ull;
             line += std::string("f ") + mode + " " + std::to_string(st.st_size) + " " +
-                    std::to_string(h);
+                    std::to_string(contentHash(readFile(path)));
             timed = true;
         } else if (S_ISLNK(st.st_mode)) {
             std::string target(4096, '\0');
@@ -138,6 +138,72 @@ std::string diskTree(const std::string& root, bool withTimes) {
     std::string out;
     for (const std::string& l : lines)
         out += l + "\n";
+    return out;
+}
+
+uint64_t contentHash(ByteSpan bytes) {
+    uint64_t h = 1469598103934665603ull;
+    for (std::byte b : bytes)
+        h = (h ^ std::to_integer<uint64_t>(b)) * 1099511628211ull;
+    return h;
+}
+
+namespace {
+
+std::string xattrText(const std::string& path) {
+    std::string names(65536, '\0');
+    ssize_t n = ::llistxattr(path.c_str(), names.data(), names.size());
+    if (n <= 0)
+        return {};
+    std::map<std::string, std::string> values;
+    for (size_t i = 0; i < static_cast<size_t>(n);) {
+        std::string name(names.c_str() + i);
+        i += name.size() + 1;
+        if (name.rfind("system.", 0) == 0)
+            continue;
+        std::string value(65536, '\0');
+        ssize_t v = ::lgetxattr(path.c_str(), name.c_str(), value.data(), value.size());
+        value.resize(v > 0 ? static_cast<size_t>(v) : 0);
+        values[name] = value;
+    }
+    std::string out;
+    for (auto& [k, v] : values)
+        out += " " + k + "=" + v;
+    return out;
+}
+
+} // namespace
+
+std::string statTree(const std::string& top, bool contents) {
+    std::map<std::string, std::string> lines;
+    std::map<ino_t, std::string> firstName;
+    for (auto it = std::filesystem::recursive_directory_iterator(top);
+         it != std::filesystem::recursive_directory_iterator(); ++it) {
+        const std::string rel = std::filesystem::relative(it->path(), top).string();
+        if (rel == "lost+found") // every EXT image Korvane writes has one
+            continue;
+        struct stat st {};
+        ::lstat(it->path().c_str(), &st);
+        const bool dev = S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode);
+        char buf[200];
+        std::snprintf(buf, sizeof buf, " %06o %u:%u dev%u:%u s%lld m%lld", st.st_mode, st.st_uid,
+                      st.st_gid, dev ? major(st.st_rdev) : 0, dev ? minor(st.st_rdev) : 0,
+                      S_ISREG(st.st_mode) ? static_cast<long long>(st.st_size) : 0LL,
+                      S_ISDIR(st.st_mode) ? 0LL : static_cast<long long>(st.st_mtime));
+        std::string line = rel + buf;
+        if (!S_ISDIR(st.st_mode) && st.st_nlink > 1) {
+            auto [first, fresh] = firstName.try_emplace(st.st_ino, rel);
+            line += " names " + (fresh ? std::string("(first)") : first->second);
+        }
+        if (contents && S_ISREG(st.st_mode))
+            line += " h" + std::to_string(contentHash(readFile(it->path().string())));
+        if (contents)
+            line += xattrText(it->path().string());
+        lines[rel] = line;
+    }
+    std::string out;
+    for (auto& [k, v] : lines)
+        out += v + "\n";
     return out;
 }
 

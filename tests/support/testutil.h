@@ -50,4 +50,14 @@ Bytes bytesOf(const std::string& text);
 // times, each line ends in " @MTIME" (folders and files only).
 std::string diskTree(const std::string& root, bool withTimes = true);
 
+// One line per object below top, in path order (lost+found left out): the
+// path, mode with its type bits, owner, device number, size of files, mtime of
+// all but folders, and which names share an inode. With contents, a hash of
+// each file's bytes and the extended attributes (user., security. and
+// trusted.) too.
+std::string statTree(const std::string& top, bool contents = false);
+
+// A hash of bytes (FNV-1a), for comparing contents in tree texts.
+uint64_t contentHash(ByteSpan bytes);
+
 } // namespace korvane::test

@@ -19,4 +19,12 @@ Node* addHardlink(Timg& img, Node* parent, const std::string& name, const Node* 
 Node* addSpecial(Timg& img, Node* parent, const std::string& name, uint8_t type, uint32_t mode,
                  DevNum rdev = {});
 
+// One line per object below the root, in path order: the path, the kind, the
+// permission bits, owner, mtime with nanoseconds, device number, size, a hash
+// of the contents, the extended attributes and, for names that share a file,
+// the first of those names in path order. A hard link shows its file's
+// attributes, so trees that differ only in which name the file sits under
+// give the same text.
+std::string treeText(Timg& img);
+
 } // namespace korvane::test

@@ -82,37 +82,6 @@ const Format kFormats[] = {
     {"ext3", true, false, true},
 };
 
-// One line per object of a folder on disk: kind, mode, owner, device, size,
-// mtime, and which names share an inode.
-std::string statTree(const std::string& top) {
-    std::map<std::string, std::string> lines;
-    std::map<ino_t, std::string> firstName;
-    for (auto it = std::filesystem::recursive_directory_iterator(top);
-         it != std::filesystem::recursive_directory_iterator(); ++it) {
-        const std::string rel = std::filesystem::relative(it->path(), top).string();
-        if (rel == "lost+found") // every EXT image Korvane writes has one
-            continue;
-        struct stat st {};
-        ::lstat(it->path().c_str(), &st);
-        char buf[200];
-        std::snprintf(buf, sizeof buf, " %06o %u:%u dev%u:%u s%lld m%lld", st.st_mode, st.st_uid,
-                      st.st_gid, S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? major(st.st_rdev) : 0,
-                      S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? minor(st.st_rdev) : 0,
-                      S_ISREG(st.st_mode) ? static_cast<long long>(st.st_size) : 0LL,
-                      S_ISDIR(st.st_mode) ? 0LL : static_cast<long long>(st.st_mtime));
-        std::string line = rel + buf;
-        if (!S_ISDIR(st.st_mode) && st.st_nlink > 1) {
-            auto [first, fresh] = firstName.try_emplace(st.st_ino, rel);
-            line += " names " + (fresh ? std::string("(first)") : first->second);
-        }
-        lines[rel] = line;
-    }
-    std::string out;
-    for (auto& [k, v] : lines)
-        out += v + "\n";
-    return out;
-}
-
 // Source times the format cannot hold, as the image keeps them.
 std::string expectedTree(const Source& src, const Format& f) {
     std::string want = statTree(src.top);

@@ -200,10 +200,10 @@ void BrowseTest::popupFollowsSelection() {
         else
             all << actions[i]->text();
     }
-    QCOMPARE(all,
-             QStringList({"打开", "查看", "提取选择", "全部导出", "新建目录", "添加文件", "删除",
-                          "刷新", "重命名", "权限修改", "UID修改", "GID修改", "属性"}));
-    QCOMPARE(separators, QList<int>({2, 5, 9, 11, 16}));
+    QCOMPARE(all, QStringList({"打开", "查看", "提取选择", "全部导出", "导出为 tar 归档",
+                               "新建目录", "添加文件", "删除", "刷新", "重命名", "权限修改",
+                               "UID修改", "GID修改", "属性"}));
+    QCOMPARE(separators, QList<int>({2, 6, 10, 12, 17}));
     QMenu* view = actions[1]->menu();
     QVERIFY(view);
     QCOMPARE(view->actions().size(), 3);
@@ -225,12 +225,12 @@ void BrowseTest::popupFollowsSelection() {
     QCOMPARE(extractTop->text(), "提取选中");
 
     QCOMPARE(enabledPopupItems(*w),
-             QStringList({"查看", "全部导出", "新建目录", "添加文件", "刷新"}));
+             QStringList({"查看", "全部导出", "导出为 tar 归档", "新建目录", "添加文件", "刷新"}));
     QVERIFY(!extractTop->isEnabled());
 
-    const QStringList withSelection = {"查看",     "提取选择", "全部导出", "新建目录",
-                                       "添加文件", "删除",     "刷新",     "重命名",
-                                       "权限修改", "UID修改",  "GID修改",  "属性"};
+    const QStringList withSelection = {
+        "查看", "提取选择", "全部导出", "导出为 tar 归档", "新建目录", "添加文件", "删除",
+        "刷新", "重命名",   "权限修改", "UID修改",         "GID修改",  "属性"};
     selectNames(*w, {"a.txt"});
     QCOMPARE(enabledPopupItems(*w), withSelection);
     QVERIFY(extractTop->isEnabled());

@@ -459,5 +459,17 @@
         <source>输入有误！%1</source>
         <translation>Invalid input! %1</translation>
     </message>
+    <message>
+        <source>导出为 tar 归档</source>
+        <translation>Export as tar archive</translation>
+    </message>
+    <message>
+        <source>tar 归档 (*.tar)</source>
+        <translation>tar archive (*.tar)</translation>
+    </message>
+    <message>
+        <source>EXT4 镜像</source>
+        <translation>EXT4 image</translation>
+    </message>
 </context>
 </TS>

@@ -1,0 +1,464 @@
+#include "tar_import.h"
+
+#include "edit.h"
+#include "model/error.h"
+#include "model/tree.h"
+#include "model/tree_order.h"
+#include "model/work.h"
+#include "utf8_names.h"
+
+#include <algorithm>
+#include <archive.h>
+#include <archive_entry.h>
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <sys/stat.h>
+#include <unordered_map>
+
+namespace korvane {
+
+namespace {
+
+const std::string kDone = "完成";
+
+struct ReadFree {
+    void operator()(archive* a) const { archive_read_free(a); }
+};
+using ReadHandle = std::unique_ptr<archive, ReadFree>;
+
+// A member's name as components below the target folder, or why it is
+// refused.
+struct MemberPath {
+    std::vector<std::string> parts;
+    std::string refusal; // "" when the name can be taken
+};
+
+MemberPath splitMember(std::string_view name) {
+    MemberPath m;
+    if (name.empty()) {
+        m.refusal = "a member without a name";
+        return m;
+    }
+    if (name.front() == '/') {
+        m.refusal = "absolute member names are refused";
+        return m;
+    }
+    size_t i = 0;
+    while (i <= name.size()) {
+        size_t slash = name.find('/', i);
+        if (slash == std::string_view::npos)
+            slash = name.size();
+        std::string_view part = name.substr(i, slash - i);
+        i = slash + 1;
+        if (part.empty() || part == ".")
+            continue;
+        if (part == "..") {
+            m.refusal = "member names with \"..\" are refused";
+            return m;
+        }
+        if (part.size() > kMaxNameBytes) {
+            m.refusal = "a name longer than 255 bytes";
+            return m;
+        }
+        m.parts.emplace_back(part);
+    }
+    return m;
+}
+
+std::string joined(const std::vector<std::string>& parts) {
+    std::string p;
+    for (const std::string& s : parts)
+        p += (p.empty() ? "" : "/") + s;
+    return p;
+}
+
+class Importer {
+public:
+    Importer(Timg& img, Node* base, archive* a, JobReporter& rep, uint64_t total)
+        : img_(img), base_(base), a_(a), rep_(rep), total_(total), now_(std::time(nullptr)) {}
+
+    // Takes one member (its header was just read).
+    void take(archive_entry* e);
+
+    TarImportResult result;
+
+private:
+    using NameMap = std::unordered_map<std::string, Node*>;
+
+    void refuse(const std::string& name, const std::string& why) {
+        result.refused.push_back(msg("%1: %2", name, why));
+    }
+    NameMap& namesOf(Node* dir);
+    Node* find(const std::vector<std::string>& parts, size_t count);
+    Node* folderFor(const std::vector<std::string>& parts, const std::string& member);
+    std::optional<TImgEntry> attributes(archive_entry* e, const std::string& member);
+    // Reads the member's data into the working file: {dataPos, size}.
+    std::pair<int64_t, uint64_t> readData(archive_entry* e, const std::string& member);
+    void add(Node* dir, TImgEntry entry);
+    void takeLink(archive_entry* e, const MemberPath& at, const std::string& member,
+                  const char* target);
+    [[noreturn]] void fail(const std::string& member) {
+        const char* why = archive_error_string(a_);
+        throw Error(msg("cannot read the archive at %1: %2", member, why ? why : "unknown error"));
+    }
+
+    Timg& img_;
+    Node* base_;
+    archive* a_;
+    JobReporter& rep_;
+    uint64_t total_;
+    int64_t now_;
+    std::unordered_map<Node*, NameMap> names_;
+};
+
+Importer::NameMap& Importer::namesOf(Node* dir) {
+    auto [it, fresh] = names_.try_emplace(dir);
+    if (fresh)
+        for (auto& c : dir->children)
+            it->second[c->text] = c.get();
+    return it->second;
+}
+
+Node* Importer::find(const std::vector<std::string>& parts, size_t count) {
+    Node* n = base_;
+    for (size_t i = 0; i < count && n; ++i) {
+        if (!n->isDirectory())
+            return nullptr;
+        NameMap& m = namesOf(n);
+        auto it = m.find(parts[i]);
+        n = it == m.end() ? nullptr : it->second;
+    }
+    return n;
+}
+
+// The folder a member goes into, made with the folders missing on the way.
+Node* Importer::folderFor(const std::vector<std::string>& parts, const std::string& member) {
+    Node* dir = base_;
+    for (size_t i = 0; i + 1 < parts.size(); ++i) {
+        NameMap& m = namesOf(dir);
+        auto it = m.find(parts[i]);
+        if (it != m.end()) {
+            if (!it->second->isDirectory()) {
+                refuse(member,
+                       joined({parts.begin(), parts.begin() + static_cast<ptrdiff_t>(i + 1)}) +
+                           " is not a folder in the archive");
+                return nullptr;
+            }
+            dir = it->second;
+            continue;
+        }
+        TImgEntry e;
+        e.name = parts[i];
+        e.objType = kTypeDirectory;
+        e.mode = kModeDirectory | 0755;
+        e.atime = e.ctime = e.mtime = now_;
+        e.linkInfo = 1;
+        add(dir, std::move(e));
+        dir = m.at(parts[i]);
+    }
+    return dir;
+}
+
+void Importer::add(Node* dir, TImgEntry entry) {
+    entry.objId = img_.newobjid();
+    auto node = std::make_unique<Node>();
+    node->text = entry.name;
+    node->icon = iconFor(entry, node->text);
+    node->entry = std::move(entry);
+    Node* n = dir->addChild(std::move(node));
+    img_.setNode(n->entry.objId, n);
+    namesOf(dir)[n->text] = n;
+    ++result.added;
+}
+
+std::optional<TImgEntry> Importer::attributes(archive_entry* e, const std::string& member) {
+    TImgEntry t;
+    const la_int64_t uid = archive_entry_uid(e), gid = archive_entry_gid(e);
+    if (uid < 0 || uid > la_int64_t{kMaxId} || gid < 0 || gid > la_int64_t{kMaxId}) {
+        refuse(member, "owner " + std::to_string(uid) + ":" + std::to_string(gid) +
+                           " cannot be kept (0 to 4294967294)");
+        return std::nullopt;
+    }
+    t.uid = static_cast<uint32_t>(uid);
+    t.gid = static_cast<uint32_t>(gid);
+    t.mode = archive_entry_perm(e) & kModePermissionMask;
+    t.mtime = archive_entry_mtime(e);
+    t.mtimeNs = static_cast<uint32_t>(archive_entry_mtime_nsec(e));
+    t.atime = t.mtime;
+    t.atimeNs = t.mtimeNs;
+    t.ctime = t.mtime;
+    t.ctimeNs = t.mtimeNs;
+    if (archive_entry_atime_is_set(e)) {
+        t.atime = archive_entry_atime(e);
+        t.atimeNs = static_cast<uint32_t>(archive_entry_atime_nsec(e));
+    }
+    if (archive_entry_ctime_is_set(e)) {
+        t.ctime = archive_entry_ctime(e);
+        t.ctimeNs = static_cast<uint32_t>(archive_entry_ctime_nsec(e));
+    }
+    // pax archives may carry an attribute twice (libarchive's and the SCHILY
+    // record): the last one counts.
+    archive_entry_xattr_reset(e);
+    const char* name;
+    const void* value;
+    size_t size;
+    while (archive_entry_xattr_next(e, &name, &value, &size) == ARCHIVE_OK) {
+        if (!name || !validXattrName(name)) {
+            // macOS names ("com.apple.quarantine") have no namespace an image
+            // holds: they are left out, as tar leaves them out on Linux.
+            result.warnings.push_back(
+                msg("%1: the extended attribute %2 is left out (no user., trusted., security. "
+                    "or system. name)",
+                    member, name ? name : ""));
+            continue;
+        }
+        std::string v(static_cast<const char*>(value), size);
+        auto it = std::find_if(t.xattrs.begin(), t.xattrs.end(),
+                               [&](const Xattr& x) { return x.name == name; });
+        if (it != t.xattrs.end())
+            it->value = std::move(v);
+        else
+            t.xattrs.push_back({name, std::move(v)});
+    }
+    return t;
+}
+
+std::pair<int64_t, uint64_t> Importer::readData(archive_entry* e, const std::string& member) {
+    const bool sized = archive_entry_size_is_set(e) != 0;
+    const uint64_t declared =
+        sized ? static_cast<uint64_t>(std::max<la_int64_t>(archive_entry_size(e), 0)) : 0;
+    WorkFile& wf = img_.workfile();
+    const int64_t start = wf.appendStart();
+    uint64_t end = 0;
+    for (;;) {
+        const void* buf = nullptr;
+        size_t len = 0;
+        la_int64_t offset = 0;
+        const int r = archive_read_data_block(a_, &buf, &len, &offset);
+        if (r == ARCHIVE_EOF)
+            break;
+        if (r < ARCHIVE_WARN)
+            fail(member);
+        if (len == 0)
+            continue;
+        const auto at = static_cast<uint64_t>(offset);
+        if (offset < 0 || (sized && at + len > declared))
+            throw Error(msg("%1: the archive holds more data than the member's size", member));
+        wf.writeAt(start + static_cast<int64_t>(at),
+                   ByteSpan(static_cast<const std::byte*>(buf), len));
+        end = std::max<uint64_t>(end, at + len);
+    }
+    const uint64_t size = sized ? declared : end;
+    if (size == 0)
+        return {-1, 0};
+    wf.appendEnd(start, size);
+    return {start, size};
+}
+
+void Importer::takeLink(archive_entry* e, const MemberPath& at, const std::string& member,
+                        const char* target) {
+    const MemberPath to = splitMember(target);
+    if (!to.refusal.empty())
+        return refuse(member, std::string("hard link to ") + target + ": " + to.refusal);
+    Node* t = to.parts.empty() ? nullptr : find(to.parts, to.parts.size());
+    const Node* file = t ? hardlinkTarget(img_, t) : nullptr;
+    if (!file)
+        return refuse(member, std::string("hard link to ") + target +
+                                  ", which is not in the archive before it");
+    if (file->isDirectory())
+        return refuse(member, std::string("hard link to the folder ") + target);
+    // cpio keeps a file's contents with its last name: they are the file's.
+    if (archive_entry_size_is_set(e) && archive_entry_size(e) > 0 &&
+        file->entry.objType == kTypeFile) {
+        auto [pos, size] = readData(e, member);
+        TImgEntry& fe = const_cast<Node*>(file)->entry;
+        fe.dataPos = pos;
+        fe.size = size;
+    }
+    if (at.parts.empty())
+        return refuse(member, "the top folder cannot be a hard link");
+    Node* dir = folderFor(at.parts, member);
+    if (!dir)
+        return;
+    NameMap& names = namesOf(dir);
+    auto clash = names.find(at.parts.back());
+    if (clash != names.end()) {
+        if (clash->second == file)
+            return; // a name listed again as a link to itself
+        if (clash->second->isDirectory())
+            return refuse(member, "a folder and a file of the same name in the archive");
+        deletenodes(img_, {clash->second->entry.objId});
+        names.erase(clash);
+    }
+    TImgEntry link = file->entry;
+    link.name = at.parts.back();
+    link.objType = kTypeHardlink;
+    link.mode = fileTypeBits(file->entry) | (file->entry.mode & kModePermissionMask);
+    link.size = 0;
+    link.dataPos = -1;
+    link.alias.clear();
+    link.xattrs.clear();
+    link.picIndex = -1;
+    link.linkInfo = file->entry.objId;
+    add(dir, std::move(link));
+}
+
+void Importer::take(archive_entry* e) {
+    const char* raw = archive_entry_pathname(e);
+    const std::string member = raw ? raw : "";
+    rep_.progress(archive_filter_bytes(a_, -1), static_cast<int64_t>(total_), 2, member);
+    const MemberPath at = splitMember(member);
+    if (!at.refusal.empty())
+        return refuse(member, at.refusal);
+    if (const char* target = archive_entry_hardlink(e))
+        return takeLink(e, at, member, target);
+
+    std::optional<TImgEntry> attrs = attributes(e, member);
+    if (!attrs)
+        return;
+    TImgEntry t = std::move(*attrs);
+    const auto type = static_cast<uint32_t>(archive_entry_filetype(e));
+    switch (type) {
+    case AE_IFDIR:
+        t.objType = kTypeDirectory;
+        t.linkInfo = 1;
+        break;
+    case AE_IFREG:
+        t.objType = kTypeFile;
+        break;
+    case AE_IFLNK: {
+        const char* target = archive_entry_symlink(e);
+        if (!target || !*target)
+            return refuse(member, "a symbolic link without a target");
+        t.objType = kTypeSymlink;
+        t.alias = target;
+        t.size = t.alias.size();
+        break;
+    }
+    case AE_IFCHR:
+    case AE_IFBLK:
+        t.rdev = {static_cast<uint32_t>(archive_entry_rdevmajor(e)),
+                  static_cast<uint32_t>(archive_entry_rdevminor(e))};
+        if (!fitsNewDev(t.rdev))
+            return refuse(member, "device number " + std::to_string(t.rdev.major) + ":" +
+                                      std::to_string(t.rdev.minor) +
+                                      " is too large (at most 4095:1048575)");
+        [[fallthrough]];
+    case AE_IFIFO:
+    case AE_IFSOCK:
+        t.objType = objTypeForMode(type);
+        break;
+    default:
+        return refuse(member, "a member of a kind no image holds");
+    }
+    t.mode |= type;
+
+    // "." (or "./"): the folder the archive goes into.
+    if (at.parts.empty()) {
+        if (t.objType != kTypeDirectory)
+            return refuse(member, "the top folder is not a folder in the archive");
+        t.name = base_->entry.name;
+        t.objId = base_->entry.objId;
+        base_->entry = std::move(t);
+        return;
+    }
+    Node* dir = folderFor(at.parts, member);
+    if (!dir)
+        return;
+    NameMap& names = namesOf(dir);
+    auto clash = names.find(at.parts.back());
+    if (clash != names.end()) {
+        Node* old = clash->second;
+        if (old->isDirectory() != (t.objType == kTypeDirectory))
+            return refuse(member, "a folder and a file of the same name in the archive");
+        if (old->isDirectory()) { // a folder listed again: its attributes
+            t.name = old->entry.name;
+            t.objId = old->entry.objId;
+            old->entry = std::move(t);
+            return;
+        }
+        deletenodes(img_, {old->entry.objId});
+        names.erase(clash);
+    }
+    if (t.objType == kTypeFile) {
+        auto [pos, size] = readData(e, member);
+        t.dataPos = pos;
+        t.size = size;
+    }
+    t.name = at.parts.back();
+    add(dir, std::move(t));
+}
+
+} // namespace
+
+TarImportResult tarin(Timg& img, const std::string& source, uint32_t dirId) {
+    JobReporter rep(img.onwk, kFlagAddFiles);
+    rep.send(0, 0, 1, source);
+    Node* base = nullptr;
+    bool changed = false;
+    auto finish = [&] {
+        if (changed && base) {
+            sortTree(base);
+            img.modified = true;
+        }
+        rep.send(0, 0, 3, kDone);
+    };
+    try {
+        base = img.nodeFor(dirId);
+        if (!base || !base->isDirectory())
+            throw Error(msg("the target folder (object %1) is not in the tree", dirId));
+        Utf8Names names;
+        ReadHandle a(archive_read_new());
+        if (!a)
+            throw std::bad_alloc();
+        archive_read_support_format_all(a.get());
+        archive_read_support_filter_all(a.get());
+        const bool stdinput = source == "-";
+        uint64_t total = 0;
+        struct stat st {};
+        if (!stdinput && ::stat(source.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            total = static_cast<uint64_t>(st.st_size);
+        const int opened = stdinput ? archive_read_open_fd(a.get(), 0, 1 << 16)
+                                    : archive_read_open_filename(a.get(), source.c_str(), 1 << 16);
+        if (opened != ARCHIVE_OK) {
+            const char* why = archive_error_string(a.get());
+            throw Error(msg("cannot read the archive %1: %2", source, why ? why : "unknown error"));
+        }
+        Importer imp(img, base, a.get(), rep, total);
+        for (;;) {
+            if (img.cancel.load() != 0) {
+                imp.result.cancelled = true;
+                break;
+            }
+            archive_entry* e = nullptr;
+            const int r = archive_read_next_header(a.get(), &e);
+            if (r == ARCHIVE_EOF)
+                break;
+            if (r == ARCHIVE_RETRY)
+                continue;
+            const char* why = archive_error_string(a.get());
+            const char* name = e ? archive_entry_pathname(e) : nullptr;
+            if (r == ARCHIVE_FATAL)
+                throw Error(
+                    msg("cannot read the archive %1: %2", source, why ? why : "unknown error"));
+            if (r == ARCHIVE_FAILED) {
+                imp.result.refused.push_back(
+                    msg("%1: %2", name ? name : "?", why ? why : "cannot be read"));
+                continue;
+            }
+            if (r == ARCHIVE_WARN && why)
+                imp.result.warnings.push_back(msg("%1: %2", name ? name : "?", why));
+            changed = true; // a member may change attributes without adding anything
+            imp.take(e);
+        }
+        TarImportResult result = std::move(imp.result);
+        finish();
+        return result;
+    } catch (...) {
+        finish();
+        throw;
+    }
+}
+
+} // namespace korvane
