@@ -6,16 +6,15 @@
 #include "message.h"
 
 #include <stdexcept>
-#include <string>
 
 namespace korvane {
 
 class Error : public std::runtime_error {
 public:
     explicit Error(Message m) : std::runtime_error(m.english()), message_(std::move(m)) {}
-    // A message without places.
-    explicit Error(const std::string& text) : Error(Message{text, {}}) {}
-    explicit Error(const char* text) : Error(Message{text, {}}) {}
+    // A fixed text without places: a template of its own, so give a literal
+    // (anything built at run time goes through msg()).
+    explicit Error(const char* text) : Error(Message{text, {}, {}}) {}
 
     const Message& message() const { return message_; }
 
@@ -23,8 +22,8 @@ private:
     Message message_;
 };
 
-// Error for a failed system call: the message, ": ", then strerror(err).
-[[noreturn]] void throwSystemError(const std::string& what, int err);
+// Error for a failed system call: "WHAT: " and the system's reason for err.
+[[noreturn]] void throwSystemError(const char* what, int err);
 [[noreturn]] void throwSystemError(Message what, int err);
 
 } // namespace korvane

@@ -12,16 +12,6 @@
 
 namespace korvane {
 
-void throwSystemError(const std::string& what, int err) {
-    throwSystemError(Message{what, {}}, err);
-}
-
-void throwSystemError(Message what, int err) {
-    what.text += ": %" + std::to_string(what.args.size() + 1);
-    what.args.push_back(std::strerror(err));
-    throw Error(std::move(what));
-}
-
 std::unique_ptr<ImageData> ImageData::mapFile(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)

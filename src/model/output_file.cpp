@@ -29,7 +29,7 @@ void syncFolder(const std::string& folder) {
     ::close(fd);
     // Some filesystems cannot sync a folder; that is no failure of the save.
     if (rc != 0 && err != EINVAL && err != EROFS)
-        throwSystemError("cannot write " + folder, err);
+        throwSystemError(msg("cannot write %1", folder), err);
 }
 
 } // namespace
@@ -57,7 +57,7 @@ OutputFile::OutputFile(std::string target) : target_(std::move(target)) {
     temp_ = folderOf(target_) + "/." + base + ".korvane-XXXXXX";
     fd_ = ::mkostemp(temp_.data(), O_CLOEXEC);
     if (fd_ < 0)
-        throwSystemError("cannot create a file in " + folderOf(target_), errno);
+        throwSystemError(msg("cannot create a file in %1", folderOf(target_)), errno);
 }
 
 OutputFile::~OutputFile() {
@@ -78,7 +78,7 @@ void OutputFile::unmap() {
 void OutputFile::resize(uint64_t size) {
     unmap();
     if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
-        throwSystemError("cannot size " + target_, errno);
+        throwSystemError(msg("cannot size %1", target_), errno);
     size_ = size;
 }
 
@@ -95,7 +95,7 @@ void OutputFile::writeAt(uint64_t offset, ByteSpan bytes) {
         if (w < 0 && errno == EINTR)
             continue;
         if (w <= 0)
-            throwSystemError("cannot write " + target_, w < 0 ? errno : ENOSPC);
+            throwSystemError(msg("cannot write %1", target_), w < 0 ? errno : ENOSPC);
         p += w;
         n -= static_cast<size_t>(w);
         offset += static_cast<uint64_t>(w);
@@ -108,10 +108,10 @@ MutableByteSpan OutputFile::map() {
         // a mapping would be a fault, not an error message.
         int err = ::posix_fallocate(fd_, 0, static_cast<off_t>(size_));
         if (err != 0 && err != EOPNOTSUPP && err != EINVAL)
-            throwSystemError("cannot reserve space for " + target_, err);
+            throwSystemError(msg("cannot reserve space for %1", target_), err);
         void* p = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
         if (p == MAP_FAILED)
-            throwSystemError("cannot map " + target_, errno);
+            throwSystemError(msg("cannot map %1", target_), errno);
         map_ = static_cast<std::byte*>(p);
         // The file is new: read-ahead would only fill pages with zeros that
         // the writer is about to overwrite.
@@ -122,7 +122,7 @@ MutableByteSpan OutputFile::map() {
 
 void OutputFile::commit() {
     if (map_ && ::msync(map_, size_, MS_SYNC) != 0)
-        throwSystemError("cannot write " + target_, errno);
+        throwSystemError(msg("cannot write %1", target_), errno);
     unmap();
     // A file that is replaced keeps its permissions and, where the process
     // may give them, its owner; a new file gets what new files get.
@@ -131,21 +131,21 @@ void OutputFile::commit() {
         if (old.st_uid != ::geteuid() || old.st_gid != ::getegid())
             (void)::fchown(fd_, old.st_uid, old.st_gid);
         if (::fchmod(fd_, old.st_mode & 07777) != 0)
-            throwSystemError("cannot set the permissions of " + target_, errno);
+            throwSystemError(msg("cannot set the permissions of %1", target_), errno);
     } else if (::fchmod(fd_, 0666 & ~processUmask()) != 0) {
-        throwSystemError("cannot set the permissions of " + target_, errno);
+        throwSystemError(msg("cannot set the permissions of %1", target_), errno);
     }
     // Everything on the disk before the name points at it: a crash leaves
     // the old file or the new one, never a partial one.
     if (::fsync(fd_) != 0)
-        throwSystemError("cannot write " + target_, errno);
+        throwSystemError(msg("cannot write %1", target_), errno);
     if (::close(fd_) != 0) {
         fd_ = -1;
-        throwSystemError("cannot write " + target_, errno);
+        throwSystemError(msg("cannot write %1", target_), errno);
     }
     fd_ = -1;
     if (::rename(temp_.c_str(), target_.c_str()) != 0)
-        throwSystemError("cannot replace " + target_, errno);
+        throwSystemError(msg("cannot replace %1", target_), errno);
     committed_ = true;
     syncFolder(folderOf(target_));
 }

@@ -10,7 +10,7 @@ namespace korvane {
 Timg::Timg() = default;
 Timg::~Timg() = default;
 
-void Timg::DoWork(int64_t pos, int64_t max, int kind, const std::string& message, uint8_t flag) {
+void Timg::DoWork(int64_t pos, int64_t max, int kind, const Message& message, uint8_t flag) {
     if (onwk)
         onwk->report(pos, max, kind, message, flag);
 }
@@ -30,9 +30,9 @@ void Timg::Init(std::unique_ptr<ImageSource> data) {
 
 uint32_t Timg::newobjid() {
     if (maxObjId >= kObjIdLimit - 1)
-        throw Error("no object id is left in this image: it already uses ids up to " +
-                    std::to_string(maxObjId) + ", and new objects may not go beyond " +
-                    std::to_string(kObjIdLimit - 1));
+        throw Error(msg("no object id is left in this image: it already uses ids up to %1, and "
+                        "new objects may not go beyond %2",
+                        maxObjId, kObjIdLimit - 1));
     ++maxObjId;
     if (nodeTable.size() <= maxObjId)
         nodeTable.resize(static_cast<size_t>(maxObjId) + 1, nullptr);

@@ -42,7 +42,7 @@ public:
     virtual ~Timg();
 
     // Passes a work event to the installed sink, if any.
-    void DoWork(int64_t pos, int64_t max, int kind, const std::string& message, uint8_t flag);
+    void DoWork(int64_t pos, int64_t max, int kind, const Message& message, uint8_t flag);
 
     // Takes the image bytes and clears the node table; the source's problems
     // become the first warnings.
@@ -110,7 +110,6 @@ public:
     const std::vector<std::string>& warnings() const { return warnings_; }
     const std::vector<Message>& warningMessages() const { return warningMessages_; }
     void warn(Message message);
-    void warn(std::string message) { warn(Message{std::move(message), {}}); }
 
     WorkSink* onwk = nullptr;
     std::atomic<int> cancel{0};

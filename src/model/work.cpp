@@ -6,7 +6,7 @@ namespace {
 constexpr auto kInterval = std::chrono::milliseconds(33);
 }
 
-void JobReporter::send(int64_t pos, int64_t max, int kind, const std::string& message) {
+void JobReporter::send(int64_t pos, int64_t max, int kind, const Message& message) {
     lastKind_ = kind;
     last_ = std::chrono::steady_clock::now();
     if (sink_)

@@ -2,9 +2,10 @@
 // every job sends them through.
 #pragma once
 
+#include "message.h"
+
 #include <chrono>
 #include <cstdint>
-#include <string>
 
 namespace korvane {
 
@@ -19,11 +20,13 @@ enum JobFlag : uint8_t {
 };
 
 // Receiver of work events. Jobs call it on their own thread; the desktop app
-// forwards to its main thread, the CLI draws a progress bar.
+// forwards to its main thread, the CLI draws a progress bar. The message is
+// the step ("Scanning blocks") or, while objects go by, the object's name or
+// path as it stands (verbatim()); empty where a step shows no text.
 class WorkSink {
 public:
     virtual ~WorkSink() = default;
-    virtual void report(int64_t pos, int64_t max, int kind, const std::string& message,
+    virtual void report(int64_t pos, int64_t max, int kind, const Message& message,
                         uint8_t flag) = 0;
 };
 
@@ -35,10 +38,10 @@ public:
     JobReporter(WorkSink* sink, uint8_t flag) : sink_(sink), flag_(flag) {}
 
     // Always delivered.
-    void send(int64_t pos, int64_t max, int kind, const std::string& message);
+    void send(int64_t pos, int64_t max, int kind, const Message& message);
 
     // Delivered when due (see above).
-    void progress(int64_t pos, int64_t max, int kind, const std::string& message) {
+    void progress(int64_t pos, int64_t max, int kind, const Message& message) {
         if (due(pos, max, kind))
             send(pos, max, kind, message);
     }

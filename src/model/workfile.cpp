@@ -38,7 +38,7 @@ WorkFile::WorkFile() {
     std::string name = tempFolder() + "/korvane-work-XXXXXX";
     fd_ = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd_ < 0)
-        throwSystemError("cannot create the working file in " + tempFolder(), errno);
+        throwSystemError(msg("cannot create the working file in %1", tempFolder()), errno);
     ::unlink(name.c_str());
 }
 

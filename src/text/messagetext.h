@@ -28,15 +28,14 @@ Language languageFromEnvironment(Language otherwise);
 // for anything else.
 std::optional<Language> parseLanguage(std::string_view name);
 
-// The message in lang. Chinese: the catalogue's wording of the template;
-// a template it lacks is looked up part by part (the pieces between ": "),
-// and what is still unknown stays English. English: the template itself; a
-// fixed Chinese text that the catalogue knows is given in English. System
-// error texts among the arguments (strerror) are translated too.
+// The message in lang, arguments that are messages too. Chinese: the
+// catalogue's wording of the template (or, for a system error text, the
+// table's); a template it lacks stays English. English: the template itself.
 std::string messageText(const Message& m, Language lang);
 
-// A fixed text (no places) in lang, as messageText does it.
-std::string messageText(std::string_view fixed, Language lang);
+// Whether a template has words to translate, rather than only places and
+// punctuation ("%1: %2", "%1+%2"), which read the same in every language.
+bool needsWords(std::string_view templ);
 
 struct CatalogueEntry {
     const char* english;
