@@ -411,29 +411,21 @@ void findDataEcc(ByteSpan image, Layout& l) {
         l = withEcc;
 }
 
-std::string triedText(const LayoutHints& hints) {
-    std::string pages, spares;
-    if (hints.pageSize)
-        pages = std::to_string(*hints.pageSize);
-    else
-        pages = "512 to 16384";
-    if (hints.spareSize)
-        spares = std::to_string(*hints.spareSize);
-    else
-        spares = "0 to 1280";
-    std::string s = "pages of " + pages + " bytes with spare areas of " + spares + " bytes, ";
-    if (hints.inbandTags)
-        s += "inband tags";
-    else if (hints.tagOffset)
-        s += "tags at spare offset " + std::to_string(*hints.tagOffset);
-    else
-        s += "tags at the head of the spare area, after the bad-block marker, after the data "
-             "ECC, and inband";
-    if (hints.order)
-        s += *hints.order == ByteOrder::kBig ? ", big-endian" : ", little-endian";
-    else
-        s += ", either byte order";
-    return s;
+Message triedText(const LayoutHints& hints) {
+    const Message pages =
+        hints.pageSize ? verbatim(std::to_string(*hints.pageSize)) : msg("%1 to %2", 512, 16384);
+    const Message spares =
+        hints.spareSize ? verbatim(std::to_string(*hints.spareSize)) : msg("%1 to %2", 0, 1280);
+    const Message sizes = msg("pages of %1 bytes with spare areas of %2 bytes", pages, spares);
+    const Message tags = hints.inbandTags ? msg("inband tags")
+                         : hints.tagOffset
+                             ? msg("tags at spare offset %1", *hints.tagOffset)
+                             : msg("tags at the head of the spare area, after the "
+                                   "bad-block marker, after the data ECC, and inband");
+    const Message order = !hints.order                      ? msg("either byte order")
+                          : *hints.order == ByteOrder::kBig ? msg("big-endian")
+                                                            : msg("little-endian");
+    return msg("%1, %2, %3", sizes, tags, order);
 }
 
 } // namespace
@@ -462,7 +454,7 @@ std::optional<Detection> detectLayout(ByteSpan image, const LayoutHints& hints, 
             else if (c->passed > 1)
                 *refusal = msg("no YAFFS2 layout checks out (tried %1); the closest, %2, checks "
                                "out on %3 of %4 sampled pages",
-                               triedText(hints), describeLayout(c->layout), c->passed, c->sampled);
+                               triedText(hints), layoutMessage(c->layout), c->passed, c->sampled);
             else
                 *refusal = msg("no YAFFS2 layout checks out (tried %1)", triedText(hints));
         }

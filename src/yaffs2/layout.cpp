@@ -38,18 +38,22 @@ std::optional<Message> layoutProblem(const Layout& l) {
     return std::nullopt;
 }
 
+Message layoutMessage(const Layout& l) {
+    const Message size = msg("%1+%2", l.pageSize, l.spareSize);
+    const Message tags = l.inbandTags ? msg("inband tags")
+                         : l.tagEcc   ? msg("tags at spare offset %1 with ECC", l.tagOffset)
+                                      : msg("tags at spare offset %1 without ECC", l.tagOffset);
+    const Message order = l.order == ByteOrder::kBig ? msg("big-endian") : msg("little-endian");
+    if (l.dataEcc == kEccNone)
+        return msg("%1, %2, %3", size, tags, order);
+    const Message ecc = l.dataEcc == kEccYaffs
+                            ? msg("YAFFS data ECC at spare offset %1", l.dataEccOffset)
+                            : msg("NAND data ECC at spare offset %1", l.dataEccOffset);
+    return msg("%1, %2, %3, %4", size, tags, order, ecc);
+}
+
 std::string describeLayout(const Layout& l) {
-    std::string s = std::to_string(l.pageSize) + "+" + std::to_string(l.spareSize);
-    if (l.inbandTags)
-        s += ", inband tags";
-    else
-        s += ", tags at spare offset " + std::to_string(l.tagOffset) +
-             (l.tagEcc ? " with ECC" : " without ECC");
-    s += l.order == ByteOrder::kBig ? ", big-endian" : ", little-endian";
-    if (l.dataEcc != kEccNone)
-        s += std::string(l.dataEcc == kEccYaffs ? ", YAFFS" : ", NAND") +
-             " data ECC at spare offset " + std::to_string(l.dataEccOffset);
-    return s;
+    return layoutMessage(l).english();
 }
 
 std::optional<uint32_t> standardDataEccOffset(const Layout& l) {

@@ -96,7 +96,8 @@ constexpr size_t kDataEccOffset = 2088;
 std::optional<Message> layoutProblem(const Layout& l);
 
 // "4096+128, tags at spare offset 2 with ECC, little-endian, YAFFS data ECC at
-// spare offset 80"
+// spare offset 80": for messages, and in English.
+Message layoutMessage(const Layout& l);
 std::string describeLayout(const Layout& l);
 
 // Where a writer puts the data ECC: right before the tags when they stand

@@ -16,9 +16,9 @@ using namespace yaffs2;
 
 namespace {
 
-const std::string kScanning = "正在扫描块";
-const std::string kBuilding = "构建文件列表";
-const std::string kDone = "完成";
+const Message kScanning = msg("Scanning blocks");
+const Message kBuilding = msg("Building the file list");
+const Message kDone = msg("Done");
 
 // Progress is looked at every so many pages (and at the last): asking the
 // clock for every page of a large image costs more than the scan's own work.
@@ -133,7 +133,7 @@ void Tyaffs2obj::Open() {
             detection_ = *found;
             if (detection_.given && detection_.passed == 0 && size() > 0)
                 warn(msg("the layout given (%1) checks out on none of the sampled pages",
-                         describeLayout(detection_.layout)));
+                         layoutMessage(detection_.layout)));
         }
         if (auto problem = layoutProblem(detection_.layout))
             throw Error(*problem);
@@ -498,7 +498,7 @@ void Tyaffs2obj::scan(JobReporter& rep) {
         const Uncorrectable& u = uncorrectable[k];
         const uint64_t block = lay.pagesPerBlock ? u.chunk / lay.pagesPerBlock : u.chunk;
         Node* owner = u.id < nodeTable.size() ? nodeTable[u.id] : nullptr;
-        std::string what = owner ? "/" + pathFromRoot(owner) : "object " + std::to_string(u.id);
+        const Message what = owner ? verbatim("/" + pathFromRoot(owner)) : msg("object %1", u.id);
         if (u.chunkId == 0)
             warn(msg("page %1 (block %2): the data ECC cannot correct the header of %3", u.chunk,
                      block, what));

@@ -182,8 +182,9 @@ void checkYaffs2(Timg& img, const Layout& layout, std::vector<Message>* warnings
     const uint32_t xattrRoom = xattrSpace(chunkData);
     Plan plan = makePlan(img);
     if (plan.nodes.size() - 1 + 257 > kMaxWriterId)
-        throw Error("对象太多：YAFFS2 镜像最多保存 " + std::to_string(kMaxWriterId - 257) +
-                    " 个文件及目录，当前有 " + std::to_string(plan.nodes.size() - 1) + " 个");
+        throw Error(msg("too many objects: a YAFFS2 image holds at most %1 files and folders, "
+                        "this tree has %2",
+                        kMaxWriterId - 257, plan.nodes.size() - 1));
     uint64_t bytes = layout.recordSize();
     for (size_t i = 1; i < plan.nodes.size(); ++i) {
         const Node* n = plan.nodes[i];
@@ -191,15 +192,17 @@ void checkYaffs2(Timg& img, const Layout& layout, std::vector<Message>* warnings
         if (!writable(e.objType))
             continue;
         if (e.name.size() > kNameMax)
-            throw Error("名称太长（超过255字节），YAFFS2 无法保存：" + where(n));
+            throw Error(msg("name too long (over 255 bytes) for YAFFS2: %1", where(n)));
         if (e.objType == kTypeFile && e.size > 0xFFFFFFFFull)
-            throw Error("文件太大，YAFFS2 无法保存 4GB 及以上的文件：" + where(n));
+            throw Error(
+                msg("file too large: YAFFS2 cannot hold files of 4 GB or more: %1", where(n)));
         if (e.objType == kTypeSymlink && e.alias.size() > kAliasMax)
-            throw Error("软链接目标太长（超过159字节），YAFFS2 无法保存：" + where(n));
+            throw Error(msg("link target too long (over 159 bytes) for YAFFS2: %1", where(n)));
         if (e.objType == kTypeHardlink) {
             const Node* t = img.nodeFor(e.linkInfo);
             if (!t || !plan.ids.count(t))
-                throw Error("硬链接的目标已被删除，无法保存：" + where(n));
+                throw Error(
+                    msg("the target of the hard link was deleted; cannot save %1", where(n)));
         }
         if (e.objType != kTypeHardlink) {
             for (const Xattr& x : e.xattrs)
@@ -221,27 +224,29 @@ void checkYaffs2(Timg& img, const Layout& layout, std::vector<Message>* warnings
                  (1 + (e.objType == kTypeFile ? dataChunks(e.size, chunkData) : 0));
     }
     if (bytes > 0xFFFFFFFFull)
-        throw Error("镜像太大：YAFFS2 镜像不能达到 4GB（需要 " + std::to_string(bytes >> 20) +
-                    " MB）");
+        throw Error(msg("image too large: a YAFFS2 image must stay under 4 GB (this one needs "
+                        "%1 MB)",
+                        bytes >> 20));
 }
 
 bool writeYaffs2(Timg& img, const std::string& path, const SaveParams& params, JobReporter& rep,
                  std::vector<Message>* warnings) {
     const Layout& lay = params.layout;
-    rep.send(0, 0, 2, "正在计算空间");
+    rep.send(0, 0, 2, msg("Working out the space"));
     checkYaffs2(img, lay, warnings);
     Plan plan = makePlan(img);
 
-    rep.send(0, 0, 3, "正在创建文件");
+    rep.send(0, 0, 3, msg("Creating the file"));
     std::unique_ptr<OutputFile> out;
     try {
         out = std::make_unique<OutputFile>(path);
     } catch (const Error& e) {
-        throw Error(std::string("无法创建IMG文件！,可能其它程序正在使用。\n") + e.what());
+        throw Error(
+            msg("cannot create the image file; another program may be using it.\n%1", e.message()));
     }
     ChunkWriter w(*out, lay);
 
-    rep.send(0, 0, 4, "正在写入IMG文件头");
+    rep.send(0, 0, 4, msg("Writing the image header"));
     ObjectHeader root = headerFor(img.root()->entry, kObjIdRoot, nullptr);
     root.type = kHdrDirectory;
     root.mode = kModeDirectory | (img.root()->entry.mode & kModePermissionMask);
@@ -296,7 +301,7 @@ bool writeYaffs2(Timg& img, const std::string& path, const SaveParams& params, J
     const int64_t total = static_cast<int64_t>(plan.nodes.size()) - 1;
     for (size_t r = 1; r < plan.nodes.size(); ++r) {
         const Node* n = plan.nodes[r];
-        rep.progressWith(static_cast<int64_t>(r), total, 5, [n] { return n->text; });
+        rep.progressWith(static_cast<int64_t>(r), total, 5, [n] { return verbatim(n->text); });
         if (!writable(n->entry.objType))
             continue;
         if (n->entry.objType == kTypeHardlink) {
