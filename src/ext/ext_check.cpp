@@ -89,7 +89,8 @@ void TreeCheck::checkObject(const Node* n) {
     if (e.objType == kTypeHardlink) {
         const Node* t = LinkTarget(img_, tree_, n);
         if (!t)
-            throw Error("硬链接的目标已被删除，无法保存：" + wherePath(n));
+            throw Error(
+                msg("the target of the hard link was deleted; cannot save %1", wherePath(n)));
         if (t->isDirectory())
             throw Error(
                 msg("%1: a hard link to a folder, which %2 cannot hold", wherePath(n), kind_));

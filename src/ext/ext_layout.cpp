@@ -61,7 +61,7 @@ bool Geometry::groupHasSuper(uint32_t g) const {
 Layout::Layout(const Geometry& geo) : geo_(geo) {
     const uint32_t groups = geo_.groupCount();
     if (groups == 0) {
-        error_ = "no block groups";
+        error_ = msg("no block groups");
         return;
     }
     groups_.resize(groups);
@@ -98,7 +98,7 @@ void Layout::placeEveryGroup() {
     for (uint32_t g = 0; g < groups_.size(); ++g) {
         const uint64_t first = geo_.groupFirst(g);
         if (geo_.groupBlocks(g) < head) {
-            error_ = "the last block group is too small for its metadata";
+            error_ = msg("the last block group is too small for its metadata");
             return;
         }
         reserve(first, 1 + used);
@@ -126,7 +126,7 @@ void Layout::placeStandard() {
     const uint32_t itb = geo_.inodeTableBlocks();
     // Without meta_bg every copy of the descriptor table lies in one group.
     if (1 + uint64_t{desc} >= geo_.blocksPerGroup()) {
-        error_ = "the descriptor table does not fit a block group";
+        error_ = msg("the descriptor table does not fit a block group");
         return;
     }
     for (uint32_t g = 0; g < groups; ++g)
@@ -140,7 +140,7 @@ void Layout::placeStandard() {
             const uint64_t first = geo_.groupFirst(g);
             const uint64_t start = first + (geo_.groupHasSuper(g) ? 1 + desc : 0);
             if (start + 2 + itb > first + geo_.groupBlocks(g)) {
-                error_ = "the last block group is too small for its metadata";
+                error_ = msg("the last block group is too small for its metadata");
                 return;
             }
             groups_[g] = {start, start + 1, start + 2};
@@ -172,7 +172,7 @@ void Layout::placeStandard() {
         }
         cursor = at;
         if (cursor > geo_.blocksCount) {
-            error_ = "the inode tables do not fit the image";
+            error_ = msg("the inode tables do not fit the image");
             return;
         }
     }

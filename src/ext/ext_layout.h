@@ -5,6 +5,7 @@
 #pragma once
 
 #include "ext2_format.h"
+#include "model/message.h"
 
 #include <array>
 #include <cstdint>
@@ -104,7 +105,7 @@ public:
     explicit Layout(const Geometry& geo);
 
     const Geometry& geometry() const { return geo_; }
-    const std::string& error() const { return error_; }
+    const Message& error() const { return error_; }
     bool fits() const { return error_.empty(); }
 
     const GroupPlace& group(uint32_t g) const { return groups_[g]; }
@@ -124,7 +125,7 @@ private:
     void placeStandard();
 
     Geometry geo_;
-    std::string error_;
+    Message error_;
     std::vector<GroupPlace> groups_;
     std::vector<BlockRange> reserved_;
     std::vector<BlockRange> backups_; // superblock and descriptor copies (kStandard)

@@ -309,7 +309,8 @@ constexpr uint64_t kBytesPerInode = 16384;
 
 struct Evaluation {
     Geometry geo;
-    std::string why; // empty: the layout holds the groups' metadata
+    std::string why; // empty: it fits; "inodes", "groups", or "layout" (see layoutWhy)
+    Message layoutWhy;
     uint64_t need = 0;
     bool fits() const { return why.empty() && need <= geo.blocksCount; }
 };
@@ -358,7 +359,8 @@ public:
             e.geo.journalBlocks = JournalBlocks(blocks);
         Layout layout(e.geo);
         if (!layout.fits()) {
-            e.why = layout.error();
+            e.why = "layout";
+            e.layoutWhy = layout.error();
             return e;
         }
         e.need = blocks - layout.freeBlocks() + cost_.blocks +
@@ -409,7 +411,7 @@ ImagePlan PlanSizedImage(const ExtFormat& f, TreeCost cost) {
             throw Error(msg("an EXT2/EXT3 image of %1-byte blocks holds at most %2 bytes", bs,
                             sizer.limitBytes()));
         if (!e.why.empty())
-            throw Error(msg("an image of %1 bytes cannot be laid out: %2", f.size, e.why));
+            throw Error(msg("an image of %1 bytes cannot be laid out: %2", f.size, e.layoutWhy));
         if (!e.fits())
             throw Error(msg("the tree needs %1 bytes more than an image of %2 bytes holds; "
                             "choose a larger size",

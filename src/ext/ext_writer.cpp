@@ -23,12 +23,10 @@ constexpr uint16_t kMaxMountCount = 24;
 constexpr uint32_t kCheckInterval = 15552000; // 180 days
 constexpr uint32_t kLostFoundMode = 0700;
 constexpr uint32_t kJournalMode = 0600;
-constexpr const char* kJournalName = "正在写入日志文件";
-constexpr const char* kImageTooLarge = "抱歉，目前最大只支持1G的镜像文件";
 constexpr size_t kLabelSize = sb::kVolumeNameSize;
 
-std::string tooManyObjects(uint64_t inodes) {
-    return "抱歉，目前最多只支持" + std::to_string(inodes) + "个目录及文件";
+Message tooManyObjects(uint64_t inodes) {
+    return msg("sorry, at most %1 folders and files are supported", inodes);
 }
 
 // Sets bits [from, to) of a bitmap.
@@ -259,7 +257,7 @@ uint32_t ExtImageWriter::writeChild(Node* c) {
         try {
             WriteInode(ino, data, e);
         } catch (const Error& err) {
-            throw Error(msg("cannot read %1: %2", wherePath(c), err.what()));
+            throw Error(msg("cannot read %1: %2", wherePath(c), err.message()));
         }
         return ino;
     }
@@ -363,8 +361,7 @@ void ExtImageWriter::writeJournal() {
         std::memcpy(head.data() + jbd::kUuid, f_.uuid.data(), f_.uuid.size());
         store32be(head.data() + jbd::kNrUsers, 1);
     }
-    TImgEntry e;
-    e.name = kJournalName;
+    TImgEntry e; // no name: the progress shows the step instead
     e.objType = kTypeFile;
     e.mode = kJournalMode;
     e.ctime = e.mtime = now_;
@@ -382,8 +379,9 @@ void ExtImageWriter::WriteInode(uint32_t n, const Contents& data, const TImgEntr
     const uint32_t ipg = geo_.inodesPerGroup;
     if (e.objType == kTypeDirectory)
         ++usedDirs_[(n - 1) / ipg];
-    rep_.progressWith(alloc_.last(), static_cast<int64_t>(geo_.blocksCount), 5,
-                      [&e] { return e.name; });
+    rep_.progressWith(alloc_.last(), static_cast<int64_t>(geo_.blocksCount), 5, [&] {
+        return n == kJournalIno ? msg("Writing the journal") : verbatim(e.name);
+    });
 
     const uint32_t type = fileTypeBits(e);
     const uint64_t size =
@@ -747,12 +745,12 @@ ImagePlan planFor(Timg& img, const AbsoluteIndex& tree, const ExtFormat& f,
     const ExtPlan classic =
         PlanImage(tree, f.kind == ExtKind::kExt3, fileBytes, xattrBlocks * kWriteBlockSize);
     if (!classic.sizeFits())
-        throw Error(kImageTooLarge);
+        throw Error("sorry, images of at most 1 GB are supported");
     if (!classic.inodesFit()) {
         size_t objects = 0;
         ForEachWritten(tree, [&](const Node*, size_t i) { objects += i != 0; });
-        throw Error(tooManyObjects(kMaxInodes - kGoodOldFirstIno) + "（当前有" +
-                    std::to_string(objects) + "个）");
+        throw Error(
+            msg("%1 (this tree has %2)", tooManyObjects(kMaxInodes - kGoodOldFirstIno), objects));
     }
     ImagePlan p;
     p.geo.kind = f.kind;
@@ -779,26 +777,27 @@ ImagePlan checkExt(Timg& img, ExtKind kind, const ExtSaveParams& p,
 
 bool WriteExtImage(Timg& img, const std::string& path, ExtKind kind, const ExtSaveParams& p,
                    JobReporter& rep, std::vector<Message>* warnings) {
-    rep.send(0, 0, 2, "正在计算空间");
+    rep.send(0, 0, 2, msg("Working out the space"));
     AbsoluteIndex tree(img.root());
     const ExtFormat f = extFormatFor(kind, p, img);
     const ImagePlan plan = planFor(img, tree, f, warnings);
     const int64_t now = std::time(nullptr);
 
-    rep.send(0, 0, 3, "正在创建文件");
+    rep.send(0, 0, 3, msg("Creating the file"));
     std::unique_ptr<ImageOut> out;
     try {
         out = openImageOut(path, p.sparse, plan.geo.blockSize);
         out->resize(plan.geo.blocksCount * plan.geo.blockSize);
     } catch (const Error& e) {
-        throw Error(std::string("无法创建IMG文件！,可能其它程序正在使用。\n") + e.what());
+        throw Error(
+            msg("cannot create the image file; another program may be using it.\n%1", e.message()));
     }
     ExtImageWriter w(img, tree, f, plan, *out, rep, now);
 
-    rep.send(0, 0, 4, "开始写入数据");
+    rep.send(0, 0, 4, msg("Writing the data"));
     const bool written = w.WriteTree();
     const auto max = static_cast<int64_t>(plan.geo.blocksCount);
-    rep.send(max, max, 5, "完成");
+    rep.send(max, max, 5, msg("Done"));
     if (!written || img.cancel.load() != 0)
         return false;
     w.complete();

@@ -17,21 +17,21 @@ struct Header {
 
 // The node's header when it is sound: the magic, no more entries than its
 // maximum, a maximum that fits the node, the depth expected of it.
-std::optional<Header> header(ByteSpan node, std::optional<uint16_t> depth, std::string* why) {
+std::optional<Header> header(ByteSpan node, std::optional<uint16_t> depth, Message* why) {
     const std::byte* p = node.data();
     const uint16_t entries = load16(p + ext::kEntries);
     const uint16_t max = load16(p + ext::kMax);
     const uint16_t d = load16(p + ext::kDepth);
-    const char* wrong = nullptr;
+    Message wrong;
     if (load16(p + ext::kMagicAt) != ext::kMagic)
-        wrong = "no extent header magic";
+        wrong = msg("no extent header magic");
     else if (entries > max || ext::kHeaderSize + ext::kEntrySize * size_t{max} > node.size())
-        wrong = "more entries than the node holds";
+        wrong = msg("more entries than the node holds");
     else if (d > ext::kMaxDepth || (depth && d != *depth))
-        wrong = "a depth that does not fit the tree";
-    if (wrong) {
+        wrong = msg("a depth that does not fit the tree");
+    if (!wrong.empty()) {
         if (why)
-            *why = wrong;
+            *why = std::move(wrong);
         return std::nullopt;
     }
     return Header{entries, d};
@@ -117,9 +117,9 @@ BlockRun ExtentMapper::lookup(uint64_t logical) const {
     }
 }
 
-std::optional<std::string> checkExtentTree(const BlockDevice& dev,
-                                           const std::array<std::byte, kBlockMapSize>& root,
-                                           std::optional<uint32_t> seed) {
+std::optional<Message> checkExtentTree(const BlockDevice& dev,
+                                       const std::array<std::byte, kBlockMapSize>& root,
+                                       std::optional<uint32_t> seed) {
     struct Pending {
         uint64_t block; // 0: the root
         uint16_t depth;
@@ -128,40 +128,39 @@ std::optional<std::string> checkExtentTree(const BlockDevice& dev,
     std::vector<Pending> stack;
     std::unordered_set<uint64_t> seen;
     Bytes scratch;
-    std::string why;
+    Message why;
     // Checks one node; its children go on the stack.
-    auto check = [&](const Pending& p) -> std::optional<std::string> {
+    auto check = [&](const Pending& p) -> std::optional<Message> {
         ByteSpan node(root.data(), root.size());
-        const std::string where =
-            p.block ? "extent block " + std::to_string(p.block) : "the extent root";
+        const Message where = p.block ? msg("extent block %1", p.block) : msg("the extent root");
         if (p.block != 0) {
             if (!dev.inside(p.block))
-                return where + " lies outside the filesystem";
+                return msg("%1 lies outside the filesystem", where);
             if (!seen.insert(p.block).second)
-                return where + " is named twice in the tree";
+                return msg("%1 is named twice in the tree", where);
             scratch.resize(dev.blockSize());
             node = dev.block(p.block, scratch.data());
         }
         const auto h =
             header(node, p.block ? std::optional<uint16_t>(p.depth) : std::nullopt, &why);
         if (!h)
-            return where + " has " + why;
+            return msg("%1 has %2", where, why);
         if (p.block != 0 && seed && !extentBlockChecksumOk(*seed, node))
-            return where + " fails its checksum";
+            return msg("%1 fails its checksum", where);
         uint64_t prevEnd = p.from;
         for (size_t i = 0; i < h->entries; ++i) {
             const uint64_t first = firstBlock(node, i);
             if (first < prevEnd)
-                return where + " holds entries out of order";
+                return msg("%1 holds entries out of order", where);
             if (h->depth == 0) {
                 const Extent x = extentAt(node, i);
                 if (x.start == 0 || x.start + x.length > dev.blocksCount())
-                    return where + " maps blocks outside the filesystem";
+                    return msg("%1 maps blocks outside the filesystem", where);
                 prevEnd = first + x.length;
             } else {
                 const uint64_t child = childBlock(entry(node, i));
                 if (child == 0)
-                    return where + " names block 0";
+                    return msg("%1 names block 0", where);
                 stack.push_back({child, static_cast<uint16_t>(h->depth - 1), first});
                 prevEnd = first + 1;
             }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "blockmap.h"
+#include "model/message.h"
 
 #include <optional>
 #include <string>
@@ -27,8 +28,8 @@ private:
 // with it: a bad header, entries out of order, a block outside the
 // filesystem or named twice, a checksum that does not match (seed: the
 // inode's checksum seed, when the filesystem has metadata_csum).
-std::optional<std::string> checkExtentTree(const BlockDevice& dev,
-                                           const std::array<std::byte, kBlockMapSize>& root,
-                                           std::optional<uint32_t> seed);
+std::optional<Message> checkExtentTree(const BlockDevice& dev,
+                                       const std::array<std::byte, kBlockMapSize>& root,
+                                       std::optional<uint32_t> seed);
 
 } // namespace korvane::ext2

@@ -152,17 +152,17 @@ bool Journal::load(uint64_t journalBlocks, JournalReplay& out) {
         const uint32_t fc = load32be(sb.data() + jbd::kNumFcBlocks);
         last_ = maxLen - std::min<uint64_t>(maxLen, fc ? fc : jbd::kDefaultFcBlocks);
     }
-    const char* wrong = nullptr;
+    Message wrong;
     if (type != jbd::kSuperblockV1 && type != jbd::kSuperblockV2)
-        wrong = "an unknown journal superblock type";
+        wrong = msg("an unknown journal superblock type");
     else if (load32be(sb.data() + jbd::kBlockSize) != bs_)
-        wrong = "a journal block size other than the filesystem's";
+        wrong = msg("a journal block size other than the filesystem's");
     else if (maxLen > journalBlocks || first_ == 0 || first_ >= last_ ||
              (start_ != 0 && (start_ < first_ || start_ >= last_)))
-        wrong = "a journal geometry that does not fit the journal inode";
+        wrong = msg("a journal geometry that does not fit the journal inode");
     else if (incompat_ & ~kKnownIncompat)
-        wrong = "journal features Korvane does not know";
-    if (wrong) {
+        wrong = msg("journal features Korvane does not know");
+    if (!wrong.empty()) {
         out.problems.push_back(msg("the journal needs recovery, but its superblock has %1; the "
                                    "tree shown is the state before it",
                                    wrong));

@@ -84,7 +84,7 @@ public:
             std::string name = folder + "/.korvane-plain-XXXXXX";
             fd_ = ::mkostemp(name.data(), O_CLOEXEC);
             if (fd_ < 0)
-                throwSystemError("cannot create a file in " + folder, errno);
+                throwSystemError(msg("cannot create a file in %1", folder), errno);
             ::unlink(name.c_str());
         }
     }
@@ -95,7 +95,7 @@ public:
 
     void resize(uint64_t size) override {
         if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
-            throwSystemError("cannot size " + path_, errno);
+            throwSystemError(msg("cannot size %1", path_), errno);
         size_ = size;
     }
     void writeAt(uint64_t offset, ByteSpan bytes) override {
@@ -105,7 +105,7 @@ public:
             if (w < 0 && errno == EINTR)
                 continue;
             if (w <= 0)
-                throwSystemError("cannot write " + path_, w < 0 ? errno : ENOSPC);
+                throwSystemError(msg("cannot write %1", path_), w < 0 ? errno : ENOSPC);
             done += static_cast<size_t>(w);
         }
         written_.add(offset, offset + bytes.size());
@@ -122,7 +122,7 @@ public:
                     if (r < 0 && errno == EINTR)
                         continue;
                     if (r < 0)
-                        throwSystemError("cannot read back " + path_, errno);
+                        throwSystemError(msg("cannot read back %1", path_), errno);
                     if (r == 0) { // past the end: zeros
                         std::fill(span.begin() + static_cast<ptrdiff_t>(done), span.end(),
                                   std::byte{0});

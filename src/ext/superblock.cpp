@@ -123,12 +123,11 @@ std::string roCompatName(uint32_t bit) {
 Superblock loadSuperblock(const std::byte* p, uint64_t imageSize) {
     uint16_t magic = load16(p + sb::kMagic);
     if (magic != kMagic) {
-        char buf[160];
-        std::snprintf(buf, sizeof buf,
-                      "not an EXT2/EXT3/EXT4 image: the superblock magic at byte %zu is 0x%04X, "
-                      "not 0xEF53",
-                      kSuperblockOffset + sb::kMagic, magic);
-        throw Error(buf);
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "%04X", magic);
+        throw Error(msg("not an EXT2/EXT3/EXT4 image: the superblock magic at byte %1 is 0x%2, "
+                        "not 0xEF53",
+                        kSuperblockOffset + sb::kMagic, hex));
     }
     Superblock s;
     s.inodesCount = load32(p + sb::kInodesCount);
@@ -157,8 +156,7 @@ Superblock loadSuperblock(const std::byte* p, uint64_t imageSize) {
     s.flags = load32(p + sb::kFlags);
 
     if (s.revLevel > kDynamicRev)
-        throw Error("unknown EXT revision " + std::to_string(s.revLevel) +
-                    " (only revisions 0 and 1 exist)");
+        throw Error(msg("unknown EXT revision %1 (only revisions 0 and 1 exist)", s.revLevel));
     if (s.revLevel == kDynamicRev) {
         s.firstIno = load32(p + sb::kFirstIno);
         s.inodeSize = load16(p + sb::kInodeSize);
@@ -202,54 +200,50 @@ Superblock loadSuperblock(const std::byte* p, uint64_t imageSize) {
         refused.push_back("casefold (with the unknown name encoding " + std::to_string(s.encoding) +
                           ")");
     if (!refused.empty())
-        throw Error(msg(refused.size() > 1 ? "the image uses the features %1, which Korvane cannot "
-                                             "read"
-                                           : "the image uses the feature %1, which Korvane cannot "
-                                             "read",
-                        joined(refused)));
+        throw Error(
+            refused.size() > 1
+                ? msg("the image uses the features %1, which Korvane cannot read", joined(refused))
+                : msg("the image uses the feature %1, which Korvane cannot read", joined(refused)));
     if (s.has(kIncompat64bit) &&
         (s.descSize < kDesc64Size || s.descSize > kMinBlockSize || !isPowerOf(s.descSize, 2)))
         throw Error(msg("impossible group descriptor size in the superblock: %1", s.descSize));
 
     if (s.logBlockSize > kMaxLogBlockSize)
-        throw Error("impossible block size in the superblock (log value " +
-                    std::to_string(s.logBlockSize) + ")");
+        throw Error(msg("impossible block size in the superblock (log value %1)", s.logBlockSize));
     s.blockSize = kMinBlockSize << s.logBlockSize;
     if (s.inodeSize < kGoodOldInodeSize || s.inodeSize > s.blockSize || !isPowerOf(s.inodeSize, 2))
-        throw Error("impossible inode size in the superblock: " + std::to_string(s.inodeSize));
+        throw Error(msg("impossible inode size in the superblock: %1", s.inodeSize));
     if (s.firstIno < kGoodOldFirstIno)
-        throw Error("impossible first inode in the superblock: " + std::to_string(s.firstIno));
+        throw Error(msg("impossible first inode in the superblock: %1", s.firstIno));
     const uint64_t bitsPerBlock = uint64_t{s.blockSize} * 8;
     if (s.blocksPerGroup == 0 || s.blocksPerGroup > bitsPerBlock)
-        throw Error("impossible blocks per group in the superblock: " +
-                    std::to_string(s.blocksPerGroup));
+        throw Error(msg("impossible blocks per group in the superblock: %1", s.blocksPerGroup));
     if (s.inodesPerGroup == 0 || s.inodesPerGroup > bitsPerBlock)
-        throw Error("impossible inodes per group in the superblock: " +
-                    std::to_string(s.inodesPerGroup));
+        throw Error(msg("impossible inodes per group in the superblock: %1", s.inodesPerGroup));
     if (s.blocksCount == 0 || s.firstDataBlock >= s.blocksCount || s.blocksCount >> 48 != 0)
-        throw Error("impossible block count in the superblock: " + std::to_string(s.blocksCount) +
-                    " blocks, the first data block is " + std::to_string(s.firstDataBlock));
+        throw Error(msg("impossible block count in the superblock: %1 blocks, the first data "
+                        "block is %2",
+                        s.blocksCount, s.firstDataBlock));
     const uint64_t groups =
         (s.blocksCount - s.firstDataBlock + s.blocksPerGroup - 1) / s.blocksPerGroup;
     if (groups > UINT32_MAX)
         throw Error(msg("impossible block count in the superblock: %1 blocks", s.blocksCount));
     s.groupCount = static_cast<uint32_t>(groups);
     if (s.inodesCount == 0 || s.inodesCount > uint64_t{s.groupCount} * s.inodesPerGroup)
-        throw Error("impossible inode count in the superblock: " + std::to_string(s.inodesCount) +
-                    " inodes in " + std::to_string(s.groupCount) + " groups of " +
-                    std::to_string(s.inodesPerGroup));
+        throw Error(msg("impossible inode count in the superblock: %1 inodes in %2 groups of %3",
+                        s.inodesCount, s.groupCount, s.inodesPerGroup));
     // The inode tables alone take this much room; a file that cannot even hold
     // them is not this filesystem.
     if (uint64_t{s.inodesCount} * s.inodeSize > imageSize)
-        throw Error("the superblock counts " + std::to_string(s.inodesCount) + " inodes of " +
-                    std::to_string(s.inodeSize) + " bytes, more than the file's " +
-                    std::to_string(imageSize) + " bytes can hold");
+        throw Error(msg("the superblock counts %1 inodes of %2 bytes, more than the file's %3 "
+                        "bytes can hold",
+                        s.inodesCount, s.inodeSize, imageSize));
     if (!s.has(kIncompatMetaBg)) {
         uint64_t dpb = s.blockSize / s.descSize;
         uint64_t tableEnd = descriptorBlock(s, 0) + (s.groupCount + dpb - 1) / dpb;
         if (tableEnd * s.blockSize > imageSize)
-            throw Error("the group descriptor table (" + std::to_string(s.groupCount) +
-                        " groups) lies past the end of the file");
+            throw Error(msg("the group descriptor table (%1 groups) lies past the end of the file",
+                            s.groupCount));
     }
     return s;
 }

@@ -162,7 +162,6 @@ void Text23obj::loadGeometry() {
 }
 
 void Text23obj::recoverJournal() {
-    const char* before = "; the tree shown is the state before it";
     if (!sb_.has(kCompatHasJournal)) {
         warn(msg("the filesystem says it needs recovery (needs_recovery), but it has no journal; "
                  "the tree shown is the state it was left in"));
@@ -170,15 +169,18 @@ void Text23obj::recoverJournal() {
     }
     Inode j;
     if (sb_.journalInum == 0 || !loadInodeAt(sb_.journalInum, j)) {
-        warn(msg("the journal needs recovery, but it is %1%2",
-                 sb_.journalInum == 0 ? "on another device" : "unreadable", before));
+        warn(sb_.journalInum == 0 ? msg("the journal needs recovery, but it is on another "
+                                        "device; the tree shown is the state before it")
+                                  : msg("the journal needs recovery, but it is unreadable; the "
+                                        "tree shown is the state before it"));
         return;
     }
     Bytes raw(sb_.inodeSize);
     const ByteSpan rawJ = rawInode(sb_.journalInum, raw.data());
     Contents c = contentsOf(j, rawJ);
     if (!c.map) {
-        warn(msg("the journal needs recovery, but its inode holds no blocks%1", before));
+        warn(msg("the journal needs recovery, but its inode holds no blocks; the tree shown is "
+                 "the state before it"));
         return;
     }
     JournalReplay r = replayJournal(*dev_, *c.map, j.size / sb_.blockSize);
@@ -197,7 +199,7 @@ void Text23obj::recoverJournal() {
         src_ = before_;
         warn(msg("the journal replays a superblock that cannot be read (%1); the tree shown is "
                  "the state before recovery",
-                 e.what()));
+                 e.message()));
         return;
     }
     overlay_ = std::move(r.source);
@@ -323,7 +325,7 @@ void Text23obj::readXattrs(uint32_t n, const Inode& inode, ByteSpan raw, TImgEnt
             out.push_back(std::move(a));
         }
     };
-    auto where = [&] { return "inode " + std::to_string(n); };
+    auto where = [&] { return msg("inode %1", n); };
     const size_t at = kGoodOldInodeSize + inode.extraIsize;
     if (inode.extraIsize != 0 && at + 4 <= raw.size() && load32(raw.data() + at) == xa::kMagic) {
         std::vector<RawXattr> found;
@@ -339,8 +341,10 @@ void Text23obj::readXattrs(uint32_t n, const Inode& inode, ByteSpan raw, TImgEnt
         Bytes scratch(sb_.blockSize);
         const ByteSpan block = dev_->block(inode.fileAcl, scratch.data());
         if (block.empty() || load32(block.data()) != xa::kMagic) {
-            damage(msg("%1: its attribute block %2 %3", where(), inode.fileAcl,
-                       block.empty() ? "lies outside the image" : "is damaged (no magic)"),
+            damage(block.empty() ? msg("%1: its attribute block %2 lies outside the image", where(),
+                                       inode.fileAcl)
+                                 : msg("%1: its attribute block %2 is damaged (no magic)", where(),
+                                       inode.fileAcl),
                    false);
         } else {
             if (sb_.metadataCsum() && !xattrBlockChecksumOk(sb_, inode.fileAcl, block)) {
@@ -511,7 +515,7 @@ bool Text23obj::loadDirChunk(Frame& f) {
     const uint64_t physical = f.contents.map->lookup(i).physical;
     auto stop = [&](Message why) {
         damage(msg("directory %1: %2; the rest of the directory is not read", displayPath(f.node),
-                   why.english()));
+                   why));
         return false;
     };
     if (physical == 0)
@@ -587,7 +591,7 @@ void Text23obj::ScanDirectory(Node* root, JobReporter& rep) {
         const uint64_t at = f.chunkStart + f.pos;
         auto stop = [&](Message why) {
             damage(msg("directory %1: %2; the rest of the directory is not read",
-                       displayPath(f.node), why.english()));
+                       displayPath(f.node), why));
             stack.pop_back();
         };
         const size_t room = f.data.size() - f.pos;
@@ -658,7 +662,8 @@ void Text23obj::ScanDirectory(Node* root, JobReporter& rep) {
         entry.name = std::move(name);
         Node* added = AddEntryNode(parent, std::move(entry));
         ++made;
-        rep.progressWith(std::min(made, expected), expected, 2, [&] { return added->text; });
+        rep.progressWith(std::min(made, expected), expected, 2,
+                         [&] { return verbatim(added->text); });
         // f may move when the stack grows; it is not used below.
         if (added->isDirectory())
             stack.push_back(frameFor(added));
@@ -668,7 +673,7 @@ void Text23obj::ScanDirectory(Node* root, JobReporter& rep) {
 
 void Text23obj::Open() {
     JobReporter rep(onwk, kFlagExtRead);
-    rep.send(0, 0, 1, "");
+    rep.send(0, 0, 1, {});
     scanning_ = true;
     try {
         nodeTable.clear();
@@ -705,12 +710,12 @@ void Text23obj::Open() {
     } catch (...) {
         scanning_ = false;
         xattrBlocks_.clear();
-        rep.send(0, 0, 3, "");
+        rep.send(0, 0, 3, {});
         throw;
     }
     scanning_ = false;
     xattrBlocks_.clear();
-    rep.send(0, 0, 3, "");
+    rep.send(0, 0, 3, {});
 }
 
 std::vector<std::pair<std::string, std::string>> Text23obj::describe() const {

@@ -35,16 +35,16 @@ bool hasId(uint16_t tag) {
 
 } // namespace
 
-std::optional<std::string> parseXattrs(ByteSpan region, size_t entriesAt, size_t valueBase,
-                                       std::vector<RawXattr>& out) {
+std::optional<Message> parseXattrs(ByteSpan region, size_t entriesAt, size_t valueBase,
+                                   std::vector<RawXattr>& out) {
     const std::byte* p = region.data();
     const size_t end = region.size();
     for (size_t at = entriesAt; at + 4 <= end && load32(p + at) != 0;) {
         if (at + xa::kEntryHeaderSize > end)
-            return "an attribute entry runs past its region";
+            return msg("an attribute entry runs past its region");
         const size_t nameLen = std::to_integer<size_t>(p[at + xa::kNameLen]);
         if (at + xa::kName + nameLen > end)
-            return "an attribute name runs past its region";
+            return msg("an attribute name runs past its region");
         RawXattr x;
         x.index = std::to_integer<uint8_t>(p[at + xa::kNameIndex]);
         x.suffix.assign(reinterpret_cast<const char*>(p + at + xa::kName), nameLen);
@@ -53,7 +53,7 @@ std::optional<std::string> parseXattrs(ByteSpan region, size_t entriesAt, size_t
         if (x.valueInode == 0) {
             const size_t offset = valueBase + load16(p + at + xa::kValueOffset);
             if (x.valueSize > end || offset > end - x.valueSize)
-                return "the value of attribute " + x.suffix + " runs past its region";
+                return msg("the value of attribute %1 runs past its region", x.suffix);
             x.value.assign(reinterpret_cast<const char*>(p + offset), x.valueSize);
         }
         out.push_back(std::move(x));

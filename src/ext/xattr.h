@@ -5,6 +5,7 @@
 #pragma once
 
 #include "model/bytes.h"
+#include "model/message.h"
 
 #include <cstdint>
 #include <optional>
@@ -25,8 +26,8 @@ struct RawXattr {
 // (four zero bytes) or the region's end; values lie at valueBase + their
 // offset. Appends what it read to out; says what was wrong when it stopped
 // early (a name or value running out of the region).
-std::optional<std::string> parseXattrs(ByteSpan region, size_t entriesAt, size_t valueBase,
-                                       std::vector<RawXattr>& out);
+std::optional<Message> parseXattrs(ByteSpan region, size_t entriesAt, size_t valueBase,
+                                   std::vector<RawXattr>& out);
 
 // The full name ("user.x", "security.selinux", "system.posix_acl_access"), or
 // empty for an index whose attributes the kernel does not show (and for
