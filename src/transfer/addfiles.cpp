@@ -25,10 +25,15 @@ namespace korvane {
 
 namespace {
 
-const std::string kCounting = "正在统计添加文件";
-const std::string kDone = "完成";
+const Message kCounting = msg("Counting the files to add");
+const Message kDone = msg("Done");
 
 using NameMap = std::unordered_map<std::string, Node*>;
+
+// The system's reason, alone: the error lines name the folder and what failed.
+[[noreturn]] void throwReason(int err) {
+    throw Error(systemMessage(err));
+}
 
 // The names in the folder at path, "." and ".." left out, in byte order so
 // that a run goes the same way every time. Follows no symbolic link at the
@@ -36,10 +41,10 @@ using NameMap = std::unordered_map<std::string, Node*>;
 std::vector<std::string> listFolder(const std::string& path) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd)
-        throwSystemError("cannot open", errno);
+        throwReason(errno);
     DIR* d = ::fdopendir(fd.get());
     if (!d)
-        throwSystemError("cannot open", errno);
+        throwReason(errno);
     (void)fd.release();
     std::vector<std::string> names;
     int err = 0;
@@ -56,7 +61,7 @@ std::vector<std::string> listFolder(const std::string& path) {
     }
     ::closedir(d);
     if (err != 0)
-        throwSystemError("cannot read", err);
+        throwReason(err);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -103,7 +108,7 @@ std::vector<Xattr> readXattrs(const std::string& path) {
             })) {
             if (errno == ENODATA)
                 continue; // removed meanwhile
-            throwSystemError("cannot read the extended attribute " + name, errno);
+            throwSystemError(msg("cannot read the extended attribute %1", name), errno);
         }
         out.push_back({std::move(name), std::move(value)});
     }
@@ -120,6 +125,10 @@ void applyStat(TImgEntry& e, const struct stat& st) {
     e.atimeNs = static_cast<uint32_t>(st.st_atim.tv_nsec);
     e.mtimeNs = static_cast<uint32_t>(st.st_mtim.tv_nsec);
     e.ctimeNs = static_cast<uint32_t>(st.st_ctim.tv_nsec);
+}
+
+Message cannotReadFile(const std::string& path, const Message& why) {
+    return msg("cannot read the file %1: %2", path, why);
 }
 
 NameMap namesOf(Node* dir) {
@@ -166,7 +175,8 @@ private:
     bool takeXattrs(const std::string& path, TImgEntry& e);
     Node* addnode(Node* dir, NameMap& names, TImgEntry entry);
     void progress(const std::string& path, uint64_t pos) {
-        rep_.progress(static_cast<int64_t>(pos), static_cast<int64_t>(total_), 2, path);
+        rep_.progressWith(static_cast<int64_t>(pos), static_cast<int64_t>(total_), 2,
+                          [&] { return verbatim(path); });
     }
 
     // A second name of a file met earlier in this run: a hard link to it.
@@ -222,7 +232,7 @@ bool Adder::takeXattrs(const std::string& path, TImgEntry& e) {
     try {
         e.xattrs = readXattrs(path);
     } catch (const Error& err) {
-        result.errlist.push_back("源文件:" + path + ",无法读取:" + err.what());
+        result.errlist.push_back(cannotReadFile(path, err.message()));
         return false;
     }
     return true;
@@ -265,15 +275,15 @@ void Adder::addFolder(const std::string& path, const std::string& name, const st
     auto it = names.find(name);
     Node* clash = it == names.end() ? nullptr : it->second;
     if (clash && !clash->isDirectory()) {
-        result.errlist.push_back("源目录:" + path + ",目标目录:/" + nodepath(img_.root(), clash) +
-                                 ",有同名的文件名存在,不可覆盖");
+        result.errlist.push_back(msg("cannot add the folder %1: /%2 in the image is not a folder",
+                                     path, nodepath(img_.root(), clash)));
         return;
     }
     std::vector<std::string> entries;
     try {
         entries = listFolder(path);
     } catch (const Error& err) {
-        result.errlist.push_back("源目录:" + path + ",无法读取:" + err.what());
+        result.errlist.push_back(msg("cannot read the folder %1: %2", path, err.message()));
         return;
     }
     Node* target = clash; // a folder that exists is merged into
@@ -285,7 +295,7 @@ void Adder::addFolder(const std::string& path, const std::string& name, const st
         e.objId = img_.newobjid();
         target = addnode(dir, names, std::move(e));
     }
-    rep_.progress(0, static_cast<int64_t>(total_), 2, path);
+    progress(path, 0);
     stack.push_back({path + "/", target, std::move(entries), namesOf(target)});
 }
 
@@ -296,8 +306,8 @@ void Adder::addNonFolder(const std::string& path, const std::string& name, const
     auto it = names.find(name);
     Node* clash = it == names.end() ? nullptr : it->second;
     if (clash && clash->isDirectory()) {
-        result.errlist.push_back("源文件:" + path + ",目标文件:/" + nodepath(img_.root(), clash) +
-                                 ",有同名的目录存在,不可覆盖");
+        result.errlist.push_back(msg("cannot add the file %1: /%2 in the image is a folder", path,
+                                     nodepath(img_.root(), clash)));
         return;
     }
     if (clash && !overwrite(path, *clash)) {
@@ -336,7 +346,7 @@ void Adder::addNonFolder(const std::string& path, const std::string& name, const
         for (;;) {
             ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
             if (n < 0) {
-                result.errlist.push_back("源文件:" + path + ",无法读取:" + std::strerror(errno));
+                result.errlist.push_back(cannotReadFile(path, systemMessage(errno)));
                 return;
             }
             if (static_cast<size_t>(n) < target.size()) {
@@ -350,11 +360,12 @@ void Adder::addNonFolder(const std::string& path, const std::string& name, const
         UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
         struct stat now {};
         if (!fd || ::fstat(fd.get(), &now) != 0) {
-            result.errlist.push_back("源文件:" + path + ",无法读取:" + std::strerror(errno));
+            result.errlist.push_back(cannotReadFile(path, systemMessage(errno)));
             return;
         }
         if (!S_ISREG(now.st_mode)) {
-            result.errlist.push_back("源文件:" + path + ",在读取时已不是普通文件,不可添加");
+            result.errlist.push_back(
+                msg("cannot add %1: it stopped being a regular file while it was read", path));
             return;
         }
         const auto size = static_cast<uint64_t>(now.st_size);
@@ -362,7 +373,7 @@ void Adder::addNonFolder(const std::string& path, const std::string& name, const
             try {
                 e.dataPos = appendtowork(img_, fd.get(), size);
             } catch (const Error& err) {
-                result.errlist.push_back("源文件:" + path + ",无法读取:" + err.what());
+                result.errlist.push_back(cannotReadFile(path, err.message()));
                 return;
             }
         }
@@ -388,7 +399,7 @@ void Adder::addOne(const std::string& folder, const std::string& name, Node* dir
     const std::string path = folder + name;
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) {
-        result.errlist.push_back("源文件:" + path + ",无法读取:" + std::strerror(errno));
+        result.errlist.push_back(cannotReadFile(path, systemMessage(errno)));
         return;
     }
     if (S_ISDIR(st.st_mode))
@@ -484,8 +495,7 @@ AddResult addfiles(Timg& img, const std::vector<std::string>& paths, uint32_t di
     try {
         Node* dir = img.nodeFor(dirId);
         if (!dir || !dir->isDirectory())
-            throw Error("the target folder (object " + std::to_string(dirId) +
-                        ") is not in the tree");
+            throw Error(msg("the target folder (object %1) is not in the tree", dirId));
         std::vector<std::pair<std::string, std::string>> parts;
         for (const std::string& p : paths)
             if (!p.empty())
@@ -501,7 +511,8 @@ AddResult addfiles(Timg& img, const std::vector<std::string>& paths, uint32_t di
         try {
             for (const auto& [folder, name] : parts) {
                 if (name.empty()) {
-                    adder.result.errlist.push_back("源目录:" + folder + ",不可添加根目录");
+                    adder.result.errlist.push_back(
+                        msg("cannot add %1: it is the root folder", folder));
                     continue;
                 }
                 if (!(finished = adder.addpass(folder, name, dir, names)))

@@ -42,7 +42,7 @@ struct AddOptions {
 
 struct AddResult {
     // What could not be added, one line each, for the "添加文件 错误信息" dialog.
-    std::vector<std::string> errlist;
+    std::vector<Message> errlist;
     uint64_t added = 0;       // nodes created
     uint64_t overwritten = 0; // existing entries replaced
     bool cancelled = false;
@@ -54,8 +54,8 @@ struct AddResult {
 // name met is the file). Files of any size are taken (what a format cannot
 // hold is refused when saving). A relative path is taken from the current
 // folder. Runs on the calling thread; reports through img.onwk with flag 3
-// ("正在统计添加文件", progress by bytes with each source path as message,
-// then "完成", sent also when the job fails) and stops before the next entry
+// ("Counting the files to add", progress by bytes with each source path as
+// message, then "Done", sent also when the job fails) and stops before the next entry
 // once img.cancel is set. Folders that exist in the image are merged into;
 // files that clash with a non-folder are settled by the clash mode; the rest
 // go to errlist. File contents are appended to the working file. The whole

@@ -16,6 +16,8 @@ namespace korvane {
 namespace {
 
 constexpr off_t kMaxTableBytes = 16 << 20;
+// A table with more bad lines names this many of them.
+constexpr size_t kBadLinesListed = 20;
 
 std::vector<std::string_view> fields(std::string_view line) {
     std::vector<std::string_view> out;
@@ -42,23 +44,25 @@ std::optional<uint32_t> number(std::string_view text, int base, uint32_t max) {
     return v;
 }
 
-// Parses one line that is not blank or a comment; the reason it is bad, or "".
-std::string parseLine(std::string_view text, DevTableLine& out) {
+// Parses one line that is not blank or a comment; the reason it is bad, or an
+// empty message.
+Message parseLine(std::string_view text, DevTableLine& out) {
     std::vector<std::string_view> f = fields(text);
     if (f.size() < 5 || f.size() > 10)
-        return "a line needs 5 to 10 fields: name type mode uid gid [major minor start inc count]";
+        return msg("a line needs 5 to 10 fields: name type mode uid gid [major minor start inc "
+                   "count]");
     out.name = std::string(f[0]);
     try {
         (void)splitImagePath(out.name);
     } catch (const Error& e) {
-        return e.what();
+        return e.message();
     }
     if (f[1].size() != 1 || std::string_view("fdcbps").find(f[1][0]) == std::string_view::npos)
-        return "unknown type \"" + std::string(f[1]) + "\" (f, d, c, b, p or s)";
+        return msg("unknown type \"%1\" (f, d, c, b, p or s)", f[1]);
     out.type = f[1][0];
     std::optional<uint32_t> perm = number(f[2], 8, 07777);
     if (!perm || f[2] == "-")
-        return "not a mode (octal, at most 7777): " + std::string(f[2]);
+        return msg("not a mode (octal, at most 7777): %1", f[2]);
     out.perm = *perm;
     uint32_t* targets[] = {&out.uid,   &out.gid, &out.major, &out.minor,
                            &out.start, &out.inc, &out.count};
@@ -66,16 +70,16 @@ std::string parseLine(std::string_view text, DevTableLine& out) {
     for (size_t i = 3; i < f.size(); ++i) {
         std::optional<uint32_t> v = number(f[i], 10, kMaxId);
         if (!v)
-            return std::string("not a number for ") + what[i - 3] + ": " + std::string(f[i]);
+            return msg("not a number for %1: %2", what[i - 3], f[i]);
         *targets[i - 3] = *v;
     }
     if (out.count > kDevTableMaxCount)
-        return "a count above " + std::to_string(kDevTableMaxCount);
+        return msg("a count above %1", kDevTableMaxCount);
     const bool device = out.type == 'c' || out.type == 'b';
     const uint64_t lastMinor = out.minor + uint64_t{out.inc} * (out.count > 0 ? out.count - 1 : 0);
     if (device &&
         !fitsNewDev({out.major, static_cast<uint32_t>(std::min<uint64_t>(lastMinor, 0xFFFFFFFFu))}))
-        return "device number too large (at most 4095:1048575)";
+        return msg("device number too large (at most 4095:1048575)");
     return {};
 }
 
@@ -136,7 +140,8 @@ void applyOne(Timg& img, const DevTableLine& l, const std::string& path, DevNum 
 
 std::vector<DevTableLine> parseDevTable(std::string_view text, const std::string& source) {
     std::vector<DevTableLine> lines;
-    std::string bad;
+    Message bad;
+    size_t badCount = 0;
     size_t number = 0;
     for (size_t pos = 0; pos < text.size();) {
         size_t end = text.find('\n', pos);
@@ -150,13 +155,17 @@ std::vector<DevTableLine> parseDevTable(std::string_view text, const std::string
             continue;
         DevTableLine l;
         l.line = number;
-        std::string why = parseLine(line, l);
-        if (why.empty())
+        Message why = parseLine(line, l);
+        if (why.empty()) {
             lines.push_back(std::move(l));
-        else
-            bad += (bad.empty() ? "" : "\n") + source + ":" + std::to_string(number) + ": " + why;
+        } else if (++badCount <= kBadLinesListed) {
+            Message item = msg("%1:%2: %3", source, number, why);
+            bad = bad.empty() ? std::move(item) : msg("%1\n%2", bad, item);
+        }
     }
-    if (!bad.empty())
+    if (badCount > kBadLinesListed)
+        bad = msg("%1\n(and %2 more bad lines)", bad, badCount - kBadLinesListed);
+    if (badCount > 0)
         throw Error(msg("bad lines in the device table:\n%1", bad));
     return lines;
 }
@@ -173,7 +182,7 @@ void applyDevTable(Timg& img, const std::vector<DevTableLine>& lines, const std:
                 applyOne(img, l, l.name + std::to_string(uint64_t{l.start} + i),
                          {l.major, l.minor + l.inc * i}, now);
         } catch (const Error& e) {
-            throw Error(msg("%1:%2: %3", source, l.line, e.what()));
+            throw Error(msg("%1:%2: %3", source, l.line, e.message()));
         }
     }
 }

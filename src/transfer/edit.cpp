@@ -86,7 +86,7 @@ std::optional<uint32_t> idvalue(std::string_view text) {
 NewDirResult newdir(Timg& img, uint32_t dirId, const std::string& name) {
     Node* parent = img.nodeFor(dirId);
     if (!parent || !parent->isDirectory())
-        throw Error("the folder (object " + std::to_string(dirId) + ") is not in the tree");
+        throw Error(msg("the folder (object %1) is not in the tree", dirId));
     if (name.empty())
         return {EditStatus::kUnchanged};
     std::string_view wanted = trimmed(name);

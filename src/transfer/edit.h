@@ -18,13 +18,9 @@ namespace korvane {
 enum class EditStatus {
     kDone,      // the tree changed
     kUnchanged, // nothing to do (empty input, same name)
-    kExists,    // the name is taken: show kTextExists
-    kInvalid,   // the input is not valid: show kTextInvalid
+    kExists,    // the name is taken (the app says "目录或文件已存在!")
+    kInvalid,   // the input is not valid (the app says "输入有误！")
 };
-
-// The messages (caption "提示") for kExists and kInvalid.
-inline constexpr const char* kTextExists = "目录或文件已存在!      ";
-inline constexpr const char* kTextInvalid = "输入有误！     ";
 
 // The longest name a folder entry can hold, in bytes.
 constexpr size_t kMaxNameBytes = 255;

@@ -22,8 +22,8 @@ namespace korvane {
 
 namespace {
 
-const std::string kPreparing = "正在准备。。";
-const std::string kDone = "完成";
+const Message kPreparing = msg("Preparing..");
+const Message kDone = msg("Done");
 
 // Hard links to hard links are followed this far at most.
 constexpr int kMaxLinkHops = 64;
@@ -44,16 +44,17 @@ void clearWay(int dirfd, const std::string& name) {
 }
 
 // Runs make (a creating call that returns 0, or -1 with errno); when the name
-// exists, replaces what is there (never a folder) and tries once more.
+// exists, replaces what is there (never a folder) and tries once more. what
+// names the kind of object made ("symbolic link").
 template <typename Make>
-void createReplacing(int dirfd, const std::string& name, const char* what, Make&& make) {
+void createReplacing(int dirfd, const std::string& name, const Message& what, Make&& make) {
     if (make() == 0)
         return;
     if (errno != EEXIST)
-        throwSystemError(std::string("cannot create the ") + what, errno);
+        throwSystemError(msg("cannot create the %1", what), errno);
     clearWay(dirfd, name);
     if (make() != 0)
-        throwSystemError(std::string("cannot create the ") + what, errno);
+        throwSystemError(msg("cannot create the %1", what), errno);
 }
 
 // The permission bits a written object gets. Without privilege the umask
@@ -72,10 +73,10 @@ uint32_t permissionBits(const TImgEntry& e, const ExtractOptions& opt) {
     return m;
 }
 
-void addNote(std::string& note, const std::string& what, int err) {
-    if (!note.empty())
-        note += "; ";
-    note += what + ": " + std::strerror(err);
+// Adds "WHAT: REASON" to the notes about one object, "; " between them.
+void addNote(Message& note, Message what, int err) {
+    Message item = withReason(std::move(what), systemMessage(err));
+    note = note.empty() ? std::move(item) : msg("%1; %2", note, item);
 }
 
 struct timespec2 {
@@ -105,13 +106,13 @@ public:
         ++it->second.count;
     }
     void report(std::vector<SkippedObject>& out) const {
-        for (const auto& [name, f] : byName_)
-            out.push_back(
-                {f.firstPath, "written, but the extended attribute " + name +
-                                  " could not be set (" + std::strerror(f.err) + ")" +
-                                  (f.count > 1 ? "; the same for " + std::to_string(f.count - 1) +
-                                                     " more objects"
-                                               : "")});
+        for (const auto& [name, f] : byName_) {
+            Message why = msg("written, but the extended attribute %1 could not be set (%2)", name,
+                              systemMessage(f.err));
+            if (f.count > 1)
+                why = msg("%1; the same for %2 more objects", why, f.count - 1);
+            out.push_back({f.firstPath, std::move(why)});
+        }
     }
 
 private:
@@ -134,19 +135,19 @@ void applyXattrs(const TImgEntry& e, XattrFailures* failures, const std::string&
 
 // Owner (privileged only; before the mode, since a change of owner clears the
 // set-id bits), mode, extended attributes and times of an open file or folder.
-std::string applyAttributes(int fd, const TImgEntry& e, const ExtractOptions& opt,
-                            XattrFailures* failures = nullptr, const std::string& path = {}) {
-    std::string note;
+Message applyAttributes(int fd, const TImgEntry& e, const ExtractOptions& opt,
+                        XattrFailures* failures = nullptr, const std::string& path = {}) {
+    Message note;
     if (opt.privileged && ::fchown(fd, e.uid, e.gid) != 0)
-        addNote(note, "cannot set the owner", errno);
+        addNote(note, msg("cannot set the owner"), errno);
     if (::fchmod(fd, permissionBits(e, opt)) != 0)
-        addNote(note, "cannot set the mode", errno);
+        addNote(note, msg("cannot set the mode"), errno);
     applyXattrs(e, failures, path, [fd](const char* n, const void* v, size_t len) {
         return ::fsetxattr(fd, n, v, len, 0);
     });
     const timespec2 times = timesOf(e);
     if (::futimens(fd, times.t) != 0)
-        addNote(note, "cannot set the times", errno);
+        addNote(note, msg("cannot set the times"), errno);
     return note;
 }
 
@@ -164,16 +165,15 @@ void writeAll(int fd, const std::byte* p, uint64_t n, uint64_t offset) {
     }
 }
 
-std::string writeSymlink(int dirfd, const std::string& name, const TImgEntry& e,
-                         const ExtractOptions& opt, XattrFailures* failures,
-                         const std::string& path) {
+Message writeSymlink(int dirfd, const std::string& name, const TImgEntry& e,
+                     const ExtractOptions& opt, XattrFailures* failures, const std::string& path) {
     if (e.alias.empty())
         throw Error("the symbolic link has no target");
-    createReplacing(dirfd, name, "symbolic link",
+    createReplacing(dirfd, name, msg("symbolic link"),
                     [&] { return ::symlinkat(e.alias.c_str(), dirfd, name.c_str()); });
-    std::string note;
+    Message note;
     if (opt.privileged && ::fchownat(dirfd, name.c_str(), e.uid, e.gid, AT_SYMLINK_NOFOLLOW) != 0)
-        addNote(note, "cannot set the owner", errno);
+        addNote(note, msg("cannot set the owner"), errno);
     // The link itself, reached through its folder's descriptor and never
     // followed.
     const std::string at = procPath(dirfd) + "/" + name;
@@ -182,7 +182,7 @@ std::string writeSymlink(int dirfd, const std::string& name, const TImgEntry& e,
     });
     const timespec2 times = timesOf(e);
     if (::utimensat(dirfd, name.c_str(), times.t, AT_SYMLINK_NOFOLLOW) != 0)
-        addNote(note, "cannot set the times", errno);
+        addNote(note, msg("cannot set the times"), errno);
     return note;
 }
 
@@ -190,44 +190,43 @@ std::string writeSymlink(int dirfd, const std::string& name, const TImgEntry& e,
 // can be made by anyone. The attributes are set on the node that was made,
 // through a descriptor of it, never through a name that could have been
 // swapped for a link meanwhile.
-std::string writeSpecial(int dirfd, const std::string& name, const TImgEntry& e,
-                         const ExtractOptions& opt, XattrFailures* failures,
-                         const std::string& path) {
+Message writeSpecial(int dirfd, const std::string& name, const TImgEntry& e,
+                     const ExtractOptions& opt, XattrFailures* failures, const std::string& path) {
     const uint32_t type = fileTypeBits(e);
-    const char* what = type == kModeCharDevice    ? "character device"
-                       : type == kModeBlockDevice ? "block device"
-                       : type == kModeFifo        ? "FIFO"
-                       : type == kModeSocket      ? "socket"
-                                                  : nullptr;
-    if (!what) {
+    const Message what = type == kModeCharDevice    ? msg("character device")
+                         : type == kModeBlockDevice ? msg("block device")
+                         : type == kModeFifo        ? msg("FIFO")
+                         : type == kModeSocket      ? msg("socket")
+                                                    : Message{};
+    if (what.empty()) {
         char mode[16];
         std::snprintf(mode, sizeof mode, "%o", e.mode);
-        throw Error(std::string("special file of unknown kind (mode ") + mode + ")");
+        throw Error(msg("special file of unknown kind (mode %1)", mode));
     }
     const bool device = type == kModeCharDevice || type == kModeBlockDevice;
     if (device && !opt.privileged)
-        throw Error(std::string(what) + ": device nodes are created only when running as root");
+        throw Error(msg("%1: device nodes are created only when running as root", what));
     const dev_t dev = device ? ::makedev(e.rdev.major, e.rdev.minor) : 0;
     createReplacing(dirfd, name, what,
                     [&] { return ::mknodat(dirfd, name.c_str(), type | 0600, dev); });
     UniqueFd fd(::openat(dirfd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     struct stat st {};
     if (!fd || ::fstat(fd.get(), &st) != 0)
-        throwSystemError(std::string("cannot open the new ") + what, errno);
+        throwSystemError(msg("cannot open the new %1", what), errno);
     if ((st.st_mode & S_IFMT) != type || (device && st.st_rdev != dev))
-        throw Error(std::string("the new ") + what + " was replaced by something else");
-    std::string note;
+        throw Error(msg("the new %1 was replaced by something else", what));
+    Message note;
     if (opt.privileged && ::fchownat(fd.get(), "", e.uid, e.gid, AT_EMPTY_PATH) != 0)
-        addNote(note, "cannot set the owner", errno);
+        addNote(note, msg("cannot set the owner"), errno);
     const std::string self = procPath(fd.get());
     if (::chmod(self.c_str(), permissionBits(e, opt)) != 0)
-        addNote(note, "cannot set the mode", errno);
+        addNote(note, msg("cannot set the mode"), errno);
     applyXattrs(e, failures, path, [&self](const char* n, const void* v, size_t len) {
         return ::setxattr(self.c_str(), n, v, len, 0);
     });
     const timespec2 times = timesOf(e);
     if (::utimensat(AT_FDCWD, self.c_str(), times.t, 0) != 0)
-        addNote(note, "cannot set the times", errno);
+        addNote(note, msg("cannot set the times"), errno);
     return note;
 }
 
@@ -244,8 +243,8 @@ void raiseOpenFileLimit() {
 
 // Writes the regular file id as name in dirfd (see outonefile), recording
 // extended attributes that could not be set.
-std::string writeFile(Timg& img, uint32_t id, int dirfd, const std::string& name,
-                      const ExtractOptions& opt, XattrFailures* failures, const std::string& path) {
+Message writeFile(Timg& img, uint32_t id, int dirfd, const std::string& name,
+                  const ExtractOptions& opt, XattrFailures* failures, const std::string& path) {
     TImgEntry e;
     if (!img.GetEntry(id, e))
         throw Error("the object is missing from the image");
@@ -262,7 +261,7 @@ std::string writeFile(Timg& img, uint32_t id, int dirfd, const std::string& name
     }
     if (!fd)
         throwSystemError("cannot create the file", errno);
-    std::string note;
+    Message note;
     try {
         // Data ranges are written where they belong; holes are left unwritten,
         // so they stay holes, and the length is set at the end.
@@ -319,14 +318,14 @@ private:
     bool mayReplace(int dirfd, const Place& at);
     void visit(Node* n, int dirfd, std::vector<Frame>& stack);
     void finishDir(Frame& f);
-    void skip(const Place& at, std::string reason, size_t below = 0);
+    void skip(const Place& at, Message reason, size_t below = 0);
     void step(const Node* n);
     UniqueFd makeDir(int dirfd, const std::string& name);
     UniqueFd openFolderOf(const Place& p) const;
     const Node* linkTarget(const Node* link) const;
-    std::string writeHardlink(const Place& link, int dirfd);
-    std::string writeCopy(const Node* target, int dirfd, const Place& at);
-    void noteAttributes(const Place& at, const std::string& note);
+    Message writeHardlink(const Place& link, int dirfd);
+    Message writeCopy(const Node* target, int dirfd, const Place& at);
+    void noteAttributes(const Place& at, const Message& note);
 
     Timg& img_;
     const ExtractOptions& opt_;
@@ -364,22 +363,22 @@ bool Extractor::mayReplace(int dirfd, const Place& at) {
 void Extractor::step(const Node* n) {
     ++done_;
     rep_.progressWith(static_cast<int64_t>(done_), static_cast<int64_t>(total_), 2, [&] {
-        return pathOf({n, top_});
+        return verbatim(pathOf({n, top_}));
     });
 }
 
-void Extractor::skip(const Place& at, std::string reason, size_t below) {
+void Extractor::skip(const Place& at, Message reason, size_t below) {
     if (below > 0) {
-        reason += " (and the " + std::to_string(below) + " object" + (below == 1 ? "" : "s") +
-                  " below it)";
+        reason = below == 1 ? msg("%1 (and the object below it)", reason)
+                            : msg("%1 (and the %2 objects below it)", reason, below);
         done_ += below;
     }
     result.skipped.push_back({pathOf(at), std::move(reason)});
 }
 
-void Extractor::noteAttributes(const Place& at, const std::string& note) {
+void Extractor::noteAttributes(const Place& at, const Message& note) {
     if (!note.empty())
-        result.skipped.push_back({pathOf(at), "written, but " + note});
+        result.skipped.push_back({pathOf(at), msg("written, but %1", note)});
 }
 
 UniqueFd Extractor::makeDir(int dirfd, const std::string& name) {
@@ -426,7 +425,7 @@ UniqueFd Extractor::openFolderOf(const Place& p) const {
         UniqueFd next(::openat(cur.get(), (*it)->text.c_str(),
                                O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!next)
-            throwSystemError("cannot open the folder " + pathFromRoot(*it, p.top), errno);
+            throwSystemError(msg("cannot open the folder %1", pathFromRoot(*it, p.top)), errno);
         cur = std::move(next);
     }
     return cur;
@@ -446,7 +445,7 @@ const Node* Extractor::linkTarget(const Node* link) const {
     return t;
 }
 
-std::string Extractor::writeCopy(const Node* target, int dirfd, const Place& at) {
+Message Extractor::writeCopy(const Node* target, int dirfd, const Place& at) {
     const TImgEntry& e = target->entry;
     const std::string& name = at.node->text;
     switch (e.objType) {
@@ -459,7 +458,7 @@ std::string Extractor::writeCopy(const Node* target, int dirfd, const Place& at)
     }
 }
 
-std::string Extractor::writeHardlink(const Place& link, int dirfd) {
+Message Extractor::writeHardlink(const Place& link, int dirfd) {
     const Node* target = linkTarget(link.node);
     auto it = written_.find(target->entry.objId);
     if (it == written_.end())
@@ -470,7 +469,7 @@ std::string Extractor::writeHardlink(const Place& link, int dirfd) {
     const std::string& name = link.node->text;
     UniqueFd srcDir = openFolderOf(src);
     try {
-        createReplacing(dirfd, name, "hard link", [&] {
+        createReplacing(dirfd, name, msg("hard link"), [&] {
             return ::linkat(srcDir.get(), src.node->text.c_str(), dirfd, name.c_str(), 0);
         });
     } catch (const Error&) {
@@ -487,7 +486,7 @@ void Extractor::visit(Node* n, int dirfd, std::vector<Frame>& stack) {
     const TImgEntry& e = n->entry;
     const bool isDir = e.objType == kTypeDirectory;
     if (!safeFileName(name)) {
-        skip(at, "the name cannot be used as a file name", isDir ? n->subtreeSize() - 1 : 0);
+        skip(at, msg("the name cannot be used as a file name"), isDir ? n->subtreeSize() - 1 : 0);
         step(n);
         return;
     }
@@ -498,7 +497,7 @@ void Extractor::visit(Node* n, int dirfd, std::vector<Frame>& stack) {
         return;
     }
     try {
-        std::string note;
+        Message note;
         switch (e.objType) {
         case kTypeDirectory:
             stack.push_back({n, makeDir(dirfd, name)});
@@ -527,14 +526,14 @@ void Extractor::visit(Node* n, int dirfd, std::vector<Frame>& stack) {
             written_[e.objId] = at;
             break;
         default:
-            throw Error("object of unknown type " + std::to_string(e.objType));
+            throw Error(msg("object of unknown type %1", e.objType));
         }
         ++result.written;
         noteAttributes(at, note);
     } catch (const Error& err) {
-        skip(at, err.what(), isDir ? n->subtreeSize() - 1 : 0);
+        skip(at, err.message(), isDir ? n->subtreeSize() - 1 : 0);
     } catch (const std::bad_alloc&) {
-        skip(at, "not enough memory");
+        skip(at, msg("not enough memory"));
     }
     step(n);
 }
@@ -592,7 +591,7 @@ void Extractor::finishLinks() {
             const bool opened = !opt_.privileged && (st.st_mode & 0300) != 0300;
             if (opened)
                 (void)::chmod(self.c_str(), (st.st_mode & kModePermissionMask) | 0300);
-            std::string note;
+            Message note;
             try {
                 note = writeHardlink(p, dir.get());
             } catch (...) {
@@ -609,9 +608,9 @@ void Extractor::finishLinks() {
             ++result.written;
             noteAttributes(p, note);
         } catch (const Error& err) {
-            skip(p, err.what());
+            skip(p, err.message());
         } catch (const std::bad_alloc&) {
-            skip(p, "not enough memory");
+            skip(p, msg("not enough memory"));
         }
     }
 }
@@ -626,8 +625,8 @@ uint32_t ExtractOptions::processUmask() {
     return korvane::processUmask();
 }
 
-std::string outonefile(Timg& img, uint32_t id, int dirfd, const std::string& name,
-                       const ExtractOptions& opt) {
+Message outonefile(Timg& img, uint32_t id, int dirfd, const std::string& name,
+                   const ExtractOptions& opt) {
     return writeFile(img, id, dirfd, name, opt, nullptr, name);
 }
 
@@ -644,7 +643,7 @@ ExtractResult outfiles(Timg& img, const std::vector<uint32_t>& ids, const std::s
         for (uint32_t id : ids) {
             Node* n = img.nodeFor(id);
             if (!n)
-                missing.push_back({"#" + std::to_string(id), "no such object in the tree"});
+                missing.push_back({"#" + std::to_string(id), msg("no such object in the tree")});
             else if (!n->parent)
                 for (auto& c : n->children)
                     tops.push_back(c.get());
@@ -659,7 +658,8 @@ ExtractResult outfiles(Timg& img, const std::vector<uint32_t>& ids, const std::s
         std::filesystem::create_directories(folder, ec);
         UniqueFd root(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!root)
-            throwSystemError("cannot open the target folder " + folder, ec ? ec.value() : errno);
+            throwSystemError(msg("cannot open the target folder %1", folder),
+                             ec ? ec.value() : errno);
 
         raiseOpenFileLimit();
         Extractor x(img, opt, rep, root.get(), total);

@@ -33,9 +33,10 @@ struct ExtractOptions {
 // An object that was not written, or not completely.
 struct SkippedObject {
     std::string path; // below the target folder, names joined by "/"
-    std::string reason;
+    Message reason;
 
-    std::string line() const { return path + ": " + reason; }
+    // "PATH: REASON"
+    Message line() const { return msg("%1: %2", path, reason); }
 };
 
 struct ExtractResult {
@@ -49,8 +50,8 @@ struct ExtractResult {
 // Extracts the objects ids, each with its whole subtree, into folder, which is
 // created with its parents when it does not exist. An id that names the root
 // extracts the root's children. Runs on the calling thread; reports through
-// img.onwk with flag 2 ("正在准备。。", then one progress event per object with
-// its path as message, then "完成", sent also when the job fails) and stops
+// img.onwk with flag 2 ("Preparing..", then one progress event per object with
+// its path as message, then "Done", sent also when the job fails) and stops
 // before the next object once img.cancel is set.
 //
 // Folders, files, symbolic links and hard links are recreated with the
@@ -70,8 +71,8 @@ ExtractResult outfiles(Timg& img, const std::vector<uint32_t>& ids, const std::s
 // folder dirfd, replacing any non-folder of that name without following it,
 // and gives it the object's mode, times and (privileged) owner. Throws Error
 // when the file cannot be created or written; nothing of it is left then.
-// Returns "" or a note about attributes that could not be set.
-std::string outonefile(Timg& img, uint32_t id, int dirfd, const std::string& name,
-                       const ExtractOptions& opt = {});
+// Returns an empty message or a note about attributes that could not be set.
+Message outonefile(Timg& img, uint32_t id, int dirfd, const std::string& name,
+                   const ExtractOptions& opt = {});
 
 } // namespace korvane

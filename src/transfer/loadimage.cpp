@@ -10,31 +10,6 @@
 
 namespace korvane {
 
-namespace {
-
-// "PATH: " before the reader's message, its places moved up by one, so the
-// message can still be translated piece by piece.
-Message prefixed(const std::string& path, const Message& m) {
-    Message out{"%1: ", {path}};
-    for (size_t i = 0; i < m.text.size(); ++i) {
-        const char c = m.text[i], d = i + 1 < m.text.size() ? m.text[i + 1] : '\0';
-        if (c == '%' && d == '%') {
-            out.text += "%%";
-            ++i;
-        } else if (c == '%' && d >= '1' && d <= '8') {
-            out.text += '%';
-            out.text += static_cast<char>(d + 1);
-            ++i;
-        } else {
-            out.text += c;
-        }
-    }
-    out.args.insert(out.args.end(), m.args.begin(), m.args.end());
-    return out;
-}
-
-} // namespace
-
 std::unique_ptr<Timg> loadimage(const std::string& path, WorkSink* sink, const OpenOptions& opt) {
     std::unique_ptr<ImageData> data = ImageData::mapFile(path);
     if (data->size() < 4)
@@ -49,7 +24,7 @@ std::unique_ptr<Timg> loadimage(const std::string& path, WorkSink* sink, const O
         img->Init(std::move(chosen.source));
         img->Open();
     } catch (const Error& e) {
-        throw Error(prefixed(path, e.message()));
+        throw Error(msg("%1: %2", path, e.message()));
     }
     return img;
 }

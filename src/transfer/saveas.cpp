@@ -27,7 +27,7 @@ bool saveas(Timg& img, const std::string& path, SaveKind kind, const SaveParams&
             const ExtSaveParams& ext, std::vector<Message>* warnings) {
     const uint8_t flag = kind == kSaveYaffs2 ? kFlagYaffsSave : kFlagExtSave;
     JobReporter rep(img.onwk, flag);
-    rep.send(0, 0, 1, "保存中");
+    rep.send(0, 0, 1, msg("Saving"));
     bool done = false;
     try {
         if (kind == kSaveYaffs2) {
@@ -41,10 +41,10 @@ bool saveas(Timg& img, const std::string& path, SaveKind kind, const SaveParams&
             done = WriteExtImage(img, path, k, ext, rep, warnings);
         }
     } catch (...) {
-        rep.send(0, 0, 6, "完成");
+        rep.send(0, 0, 6, msg("Done"));
         throw;
     }
-    rep.send(0, 0, 6, "完成");
+    rep.send(0, 0, 6, msg("Done"));
     return done;
 }
 

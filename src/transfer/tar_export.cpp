@@ -20,8 +20,8 @@ namespace korvane {
 
 namespace {
 
-const std::string kPreparing = "正在准备。。";
-const std::string kDone = "完成";
+const Message kPreparing = msg("Preparing..");
+const Message kDone = msg("Done");
 
 struct WriteFree {
     void operator()(archive* a) const { archive_write_free(a); }
@@ -129,16 +129,18 @@ private:
         if (out_.failure)
             std::rethrow_exception(out_.failure);
         const char* why = archive_error_string(a_.get());
-        throw Error(msg("cannot write the archive: %1", why ? why : "unknown error"));
+        throw Error(
+            msg("cannot write the archive: %1", why ? verbatim(why) : msg("unknown error")));
     }
     void step(const std::string& path) {
         ++done_;
-        rep_.progress(static_cast<int64_t>(done_), static_cast<int64_t>(total_), 2, path);
+        rep_.progressWith(static_cast<int64_t>(done_), static_cast<int64_t>(total_), 2,
+                          [&] { return verbatim(path); });
     }
-    void skip(const std::string& path, std::string reason, size_t below = 0) {
+    void skip(const std::string& path, Message reason, size_t below = 0) {
         if (below > 0) {
-            reason += " (and the " + std::to_string(below) + " object" + (below == 1 ? "" : "s") +
-                      " below it)";
+            reason = below == 1 ? msg("%1 (and the object below it)", reason)
+                                : msg("%1 (and the %2 objects below it)", reason, below);
             done_ += below;
         }
         result.skipped.push_back({path, std::move(reason)});
@@ -199,9 +201,9 @@ void TarWriter::member(const Node* n, const std::string& path) {
     if (n->entry.objType == kTypeHardlink) {
         holder = hardlinkTarget(img_, n);
         if (!holder)
-            return skip(path, "the object it links to is missing from the image");
+            return skip(path, msg("the object it links to is missing from the image"));
         if (holder->isDirectory())
-            return skip(path, "hard link to a folder");
+            return skip(path, msg("hard link to a folder"));
     }
     const TImgEntry& e = holder->entry;
     EntryHandle entry(archive_entry_new());
@@ -244,7 +246,7 @@ void TarWriter::member(const Node* n, const std::string& path) {
             break;
         case kTypeSymlink:
             if (e.alias.empty())
-                return skip(path, "the symbolic link has no target");
+                return skip(path, msg("the symbolic link has no target"));
             archive_entry_set_filetype(x, AE_IFLNK);
             archive_entry_set_symlink(x, e.alias.c_str());
             break;
@@ -260,9 +262,9 @@ void TarWriter::member(const Node* n, const std::string& path) {
                 archive_entry_set_filetype(x, AE_IFIFO);
                 break;
             case kModeSocket:
-                return skip(path, "a tar archive cannot hold a socket");
+                return skip(path, msg("a tar archive cannot hold a socket"));
             default:
-                return skip(path, "object of unknown type " + std::to_string(e.objType));
+                return skip(path, msg("object of unknown type %1", e.objType));
             }
             archive_entry_set_rdevmajor(x, e.rdev.major);
             archive_entry_set_rdevminor(x, e.rdev.minor);
@@ -271,7 +273,7 @@ void TarWriter::member(const Node* n, const std::string& path) {
     const int status = archive_write_header(a_.get(), x);
     if (status == ARCHIVE_FAILED) {
         const char* why = archive_error_string(a_.get());
-        return skip(path, why ? why : "the archive cannot hold it");
+        return skip(path, why ? verbatim(why) : msg("the archive cannot hold it"));
     }
     check(status); // a warning is a name that is not UTF-8, kept as bytes
     if (size > 0)
@@ -296,7 +298,7 @@ bool TarWriter::write(Node* top) {
         const size_t below = n->isDirectory() ? n->subtreeSize() - 1 : 0;
         if (n != top || !whole) {
             if (!safeFileName(n->text)) {
-                skip(path, "the name cannot be used as a file name", below);
+                skip(path, msg("the name cannot be used as a file name"), below);
                 step(path);
                 continue;
             }
@@ -321,7 +323,7 @@ TarResult run(Timg& img, const std::vector<uint32_t>& ids, Output& out) {
             if (Node* n = img.nodeFor(id))
                 tops.push_back(n);
             else
-                missing.push_back({"#" + std::to_string(id), "no such object in the tree"});
+                missing.push_back({"#" + std::to_string(id), msg("no such object in the tree")});
         }
         uint64_t total = 0;
         for (Node* n : tops)

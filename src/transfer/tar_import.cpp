@@ -20,7 +20,13 @@ namespace korvane {
 
 namespace {
 
-const std::string kDone = "完成";
+const Message kDone = msg("Done");
+
+// libarchive's own words about what went wrong, as it gives them.
+Message archiveError(archive* a) {
+    const char* why = archive_error_string(a);
+    return why ? verbatim(why) : msg("unknown error");
+}
 
 struct ReadFree {
     void operator()(archive* a) const { archive_read_free(a); }
@@ -31,17 +37,17 @@ using ReadHandle = std::unique_ptr<archive, ReadFree>;
 // refused.
 struct MemberPath {
     std::vector<std::string> parts;
-    std::string refusal; // "" when the name can be taken
+    Message refusal; // empty when the name can be taken
 };
 
 MemberPath splitMember(std::string_view name) {
     MemberPath m;
     if (name.empty()) {
-        m.refusal = "a member without a name";
+        m.refusal = msg("a member without a name");
         return m;
     }
     if (name.front() == '/') {
-        m.refusal = "absolute member names are refused";
+        m.refusal = msg("absolute member names are refused");
         return m;
     }
     size_t i = 0;
@@ -54,11 +60,11 @@ MemberPath splitMember(std::string_view name) {
         if (part.empty() || part == ".")
             continue;
         if (part == "..") {
-            m.refusal = "member names with \"..\" are refused";
+            m.refusal = msg("member names with \"..\" are refused");
             return m;
         }
         if (part.size() > kMaxNameBytes) {
-            m.refusal = "a name longer than 255 bytes";
+            m.refusal = msg("a name longer than 255 bytes");
             return m;
         }
         m.parts.emplace_back(part);
@@ -86,7 +92,7 @@ public:
 private:
     using NameMap = std::unordered_map<std::string, Node*>;
 
-    void refuse(const std::string& name, const std::string& why) {
+    void refuse(const std::string& name, const Message& why) {
         result.refused.push_back(msg("%1: %2", name, why));
     }
     NameMap& namesOf(Node* dir);
@@ -99,8 +105,7 @@ private:
     void takeLink(archive_entry* e, const MemberPath& at, const std::string& member,
                   const char* target);
     [[noreturn]] void fail(const std::string& member) {
-        const char* why = archive_error_string(a_);
-        throw Error(msg("cannot read the archive at %1: %2", member, why ? why : "unknown error"));
+        throw Error(msg("cannot read the archive at %1: %2", member, archiveError(a_)));
     }
 
     Timg& img_;
@@ -141,8 +146,8 @@ Node* Importer::folderFor(const std::vector<std::string>& parts, const std::stri
         if (it != m.end()) {
             if (!it->second->isDirectory()) {
                 refuse(member,
-                       joined({parts.begin(), parts.begin() + static_cast<ptrdiff_t>(i + 1)}) +
-                           " is not a folder in the archive");
+                       msg("%1 is not a folder in the archive",
+                           joined({parts.begin(), parts.begin() + static_cast<ptrdiff_t>(i + 1)})));
                 return nullptr;
             }
             dir = it->second;
@@ -176,8 +181,7 @@ std::optional<TImgEntry> Importer::attributes(archive_entry* e, const std::strin
     TImgEntry t;
     const la_int64_t uid = archive_entry_uid(e), gid = archive_entry_gid(e);
     if (uid < 0 || uid > la_int64_t{kMaxId} || gid < 0 || gid > la_int64_t{kMaxId}) {
-        refuse(member, "owner " + std::to_string(uid) + ":" + std::to_string(gid) +
-                           " cannot be kept (0 to 4294967294)");
+        refuse(member, msg("owner %1:%2 cannot be kept (0 to 4294967294)", uid, gid));
         return std::nullopt;
     }
     t.uid = static_cast<uint32_t>(uid);
@@ -260,14 +264,14 @@ void Importer::takeLink(archive_entry* e, const MemberPath& at, const std::strin
                         const char* target) {
     const MemberPath to = splitMember(target);
     if (!to.refusal.empty())
-        return refuse(member, std::string("hard link to ") + target + ": " + to.refusal);
+        return refuse(member, msg("hard link to %1: %2", target, to.refusal));
     Node* t = to.parts.empty() ? nullptr : find(to.parts, to.parts.size());
     const Node* file = t ? hardlinkTarget(img_, t) : nullptr;
     if (!file)
-        return refuse(member, std::string("hard link to ") + target +
-                                  ", which is not in the archive before it");
+        return refuse(member,
+                      msg("hard link to %1, which is not in the archive before it", target));
     if (file->isDirectory())
-        return refuse(member, std::string("hard link to the folder ") + target);
+        return refuse(member, msg("hard link to the folder %1", target));
     // cpio keeps a file's contents with its last name: they are the file's.
     if (archive_entry_size_is_set(e) && archive_entry_size(e) > 0 &&
         file->entry.objType == kTypeFile) {
@@ -277,7 +281,7 @@ void Importer::takeLink(archive_entry* e, const MemberPath& at, const std::strin
         fe.size = size;
     }
     if (at.parts.empty())
-        return refuse(member, "the top folder cannot be a hard link");
+        return refuse(member, msg("the top folder cannot be a hard link"));
     Node* dir = folderFor(at.parts, member);
     if (!dir)
         return;
@@ -287,7 +291,7 @@ void Importer::takeLink(archive_entry* e, const MemberPath& at, const std::strin
         if (clash->second == file)
             return; // a name listed again as a link to itself
         if (clash->second->isDirectory())
-            return refuse(member, "a folder and a file of the same name in the archive");
+            return refuse(member, msg("a folder and a file of the same name in the archive"));
         deletenodes(img_, {clash->second->entry.objId});
         names.erase(clash);
     }
@@ -307,7 +311,8 @@ void Importer::takeLink(archive_entry* e, const MemberPath& at, const std::strin
 void Importer::take(archive_entry* e) {
     const char* raw = archive_entry_pathname(e);
     const std::string member = raw ? raw : "";
-    rep_.progress(archive_filter_bytes(a_, -1), static_cast<int64_t>(total_), 2, member);
+    rep_.progressWith(archive_filter_bytes(a_, -1), static_cast<int64_t>(total_), 2,
+                      [&] { return verbatim(member); });
     const MemberPath at = splitMember(member);
     if (!at.refusal.empty())
         return refuse(member, at.refusal);
@@ -330,7 +335,7 @@ void Importer::take(archive_entry* e) {
     case AE_IFLNK: {
         const char* target = archive_entry_symlink(e);
         if (!target || !*target)
-            return refuse(member, "a symbolic link without a target");
+            return refuse(member, msg("a symbolic link without a target"));
         t.objType = kTypeSymlink;
         t.alias = target;
         t.size = t.alias.size();
@@ -341,23 +346,22 @@ void Importer::take(archive_entry* e) {
         t.rdev = {static_cast<uint32_t>(archive_entry_rdevmajor(e)),
                   static_cast<uint32_t>(archive_entry_rdevminor(e))};
         if (!fitsNewDev(t.rdev))
-            return refuse(member, "device number " + std::to_string(t.rdev.major) + ":" +
-                                      std::to_string(t.rdev.minor) +
-                                      " is too large (at most 4095:1048575)");
+            return refuse(member, msg("device number %1:%2 is too large (at most 4095:1048575)",
+                                      t.rdev.major, t.rdev.minor));
         [[fallthrough]];
     case AE_IFIFO:
     case AE_IFSOCK:
         t.objType = objTypeForMode(type);
         break;
     default:
-        return refuse(member, "a member of a kind no image holds");
+        return refuse(member, msg("a member of a kind no image holds"));
     }
     t.mode |= type;
 
     // "." (or "./"): the folder the archive goes into.
     if (at.parts.empty()) {
         if (t.objType != kTypeDirectory)
-            return refuse(member, "the top folder is not a folder in the archive");
+            return refuse(member, msg("the top folder is not a folder in the archive"));
         t.name = base_->entry.name;
         t.objId = base_->entry.objId;
         base_->entry = std::move(t);
@@ -371,7 +375,7 @@ void Importer::take(archive_entry* e) {
     if (clash != names.end()) {
         Node* old = clash->second;
         if (old->isDirectory() != (t.objType == kTypeDirectory))
-            return refuse(member, "a folder and a file of the same name in the archive");
+            return refuse(member, msg("a folder and a file of the same name in the archive"));
         if (old->isDirectory()) { // a folder listed again: its attributes
             t.name = old->entry.name;
             t.objId = old->entry.objId;
@@ -394,7 +398,7 @@ void Importer::take(archive_entry* e) {
 
 TarImportResult tarin(Timg& img, const std::string& source, uint32_t dirId) {
     JobReporter rep(img.onwk, kFlagAddFiles);
-    rep.send(0, 0, 1, source);
+    rep.send(0, 0, 1, verbatim(source));
     Node* base = nullptr;
     bool changed = false;
     auto finish = [&] {
@@ -421,10 +425,8 @@ TarImportResult tarin(Timg& img, const std::string& source, uint32_t dirId) {
             total = static_cast<uint64_t>(st.st_size);
         const int opened = stdinput ? archive_read_open_fd(a.get(), 0, 1 << 16)
                                     : archive_read_open_filename(a.get(), source.c_str(), 1 << 16);
-        if (opened != ARCHIVE_OK) {
-            const char* why = archive_error_string(a.get());
-            throw Error(msg("cannot read the archive %1: %2", source, why ? why : "unknown error"));
-        }
+        if (opened != ARCHIVE_OK)
+            throw Error(msg("cannot read the archive %1: %2", source, archiveError(a.get())));
         Importer imp(img, base, a.get(), rep, total);
         for (;;) {
             if (img.cancel.load() != 0) {
@@ -440,11 +442,10 @@ TarImportResult tarin(Timg& img, const std::string& source, uint32_t dirId) {
             const char* why = archive_error_string(a.get());
             const char* name = e ? archive_entry_pathname(e) : nullptr;
             if (r == ARCHIVE_FATAL)
-                throw Error(
-                    msg("cannot read the archive %1: %2", source, why ? why : "unknown error"));
+                throw Error(msg("cannot read the archive %1: %2", source, archiveError(a.get())));
             if (r == ARCHIVE_FAILED) {
                 imp.result.refused.push_back(
-                    msg("%1: %2", name ? name : "?", why ? why : "cannot be read"));
+                    msg("%1: %2", name ? name : "?", why ? verbatim(why) : msg("cannot be read")));
                 continue;
             }
             if (r == ARCHIVE_WARN && why)
