@@ -7,6 +7,7 @@
 #include "transfer/loadimage.h"
 
 #include <CLI/CLI.hpp>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -32,6 +33,13 @@ using Commands = std::vector<Command>;
 // Adds the options that decide how an image is read (format details a guess
 // could get wrong) to a command that reads one.
 void addOpenOptions(CLI::App* cmd, OpenOptions& opt);
+
+// Messages, the core's and korvane-cli's own, in the language the locale
+// names: English unless it names Chinese.
+std::string say(const Message& m);
+// "korvane-cli: MESSAGE" on err, control characters shown as \xNN (names may
+// hold them).
+void tell(std::FILE* err, const Message& m);
 
 // Opens the image at path, reporting progress, and prints its warnings.
 std::unique_ptr<Timg> openImage(Context& ctx, const std::string& path, const OpenOptions& opt);

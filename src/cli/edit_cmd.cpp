@@ -390,9 +390,10 @@ void addCommand(Timg& img, const std::vector<std::string>& words) {
     opt.keepAttributes = p.has('p');
     opt.keepModeBits = true;
     opt.clashmode = p.has('f') ? kClashOverwriteAll : p.has('n') ? kClashSkipAll : kClashAsk;
-    std::vector<std::string> clashes;
+    std::vector<Message> problems;
     opt.ask = [&](const std::string& source, const Node& existing) {
-        clashes.push_back(source + " -> /" + nodepath(img.root(), &existing));
+        problems.push_back(msg("exists (--force replaces, --no-clobber keeps): %1 -> /%2", source,
+                               nodepath(img.root(), &existing)));
         return ClashAnswer::kSkip;
     };
     for (const std::string& src : p.operands)
@@ -405,13 +406,17 @@ void addCommand(Timg& img, const std::vector<std::string>& words) {
     }
     if (r.cancelled)
         throw Error("add: cancelled");
-    std::string problems;
-    for (const std::string& c : clashes)
-        problems += "\n  exists (--force replaces, --no-clobber keeps): " + c;
-    for (const std::string& line : r.errlist)
-        problems += "\n  " + line;
-    if (!problems.empty())
-        throw Error(msg("add: not everything could be added:%1", problems));
+    problems.insert(problems.end(), r.errlist.begin(), r.errlist.end());
+    if (problems.empty())
+        return;
+    // One line each, so many that the message stays readable.
+    constexpr size_t kListed = 50;
+    Message list;
+    for (size_t i = 0; i < problems.size() && i < kListed; ++i)
+        list = list.empty() ? msg("\n  %1", problems[i]) : msg("%1\n  %2", list, problems[i]);
+    if (problems.size() > kListed)
+        list = msg("%1\n  (and %2 more)", list, problems.size() - kListed);
+    throw Error(msg("add: not everything could be added:%1", list));
 }
 
 void mkdirCommand(Timg& img, const std::vector<std::string>& words) {
@@ -489,8 +494,8 @@ void mknodCommand(Timg& img, const std::vector<std::string>& words) {
     if (!device && type != "p")
         throw Error(msg("mknod: not a type (c, b or p): %1", type));
     if (p.operands.size() != (device ? 4u : 2u))
-        throw Error(device ? "mknod: a device needs MAJOR and MINOR"
-                           : "mknod: a FIFO takes no device number");
+        throw Error(device ? msg("mknod: a device needs MAJOR and MINOR")
+                           : msg("mknod: a FIFO takes no device number"));
     NewObject attrs = newObjectNow(0644);
     if (p.has('m'))
         attrs.perm = permOf("mknod", p.options['m'], 0666, false);
@@ -631,7 +636,7 @@ int editCommand(Context& ctx, const EditOptions& o) {
             kCommands.find(c.words[0])->second(*img, c.words);
         } catch (const Error& e) {
             ctx.progress.clear();
-            throw Error(msg("%1: %2; nothing was saved", c.where, e.what()));
+            throw Error(msg("%1: %2; nothing was saved", c.where, e.message()));
         }
     }
     ctx.progress.clear();

@@ -36,7 +36,7 @@ std::vector<uint32_t> idsOf(Timg& img, const std::vector<std::string>& paths) {
     for (const std::string& p : paths) {
         Node* n = findPath(img.root(), p);
         if (!n)
-            throw Error("no such file or directory in the image: " + p);
+            throw Error(msg("no such file or directory in the image: %1", p));
         ids.push_back(n->entry.objId);
     }
     return ids;
@@ -57,11 +57,10 @@ int tarCommand(Timg& img, const std::vector<std::string>& paths, const std::stri
     }
     progress.clear();
     for (const SkippedObject& s : r.skipped)
-        std::fprintf(err, "korvane-cli: skipped %s\n", printable(s.line()).c_str());
+        tell(err, msg("skipped %1", s.line()));
     if (r.cancelled) {
-        std::fprintf(err, "korvane-cli: cancelled; %s\n",
-                     toStdout ? "the archive is incomplete"
-                              : (tarPath + " was not written").c_str());
+        tell(err, toStdout ? msg("cancelled; the archive is incomplete")
+                           : msg("cancelled; %1 was not written", tarPath));
         return 1;
     }
     return r.skipped.empty() ? 0 : 1;
@@ -77,10 +76,9 @@ int extractCommand(Timg& img, const std::vector<std::string>& paths, const std::
     }
     progress.clear();
     for (const SkippedObject& s : r.skipped)
-        std::fprintf(err, "korvane-cli: skipped %s\n", printable(s.line()).c_str());
+        tell(err, msg("skipped %1", s.line()));
     if (r.cancelled) {
-        std::fprintf(err, "korvane-cli: extraction cancelled; %llu objects were written\n",
-                     static_cast<unsigned long long>(r.written));
+        tell(err, msg("extraction cancelled; %1 objects were written", r.written));
         return 1;
     }
     return r.skipped.empty() ? 0 : 1;

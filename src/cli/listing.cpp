@@ -190,8 +190,8 @@ void printInfo(const Timg& img, std::FILE* out) {
     }
     for (const auto& [label, value] : facts)
         std::fprintf(out, "%-18s %s\n", (label + ":").c_str(), value.c_str());
-    for (const std::string& w : img.warnings())
-        std::fprintf(out, "%-18s %s\n", "warning:", w.c_str());
+    for (const Message& w : img.warningMessages())
+        std::fprintf(out, "%-18s %s\n", "warning:", say(w).c_str());
 }
 
 void readAll(Timg& img, std::FILE* out) {
@@ -216,7 +216,7 @@ void readAll(Timg& img, std::FILE* out) {
 void printListing(Timg& img, const std::string& path, const LsOptions& opt, std::FILE* out) {
     Node* start = findPath(img.root(), path);
     if (!start)
-        throw Error("no such file or directory in the image: " + path);
+        throw Error(msg("no such file or directory in the image: %1", path));
     std::vector<const Node*> nodes;
     if (!start->isDirectory()) {
         nodes.push_back(start);
@@ -252,15 +252,15 @@ void printListing(Timg& img, const std::string& path, const LsOptions& opt, std:
 void printContents(Timg& img, const std::string& path, std::FILE* out) {
     Node* n = findPath(img.root(), path);
     if (!n)
-        throw Error("no such file in the image: " + path);
+        throw Error(msg("no such file in the image: %1", path));
     if (n->entry.objType == kTypeHardlink) {
         Node* t = linkTarget(img, n->entry);
         if (!t)
-            throw Error(path + " is a hard link whose target is missing");
+            throw Error(msg("%1 is a hard link whose target is missing", path));
         n = t;
     }
     if (n->entry.objType != kTypeFile)
-        throw Error(path + " is not a regular file (" + typeName(n->entry) + ")");
+        throw Error(msg("%1 is not a regular file (%2)", path, typeName(n->entry)));
     const TImgEntry& e = n->entry;
     Bytes buf(static_cast<size_t>(std::min<uint64_t>(kStreamBuffer, e.size)));
     for (uint64_t at = 0; at < e.size;) {

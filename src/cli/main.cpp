@@ -1,5 +1,6 @@
 // korvane-cli: every job of Korvane without a display.
 #include "command.h"
+#include "extract_cmd.h"
 #include "model/error.h"
 #include "text/messagetext.h"
 
@@ -21,6 +22,14 @@ text::Language messageLanguage() {
 }
 
 } // namespace
+
+std::string say(const Message& m) {
+    return text::messageText(m, messageLanguage());
+}
+
+void tell(std::FILE* err, const Message& m) {
+    std::fprintf(err, "korvane-cli: %s\n", printable(say(m)).c_str());
+}
 
 void addOpenOptions(CLI::App* cmd, OpenOptions& opt) {
     yaffs2::LayoutHints& h = opt.yaffs2;
@@ -56,8 +65,7 @@ std::unique_ptr<Timg> openImage(Context& ctx, const std::string& path, const Ope
     auto img = loadimage(path, &ctx.progress, opt);
     ctx.progress.clear();
     for (const Message& w : img->warningMessages())
-        std::fprintf(stderr, "korvane-cli: warning: %s\n",
-                     text::messageText(w, messageLanguage()).c_str());
+        tell(stderr, msg("warning: %1", w));
     return img;
 }
 
@@ -93,11 +101,11 @@ int main(int argc, char** argv) {
             return status;
         }
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "korvane-cli: out of memory\n");
+        std::fprintf(stderr, "korvane-cli: %s\n", say(msg("out of memory")).c_str());
         return kExitError;
     } catch (const Error& e) {
-        std::fprintf(stderr, "korvane-cli: %s\n",
-                     text::messageText(e.message(), messageLanguage()).c_str());
+        // As it stands: some messages are several lines on purpose.
+        std::fprintf(stderr, "korvane-cli: %s\n", say(e.message()).c_str());
         return kExitError;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "korvane-cli: %s\n", e.what());

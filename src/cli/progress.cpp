@@ -1,5 +1,7 @@
 #include "progress.h"
 
+#include "command.h"
+
 #include <cstdio>
 #include <string>
 #include <unistd.h>
@@ -42,7 +44,7 @@ void TerminalProgress::clear() {
     }
 }
 
-void TerminalProgress::report(int64_t pos, int64_t max, int, const std::string& message, uint8_t) {
+void TerminalProgress::report(int64_t pos, int64_t max, int, const Message& message, uint8_t) {
     if (!enabled_)
         return;
     constexpr int kWidth = 30;
@@ -51,7 +53,7 @@ void TerminalProgress::report(int64_t pos, int64_t max, int, const std::string& 
     bar.resize(kWidth, '.');
     int percent = max > 0 ? static_cast<int>(std::min<int64_t>(pos, max) * 100 / max) : 0;
     std::fprintf(stderr, "\r\033[K[%s] %3d%% %s", bar.c_str(), percent,
-                 fitColumns(message, 40).c_str());
+                 fitColumns(say(message), 40).c_str());
     std::fflush(stderr);
     drawn_ = true;
 }

@@ -10,8 +10,7 @@ class TerminalProgress : public WorkSink {
 public:
     TerminalProgress();
     ~TerminalProgress() override;
-    void report(int64_t pos, int64_t max, int kind, const std::string& message,
-                uint8_t flag) override;
+    void report(int64_t pos, int64_t max, int kind, const Message& message, uint8_t flag) override;
     // Removes the bar, at the end of a job.
     void clear();
 

@@ -74,7 +74,7 @@ bool packFolder(Timg& img, const std::string& folder, const PackOptions& pack) {
          !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
         paths.push_back(it->path().string());
     if (ec)
-        throw Error(msg("cannot read %1: %2", folder, ec.message()));
+        throw Error(msg("cannot read %1: %2", folder, systemMessage(ec.value())));
     std::sort(paths.begin(), paths.end());
     AddOptions add;
     add.keepAttributes = !pack.defaults;
@@ -87,8 +87,8 @@ bool packFolder(Timg& img, const std::string& folder, const PackOptions& pack) {
     }
     if (added.cancelled)
         return false;
-    for (const std::string& line : added.errlist)
-        std::fprintf(stderr, "korvane-cli: cannot take %s\n", printable(line).c_str());
+    for (const Message& line : added.errlist) // each names what it could not add
+        tell(stderr, line);
     return added.errlist.empty();
 }
 
@@ -100,11 +100,11 @@ bool packArchive(Timg& img, const std::string& source) {
         r = tarin(img, source, img.root()->entry.objId);
     }
     for (const Message& w : r.warnings)
-        std::fprintf(stderr, "korvane-cli: warning: %s\n", printable(w.english()).c_str());
+        tell(stderr, msg("warning: %1", w));
     if (r.cancelled)
         return false;
     for (const Message& m : r.refused)
-        std::fprintf(stderr, "korvane-cli: cannot take %s\n", printable(m.english()).c_str());
+        tell(stderr, msg("cannot take %1", m));
     return r.refused.empty();
 }
 
@@ -130,7 +130,7 @@ SaveParams yaffs2Params(const Timg& img, const SaveOptions& opt) {
             if (!at)
                 throw Error(msg("the data ECC (%1 bytes) does not fit beside the tags in the "
                                 "spare area of %2",
-                                l.dataEccBytes(), yaffs2::describeLayout(l)));
+                                l.dataEccBytes(), yaffs2::layoutMessage(l)));
             l.dataEccOffset = *at;
         }
     }
@@ -261,9 +261,9 @@ int saveImage(Timg& img, const SaveOptions& opt, TerminalProgress& progress, boo
     }
     progress.clear();
     for (const Message& w : warnings)
-        std::fprintf(stderr, "korvane-cli: warning: %s\n", printable(w.english()).c_str());
+        tell(stderr, msg("warning: %1", w));
     if (!done) {
-        std::fprintf(stderr, "korvane-cli: cancelled; %s was not written\n", opt.out.c_str());
+        tell(stderr, msg("cancelled; %1 was not written", opt.out));
         return 1;
     }
     return 0;
@@ -314,8 +314,8 @@ int packCommand(const std::string& source, const SaveOptions& opt, const PackOpt
     // All or nothing: an image without some of the source's objects is not
     // the image that was asked for.
     if (!taken) {
-        std::fprintf(stderr, "korvane-cli: %s%s was not written\n",
-                     img->cancel.load() ? "cancelled; " : "", opt.out.c_str());
+        tell(stderr, img->cancel.load() ? msg("cancelled; %1 was not written", opt.out)
+                                        : msg("%1 was not written", opt.out));
         return 1;
     }
     overrideAttributes(*img, overrides);
