@@ -54,8 +54,7 @@ JobPresenter::JobPresenter(ProgressPanel* panel, StatusPanels* status,
                            std::function<void(bool)> lock, QObject* parent)
     : QObject(parent), panel_(panel), status_(status), lock_(std::move(lock)) {}
 
-void JobPresenter::onWorkEvent(qint64 pos, qint64 max, int kind, const QString& message, int flag) {
-    const QString text = coreText(message.toStdString());
+void JobPresenter::onWorkEvent(qint64 pos, qint64 max, int kind, const QString& text, int flag) {
     ProgressStrip* strip = status_->strip();
     switch (workStep(flag, kind)) {
     case WorkStep::kScanStarted:

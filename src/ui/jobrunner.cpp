@@ -1,17 +1,19 @@
 #include "jobrunner.h"
 
+#include "language.h"
+
 #include <QMetaObject>
 
 namespace korvane::ui {
 
-void JobRunner::QueuedSink::report(int64_t pos, int64_t max, int kind, const std::string& message,
+void JobRunner::QueuedSink::report(int64_t pos, int64_t max, int kind, const Message& message,
                                    uint8_t flag) {
-    QString text = QString::fromStdString(message);
     JobRunner* owner = owner_;
+    // Put into words on the main thread, where the language is set.
     QMetaObject::invokeMethod(
         owner,
-        [owner, pos, max, kind, text, flag] {
-            emit owner->workEvent(pos, max, kind, text, static_cast<int>(flag));
+        [owner, pos, max, kind, message, flag] {
+            emit owner->workEvent(pos, max, kind, coreText(message), static_cast<int>(flag));
         },
         Qt::QueuedConnection);
 }

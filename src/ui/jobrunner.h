@@ -22,7 +22,8 @@ public:
     ~JobRunner() override;
 
     // The sink jobs report through. Each event is forwarded, in order, as a
-    // workEvent signal on the thread this object lives in.
+    // workEvent signal on the thread this object lives in, its message in the
+    // app's language.
     WorkSink* sink() { return &sink_; }
 
     // True from start() until the job's done callback is called.
@@ -48,7 +49,7 @@ private:
     class QueuedSink : public WorkSink {
     public:
         explicit QueuedSink(JobRunner* owner) : owner_(owner) {}
-        void report(int64_t pos, int64_t max, int kind, const std::string& message,
+        void report(int64_t pos, int64_t max, int kind, const Message& message,
                     uint8_t flag) override;
 
     private:

@@ -59,8 +59,4 @@ QString coreText(const Message& m) {
     return QString::fromStdString(text::messageText(m, current));
 }
 
-QString coreText(const std::string& fixed) {
-    return QString::fromStdString(text::messageText(fixed, current));
-}
-
 } // namespace korvane::ui

@@ -22,8 +22,7 @@ bool installTranslators(text::Language lang);
 // Removes what installTranslators installed.
 void removeTranslators();
 
-// A message of the core, or a fixed text a job sent, in the app's language.
+// A message of the core in the app's language.
 QString coreText(const Message& m);
-QString coreText(const std::string& fixed);
 
 } // namespace korvane::ui

@@ -867,7 +867,7 @@ void MainWindow::runExtraction(const std::vector<uint32_t>& ids) {
                    return;
                QStringList lines;
                for (const SkippedObject& s : r.skipped)
-                   lines << utf8(s.path) + ": " + coreText(s.reason);
+                   lines << coreText(s.line());
                prompter_->showErrorList(this, tx(kExtractErrorsCaption), QString(), lines);
            });
 }
@@ -893,7 +893,7 @@ void MainWindow::exportTar() {
                    return;
                QStringList lines;
                for (const SkippedObject& s : result->skipped)
-                   lines << utf8(s.path) + ": " + coreText(s.reason);
+                   lines << coreText(s.line());
                prompter_->showErrorList(this, tx(kExtractErrorsCaption), QString(), lines);
            });
 }
@@ -993,7 +993,7 @@ void MainWindow::addPaths(const QStringList& paths, bool keepAttributes) {
                if (result->errlist.empty())
                    return;
                QStringList lines;
-               for (const std::string& line : result->errlist)
+               for (const Message& line : result->errlist)
                    lines << coreText(line);
                prompter_->showErrorList(this, tx(kAddErrorsCaption), QString(), lines);
            });
