@@ -134,10 +134,18 @@ TEST_F(CliTest, ConvertToYaffs2) {
     EXPECT_NE(run(cli("info " + shellQuote(out))).out.find("tag offset:        2050"),
               std::string::npos);
 
-    r = run(cli("convert " + shellQuote(image) + " " + shellQuote(dir / "nope/x.img") +
-                " --to yaffs2"));
+    // The refusal in the language the locale names.
+    const std::string noFolder =
+        cli("convert " + shellQuote(image) + " " + shellQuote(dir / "nope/x.img") + " --to yaffs2");
+    r = run("LANGUAGE=zh_CN " + noFolder);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("无法创建IMG文件"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.rfind("korvane-cli: 无法创建IMG文件！,可能其它程序正在使用。\n无法在 ", 0), 0)
+        << r.err;
+    EXPECT_NE(r.err.find("：没有那个文件或目录\n"), std::string::npos) << r.err;
+    r = run("LANGUAGE=en " + noFolder);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("korvane-cli: cannot create the image file;", 0), 0) << r.err;
+    EXPECT_NE(r.err.find(": No such file or directory\n"), std::string::npos) << r.err;
     r = run(cli("convert " + shellQuote(image) + " " + shellQuote(out) + " --to yaffs3"));
     EXPECT_EQ(r.status, 2);
     r = run(cli("convert " + shellQuote(image) + " " + shellQuote(out) +

@@ -306,7 +306,7 @@ TEST(ExtPlanner, LayoutsKeepMetadataApart) {
     for (const Geometry& g : cases) {
         SCOPED_TRACE(std::to_string(g.blockSize) + " " + std::to_string(g.blocksCount));
         Layout layout(g);
-        ASSERT_TRUE(layout.fits()) << layout.error();
+        ASSERT_TRUE(layout.fits()) << layout.error().english();
         const auto& r = layout.reserved();
         for (size_t i = 0; i < r.size(); ++i) {
             EXPECT_LE(r[i].end(), g.blocksCount);

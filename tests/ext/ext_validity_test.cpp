@@ -556,9 +556,10 @@ TEST(ExtValidity, CliConvertAndPack) {
     std::filesystem::remove_all(x / "lost+found");
     EXPECT_EQ(diskTree(x.path().string()), diskTree(src));
 
-    r = run(cli("pack " + shellQuote(src) + " " + shellQuote(dir / "nope/x.img") + " --to ext2"));
+    r = run("LANGUAGE=zh_CN " +
+            cli("pack " + shellQuote(src) + " " + shellQuote(dir / "nope/x.img") + " --to ext2"));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("无法创建IMG文件"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("无法创建IMG文件！,可能其它程序正在使用。"), std::string::npos) << r.err;
 
     // What convert and pack refuse: sparse YAFFS2, sizes and UUIDs that are
     // none. (Without --to, convert keeps the source's own format.)

@@ -5,6 +5,7 @@
 #include "ext_write_util.h"
 #include "model/error.h"
 #include "support/yaffs2_builder.h"
+#include "text/messagetext.h"
 #include "transfer/loadimage.h"
 #include "transfer/saveas.h"
 
@@ -80,9 +81,8 @@ public:
         std::string message;
         uint8_t flag;
     };
-    void report(int64_t pos, int64_t max, int kind, const std::string& message,
-                uint8_t flag) override {
-        events.push_back({pos, max, kind, message, flag});
+    void report(int64_t pos, int64_t max, int kind, const Message& message, uint8_t flag) override {
+        events.push_back({pos, max, kind, zh(message), flag});
     }
     std::vector<Event> events;
 };
@@ -465,7 +465,8 @@ TEST(ExtWriter, WorkEvents) {
     EXPECT_EQ(ev.back().message, "完成");
 }
 
-// Saving must fail with a message holding fragment, before anything is written.
+// Saving must fail with a message holding fragment (in English or Chinese),
+// before anything is written.
 void expectRefused(Timg& img, const std::string& fragment, SaveKind kind = kSaveExt2,
                    const ExtSaveParams& ext = {}) {
     TempDir dir;
@@ -477,7 +478,9 @@ void expectRefused(Timg& img, const std::string& fragment, SaveKind kind = kSave
         saveas(img, out, kind, {}, ext);
         ADD_FAILURE() << "saved although " << fragment;
     } catch (const Error& e) {
-        EXPECT_NE(std::string(e.what()).find(fragment), std::string::npos) << e.what();
+        EXPECT_TRUE(std::string(e.what()).find(fragment) != std::string::npos ||
+                    zh(e.message()).find(fragment) != std::string::npos)
+            << e.what();
     }
     img.onwk = nullptr;
     EXPECT_EQ(toString(readFile(out)), "keep");
@@ -496,7 +499,7 @@ TEST(ExtWriter, RefusesWhatItCannotHold) {
             saveas(*img, dir / "x.img", kSaveExt3, {});
             ADD_FAILURE() << "saved a 1 GiB tree";
         } catch (const Error& e) {
-            EXPECT_STREQ(e.what(), "抱歉，目前最大只支持1G的镜像文件");
+            EXPECT_EQ(zh(e.message()), "抱歉，目前最大只支持1G的镜像文件");
         }
         EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
         expectRefused(*img, "1G");
@@ -662,10 +665,10 @@ TEST(ExtWriter, Ext4Layout) {
 class CancelOn : public WorkSink {
 public:
     CancelOn(Timg& img, std::string trigger) : img_(img), trigger_(std::move(trigger)) {}
-    void report(int64_t, int64_t, int kind, const std::string& message, uint8_t) override {
-        if (kind == 5 && message == trigger_)
+    void report(int64_t, int64_t, int kind, const Message& message, uint8_t) override {
+        last = zh(message);
+        if (kind == 5 && last == trigger_)
             img_.cancel = 1;
-        last = message;
     }
     std::string last;
 
@@ -700,7 +703,8 @@ TEST(ExtWriter, CancelLeavesNothing) {
         saveas(*img, dir / "no/such/folder/out.img", kSaveExt2, {});
         ADD_FAILURE() << "saved into a missing folder";
     } catch (const Error& e) {
-        EXPECT_NE(std::string(e.what()).find("无法创建IMG文件"), std::string::npos) << e.what();
+        EXPECT_EQ(zh(e.message()).rfind("无法创建IMG文件！,可能其它程序正在使用。\n无法在 ", 0), 0)
+            << zh(e.message());
     }
 }
 

@@ -1,8 +1,10 @@
-// A work-event sink for tests: keeps every event and can set an image's
-// cancel flag when a job reaches a given point.
+// A work-event sink for tests: keeps every event, its message as the app
+// shows it in Chinese, and can set an image's cancel flag when a job reaches
+// a given point.
 #pragma once
 
 #include "model/timg.h"
+#include "text/messagetext.h"
 
 #include <string>
 #include <vector>
@@ -25,9 +27,9 @@ public:
     int cancelKind = 2;
     int64_t cancelAt = 0;
 
-    void report(int64_t pos, int64_t max, int kind, const std::string& message,
-                uint8_t flag) override {
-        events.push_back({pos, max, kind, message, flag});
+    void report(int64_t pos, int64_t max, int kind, const Message& message, uint8_t flag) override {
+        events.push_back(
+            {pos, max, kind, text::messageText(message, text::Language::kChinese), flag});
         if (cancelImage && kind == cancelKind && pos >= cancelAt)
             cancelImage->cancel = 1;
     }

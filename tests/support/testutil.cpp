@@ -1,5 +1,7 @@
 #include "testutil.h"
 
+#include "text/messagetext.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -205,6 +207,10 @@ std::string statTree(const std::string& top, bool contents) {
     for (auto& [k, v] : lines)
         out += v + "\n";
     return out;
+}
+
+std::string zh(const Message& m) {
+    return text::messageText(m, text::Language::kChinese);
 }
 
 } // namespace korvane::test

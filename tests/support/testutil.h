@@ -3,6 +3,7 @@
 #pragma once
 
 #include "model/bytes.h"
+#include "model/message.h"
 
 #include <filesystem>
 #include <string>
@@ -56,6 +57,9 @@ std::string diskTree(const std::string& root, bool withTimes = true);
 // each file's bytes and the extended attributes (user., security. and
 // trusted.) too.
 std::string statTree(const std::string& top, bool contents = false);
+
+// A message as the app shows it in Chinese, the language of its texts.
+std::string zh(const Message& m);
 
 // A hash of bytes (FNV-1a), for comparing contents in tree texts.
 uint64_t contentHash(ByteSpan bytes);

@@ -44,10 +44,11 @@ Bytes contentsOf(Timg& img, const Node* n) {
     return buf;
 }
 
-std::string lines(const std::vector<std::string>& v) {
+// The error lines as the app shows them in Chinese.
+std::string lines(const std::vector<Message>& v) {
     std::string out;
-    for (const std::string& s : v)
-        out += s + "\n";
+    for (const Message& m : v)
+        out += zh(m) + "\n";
     return out;
 }
 
@@ -263,8 +264,7 @@ TEST(AddFiles, WhatCannotBeAddedIsListed) {
     auto img = targetImage();
     AddResult r =
         addfiles(*img, {src / "pipe", src / "huge", src / "missing", src / "ok", "/"}, 258);
-    EXPECT_EQ(lines(r.errlist), "源文件:" + src / "missing" +
-                                    ",无法读取:No such file or directory\n" +
+    EXPECT_EQ(lines(r.errlist), "源文件:" + src / "missing" + ",无法读取:没有那个文件或目录\n" +
                                     "源目录:/,不可添加根目录\n");
     EXPECT_EQ(r.added, 3u);
     EXPECT_EQ(findPath(img->root(), "system/pipe")->entry.mode, 010777u)
@@ -280,7 +280,9 @@ TEST(AddFiles, WhatCannotBeAddedIsListed) {
         ::chmod((src / "secret").c_str(), 0);
         r = addfiles(*img, {src / "secret"}, 258);
         ASSERT_EQ(r.errlist.size(), 1u);
-        EXPECT_EQ(r.errlist[0], "源文件:" + src / "secret" + ",无法读取:Permission denied");
+        EXPECT_EQ(lines(r.errlist), "源文件:" + src / "secret" + ",无法读取:权限不够\n");
+        EXPECT_EQ(r.errlist[0].english(),
+                  "cannot read the file " + src / "secret" + ": Permission denied");
     }
 
     // A source that ends before its size leaves the working file as it was.
