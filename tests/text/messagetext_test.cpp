@@ -76,8 +76,9 @@ TEST(MessageText, RendersInBothLanguages) {
              Case{Message{"正在扫描块", {}}, "正在扫描块", "Scanning blocks"},
          }) {
         EXPECT_EQ(messageText(c.m, Language::kChinese), c.chinese) << c.m.text;
-        if (*c.english)
+        if (*c.english) {
             EXPECT_EQ(messageText(c.m, Language::kEnglish), c.english) << c.m.text;
+        }
     }
     // An error of the core: Error keeps the message for translation.
     try {
