@@ -114,6 +114,7 @@ public:
 
     uint64_t size() const override { return size_; }
     uint64_t storedSize() const override { return file_->size(); }
+    void releaseResident() const override { file_->releaseResident(); }
 
     void read(uint64_t offset, MutableByteSpan out) const override {
         size_t done = 0;

@@ -35,8 +35,8 @@ std::unique_ptr<ImageData> ImageData::mapFile(const std::string& path) {
         ::close(fd);
         throw Error(msg("%1 is empty", path));
     }
-    // Page tables are filled by populate() for readers that walk the whole
-    // file; an EXT reader touches only metadata and the files asked for.
+    // No pages are made resident up front: a reader that walks the whole file
+    // prefetches it a window at a time and lets go of what lies behind.
     void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
     int err = errno;
     ::close(fd);
@@ -83,13 +83,26 @@ Bytes readBytes(const ImageSource& src, uint64_t offset, size_t n) {
     return out;
 }
 
-void ImageData::populate() const {
+void ImageData::prefetch(uint64_t offset, uint64_t n) const {
+    if (!mapped_ || offset >= size_)
+        return;
+    // Whole pages: the mapping starts on one.
+    const uint64_t page = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+    const uint64_t from = offset / page * page;
+    const uint64_t to = std::min<uint64_t>(size_, offset + n);
+    void* p = const_cast<std::byte*>(data_) + from;
 #ifdef MADV_POPULATE_READ
-    if (mapped_ && ::madvise(const_cast<std::byte*>(data_), size_, MADV_POPULATE_READ) == 0)
+    if (::madvise(p, static_cast<size_t>(to - from), MADV_POPULATE_READ) == 0)
         return;
 #endif
+    ::madvise(p, static_cast<size_t>(to - from), MADV_WILLNEED);
+}
+
+void ImageData::releaseResident() const {
+    // The mapping is private and never written: dropped pages read back the
+    // same from the file.
     if (mapped_)
-        ::madvise(const_cast<std::byte*>(data_), size_, MADV_WILLNEED);
+        ::madvise(const_cast<std::byte*>(data_), size_, MADV_DONTNEED);
 }
 
 ImageData::~ImageData() {

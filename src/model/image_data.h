@@ -26,9 +26,8 @@ public:
     const std::string& path() const { return path_; }
 
     void read(uint64_t offset, MutableByteSpan out) const override;
-    // Fills the page tables of the whole mapping at once: far cheaper than one
-    // page fault per page for a reader that walks the whole file.
-    void populate() const;
+    void releaseResident() const override;
+    void prefetch(uint64_t offset, uint64_t n) const override;
     const std::byte* contiguous(uint64_t offset, size_t n) const override {
         return offset <= size_ && n <= size_ - offset ? data_ + offset : nullptr;
     }

@@ -33,6 +33,17 @@ public:
         (void)n;
         return nullptr;
     }
+    // Lets go of the pages of a mapping that reading made resident; they come
+    // back from the page cache when read again, so pointers stay valid. A
+    // walk over a large image calls it now and then, so that what it keeps
+    // in memory does not grow with the image.
+    virtual void releaseResident() const {}
+    // Makes the pages of [offset, offset + n) resident ahead of a walk over
+    // them: far cheaper than one page fault per page.
+    virtual void prefetch(uint64_t offset, uint64_t n) const {
+        (void)offset;
+        (void)n;
+    }
     // Bytes the image takes in its file: less than size() for a sparse image.
     virtual uint64_t storedSize() const { return size(); }
     // Facts for `info` about how the bytes are stored (label/value pairs);

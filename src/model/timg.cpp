@@ -59,6 +59,15 @@ void Timg::warn(Message message) {
     warningMessages_.push_back(std::move(message));
 }
 
+void Timg::noteRead(uint64_t n) const {
+    if (!image_)
+        return;
+    if (readSinceRelease_.fetch_add(n) + n >= kResidentBudget) {
+        readSinceRelease_.store(0);
+        image_->releaseResident();
+    }
+}
+
 uint64_t Timg::contentSize(const TImgEntry& e) const {
     return e.objType == kTypeFile ? e.size : 0;
 }
@@ -83,8 +92,11 @@ size_t Timg::ReadRange(const TImgEntry& e, uint64_t offset, MutableByteSpan out)
         return 0;
     const size_t n = static_cast<size_t>(std::min<uint64_t>(out.size(), total - offset));
     out = out.first(n);
-    if (e.dataPos < 0)
-        return readImageRange(e, offset, out);
+    if (e.dataPos < 0) {
+        const size_t got = readImageRange(e, offset, out);
+        noteRead(got);
+        return got;
+    }
     if (!workfile_)
         throw Error(msg("the contents of %1 are missing from the working file", e.name));
     workfile_->read(e.dataPos + static_cast<int64_t>(offset), out);

@@ -34,6 +34,9 @@ struct ContentRange {
 // ranges.
 constexpr uint64_t kWholeReadLimit = 256ull << 20;
 
+// How much of an image a walk may touch before its pages are let go.
+constexpr uint64_t kResidentBudget = 32ull << 20;
+
 class Timg {
 public:
     Timg();
@@ -101,6 +104,11 @@ public:
     size_t size() const { return image_ ? static_cast<size_t>(image_->size()) : 0; }
     const ImageSource* image() const { return image_.get(); }
 
+    // Counts n bytes of the image that a reader just went through; after
+    // every kResidentBudget of them the image's pages are let go, so that
+    // memory stays bounded however large the image is. Thread-safe.
+    void noteRead(uint64_t n) const;
+
     // The working file, created on first use.
     WorkFile& workfile();
     bool hasWorkfile() const { return workfile_ != nullptr; }
@@ -128,6 +136,7 @@ protected:
 
 private:
     std::unique_ptr<ImageSource> image_;
+    mutable std::atomic<uint64_t> readSinceRelease_{0};
     std::unique_ptr<Node> root_;
     std::unique_ptr<WorkFile> workfile_;
     std::vector<std::string> warnings_;

@@ -75,8 +75,6 @@ ChosenFormat chooseFormat(std::unique_ptr<ImageData> file, const OpenOptions& op
         return {best, std::move(inner)};
     }
     const ImageReader* reader = chooseReader(file->span(), opt);
-    if (reader && !reader->anySource)
-        file->populate();
     return {reader, std::move(file)};
 }
 

@@ -114,6 +114,36 @@ uint32_t inferPagesPerBlock(const std::vector<PackedTags>& tags,
     return 0;
 }
 
+// Walks the image's records a window at a time: each window's pages are made
+// resident at once (cheaper than a fault per page), and every so often the
+// image lets go of what lies behind, so that a scan of a large image keeps
+// little of it in memory.
+class RecordWindows {
+public:
+    RecordWindows(const Timg& img, uint64_t recordSize)
+        : img_(img), recordSize_(recordSize),
+          records_(std::max<uint64_t>(1, kWindowBytes / recordSize)) {}
+
+    void at(uint64_t q) {
+        if (q >= begin_ && q < end_)
+            return;
+        begin_ = q;
+        end_ = q + records_;
+        const uint64_t bytes = records_ * recordSize_;
+        img_.noteRead(bytes);
+        if (const ImageSource* src = img_.image())
+            src->prefetch(q * recordSize_, bytes);
+    }
+
+private:
+    static constexpr uint64_t kWindowBytes = 4u << 20;
+    const Timg& img_;
+    uint64_t recordSize_;
+    uint64_t records_;
+    uint64_t begin_ = 1;
+    uint64_t end_ = 0;
+};
+
 } // namespace
 
 void Tyaffs2obj::Open() {
@@ -179,7 +209,9 @@ void Tyaffs2obj::scan(JobReporter& rep) {
     // Tags of every record, checked with their ECC where the layout has one.
     std::vector<PackedTags> tags(count);
     std::vector<uint8_t> state(count, kProgrammed);
+    RecordWindows windows(*this, recordSize);
     for (uint32_t q = 0; q < count; ++q) {
+        windows.at(q);
         const std::byte* tp = record(q) + lay.tagsAt();
         const bool eccThere = lay.tagEcc && !lay.inbandTags &&
                               !(shortLast && q + 1 == count &&
@@ -263,6 +295,7 @@ void Tyaffs2obj::scan(JobReporter& rep) {
             const uint32_t q = chunkTable[i];
             if (state[q] != kProgrammed)
                 continue;
+            windows.at(q);
             const std::byte* r = record(q);
             fixes.clear();
             PageEccCheck c = checkDataEcc(r, lay.pageSize, lay.dataEcc,

@@ -16,6 +16,7 @@ const std::byte* Tyaffs2obj::record(uint64_t position) const {
 }
 
 const std::byte* Tyaffs2obj::page(uint32_t position, Bytes& scratch) const {
+    noteRead(layout().recordSize());
     const std::byte* p = record(position);
     auto it = std::lower_bound(fixes_.begin(), fixes_.end(), position,
                                [](const Fix& f, uint32_t q) { return f.chunk < q; });

@@ -69,7 +69,7 @@ TEST_F(Ext4Source, ReadBackPlainAndSparse) {
         TempDir t;
         const std::string image = make(k.options, t / "plain.img");
         mustRun("img2simg " + shellQuote(image) + " " + shellQuote(t / "android.simg"));
-        for (const std::string path : {image, t / "android.simg"}) {
+        for (const std::string& path : {image, t / "android.simg"}) {
             SCOPED_TRACE(std::string(k.name) + " " + path);
             auto img = openAny(path);
             EXPECT_EQ(img->formatName(), "EXT4");
