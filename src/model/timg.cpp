@@ -94,7 +94,7 @@ size_t Timg::ReadRange(const TImgEntry& e, uint64_t offset, MutableByteSpan out)
     out = out.first(n);
     if (e.dataPos < 0) {
         const size_t got = readImageRange(e, offset, out);
-        noteRead(got);
+        noteRead(got + kFaultAround);
         return got;
     }
     if (!workfile_)

@@ -36,6 +36,9 @@ constexpr uint64_t kWholeReadLimit = 256ull << 20;
 
 // How much of an image a walk may touch before its pages are let go.
 constexpr uint64_t kResidentBudget = 32ull << 20;
+// What one page fault of a mapped image may make resident (the kernel maps
+// the cached pages around the one asked for).
+constexpr uint64_t kFaultAround = 64u << 10;
 
 class Timg {
 public:

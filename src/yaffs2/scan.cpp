@@ -47,17 +47,21 @@ enum RecordState : uint8_t {
 
 enum ChunkKind : uint8_t { kSkip, kHeader, kData };
 
+// One per kept chunk: 16 bytes, since a 2 GiB image has a million of them.
+// Header chunks keep the fields the scan decides with, read once (each header
+// page read again later costs a cache miss on large images), in the places a
+// data chunk keeps its chunk id and byte count.
 struct ChunkInfo {
     uint32_t id = 0;
-    uint32_t chunkId = 0;
-    uint32_t bytes = 0;
+    uint32_t chunkId = 0; // header: the parent's id
+    uint32_t bytes = 0;   // header: the file size it gives
     ChunkKind kind = kSkip;
-    // Header chunks: the fields the scan decides with, read once (each header
-    // page read again later costs a cache miss on large images).
-    uint32_t type = 0;
-    uint32_t parent = 0;
-    uint32_t fileSize = 0;
+    uint8_t type = 0; // header: the object type, 255 for any type past it
+
+    uint32_t parent() const { return chunkId; }
+    uint32_t fileSize() const { return bytes; }
 };
+static_assert(sizeof(ChunkInfo) == 16);
 
 bool validObjectId(uint32_t id) {
     return id == kObjIdRoot || (id >= kFirstOrdinaryId && id <= kMaxObjId);
@@ -353,9 +357,10 @@ void Tyaffs2obj::scan(JobReporter& rep) {
             ci.kind = kSkip;
         if (ci.kind == kHeader) {
             const std::byte* c = page(q, scratch);
-            ci.type = loadWord(c + hdr::kType, lay.order);
-            ci.parent = loadWord(c + hdr::kParent, lay.order);
-            ci.fileSize = loadWord(c + hdr::kFileSize, lay.order);
+            ci.type =
+                static_cast<uint8_t>(std::min<uint32_t>(loadWord(c + hdr::kType, lay.order), 255));
+            ci.chunkId = loadWord(c + hdr::kParent, lay.order);
+            ci.bytes = loadWord(c + hdr::kFileSize, lay.order);
         }
         if (ci.kind != kSkip) {
             maxObjId = std::max(maxObjId, ci.id);
@@ -373,6 +378,9 @@ void Tyaffs2obj::scan(JobReporter& rep) {
             rep.progress(static_cast<int64_t>(i), static_cast<int64_t>(kept) - 1, 3, kBuilding);
     }
     objChunks.resize(static_cast<size_t>(maxObjId) + 1);
+    // The tags are all in the chunk list now.
+    std::vector<PackedTags>().swap(tags);
+    std::vector<uint8_t>().swap(state);
 
     // A data chunk that starts at or past the size a later header of its file
     // gives was cut off by a truncation: drop it. Walking backwards, keep the
@@ -383,7 +391,7 @@ void Tyaffs2obj::scan(JobReporter& rep) {
             ChunkInfo& ci = chunks[i];
             if (ci.kind == kHeader) {
                 if (ci.type == kHdrFile)
-                    laterSize[ci.id] = std::min<uint64_t>(laterSize[ci.id], ci.fileSize);
+                    laterSize[ci.id] = std::min<uint64_t>(laterSize[ci.id], ci.fileSize());
             } else if (ci.kind == kData) {
                 if (uint64_t{ci.chunkId - 1} * dataSize >= laterSize[ci.id])
                     ci.kind = kSkip;
@@ -435,7 +443,7 @@ void Tyaffs2obj::scan(JobReporter& rep) {
         if (objChunks[id].headerChunk < 0)
             continue;
         const ChunkInfo& ci = chunks[static_cast<size_t>(objChunks[id].headerChunk)];
-        parentOf[id] = ci.parent;
+        parentOf[id] = ci.parent();
         typeOf[id] = objTypeOf(ci.type);
     }
     enum Liveness : uint8_t { kUnknown, kVisiting, kLive, kDead };

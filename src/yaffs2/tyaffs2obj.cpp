@@ -16,7 +16,8 @@ const std::byte* Tyaffs2obj::record(uint64_t position) const {
 }
 
 const std::byte* Tyaffs2obj::page(uint32_t position, Bytes& scratch) const {
-    noteRead(layout().recordSize());
+    // A fault maps the pages around the one asked for as well.
+    noteRead(std::max<uint64_t>(layout().recordSize(), kFaultAround));
     const std::byte* p = record(position);
     auto it = std::lower_bound(fixes_.begin(), fixes_.end(), position,
                                [](const Fix& f, uint32_t q) { return f.chunk < q; });
