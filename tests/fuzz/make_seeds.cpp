@@ -69,7 +69,7 @@ Bytes yaffs2Plain() {
 // several sequence numbers, a header rewritten after a rename and a move, and
 // headers whose tags carry the type and parent.
 Bytes yaffs2Used() {
-    Yaffs2Builder b({kTagOffsetMarked, kEccNand, true});
+    Yaffs2Builder b(plainLayout(kDefaultLayout, true, kEccNand));
     b.erased(2);
     b.sequence = 0x1005;
     b.root();
