@@ -72,6 +72,18 @@ std::string inlineTail(const Inode& inode, ByteSpan raw) {
     return {};
 }
 
+// Every group descriptor is stored in the file, so a superblock that counts
+// more groups than the file's bytes can describe is damaged. Checked against
+// the stored bytes, not the image's size: a sparse image of a few bytes may
+// expand to terabytes, and the reader keeps and walks every group it counts.
+Superblock checkedGroups(Superblock s, const ImageSource& src) {
+    if (uint64_t{s.groupCount} * s.descSize > src.storedSize())
+        throw Error(msg("the superblock counts %1 groups, more than the file's %2 bytes can "
+                        "describe",
+                        s.groupCount, src.storedSize()));
+    return s;
+}
+
 // The number of bytes in count blocks, or "more than limit".
 uint64_t runBytes(uint64_t count, uint32_t bs, uint64_t limit) {
     return count > limit / bs + 1 ? limit : count * bs;
@@ -109,7 +121,9 @@ void Text23obj::Init(std::unique_ptr<ImageSource> image) {
     if (!src_ || src_->size() < kSuperblockOffset + kSuperblockSize)
         throw Error(msg("not an EXT2/EXT3/EXT4 image: %1 bytes are too few to hold a superblock",
                         src_ ? src_->size() : 0));
-    sb_ = loadSuperblock(readBytes(*src_, kSuperblockOffset, kSuperblockSize).data(), src_->size());
+    sb_ = checkedGroups(
+        loadSuperblock(readBytes(*src_, kSuperblockOffset, kSuperblockSize).data(), src_->size()),
+        *src_);
     loadGeometry();
 
     const uint64_t fsBytes = sb_.blocksCount * sb_.blockSize;
@@ -192,7 +206,7 @@ void Text23obj::recoverJournal() {
     try {
         Superblock s = loadSuperblock(readBytes(*src_, kSuperblockOffset, kSuperblockSize).data(),
                                       src_->size());
-        sb_ = s;
+        sb_ = checkedGroups(s, *src_);
     } catch (const Error& e) {
         src_ = before_;
         warn(msg("the journal replays a superblock that cannot be read (%1); the tree shown is "
