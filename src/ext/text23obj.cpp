@@ -542,6 +542,12 @@ bool Text23obj::loadDirChunk(Frame& f) {
             return stop(msg("block %1 was already read as a directory", physical));
         owner->second = f.node;
     }
+    // Every folder block is stored in the file. A sparse image may repeat one
+    // block of entries from a single fill word over terabytes, which a walk
+    // would take hours to read (and nodes without end to hold).
+    if (fresh && (dirBytes_ += bs) > src_->storedSize())
+        return stop(msg("the folders read so far take more than the %1 bytes the file stores",
+                        src_->storedSize()));
     if (f.scratch.empty())
         f.scratch.resize(bs);
     const ByteSpan block = dev_->block(physical, f.scratch.data());
@@ -573,6 +579,7 @@ void Text23obj::ScanDirectory(Node* root, JobReporter& rep) {
     int64_t made = 1;
     Bytes scratch(sb_.inodeSize);
     dirBlockOwner_.clear();
+    dirBytes_ = 0;
 
     auto frameFor = [&](Node* n) {
         Frame f;
