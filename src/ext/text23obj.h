@@ -107,6 +107,7 @@ private:
     // Folder blocks read by the walk, and the folder that read each: no
     // damaged image can make the walk repeat itself.
     std::unordered_map<uint64_t, const Node*> dirBlockOwner_;
+    uint64_t dirBytes_ = 0; // bytes of the folder blocks in dirBlockOwner_
     ReadInfo info_;
     size_t damageReported_ = 0;
     bool scanning_ = false;

@@ -11,6 +11,8 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <ctime>
+#include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <sys/stat.h>
@@ -234,6 +236,15 @@ std::pair<int64_t, uint64_t> Importer::readData(archive_entry* e, const std::str
         sized ? static_cast<uint64_t>(std::max<la_int64_t>(archive_entry_size(e), 0)) : 0;
     WorkFile& wf = img_.workfile();
     const int64_t start = wf.appendStart();
+    // Places in the working file are signed 64-bit offsets: a sparse member
+    // may claim more with a few bytes of data, and its end would not be one.
+    const auto room = static_cast<uint64_t>(std::numeric_limits<int64_t>::max() - start);
+    auto tooLarge = [&](uint64_t bytes) {
+        return Error(msg("%1: the member claims %2 bytes, more than the working file can hold",
+                         member, bytes));
+    };
+    if (declared > room)
+        throw tooLarge(declared);
     uint64_t end = 0;
     for (;;) {
         const void* buf = nullptr;
@@ -249,6 +260,8 @@ std::pair<int64_t, uint64_t> Importer::readData(archive_entry* e, const std::str
         const auto at = static_cast<uint64_t>(offset);
         if (offset < 0 || (sized && at + len > declared))
             throw Error(msg("%1: the archive holds more data than the member's size", member));
+        if (at + len > room)
+            throw tooLarge(at + len);
         wf.writeAt(start + static_cast<int64_t>(at),
                    ByteSpan(static_cast<const std::byte*>(buf), len));
         end = std::max<uint64_t>(end, at + len);
@@ -394,9 +407,9 @@ void Importer::take(archive_entry* e) {
     add(dir, std::move(t));
 }
 
-} // namespace
-
-TarImportResult tarin(Timg& img, const std::string& source, uint32_t dirId) {
+// The body of both tarin: open(a) opens the archive handle on its input.
+TarImportResult importArchive(Timg& img, const std::string& source, uint32_t dirId, uint64_t total,
+                              const std::function<int(archive*)>& open) {
     JobReporter rep(img.onwk, kFlagAddFiles);
     rep.send(0, 0, 1, verbatim(source));
     Node* base = nullptr;
@@ -418,14 +431,7 @@ TarImportResult tarin(Timg& img, const std::string& source, uint32_t dirId) {
             throw std::bad_alloc();
         archive_read_support_format_all(a.get());
         archive_read_support_filter_all(a.get());
-        const bool stdinput = source == "-";
-        uint64_t total = 0;
-        struct stat st {};
-        if (!stdinput && ::stat(source.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-            total = static_cast<uint64_t>(st.st_size);
-        const int opened = stdinput ? archive_read_open_fd(a.get(), 0, 1 << 16)
-                                    : archive_read_open_filename(a.get(), source.c_str(), 1 << 16);
-        if (opened != ARCHIVE_OK)
+        if (open(a.get()) != ARCHIVE_OK)
             throw Error(msg("cannot read the archive %1: %2", source, archiveError(a.get())));
         Importer imp(img, base, a.get(), rep, total);
         for (;;) {
@@ -460,6 +466,26 @@ TarImportResult tarin(Timg& img, const std::string& source, uint32_t dirId) {
         finish();
         throw;
     }
+}
+
+} // namespace
+
+TarImportResult tarin(Timg& img, const std::string& source, uint32_t dirId) {
+    const bool stdinput = source == "-";
+    uint64_t total = 0;
+    struct stat st {};
+    if (!stdinput && ::stat(source.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        total = static_cast<uint64_t>(st.st_size);
+    return importArchive(img, source, dirId, total, [&](archive* a) {
+        return stdinput ? archive_read_open_fd(a, 0, 1 << 16)
+                        : archive_read_open_filename(a, source.c_str(), 1 << 16);
+    });
+}
+
+TarImportResult tarin(Timg& img, ByteSpan bytes, const std::string& label, uint32_t dirId) {
+    return importArchive(img, label, dirId, bytes.size(), [&](archive* a) {
+        return archive_read_open_memory(a, bytes.data(), bytes.size());
+    });
 }
 
 } // namespace korvane

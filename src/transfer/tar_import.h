@@ -3,6 +3,7 @@
 // gives, so that building an image from an archive needs no privilege.
 #pragma once
 
+#include "model/bytes.h"
 #include "model/message.h"
 #include "model/timg.h"
 
@@ -43,5 +44,9 @@ struct TarImportResult {
 // img.cancel is set. Throws Error when the archive cannot be read (not an
 // archive, damaged, cut short) or dirId is no folder of the tree.
 TarImportResult tarin(Timg& img, const std::string& source, uint32_t dirId);
+
+// The same for an archive held in memory; label names it in messages and
+// progress.
+TarImportResult tarin(Timg& img, ByteSpan archive, const std::string& label, uint32_t dirId);
 
 } // namespace korvane

@@ -40,6 +40,10 @@ constexpr uint32_t kLooseIds = 4096;
 // the bytes.
 std::unique_ptr<Timg> openImage(const char* readerName, const uint8_t* data, size_t size);
 
+// Opens data as opening a file does (containers unwrapped, the readers
+// bidding), from memory. nullptr when nothing reads the bytes.
+std::unique_ptr<Timg> openAny(const uint8_t* data, size_t size);
+
 // Builds every text the CLI and the app show for each object of the tree,
 // checks that the tree hangs together, and reads every object's contents in
 // ranges, checking the ranges against each other.

@@ -1,21 +1,30 @@
-// Writes the seed corpora of the fuzzing harnesses into CORPUS/yaffs2 and
-// CORPUS/ext (tests/fuzz/corpus in the source tree): YAFFS2 images from the
-// image builder and from Korvane's writer, EXT images from Korvane's writer,
-// mke2fs -d and genext2fs. Every seed stays under 64 KiB: EXT images lose
-// their unused tail, which reads as zeros anyway.
+// Writes the seed corpora of the fuzzing harnesses into CORPUS/<format>
+// (tests/fuzz/corpus in the source tree): YAFFS2 images in every common layout
+// from the image builder and from Korvane's writer; EXT2/3 and ext4 images
+// from Korvane's writer, mke2fs -d (with debugfs for what -d does not make:
+// deep extent trees, unwritten extents, dirty journals) and genext2fs;
+// Android sparse images from img2simg and Korvane's writer; archives from GNU
+// tar, cpio and Korvane's tar writer. Every seed stays under 64 KiB: EXT
+// images lose their unused tail, which reads as zeros anyway.
 //
 //     korvane-fuzz-seeds tests/fuzz/corpus
+#include "ext/sparse_format.h"
+#include "model/crc.h"
 #include "model/error.h"
 #include "support/testutil.h"
 #include "support/tree_nodes.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/loadimage.h"
 #include "transfer/saveas.h"
+#include "transfer/tar_export.h"
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
+#include <string_view>
 
 using namespace korvane;
 using namespace korvane::yaffs2;
@@ -69,7 +78,7 @@ Bytes yaffs2Plain() {
 // several sequence numbers, a header rewritten after a rename and a move, and
 // headers whose tags carry the type and parent.
 Bytes yaffs2Used() {
-    Yaffs2Builder b({kTagOffsetMarked, kEccNand, true});
+    Yaffs2Builder b(plainLayout(kDefaultLayout, true, kEccNand));
     b.erased(2);
     b.sequence = 0x1005;
     b.root();
@@ -138,15 +147,59 @@ Bytes yaffs2Deep() {
     return b.bytes();
 }
 
-// A small tree in a new image, with files whose bytes are in the working file.
-std::unique_ptr<Timg> memoryTree() {
+// The same few objects in a layout: a folder, a file one chunk and a bit long,
+// a symbolic and a hard link; with 16 KiB pages only the file, so that the
+// seed stays small.
+Bytes yaffs2InLayout(const Layout& layout) {
+    Yaffs2Builder b(layout);
+    b.root();
+    if (layout.recordSize() * 7 >= kSeedLimit) {
+        b.file(257, 1, "f", pattern(100, 1));
+        return b.bytes();
+    }
+    b.dir(257, 1, "d");
+    b.file(258, 257, "f", pattern(layout.chunkDataSize() + 100, 2));
+    b.symlink(259, 1, "l", "d/f");
+    b.hardlink(260, 257, "h", 258);
+    return b.bytes();
+}
+
+// A dump of a used partition in blocks of four pages: sequence numbers per
+// block, a bad block holding newer stale chunks, an erased block, and a last
+// block cut short.
+Bytes yaffs2BadBlocks() {
+    const Layout l = commonLayouts()[1].layout; // FF FF marker, YAFFS data ECC
+    Yaffs2Builder b(l);
+    b.sequence = 0x1001;
+    b.root();
+    b.file(258, 1, "f", pattern(3000, 1));
+    b.sequence = 0x1002;
+    b.header(258, Yaffs2Builder::make(kHdrFile, 1, "stale", 0100644));
+    b.data(258, 1, pattern(2048, 9));
+    b.markBad(4);
+    b.erased(2);
+    b.erased(4);
+    b.sequence = 0x1003;
+    b.file(259, 1, "g", pattern(5000, 2));
+    b.sequence = 0x1004;
+    b.file(260, 1, "h", pattern(5000, 3));
+    b.bytes().resize(19 * l.recordSize() + 1000);
+    return b.bytes();
+}
+
+// A small tree in a new image, with files whose bytes are in the working file;
+// withBlocks adds a file of 14 blocks of 1 KiB, past the direct blocks.
+std::unique_ptr<Timg> memoryTree(bool withBlocks = true) {
     std::unique_ptr<Timg> img = newimage();
     Node* root = img->root();
     root->entry.atime = root->entry.mtime = root->entry.ctime = kSeedTime;
     Node* etc = addNode(*img, root, "etc", kTypeDirectory, 0755);
     Node* hosts = addFile(*img, etc, "hosts", bytesOf("127.0.0.1 localhost\n"));
     addFile(*img, root, "init.rc", pattern(2000, 6), 0750);
-    addFile(*img, etc, "blocks", pattern(13 * 1024 + 5, 7));
+    if (withBlocks)
+        addFile(*img, etc, "blocks", pattern(13 * 1024 + 5, 7));
+    hosts->entry.xattrs = {{"security.selinux", std::string("u:object_r:system_file:s0\0", 26)},
+                           {"user.comment", "hosts"}};
     addSymlink(*img, root, "sh", "/system/bin/toybox");
     addSymlink(*img, etc, "far", std::string(100, 'p'));
     addHardlink(*img, root, "hosts2", hosts);
@@ -160,11 +213,18 @@ std::unique_ptr<Timg> memoryTree() {
     return img;
 }
 
-Bytes saved(SaveKind kind, const SaveParams& params = {}) {
-    std::unique_ptr<Timg> img = memoryTree();
+Bytes saved(SaveKind kind, const SaveParams& params = {}, const ExtSaveParams& ext = {},
+            bool withBlocks = true) {
+    std::unique_ptr<Timg> img = memoryTree(withBlocks);
     TempDir tmp;
-    saveas(*img, tmp / "out.img", kind, params);
+    saveas(*img, tmp / "out.img", kind, params, ext);
     return readFile(tmp / "out.img");
+}
+
+// Gives everything below dir the seed time.
+void settle(const fs::path& dir) {
+    run("find " + shellQuote(dir.string()) + " -exec touch -h -d @" + std::to_string(kSeedTime) +
+        " {} +");
 }
 
 // A source folder for mke2fs and genext2fs: files around the direct-block
@@ -194,8 +254,7 @@ void makeSource(const fs::path& dir, bool small) {
                                  shellQuote((dir / "sparse").string());
     if (run(setfattr).status != 0)
         std::fprintf(stderr, "note: the temporary folder keeps no extended attributes\n");
-    run("find " + shellQuote(dir.string()) + " -exec touch -h -d @" + std::to_string(kSeedTime) +
-        " {} +");
+    settle(dir);
 }
 
 Bytes made(const std::string& command, const std::string& image, size_t blockSize) {
@@ -205,15 +264,310 @@ Bytes made(const std::string& command, const std::string& image, size_t blockSiz
     return trimmed(readFile(image), blockSize);
 }
 
-Bytes mke2fs(const fs::path& src, size_t blockSize, const std::string& options, unsigned kib) {
+const std::string kFakeTime = "E2FSPROGS_FAKE_TIME=" + std::to_string(kSeedTime) + " ";
+
+// mke2fs -d src; then, when given, edit(image) changes what -d cannot make.
+Bytes mke2fs(const fs::path& src, size_t blockSize, const std::string& options, unsigned kib,
+             const std::function<void(const std::string&)>& edit = {}) {
     TempDir tmp;
     const std::string image = tmp / "ext.img";
-    return made("E2FSPROGS_FAKE_TIME=" + std::to_string(kSeedTime) +
-                    " mke2fs -q -F -N 32 -m 0 -U clear -E hash_seed=" +
-                    "6b6f7276-616e-6500-0000-000000000001 -b " + std::to_string(blockSize) + " " +
-                    options + " -d " + shellQuote(src.string()) + " " + shellQuote(image) + " " +
-                    std::to_string(kib) + "k",
-                image, blockSize);
+    const std::string command = kFakeTime + "mke2fs -q -F -N 32 -m 0 -U clear -E hash_seed=" +
+                                "6b6f7276-616e-6500-0000-000000000001 -b " +
+                                std::to_string(blockSize) + " " + options + " -d " +
+                                shellQuote(src.string()) + " " + shellQuote(image) + " " +
+                                std::to_string(kib) + "k";
+    if (!edit)
+        return made(command, image, blockSize);
+    made(command, image, blockSize);
+    edit(image);
+    return trimmed(readFile(image), blockSize);
+}
+
+// Runs debugfs's commands (one a line) on image, writing to it.
+void debugfs(const std::string& image, const std::string& commands) {
+    TempDir tmp;
+    writeFile(tmp / "commands", commands);
+    CommandResult r =
+        run(kFakeTime + "debugfs -w -f " + shellQuote(tmp / "commands") + " " + shellQuote(image));
+    // debugfs goes on after a failed command, naming it on standard error.
+    if (r.status != 0 || r.err.find(": ") != std::string::npos)
+        throw std::runtime_error("debugfs on " + image + " failed: " + r.err);
+}
+
+// The block that holds logical block n of path.
+std::string bmap(const std::string& image, const std::string& path, unsigned n) {
+    CommandResult r = run("debugfs -R " + shellQuote("bmap " + path + " " + std::to_string(n)) +
+                          " " + shellQuote(image));
+    const std::string block = r.out.substr(0, r.out.find('\n'));
+    if (r.status != 0 || block.empty() || block == "0")
+        throw std::runtime_error("debugfs bmap " + path + " failed: " + r.err);
+    return block;
+}
+
+// Sets an extended attribute on path; security.* needs privilege, so a seed
+// made without it has fewer of them.
+void setXattr(const fs::path& path, const std::string& name, const std::string& value) {
+    if (run("setfattr -h -n " + name + " -v " + shellQuote(value) + " " +
+            shellQuote(path.string()) + " 2>/dev/null")
+            .status != 0)
+        std::fprintf(stderr, "note: %s not set on %s\n", name.c_str(), path.c_str());
+}
+
+// What ext4 images of phones hold: small files with SELinux labels, file
+// capabilities, an ACL, a value too big for the inode, fast and slow links.
+void makeExt4Source(const fs::path& dir) {
+    fs::create_directories(dir / "d");
+    writeFile((dir / "a.txt").string(), "hello\n");
+    writeFile((dir / "d/small").string(), pattern(3000, 21));
+    writeFile((dir / "d/tiny").string(), pattern(10, 22));
+    fs::create_symlink("a.txt", dir / "l");
+    fs::create_symlink(std::string(100, 'y'), dir / "d/long");
+    fs::create_hard_link(dir / "a.txt", dir / "d/hard");
+    setXattr(dir / "a.txt", "security.selinux", "u:object_r:system_file:s0");
+    setXattr(dir / "a.txt", "user.big", std::string(600, 'b'));
+    setXattr(dir / "d/small", "security.capability", "0x0100000200200000000000000000000000000000");
+    setXattr(dir / "d/tiny", "trusted.t", "1");
+    setXattr(dir / "l", "security.selinux", "u:object_r:link_file:s0");
+    if (run("setfacl -m u:1000:rw,g:1000:r " + shellQuote((dir / "d/small").string())).status != 0)
+        std::fprintf(stderr, "note: no ACL on d/small\n");
+    settle(dir);
+}
+
+// A journal left needing recovery: a transaction rewriting two blocks of
+// d/small (the first starting with the journal's magic, so it is escaped),
+// then one revoking the second. open: debugfs's journal_open options.
+std::function<void(const std::string&)> dirtyJournal(const std::string& open) {
+    return [open](const std::string& image) {
+        TempDir tmp;
+        Bytes blocks = pattern(2048, 23);
+        const std::byte magic[4] = {std::byte{0xC0}, std::byte{0x3B}, std::byte{0x39},
+                                    std::byte{0x98}};
+        std::copy(magic, magic + 4, blocks.begin());
+        writeFile(tmp / "blocks", blocks);
+        const std::string first = bmap(image, "/d/small", 0), second = bmap(image, "/d/small", 2);
+        debugfs(image, "jo " + open + "\njw -b " + first + "," + second + " " + (tmp / "blocks") +
+                           "\njc\njo " + open + "\njw -r " + second + "\njc\n");
+    };
+}
+
+// Extent trees that mke2fs -d does not make: a tree of depth 2 (600
+// one-block extents over three shared blocks, as e2fsdroid shares them) and
+// unwritten extents, which read as zeros.
+void deepExtents(const std::string& image) {
+    const uint64_t shared = std::stoull(bmap(image, "/d/small", 0));
+    std::string commands = "write /dev/null deep\neo deep\n";
+    for (unsigned i = 0; i < 600; ++i)
+        commands +=
+            "set_bmap " + std::to_string(2 * i) + " " + std::to_string(shared + i % 3) + "\n";
+    commands += "ec\nsif deep size 1230000\nwrite /dev/null unwritten\n"
+                "fallocate unwritten 0 7\nsif unwritten size 8000\nfeature shared_blocks\n";
+    debugfs(image, commands);
+}
+
+void ext4Seeds(const fs::path& dir) {
+    TempDir src;
+    const fs::path tree = src / "tree";
+    makeExt4Source(tree);
+    // The journal sits behind the files, so that its first transactions stay
+    // in the seed.
+    const std::string ext4 = "-t ext4 -I 256 -N 24 -O ^resize_inode ";
+    const std::string journal = " -J size=1,location=48";
+    put(dir, "journal-csum-v3", mke2fs(tree, 1024, ext4 + journal, 3072, dirtyJournal("-c")));
+    put(dir, "journal-csum-v2-32bit",
+        mke2fs(tree, 1024, ext4 + "-O ^64bit" + journal, 3072, dirtyJournal("-c -v 2")));
+    // ext3: the journal added after the files (mke2fs would put them behind
+    // it), so that they stay in the seed; its indirect blocks lie all over it,
+    // and the seed ends before the last ones.
+    Bytes ext3 = mke2fs(tree, 1024, "-t ext3 -I 256 -N 24 -O ^resize_inode,^has_journal", 3072,
+                        [](const std::string& image) {
+                            made("tune2fs -J size=1 " + shellQuote(image), image, 1024);
+                            dirtyJournal("")(image);
+                        });
+    ext3.resize(std::min<size_t>(ext3.size(), kSeedLimit - 1024));
+    put(dir, "journal-ext3", ext3);
+    // 4 KiB blocks with meta_bg: a few objects, as every block is a page.
+    const fs::path four = src / "four";
+    fs::create_directories(four);
+    writeFile((four / "small").string(), pattern(5000, 29));
+    fs::create_symlink("small", four / "l");
+    setXattr(four / "small", "security.selinux", "u:object_r:vendor_file:s0");
+    settle(four);
+    put(dir, "4k-meta-bg",
+        mke2fs(four, 4096, ext4 + "-O meta_bg,^flex_bg,^has_journal,^resize_inode", 1024));
+
+    // Small files and folders in their inodes: in the block area, and past it
+    // in the system.data attribute.
+    const fs::path inl = src / "inline";
+    fs::create_directories(inl / "sub");
+    writeFile((inl / "ten").string(), pattern(10, 24));
+    writeFile((inl / "hundred").string(), pattern(100, 25));
+    writeFile((inl / "sub/too-big").string(), pattern(300, 26));
+    writeFile((inl / "sub/empty").string(), "");
+    fs::create_symlink(std::string(80, 'z'), inl / "sub/link");
+    setXattr(inl / "ten", "user.x", "y");
+    settle(inl);
+    put(dir, "inline-data", mke2fs(inl, 1024, ext4 + "-O inline_data,^has_journal", 256));
+
+    // A file of 20 extents (depth 1) beside the trees deepExtents makes.
+    const fs::path ext = src / "extents";
+    fs::create_directories(ext / "d");
+    writeFile((ext / "d/small").string(), pattern(3000, 27));
+    {
+        std::ofstream pieces(ext / "pieces", std::ios::binary);
+        const Bytes kib = pattern(1024, 28);
+        for (unsigned i = 0; i < 20; ++i) {
+            pieces.seekp(static_cast<std::streamoff>(i) * 3072);
+            pieces.write(reinterpret_cast<const char*>(kib.data()), 1024);
+        }
+    }
+    settle(ext);
+    put(dir, "extents", mke2fs(ext, 1024, ext4 + "-O ^has_journal", 3072, deepExtents));
+
+    // A folder indexed by name hashes (e2fsck -D indexes what -d wrote).
+    const fs::path names = src / "names";
+    fs::create_directories(names / "many");
+    for (int i = 0; i < 40; ++i)
+        writeFile((names / "many" / (std::string(36, 'n') + std::to_string(1000 + i))).string(),
+                  "");
+    settle(names);
+    put(dir, "htree",
+        mke2fs(names, 1024, "-t ext4 -I 128 -N 64 -O ^resize_inode,^has_journal", 256,
+               [](const std::string& image) {
+                   run("e2fsck -fyD " + shellQuote(image) + " >/dev/null 2>&1");
+               }));
+
+    // Korvane's writer: journal, extents and checksums, in few inodes.
+    ExtSaveParams small;
+    small.blockSize = 1024;
+    small.inodeSize = 256;
+    small.inodes = 24;
+    put(dir, "written-ext4", trimmed(saved(kSaveExt4, {}, small, false), 1024));
+}
+
+// img2simg's Android sparse image of an EXT image of kib KiB (given trimmed).
+Bytes img2simg(Bytes image, unsigned kib, unsigned blockSize) {
+    TempDir tmp;
+    image.resize(size_t{kib} << 10);
+    writeFile(tmp / "raw.img", image);
+    const std::string out = tmp / "sparse.img";
+    CommandResult r = run("img2simg " + shellQuote(tmp / "raw.img") + " " + shellQuote(out) + " " +
+                          std::to_string(blockSize));
+    if (r.status != 0)
+        throw std::runtime_error("img2simg failed: " + r.err);
+    return readFile(out);
+}
+
+// The sparse image with a CRC32 chunk after every chunk, each the checksum of
+// the expanded bytes up to it.
+Bytes withCrcChunks(const Bytes& in) {
+    using namespace sparse;
+    const uint32_t blockSize = load32(in.data() + fh::kBlockSize);
+    Bytes out(in.begin(), in.begin() + kFileHeaderSize);
+    uint32_t crc = 0, chunks = 0;
+    for (size_t pos = kFileHeaderSize; pos + kChunkHeaderSize <= in.size();) {
+        const std::byte* h = in.data() + pos;
+        const uint16_t type = load16(h + ch::kType);
+        const uint64_t bytes = uint64_t{load32(h + ch::kBlocks)} * blockSize;
+        const uint32_t total = load32(h + ch::kTotalSize);
+        if (type == kChunkRaw) {
+            crc = crc32(crc, ByteSpan(h + kChunkHeaderSize, bytes));
+        } else {
+            Bytes block(blockSize);
+            for (size_t i = 0; type == kChunkFill && i < blockSize; i += 4)
+                std::copy(h + kChunkHeaderSize, h + kChunkHeaderSize + 4, block.begin() + i);
+            for (uint64_t done = 0; done < bytes; done += blockSize)
+                crc = crc32(crc, block);
+        }
+        out.insert(out.end(), h, h + total);
+        std::byte c[kChunkHeaderSize + 4];
+        store16(c + ch::kType, kChunkCrc32);
+        store16(c + ch::kReserved, 0);
+        store32(c + ch::kBlocks, 0);
+        store32(c + ch::kTotalSize, sizeof c);
+        store32(c + kChunkHeaderSize, crc);
+        out.insert(out.end(), c, c + sizeof c);
+        chunks += 2;
+        pos += total;
+    }
+    store32(out.data() + fh::kTotalChunks, chunks);
+    return out;
+}
+
+void sparseSeeds(const fs::path& dir) {
+    TempDir src;
+    makeSource(src / "small", true);
+    makeExt4Source(src / "tree");
+    const std::string ext4 = "-t ext4 -I 256 -N 24 -O ^resize_inode ";
+    put(dir, "ext2", img2simg(mke2fs(src / "small", 1024, "-t ext2 -I 128", 1024), 1024, 4096));
+    // The journal's replay reads through the sparse image's chunk map.
+    put(dir, "ext4-dirty-journal",
+        img2simg(
+            mke2fs(src / "tree", 1024, ext4 + "-J size=1,location=48", 3072, dirtyJournal("-c")),
+            3072, 1024));
+    const Bytes crc = withCrcChunks(
+        img2simg(mke2fs(src / "tree", 1024, ext4 + "-O ^has_journal", 1024), 1024, 4096));
+    put(dir, "ext4-crc", crc);
+    // A bit flipped in a file's block of the first raw chunk, and the file
+    // cut short.
+    Bytes damaged = crc;
+    damaged[sparse::kFileHeaderSize + sparse::kChunkHeaderSize + 6 * 4096 + 500] ^= std::byte{0x10};
+    damaged.resize(damaged.size() - 3000);
+    put(dir, "damaged", damaged);
+
+    ExtSaveParams sparse;
+    sparse.blockSize = 1024;
+    sparse.inodes = 24;
+    sparse.sparse = true;
+    put(dir, "written-ext4", saved(kSaveExt4, {}, sparse, false));
+}
+
+// Archives of a folder with every kind of member tar keeps: a long name, a
+// sparse file, links, a FIFO, extended attributes and, as root, a device.
+void tarSeeds(const fs::path& dir) {
+    TempDir tmp;
+    const fs::path src = tmp / "src";
+    fs::create_directories(src / "d" / std::string(90, 'n'));
+    writeFile((src / "a.txt").string(), "hello\n");
+    writeFile((src / "d" / std::string(90, 'n') / "deep-file").string(), pattern(700, 31));
+    {
+        std::ofstream sparse(src / "sparse", std::ios::binary);
+        for (uint64_t at : {uint64_t{0}, uint64_t{20000}, uint64_t{200000}}) {
+            sparse.seekp(static_cast<std::streamoff>(at));
+            sparse.write("data", 4);
+        }
+    }
+    fs::resize_file(src / "sparse", 300000);
+    fs::create_symlink("a.txt", src / "l");
+    fs::create_hard_link(src / "a.txt", src / "d/hard");
+    run("mkfifo " + shellQuote((src / "fifo").string()));
+    run("mknod " + shellQuote((src / "null").string()) + " c 1 3 2>/dev/null");
+    setXattr(src / "a.txt", "user.comment", "archived");
+    setXattr(src / "a.txt", "security.selinux", "u:object_r:system_file:s0");
+    settle(src);
+
+    const std::string tar = "tar -C " + shellQuote(src.string()) +
+                            " --sort=name --owner=0 --group=0 --numeric-owner --mtime=@" +
+                            std::to_string(kSeedTime) + " ";
+    auto archive = [&](const std::string& name, const std::string& command) {
+        const std::string out = tmp / name;
+        CommandResult r = run(command + " > " + shellQuote(out));
+        if (r.status != 0)
+            throw std::runtime_error(command + " failed: " + r.err);
+        put(dir, name, readFile(out));
+    };
+    archive("gnu.tar", tar + "--format=gnu -S -cf - .");
+    archive("pax.tar", tar + "--format=pax --pax-option=delete=atime,delete=ctime,exthdr.name=" +
+                           "%d/PaxHeaders/%f --xattrs --xattrs-include='*' -S -cf - .");
+    archive("ustar.tar.gz", tar + "--format=ustar -cf - a.txt l d fifo | gzip -n");
+    archive("oldgnu.tar.xz", tar + "--format=oldgnu -S -cf - . | xz");
+    archive("v7.tar.zst", tar + "--format=v7 -cf - a.txt d | zstd -q");
+    archive("newc.cpio", "cd " + shellQuote(src.string()) +
+                             " && find . ! -name sparse | LC_ALL=C sort | cpio -o -H newc --quiet");
+
+    std::unique_ptr<Timg> img = memoryTree();
+    const std::string out = tmp / "korvane.tar";
+    tarout(*img, {img->root()->entry.objId}, out);
+    put(dir, "korvane.tar", readFile(out));
 }
 
 void yaffs2Seeds(const fs::path& dir) {
@@ -226,6 +580,19 @@ void yaffs2Seeds(const fs::path& dir) {
     SaveParams marked;
     marked.layout = plainLayout(kDefaultLayout, true, kEccNand);
     put(dir, "written-marked", saved(kSaveYaffs2, marked));
+    // Every common layout but the default one the seeds above use.
+    for (const NamedLayout& named : commonLayouts().subspan(1)) {
+        std::string name = "layout-";
+        for (const char c : std::string_view(named.name)) {
+            const bool keep = std::isalnum(static_cast<unsigned char>(c)) || c == '+';
+            if (keep)
+                name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            else if (name.back() != '-')
+                name += '-';
+        }
+        put(dir, name, yaffs2InLayout(named.layout));
+    }
+    put(dir, "bad-blocks", yaffs2BadBlocks());
 }
 
 void extSeeds(const fs::path& dir) {
@@ -275,6 +642,9 @@ int main(int argc, char** argv) {
         const fs::path corpus = argv[1];
         yaffs2Seeds(corpus / "yaffs2");
         extSeeds(corpus / "ext");
+        ext4Seeds(corpus / "ext4");
+        sparseSeeds(corpus / "sparse");
+        tarSeeds(corpus / "tar");
     } catch (const std::exception& e) {
         std::fprintf(stderr, "korvane-fuzz-seeds: %s\n", e.what());
         return 1;
