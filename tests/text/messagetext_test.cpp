@@ -142,9 +142,11 @@ TEST(MessageText, EveryTemplateOfTheSourcesIsInTheCatalogue) {
     std::set<std::string> known;
     for (const CatalogueEntry& e : catalogue())
         known.insert(e.english);
-    for (const auto& [templ, file] : found)
-        if (needsWords(templ))
+    for (const auto& [templ, file] : found) {
+        if (needsWords(templ)) {
             EXPECT_TRUE(known.count(templ)) << file << ": \"" << templ << "\" has no Chinese";
+        }
+    }
     for (const std::string& e : known)
         EXPECT_TRUE(found.count(e)) << "\"" << e << "\" is used nowhere";
 }
