@@ -31,7 +31,6 @@ public:
     uint64_t size() const override { return base_.size(); }
     uint64_t storedSize() const override { return base_.storedSize(); }
     void releaseResident() const override { base_.releaseResident(); }
-    void prefetch(uint64_t offset, uint64_t n) const override { base_.prefetch(offset, n); }
 
     void read(uint64_t offset, MutableByteSpan out) const override {
         base_.read(offset, out);

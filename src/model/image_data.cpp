@@ -35,17 +35,19 @@ std::unique_ptr<ImageData> ImageData::mapFile(const std::string& path) {
         ::close(fd);
         throw Error(msg("%1 is empty", path));
     }
-    // No pages are made resident up front: a reader that walks the whole file
-    // prefetches it a window at a time and lets go of what lies behind.
+    // No pages are made resident up front. The descriptor stays open for
+    // walks that read the whole file (readThrough).
     void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    int err = errno;
-    ::close(fd);
-    if (p == MAP_FAILED)
+    if (p == MAP_FAILED) {
+        int err = errno;
+        ::close(fd);
         throwSystemError(msg("cannot map %1", path), err);
+    }
     std::unique_ptr<ImageData> img(new ImageData());
     img->data_ = static_cast<const std::byte*>(p);
     img->size_ = size;
     img->mapped_ = true;
+    img->fd_ = fd;
     img->path_ = path;
     return img;
 }
@@ -83,19 +85,22 @@ Bytes readBytes(const ImageSource& src, uint64_t offset, size_t n) {
     return out;
 }
 
-void ImageData::prefetch(uint64_t offset, uint64_t n) const {
-    if (!mapped_ || offset >= size_)
-        return;
-    // Whole pages: the mapping starts on one.
-    const uint64_t page = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
-    const uint64_t from = offset / page * page;
-    const uint64_t to = std::min<uint64_t>(size_, offset + n);
-    void* p = const_cast<std::byte*>(data_) + from;
-#ifdef MADV_POPULATE_READ
-    if (::madvise(p, static_cast<size_t>(to - from), MADV_POPULATE_READ) == 0)
-        return;
-#endif
-    ::madvise(p, static_cast<size_t>(to - from), MADV_WILLNEED);
+void ImageData::readThrough(uint64_t offset, MutableByteSpan out) const {
+    size_t done = 0;
+    if (fd_ >= 0 && offset < size_) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(out.size(), size_ - offset));
+        while (done < want) {
+            ssize_t got =
+                ::pread(fd_, out.data() + done, want - done, static_cast<off_t>(offset + done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            done += static_cast<size_t>(got);
+        }
+    }
+    // What the descriptor did not give comes through the mapping.
+    read(offset + done, out.subspan(done));
 }
 
 void ImageData::releaseResident() const {
@@ -108,6 +113,8 @@ void ImageData::releaseResident() const {
 ImageData::~ImageData() {
     if (mapped_)
         ::munmap(const_cast<std::byte*>(data_), size_);
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 } // namespace korvane

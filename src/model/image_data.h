@@ -27,7 +27,7 @@ public:
 
     void read(uint64_t offset, MutableByteSpan out) const override;
     void releaseResident() const override;
-    void prefetch(uint64_t offset, uint64_t n) const override;
+    void readThrough(uint64_t offset, MutableByteSpan out) const override;
     const std::byte* contiguous(uint64_t offset, size_t n) const override {
         return offset <= size_ && n <= size_ - offset ? data_ + offset : nullptr;
     }
@@ -38,6 +38,7 @@ private:
     const std::byte* data_ = nullptr;
     size_t size_ = 0;
     bool mapped_ = false;
+    int fd_ = -1; // of a mapped file, for readThrough
     Bytes memory_;
     std::string path_;
 };

@@ -38,12 +38,9 @@ public:
     // walk over a large image calls it now and then, so that what it keeps
     // in memory does not grow with the image.
     virtual void releaseResident() const {}
-    // Makes the pages of [offset, offset + n) resident ahead of a walk over
-    // them: far cheaper than one page fault per page.
-    virtual void prefetch(uint64_t offset, uint64_t n) const {
-        (void)offset;
-        (void)n;
-    }
+    // read() for a walk over much of the image: a mapped file is read with
+    // system calls, which leave none of its pages resident in the process.
+    virtual void readThrough(uint64_t offset, MutableByteSpan out) const { read(offset, out); }
     // Bytes the image takes in its file: less than size() for a sparse image.
     virtual uint64_t storedSize() const { return size(); }
     // Facts for `info` about how the bytes are stored (label/value pairs);

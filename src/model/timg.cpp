@@ -64,8 +64,16 @@ void Timg::noteRead(uint64_t n) const {
         return;
     if (readSinceRelease_.fetch_add(n) + n >= kResidentBudget) {
         readSinceRelease_.store(0);
+        lastStretch_.store(~uint64_t{0});
         image_->releaseResident();
     }
+}
+
+void Timg::noteReadAt(uint64_t offset, uint64_t n) const {
+    const uint64_t first = offset / kFaultAround;
+    const uint64_t last = (offset + std::max<uint64_t>(n, 1) - 1) / kFaultAround;
+    const uint64_t before = lastStretch_.exchange(last);
+    noteRead((last - first + (before == first ? 0 : 1)) * kFaultAround);
 }
 
 uint64_t Timg::contentSize(const TImgEntry& e) const {

@@ -111,6 +111,9 @@ public:
     // every kResidentBudget of them the image's pages are let go, so that
     // memory stays bounded however large the image is. Thread-safe.
     void noteRead(uint64_t n) const;
+    // The same for a small read at a place in the image: reads that fall in
+    // the stretch a fault mapped for the previous one count nothing.
+    void noteReadAt(uint64_t offset, uint64_t n) const;
 
     // The working file, created on first use.
     WorkFile& workfile();
@@ -140,6 +143,7 @@ protected:
 private:
     std::unique_ptr<ImageSource> image_;
     mutable std::atomic<uint64_t> readSinceRelease_{0};
+    mutable std::atomic<uint64_t> lastStretch_{~uint64_t{0}};
     std::unique_ptr<Node> root_;
     std::unique_ptr<WorkFile> workfile_;
     std::vector<std::string> warnings_;

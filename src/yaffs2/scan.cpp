@@ -118,34 +118,49 @@ uint32_t inferPagesPerBlock(const std::vector<PackedTags>& tags,
     return 0;
 }
 
-// Walks the image's records a window at a time: each window's pages are made
-// resident at once (cheaper than a fault per page), and every so often the
-// image lets go of what lies behind, so that a scan of a large image keeps
-// little of it in memory.
+// Reads the image's records a window at a time into a buffer of its own. On
+// a mapped file this goes through system calls, so that a walk over every
+// record of a large image leaves none of its pages resident. A last record
+// cut short comes from the scan's padded copy.
 class RecordWindows {
 public:
-    RecordWindows(const Timg& img, uint64_t recordSize)
-        : img_(img), recordSize_(recordSize),
-          records_(std::max<uint64_t>(1, kWindowBytes / recordSize)) {}
+    RecordWindows(const ImageSource& src, uint64_t recordSize, uint32_t count,
+                  const std::byte* shortLast)
+        : src_(src), recordSize_(recordSize), count_(count), shortLast_(shortLast),
+          records_(static_cast<uint32_t>(std::max<uint64_t>(1, kWindowBytes / recordSize))) {}
 
-    void at(uint64_t q) {
-        if (q >= begin_ && q < end_)
-            return;
-        begin_ = q;
-        end_ = q + records_;
-        const uint64_t bytes = records_ * recordSize_;
-        img_.noteRead(bytes);
-        if (const ImageSource* src = img_.image())
-            src->prefetch(q * recordSize_, bytes);
+    const std::byte* at(uint32_t q) {
+        if (shortLast_ && q + 1 == count_)
+            return shortLast_;
+        if (q < begin_ || q >= end_) {
+            begin_ = q;
+            end_ = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{q} + records_, count_));
+            buffer_.resize((end_ - begin_) * recordSize_);
+            src_.readThrough(uint64_t{q} * recordSize_, MutableByteSpan(buffer_));
+        }
+        return buffer_.data() + (q - begin_) * recordSize_;
     }
 
 private:
     static constexpr uint64_t kWindowBytes = 4u << 20;
-    const Timg& img_;
+    const ImageSource& src_;
     uint64_t recordSize_;
-    uint64_t records_;
-    uint64_t begin_ = 1;
-    uint64_t end_ = 0;
+    uint32_t count_;
+    const std::byte* shortLast_;
+    uint32_t records_;
+    uint32_t begin_ = 1;
+    uint32_t end_ = 0;
+    Bytes buffer_;
+};
+
+// A header chunk as read while its record passes by: the fields the scan
+// decides with, and the index of its decoded entry.
+struct HeaderFields {
+    uint32_t position;
+    uint32_t type;
+    uint32_t parent;
+    uint32_t fileSize;
+    size_t entry;
 };
 
 } // namespace
@@ -213,10 +228,18 @@ void Tyaffs2obj::scan(JobReporter& rep) {
     // Tags of every record, checked with their ECC where the layout has one.
     std::vector<PackedTags> tags(count);
     std::vector<uint8_t> state(count, kProgrammed);
-    RecordWindows windows(*this, recordSize);
+    RecordWindows windows(*image(), recordSize, count, shortLast ? lastRecord_.data() : nullptr);
+    // Every header met, decoded once: the tree takes the newest of each
+    // object's, so that no header page is read a second time.
+    std::vector<HeaderFields> heads;
+    std::vector<TImgEntry> headEntries;
+    // The first spare byte of every record, for the bad block marks.
+    std::vector<std::byte> marks(lay.hasBadBlockMarker() ? count : 0);
     for (uint32_t q = 0; q < count; ++q) {
-        windows.at(q);
-        const std::byte* tp = record(q) + lay.tagsAt();
+        const std::byte* rec = windows.at(q);
+        if (!marks.empty())
+            marks[q] = rec[lay.pageSize];
+        const std::byte* tp = rec + lay.tagsAt();
         const bool eccThere = lay.tagEcc && !lay.inbandTags &&
                               !(shortLast && q + 1 == count &&
                                 rest < uint64_t{lay.tagsAt()} + kTagsSize + kTagEccSize);
@@ -240,6 +263,13 @@ void Tyaffs2obj::scan(JobReporter& rep) {
         } else {
             tags[q] = loadTags(tp, lay.order);
         }
+        const uint32_t chunkId = tags[q].chunkId;
+        if (state[q] == kProgrammed && (chunkId == 0 || (chunkId & kExtraHeaderFlag))) {
+            heads.push_back({q, loadWord(rec + hdr::kType, lay.order),
+                             loadWord(rec + hdr::kParent, lay.order),
+                             loadWord(rec + hdr::kFileSize, lay.order), headEntries.size()});
+            decodeEntryAt(0, rec, headEntries.emplace_back());
+        }
         if (dueNow(q, count))
             rep.progress(q, count - 1, 2, kScanning);
     }
@@ -254,7 +284,7 @@ void Tyaffs2obj::scan(JobReporter& rep) {
             const uint64_t last = std::min<uint64_t>(first + ppb, count) - 1;
             bool bad = false;
             for (uint64_t q : {first, first + 1, last})
-                if (q <= last && record(q)[lay.pageSize] != std::byte{0xFF})
+                if (q <= last && marks[q] != std::byte{0xFF})
                     bad = true;
             if (!bad)
                 continue;
@@ -295,12 +325,14 @@ void Tyaffs2obj::scan(JobReporter& rep) {
     std::vector<Uncorrectable> uncorrectable;
     if (lay.dataEcc != kEccNone && lay.spareSize > 0) {
         std::vector<EccFix> fixes;
-        for (size_t i = 0; i < chunkTable.size(); ++i) {
-            const uint32_t q = chunkTable[i];
+        // In the order of the image, so that each window is read once.
+        std::vector<uint32_t> byPlace(chunkTable);
+        std::sort(byPlace.begin(), byPlace.end());
+        for (size_t i = 0; i < byPlace.size(); ++i) {
+            const uint32_t q = byPlace[i];
             if (state[q] != kProgrammed)
                 continue;
-            windows.at(q);
-            const std::byte* r = record(q);
+            const std::byte* r = windows.at(q);
             fixes.clear();
             PageEccCheck c = checkDataEcc(r, lay.pageSize, lay.dataEcc,
                                           r + lay.pageSize + lay.dataEccOffset, fixes);
@@ -318,9 +350,9 @@ void Tyaffs2obj::scan(JobReporter& rep) {
                 Bytes scratch;
                 tags[q] = loadTags(page(q, scratch) + lay.tagsAt(), lay.order);
             }
-            if (dueNow(i, chunkTable.size()))
-                rep.progress(static_cast<int64_t>(i), static_cast<int64_t>(chunkTable.size()) - 1,
-                             2, kScanning);
+            if (dueNow(i, byPlace.size()))
+                rep.progress(static_cast<int64_t>(i), static_cast<int64_t>(byPlace.size()) - 1, 2,
+                             kScanning);
         }
         std::sort(fixes_.begin(), fixes_.end(),
                   [](const Fix& a, const Fix& b) { return a.chunk < b.chunk; });
@@ -330,17 +362,32 @@ void Tyaffs2obj::scan(JobReporter& rep) {
     const size_t kept = chunkTable.size();
     std::vector<ChunkInfo> chunks(kept);
     Bytes scratch;
+    // A header as read in passing; none when the data ECC put bits of it
+    // right (or its tags changed with them): then its page is read again.
+    auto passed = [&](uint32_t q) -> const HeaderFields* {
+        auto it =
+            std::lower_bound(heads.begin(), heads.end(), q,
+                             [](const HeaderFields& h, uint32_t at) { return h.position < at; });
+        return it != heads.end() && it->position == q && !hasFixes(q) ? &*it : nullptr;
+    };
+    auto headerFields = [&](uint32_t q) {
+        if (const HeaderFields* h = passed(q))
+            return *h;
+        const std::byte* c = page(q, scratch);
+        return HeaderFields{q, loadWord(c + hdr::kType, lay.order),
+                            loadWord(c + hdr::kParent, lay.order),
+                            loadWord(c + hdr::kFileSize, lay.order), 0};
+    };
     for (size_t i = 0; i < kept; ++i) {
         const uint32_t q = chunkTable[i];
         const PackedTags& t = tags[q];
         ChunkInfo& ci = chunks[i];
         if (t.chunkId & kExtraHeaderFlag) {
             // Extra header information: trust it only when the header agrees.
-            const std::byte* c = page(q, scratch);
+            const HeaderFields h = headerFields(q);
             uint32_t type = t.objectId >> kExtraTypeShift;
             uint32_t parent = t.chunkId & ~kExtraFlagsMask;
-            if (loadWord(c + hdr::kType, lay.order) == type &&
-                loadWord(c + hdr::kParent, lay.order) == parent) {
+            if (h.type == type && h.parent == parent) {
                 ci.id = t.objectId & ~kExtraFlagsMask;
                 ci.kind = kHeader;
             }
@@ -356,11 +403,10 @@ void Tyaffs2obj::scan(JobReporter& rep) {
         if (ci.kind != kSkip && !validObjectId(ci.id))
             ci.kind = kSkip;
         if (ci.kind == kHeader) {
-            const std::byte* c = page(q, scratch);
-            ci.type =
-                static_cast<uint8_t>(std::min<uint32_t>(loadWord(c + hdr::kType, lay.order), 255));
-            ci.chunkId = loadWord(c + hdr::kParent, lay.order);
-            ci.bytes = loadWord(c + hdr::kFileSize, lay.order);
+            const HeaderFields h = headerFields(q);
+            ci.type = static_cast<uint8_t>(std::min<uint32_t>(h.type, 255));
+            ci.chunkId = h.parent;
+            ci.bytes = h.fileSize;
         }
         if (ci.kind != kSkip) {
             maxObjId = std::max(maxObjId, ci.id);
@@ -515,7 +561,13 @@ void Tyaffs2obj::scan(JobReporter& rep) {
             continue;
         }
         auto node = std::make_unique<Node>();
-        decodeEntry(id, node->entry);
+        const uint32_t q = chunkTable[static_cast<size_t>(objChunks[id].headerChunk)];
+        if (const HeaderFields* h = passed(q)) {
+            node->entry = std::move(headEntries[h->entry]);
+            node->entry.objId = id;
+        } else {
+            decodeEntry(id, node->entry);
+        }
         node->text = node->entry.name;
         node->icon = iconFor(node->entry, node->text);
         nodeTable[id] = node.get();

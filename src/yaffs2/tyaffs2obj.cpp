@@ -16,12 +16,19 @@ const std::byte* Tyaffs2obj::record(uint64_t position) const {
 }
 
 const std::byte* Tyaffs2obj::page(uint32_t position, Bytes& scratch) const {
-    // A fault maps the pages around the one asked for as well.
-    noteRead(std::max<uint64_t>(layout().recordSize(), kFaultAround));
-    const std::byte* p = record(position);
+    noteReadAt(uint64_t{position} * layout().recordSize(), layout().recordSize());
+    return withFixes(position, record(position), scratch);
+}
+
+bool Tyaffs2obj::hasFixes(uint32_t position) const {
     auto it = std::lower_bound(fixes_.begin(), fixes_.end(), position,
                                [](const Fix& f, uint32_t q) { return f.chunk < q; });
-    if (it == fixes_.end() || it->chunk != position)
+    return it != fixes_.end() && it->chunk == position;
+}
+
+const std::byte* Tyaffs2obj::withFixes(uint32_t position, const std::byte* p,
+                                       Bytes& scratch) const {
+    if (!hasFixes(position))
         return p;
     scratch.assign(p, p + layout().pageSize);
     applyFixes(position, 0, layout().pageSize, scratch.data());
@@ -40,8 +47,12 @@ bool Tyaffs2obj::decodeEntry(uint32_t id, TImgEntry& e) const {
     if (id >= objChunks.size() || objChunks[id].headerChunk < 0)
         return false;
     Bytes scratch;
+    decodeEntryAt(id, page(chunkTable[static_cast<size_t>(objChunks[id].headerChunk)], scratch), e);
+    return true;
+}
+
+void Tyaffs2obj::decodeEntryAt(uint32_t id, const std::byte* c, TImgEntry& e) const {
     const Layout& lay = layout();
-    const std::byte* c = page(chunkTable[static_cast<size_t>(objChunks[id].headerChunk)], scratch);
     ObjectHeader h = decodeHeader(c, lay.chunkDataSize(), lay.order);
     e = TImgEntry{};
     e.name = std::move(h.name);
@@ -71,7 +82,6 @@ bool Tyaffs2obj::decodeEntry(uint32_t id, TImgEntry& e) const {
     }
     e.dataPos = -1;
     e.objId = id;
-    return true;
 }
 
 bool Tyaffs2obj::GetEntry(uint32_t id, TImgEntry& entry) {

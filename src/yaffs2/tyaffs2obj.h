@@ -85,8 +85,13 @@ private:
     // The chunk's page, corrected by its data ECC (in scratch when it needed
     // a fix).
     const std::byte* page(uint32_t position, Bytes& scratch) const;
+    // The page p of the chunk at position, corrected like page() does.
+    const std::byte* withFixes(uint32_t position, const std::byte* p, Bytes& scratch) const;
+    bool hasFixes(uint32_t position) const;
     void applyFixes(uint32_t position, uint64_t from, uint64_t to, std::byte* out) const;
     bool decodeEntry(uint32_t id, TImgEntry& entry) const;
+    // The entry of object id from its header chunk's page c.
+    void decodeEntryAt(uint32_t id, const std::byte* c, TImgEntry& entry) const;
     // The object's data chunks from chunk id first on (sorted by chunk id).
     std::pair<const DataRef*, const DataRef*> dataFrom(uint32_t objId, uint32_t first) const;
     void scan(JobReporter& rep);
