@@ -389,6 +389,7 @@ void addCommand(Timg& img, const std::vector<std::string>& words) {
     AddOptions opt;
     opt.keepAttributes = p.has('p');
     opt.keepModeBits = true;
+    opt.referToFiles = true; // the image is written once the script has run
     opt.clashmode = p.has('f') ? kClashOverwriteAll : p.has('n') ? kClashSkipAll : kClashAsk;
     std::vector<Message> problems;
     opt.ask = [&](const std::string& source, const Node& existing) {

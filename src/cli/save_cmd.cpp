@@ -78,7 +78,8 @@ bool packFolder(Timg& img, const std::string& folder, const PackOptions& pack) {
     std::sort(paths.begin(), paths.end());
     AddOptions add;
     add.keepAttributes = !pack.defaults;
-    if (add.keepAttributes) // the root folder is the folder itself
+    add.referToFiles = true; // the image is written right after
+    if (add.keepAttributes)  // the root folder is the folder itself
         copyattributes(img, img.root()->entry.objId, folder);
     AddResult added;
     {

@@ -60,7 +60,9 @@ struct TImgEntry {
     std::array<uint32_t, 15> blocks{}; // EXT: the inode's block map (or extent root)
     DevNum rdev;                       // device number of a character or block device
     std::vector<Xattr> xattrs;         // extended attributes, in the order the source gave
-    int64_t dataPos = -1;  // -1: contents in the image; >= 0: offset in the working file
+    // -1: contents in the image; >= 0: offset in the working file; -2 and
+    // below: a file on disk (Timg::referToFile).
+    int64_t dataPos = -1;
     uint32_t linkInfo = 0; // hard link target id (YAFFS2, EXT second names) or link count
     int32_t picIndex = -1;
     uint32_t objId = 0;

@@ -3,12 +3,56 @@
 #include "error.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
 #include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace korvane {
 
 Timg::Timg() = default;
-Timg::~Timg() = default;
+Timg::~Timg() {
+    if (diskFd_ >= 0)
+        ::close(diskFd_);
+}
+
+namespace {
+
+// dataPos of the first file on disk; the next ones count down from it.
+constexpr int64_t kFirstDiskFile = -2;
+
+} // namespace
+
+int64_t Timg::referToFile(std::string path, uint64_t device, uint64_t inode, uint64_t size) {
+    std::lock_guard lock(diskMutex_);
+    diskFiles_.push_back({std::move(path), device, inode, size});
+    return kFirstDiskFile - static_cast<int64_t>(diskFiles_.size() - 1);
+}
+
+int Timg::diskFileFd(const TImgEntry& e) {
+    const auto index = static_cast<size_t>(kFirstDiskFile - e.dataPos);
+    if (index >= diskFiles_.size())
+        throw Error(msg("the contents of %1 are missing from the working file", e.name));
+    if (diskFd_ >= 0 && diskFdIndex_ == index)
+        return diskFd_;
+    if (diskFd_ >= 0)
+        ::close(diskFd_);
+    diskFd_ = -1;
+    const DiskFile& f = diskFiles_[index];
+    const int fd = ::open(f.path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        throwSystemError(msg("cannot open %1", f.path), errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != f.device ||
+        st.st_ino != f.inode || static_cast<uint64_t>(st.st_size) != f.size) {
+        ::close(fd);
+        throw Error(msg("%1 changed after it was added", f.path));
+    }
+    diskFd_ = fd;
+    diskFdIndex_ = index;
+    return fd;
+}
 
 void Timg::DoWork(int64_t pos, int64_t max, int kind, const Message& message, uint8_t flag) {
     if (onwk)
@@ -100,6 +144,23 @@ size_t Timg::ReadRange(const TImgEntry& e, uint64_t offset, MutableByteSpan out)
         return 0;
     const size_t n = static_cast<size_t>(std::min<uint64_t>(out.size(), total - offset));
     out = out.first(n);
+    if (e.dataPos <= kFirstDiskFile) {
+        std::lock_guard lock(diskMutex_);
+        const int fd = diskFileFd(e);
+        size_t done = 0;
+        while (done < n) {
+            ssize_t got =
+                ::pread(fd, out.data() + done, n - done, static_cast<off_t>(offset + done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                throwSystemError(msg("cannot read %1", diskFiles_[diskFdIndex_].path), errno);
+            if (got == 0)
+                throw Error(msg("%1 changed after it was added", diskFiles_[diskFdIndex_].path));
+            done += static_cast<size_t>(got);
+        }
+        return n;
+    }
     if (e.dataPos < 0) {
         const size_t got = readImageRange(e, offset, out);
         noteRead(got + kFaultAround);
@@ -116,7 +177,19 @@ ContentRange Timg::nextData(const TImgEntry& e, uint64_t offset) {
     if (offset >= total)
         return {total, total};
     ContentRange r;
-    if (e.dataPos < 0) {
+    if (e.dataPos <= kFirstDiskFile) {
+        std::lock_guard lock(diskMutex_);
+        const int fd = diskFileFd(e);
+        const off_t data = ::lseek(fd, static_cast<off_t>(offset), SEEK_DATA);
+        if (data < 0) {
+            // Past the last data only a hole is left; without hole support
+            // everything is data.
+            r = errno == ENXIO ? ContentRange{total, total} : ContentRange{offset, total};
+        } else {
+            const off_t hole = ::lseek(fd, data, SEEK_HOLE);
+            r = {static_cast<uint64_t>(data), hole > data ? static_cast<uint64_t>(hole) : total};
+        }
+    } else if (e.dataPos < 0) {
         r = nextImageData(e, offset);
     } else if (workfile_) {
         auto [begin, end] = workfile_->nextData(e.dataPos + static_cast<int64_t>(offset),

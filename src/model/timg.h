@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -115,6 +116,12 @@ public:
     // the stretch a fault mapped for the previous one count nothing.
     void noteReadAt(uint64_t offset, uint64_t n) const;
 
+    // Contents left in a file on disk until they are read, for a run that
+    // writes its image at once (copying every file first would only cost
+    // time): returns the dataPos for the entry. Reading checks that path is
+    // still the file it was (device, inode, size) and throws when not.
+    int64_t referToFile(std::string path, uint64_t device, uint64_t inode, uint64_t size);
+
     // The working file, created on first use.
     WorkFile& workfile();
     bool hasWorkfile() const { return workfile_ != nullptr; }
@@ -141,7 +148,21 @@ protected:
     virtual ContentRange nextImageData(const TImgEntry& e, uint64_t offset);
 
 private:
+    struct DiskFile {
+        std::string path;
+        uint64_t device;
+        uint64_t inode;
+        uint64_t size;
+    };
+    // The descriptor of e's disk file, opened and checked on first use; the
+    // last one stays open for the reads that follow. Call with diskMutex_.
+    int diskFileFd(const TImgEntry& e);
+
     std::unique_ptr<ImageSource> image_;
+    std::vector<DiskFile> diskFiles_;
+    std::mutex diskMutex_;
+    int diskFd_ = -1;
+    size_t diskFdIndex_ = 0;
     mutable std::atomic<uint64_t> readSinceRelease_{0};
     mutable std::atomic<uint64_t> lastStretch_{~uint64_t{0}};
     std::unique_ptr<Node> root_;

@@ -64,6 +64,7 @@ const CatalogueEntry kCatalogue[] = {
      "镜像中已没有可用的对象编号：已用到 %1，新对象的编号不能超过 %2"},
     {"%1 holds %2 bytes, too many to read at once", "%1 有 %2 字节，太大，无法一次读取"},
     {"the contents of %1 are missing from the working file", "工作文件中缺少 %1 的内容"},
+    {"%1 changed after it was added", "%1 在添加之后被改动了"},
     {"file too large to hold in memory", "文件太大，内存放不下"},
 
     // The working file and written files.

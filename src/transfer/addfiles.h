@@ -33,6 +33,10 @@ struct AddOptions {
     // Without keepAttributes: keep the mode bits of what is on disk (owner
     // and group 0 and the current time still), instead of 0777.
     bool keepModeBits = false;
+    // Leave regular files' contents on disk until they are read, instead of
+    // copying them into the working file: for a run whose image is written
+    // at once (pack, edit). A file that changes in between fails the save.
+    bool referToFiles = false;
     // The clash mode a run starts with.
     ClashMode clashmode = kClashAsk;
     // Answers the clash question while the mode is kClashAsk; without it a

@@ -336,3 +336,34 @@ TEST(AddFiles, WorkingFileLeavesNothingInTheTemporaryFolder) {
 }
 
 } // namespace
+
+// Files left on disk are read when asked for: holes and contents as on disk,
+// nothing in the working file; a file replaced or cut short since fails.
+TEST(AddFiles, ReferredFilesAreReadWhenAskedFor) {
+    TempDir src;
+    writeFile(src / "a", pattern(5000, 1));
+    writeFile(src / "b", pattern(300, 2));
+    int fd = ::open((src / "sparse").c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, "x", 1, 1 << 20), 1);
+    ::close(fd);
+
+    auto img = targetImage();
+    AddOptions opt;
+    opt.referToFiles = true;
+    AddResult r = addfiles(*img, {src / "a", src / "b", src / "sparse"}, 258, opt);
+    ASSERT_TRUE(r.errlist.empty()) << lines(r.errlist);
+    EXPECT_FALSE(img->hasWorkfile());
+    Node* a = findPath(img->root(), "system/a");
+    Node* b = findPath(img->root(), "system/b");
+    EXPECT_EQ(contentsOf(*img, a), pattern(5000, 1));
+    EXPECT_EQ(contentsOf(*img, b), pattern(300, 2));
+    EXPECT_EQ(contentsOf(*img, a), pattern(5000, 1)) << "after another file was read";
+    const TImgEntry& s = findPath(img->root(), "system/sparse")->entry;
+    EXPECT_EQ(img->nextData(s, 0).begin, 1u << 20) << "the hole stays a hole";
+
+    writeFile(src / "b", pattern(30, 3));
+    EXPECT_THROW(contentsOf(*img, b), Error);
+    ASSERT_EQ(::rename((src / "b").c_str(), (src / "a").c_str()), 0);
+    EXPECT_THROW(contentsOf(*img, a), Error) << "another file under the same name";
+}
