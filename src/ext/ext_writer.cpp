@@ -515,10 +515,14 @@ void ExtImageWriter::flushRun() {
     }
     if (buffer_.size() < kStreamBuffer)
         buffer_.resize(kStreamBuffer);
-    for (uint64_t done = 0; done < n;) {
-        const size_t piece = static_cast<size_t>(std::min<uint64_t>(kStreamBuffer, n - done));
+    // The last block goes whole, zeros after the data, so that the writes of
+    // files that follow one another meet.
+    const uint64_t whole = (n + bs_ - 1) / bs_ * bs_;
+    for (uint64_t done = 0; done < whole;) {
+        const size_t piece = static_cast<size_t>(std::min<uint64_t>(kStreamBuffer, whole - done));
         MutableByteSpan buf(buffer_.data(), piece);
-        const size_t got = img_.ReadRange(*d.file, from + done, buf);
+        const size_t got =
+            img_.ReadRange(*d.file, from + done, buf.first(std::min<uint64_t>(piece, n - done)));
         std::memset(buf.data() + got, 0, piece - got);
         out_.writeAt(at + done, buf);
         done += piece;

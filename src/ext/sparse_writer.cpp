@@ -243,10 +243,56 @@ bool uniform(ByteSpan block, uint32_t& word) {
 
 } // namespace
 
+// Gathers writes that follow one another into one of up to 1 MiB: a tree of
+// small files is otherwise a system call per file. A write anywhere else
+// sends what was gathered first, so writes land in the order they were made.
+class GatheringOut : public ImageOut {
+public:
+    explicit GatheringOut(std::unique_ptr<ImageOut> out) : out_(std::move(out)) {}
+
+    void resize(uint64_t size) override {
+        flush();
+        out_->resize(size);
+    }
+    void writeAt(uint64_t offset, ByteSpan bytes) override {
+        if (!pending_.empty() && offset == at_ + pending_.size() &&
+            pending_.size() + bytes.size() <= kGather) {
+            pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+            return;
+        }
+        flush();
+        if (bytes.size() >= kGather) {
+            out_->writeAt(offset, bytes);
+            return;
+        }
+        at_ = offset;
+        pending_.assign(bytes.begin(), bytes.end());
+    }
+    void zeroed(uint64_t offset, uint64_t length) override { out_->zeroed(offset, length); }
+    void commit() override {
+        flush();
+        out_->commit();
+    }
+
+private:
+    static constexpr size_t kGather = 1u << 20;
+
+    void flush() {
+        if (pending_.empty())
+            return;
+        out_->writeAt(at_, pending_);
+        pending_.clear();
+    }
+
+    std::unique_ptr<ImageOut> out_;
+    uint64_t at_ = 0;
+    Bytes pending_;
+};
+
 std::unique_ptr<ImageOut> openImageOut(const std::string& path, bool sparse, uint32_t blockSize) {
     if (sparse)
-        return std::make_unique<SparseImageOut>(path, blockSize);
-    return std::make_unique<PlainImageOut>(path);
+        return std::make_unique<GatheringOut>(std::make_unique<SparseImageOut>(path, blockSize));
+    return std::make_unique<GatheringOut>(std::make_unique<PlainImageOut>(path));
 }
 
 void writeSparseImage(uint64_t size, uint32_t blockSize, const std::vector<DataRange>& data,

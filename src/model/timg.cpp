@@ -24,9 +24,10 @@ constexpr int64_t kFirstDiskFile = -2;
 
 } // namespace
 
-int64_t Timg::referToFile(std::string path, uint64_t device, uint64_t inode, uint64_t size) {
+int64_t Timg::referToFile(std::string path, uint64_t device, uint64_t inode, uint64_t size,
+                          bool mayHaveHoles) {
     std::lock_guard lock(diskMutex_);
-    diskFiles_.push_back({std::move(path), device, inode, size});
+    diskFiles_.push_back({std::move(path), device, inode, size, mayHaveHoles});
     return kFirstDiskFile - static_cast<int64_t>(diskFiles_.size() - 1);
 }
 
@@ -179,9 +180,13 @@ ContentRange Timg::nextData(const TImgEntry& e, uint64_t offset) {
     ContentRange r;
     if (e.dataPos <= kFirstDiskFile) {
         std::lock_guard lock(diskMutex_);
-        const int fd = diskFileFd(e);
-        const off_t data = ::lseek(fd, static_cast<off_t>(offset), SEEK_DATA);
-        if (data < 0) {
+        const auto index = static_cast<size_t>(kFirstDiskFile - e.dataPos);
+        const bool holes = index < diskFiles_.size() && diskFiles_[index].mayHaveHoles;
+        const int fd = holes ? diskFileFd(e) : -1;
+        const off_t data = holes ? ::lseek(fd, static_cast<off_t>(offset), SEEK_DATA) : -1;
+        if (!holes) {
+            r = {offset, total};
+        } else if (data < 0) {
             // Past the last data only a hole is left; without hole support
             // everything is data.
             r = errno == ENXIO ? ContentRange{total, total} : ContentRange{offset, total};

@@ -119,8 +119,10 @@ public:
     // Contents left in a file on disk until they are read, for a run that
     // writes its image at once (copying every file first would only cost
     // time): returns the dataPos for the entry. Reading checks that path is
-    // still the file it was (device, inode, size) and throws when not.
-    int64_t referToFile(std::string path, uint64_t device, uint64_t inode, uint64_t size);
+    // still the file it was (device, inode, size) and throws when not. A
+    // file that takes as many blocks as its size has no holes to look for.
+    int64_t referToFile(std::string path, uint64_t device, uint64_t inode, uint64_t size,
+                        bool mayHaveHoles);
 
     // The working file, created on first use.
     WorkFile& workfile();
@@ -153,6 +155,7 @@ private:
         uint64_t device;
         uint64_t inode;
         uint64_t size;
+        bool mayHaveHoles;
     };
     // The descriptor of e's disk file, opened and checked on first use; the
     // last one stays open for the reads that follow. Call with diskMutex_.
