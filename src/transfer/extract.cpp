@@ -135,12 +135,14 @@ void applyXattrs(const TImgEntry& e, XattrFailures* failures, const std::string&
 
 // Owner (privileged only; before the mode, since a change of owner clears the
 // set-id bits), mode, extended attributes and times of an open file or folder.
+// setMode false: the object was created with its mode.
 Message applyAttributes(int fd, const TImgEntry& e, const ExtractOptions& opt,
-                        XattrFailures* failures = nullptr, const std::string& path = {}) {
+                        XattrFailures* failures = nullptr, const std::string& path = {},
+                        bool setMode = true) {
     Message note;
     if (opt.privileged && ::fchown(fd, e.uid, e.gid) != 0)
         addNote(note, msg("cannot set the owner"), errno);
-    if (::fchmod(fd, permissionBits(e, opt)) != 0)
+    if (setMode && ::fchmod(fd, permissionBits(e, opt)) != 0)
         addNote(note, msg("cannot set the mode"), errno);
     applyXattrs(e, failures, path, [fd](const char* n, const void* v, size_t len) {
         return ::fsetxattr(fd, n, v, len, 0);
@@ -242,17 +244,23 @@ void raiseOpenFileLimit() {
 }
 
 // Writes the regular file id as name in dirfd (see outonefile), recording
-// extended attributes that could not be set.
+// extended attributes that could not be set. createMask: the process's umask.
 Message writeFile(Timg& img, uint32_t id, int dirfd, const std::string& name,
-                  const ExtractOptions& opt, XattrFailures* failures, const std::string& path) {
+                  const ExtractOptions& opt, XattrFailures* failures, const std::string& path,
+                  uint32_t createMask) {
     TImgEntry e;
     if (!img.GetEntry(id, e))
         throw Error("the object is missing from the image");
     if (e.objType != kTypeFile)
         throw Error("not a regular file");
+    // The file is made with its permission bits when the umask leaves them
+    // whole and no set-id or sticky bit is wanted (a change of owner would
+    // clear those): no change of mode afterwards then.
+    const uint32_t perm = permissionBits(e, opt);
+    const bool madeWithMode = (perm & ~0777u) == 0 && (perm & createMask) == 0;
     auto create = [&] {
         return ::openat(dirfd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        0600);
+                        madeWithMode ? perm : 0600);
     };
     UniqueFd fd(create());
     if (!fd && errno == EEXIST) {
@@ -266,13 +274,15 @@ Message writeFile(Timg& img, uint32_t id, int dirfd, const std::string& name,
         // Data ranges are written where they belong; holes are left unwritten,
         // so they stay holes, and the length is set at the end.
         Bytes buffer(static_cast<size_t>(std::min<uint64_t>(kStreamBuffer, e.size)));
+        uint64_t end = 0;
         forEachData(img, e, MutableByteSpan(buffer), [&](uint64_t at, ByteSpan piece) {
             writeAll(fd.get(), piece.data(), piece.size(), at);
+            end = at + piece.size();
             return true;
         });
-        if (::ftruncate(fd.get(), static_cast<off_t>(e.size)) != 0)
+        if (end != e.size && ::ftruncate(fd.get(), static_cast<off_t>(e.size)) != 0)
             throwSystemError("cannot write the file", errno);
-        note = applyAttributes(fd.get(), e, opt, failures, path);
+        note = applyAttributes(fd.get(), e, opt, failures, path, !madeWithMode);
         if (fd.close() != 0)
             throwSystemError("cannot write the file", errno);
     } catch (...) {
@@ -301,9 +311,11 @@ public:
     XattrFailures xattrFailures;
 
 private:
+    const uint32_t createMask_ = korvane::processUmask();
     struct Frame {
         Node* dir;
         UniqueFd fd;
+        bool fresh; // made by this run: nothing was in it
         size_t next = 0;
     };
     // An object written to disk, and the top of the run it is below.
@@ -316,11 +328,11 @@ private:
     // The path of n below the target folder.
     std::string pathOf(const Place& p) const { return pathFromRoot(p.node, p.top); }
     bool mayReplace(int dirfd, const Place& at);
-    void visit(Node* n, int dirfd, std::vector<Frame>& stack);
+    void visit(Node* n, int dirfd, bool freshDir, std::vector<Frame>& stack);
     void finishDir(Frame& f);
     void skip(const Place& at, Message reason, size_t below = 0);
     void step(const Node* n);
-    UniqueFd makeDir(int dirfd, const std::string& name);
+    UniqueFd makeDir(int dirfd, const std::string& name, bool& fresh);
     UniqueFd openFolderOf(const Place& p) const;
     const Node* linkTarget(const Node* link) const;
     Message writeHardlink(const Place& link, int dirfd);
@@ -381,9 +393,9 @@ void Extractor::noteAttributes(const Place& at, const Message& note) {
         result.skipped.push_back({pathOf(at), msg("written, but %1", note)});
 }
 
-UniqueFd Extractor::makeDir(int dirfd, const std::string& name) {
+UniqueFd Extractor::makeDir(int dirfd, const std::string& name, bool& fresh) {
     struct stat st {};
-    bool fresh = ::mkdirat(dirfd, name.c_str(), 0700) == 0;
+    fresh = ::mkdirat(dirfd, name.c_str(), 0700) == 0;
     if (!fresh) {
         if (errno != EEXIST)
             throwSystemError("cannot create the folder", errno);
@@ -450,7 +462,7 @@ Message Extractor::writeCopy(const Node* target, int dirfd, const Place& at) {
     const std::string& name = at.node->text;
     switch (e.objType) {
     case kTypeFile:
-        return writeFile(img_, e.objId, dirfd, name, opt_, &xattrFailures, pathOf(at));
+        return writeFile(img_, e.objId, dirfd, name, opt_, &xattrFailures, pathOf(at), createMask_);
     case kTypeSymlink:
         return writeSymlink(dirfd, name, e, opt_, &xattrFailures, pathOf(at));
     default:
@@ -480,7 +492,7 @@ Message Extractor::writeHardlink(const Place& link, int dirfd) {
     return {};
 }
 
-void Extractor::visit(Node* n, int dirfd, std::vector<Frame>& stack) {
+void Extractor::visit(Node* n, int dirfd, bool freshDir, std::vector<Frame>& stack) {
     const std::string& name = n->text;
     const Place at{n, top_};
     const TImgEntry& e = n->entry;
@@ -490,8 +502,9 @@ void Extractor::visit(Node* n, int dirfd, std::vector<Frame>& stack) {
         step(n);
         return;
     }
-    // Asked here for hard links written at the end too.
-    if (!mayReplace(dirfd, at)) {
+    // Asked here for hard links written at the end too. In a folder this run
+    // made there is nothing to replace.
+    if (!freshDir && !mayReplace(dirfd, at)) {
         done_ += isDir ? n->subtreeSize() - 1 : 0;
         step(n);
         return;
@@ -499,11 +512,15 @@ void Extractor::visit(Node* n, int dirfd, std::vector<Frame>& stack) {
     try {
         Message note;
         switch (e.objType) {
-        case kTypeDirectory:
-            stack.push_back({n, makeDir(dirfd, name)});
+        case kTypeDirectory: {
+            bool fresh = false;
+            UniqueFd fd = makeDir(dirfd, name, fresh);
+            stack.push_back({n, std::move(fd), fresh});
             break;
+        }
         case kTypeFile:
-            note = writeFile(img_, e.objId, dirfd, name, opt_, &xattrFailures, pathOf(at));
+            note = writeFile(img_, e.objId, dirfd, name, opt_, &xattrFailures, pathOf(at),
+                             createMask_);
             written_[e.objId] = at;
             break;
         case kTypeSymlink:
@@ -549,7 +566,7 @@ bool Extractor::extract(Node* top) {
     std::vector<Frame> stack;
     if (cancelled())
         return false;
-    visit(top, rootfd_, stack);
+    visit(top, rootfd_, false, stack);
     while (!stack.empty()) {
         if (cancelled()) {
             // Keep what was written, with its folders' own modes and times.
@@ -569,7 +586,7 @@ bool Extractor::extract(Node* top) {
         // visit may grow the stack: pass a copy of the descriptor, not a
         // reference into it.
         const int fd = f.fd.get();
-        visit(child, fd, stack);
+        visit(child, fd, f.fresh, stack);
     }
     return true;
 }
@@ -627,7 +644,7 @@ uint32_t ExtractOptions::processUmask() {
 
 Message outonefile(Timg& img, uint32_t id, int dirfd, const std::string& name,
                    const ExtractOptions& opt) {
-    return writeFile(img, id, dirfd, name, opt, nullptr, name);
+    return writeFile(img, id, dirfd, name, opt, nullptr, name, korvane::processUmask());
 }
 
 ExtractResult outfiles(Timg& img, const std::vector<uint32_t>& ids, const std::string& folder,
