@@ -25,23 +25,6 @@ constexpr size_t kDamageListed = 100;
 // Group descriptors named one by one in a checksum warning.
 constexpr size_t kGroupsListed = 10;
 
-uint8_t objTypeOf(uint32_t mode) {
-    switch (mode & kModeTypeMask) {
-    case kModeFile:
-        return kTypeFile;
-    case kModeSymlink:
-        return kTypeSymlink;
-    case kModeDirectory:
-        return kTypeDirectory;
-    case kModeCharDevice:
-        return kTypeSpecial;
-    case kModeBlockDevice:
-        return kTypeBlockDevice;
-    default:
-        return kTypeOther;
-    }
-}
-
 bool hasContents(uint8_t objType) {
     return objType == kTypeFile || objType == kTypeDirectory || objType == kTypeSymlink;
 }
@@ -385,7 +368,7 @@ void Text23obj::readXattrs(uint32_t n, const Inode& inode, ByteSpan raw, TImgEnt
 
 void Text23obj::decodeEntry(uint32_t n, const Inode& inode, ByteSpan raw, TImgEntry& e) {
     e = TImgEntry{};
-    e.objType = objTypeOf(inode.mode);
+    e.objType = objTypeForMode(inode.mode);
     e.mode = inode.mode;
     e.uid = inode.uid;
     e.gid = inode.gid;
@@ -486,7 +469,7 @@ void Text23obj::checkInode(uint32_t n, const Inode& inode, ByteSpan raw,
         damage(msg("%1: inode %2 fails its checksum", where(), n), false);
     }
     if (!inode.extents() || inode.inlineData() || isFastSymlink(inode, sb_) ||
-        !hasContents(objTypeOf(inode.mode)))
+        !hasContents(objTypeForMode(inode.mode)))
         return;
     std::optional<uint32_t> seed;
     if (sb_.metadataCsum())

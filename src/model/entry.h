@@ -33,6 +33,26 @@ constexpr uint32_t kModeCharDevice = 0020000;
 constexpr uint32_t kModeFifo = 0010000;
 constexpr uint32_t kModePermissionMask = 07777;
 
+// The object type of a mode's file-type bits, as the readers give it: a
+// character device is kTypeSpecial, a block device kTypeBlockDevice, FIFOs
+// and sockets kTypeOther.
+constexpr uint8_t objTypeForMode(uint32_t mode) {
+    switch (mode & kModeTypeMask) {
+    case kModeFile:
+        return kTypeFile;
+    case kModeDirectory:
+        return kTypeDirectory;
+    case kModeSymlink:
+        return kTypeSymlink;
+    case kModeCharDevice:
+        return kTypeSpecial;
+    case kModeBlockDevice:
+        return kTypeBlockDevice;
+    default:
+        return kTypeOther;
+    }
+}
+
 // One extended attribute: its full name ("security.selinux", "user.x") and
 // its value, both as bytes.
 struct Xattr {

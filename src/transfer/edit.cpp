@@ -358,23 +358,6 @@ NewObject newObjectNow(uint32_t perm) {
     return a;
 }
 
-uint8_t objTypeForMode(uint32_t mode) {
-    switch (mode & kModeTypeMask) {
-    case kModeFile:
-        return kTypeFile;
-    case kModeDirectory:
-        return kTypeDirectory;
-    case kModeSymlink:
-        return kTypeSymlink;
-    case kModeCharDevice:
-        return kTypeSpecial;
-    case kModeBlockDevice:
-        return kTypeBlockDevice;
-    default:
-        return kTypeOther;
-    }
-}
-
 std::vector<std::string> splitImagePath(std::string_view path) {
     std::vector<std::string> parts;
     size_t i = 0;

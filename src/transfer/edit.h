@@ -110,11 +110,6 @@ struct NewObject {
 // A new object's attributes: perm, owner 0 and the current time.
 NewObject newObjectNow(uint32_t perm);
 
-// The object type of a mode's file-type bits: the type the readers give
-// such an object (a character device is kTypeSpecial, a block device
-// kTypeBlockDevice, FIFOs and sockets kTypeOther).
-uint8_t objTypeForMode(uint32_t mode);
-
 // The components of path (see above). Throws Error when ".." would leave the
 // root.
 std::vector<std::string> splitImagePath(std::string_view path);
