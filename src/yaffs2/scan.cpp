@@ -154,13 +154,23 @@ private:
 };
 
 // A header chunk as read while its record passes by: the fields the scan
-// decides with, and the index of its decoded entry.
+// decides with, and the index of its decoded entry (kNotDecoded when a newer
+// header of its object took the place).
 struct HeaderFields {
+    static constexpr uint32_t kNotDecoded = ~0u;
     uint32_t position;
     uint32_t type;
     uint32_t parent;
     uint32_t fileSize;
-    size_t entry;
+    uint32_t entry;
+};
+
+// An object's newest header met so far: newest is the highest sequence
+// number, then the highest position, as the chunk list orders them.
+struct NewestHeader {
+    uint32_t sequence = 0;
+    uint32_t position = 0;
+    uint32_t head = ~0u; // index into the headers met; ~0u for none yet
 };
 
 } // namespace
@@ -229,10 +239,12 @@ void Tyaffs2obj::scan(JobReporter& rep) {
     std::vector<PackedTags> tags(count);
     std::vector<uint8_t> state(count, kProgrammed);
     RecordWindows windows(*image(), recordSize, count, shortLast ? lastRecord_.data() : nullptr);
-    // Every header met, decoded once: the tree takes the newest of each
-    // object's, so that no header page is read a second time.
+    // Every header met, and the newest of each object decoded as it passes:
+    // the tree takes those, so that no header page is read a second time, and
+    // older copies cost no memory beyond their fields.
     std::vector<HeaderFields> heads;
     std::vector<TImgEntry> headEntries;
+    std::vector<NewestHeader> newest;
     // The first spare byte of every record, for the bad block marks.
     std::vector<std::byte> marks(lay.hasBadBlockMarker() ? count : 0);
     for (uint32_t q = 0; q < count; ++q) {
@@ -267,8 +279,28 @@ void Tyaffs2obj::scan(JobReporter& rep) {
         if (state[q] == kProgrammed && (chunkId == 0 || (chunkId & kExtraHeaderFlag))) {
             heads.push_back({q, loadWord(rec + hdr::kType, lay.order),
                              loadWord(rec + hdr::kParent, lay.order),
-                             loadWord(rec + hdr::kFileSize, lay.order), headEntries.size()});
-            decodeEntryAt(0, rec, headEntries.emplace_back());
+                             loadWord(rec + hdr::kFileSize, lay.order), HeaderFields::kNotDecoded});
+            const uint32_t id = (chunkId & kExtraHeaderFlag) ? tags[q].objectId & ~kExtraFlagsMask
+                                                             : tags[q].objectId;
+            const uint32_t seq = tags[q].sequence;
+            if (validObjectId(id)) {
+                if (newest.size() <= id)
+                    newest.resize(id + 1);
+                NewestHeader& best = newest[id];
+                if (best.head == ~0u || seq > best.sequence ||
+                    (seq == best.sequence && q > best.position)) {
+                    uint32_t slot = static_cast<uint32_t>(headEntries.size());
+                    if (best.head == ~0u) {
+                        headEntries.emplace_back();
+                    } else {
+                        slot = heads[best.head].entry;
+                        heads[best.head].entry = HeaderFields::kNotDecoded;
+                    }
+                    decodeEntryAt(0, rec, headEntries[slot]);
+                    heads.back().entry = slot;
+                    best = {seq, q, static_cast<uint32_t>(heads.size() - 1)};
+                }
+            }
         }
         if (dueNow(q, count))
             rep.progress(q, count - 1, 2, kScanning);
@@ -562,7 +594,8 @@ void Tyaffs2obj::scan(JobReporter& rep) {
         }
         auto node = std::make_unique<Node>();
         const uint32_t q = chunkTable[static_cast<size_t>(objChunks[id].headerChunk)];
-        if (const HeaderFields* h = passed(q)) {
+        const HeaderFields* h = passed(q);
+        if (h && h->entry != HeaderFields::kNotDecoded) {
             node->entry = std::move(headEntries[h->entry]);
             node->entry.objId = id;
         } else {
