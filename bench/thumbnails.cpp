@@ -12,6 +12,7 @@
 #include "mainwindow.h"
 #include "support/yaffs2_builder.h"
 #include "thumbnailer.h"
+#include "ui_probe.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -29,6 +30,8 @@
 
 using namespace korvane;
 using namespace korvane::ui;
+using korvane::bench::settle;
+using korvane::bench::StallProbe;
 
 namespace {
 
@@ -56,33 +59,6 @@ QByteArray makePicture(int w, int h, int seed, const char* format) {
     return bytes;
 }
 
-// Fires every 10 ms; the longest gap between two ticks is the worst stall.
-class StallProbe {
-public:
-    StallProbe() {
-        timer_.setTimerType(Qt::PreciseTimer);
-        timer_.setInterval(10);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            const qint64 now = clock_.nsecsElapsed();
-            worst_ = std::max(worst_, now - last_);
-            last_ = now;
-        });
-        clock_.start();
-        timer_.start();
-    }
-    void reset() {
-        worst_ = 0;
-        last_ = clock_.nsecsElapsed();
-    }
-    double worstMs() const { return static_cast<double>(worst_) / 1e6; }
-
-private:
-    QTimer timer_;
-    QElapsedTimer clock_;
-    qint64 last_ = 0;
-    qint64 worst_ = 0;
-};
-
 double cpuSeconds() {
     struct rusage ru {};
     ::getrusage(RUSAGE_SELF, &ru);
@@ -97,12 +73,6 @@ double residentMiB() {
         if (line.rfind("VmRSS:", 0) == 0)
             return std::stod(line.substr(6)) / 1024.0;
     return 0;
-}
-
-void settle(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "iconprovider.h"
 #include "mainwindow.h"
 #include "support/yaffs2_builder.h"
+#include "ui_probe.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -21,6 +22,8 @@
 
 using namespace korvane;
 using namespace korvane::ui;
+using korvane::bench::settle;
+using korvane::bench::StallProbe;
 
 namespace {
 
@@ -59,38 +62,6 @@ public:
     void showProperties(QWidget*, const ObjectProperties&, const QIcon&) override {}
 };
 
-// Fires every 10 ms; the longest gap between two ticks is the worst stall.
-class StallProbe {
-public:
-    StallProbe() {
-        timer_.setTimerType(Qt::PreciseTimer);
-        timer_.setInterval(10);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            qint64 now = clock_.nsecsElapsed();
-            worst_ = std::max(worst_, now - last_);
-            last_ = now;
-            if (onTick_)
-                std::exchange(onTick_, nullptr)();
-        });
-        clock_.start();
-        timer_.start();
-    }
-    void reset() {
-        worst_ = 0;
-        last_ = clock_.nsecsElapsed();
-    }
-    double worstMs() const { return static_cast<double>(worst_) / 1e6; }
-    // Runs fn at the next tick (the event loop was free again).
-    void atNextTick(std::function<void()> fn) { onTick_ = std::move(fn); }
-
-private:
-    QTimer timer_;
-    QElapsedTimer clock_;
-    qint64 last_ = 0;
-    qint64 worst_ = 0;
-    std::function<void()> onTick_;
-};
-
 // Runs start (which starts a job) and the event loop until the job has ended
 // and then settleMs more, so work the end leaves to the event loop counts.
 double runPhase(MainWindow& w, StallProbe& probe, const std::function<void()>& start,
@@ -122,12 +93,6 @@ double openPhase(MainWindow& w, StallProbe& probe, const QString& path, double& 
     jobSeconds = runPhase(w, probe, [&] { w.openImage(path); });
     QObject::disconnect(c);
     return shown;
-}
-
-void settle(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 } // namespace

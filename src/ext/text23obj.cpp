@@ -426,6 +426,8 @@ size_t Text23obj::readImageRange(const TImgEntry& e, uint64_t offset, MutableByt
                             sb_.blockSize));
     }
     readContents(c, e.size, offset, out);
+    // The blocks were read through the image's mapping.
+    noteRead(out.size() + kFaultAround);
     return out.size();
 }
 

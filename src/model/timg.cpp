@@ -162,11 +162,8 @@ size_t Timg::ReadRange(const TImgEntry& e, uint64_t offset, MutableByteSpan out)
         }
         return n;
     }
-    if (e.dataPos < 0) {
-        const size_t got = readImageRange(e, offset, out);
-        noteRead(got + kFaultAround);
-        return got;
-    }
+    if (e.dataPos < 0)
+        return readImageRange(e, offset, out);
     if (!workfile_)
         throw Error(msg("the contents of %1 are missing from the working file", e.name));
     workfile_->read(e.dataPos + static_cast<int64_t>(offset), out);
