@@ -4,7 +4,7 @@
 
 #include "model/timg.h"
 #include "progress.h"
-#include "yaffs2/detect.h"
+#include "fs/yaffs2/detect.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdint>

@@ -5,11 +5,12 @@
 
 #include "bytes.h"
 #include "entry.h"
-#include "image_data.h"
+#include "image_source.h"
 #include "message.h"
 #include "node.h"
 #include "work.h"
 #include "workfile.h"
+#include "source/image_data.h"
 
 #include <algorithm>
 #include <atomic>

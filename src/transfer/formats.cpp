@@ -1,10 +1,11 @@
 #include "formats.h"
 
-#include "ext/ext2_format.h"
-#include "ext/sparse_source.h"
-#include "ext/text23obj.h"
+#include "fs/ext/ext2_format.h"
+#include "source/sparse/sparse_source.h"
+#include "fs/ext/text23obj.h"
 #include "model/error.h"
-#include "yaffs2/tyaffs2obj.h"
+#include "fs/yaffs2/tyaffs2obj.h"
+#include "source/image_data.h"
 
 namespace korvane {
 

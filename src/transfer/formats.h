@@ -8,6 +8,7 @@
 #include "loadimage.h"
 #include "model/bytes.h"
 #include "model/timg.h"
+#include "source/image_data.h"
 
 #include <memory>
 #include <span>

@@ -2,9 +2,10 @@
 
 #include "formats.h"
 #include "model/error.h"
-#include "yaffs2/header.h"
-#include "yaffs2/tags.h"
-#include "yaffs2/tyaffs2obj.h"
+#include "fs/yaffs2/header.h"
+#include "fs/yaffs2/tags.h"
+#include "fs/yaffs2/tyaffs2obj.h"
+#include "source/image_data.h"
 
 #include <ctime>
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "model/timg.h"
-#include "yaffs2/detect.h"
+#include "fs/yaffs2/detect.h"
 
 #include <memory>
 #include <string>

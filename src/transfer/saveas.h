@@ -1,9 +1,9 @@
 // Saving the tree as a new image, in any of the formats Korvane writes.
 #pragma once
 
-#include "ext/ext_writer.h"
+#include "fs/ext/ext_writer.h"
 #include "model/timg.h"
-#include "yaffs2/yaffs2_writer.h"
+#include "fs/yaffs2/yaffs2_writer.h"
 
 #include <string>
 #include <vector>

@@ -9,7 +9,7 @@
 #include "model/timg.h"
 #include "prompter.h"
 #include "transfer/saveas.h"
-#include "yaffs2/yaffs2_writer.h"
+#include "fs/yaffs2/yaffs2_writer.h"
 
 #include <QList>
 #include <QMainWindow>

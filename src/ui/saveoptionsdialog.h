@@ -6,7 +6,7 @@
 // modally; it shows the current settings each time it opens.
 #pragma once
 
-#include "yaffs2/yaffs2_writer.h"
+#include "fs/yaffs2/yaffs2_writer.h"
 
 #include <QDialog>
 

@@ -1,10 +1,10 @@
 // Android sparse images: the header and chunk checks, the CRC32 chunks, reads
 // of the expanded image across chunk boundaries, and the filesystem inside it
 // opened as opening the file opens it.
-#include "ext/sparse_source.h"
+#include "source/sparse/sparse_source.h"
 #include "fuzz_support.h"
 #include "model/error.h"
-#include "model/image_data.h"
+#include "source/image_data.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -5,6 +5,7 @@
 #include "model/tree.h"
 #include "model/tree_order.h"
 #include "transfer/formats.h"
+#include "source/image_data.h"
 
 #include <algorithm>
 #include <cstdio>

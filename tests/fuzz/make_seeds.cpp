@@ -8,7 +8,7 @@
 // images lose their unused tail, which reads as zeros anyway.
 //
 //     korvane-fuzz-seeds tests/fuzz/corpus
-#include "ext/sparse_format.h"
+#include "source/sparse/sparse_format.h"
 #include "model/crc.h"
 #include "model/error.h"
 #include "support/testutil.h"

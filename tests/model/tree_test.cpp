@@ -1,7 +1,8 @@
 #include "model/error.h"
 #include "model/tree.h"
-#include "yaffs2/tyaffs2obj.h"
+#include "fs/yaffs2/tyaffs2obj.h"
 #include "support/yaffs2_builder.h"
+#include "source/image_data.h"
 
 #include <gtest/gtest.h>
 

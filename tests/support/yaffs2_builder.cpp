@@ -1,4 +1,5 @@
 #include "yaffs2_builder.h"
+#include "source/image_data.h"
 
 #include <cstring>
 #include <fstream>

@@ -5,11 +5,11 @@
 #pragma once
 
 #include "model/bytes.h"
-#include "yaffs2/ecc.h"
-#include "yaffs2/header.h"
-#include "yaffs2/layout.h"
-#include "yaffs2/tags.h"
-#include "yaffs2/tyaffs2obj.h"
+#include "fs/yaffs2/ecc.h"
+#include "fs/yaffs2/header.h"
+#include "fs/yaffs2/layout.h"
+#include "fs/yaffs2/tags.h"
+#include "fs/yaffs2/tyaffs2obj.h"
 
 #include <cstdint>
 #include <memory>

@@ -5,7 +5,8 @@
 #include "support/yaffs2_builder.h"
 #include "transfer/addfiles.h"
 #include "transfer/extract.h"
-#include "yaffs2/tyaffs2obj.h"
+#include "fs/yaffs2/tyaffs2obj.h"
+#include "source/image_data.h"
 
 #include <ctime>
 #include <fcntl.h>

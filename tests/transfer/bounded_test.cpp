@@ -1,6 +1,6 @@
 // Memory never depends on what an image claims: contents are read in ranges,
 // holes stay holes, and extraction of hostile images stays small.
-#include "ext/text23obj.h"
+#include "fs/ext/text23obj.h"
 #include "support/testutil.h"
 #include "support/tree_nodes.h"
 #include "support/yaffs2_builder.h"

@@ -3,7 +3,8 @@
 #include "support/testutil.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/edit.h"
-#include "yaffs2/tyaffs2obj.h"
+#include "fs/yaffs2/tyaffs2obj.h"
+#include "source/image_data.h"
 
 #include <ctime>
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #include "support/testutil.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/extract.h"
-#include "yaffs2/tyaffs2obj.h"
+#include "fs/yaffs2/tyaffs2obj.h"
 
 #include <algorithm>
 #include <fcntl.h>

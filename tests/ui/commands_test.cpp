@@ -8,7 +8,7 @@
 #include "support/yaffs2_builder.h"
 #include "transfer/loadimage.h"
 #include "ui_fixture.h"
-#include "yaffs2/tyaffs2obj.h"
+#include "fs/yaffs2/tyaffs2obj.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,10 +1,11 @@
 // EXT2/EXT3 images made by e2fsprogs and genext2fs from a folder must read
 // back as that folder: tree, modes, owners, sizes, times, link targets,
 // device numbers and contents.
-#include "ext/ext2_format.h"
+#include "fs/ext/ext2_format.h"
 #include "ext_testutil.h"
 #include "model/error.h"
 #include "support/recording_sink.h"
+#include "source/image_data.h"
 
 #include <algorithm>
 #include <cstring>

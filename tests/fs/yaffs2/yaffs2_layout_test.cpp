@@ -5,7 +5,7 @@
 #include "support/yaffs2_builder.h"
 #include "transfer/loadimage.h"
 #include "transfer/saveas.h"
-#include "yaffs2/detect.h"
+#include "fs/yaffs2/detect.h"
 
 #include <gtest/gtest.h>
 #include <map>

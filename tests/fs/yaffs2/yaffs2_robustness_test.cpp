@@ -2,7 +2,8 @@
 // fault (the suite runs under AddressSanitizer and UBSan).
 #include "model/error.h"
 #include "support/yaffs2_builder.h"
-#include "yaffs2/tyaffs2obj.h"
+#include "fs/yaffs2/tyaffs2obj.h"
+#include "source/image_data.h"
 
 #include <gtest/gtest.h>
 #include <random>

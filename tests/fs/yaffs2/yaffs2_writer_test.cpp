@@ -3,7 +3,8 @@
 #include "support/tree_nodes.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/saveas.h"
-#include "yaffs2/tyaffs2obj.h"
+#include "fs/yaffs2/tyaffs2obj.h"
+#include "source/image_data.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

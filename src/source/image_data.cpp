@@ -1,6 +1,6 @@
 #include "image_data.h"
 
-#include "error.h"
+#include "model/error.h"
 
 #include <algorithm>
 #include <cerrno>

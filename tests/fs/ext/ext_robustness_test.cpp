@@ -2,11 +2,12 @@
 // without a fault: the suite runs under AddressSanitizer and UBSan. Each
 // variant corrupts one structure of a valid image: the superblock, the group
 // descriptors, an inode, a block map, an indirect block or a directory block.
-#include "ext/ext2_format.h"
+#include "fs/ext/ext2_format.h"
 #include "ext_testutil.h"
 #include "model/error.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/formats.h"
+#include "source/image_data.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

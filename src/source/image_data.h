@@ -2,8 +2,8 @@
 // file, or a memory block for an image that was started from nothing.
 #pragma once
 
-#include "bytes.h"
-#include "image_source.h"
+#include "model/bytes.h"
+#include "model/image_source.h"
 
 #include <memory>
 #include <string>

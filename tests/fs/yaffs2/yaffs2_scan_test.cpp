@@ -2,7 +2,7 @@
 #include "support/recording_sink.h"
 #include "support/testutil.h"
 #include "support/yaffs2_builder.h"
-#include "yaffs2/tyaffs2obj.h"
+#include "fs/yaffs2/tyaffs2obj.h"
 
 #include <gtest/gtest.h>
 

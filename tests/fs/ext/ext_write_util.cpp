@@ -1,7 +1,7 @@
 #include "ext_write_util.h"
 
-#include "ext/ext_planner.h"
-#include "ext/text23obj.h"
+#include "fs/ext/ext_planner.h"
+#include "fs/ext/text23obj.h"
 #include "ext_testutil.h"
 #include "model/tree.h"
 #include "support/yaffs2_builder.h"

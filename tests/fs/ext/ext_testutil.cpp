@@ -1,10 +1,11 @@
 #include "ext_testutil.h"
 
-#include "ext/sparse_format.h"
+#include "source/sparse/sparse_format.h"
 #include "model/crc.h"
 #include "model/error.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/loadimage.h"
+#include "source/image_data.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 // The bytes the EXT2/EXT3 writer lays down: superblock, descriptors, bitmaps,
 // inodes, directories, block maps and the journal; its refusals, cancel and
 // work events.
-#include "ext/ext_writer.h"
+#include "fs/ext/ext_writer.h"
 #include "ext_write_util.h"
 #include "model/error.h"
 #include "support/yaffs2_builder.h"

@@ -2,7 +2,7 @@
 // images, must read back as their source folder, extended attributes and
 // nanoseconds included; dirty journals read as the kernel would see them after
 // recovery; damage opens with a warning that names it.
-#include "ext/ext2_format.h"
+#include "fs/ext/ext2_format.h"
 #include "ext_testutil.h"
 #include "model/error.h"
 #include "support/yaffs2_builder.h"

@@ -3,7 +3,7 @@
 #include "ext_check.h"
 #include "ext_csum.h"
 #include "model/error.h"
-#include "sparse_writer.h"
+#include "source/sparse/sparse_writer.h"
 #include "xattr_pack.h"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 // comparison of a read image against the snapshot.
 #pragma once
 
-#include "ext/text23obj.h"
+#include "fs/ext/text23obj.h"
 #include "support/testutil.h"
 
 #include <map>
