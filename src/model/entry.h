@@ -76,10 +76,9 @@ struct TImgEntry {
     uint32_t atimeNs = 0;
     uint32_t ctimeNs = 0;
     uint32_t mtimeNs = 0;
-    std::string alias;                 // symbolic link target, the image's own bytes, whole
-    std::array<uint32_t, 15> blocks{}; // EXT: the inode's block map (or extent root)
-    DevNum rdev;                       // device number of a character or block device
-    std::vector<Xattr> xattrs;         // extended attributes, in the order the source gave
+    std::string alias;         // symbolic link target, the image's own bytes, whole
+    DevNum rdev;               // device number of a character or block device
+    std::vector<Xattr> xattrs; // extended attributes, in the order the source gave
     // -1: contents in the image; >= 0: offset in the working file; -2 and
     // below: a file on disk (Timg::referToFile).
     int64_t dataPos = -1;

@@ -253,11 +253,8 @@ Text23obj::Contents Text23obj::contentsOf(const Inode& inode, ByteSpan raw) cons
 Text23obj::Contents Text23obj::contentsOf(const TImgEntry& e) const {
     Bytes scratch(sb_.inodeSize);
     const ByteSpan raw = rawInode(e.objId, scratch.data());
-    if (raw.empty()) {
-        Contents c;
-        c.map = std::make_unique<IndirectMapper>(*dev_, e.blocks);
-        return c;
-    }
+    if (raw.empty())
+        return {};
     return contentsOf(loadInode(raw, sb_), raw);
 }
 
@@ -379,7 +376,6 @@ void Text23obj::decodeEntry(uint32_t n, const Inode& inode, ByteSpan raw, TImgEn
     e.atimeNs = inode.atimeNs;
     e.ctimeNs = inode.ctimeNs;
     e.mtimeNs = inode.mtimeNs;
-    e.blocks = inode.blocks;
     if (e.objType == kTypeSpecial || e.objType == kTypeBlockDevice)
         e.rdev = decodeExtDev(inode.blocks[0], inode.blocks[1]);
     e.dataPos = -1;
@@ -414,9 +410,7 @@ size_t Text23obj::readImageRange(const TImgEntry& e, uint64_t offset, MutableByt
     Bytes scratch(sb_.inodeSize);
     const ByteSpan raw = rawInode(e.objId, scratch.data());
     Contents c;
-    if (raw.empty()) {
-        c.map = std::make_unique<IndirectMapper>(*dev_, e.blocks);
-    } else {
+    if (!raw.empty()) {
         const Inode inode = loadInode(raw, sb_);
         c = contentsOf(inode, raw);
         if (c.map && e.size > maxFileSize(inode, sb_.blockSize))
@@ -576,9 +570,7 @@ void Text23obj::ScanDirectory(Node* root, JobReporter& rep) {
         f.size = n->entry.size;
         const ByteSpan raw = rawInode(n->entry.objId, scratch.data());
         const Inode inode = raw.empty() ? Inode{} : loadInode(raw, sb_);
-        if (raw.empty()) {
-            f.contents.map = std::make_unique<IndirectMapper>(*dev_, n->entry.blocks);
-        } else {
+        if (!raw.empty()) {
             f.contents = contentsOf(inode, raw);
             f.seed = sb_.metadataCsum() ? inodeSeed(sb_, n->entry.objId, inode.generation) : 0;
             f.indexed = (inode.flags & kInodeFlagIndex) != 0;

@@ -52,6 +52,9 @@ public:
     const ReadInfo& readInfo() const { return info_; }
     // The image as the reader sees it (after journal recovery).
     const ImageSource& source() const { return *src_; }
+    // Inode n as the image holds it; false when n is out of range, its table
+    // is not in the image or its group marks it unused.
+    bool loadInodeAt(uint32_t n, ext2::Inode& inode) const;
 
 protected:
     size_t readImageRange(const TImgEntry& e, uint64_t offset, MutableByteSpan out) override;
@@ -72,7 +75,6 @@ private:
     // scratch, s.inodeSize bytes), or empty when n is out of range, its table
     // is not in the image or its group marks it unused.
     ByteSpan rawInode(uint32_t n, std::byte* scratch) const;
-    bool loadInodeAt(uint32_t n, ext2::Inode& inode) const;
     Contents contentsOf(const ext2::Inode& inode, ByteSpan raw) const;
     // Contents of the object entry names (its inode read again).
     Contents contentsOf(const TImgEntry& e) const;

@@ -2,8 +2,8 @@
 // images, must read back as their source folder, extended attributes and
 // nanoseconds included; dirty journals read as the kernel would see them after
 // recovery; damage opens with a warning that names it.
-#include "fs/ext/ext2_format.h"
 #include "ext_testutil.h"
+#include "fs/ext/ext2_format.h"
 #include "model/error.h"
 #include "support/yaffs2_builder.h"
 
@@ -243,7 +243,11 @@ TEST(Ext4Damage, WarnsAndReadsAround) {
     const TImgEntry depth2 = findPath(ref->root(), "ext4/depth2")->entry;
     const TImgEntry folder = findPath(ref->root(), "ext4")->entry;
     // The first index block below the root of depth2's tree.
-    const uint64_t index = depth2.blocks[3 + 1] | uint64_t{depth2.blocks[3 + 2] & 0xFFFF} << 32;
+    ext2::Inode depth2Inode, folderInode;
+    ASSERT_TRUE(ref->loadInodeAt(depth2.objId, depth2Inode));
+    ASSERT_TRUE(ref->loadInodeAt(folder.objId, folderInode));
+    const uint64_t index = depth2Inode.blocks[3 + 1] | uint64_t{depth2Inode.blocks[3 + 2] & 0xFFFF}
+                                                           << 32;
     auto inodeAt = [&](uint32_t ino) {
         const auto& s = ref->superblock();
         const size_t gd = (s.blockSize == 1024 ? 2 : 1) * s.blockSize +
@@ -260,7 +264,7 @@ TEST(Ext4Damage, WarnsAndReadsAround) {
         {"extent block magic", index * 1024, "no extent header magic"},
         {"extent block entry", index * 1024 + 40, "fails its checksum"},
         {"inode", inodeAt(depth2.objId) + 0x20 + 2, "fails its checksum"},
-        {"folder block", uint64_t{folder.blocks[5]} * 1024 + 1021, "fails its checksum"},
+        {"folder block", uint64_t{folderInode.blocks[5]} * 1024 + 1021, "fails its checksum"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -1,10 +1,10 @@
 // The pieces of the ext4 reader that do arithmetic of their own: the sparse
 // chunk map (reads and CRC checks over fills and runs of zeros), attribute
 // entries that run out of their region, POSIX ACLs in both forms.
-#include "source/sparse/sparse_source.h"
-#include "fs/ext/xattr.h"
 #include "ext_testutil.h"
+#include "fs/ext/xattr.h"
 #include "source/image_data.h"
+#include "source/sparse/sparse_source.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The layout planner: indirect blocks, directory sizes, image sizes, group and
 // inode counts, the journal, and the block allocator.
-#include "fs/ext/ext_planner.h"
 #include "ext_write_util.h"
+#include "fs/ext/ext_planner.h"
 #include "model/error.h"
 #include "transfer/loadimage.h"
 

@@ -1,11 +1,11 @@
 // EXT2/EXT3 images made by e2fsprogs and genext2fs from a folder must read
 // back as that folder: tree, modes, owners, sizes, times, link targets,
 // device numbers and contents.
-#include "fs/ext/ext2_format.h"
 #include "ext_testutil.h"
+#include "fs/ext/ext2_format.h"
 #include "model/error.h"
-#include "support/recording_sink.h"
 #include "source/image_data.h"
+#include "support/recording_sink.h"
 
 #include <algorithm>
 #include <cstring>
@@ -111,7 +111,9 @@ protected:
         ASSERT_NE(d, nullptr);
         dIno = d->entry.objId;
         // Entries of d in the order they lie on disk.
-        size_t at = size_t{d->entry.blocks[0]} * 1024;
+        ext2::Inode inode;
+        ASSERT_TRUE(img->loadInodeAt(dIno, inode));
+        size_t at = size_t{inode.blocks[0]} * 1024;
         for (size_t end = at + 1024; at < end;) {
             uint16_t len = load16(bytes.data() + at + 4);
             std::string name(reinterpret_cast<const char*>(bytes.data() + at + 8),
@@ -366,7 +368,9 @@ TEST_F(ExtSmall, HolesReadAsZerosWhateverTheBootBlockHolds) {
     auto img = openExt(b);
     Node* n = findPath(img->root(), "sparse");
     ASSERT_NE(n, nullptr);
-    EXPECT_EQ(n->entry.blocks[0], 0u) << "mke2fs leaves zero blocks as holes";
+    ext2::Inode inode;
+    ASSERT_TRUE(img->loadInodeAt(n->entry.objId, inode));
+    EXPECT_EQ(inode.blocks[0], 0u) << "mke2fs leaves zero blocks as holes";
     TImgEntry e;
     Bytes buf;
     ASSERT_TRUE(img->ReadContent(n->entry.objId, e, buf));

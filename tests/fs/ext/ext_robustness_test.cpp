@@ -2,12 +2,12 @@
 // without a fault: the suite runs under AddressSanitizer and UBSan. Each
 // variant corrupts one structure of a valid image: the superblock, the group
 // descriptors, an inode, a block map, an indirect block or a directory block.
-#include "fs/ext/ext2_format.h"
 #include "ext_testutil.h"
+#include "fs/ext/ext2_format.h"
 #include "model/error.h"
+#include "source/image_data.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/formats.h"
-#include "source/image_data.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -42,12 +42,14 @@ Base describeBase(Bytes bytes) {
         if (e.objType == kTypeHardlink)
             return;
         b.inodes.push_back(table * s.blockSize + (e.objId - 1) * size_t{s.inodeSize});
+        ext2::Inode inode;
+        ASSERT_TRUE(img->loadInodeAt(e.objId, inode));
         if (e.objType == kTypeDirectory)
-            for (size_t i = 0; i < 12 && e.blocks[i]; ++i)
-                b.dirBlocks.push_back(size_t{e.blocks[i]} * s.blockSize);
+            for (size_t i = 0; i < 12 && inode.blocks[i]; ++i)
+                b.dirBlocks.push_back(size_t{inode.blocks[i]} * s.blockSize);
         for (size_t i = ext2::kIndirectSlot; i < ext2::kBlockSlots; ++i)
-            if (e.objType == kTypeFile && e.blocks[i])
-                b.indirect.push_back(size_t{e.blocks[i]} * s.blockSize);
+            if (e.objType == kTypeFile && inode.blocks[i])
+                b.indirect.push_back(size_t{inode.blocks[i]} * s.blockSize);
     });
     // Extent-mapped objects keep no block numbers in i_block: keep what lies
     // in the image.

@@ -1,11 +1,11 @@
 #include "ext_testutil.h"
 
-#include "source/sparse/sparse_format.h"
 #include "model/crc.h"
 #include "model/error.h"
+#include "source/image_data.h"
+#include "source/sparse/sparse_format.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/loadimage.h"
-#include "source/image_data.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -470,8 +470,11 @@ size_t entryOffset(Text23obj& img, const std::string& dirPath, const std::string
     if (!dir || !dir->isDirectory())
         throw std::runtime_error("no folder " + dirPath);
     const size_t bs = img.blockSize();
+    ext2::Inode inode;
+    if (!img.loadInodeAt(dir->entry.objId, inode))
+        throw std::runtime_error("no inode for " + dirPath);
     for (size_t i = 0; i < 12 && i * bs < dir->entry.size; ++i) {
-        size_t base = size_t{dir->entry.blocks[i]} * bs;
+        size_t base = size_t{inode.blocks[i]} * bs;
         for (size_t at = 0; at + 8 <= bs;) {
             const std::byte* e = img.data() + base + at;
             uint16_t recLen = load16(e + 4);

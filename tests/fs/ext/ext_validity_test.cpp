@@ -1,16 +1,16 @@
 // Images the EXT writer makes from varied trees: e2fsck finds nothing wrong,
 // debugfs and Korvane's own reader read back every object, conversions keep
 // everything, and korvane-cli writes EXT2, EXT3 and ext4, plain and sparse.
-#include "source/sparse/sparse_writer.h"
-#include "fs/ext/text23obj.h"
 #include "ext_testutil.h"
 #include "ext_write_util.h"
+#include "fs/ext/text23obj.h"
+#include "fs/yaffs2/tyaffs2obj.h"
 #include "model/error.h"
+#include "source/image_data.h"
+#include "source/sparse/sparse_writer.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/loadimage.h"
 #include "transfer/saveas.h"
-#include "fs/yaffs2/tyaffs2obj.h"
-#include "source/image_data.h"
 
 #include <fcntl.h>
 #include <filesystem>

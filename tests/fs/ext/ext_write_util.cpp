@@ -1,8 +1,8 @@
 #include "ext_write_util.h"
 
+#include "ext_testutil.h"
 #include "fs/ext/ext_planner.h"
 #include "fs/ext/text23obj.h"
-#include "ext_testutil.h"
 #include "model/tree.h"
 #include "support/yaffs2_builder.h"
 
