@@ -39,8 +39,9 @@ public:
     }
     QString chooseImage(QWidget*) override { return {}; }
     QString chooseFolder(QWidget*, const QString&) override { return folder; }
-    std::optional<SaveTarget> chooseSaveTarget(QWidget*, int, const SaveTypeChanged&) override {
-        return SaveTarget{saveTarget, kSaveTypeYaffs2};
+    std::optional<SaveTarget> chooseSaveTarget(QWidget*, const QString&,
+                                               const SaveTypeChanged&) override {
+        return SaveTarget{saveTarget, "yaffs2"};
     }
     std::optional<FileChoice> chooseFiles(QWidget*) override { return std::nullopt; }
     std::optional<QString> askText(QWidget*, const QString&, const QString&, const QString&,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "progress.h"
+#include "transfer/image_chain.h"
 #include "transfer/loadimage.h"
 
 #include <CLI/CLI.hpp>
@@ -41,8 +42,9 @@ std::string say(const Message& m);
 // hold them).
 void tell(std::FILE* err, const Message& m);
 
-// Opens the image at path, reporting progress, and prints its warnings.
-std::unique_ptr<Timg> openImage(Context& ctx, const std::string& path, const OpenOptions& opt);
+// Opens the image at path (and the members opt names inside it), reporting
+// progress, and prints the warnings of every image opened.
+ImageChain openImage(Context& ctx, const std::string& path, const OpenOptions& opt);
 
 // The commands, by the file that holds them.
 void addReadCommands(CLI::App& app, Commands& out);    // info, ls, cat (listing.cpp)

@@ -641,7 +641,7 @@ int editCommand(Context& ctx, const EditOptions& o) {
         }
     }
     ctx.progress.clear();
-    return saveImage(*img, save, ctx.progress, true);
+    return saveChain(img, save, ctx.progress, true);
 }
 
 } // namespace

@@ -90,6 +90,7 @@ void addExtractCommand(CLI::App& app, Commands& out) {
         std::vector<std::string> paths;
         std::string dir;
         std::string tar;
+        std::string parts;
         OpenOptions open;
     };
     auto o = std::make_shared<Options>();
@@ -102,16 +103,27 @@ void addExtractCommand(CLI::App& app, Commands& out) {
         extract->add_option("-C,--directory", o->dir, "Target folder, created when missing");
     auto* tar = extract->add_option(
         "--tar", o->tar, "Write a POSIX pax tar archive instead (- for standard output)");
+    auto* parts = extract->add_option(
+        "--parts", o->parts,
+        "Write the members of a container (partitions, volumes, kernel and ramdisks) as image "
+        "files into this folder");
     dir->excludes(tar);
+    parts->excludes(dir)->excludes(tar);
     extract->callback([o] {
-        if (o->dir.empty() && o->tar.empty())
-            throw CLI::RequiredError("-C DIR or --tar FILE");
+        if (o->dir.empty() && o->tar.empty() && o->parts.empty())
+            throw CLI::RequiredError("-C DIR, --tar FILE or --parts DIR");
     });
     addOpenOptions(extract, o->open);
     out.push_back({extract, [o](Context& ctx) {
                        auto img = openImage(ctx, o->image, o->open);
                        if (!o->tar.empty())
                            return tarCommand(*img, o->paths, o->tar, ctx.progress, stderr);
+                       if (!o->parts.empty()) {
+                           if (!img->isContainer())
+                               throw Error(msg("%1 holds a %2 filesystem, not members", o->image,
+                                               img->formatName()));
+                           return extractCommand(*img, o->paths, o->parts, ctx.progress, stderr);
+                       }
                        return extractCommand(*img, o->paths, o->dir, ctx.progress, stderr);
                    }});
 }

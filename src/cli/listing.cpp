@@ -1,6 +1,7 @@
 #include "listing.h"
 
 #include "command.h"
+#include "image_info.h"
 #include "model/error.h"
 #include "model/texts.h"
 #include "model/tree.h"
@@ -292,7 +293,7 @@ void addReadCommands(CLI::App& app, Commands& out) {
     addOpenOptions(info, o->open);
     out.push_back({info, [o](Context& ctx) {
                        auto img = openImage(ctx, o->image, o->open);
-                       printInfo(*img, stdout);
+                       printChainInfo(img, o->open, stdout);
                        if (o->readAll)
                            readAll(*img, stdout);
                        return 0;

@@ -32,6 +32,17 @@ void tell(std::FILE* err, const Message& m) {
 }
 
 void addOpenOptions(CLI::App* cmd, OpenOptions& opt) {
+    std::vector<std::string> names;
+    for (const FormatRow& f : formats())
+        names.push_back(f.name);
+    cmd->add_option("--format", opt.format,
+                    "Read the image (the last --part, when given) as this format, whatever "
+                    "the probes say")
+        ->check(CLI::IsMember(names));
+    cmd->add_option("--part", opt.members,
+                    "Open this member of the image (a partition, volume, ramdisk, or any file "
+                    "inside it) as the image; repeat to go deeper")
+        ->allow_extra_args(false);
     yaffs2::LayoutHints& h = opt.yaffs2;
     const std::string group = "YAFFS2 layout (found when not given)";
     cmd->add_option_function<uint32_t>(
@@ -61,12 +72,13 @@ void addOpenOptions(CLI::App* cmd, OpenOptions& opt) {
     cmd->add_flag("--no-tag-ecc", h.noTagEcc, "YAFFS2: the tags carry no ECC")->group(group);
 }
 
-std::unique_ptr<Timg> openImage(Context& ctx, const std::string& path, const OpenOptions& opt) {
-    auto img = loadimage(path, &ctx.progress, opt);
+ImageChain openImage(Context& ctx, const std::string& path, const OpenOptions& opt) {
+    ImageChain chain = ImageChain::open(path, &ctx.progress, opt);
     ctx.progress.clear();
-    for (const Message& w : img->warningMessages())
-        tell(stderr, msg("warning: %1", w));
-    return img;
+    for (size_t level = 0; level < chain.depth(); ++level)
+        for (const Message& w : chain.at(level).warningMessages())
+            tell(stderr, msg("warning: %1", w));
+    return chain;
 }
 
 } // namespace korvane::cli

@@ -2,6 +2,7 @@
 
 #include "command.h"
 #include "extract_cmd.h"
+#include "fs/registry.h"
 #include "interrupt.h"
 #include "model/error.h"
 #include "transfer/addfiles.h"
@@ -15,31 +16,11 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 
 namespace korvane::cli {
 
 namespace {
-
-// The formats --to names, and the image formats that are written the same
-// way when an image keeps its own.
-struct WriteFormat {
-    const char* name;
-    const char* imageFormat; // Timg::formatName()
-    SaveKind kind;
-};
-const WriteFormat kWriteFormats[] = {
-    {"yaffs2", "YAFFS2", kSaveYaffs2},
-    {"ext2", "EXT2", kSaveExt2},
-    {"ext3", "EXT3", kSaveExt3},
-    {"ext4", "EXT4", kSaveExt4},
-};
-
-SaveKind saveKindOf(const Timg& img, const std::string& name) {
-    for (const WriteFormat& f : kWriteFormats)
-        if (name.empty() ? img.formatName() == f.imageFormat : name == f.name)
-            return f.kind;
-    throw Error(msg("Korvane cannot write %1 images; choose a format with --to", img.formatName()));
-}
 
 std::optional<uint32_t> octalPerm(const std::string& text) {
     if (text.empty() || text.size() > 4 || text.find_first_not_of("01234567") != std::string::npos)
@@ -109,194 +90,142 @@ bool packArchive(Timg& img, const std::string& source) {
     return r.refused.empty();
 }
 
-// The YAFFS2 layout to write: the source image's (the default layout for
-// other sources) with the options put in.
-SaveParams yaffs2Params(const Timg& img, const SaveOptions& opt) {
-    SaveParams params;
-    updateFromScan(params, img);
-    yaffs2::LayoutHints hints = opt.layout;
-    if (opt.eraseMarker)
-        hints.tagOffset = 2;
-    if (opt.noEraseMarker)
-        hints.tagOffset = 0;
-    yaffs2::Layout& l = params.layout;
-    l = hints.applyTo(l);
-    if (!opt.ecc.empty()) {
-        l.dataEcc = opt.ecc == "yaffs"  ? yaffs2::kEccYaffs
-                    : opt.ecc == "nand" ? yaffs2::kEccNand
-                                        : yaffs2::kEccNone;
-        l.dataEccOffset = 0;
-        if (l.dataEcc != yaffs2::kEccNone) {
-            auto at = yaffs2::standardDataEccOffset(l);
-            if (!at)
-                throw Error(msg("the data ECC (%1 bytes) does not fit beside the tags in the "
-                                "spare area of %2",
-                                l.dataEccBytes(), yaffs2::layoutMessage(l)));
-            l.dataEccOffset = *at;
-        }
-    }
-    return params;
-}
-
-// The EXT choices of opt; likeSource for convert.
-ExtSaveParams extParams(const SaveOptions& opt, bool likeSource) {
-    ExtSaveParams p;
-    p.likeSource = likeSource;
-    p.sparse = opt.sparse;
-    p.blockSize = opt.blockSize;
-    p.inodeSize = opt.inodeSize;
-    p.inodes = opt.inodes;
-    if (opt.size == "auto") {
-        p.sizeFromTree = true;
-    } else if (!opt.size.empty()) {
-        const std::optional<uint64_t> size = parseSize(opt.size);
-        if (!size || *size == 0)
-            throw Error(msg("--size takes a size such as 512M or 2G, or auto; not %1", opt.size));
-        p.size = *size;
-    }
-    p.label = opt.label;
-    if (opt.uuid == "random") {
-        p.uuid = randomUuid();
-    } else if (!opt.uuid.empty()) {
-        p.uuid = parseUuid(opt.uuid);
-        if (!p.uuid)
-            throw Error(msg("--uuid takes a UUID such as 0123abcd-4567-89ab-cdef-0123456789ab, "
-                            "or random; not %1",
-                            opt.uuid));
-    }
-    return p;
-}
-
-bool hasExtChoices(const SaveOptions& opt) {
-    return opt.sparse || opt.blockSize || opt.inodeSize || opt.inodes || !opt.size.empty() ||
-           opt.label || !opt.uuid.empty();
-}
-
 } // namespace
 
 void addSaveOptions(CLI::App* cmd, SaveOptions& opt, bool toRequired, bool readsImage) {
-    auto name = [readsImage](const std::string& n) {
-        return readsImage ? "--out-" + n : "--" + n + ",--out-" + n;
-    };
-    yaffs2::LayoutHints& h = opt.layout;
-    const std::string group = "YAFFS2 layout to write (default: as the source image)";
+    std::vector<std::string> types;
+    for (const FormatRow& f : formats())
+        for (const SaveType& t : f.saveTypes)
+            if (!t.appOnly)
+                types.push_back(t.name);
     auto* to = cmd->add_option("--to", opt.to,
                                toRequired ? "Format to write"
                                           : "Format to write (default: the image's own)")
-                   ->check(CLI::IsMember({"yaffs2", "ext2", "ext3", "ext4"}));
+                   ->check(CLI::IsMember(types));
     if (toRequired)
         to->required();
-    cmd->add_option("--ecc", opt.ecc,
-                    "YAFFS2 data ECC: none, yaffs or nand (default: as the source image, "
-                    "else none)")
-        ->group(group)
-        ->check(CLI::IsMember({"none", "yaffs", "nand"}));
-    auto* marker = cmd->add_flag("--erase-marker", opt.eraseMarker,
-                                 "YAFFS2: tags after an FF FF erase marker (spare offset 2)")
-                       ->group(group);
-    auto* plain = cmd->add_flag("--no-erase-marker", opt.noEraseMarker,
-                                "YAFFS2: tags at the head of the spare area")
-                      ->group(group)
-                      ->excludes(marker);
-    cmd->add_option_function<uint32_t>(
-           name("page-size"), [&h](uint32_t v) { h.pageSize = v; },
-           "YAFFS2: bytes per NAND page (512 to 16384)")
-        ->group(group)
-        ->check(CLI::Range(yaffs2::kMinPageSize, yaffs2::kMaxPageSize));
-    cmd->add_option_function<uint32_t>(
-           name("spare-size"), [&h](uint32_t v) { h.spareSize = v; },
-           "YAFFS2: spare bytes after each page; 0 for pages only (inband tags)")
-        ->group(group)
-        ->check(CLI::Range(0u, yaffs2::kMaxSpareSize));
-    cmd->add_option_function<uint32_t>(
-           name("tag-offset"), [&h](uint32_t v) { h.tagOffset = v; },
-           "YAFFS2: where the tags start in the spare area")
-        ->group(group)
-        ->check(CLI::Range(0u, yaffs2::kMaxSpareSize))
-        ->excludes(marker)
-        ->excludes(plain);
-    cmd->add_option_function<std::string>(
-           name("byte-order"),
-           [&h](const std::string& v) {
-               h.order = v == "be" ? yaffs2::ByteOrder::kBig : yaffs2::ByteOrder::kLittle;
-           },
-           "YAFFS2: byte order of tags and headers, le or be")
-        ->group(group)
-        ->check(CLI::IsMember({"le", "be"}));
-    cmd->add_flag(name("inband-tags"), h.inbandTags,
-                  "YAFFS2: tags in the last 16 bytes of each page")
-        ->group(group);
-    cmd->add_flag(name("no-tag-ecc"), h.noTagEcc, "YAFFS2: write the tags without their ECC")
-        ->group(group);
-    const std::string ext = "EXT image to write (default: an EXT source's own geometry)";
-    cmd->add_flag("--sparse", opt.sparse, "EXT: write an Android sparse image")->group(ext);
-    cmd->add_option("--block-size", opt.blockSize, "EXT: block size, 1024, 2048 or 4096")
-        ->group(ext)
-        ->check(CLI::IsMember({1024, 2048, 4096}));
-    cmd->add_option("--inode-size", opt.inodeSize, "EXT: inode size, 128, 256, 512 or 1024")
-        ->group(ext)
-        ->check(CLI::IsMember({128, 256, 512, 1024}));
-    cmd->add_option("--inodes", opt.inodes, "EXT: at least this many inodes")
-        ->group(ext)
-        ->check(CLI::PositiveNumber);
-    cmd->add_option("--size", opt.size,
-                    "EXT: image size (512M, 2G ...), or auto for what the tree needs")
-        ->group(ext);
-    cmd->add_option("--label", opt.label, "EXT: volume label (at most 16 bytes)")->group(ext);
-    cmd->add_option("--uuid", opt.uuid, "EXT: filesystem UUID, or random")->group(ext);
+    cmd->add_flag("--sparse", opt.sparse, "Write an Android sparse image");
+    // Every writer's options, each name once; a format that does not take
+    // one refuses it when the save starts.
+    std::map<std::string, CLI::Option*> added;
+    for (const FormatRow& f : formats()) {
+        const std::string group = std::string(f.title) + " images";
+        for (const FormatOption& fo : f.options) {
+            if (added.count(fo.name))
+                continue;
+            std::string names = "--" + std::string(fo.name);
+            if (fo.outPrefix)
+                names = readsImage ? "--out-" + std::string(fo.name)
+                                   : names + ",--out-" + std::string(fo.name);
+            const std::string key = fo.name;
+            CLI::Option* o;
+            if (fo.valueName) {
+                o = cmd->add_option_function<std::string>(
+                    names, [&opt, key](const std::string& v) { opt.options[key] = v; }, fo.help);
+                o->type_name(fo.valueName);
+            } else {
+                o = cmd->add_flag_callback(
+                    names, [&opt, key] { opt.options[key] = ""; }, fo.help);
+            }
+            o->group(group);
+            if (fo.choices) {
+                std::vector<std::string> values;
+                std::string all = fo.choices;
+                for (size_t at = 0; at <= all.size();) {
+                    size_t bar = std::min(all.find('|', at), all.size());
+                    values.push_back(all.substr(at, bar - at));
+                    at = bar + 1;
+                }
+                o->check(CLI::IsMember(values));
+            }
+            added[key] = o;
+        }
+        for (const FormatOption& fo : f.options) {
+            if (!fo.excludes)
+                continue;
+            std::string all = fo.excludes;
+            for (size_t at = 0; at <= all.size();) {
+                size_t bar = std::min(all.find('|', at), all.size());
+                auto other = added.find(all.substr(at, bar - at));
+                if (other != added.end())
+                    added[fo.name]->excludes(other->second);
+                at = bar + 1;
+            }
+        }
+    }
 }
 
-int saveImage(Timg& img, const SaveOptions& opt, TerminalProgress& progress, bool likeSource) {
-    const SaveKind kind = saveKindOf(img, opt.to);
-    if (kind == kSaveYaffs2 && hasExtChoices(opt))
-        throw Error("--sparse, --block-size, --inode-size, --inodes, --size, --label and --uuid "
-                    "are for EXT images");
-    const SaveParams params = kind == kSaveYaffs2 ? yaffs2Params(img, opt) : SaveParams{};
-    const ExtSaveParams ext = extParams(opt, likeSource);
-    img.onwk = &progress;
-    bool done;
-    std::vector<Message> warnings;
-    {
-        InterruptCancels interrupt(img.cancel);
-        done = saveas(img, opt.out, kind, params, ext, &warnings);
+SaveRequest saveRequest(const Timg& img, const SaveOptions& opt, bool likeSource) {
+    SaveRequest req;
+    if (opt.to.empty()) {
+        req = sameAsSource(img, opt.out);
+        req.likeSource = likeSource;
+    } else {
+        req.path = opt.out;
+        req.type = opt.to;
+        req.likeSource = likeSource;
+        req.sparse = likeSource && readThroughSparse(img) && formatOf(img) == writerOf(opt.to);
     }
+    req.sparse = req.sparse || opt.sparse;
+    const FormatRow* writer = writerOf(req.type);
+    for (const auto& [name, value] : opt.options) {
+        bool taken = false;
+        for (const FormatOption& fo : writer->options)
+            taken = taken || name == fo.name;
+        if (!taken)
+            throw Error(msg("--%1 is not an option of %2 images", name, writer->title));
+    }
+    req.options = opt.options;
+    return req;
+}
+
+namespace {
+
+int saveReport(Timg& img, bool done, const std::vector<Message>& warnings,
+               TerminalProgress& progress, const std::string& out) {
+    (void)img;
     progress.clear();
     for (const Message& w : warnings)
         tell(stderr, msg("warning: %1", w));
     if (!done) {
-        tell(stderr, msg("cancelled; %1 was not written", opt.out));
+        tell(stderr, msg("cancelled; %1 was not written", out));
         return 1;
     }
     return 0;
 }
 
-std::optional<uint64_t> parseSize(const std::string& text) {
-    if (text.empty() || text[0] < '0' || text[0] > '9')
-        return std::nullopt;
-    size_t used = 0;
-    uint64_t v = 0;
-    try {
-        v = std::stoull(text, &used, 10);
-    } catch (const std::exception&) {
-        return std::nullopt;
+} // namespace
+
+int saveImage(Timg& img, const SaveOptions& opt, TerminalProgress& progress, bool likeSource) {
+    const SaveRequest req = saveRequest(img, opt, likeSource);
+    img.onwk = &progress;
+    bool done;
+    std::vector<Message> warnings;
+    {
+        InterruptCancels interrupt(img.cancel);
+        done = saveas(img, req, &warnings);
     }
-    int shift = 0;
-    if (used + 1 == text.size()) {
-        const std::string units = "KMGT";
-        const size_t u = units.find(static_cast<char>(std::toupper(text[used])));
-        if (u == std::string::npos)
-            return std::nullopt;
-        shift = 10 * static_cast<int>(u + 1);
-    } else if (used != text.size()) {
-        return std::nullopt;
-    }
-    if (shift > 0 && v > (UINT64_MAX >> shift))
-        return std::nullopt;
-    return v << shift;
+    return saveReport(img, done, warnings, progress, opt.out);
 }
 
-int convertCommand(Timg& img, const SaveOptions& opt, TerminalProgress& progress) {
-    return saveImage(img, opt, progress, true);
+int saveChain(ImageChain& chain, const SaveOptions& opt, TerminalProgress& progress,
+              bool likeSource) {
+    if (chain.depth() == 1)
+        return saveImage(chain.top(), opt, progress, likeSource);
+    SaveRequest req = saveRequest(chain.top(), opt, likeSource);
+    for (size_t level = 0; level < chain.depth(); ++level)
+        chain.at(level).onwk = &progress;
+    bool done;
+    std::vector<Message> warnings;
+    {
+        InterruptCancels interrupt(chain.top().cancel);
+        done = chain.save(req, &warnings);
+    }
+    return saveReport(chain.top(), done, warnings, progress, opt.out);
+}
+
+int convertCommand(ImageChain& chain, const SaveOptions& opt, TerminalProgress& progress) {
+    return saveChain(chain, opt, progress, true);
 }
 
 int packCommand(const std::string& source, const SaveOptions& opt, const PackOptions& pack,
@@ -341,8 +270,8 @@ void addSaveCommands(CLI::App& app, Commands& out) {
     addSaveOptions(convert, o->save, false, true);
     addOpenOptions(convert, o->open);
     out.push_back({convert, [o](Context& ctx) {
-                       auto img = openImage(ctx, o->image, o->open);
-                       return convertCommand(*img, o->save, ctx.progress);
+                       ImageChain chain = openImage(ctx, o->image, o->open);
+                       return convertCommand(chain, o->save, ctx.progress);
                    }});
 
     auto* pack = app.add_subcommand(

@@ -2,9 +2,10 @@
 // options that convert, pack and edit share.
 #pragma once
 
+#include "fs/registry.h"
 #include "model/timg.h"
 #include "progress.h"
-#include "fs/yaffs2/detect.h"
+#include "transfer/image_chain.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdint>
@@ -15,24 +16,11 @@ namespace korvane::cli {
 
 struct SaveOptions {
     std::string out;
-    std::string to;  // yaffs2, ext2, ext3, ext4; "" for the image's own format
-    std::string ecc; // YAFFS2 data ECC: none, yaffs, nand; empty: as the source image (or none)
-    bool eraseMarker = false;
-    bool noEraseMarker = false;
-    yaffs2::LayoutHints layout; // YAFFS2 layout choices; the rest as the source image
-    // EXT images (empty or zero: the kind's default, or the source's when saved
-    // like it).
+    std::string to; // a save type of the registry; "" for the image's own format
     bool sparse = false;
-    uint32_t blockSize = 0;
-    uint32_t inodeSize = 0;
-    uint64_t inodes = 0;
-    std::string size; // bytes with an optional K, M, G or T suffix, or "auto"
-    std::optional<std::string> label;
-    std::string uuid; // a UUID, or "random"
+    // The writer's options, by name (see FormatRow::options).
+    FormatOptions options;
 };
-
-// "64M" -> 67108864; nullopt for text that is no size.
-std::optional<uint64_t> parseSize(const std::string& text);
 
 // What pack takes besides the save options.
 struct PackOptions {
@@ -44,18 +32,30 @@ struct PackOptions {
 };
 
 // Adds the options that say how an image is written to cmd: --to (required
-// when toRequired; otherwise the image keeps its own format), --ecc, the
-// erase marker and the YAFFS2 layout to write (named --out-* when the command
-// reads an image too, whose plain layout options say how it is read).
+// when toRequired; otherwise the image keeps its own format), --sparse, and
+// every writer's options from the registry (those that share a name with an
+// option saying how an image is read are named --out-* when the command reads
+// an image too).
 void addSaveOptions(CLI::App* cmd, SaveOptions& opt, bool toRequired, bool readsImage);
 
-// Saves img as opt.out (as opt.to says, or in the image's own format), with
-// Ctrl-C cancelling; likeSource keeps an EXT source's geometry. Returns the
-// exit status: 1 when cancelled. Throws Error.
-int saveImage(Timg& img, const SaveOptions& opt, TerminalProgress& progress, bool likeSource);
+// The save request opt makes for img: its own format unless opt.to names
+// another; an image read through a sparse layer stays sparse when it keeps
+// its format. Throws Error for an option the writer does not take.
+SaveRequest saveRequest(const Timg& img, const SaveOptions& opt, bool likeSource);
 
-// Saves img as opt.out. Returns the exit status. Throws Error.
-int convertCommand(Timg& img, const SaveOptions& opt, TerminalProgress& progress);
+// Saves img as opt.out (as opt.to says, or in the image's own format), with
+// Ctrl-C cancelling; likeSource keeps what the source says of itself
+// (geometry, layout) where it is of the same format. Returns the exit status:
+// 1 when cancelled. Throws Error.
+int saveImage(Timg& img, const SaveOptions& opt, TerminalProgress& progress, bool likeSource);
+// The same for the top image of a chain: the images around it are written
+// anew around it, the outermost to opt.out.
+int saveChain(ImageChain& chain, const SaveOptions& opt, TerminalProgress& progress,
+              bool likeSource);
+
+// Saves the chain's top image as opt.out. Returns the exit status. Throws
+// Error.
+int convertCommand(ImageChain& chain, const SaveOptions& opt, TerminalProgress& progress);
 
 // Makes a new image of the contents of source, a folder or an archive ("-"
 // for standard input), and saves it as opt.out. Returns the exit status: 1,

@@ -60,7 +60,7 @@ void Timg::DoWork(int64_t pos, int64_t max, int kind, const Message& message, ui
         onwk->report(pos, max, kind, message, flag);
 }
 
-void Timg::Init(std::unique_ptr<ImageSource> data) {
+void Timg::Init(std::shared_ptr<const ImageSource> data) {
     image_ = std::move(data);
     nodeTable.clear();
     root_.reset();

@@ -8,9 +8,9 @@
 #include "image_source.h"
 #include "message.h"
 #include "node.h"
+#include "source/image_data.h"
 #include "work.h"
 #include "workfile.h"
-#include "source/image_data.h"
 
 #include <algorithm>
 #include <atomic>
@@ -53,8 +53,9 @@ public:
     void DoWork(int64_t pos, int64_t max, int kind, const Message& message, uint8_t flag);
 
     // Takes the image bytes and clears the node table; the source's problems
-    // become the first warnings.
-    virtual void Init(std::unique_ptr<ImageSource> data);
+    // become the first warnings. The bytes may be shared with the members
+    // of a container that were opened from them.
+    virtual void Init(std::shared_ptr<const ImageSource> data);
     // Reads the image and builds the tree. Runs synchronously on the calling
     // thread, reporting through onwk. Throws Error when the image cannot be
     // read at all; damage it can read around is listed in warnings().
@@ -86,6 +87,31 @@ public:
 
     // "YAFFS2", "EXT2", "EXT3".
     virtual std::string formatName() const = 0;
+    // The registry name of the format that read the image ("ext",
+    // "yaffs2"); set by opening.
+    const std::string& formatId() const { return formatId_; }
+    void setFormatId(std::string id) { formatId_ = std::move(id); }
+    // The byte layers the image's bytes came through, outermost first
+    // ("sparse"): saving like the source writes them again.
+    const std::vector<std::string>& layers() const { return layers_; }
+    void setLayers(std::vector<std::string> layers) { layers_ = std::move(layers); }
+
+    // Whether the tree is a container's list of members (partitions,
+    // volumes, the parts of a boot image), each of which opens as an image
+    // of its own.
+    virtual bool isContainer() const { return false; }
+    // The bytes of member e of a container as they lie in the image
+    // (nullptr when e is no member, or its contents were replaced).
+    virtual std::shared_ptr<const ImageSource> memberSource(const TImgEntry& e) const {
+        (void)e;
+        return nullptr;
+    }
+    // Facts about member e of a container for `info` (label/value pairs: its
+    // group, its extents, its attributes).
+    virtual std::vector<std::pair<std::string, std::string>> memberFacts(const TImgEntry& e) const {
+        (void)e;
+        return {};
+    }
     // Facts about the image for `korvane-cli info`, as label/value pairs.
     virtual std::vector<std::pair<std::string, std::string>> describe() const = 0;
 
@@ -108,6 +134,7 @@ public:
     const std::byte* data() const { return image_ ? image_->contiguous(0, size()) : nullptr; }
     size_t size() const { return image_ ? static_cast<size_t>(image_->size()) : 0; }
     const ImageSource* image() const { return image_.get(); }
+    const std::shared_ptr<const ImageSource>& sharedImage() const { return image_; }
 
     // Counts n bytes of the image that a reader just went through; after
     // every kResidentBudget of them the image's pages are let go, so that
@@ -162,7 +189,9 @@ private:
     // last one stays open for the reads that follow. Call with diskMutex_.
     int diskFileFd(const TImgEntry& e);
 
-    std::unique_ptr<ImageSource> image_;
+    std::shared_ptr<const ImageSource> image_;
+    std::string formatId_;
+    std::vector<std::string> layers_;
     std::vector<DiskFile> diskFiles_;
     std::mutex diskMutex_;
     int diskFd_ = -1;

@@ -17,6 +17,12 @@ enum JobFlag : uint8_t {
     kFlagYaffsSave = 4,
     kFlagExtSave = 5,
     kFlagExtRead = 6,
+    // Reading an image of any other format: kind 1 starts, 2 is progress
+    // (objects read of those known), 3 ends.
+    kFlagRead = 7,
+    // Writing an image of any other format: kind 1 starts, 2 to 4 are its
+    // steps, 5 progress, 6 ends (as the YAFFS2 and EXT saves).
+    kFlagSave = 8,
 };
 
 // Receiver of work events. Jobs call it on their own thread; the desktop app

@@ -5,6 +5,7 @@
 #include "catalogue.h"
 
 #include <cerrno>
+#include <vector>
 
 namespace korvane::text {
 
@@ -56,9 +57,6 @@ const CatalogueEntry kCatalogue[] = {
     {"%1 is not a regular file", "%1 不是普通文件"},
     {"%1 is empty", "%1 是空文件"},
     {"%1 is too short to be an image (%2 bytes)", "%1 太短，不是镜像（%2 字节）"},
-    {"not an image Korvane can read", "不是 Korvane 能读取的镜像"},
-    {"the %1 image holds no filesystem Korvane can read",
-     "这个 %1 镜像中没有 Korvane 能读取的文件系统"},
     {"no object id is left in this image: it already uses ids up to %1, and new objects may not go "
      "beyond %2",
      "镜像中已没有可用的对象编号：已用到 %1，新对象的编号不能超过 %2"},
@@ -153,8 +151,6 @@ const CatalogueEntry kCatalogue[] = {
      "YAFFS2 只能保存 1970 年到 2106 年之间的时间：%1 的时间已移入此范围"},
     {"cannot create the image file; another program may be using it.\n%1",
      "无法创建IMG文件！,可能其它程序正在使用。\n%1"},
-    {"Android sparse images hold EXT filesystems, not YAFFS2",
-     "Android 稀疏镜像只能容纳 EXT 文件系统，不能容纳 YAFFS2"},
 
     // Reading EXT images.
     {"not an EXT2/EXT3/EXT4 image: the superblock magic at byte %1 is 0x%2, not 0xEF53",
@@ -523,9 +519,6 @@ const CatalogueEntry kCatalogue[] = {
      "--size 需要 512M、2G 这样的大小或 auto，而不是 %1"},
     {"--uuid takes a UUID such as 0123abcd-4567-89ab-cdef-0123456789ab, or random; not %1",
      "--uuid 需要 0123abcd-4567-89ab-cdef-0123456789ab 这样的 UUID 或 random，而不是 %1"},
-    {"--sparse, --block-size, --inode-size, --inodes, --size, --label and --uuid are for EXT "
-     "images",
-     "--sparse、--block-size、--inode-size、--inodes、--size、--label 和 --uuid 只用于 EXT 镜像"},
     {"--defaults is for folders; an archive gives every object its attributes",
      "--defaults 只用于目录；归档会给出每个对象的属性"},
     {"%1: the quote (%2) is never closed", "%1：引号（%2）没有闭合"},
@@ -587,8 +580,18 @@ const SystemErrorText kSystemErrors[] = {
 
 } // namespace
 
-std::span<const CatalogueEntry> catalogue() {
+std::span<const CatalogueEntry> coreTexts() {
     return kCatalogue;
+}
+
+std::span<const CatalogueEntry> catalogue() {
+    static const std::vector<CatalogueEntry> all = [] {
+        std::vector<CatalogueEntry> v;
+        for (auto table : {coreTexts(), formatTexts()})
+            v.insert(v.end(), table.begin(), table.end());
+        return v;
+    }();
+    return all;
 }
 
 std::span<const SystemErrorText> systemErrorTexts() {

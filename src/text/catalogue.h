@@ -15,4 +15,9 @@ struct SystemErrorText {
 
 std::span<const SystemErrorText> systemErrorTexts();
 
+// The wording of each area's messages, one table a file (catalogue_*.cpp);
+// catalogue() is all of them.
+std::span<const CatalogueEntry> coreTexts();   // catalogue.cpp
+std::span<const CatalogueEntry> formatTexts(); // catalogue_formats.cpp: the image stack
+
 } // namespace korvane::text

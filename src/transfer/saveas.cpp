@@ -1,51 +1,76 @@
 #include "saveas.h"
 
 #include "model/error.h"
+#include "model/output_file.h"
+#include "source/image_data.h"
+#include "source/sparse/sparse_writer.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <unistd.h>
 
 namespace korvane {
 
-const char* saveKindName(SaveKind kind) {
-    switch (kind) {
-    case kSaveYaffs2:
-        return "YAFFS2";
-    case kSaveExt2:
-        return "EXT2";
-    case kSaveExt3:
-        return "EXT3";
-    case kSaveExt4:
-        return "EXT4";
-    }
-    return "";
+namespace {
+
+// Block size of the sparse images made from plain ones.
+constexpr uint32_t kSparseBlock = 4096;
+
+// Writes the plain image beside the target, then its sparse form over it.
+bool saveSparse(Timg& img, const FormatRow& row, const SaveRequest& req, JobReporter& rep,
+                std::vector<Message>* warnings) {
+    OutputFile out(req.path);
+    SaveRequest plain = req;
+    plain.sparse = false;
+    plain.path = req.path + ".plain-" + std::to_string(::getpid());
+    struct Remove {
+        std::string path;
+        ~Remove() { std::remove(path.c_str()); }
+    } remove{plain.path};
+    if (!row.write(img, plain, rep, warnings))
+        return false;
+    std::unique_ptr<ImageData> data = ImageData::mapFile(plain.path);
+    const uint64_t size = (data->size() + kSparseBlock - 1) / kSparseBlock * kSparseBlock;
+    writeSparseImage(
+        size, kSparseBlock, {{0, data->size()}}, {},
+        [&](uint64_t offset, MutableByteSpan span) { data->readThrough(offset, span); }, out);
+    out.commit();
+    return true;
 }
 
-bool saveas(Timg& img, const std::string& path, SaveKind kind, const SaveParams& params,
-            std::vector<Message>* warnings) {
-    return saveas(img, path, kind, params, ExtSaveParams{}, warnings);
-}
+} // namespace
 
-bool saveas(Timg& img, const std::string& path, SaveKind kind, const SaveParams& params,
-            const ExtSaveParams& ext, std::vector<Message>* warnings) {
-    const uint8_t flag = kind == kSaveYaffs2 ? kFlagYaffsSave : kFlagExtSave;
-    JobReporter rep(img.onwk, flag);
+bool saveas(Timg& img, const SaveRequest& req, std::vector<Message>* warnings) {
+    const FormatRow* row = writerOf(req.type);
+    if (!row || !row->write)
+        throw Error(msg("Korvane cannot write %1 images", req.type));
+    JobReporter rep(img.onwk, row->saveFlag);
     rep.send(0, 0, 1, msg("Saving"));
     bool done = false;
     try {
-        if (kind == kSaveYaffs2) {
-            if (ext.sparse)
-                throw Error("Android sparse images hold EXT filesystems, not YAFFS2");
-            done = writeYaffs2(img, path, params, rep, warnings);
-        } else {
-            const ExtKind k = kind == kSaveExt2   ? ExtKind::kExt2
-                              : kind == kSaveExt3 ? ExtKind::kExt3
-                                                  : ExtKind::kExt4;
-            done = WriteExtImage(img, path, k, ext, rep, warnings);
-        }
+        if (req.sparse && !row->writesSparse)
+            done = saveSparse(img, *row, req, rep, warnings);
+        else
+            done = row->write(img, req, rep, warnings);
     } catch (...) {
         rep.send(0, 0, 6, msg("Done"));
         throw;
     }
     rep.send(0, 0, 6, msg("Done"));
     return done;
+}
+
+SaveRequest sameAsSource(const Timg& img, std::string path) {
+    const SaveType* t = ownSaveType(img);
+    if (!t)
+        throw Error(
+            msg("Korvane cannot write %1 images; choose a format with --to", img.formatName()));
+    SaveRequest req;
+    req.path = std::move(path);
+    req.type = t->name;
+    req.likeSource = true;
+    req.sparse = readThroughSparse(img);
+    return req;
 }
 
 } // namespace korvane

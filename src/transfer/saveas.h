@@ -1,33 +1,29 @@
-// Saving the tree as a new image, in any of the formats Korvane writes.
+// Saving the tree as a new image, in any format the registry can write.
 #pragma once
 
-#include "fs/ext/ext_writer.h"
+#include "fs/registry.h"
 #include "model/timg.h"
-#include "fs/yaffs2/yaffs2_writer.h"
 
 #include <string>
 #include <vector>
 
 namespace korvane {
 
-enum SaveKind : uint8_t { kSaveYaffs2 = 0, kSaveExt2 = 1, kSaveExt3 = 2, kSaveExt4 = 3 };
+// Writes img's whole tree as req says (req.type names a save type of the
+// registry). Sends "保存中" first and "完成" last (with the writer's job
+// flag), also when the writer fails. Returns false when the image's cancel
+// flag stopped the save; then no file is left behind and an existing file at
+// req.path is untouched. Throws Error with a message for the user when the
+// tree cannot be saved in that format or the file cannot be written; nothing
+// is written then either. What the format holds only in part (times out of
+// its range) is added to warnings, when given, naming the object. A sparse
+// request of a format whose writer makes only plain images writes the plain
+// image beside the target first and converts it.
+bool saveas(Timg& img, const SaveRequest& req, std::vector<Message>* warnings = nullptr);
 
-// "YAFFS2", "EXT2", "EXT3", "EXT4".
-const char* saveKindName(SaveKind kind);
-
-// Writes the whole tree to path as the given kind. Sends "保存中" first and
-// "完成" last (flag 4 for YAFFS2, 5 for EXT), also when the writer fails.
-// Returns false when the image's cancel flag stopped the save; then no file is
-// left behind and an existing file at path is untouched. Throws Error with a
-// message for the user when the tree cannot be saved in that format or the
-// file cannot be written; nothing is written then either. What the format
-// holds only in part (times out of its range) is added to warnings, when
-// given, naming the object. ext holds the choices for EXT images (geometry,
-// keeping the source's, Android sparse output); a YAFFS2 save refuses sparse
-// output.
-bool saveas(Timg& img, const std::string& path, SaveKind kind, const SaveParams& params,
-            std::vector<Message>* warnings = nullptr);
-bool saveas(Timg& img, const std::string& path, SaveKind kind, const SaveParams& params,
-            const ExtSaveParams& ext, std::vector<Message>* warnings = nullptr);
+// The request that saves img as it is: its own save type, likeSource, and
+// sparse when it was read through an Android sparse layer. Throws Error
+// when its format has no writer.
+SaveRequest sameAsSource(const Timg& img, std::string path);
 
 } // namespace korvane

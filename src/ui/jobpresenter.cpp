@@ -12,7 +12,8 @@ namespace korvane::ui {
 WorkStep workStep(int flag, int kind) {
     switch (flag) {
     case kFlagYaffsScan:
-    case kFlagExtRead: {
+    case kFlagExtRead:
+    case kFlagRead: {
         // The YAFFS2 scan has two progress steps (blocks, then objects).
         const int last = flag == kFlagYaffsScan ? 4 : 3;
         if (kind == 1)
@@ -35,6 +36,7 @@ WorkStep workStep(int flag, int kind) {
         }
     case kFlagYaffsSave:
     case kFlagExtSave:
+    case kFlagSave:
         switch (kind) {
         case 1:
             return WorkStep::kPanelStarted;

@@ -3,6 +3,7 @@
 #include "dirlistmodel.h"
 #include "editcommands.h"
 #include "foldertreemodel.h"
+#include "fs/yaffs2/yaffs2_format_row.h"
 #include "icondelegate.h"
 #include "jobpresenter.h"
 #include "jobrunner.h"
@@ -79,15 +80,17 @@ const char* const kViewKey = "window/view";
 const char* const kColumnsKey = "window/columns";
 const char* const kKeepAttributesKey = "add/keepAttributes";
 
-int saveTypeFor(const Timg& img) {
-    const std::string f = img.formatName();
-    if (f == "EXT2")
-        return kSaveTypeExt2;
-    if (f == "EXT4")
-        return kSaveTypeExt4;
-    if (f.rfind("EXT", 0) == 0)
-        return kSaveTypeExt3;
-    return kSaveTypeYaffs2;
+// The save type the dialog offers first: the image's own format.
+QString saveTypeFor(const Timg& img) {
+    const SaveType* t = ownSaveType(img);
+    return t ? QString::fromUtf8(t->name) : QString();
+}
+
+// The settings page of a save type ("yaffs2", "ext", "" for a form of the
+// writer's options).
+std::string settingsPageOf(const QString& type) {
+    const FormatRow* row = writerOf(type.toStdString());
+    return row ? row->settingsPage : "";
 }
 
 } // namespace
@@ -900,27 +903,29 @@ void MainWindow::exportTar() {
 
 // ---------------------------------------------------------------- saving
 
-void MainWindow::onSaveTypeChanged(int type, QWidget* dialog) {
-    if (type == kSaveTypeYaffs2) {
+void MainWindow::onSaveTypeChanged(const QString& type, QWidget* dialog) {
+    const SaveType* t = saveTypeNamed(type.toStdString());
+    if (!t)
+        return;
+    // The plain YAFFS2 type keeps the geometry and puts the tags at the head
+    // of the spare area; its variant takes the layout from the settings.
+    if (settingsPageOf(type) == "yaffs2" && !t->appOnly)
         pickPlainYaffs2(saveParams_);
-    } else if (type == kSaveTypeYaffs2Custom || type >= kSaveTypeExt2) {
+    else
         saveOptions_->showBeside(dialog);
-    }
 }
 
 void MainWindow::saveAs() {
     if (busy() || !listedNode())
         return;
-    std::optional<SaveTarget> target =
-        prompter_->chooseSaveTarget(this, saveTypeFor(*img_), [this](int type, QWidget* dialog) {
-            onSaveTypeChanged(type, dialog);
-        });
+    std::optional<SaveTarget> target = prompter_->chooseSaveTarget(
+        this, saveTypeFor(*img_),
+        [this](const QString& type, QWidget* dialog) { onSaveTypeChanged(type, dialog); });
     if (!target || target->path.isEmpty())
         return;
-    const SaveKind kind = target->type == kSaveTypeExt2   ? kSaveExt2
-                          : target->type == kSaveTypeExt3 ? kSaveExt3
-                          : target->type == kSaveTypeExt4 ? kSaveExt4
-                                                          : kSaveYaffs2;
+    const FormatRow* writer = writerOf(target->type.toStdString());
+    if (!writer)
+        return;
     // The save clears the mark of unsaved edits; a save that fails or is
     // cancelled puts it back, so closing still asks before they are lost.
     const bool wasModified = img_->modified;
@@ -928,27 +933,26 @@ void MainWindow::saveAs() {
     auto saved = std::make_shared<bool>(false);
     Timg* img = img_.get();
     const QString shownPath = QFileInfo(target->path).absoluteFilePath();
-    std::string path = fileName(target->path);
-    SaveParams params = saveParams_;
-    ExtSaveParams ext;
-    if (kind != kSaveYaffs2) {
-        ext.sparse = saveOptions_->sparse();
-        ext.likeSource = saveOptions_->sameAsSource();
+    SaveRequest req;
+    req.path = fileName(target->path);
+    req.type = target->type.toStdString();
+    if (std::string(writer->settingsPage) == "yaffs2") {
+        req.options = yaffs2LayoutOptions(saveParams_.layout);
+    } else {
+        req.sparse = saveOptions_->sparse();
+        req.likeSource = saveOptions_->sameAsSource();
     }
-    presenter_->setFormatName(kind == kSaveExt4   ? "EXT4"
-                              : kind == kSaveExt3 ? "EXT3"
-                              : kind == kSaveExt2 ? "EXT2"
-                                                  : "YAFFS2");
-    runJob(
-        [img, path, kind, params, ext, saved] { *saved = saveas(*img, path, kind, params, ext); },
-        [this, saved, wasModified, shownPath](std::exception_ptr error) {
-            if (error || !*saved)
-                img_->modified = img_->modified || wasModified;
-            if (error)
-                showJobError(error);
-            else
-                message(*saved ? tx(kSaved).arg(shownPath) : tx(kSaveCancelled));
-        });
+    // The panel names the format written: "EXT4", "YAFFS2".
+    presenter_->setFormatName(target->type.section('-', 0, 0).toUpper());
+    runJob([img, req, saved] { *saved = saveas(*img, req); },
+           [this, saved, wasModified, shownPath](std::exception_ptr error) {
+               if (error || !*saved)
+                   img_->modified = img_->modified || wasModified;
+               if (error)
+                   showJobError(error);
+               else
+                   message(*saved ? tx(kSaved).arg(shownPath) : tx(kSaveCancelled));
+           });
 }
 
 // ---------------------------------------------------------------- adding

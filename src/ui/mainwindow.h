@@ -5,11 +5,11 @@
 #pragma once
 
 #include "editcommands.h"
+#include "fs/yaffs2/yaffs2_writer.h"
 #include "iconprovider.h"
 #include "model/timg.h"
 #include "prompter.h"
 #include "transfer/saveas.h"
-#include "fs/yaffs2/yaffs2_writer.h"
 
 #include <QList>
 #include <QMainWindow>
@@ -156,7 +156,7 @@ private:
     void reselectlist(const QList<int>& rows);
     void onListSelectionChanged();
     void onFolderSelected(const QModelIndex& index);
-    void onSaveTypeChanged(int type, QWidget* dialog);
+    void onSaveTypeChanged(const QString& type, QWidget* dialog);
     void runExtraction(const std::vector<uint32_t>& ids);
     void setView(View view);
     void startThumbnails();

@@ -2,6 +2,7 @@
 
 #include "clashdialog.h"
 #include "errorlistdialog.h"
+#include "fs/registry.h"
 #include "uitexts.h"
 
 #include <QFileDialog>
@@ -13,27 +14,28 @@ namespace korvane::ui {
 
 namespace {
 
-// The save dialog's types, in the order of SaveType.
-const char* const kSaveTypes[] = {kSaveFilterYaffs2, kSaveFilterYaffs2Custom, kSaveFilterExt2,
-                                  kSaveFilterExt3, kSaveFilterExt4};
+// Every save type of the registry, in its order, with the filter the dialog
+// shows for it.
+struct SaveFilter {
+    QString type;
+    QString filter;
+};
 
-QStringList saveFilters() {
-    QStringList filters;
-    for (const char* f : kSaveTypes)
-        filters << tx(f) + " (*)";
+QList<SaveFilter> saveFilters() {
+    QList<SaveFilter> filters;
+    for (const FormatRow& f : formats())
+        for (const SaveType& t : f.saveTypes)
+            filters.push_back({QString::fromUtf8(t.name), tx(t.label) + " (*)"});
     return filters;
 }
 
 } // namespace
 
-int saveTypeOf(const QString& filter) {
-    const QStringList filters = saveFilters();
-    for (int i = 0; i < filters.size(); ++i) {
-        const QString& f = filters[i];
-        if (filter == f || filter == f.left(f.lastIndexOf(" (")))
-            return i + 1;
-    }
-    return 0;
+QString saveTypeOf(const QString& filter) {
+    for (const SaveFilter& f : saveFilters())
+        if (filter == f.filter || filter == f.filter.left(f.filter.lastIndexOf(" (")))
+            return f.type;
+    return {};
 }
 
 void plainDialogFrame(QWidget* dialog) {
@@ -104,7 +106,7 @@ QString DialogPrompter::chooseArchive(QWidget* parent, const QString& start) {
     return dlg.selectedFiles().first();
 }
 
-std::optional<SaveTarget> DialogPrompter::chooseSaveTarget(QWidget* parent, int type,
+std::optional<SaveTarget> DialogPrompter::chooseSaveTarget(QWidget* parent, const QString& type,
                                                            const SaveTypeChanged& typeChanged) {
     // Qt's own dialog, which reports a change of type while it is open.
     QFileDialog dlg(parent, tx(kSaveDialogTitle));
@@ -114,21 +116,25 @@ std::optional<SaveTarget> DialogPrompter::chooseSaveTarget(QWidget* parent, int 
     dlg.setAcceptMode(QFileDialog::AcceptSave);
     dlg.setFileMode(QFileDialog::AnyFile);
     dlg.setDefaultSuffix("img");
-    const QStringList filters = saveFilters();
+    QStringList filters;
+    QString offered;
+    for (const SaveFilter& f : saveFilters()) {
+        filters << f.filter;
+        if (f.type == type || offered.isEmpty())
+            offered = f.filter;
+    }
     dlg.setNameFilters(filters);
-    if (type < kSaveTypeYaffs2 || type > kSaveTypeExt3)
-        type = kSaveTypeYaffs2;
-    dlg.selectNameFilter(filters[type - 1]);
+    dlg.selectNameFilter(offered);
     if (!lastImageFolder_.isEmpty())
         dlg.setDirectory(lastImageFolder_);
     QObject::connect(&dlg, &QFileDialog::filterSelected, &dlg, [&](const QString& filter) {
-        if (int picked = saveTypeOf(filter); picked > 0)
+        if (QString picked = saveTypeOf(filter); !picked.isEmpty())
             typeChanged(picked, &dlg);
     });
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
         return std::nullopt;
-    int picked = saveTypeOf(dlg.selectedNameFilter());
-    if (picked <= 0)
+    QString picked = saveTypeOf(dlg.selectedNameFilter());
+    if (picked.isEmpty())
         picked = type;
     return SaveTarget{dlg.selectedFiles().first(), picked};
 }

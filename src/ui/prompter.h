@@ -22,28 +22,20 @@ namespace korvane::ui {
 class ClashDialog;
 class ErrorListDialog;
 
-// The types of the save dialog, numbered as its list shows them.
-enum SaveType {
-    kSaveTypeYaffs2 = 1,
-    kSaveTypeYaffs2Custom = 2,
-    kSaveTypeExt2 = 3,
-    kSaveTypeExt3 = 4,
-    kSaveTypeExt4 = 5,
-};
-
-// The type of a filter of the save dialog, as the dialog names it: whole
-// ("EXT2 镜像 (*)") or without its patterns ("EXT2 镜像", as it reports a
-// pick while it hides them); 0 for any other text.
-int saveTypeOf(const QString& filter);
+// The save type (the registry's name: "ext4") of a filter of the save
+// dialog, as the dialog names it: whole ("EXT2 镜像 (*)") or without its
+// patterns ("EXT2 镜像", as it reports a pick while it hides them); empty for
+// any other text.
+QString saveTypeOf(const QString& filter);
 
 struct SaveTarget {
     QString path;
-    int type = kSaveTypeYaffs2;
+    QString type; // a save type of the registry: "yaffs2", "ext4"
 };
 
 // Called with the type the user picks while the save dialog is open, and the
 // dialog itself (null when there is no dialog window).
-using SaveTypeChanged = std::function<void(int type, QWidget* dialog)>;
+using SaveTypeChanged = std::function<void(const QString& type, QWidget* dialog)>;
 
 // Dialogs of the app have a title and a close button, no minimise or
 // maximise buttons.
@@ -71,7 +63,7 @@ public:
     }
     // The file to save as and its type (type offered first); nullopt when
     // cancelled.
-    virtual std::optional<SaveTarget> chooseSaveTarget(QWidget* parent, int type,
+    virtual std::optional<SaveTarget> chooseSaveTarget(QWidget* parent, const QString& type,
                                                        const SaveTypeChanged& typeChanged) = 0;
     // Files and folders to add; nullopt when cancelled.
     virtual std::optional<FileChoice> chooseFiles(QWidget* parent) = 0;
@@ -105,7 +97,7 @@ public:
     QString chooseImage(QWidget* parent) override;
     QString chooseFolder(QWidget* parent, const QString& start) override;
     QString chooseArchive(QWidget* parent, const QString& start) override;
-    std::optional<SaveTarget> chooseSaveTarget(QWidget* parent, int type,
+    std::optional<SaveTarget> chooseSaveTarget(QWidget* parent, const QString& type,
                                                const SaveTypeChanged& typeChanged) override;
     std::optional<FileChoice> chooseFiles(QWidget* parent) override;
     std::optional<QString> askText(QWidget* parent, const QString& caption, const QString& prompt,

@@ -141,12 +141,15 @@ inline constexpr const char* kExtractFailed =
 inline constexpr const char* kSaved = QT_TRANSLATE_NOOP("korvane", "已保存为 %1");
 inline constexpr const char* kSaveCancelled =
     QT_TRANSLATE_NOOP("korvane", "保存已取消，没有写出文件。");
-inline constexpr const char* kSaveFilterYaffs2 = QT_TRANSLATE_NOOP("korvane", "YAFFS2 镜像");
-inline constexpr const char* kSaveFilterYaffs2Custom =
-    QT_TRANSLATE_NOOP("korvane", "YAFFS2 镜像(自定参数)");
-inline constexpr const char* kSaveFilterExt2 = QT_TRANSLATE_NOOP("korvane", "EXT2 镜像");
-inline constexpr const char* kSaveFilterExt3 = QT_TRANSLATE_NOOP("korvane", "EXT3 镜像");
-inline constexpr const char* kSaveFilterExt4 = QT_TRANSLATE_NOOP("korvane", "EXT4 镜像");
+// The labels of the registry's save types, which the save dialog shows
+// translated: every label a format row gives is listed here for lupdate.
+inline constexpr const char* kSaveTypeLabels[] = {
+    QT_TRANSLATE_NOOP("korvane", "YAFFS2 镜像"),
+    QT_TRANSLATE_NOOP("korvane", "YAFFS2 镜像(自定参数)"),
+    QT_TRANSLATE_NOOP("korvane", "EXT2 镜像"),
+    QT_TRANSLATE_NOOP("korvane", "EXT3 镜像"),
+    QT_TRANSLATE_NOOP("korvane", "EXT4 镜像"),
+};
 
 // "选择文件", the chooser of files to add.
 inline constexpr const char* kChooseFilesTitle = QT_TRANSLATE_NOOP("korvane", "选择文件");

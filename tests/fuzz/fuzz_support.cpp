@@ -4,8 +4,8 @@
 #include "model/texts.h"
 #include "model/tree.h"
 #include "model/tree_order.h"
-#include "transfer/formats.h"
 #include "source/image_data.h"
+#include "transfer/loadimage.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -140,11 +140,8 @@ void checkTree(const Timg& img) {
 } // namespace
 
 std::unique_ptr<Timg> openImage(const char* readerName, const uint8_t* data, size_t size) {
-    const ImageReader* reader = nullptr;
-    for (const ImageReader& r : imageReaders())
-        if (std::string_view(r.name) == readerName)
-            reader = &r;
-    if (!reader) {
+    const FormatRow* reader = formatNamed(readerName);
+    if (!reader || !reader->make) {
         std::fprintf(stderr, "fuzz: no image reader is called %s\n", readerName);
         std::abort();
     }
@@ -156,10 +153,13 @@ std::unique_ptr<Timg> openImage(const char* readerName, const uint8_t* data, siz
     // reader whatever it says, so that the reader sees every input. (The
     // other readers' bids are their own harnesses' work: the YAFFS2 layout
     // detector would take a third of an EXT harness's time.)
-    kept = kept + static_cast<size_t>(reader->bid(ByteSpan(bytes), opt));
+    std::shared_ptr<const ImageSource> src = ImageData::fromBytes(std::move(bytes));
+    const Bytes head =
+        readBytes(*src, 0, static_cast<size_t>(std::min<uint64_t>(src->size(), kProbeHeadBytes)));
+    kept = kept + static_cast<size_t>(reader->probe({*src, head, opt}).score);
     std::unique_ptr<Timg> img = reader->make(opt);
     try {
-        img->Init(ImageData::fromBytes(std::move(bytes)));
+        img->Init(std::move(src));
         img->Open();
     } catch (const Error&) {
         return nullptr; // refused with a message: the answer for such bytes
@@ -170,16 +170,10 @@ std::unique_ptr<Timg> openImage(const char* readerName, const uint8_t* data, siz
 std::unique_ptr<Timg> openAny(const uint8_t* data, size_t size) {
     const OpenOptions opt;
     try {
-        ChosenFormat chosen = chooseFormat(
+        return openBytes(
             ImageData::fromBytes(Bytes(reinterpret_cast<const std::byte*>(data),
                                        reinterpret_cast<const std::byte*>(data) + size)),
-            opt);
-        if (!chosen.reader)
-            return nullptr;
-        std::unique_ptr<Timg> img = chosen.reader->make(opt);
-        img->Init(std::move(chosen.source));
-        img->Open();
-        return img;
+            nullptr, opt);
     } catch (const Error&) {
         return nullptr;
     }

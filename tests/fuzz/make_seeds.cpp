@@ -8,9 +8,10 @@
 // images lose their unused tail, which reads as zeros anyway.
 //
 //     korvane-fuzz-seeds tests/fuzz/corpus
-#include "source/sparse/sparse_format.h"
 #include "model/crc.h"
 #include "model/error.h"
+#include "source/sparse/sparse_format.h"
+#include "support/save_as.h"
 #include "support/testutil.h"
 #include "support/tree_nodes.h"
 #include "support/yaffs2_builder.h"
@@ -213,7 +214,7 @@ std::unique_ptr<Timg> memoryTree(bool withBlocks = true) {
     return img;
 }
 
-Bytes saved(SaveKind kind, const SaveParams& params = {}, const ExtSaveParams& ext = {},
+Bytes saved(std::string kind, const SaveParams& params = {}, const ExtSaveParams& ext = {},
             bool withBlocks = true) {
     std::unique_ptr<Timg> img = memoryTree(withBlocks);
     TempDir tmp;
@@ -441,7 +442,7 @@ void ext4Seeds(const fs::path& dir) {
     small.blockSize = 1024;
     small.inodeSize = 256;
     small.inodes = 24;
-    put(dir, "written-ext4", trimmed(saved(kSaveExt4, {}, small, false), 1024));
+    put(dir, "written-ext4", trimmed(saved("ext4", {}, small, false), 1024));
 }
 
 // img2simg's Android sparse image of an EXT image of kib KiB (given trimmed).
@@ -518,7 +519,7 @@ void sparseSeeds(const fs::path& dir) {
     sparse.blockSize = 1024;
     sparse.inodes = 24;
     sparse.sparse = true;
-    put(dir, "written-ext4", saved(kSaveExt4, {}, sparse, false));
+    put(dir, "written-ext4", saved("ext4", {}, sparse, false));
 }
 
 // Archives of a folder with every kind of member tar keeps: a long name, a
@@ -576,10 +577,10 @@ void yaffs2Seeds(const fs::path& dir) {
     put(dir, "yaffs-ecc", yaffs2Ecc());
     put(dir, "hostile", yaffs2Hostile());
     put(dir, "deep", yaffs2Deep());
-    put(dir, "written", saved(kSaveYaffs2));
+    put(dir, "written", saved("yaffs2"));
     SaveParams marked;
     marked.layout = plainLayout(kDefaultLayout, true, kEccNand);
-    put(dir, "written-marked", saved(kSaveYaffs2, marked));
+    put(dir, "written-marked", saved("yaffs2", marked));
     // Every common layout but the default one the seeds above use.
     for (const NamedLayout& named : commonLayouts().subspan(1)) {
         std::string name = "layout-";
@@ -596,10 +597,10 @@ void yaffs2Seeds(const fs::path& dir) {
 }
 
 void extSeeds(const fs::path& dir) {
-    put(dir, "written-ext2", trimmed(saved(kSaveExt2), 1024));
+    put(dir, "written-ext2", trimmed(saved("ext2"), 1024));
     // The journal lies past 64 KiB: the seed is cut short before it, which
     // the reader reads around.
-    Bytes ext3 = trimmed(saved(kSaveExt3), 1024);
+    Bytes ext3 = trimmed(saved("ext3"), 1024);
     ext3.resize(std::min<size_t>(ext3.size(), kSeedLimit - 1024));
     put(dir, "written-ext3", ext3);
 

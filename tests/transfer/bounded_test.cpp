@@ -1,6 +1,7 @@
 // Memory never depends on what an image claims: contents are read in ranges,
 // holes stay holes, and extraction of hostile images stays small.
 #include "fs/ext/text23obj.h"
+#include "support/save_as.h"
 #include "support/testutil.h"
 #include "support/tree_nodes.h"
 #include "support/yaffs2_builder.h"
@@ -85,7 +86,7 @@ TEST(Bounded, RangeReadsEqualWholeReadsInBothFormats) {
     // EXT2: the same kind of tree saved and read back, sparse files included.
     auto tree = openYaffs2(b.bytes());
     TempDir dir;
-    ASSERT_TRUE(saveas(*tree, dir / "x.ext2", kSaveExt2, {}));
+    ASSERT_TRUE(saveas(*tree, dir / "x.ext2", "ext2", {}));
     auto ext = loadimage(dir / "x.ext2");
     expectRangesMatchWholeReads(*ext, 2);
 }

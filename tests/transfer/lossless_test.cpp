@@ -4,6 +4,7 @@
 // anything is written. Checked through Korvane's own readers, the peers
 // (unyaffs, e2fsck, debugfs) and a second extraction.
 #include "model/tree.h"
+#include "support/save_as.h"
 #include "support/testutil.h"
 #include "support/tree_nodes.h"
 #include "support/yaffs2_builder.h"
@@ -193,7 +194,7 @@ TEST(Lossless, PackRefusesWhatTheFormatCannotHoldBeforeWriting) {
 // Deleting the name a hard link was tied to leaves the file to its other
 // names: they stay readable and the tree still saves.
 TEST(Lossless, DeletingTheFirstNameKeepsTheFile) {
-    for (SaveKind kind : {kSaveYaffs2, kSaveExt2}) {
+    for (std::string kind : {"yaffs2", "ext2"}) {
         Yaffs2Builder b;
         b.root(040755, 0);
         b.dir(258, 1, "a");
@@ -230,7 +231,7 @@ TEST(Lossless, SavingOverAFileKeepsItsMode) {
     Yaffs2Builder b;
     b.root(040755, 0);
     auto img = openYaffs2(b.bytes());
-    ASSERT_TRUE(saveas(*img, out, kSaveYaffs2, {}));
+    ASSERT_TRUE(saveas(*img, out, "yaffs2", {}));
     struct stat st {};
     ASSERT_EQ(::stat(out.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);

@@ -461,7 +461,7 @@ void BrowseTest::keyboardCommands() {
     }
     // Ctrl+S saves as, offering the image's own format.
     w.prompter->save.push_back([&](const SaveTypeChanged&) {
-        return std::optional<SaveTarget>(SaveTarget{qs(dir / "saved.img"), kSaveTypeYaffs2});
+        return std::optional<SaveTarget>(SaveTarget{qs(dir / "saved.img"), "yaffs2"});
     });
     QVERIFY(runJob(*w, [&] { QTest::keyClick(list, Qt::Key_S, Qt::ControlModifier); }));
     QVERIFY(QFileInfo::exists(qs(dir / "saved.img")));

@@ -3,12 +3,12 @@
 #include "addfilesdialog.h"
 #include "dirlistmodel.h"
 #include "foldertreemodel.h"
+#include "fs/yaffs2/tyaffs2obj.h"
 #include "progresspanel.h"
 #include "saveoptionsdialog.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/loadimage.h"
 #include "ui_fixture.h"
-#include "fs/yaffs2/tyaffs2obj.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -59,7 +59,7 @@ QStringList treeOf(Timg& img) {
 }
 
 std::function<std::optional<SaveTarget>(const SaveTypeChanged&)> saveTo(const std::string& path,
-                                                                        int type) {
+                                                                        const QString& type) {
     return [path, type](const SaveTypeChanged& changed) {
         changed(type, nullptr);
         return SaveTarget{qs(path), type};
@@ -189,7 +189,7 @@ void CommandsTest::savesYaffs2Types() {
     Window w = makeWindow();
 
     // Nothing open: "另存" does nothing.
-    w.prompter->save.push_back(saveTo(dir / "never.img", kSaveTypeYaffs2));
+    w.prompter->save.push_back(saveTo(dir / "never.img", "yaffs2"));
     w->saveAs();
     QCOMPARE(w.prompter->save.size(), size_t(1));
     w.prompter->save.clear();
@@ -202,9 +202,9 @@ void CommandsTest::savesYaffs2Types() {
 
     // Type 1: tags at 2048 with the YAFFS data ECC. The dialog offers the
     // source's format; the end names the file.
-    w.prompter->save.push_back(saveTo(dir / "one.img", kSaveTypeYaffs2));
+    w.prompter->save.push_back(saveTo(dir / "one.img", "yaffs2"));
     QVERIFY(runJob(*w, [&] { w->saveAs(); }));
-    QCOMPARE(w.prompter->saveTypesOffered.back(), int(kSaveTypeYaffs2));
+    QCOMPARE(w.prompter->saveTypesOffered.back(), QString("yaffs2"));
     QCOMPARE(w.prompter->messages, QStringList({"已保存为 " + qs(dir / "one.img")}));
     QVERIFY(!w->image()->modified);
     QCOMPARE(w->progressPanel()->formatName(), "YAFFS2");
@@ -217,14 +217,14 @@ void CommandsTest::savesYaffs2Types() {
     // Type 2: the options dialog, shown beside the save dialog, sets NAND ECC
     // and the erase marker.
     w.prompter->save.push_back([&](const SaveTypeChanged& changed) {
-        changed(kSaveTypeYaffs2Custom, nullptr);
+        changed("yaffs2-custom", nullptr);
         SaveOptionsDialog* options = w->saveOptionsDialog();
         if (!options->isVisible())
             return std::optional<SaveTarget>();
         options->eccButton(1)->setChecked(true);
         options->markerButton(1)->setChecked(true);
         options->confirm();
-        return std::optional<SaveTarget>(SaveTarget{qs(dir / "two.img"), kSaveTypeYaffs2Custom});
+        return std::optional<SaveTarget>(SaveTarget{qs(dir / "two.img"), "yaffs2-custom"});
     });
     QVERIFY(runJob(*w, [&] { w->saveAs(); }));
     QVERIFY(!w->saveOptionsDialog()->isVisible());
@@ -241,7 +241,7 @@ void CommandsTest::savesYaffs2Types() {
 
     // "取消" in the options keeps what was set before.
     w.prompter->save.push_back([&](const SaveTypeChanged& changed) {
-        changed(kSaveTypeYaffs2Custom, nullptr);
+        changed("yaffs2-custom", nullptr);
         w->saveOptionsDialog()->markerButton(0)->setChecked(true);
         w->saveOptionsDialog()->reject();
         return std::optional<SaveTarget>();
@@ -253,15 +253,14 @@ void CommandsTest::savesYaffs2Types() {
     // The NAND layout: 4096+128 is written and found again; a spare area too
     // small for the data ECC cannot be confirmed.
     w.prompter->save.push_back([&](const SaveTypeChanged& changed) {
-        changed(kSaveTypeYaffs2Custom, nullptr);
+        changed("yaffs2-custom", nullptr);
         SaveOptionsDialog* options = w->saveOptionsDialog();
         options->pageSizeBox()->setCurrentIndex(options->pageSizeBox()->findData(4096));
         options->spareSizeBox()->setValue(16);
         const bool refused = !options->okButton()->isEnabled();
         options->spareSizeBox()->setValue(128);
         options->confirm();
-        return refused ? std::optional<SaveTarget>(
-                             SaveTarget{qs(dir / "big.img"), kSaveTypeYaffs2Custom})
+        return refused ? std::optional<SaveTarget>(SaveTarget{qs(dir / "big.img"), "yaffs2-custom"})
                        : std::optional<SaveTarget>();
     });
     QVERIFY(runJob(*w, [&] { w->saveAs(); }));
@@ -274,13 +273,13 @@ void CommandsTest::savesYaffs2Types() {
 }
 
 void CommandsTest::namesSaveTypes() {
-    QCOMPARE(saveTypeOf("YAFFS2 镜像"), int(kSaveTypeYaffs2));
-    QCOMPARE(saveTypeOf("YAFFS2 镜像(自定参数)"), int(kSaveTypeYaffs2Custom));
-    QCOMPARE(saveTypeOf("YAFFS2 镜像(自定参数) (*)"), int(kSaveTypeYaffs2Custom));
-    QCOMPARE(saveTypeOf("EXT2 镜像"), int(kSaveTypeExt2));
-    QCOMPARE(saveTypeOf("EXT3 镜像 (*)"), int(kSaveTypeExt3));
-    QCOMPARE(saveTypeOf("EXT4 镜像"), int(kSaveTypeExt4));
-    QCOMPARE(saveTypeOf("EXT5 镜像"), 0);
+    QCOMPARE(saveTypeOf("YAFFS2 镜像"), QString("yaffs2"));
+    QCOMPARE(saveTypeOf("YAFFS2 镜像(自定参数)"), QString("yaffs2-custom"));
+    QCOMPARE(saveTypeOf("YAFFS2 镜像(自定参数) (*)"), QString("yaffs2-custom"));
+    QCOMPARE(saveTypeOf("EXT2 镜像"), QString("ext2"));
+    QCOMPARE(saveTypeOf("EXT3 镜像 (*)"), QString("ext3"));
+    QCOMPARE(saveTypeOf("EXT4 镜像"), QString("ext4"));
+    QCOMPARE(saveTypeOf("EXT5 镜像"), QString());
 }
 
 void CommandsTest::offersEraseMarkerOfOpenedImage() {
@@ -296,7 +295,7 @@ void CommandsTest::offersEraseMarkerOfOpenedImage() {
 
     // Saved as type 1 without a type change: the marker stays.
     w.prompter->save.push_back([&](const SaveTypeChanged&) {
-        return std::optional<SaveTarget>(SaveTarget{qs(dir / "same.img"), kSaveTypeYaffs2});
+        return std::optional<SaveTarget>(SaveTarget{qs(dir / "same.img"), "yaffs2"});
     });
     QVERIFY(runJob(*w, [&] { w->saveAs(); }));
     QCOMPARE(dynamic_cast<Tyaffs2obj&>(*loadimage(dir / "same.img")).scanInfo().tagOffset,
@@ -304,13 +303,13 @@ void CommandsTest::offersEraseMarkerOfOpenedImage() {
 
     // The options offer "有" while the marker is remembered.
     w.prompter->save.push_back([&](const SaveTypeChanged& changed) {
-        changed(kSaveTypeYaffs2Custom, nullptr);
+        changed("yaffs2-custom", nullptr);
         bool offered = w->saveOptionsDialog()->markerButton(1)->isChecked();
         w->saveOptionsDialog()->reject();
         // Then type 1 forgets it, and the next showing keeps what was selected.
-        changed(kSaveTypeYaffs2, nullptr);
+        changed("yaffs2", nullptr);
         w->saveOptionsDialog()->markerButton(0)->setChecked(true);
-        changed(kSaveTypeYaffs2Custom, nullptr);
+        changed("yaffs2-custom", nullptr);
         bool kept = w->saveOptionsDialog()->markerButton(0)->isChecked();
         w->saveOptionsDialog()->reject();
         return offered && kept ? std::optional<SaveTarget>()
@@ -327,16 +326,14 @@ void CommandsTest::savesExt2AndExt3() {
     Window w = makeWindow();
     QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
     const QStringList tree = treeOf(*w->image());
-    for (int type : {kSaveTypeExt2, kSaveTypeExt3, kSaveTypeExt4}) {
-        const std::string out = dir / ("x.ext" + std::to_string(type - kSaveTypeExt2 + 2));
+    for (QString type : {"ext2", "ext3", "ext4"}) {
+        const std::string out = dir / ("x." + type.toStdString());
         w.prompter->save.push_back(saveTo(out, type));
         QVERIFY(runJob(*w, [&] { w->saveAs(); }));
         QCOMPARE(w.prompter->messages.back(), "已保存为 " + qs(out));
-        const char* format = type == kSaveTypeExt2   ? "EXT2"
-                             : type == kSaveTypeExt3 ? "EXT3"
-                                                     : "EXT4";
+        const QString format = type.toUpper();
         QCOMPARE(w->progressPanel()->formatName(), format);
-        if (type == kSaveTypeExt4)
+        if (type == "ext4")
             QCOMPARE(korvane::test::run("e2fsck -fn " + korvane::test::shellQuote(out)).status, 0);
         auto back = loadimage(out);
         QCOMPARE(QString::fromStdString(back->formatName()), format);
@@ -348,11 +345,11 @@ void CommandsTest::savesExt2AndExt3() {
     }
     // The settings beside the dialog ask for an Android sparse image.
     w.prompter->save.push_back([&](const SaveTypeChanged& changed) {
-        changed(kSaveTypeExt4, nullptr);
+        changed("ext4", nullptr);
         SaveOptionsDialog* options = w->saveOptionsDialog();
         options->sparseBox()->setChecked(true);
         options->confirm();
-        return std::optional<SaveTarget>(SaveTarget{qs(dir / "x.simg"), kSaveTypeExt4});
+        return std::optional<SaveTarget>(SaveTarget{qs(dir / "x.simg"), "ext4"});
     });
     QVERIFY(runJob(*w, [&] { w->saveAs(); }));
     QVERIFY(w->saveOptionsDialog()->sparse());
@@ -366,7 +363,7 @@ void CommandsTest::failedSaveKeepsEditsMarked() {
     QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
     w.prompter->texts = {QString("new")};
     w->newDirectory();
-    w.prompter->save.push_back(saveTo(dir / "no/such/folder/x.img", kSaveTypeYaffs2));
+    w.prompter->save.push_back(saveTo(dir / "no/such/folder/x.img", "yaffs2"));
     QVERIFY(runJob(*w, [&] { w->saveAs(); }));
     QCOMPARE(w.prompter->messages.size(), 1);
     QVERIFY(w->image()->modified);
@@ -799,9 +796,9 @@ void CommandsTest::editsExtImage() {
     QVERIFY(w.prompter->messages[0].startsWith("提取完成"));
 
     // Saving offers EXT2, and the list stays in its folder.
-    w.prompter->save.push_back(saveTo(dir / "again.ext2", kSaveTypeExt2));
+    w.prompter->save.push_back(saveTo(dir / "again.ext2", "ext2"));
     QVERIFY(runJob(*w, [&] { w->saveAs(); }));
-    QCOMPARE(w.prompter->saveTypesOffered, QList<int>({kSaveTypeExt2}));
+    QCOMPARE(w.prompter->saveTypesOffered, QStringList({"ext2"}));
     QCOMPARE(w->pathText(), "/docs");
 }
 

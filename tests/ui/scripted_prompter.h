@@ -50,7 +50,7 @@ public:
     QList<bool> questionDefaults; // whether Yes was the default
     QStringList messages;
     QStringList folderStarts;
-    QList<int> saveTypesOffered;
+    QStringList saveTypesOffered;
     std::vector<Question> textQuestions;
     std::vector<Question> idQuestions;
     QStringList clashQuestions;
@@ -70,7 +70,7 @@ public:
         folderStarts << start;
         return folder;
     }
-    std::optional<SaveTarget> chooseSaveTarget(QWidget*, int type,
+    std::optional<SaveTarget> chooseSaveTarget(QWidget*, const QString& type,
                                                const SaveTypeChanged& changed) override {
         saveTypesOffered << type;
         if (save.empty())

@@ -93,7 +93,7 @@ struct Text23obj::Frame {
 Text23obj::Text23obj() = default;
 Text23obj::~Text23obj() = default;
 
-void Text23obj::Init(std::unique_ptr<ImageSource> image) {
+void Text23obj::Init(std::shared_ptr<const ImageSource> image) {
     Timg::Init(std::move(image));
     info_ = ReadInfo{};
     damageReported_ = 0;

@@ -38,7 +38,7 @@ public:
     // Takes the image bytes, checks the superblock and recovers the journal
     // when it needs it; throws Error when the image is not an EXT
     // filesystem this reader can read.
-    void Init(std::unique_ptr<ImageSource> image) override;
+    void Init(std::shared_ptr<const ImageSource> image) override;
     void Open() override;
     // Regular files, directories and symbolic links have contents.
     uint64_t contentSize(const TImgEntry& e) const override;

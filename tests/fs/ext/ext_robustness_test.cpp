@@ -7,7 +7,7 @@
 #include "model/error.h"
 #include "source/image_data.h"
 #include "support/yaffs2_builder.h"
-#include "transfer/formats.h"
+#include "transfer/loadimage.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -252,12 +252,7 @@ TEST(ExtRobustness, DamagedSparseImagesNeverFault) {
         if (rng() % 8 == 0)
             img.resize(rng() % img.size());
         try {
-            ChosenFormat f = chooseFormat(ImageData::fromBytes(std::move(img)), {});
-            if (!f.reader)
-                continue;
-            std::unique_ptr<Timg> t = f.reader->make({});
-            t->Init(std::move(f.source));
-            t->Open();
+            std::unique_ptr<Timg> t = openBytes(ImageData::fromBytes(std::move(img)), nullptr);
             ++opened;
             readEverything(*t, rng);
         } catch (const Error&) {

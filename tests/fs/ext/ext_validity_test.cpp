@@ -8,6 +8,7 @@
 #include "model/error.h"
 #include "source/image_data.h"
 #include "source/sparse/sparse_writer.h"
+#include "support/save_as.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/loadimage.h"
 #include "transfer/saveas.h"
@@ -32,14 +33,14 @@ std::string cli(const std::string& args) {
 // Saves the tree as EXT2 and as EXT3 and checks each image every way there is.
 void expectValidImages(Timg& img) {
     const std::string source = treeDump(img);
-    for (SaveKind kind : {kSaveExt2, kSaveExt3}) {
-        SCOPED_TRACE(kind == kSaveExt2 ? "EXT2" : "EXT3");
+    for (std::string kind : {"ext2", "ext3"}) {
+        SCOPED_TRACE(kind == "ext2" ? "EXT2" : "EXT3");
         TempDir dir;
         const std::string out = dir / "out.img";
         ASSERT_TRUE(saveas(img, out, kind, {}));
         expectFsckClean(out);
         auto back = openExt(out);
-        EXPECT_EQ(back->formatName(), kind == kSaveExt2 ? "EXT2" : "EXT3");
+        EXPECT_EQ(back->formatName(), kind == "ext2" ? "EXT2" : "EXT3");
         EXPECT_TRUE(back->warnings().empty()) << back->warnings().front();
         EXPECT_EQ(treeDump(*back), source);
         expectRdumpMatches(img, out);
@@ -77,7 +78,7 @@ std::string plainImage(const std::string& out, bool sparse, const TempDir& dir) 
 
 struct Format {
     const char* name;
-    SaveKind kind;
+    std::string kind;
     ExtSaveParams params;
 };
 
@@ -92,12 +93,12 @@ TEST(ExtValidity, SeededTreesWithAttributesInEveryFormat) {
         return p;
     };
     const Format formats[] = {
-        {"ext4 4K", kSaveExt4, sized(0, 0, false)},
-        {"ext4 1K sparse", kSaveExt4, sized(1024, 0, true)},
-        {"ext4 2K, 128-byte inodes", kSaveExt4, sized(2048, 128, false)},
-        {"ext3 4K, 256-byte inodes", kSaveExt3, sized(4096, 256, false)},
-        {"ext2 2K, 512-byte inodes, sparse", kSaveExt2, sized(2048, 512, true)},
-        {"ext2 classic", kSaveExt2, sized(0, 0, false)},
+        {"ext4 4K", "ext4", sized(0, 0, false)},
+        {"ext4 1K sparse", "ext4", sized(1024, 0, true)},
+        {"ext4 2K, 128-byte inodes", "ext4", sized(2048, 128, false)},
+        {"ext3 4K, 256-byte inodes", "ext3", sized(4096, 256, false)},
+        {"ext2 2K, 512-byte inodes, sparse", "ext2", sized(2048, 512, true)},
+        {"ext2 classic", "ext2", sized(0, 0, false)},
     };
     uint32_t seed = 20;
     for (const Format& f : formats) {
@@ -106,7 +107,7 @@ TEST(ExtValidity, SeededTreesWithAttributesInEveryFormat) {
         RandomTreeOptions opt;
         opt.objects = 300;
         opt.xattrs = true;
-        opt.wideTimes = f.params.inodeSize > 128 || (f.kind == kSaveExt4 && !f.params.inodeSize);
+        opt.wideTimes = f.params.inodeSize > 128 || (f.kind == "ext4" && !f.params.inodeSize);
         opt.rootLostFound = seed % 2 == 0;
         randomTree(*img, ++seed, opt);
         TempDir dir;
@@ -220,7 +221,7 @@ TEST(ExtValidity, SparseImagesExpandToThePlainImage) {
     const std::string plain = dir / "plain.img";
     ExtSaveParams p;
     p.blockSize = 1024;
-    ASSERT_TRUE(saveas(*img, plain, kSaveExt4, {}, p));
+    ASSERT_TRUE(saveas(*img, plain, "ext4", {}, p));
     const Bytes bytes = readFile(plain);
     const auto read = [&](uint64_t offset, MutableByteSpan span) {
         std::copy_n(bytes.begin() + static_cast<ptrdiff_t>(offset), span.size(), span.begin());
@@ -376,7 +377,7 @@ TEST(ExtValidity, Ext4ReadBackAndConvertedAgain) {
         p.blockSize = sparse ? 1024 : 4096;
         p.sparse = sparse;
         const std::string first = dir / "first.img";
-        ASSERT_TRUE(saveas(*img, first, kSaveExt4, {}, p));
+        ASSERT_TRUE(saveas(*img, first, "ext4", {}, p));
         std::unique_ptr<Timg> back;
         try {
             back = loadimage(first);
@@ -387,7 +388,7 @@ TEST(ExtValidity, Ext4ReadBackAndConvertedAgain) {
         ExtSaveParams like;
         like.likeSource = true;
         const std::string second = dir / "second.img";
-        ASSERT_TRUE(saveas(*back, second, kSaveExt4, {}, like));
+        ASSERT_TRUE(saveas(*back, second, "ext4", {}, like));
         expectFsckClean(second);
         expectDebugfsStat(*back, second);
         EXPECT_EQ(treeDump(*loadimage(second)), want);
@@ -426,7 +427,7 @@ TEST(ExtValidity, MoreObjectsThanTheDataGivesInodes) {
     opt.objects = 1500;
     randomTree(*img, 11, opt);
     TempDir dir;
-    ASSERT_TRUE(saveas(*img, dir / "a.img", kSaveExt3, {}));
+    ASSERT_TRUE(saveas(*img, dir / "a.img", "ext3", {}));
     expectFsckClean(dir / "a.img");
     EXPECT_EQ(treeDump(*openExt(dir / "a.img")), treeDump(*img));
 }
@@ -471,12 +472,12 @@ TEST(ExtValidity, Yaffs2ToExt3AndBack) {
     src->Init(ImageData::fromBytes(yaffs2Source()));
     src->Open();
     TempDir dir;
-    ASSERT_TRUE(saveas(*src, dir / "a.ext3", kSaveExt3, {}));
+    ASSERT_TRUE(saveas(*src, dir / "a.ext3", "ext3", {}));
     expectFsckClean(dir / "a.ext3");
     expectDebugfsStat(*src, dir / "a.ext3");
     auto ext = openExt(dir / "a.ext3");
     EXPECT_EQ(treeDump(*ext), treeDump(*src));
-    ASSERT_TRUE(saveas(*ext, dir / "b.yaffs2", kSaveYaffs2, {}));
+    ASSERT_TRUE(saveas(*ext, dir / "b.yaffs2", "yaffs2", {}));
     auto back = std::make_unique<Tyaffs2obj>();
     back->Init(ImageData::mapFile(dir / "b.yaffs2"));
     back->Open();
@@ -494,7 +495,7 @@ TEST(ExtValidity, Yaffs2ToExt3AndBack) {
     EXPECT_NE(got.find("/sock s 0755"), std::string::npos) << got;
 
     // Saving what was read keeps it all again.
-    ASSERT_TRUE(saveas(*ext, dir / "c.ext3", kSaveExt3, {}));
+    ASSERT_TRUE(saveas(*ext, dir / "c.ext3", "ext3", {}));
     expectFsckClean(dir / "c.ext3");
     EXPECT_EQ(treeDump(*openExt(dir / "c.ext3")), treeDump(*ext));
 }
@@ -504,10 +505,10 @@ TEST(ExtValidity, SavingOverTheOpenImage) {
     addFile(*img, img->root(), "f", pattern(5000, 5));
     TempDir dir;
     const std::string path = dir / "img";
-    ASSERT_TRUE(saveas(*img, path, kSaveExt2, {}));
+    ASSERT_TRUE(saveas(*img, path, "ext2", {}));
     auto ext = openExt(path);
     addFile(*ext, ext->root(), "g", pattern(100, 6));
-    ASSERT_TRUE(saveas(*ext, path, kSaveExt3, {}));
+    ASSERT_TRUE(saveas(*ext, path, "ext3", {}));
     expectFsckClean(path);
     TImgEntry e;
     Bytes buf;
@@ -562,14 +563,16 @@ TEST(ExtValidity, CliConvertAndPack) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("无法创建IMG文件！,可能其它程序正在使用。"), std::string::npos) << r.err;
 
-    // What convert and pack refuse: sparse YAFFS2, sizes and UUIDs that are
-    // none. (Without --to, convert keeps the source's own format.)
+    // What convert and pack refuse: an option of another format, sizes and
+    // UUIDs that are none. (Without --to, convert keeps the source's own
+    // format.)
     const struct {
         std::string args;
         int status;
         const char* says;
     } refused[] = {
-        {"convert " + shellQuote(yaffs) + " x --to yaffs2 --sparse", 1, "are for EXT images"},
+        {"convert " + shellQuote(yaffs) + " x --to yaffs2 --block-size 4096", 1,
+         "--block-size is not an option of YAFFS2 images"},
         {"pack " + shellQuote(src) + " x --to ext4 --size 12Q", 1, "--size takes a size"},
         {"pack " + shellQuote(src) + " x --to ext4 --uuid 1234", 1, "--uuid takes a UUID"},
         {"pack " + shellQuote(src) + " x --to ext4 --block-size 3000", 2, "--block-size"},

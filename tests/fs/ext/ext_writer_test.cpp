@@ -4,6 +4,7 @@
 #include "ext_write_util.h"
 #include "fs/ext/ext_writer.h"
 #include "model/error.h"
+#include "support/save_as.h"
 #include "support/yaffs2_builder.h"
 #include "text/messagetext.h"
 #include "transfer/loadimage.h"
@@ -25,7 +26,7 @@ constexpr uint32_t K = 1024;
 Bytes saveExt(Timg& img, bool ext3) {
     TempDir dir;
     std::string out = dir / "out.img";
-    EXPECT_TRUE(saveas(img, out, ext3 ? kSaveExt3 : kSaveExt2, {}));
+    EXPECT_TRUE(saveas(img, out, ext3 ? "ext3" : "ext2", {}));
     expectFsckClean(out);
     return readFile(out);
 }
@@ -466,7 +467,7 @@ TEST(ExtWriter, WorkEvents) {
 
 // Saving must fail with a message holding fragment (in English or Chinese),
 // before anything is written.
-void expectRefused(Timg& img, const std::string& fragment, SaveKind kind = kSaveExt2,
+void expectRefused(Timg& img, const std::string& fragment, std::string kind = "ext2",
                    const ExtSaveParams& ext = {}) {
     TempDir dir;
     std::string out = dir / "out.img";
@@ -495,7 +496,7 @@ TEST(ExtWriter, RefusesWhatItCannotHold) {
         addNode(*img, img->root(), "big", kTypeFile, 0644)->entry.size = 1020u << 20;
         TempDir dir;
         try {
-            saveas(*img, dir / "x.img", kSaveExt3, {});
+            saveas(*img, dir / "x.img", "ext3", {});
             ADD_FAILURE() << "saved a 1 GiB tree";
         } catch (const Error& e) {
             EXPECT_EQ(zh(e.message()), "抱歉，目前最大只支持1G的镜像文件");
@@ -553,22 +554,22 @@ TEST(ExtWriter, RefusesAttributesItCannotHold) {
     ext4k.blockSize = 4096;
     const struct {
         std::vector<Xattr> xattrs;
-        SaveKind kind;
+        std::string kind;
         const char* fragment;
     } cases[] = {
-        {{{"os2.name", "x"}}, kSaveExt4, "/f: EXT keeps attributes named"},
-        {{{"user.", "x"}}, kSaveExt4, "not user."},
-        {{{"system.posix_acl_access", "junk"}}, kSaveExt4, "is not a POSIX ACL"},
+        {{{"os2.name", "x"}}, "ext4", "/f: EXT keeps attributes named"},
+        {{{"user.", "x"}}, "ext4", "not user."},
+        {{{"system.posix_acl_access", "junk"}}, "ext4", "is not a POSIX ACL"},
         {{{"user.a", std::string(800, 'v')}, {"user.b", std::string(300, 'w')}},
-         kSaveExt2,
+         "ext2",
          "/f: its extended attributes do not fit"},
-        {{{"user.a", std::string(5000, 'v')}}, kSaveExt4, "/f: its extended attributes"},
+        {{{"user.a", std::string(5000, 'v')}}, "ext4", "/f: its extended attributes"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fragment);
         auto img = newimage();
         addFile(*img, img->root(), "f", {})->entry.xattrs = c.xattrs;
-        expectRefused(*img, c.fragment, c.kind, c.kind == kSaveExt4 ? ext4k : ExtSaveParams{});
+        expectRefused(*img, c.fragment, c.kind, c.kind == "ext4" ? ext4k : ExtSaveParams{});
     }
 }
 
@@ -585,11 +586,11 @@ TEST(ExtWriter, AttributesInTheInodeThenASharedBlock) {
         addFile(*img, root, "big" + std::to_string(i), {})->entry.xattrs = big;
     ExtSaveParams ext4;
     ext4.blockSize = 1024;
-    for (SaveKind kind : {kSaveExt2, kSaveExt4}) {
-        SCOPED_TRACE(kind == kSaveExt2 ? "EXT2, 128-byte inodes" : "ext4, 256-byte inodes");
+    for (std::string kind : {"ext2", "ext4"}) {
+        SCOPED_TRACE(kind == "ext2" ? "EXT2, 128-byte inodes" : "ext4, 256-byte inodes");
         TempDir dir;
         const std::string out = dir / "out.img";
-        ASSERT_TRUE(saveas(*img, out, kind, {}, kind == kSaveExt4 ? ext4 : ExtSaveParams{}));
+        ASSERT_TRUE(saveas(*img, out, kind, {}, kind == "ext4" ? ext4 : ExtSaveParams{}));
         expectFsckClean(out);
         expectDebugfsStat(*img, out);
         // Where each inode's attribute block is: 12 small, 13.. big.
@@ -603,14 +604,14 @@ TEST(ExtWriter, AttributesInTheInodeThenASharedBlock) {
              at = r.out.find("File ACL: ", at + 1))
             acl.push_back(std::stoull(r.out.substr(at + 10)));
         ASSERT_EQ(acl.size(), 6u) << r.out;
-        EXPECT_EQ(acl[0] == 0, kind == kSaveExt4) << "a small set stays in a large inode";
+        EXPECT_EQ(acl[0] == 0, kind == "ext4") << "a small set stays in a large inode";
         EXPECT_NE(acl[1], 0u);
         EXPECT_EQ(acl[1], acl[2]);
         EXPECT_EQ(acl[1], acl[3]) << "1024 inodes share one block";
         EXPECT_NE(acl[4], acl[1]) << "the 1025th starts another";
         EXPECT_EQ(acl[4], acl[5]);
         const Bytes image = readFile(out);
-        const uint32_t bs = kind == kSaveExt4 ? 1024 : K;
+        const uint32_t bs = kind == "ext4" ? 1024 : K;
         EXPECT_EQ(load32(image.data() + acl[1] * bs + 4), 1024u) << "refcount";
         EXPECT_EQ(load32(image.data() + acl[4] * bs + 4), 1100u - 1024) << "refcount";
     }
@@ -629,7 +630,7 @@ TEST(ExtWriter, Ext4Layout) {
         p.label = "system";
         p.uuid = parseUuid("00112233-4455-6677-8899-aabbccddeeff");
         TempDir dir;
-        ASSERT_TRUE(saveas(*img, dir / "o.img", kSaveExt4, {}, p));
+        ASSERT_TRUE(saveas(*img, dir / "o.img", "ext4", {}, p));
         expectFsckClean(dir / "o.img");
         const Bytes b = readFile(dir / "o.img");
         const std::byte* s = b.data() + 1024;
@@ -686,7 +687,7 @@ TEST(ExtWriter, CancelLeavesNothing) {
     writeFile(out, std::string("old"));
     // During the tree, and after it (before the metadata is completed).
     for (const char* trigger : {"lost+found", "完成"}) {
-        for (SaveKind kind : {kSaveExt2, kSaveExt3}) {
+        for (std::string kind : {"ext2", "ext3"}) {
             img->cancel = 0;
             CancelOn sink(*img, trigger);
             img->onwk = &sink;
@@ -699,7 +700,7 @@ TEST(ExtWriter, CancelLeavesNothing) {
     img->onwk = nullptr;
     img->cancel = 0;
     try {
-        saveas(*img, dir / "no/such/folder/out.img", kSaveExt2, {});
+        saveas(*img, dir / "no/such/folder/out.img", "ext2", {});
         ADD_FAILURE() << "saved into a missing folder";
     } catch (const Error& e) {
         EXPECT_EQ(zh(e.message()).rfind("无法创建IMG文件！,可能其它程序正在使用。\n无法在 ", 0), 0)

@@ -1,11 +1,12 @@
 // One tree in every common NAND layout, found with no options and read back
 // exact; device dumps, worn flash, and what is not YAFFS2.
+#include "fs/yaffs2/detect.h"
 #include "model/error.h"
+#include "support/save_as.h"
 #include "support/testutil.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/loadimage.h"
 #include "transfer/saveas.h"
-#include "fs/yaffs2/detect.h"
 
 #include <gtest/gtest.h>
 #include <map>
@@ -78,7 +79,7 @@ TEST(Yaffs2Layouts, EveryCommonLayoutIsFoundReadAndWritten) {
         SaveParams p;
         p.layout = named.layout;
         const std::string out = dir / "out.img";
-        ASSERT_TRUE(saveas(*found, out, kSaveYaffs2, p));
+        ASSERT_TRUE(saveas(*found, out, "yaffs2", p));
         auto back = loadimage(out);
         auto* y = dynamic_cast<Tyaffs2obj*>(back.get());
         ASSERT_NE(y, nullptr);

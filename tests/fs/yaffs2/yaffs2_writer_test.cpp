@@ -1,10 +1,11 @@
+#include "fs/yaffs2/tyaffs2obj.h"
 #include "model/error.h"
+#include "source/image_data.h"
+#include "support/save_as.h"
 #include "support/testutil.h"
 #include "support/tree_nodes.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/saveas.h"
-#include "fs/yaffs2/tyaffs2obj.h"
-#include "source/image_data.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -19,7 +20,7 @@ namespace {
 Bytes save(Timg& img, const SaveParams& params = {}) {
     TempDir dir;
     std::string out = dir / "out.img";
-    EXPECT_TRUE(saveas(img, out, kSaveYaffs2, params));
+    EXPECT_TRUE(saveas(img, out, "yaffs2", params));
     return readFile(out);
 }
 
@@ -189,7 +190,7 @@ TEST(Yaffs2Writer, RefusesWhatYaffs2CannotHold) {
 
     auto expectRefused = [&](Timg& img, const std::string& fragment) {
         try {
-            saveas(img, out, kSaveYaffs2, {});
+            saveas(img, out, "yaffs2", {});
             ADD_FAILURE() << "saved although " << fragment;
         } catch (const Error& e) {
             // In Chinese, the app's texts are the refusals the users know.
@@ -260,14 +261,14 @@ TEST(Yaffs2Writer, CancelAndUnwritableTargetLeaveNothing) {
     writeFile(out, std::string("old"));
     CancelOnFirstObject sink(*img);
     img->onwk = &sink;
-    EXPECT_FALSE(saveas(*img, out, kSaveYaffs2, {}));
+    EXPECT_FALSE(saveas(*img, out, "yaffs2", {}));
     EXPECT_EQ(sink.last, "完成") << "the final event comes also after a cancel";
     EXPECT_EQ(toString(readFile(out)), "old");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 
     img->onwk = nullptr;
     img->cancel = 0;
-    EXPECT_THROW(saveas(*img, dir / "no/such/folder/out.img", kSaveYaffs2, {}), Error);
+    EXPECT_THROW(saveas(*img, dir / "no/such/folder/out.img", "yaffs2", {}), Error);
 }
 
 TEST(Yaffs2Writer, SavingOverTheOpenImage) {
@@ -281,7 +282,7 @@ TEST(Yaffs2Writer, SavingOverTheOpenImage) {
     img->Init(ImageData::mapFile(path));
     img->Open();
     addFile(*img, img->root(), "g", pattern(100, 6));
-    ASSERT_TRUE(saveas(*img, path, kSaveYaffs2, {}));
+    ASSERT_TRUE(saveas(*img, path, "yaffs2", {}));
     // The open image still reads from the old file's mapping.
     TImgEntry e;
     Bytes buf;
@@ -332,7 +333,7 @@ TEST(Yaffs2Writer, UnyaffsReadsWhatIsWritten) {
         SaveParams p;
         p.layout = c.layout;
         std::string out = dir / "out.img";
-        ASSERT_TRUE(saveas(*img, out, kSaveYaffs2, p));
+        ASSERT_TRUE(saveas(*img, out, "yaffs2", p));
         std::string x = dir / ("x" + std::to_string(c.layout.pageSize + c.layout.tagOffset));
         CommandResult r = run("unyaffs " + c.options + shellQuote(out) + " " + shellQuote(x));
         ASSERT_EQ(r.status, 0) << r.out << r.err;
@@ -439,7 +440,7 @@ TEST(Yaffs2Writer, ExtendedAttributesRoundTrip) {
     f->entry.xattrs.push_back({"user.big", std::string(1500, 'v')});
     TempDir dir;
     try {
-        saveas(*img, dir / "out.img", kSaveYaffs2, {});
+        saveas(*img, dir / "out.img", "yaffs2", {});
         ADD_FAILURE() << "saved attributes that do not fit";
     } catch (const Error& e) {
         EXPECT_NE(std::string(e.what()).find("/app"), std::string::npos) << e.what();

@@ -1,0 +1,113 @@
+#include "materialize.h"
+
+#include "image_data.h"
+#include "model/error.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+
+namespace korvane {
+
+namespace {
+
+std::string temporaryFolder() {
+    const char* t = std::getenv("TMPDIR");
+    return t && *t ? t : "/tmp";
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+void writeAll(int fd, ByteSpan bytes, uint64_t offset, const std::string& path) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done,
+                             static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throwSystemError(msg("cannot write %1", path), n < 0 ? errno : ENOSPC);
+        done += static_cast<size_t>(n);
+    }
+}
+
+bool allZero(ByteSpan b) {
+    for (std::byte x : b)
+        if (x != std::byte{0})
+            return false;
+    return true;
+}
+
+} // namespace
+
+std::shared_ptr<const ImageSource> inOnePiece(std::shared_ptr<const ImageSource> src,
+                                              const std::atomic<int>* cancel) {
+    const uint64_t size = src->size();
+    if (size == 0 || src->contiguous(0, static_cast<size_t>(size)))
+        return src;
+    std::string path = temporaryFolder() + "/korvane-copy-XXXXXX";
+    FileDescriptor fd(::mkostemp(path.data(), O_CLOEXEC));
+    if (fd.get() < 0)
+        throwSystemError(msg("cannot create a file in %1", temporaryFolder()), errno);
+    struct Unlink {
+        std::string path;
+        ~Unlink() { ::unlink(path.c_str()); }
+    } unlink{path};
+    if (::ftruncate(fd.get(), static_cast<off_t>(size)) != 0)
+        throwSystemError(msg("cannot write %1", path), errno);
+    Bytes buffer(kStreamBuffer);
+    for (uint64_t at = 0; at < size;) {
+        if (cancel && cancel->load())
+            throw Error(msg("cancelled"));
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - at));
+        MutableByteSpan part(buffer.data(), n);
+        src->readThrough(at, part);
+        if (!allZero(part)) // zeros stay a hole of the copy
+            writeAll(fd.get(), part, at, path);
+        at += n;
+    }
+    std::unique_ptr<ImageData> copy = ImageData::mapFile(path);
+    return copy;
+}
+
+namespace {
+
+class EntrySource : public ImageSource {
+public:
+    EntrySource(Timg& img, const TImgEntry& e) : img_(img), entry_(e), size_(img.contentSize(e)) {}
+    uint64_t size() const override { return size_; }
+    void read(uint64_t offset, MutableByteSpan out) const override {
+        size_t got = 0;
+        if (offset < size_)
+            got = img_.ReadRange(entry_, offset, out);
+        std::fill(out.begin() + static_cast<ptrdiff_t>(got), out.end(), std::byte{0});
+    }
+
+private:
+    Timg& img_;
+    TImgEntry entry_;
+    uint64_t size_;
+};
+
+} // namespace
+
+std::unique_ptr<ImageSource> entrySource(Timg& img, const TImgEntry& e) {
+    return std::make_unique<EntrySource>(img, e);
+}
+
+} // namespace korvane
