@@ -138,6 +138,7 @@ TEST(ImageStack, ImagesInsideImagesOpenAndSaveOutward) {
         GTEST_SKIP() << "needs img2simg and e2fsck";
     TempDir dir;
     std::filesystem::create_directories(dir / "inner/etc");
+    std::filesystem::create_directories(dir / "outer");
     test::writeFile(dir / "inner/etc/hosts", std::string("127.0.0.1 localhost\n"));
     makeExt4(dir / "inner", dir / "outer/system.img", "2M");
     test::writeFile(dir / "outer/flash.yaffs2", yaffs2Image());
