@@ -1,7 +1,7 @@
 // korvane-detect-bench: how long finding the YAFFS2 layout of an image takes
 // (the part of opening that detection adds), best of a number of runs.
-#include "source/image_data.h"
 #include "fs/yaffs2/detect.h"
+#include "source/image_data.h"
 
 #include <chrono>
 #include <cstdio>

@@ -35,6 +35,8 @@ MainActions::MainActions(QWidget* window) : QObject(window) {
         toolAction(window, kActionNew, {"document-new"}, QStyle::SP_FileIcon, QKeySequence::New);
     open = toolAction(window, kActionOpen, {"document-open"}, QStyle::SP_DialogOpenButton,
                       QKeySequence::Open);
+    openAs = toolAction(window, kActionOpenAs, {"document-open-folder", "document-open"},
+                        QStyle::SP_DirOpenIcon);
     extractTop = toolAction(window, kActionExtractSelected, extractIcons, QStyle::SP_ArrowDown);
     exportAllTop = toolAction(window, kActionExportAll, exportIcons, QStyle::SP_DirOpenIcon);
     saveAs = toolAction(window, kActionSaveAs, {"document-save-as", "document-save"},
@@ -70,6 +72,7 @@ MainActions::MainActions(QWidget* window) : QObject(window) {
         return a;
     };
     openItem = item(kMenuOpen);
+    openAsItem = item(kMenuOpenAs);
     viewItem = popup_->addMenu(viewMenu_);
     popup_->addSeparator();
     extractItem = item(kMenuExtractSelected);
@@ -103,13 +106,15 @@ void MainActions::update(const ActionState& s) {
     const bool listed = idle && s.listed;
     newImage->setEnabled(idle);
     open->setEnabled(idle);
+    openAs->setEnabled(idle);
     for (QAction* a :
          {extractTop, extractList, extractItem, remove, rename, permissions, uid, gid, properties})
         a->setEnabled(any);
     for (QAction* a : {exportAllTop, exportAllList, exportAllItem, exportTarItem, saveAs, up,
                        upFromList, newDir, addFiles})
         a->setEnabled(listed);
-    openItem->setEnabled(any && s.firstIsFolder);
+    openItem->setEnabled(any && (s.firstIsFolder || (s.container && s.firstIsFile)));
+    openAsItem->setEnabled(any && s.firstIsFile);
     // "查看" and "刷新" are never greyed.
     viewItem->setEnabled(true);
     refresh->setEnabled(true);

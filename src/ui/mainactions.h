@@ -19,6 +19,8 @@ struct ActionState {
     bool listed = false;        // an image is open and a folder listed
     int selected = 0;           // selected rows
     bool firstIsFolder = false; // the first selected row is a folder
+    bool firstIsFile = false;   // the first selected row is a regular file
+    bool container = false;     // the listed image is a container of members
 };
 
 class MainActions : public QObject {
@@ -39,6 +41,7 @@ public:
     // Toolbars.
     QAction* newImage;
     QAction* open;
+    QAction* openAs; // "打开方式": an image file read as the format picked
     QAction* extractTop;
     QAction* exportAllTop;
     QAction* saveAs;
@@ -52,6 +55,7 @@ public:
     QAction* details;
     // Popup menu.
     QAction* openItem;
+    QAction* openAsItem; // "打开方式": the selected file opened as an image in place
     QAction* viewItem;
     QAction* extractItem;
     QAction* exportAllItem;

@@ -1,15 +1,17 @@
 // The main window: toolbars, the folder tree beside the list of one
-// directory, the status bar and the progress panel. It owns the current
-// image and runs every command of its toolbars and of the list's popup menu
-// through korvane_core, long jobs on a worker thread.
+// directory, the status bar and the progress panel. It owns the open images
+// (a file's, and the images opened inside it, as an ImageChain) and runs
+// every command of its toolbars and of the list's popup menu through
+// korvane_core, long jobs on a worker thread.
 #pragma once
 
 #include "editcommands.h"
 #include "fs/yaffs2/yaffs2_writer.h"
 #include "iconprovider.h"
+#include "listpane.h"
 #include "model/timg.h"
 #include "prompter.h"
-#include "transfer/saveas.h"
+#include "transfer/image_chain.h"
 
 #include <QList>
 #include <QMainWindow>
@@ -22,42 +24,45 @@ class QLineEdit;
 class QListView;
 class QMenu;
 class QSplitter;
-class QStackedWidget;
 class QTimer;
 class QToolBar;
-class QToolButton;
 class QTreeView;
 
 namespace korvane::ui {
 
 class DirListModel;
 class FolderTreeModel;
-class IconDelegate;
 class JobPresenter;
 class JobRunner;
 class MainActions;
+class OpenCommands;
 class ProgressPanel;
+class SaveCommand;
 class SaveOptionsDialog;
 class StatusPanels;
 class Thumbnailer;
+class TransferCommands;
 
 class MainWindow : public QMainWindow, private EditHost {
     Q_OBJECT
 public:
-    enum class View { kIcons, kDetails, kThumbnails };
+    using View = ListPane::View;
 
     // prompter: how questions are asked (DialogPrompter when null).
     explicit MainWindow(std::unique_ptr<Prompter> prompter = nullptr, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // Opens the image at path (no question asked). The current image stays
-    // when it cannot be opened.
-    void openImage(const QString& path);
+    // Opens the image at path (no question asked), as format when one is
+    // named (a registry name), else as the probes decide. The current image
+    // stays when it cannot be opened.
+    void openImage(const QString& path, const QString& format = {});
     // Adds files and folders from disk to the listed directory (as a drop).
     void addPaths(const QStringList& paths, bool keepAttributes = true);
 
     // State, for the status bar's users and the tests.
-    Timg* image() const { return img_.get(); }
+    // The image browsed: the innermost one opened.
+    Timg* image() const { return chain_.empty() ? nullptr : &chain_.top(); }
+    const ImageChain& chain() const { return chain_; }
     bool busy() const;
     bool isLocked() const { return locked_; }
     // The object id of the listed directory; 0 when nothing is listed.
@@ -67,39 +72,46 @@ public:
     // Status panels 0 to 5 of the lower status bar.
     QString statusPanelText(int panel) const;
     int progressBlocks() const;
-    const SaveParams& saveParams() const { return saveParams_; }
-    SaveParams& saveParams() { return saveParams_; }
+    const SaveParams& saveParams() const;
+    SaveParams& saveParams();
 
     DirListModel* listModel() const override { return listModel_; }
     FolderTreeModel* folderModel() const override { return folderModel_; }
-    QListView* iconView() const { return iconView_; }
-    QTreeView* detailView() const { return detailView_; }
+    QListView* iconView() const { return pane_->iconView(); }
+    QTreeView* detailView() const { return pane_->detailView(); }
     QTreeView* folderView() const { return folderView_; }
-    QLineEdit* pathBox() const { return pathBox_; }
-    QAbstractItemView* currentListView() const;
-    View view() const { return view_; }
-    bool detailViewShown() const { return view_ == View::kDetails; }
+    QLineEdit* pathBox() const { return pane_->pathBox(); }
+    QAbstractItemView* currentListView() const { return pane_->currentListView(); }
+    View view() const { return pane_->view(); }
+    bool detailViewShown() const { return view() == View::kDetails; }
     ProgressPanel* progressPanel() const { return progressPanel_; }
-    SaveOptionsDialog* saveOptionsDialog() const { return saveOptions_; }
+    SaveOptionsDialog* saveOptionsDialog() const;
     MainActions* actions() const { return actions_; }
     Thumbnailer* thumbnailer() const { return thumbnailer_.get(); }
     // The list's popup menu, with its items enabled as for the current
     // selection.
     QMenu* popupMenu();
     // Rows selected in the list, in list order.
-    QList<int> selectedRows() const override;
-    void selectRows(const QList<int>& rows);
+    QList<int> selectedRows() const override { return pane_->selectedRows(); }
+    void selectRows(const QList<int>& rows) { pane_->selectRows(rows); }
 
 public slots:
     void newImage();
     void openImageFromDialog();
+    // "打开方式": a file chosen, then the format it is read as.
+    void openImageAs();
+    // "打开方式" on the list: the selected file opened as an image of the
+    // format chosen, in place.
+    void openSelectedAs();
     void extractSelected();
     void exportAll();
-    // Writes the selected objects, or the whole tree when none is selected,
-    // as a tar archive.
     void exportTar();
     void saveAs();
+    // Up one folder; at the root of an image opened inside another, back to
+    // the image around it.
     void goUp();
+    // Opens the selected folder, or the selected member of a container as
+    // an image in place.
     void openSelected();
     // Lists the folder the path box names (a file: its folder, with the
     // file selected).
@@ -130,37 +142,42 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    friend class OpenCommands;
+    friend class SaveCommand;
+    friend class TransferCommands;
+
     void connectActions();
     void buildLayout();
-    void buildListViews(QWidget* parent);
     void restoreSettings();
     void saveSettings() const;
 
     void setLocked(bool locked);
     void updateActions();
+    // The window title: the image's name, "*" while edits are unsaved.
+    void updateTitle();
     // Runs a job on the worker; done runs on the main thread after it.
     void runJob(std::function<void()> work, std::function<void(std::exception_ptr)> done);
     void showJobError(std::exception_ptr error);
     bool confirmDiscard();
-
-    void loadWith(std::function<std::unique_ptr<Timg>(WorkSink*)> load, const QString& path);
-    void switchTo(std::unique_ptr<Timg> img, const QString& path);
-    void showWarnings();
+    // Forgets the listing of the image that goes.
+    void clearListing();
+    void switchTo(ImageChain chain, const QString& path);
+    // What the browsed image has become: the tree, the list, the status.
+    void showImage(uint32_t selectId);
     void refreshTree(Node* keepVisible);
     // Lists node; selects the row of object selectId when it is listed.
     void filllist(Node* node, uint32_t selectId = 0);
+    // "super.img › system_a › " before the path of the image opened inside.
+    QString chainPrefix() const;
+    void showListedPath();
     void followInTree(Node* node);
     void reselectlist(const QList<int>& rows);
     void onListSelectionChanged();
     void onFolderSelected(const QModelIndex& index);
-    void onSaveTypeChanged(const QString& type, QWidget* dialog);
-    void runExtraction(const std::vector<uint32_t>& ids);
     void setView(View view);
     void startThumbnails();
-    void sortByColumn(int column);
 
     // EditHost.
     Timg* editableImage() const override;
@@ -179,43 +196,36 @@ private:
 
     std::unique_ptr<Prompter> prompter_;
     IconProvider icons_;
-    std::unique_ptr<Timg> img_;
-    // Destroyed before the image: their workers may still use it.
+    ImageChain chain_;
+    QString path_; // the file the chain was opened from
+    // Destroyed before the images: their workers may still use them.
     std::unique_ptr<JobRunner> runner_;
     std::unique_ptr<Thumbnailer> thumbnailer_;
-    SaveParams saveParams_;
     uint32_t listedId_ = 0;
     QList<int> selectedlist_;
-    QString lastExtractFolder_;
     bool locked_ = false;
     bool closeAfterJob_ = false;
     // Off while the window itself moves the tree's selection.
     bool listingFromTree_ = true;
-    View view_ = View::kIcons;
 
     DirListModel* listModel_ = nullptr;
     FolderTreeModel* folderModel_ = nullptr;
     MainActions* actions_ = nullptr;
     EditCommands* edits_ = nullptr;
+    TransferCommands* transfers_ = nullptr;
+    SaveCommand* saving_ = nullptr;
+    OpenCommands* opening_ = nullptr;
     JobPresenter* presenter_ = nullptr;
-    IconDelegate* iconDelegate_ = nullptr;
     QTimer* thumbnailTimer_ = nullptr;
 
     QToolBar* fileToolBar_ = nullptr;
     QToolBar* jobToolBar_ = nullptr;
-    QToolBar* listToolBar_ = nullptr;
     QWidget* workArea_ = nullptr;
     QSplitter* splitter_ = nullptr;
     QTreeView* folderView_ = nullptr;
-    QStackedWidget* listStack_ = nullptr;
-    QListView* iconView_ = nullptr;
-    QTreeView* detailView_ = nullptr;
-    QLineEdit* pathBox_ = nullptr;
-    QToolButton* viewButton_ = nullptr;
-    QLabel* imageStatus_ = nullptr;
+    ListPane* pane_ = nullptr;
     StatusPanels* status_ = nullptr;
     ProgressPanel* progressPanel_ = nullptr;
-    SaveOptionsDialog* saveOptions_ = nullptr;
 };
 
 } // namespace korvane::ui

@@ -7,6 +7,7 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -141,6 +142,16 @@ std::optional<SaveTarget> DialogPrompter::chooseSaveTarget(QWidget* parent, cons
 
 std::optional<FileChoice> DialogPrompter::chooseFiles(QWidget* parent) {
     return dialog(addFiles_, parent).choose();
+}
+
+std::optional<int> DialogPrompter::askChoice(QWidget* parent, const QString& caption,
+                                             const QString& prompt, const QStringList& items) {
+    bool ok = false;
+    const QString picked = QInputDialog::getItem(parent, caption, prompt, items, 0, false, &ok);
+    if (!ok)
+        return std::nullopt;
+    const int index = static_cast<int>(items.indexOf(picked));
+    return index >= 0 ? std::optional<int>(index) : std::nullopt;
 }
 
 std::optional<QString> DialogPrompter::askText(QWidget* parent, const QString& caption,

@@ -69,6 +69,16 @@ public:
     virtual std::optional<FileChoice> chooseFiles(QWidget* parent) = 0;
     // One line of text, checked by check before the box closes; nullopt when
     // cancelled.
+    // One of items (the index), current first; nullopt when cancelled. (Not
+    // pure: prompters that never ask answer "cancelled".)
+    virtual std::optional<int> askChoice(QWidget* parent, const QString& caption,
+                                         const QString& prompt, const QStringList& items) {
+        (void)parent;
+        (void)caption;
+        (void)prompt;
+        (void)items;
+        return std::nullopt;
+    }
     virtual std::optional<QString> askText(QWidget* parent, const QString& caption,
                                            const QString& prompt, const QString& value,
                                            const InputCheck& check) = 0;
@@ -100,6 +110,8 @@ public:
     std::optional<SaveTarget> chooseSaveTarget(QWidget* parent, const QString& type,
                                                const SaveTypeChanged& typeChanged) override;
     std::optional<FileChoice> chooseFiles(QWidget* parent) override;
+    std::optional<int> askChoice(QWidget* parent, const QString& caption, const QString& prompt,
+                                 const QStringList& items) override;
     std::optional<QString> askText(QWidget* parent, const QString& caption, const QString& prompt,
                                    const QString& value, const InputCheck& check) override;
     std::optional<IdInput> askId(QWidget* parent, const QString& caption, const QString& prompt,

@@ -31,6 +31,7 @@ inline constexpr const char* kTextUnknownError = QT_TRANSLATE_NOOP("korvane", "�
 // Top toolbars and the list's toolbar.
 inline constexpr const char* kActionNew = QT_TRANSLATE_NOOP("korvane", " 新 建 ");
 inline constexpr const char* kActionOpen = QT_TRANSLATE_NOOP("korvane", " 打 开 ");
+inline constexpr const char* kActionOpenAs = QT_TRANSLATE_NOOP("korvane", "打开方式");
 inline constexpr const char* kActionExtractSelected = QT_TRANSLATE_NOOP("korvane", "提取选中");
 inline constexpr const char* kActionExportAll = QT_TRANSLATE_NOOP("korvane", "全部导出");
 inline constexpr const char* kActionSaveAs = QT_TRANSLATE_NOOP("korvane", "另存");
@@ -41,6 +42,12 @@ inline constexpr const char* kNoSuchPath = QT_TRANSLATE_NOOP("korvane", "镜像�
 
 // The list's popup menu.
 inline constexpr const char* kMenuOpen = QT_TRANSLATE_NOOP("korvane", "打开");
+inline constexpr const char* kMenuOpenAs = QT_TRANSLATE_NOOP("korvane", "打开方式");
+// "打开方式": choosing the format an image is read as.
+inline constexpr const char* kOpenAsCaption = QT_TRANSLATE_NOOP("korvane", "打开方式");
+inline constexpr const char* kOpenAsPrompt = QT_TRANSLATE_NOOP("korvane", "按此格式读取：");
+// Between the names of an image and the images opened inside it.
+inline constexpr const char* kChainSeparator = QT_TRANSLATE_NOOP("korvane", " › ");
 inline constexpr const char* kMenuView = QT_TRANSLATE_NOOP("korvane", "查看");
 inline constexpr const char* kMenuThumbnails = QT_TRANSLATE_NOOP("korvane", "缩略图");
 inline constexpr const char* kMenuIcons = QT_TRANSLATE_NOOP("korvane", "图标");

@@ -103,8 +103,9 @@ TEST(ImageStack, ExtentSourcesReadExactlyTheirBytes) {
             SourceExtent x{1 + rng() % 9000, rng() % (70 << 10), rng() % 4 == 0};
             extents.push_back(x);
             for (uint64_t i = 0; i < x.length; ++i)
-                expected.push_back(x.zero || x.at + i >= parentBytes.size() ? std::byte{0}
-                                                                             : parentBytes[x.at + i]);
+                expected.push_back(x.zero || x.at + i >= parentBytes.size()
+                                       ? std::byte{0}
+                                       : parentBytes[x.at + i]);
         }
         ExtentSource src(parent, extents);
         ASSERT_EQ(src.size(), expected.size());
