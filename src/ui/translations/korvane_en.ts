@@ -471,5 +471,17 @@
         <source>EXT4 镜像</source>
         <translation>EXT4 image</translation>
     </message>
+    <message>
+        <source>打开方式</source>
+        <translation>Open as</translation>
+    </message>
+    <message>
+        <source>按此格式读取：</source>
+        <translation>Read it as:</translation>
+    </message>
+    <message>
+        <source> › </source>
+        <translation> › </translation>
+    </message>
 </context>
 </TS>
