@@ -6,6 +6,7 @@
 #include "interrupt.h"
 #include "model/error.h"
 #include "transfer/addfiles.h"
+#include "transfer/android_config.h"
 #include "transfer/devtable.h"
 #include "transfer/edit.h"
 #include "transfer/loadimage.h"
@@ -228,8 +229,41 @@ int convertCommand(ImageChain& chain, const SaveOptions& opt, TerminalProgress& 
     return saveChain(chain, opt, progress, true);
 }
 
+void addAndroidOptions(CLI::App* cmd, AndroidOptions& opt) {
+    const std::string group = "Android build metadata";
+    cmd->add_option("--fs-config", opt.fsConfig,
+                    "Set owners, modes and capabilities from this fs_config file (the last "
+                    "line of a path wins)")
+        ->group(group);
+    cmd->add_option("--file-contexts", opt.fileContexts,
+                    "Set SELinux labels from this file_contexts file (the last matching line "
+                    "wins)")
+        ->group(group);
+    cmd->add_option("--mount-point", opt.mountPoint,
+                    "Where the image is mounted on the device (/system): the prefix of the "
+                    "paths in both files")
+        ->group(group);
+}
+
+void applyAndroidOptions(Timg& img, const AndroidOptions& opt) {
+    if (opt.fsConfig.empty() && opt.fileContexts.empty())
+        return;
+    std::optional<FsConfig> fs;
+    std::optional<FileContexts> fc;
+    if (!opt.fsConfig.empty())
+        fs = FsConfig::load(opt.fsConfig);
+    if (!opt.fileContexts.empty())
+        fc = FileContexts::load(opt.fileContexts);
+    const AndroidConfigResult r =
+        applyAndroidConfig(img, fs ? &*fs : nullptr, fc ? &*fc : nullptr, opt.mountPoint);
+    if (r.unlisted > 0)
+        tell(stderr, msg("warning: %1 objects have no fs_config line and keep their own owner "
+                         "and mode (the first: %2)",
+                         r.unlisted, r.firstUnlisted));
+}
+
 int packCommand(const std::string& source, const SaveOptions& opt, const PackOptions& pack,
-                TerminalProgress& progress) {
+                const AndroidOptions& android, TerminalProgress& progress) {
     std::error_code ec;
     const bool folder = std::filesystem::is_directory(source, ec);
     if (!folder && source != "-" && !std::filesystem::exists(source, ec))
@@ -251,6 +285,7 @@ int packCommand(const std::string& source, const SaveOptions& opt, const PackOpt
     overrideAttributes(*img, overrides);
     if (!pack.devtable.empty())
         devtable(*img, pack.devtable);
+    applyAndroidOptions(*img, android);
     return saveImage(*img, opt, progress, false);
 }
 
@@ -261,6 +296,7 @@ void addSaveCommands(CLI::App& app, Commands& out) {
         OpenOptions open;
         SaveOptions save;
         PackOptions pack;
+        AndroidOptions android;
     };
     auto o = std::make_shared<Options>();
 
@@ -269,8 +305,10 @@ void addSaveCommands(CLI::App& app, Commands& out) {
     convert->add_option("OUT", o->save.out, "Image to write (replaced when complete)")->required();
     addSaveOptions(convert, o->save, false, true);
     addOpenOptions(convert, o->open);
+    addAndroidOptions(convert, o->android);
     out.push_back({convert, [o](Context& ctx) {
                        ImageChain chain = openImage(ctx, o->image, o->open);
+                       applyAndroidOptions(chain.top(), o->android);
                        return convertCommand(chain, o->save, ctx.progress);
                    }});
 
@@ -292,8 +330,9 @@ void addSaveCommands(CLI::App& app, Commands& out) {
                      "Give every folder these permission bits (octal)");
     pack->add_option("--mode-files", o->pack.modeFiles,
                      "Give every regular file these permission bits (octal)");
+    addAndroidOptions(pack, o->android);
     out.push_back({pack, [o](Context& ctx) {
-                       return packCommand(o->source, o->save, o->pack, ctx.progress);
+                       return packCommand(o->source, o->save, o->pack, o->android, ctx.progress);
                    }});
 }
 

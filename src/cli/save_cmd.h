@@ -22,6 +22,20 @@ struct SaveOptions {
     FormatOptions options;
 };
 
+// The Android build's metadata applied to the tree before it is saved.
+struct AndroidOptions {
+    std::string fsConfig;     // an fs_config file: owners, modes, capabilities by path
+    std::string fileContexts; // a file_contexts file: SELinux labels by regular expression
+    std::string mountPoint = "/";
+};
+
+// Adds --fs-config, --file-contexts and --mount-point to cmd.
+void addAndroidOptions(CLI::App* cmd, AndroidOptions& opt);
+// Applies them to img (nothing when neither file is given); says on stderr
+// how many objects fs_config did not name. Throws Error for a file that
+// cannot be read.
+void applyAndroidOptions(Timg& img, const AndroidOptions& opt);
+
 // What pack takes besides the save options.
 struct PackOptions {
     bool defaults = false; // mode 0777, owner 0, times now instead of the files' own
@@ -63,6 +77,6 @@ int convertCommand(ImageChain& chain, const SaveOptions& opt, TerminalProgress& 
 // cancelled. Throws Error (also before anything is written) when the image
 // cannot hold the tree or a pack option is wrong.
 int packCommand(const std::string& source, const SaveOptions& opt, const PackOptions& pack,
-                TerminalProgress& progress);
+                const AndroidOptions& android, TerminalProgress& progress);
 
 } // namespace korvane::cli

@@ -47,6 +47,17 @@ const CatalogueEntry kTexts[] = {
     {"--tag-offset and the erase marker options exclude each other",
      "--tag-offset 不能与擦除标记选项同时使用"},
     {"no format can start an empty image", "没有格式能新建空镜像"},
+
+    // The Android build's metadata.
+    {"%1, line %2: not an fs_config line (PATH UID GID MODE [capabilities=MASK]): %3",
+     "%1 第 %2 行：不是 fs_config 行（路径 UID GID 权限 [capabilities=掩码]）：%3"},
+    {"%1, line %2: not a file_contexts line (REGEX [TYPE] LABEL): %3",
+     "%1 第 %2 行：不是 file_contexts 行（正则表达式 [类型] 标签）：%3"},
+    {"%1, line %2: %3 is not a regular expression (%4)", "%1 第 %2 行：%3 不是正则表达式（%4）"},
+    {"cannot create %1", "无法创建 %1"},
+    {"warning: %1 objects have no fs_config line and keep their own owner and mode (the "
+     "first: %2)",
+     "警告：%1 个对象在 fs_config 中没有对应行，保留其原有的属主和权限（第一个：%2）"},
 };
 
 } // namespace
