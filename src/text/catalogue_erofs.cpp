@@ -9,7 +9,8 @@ const CatalogueEntry kTexts[] = {
     // Probing and the superblock.
     {"not an EROFS image: %1 bytes are too few to hold a superblock",
      "不是 EROFS 镜像：%1 字节不足以容纳超级块"},
-    {"not an EROFS image: no EROFS magic at byte 1024", "不是 EROFS 镜像：第 1024 字节处没有 EROFS 标志"},
+    {"not an EROFS image: no EROFS magic at byte 1024",
+     "不是 EROFS 镜像：第 1024 字节处没有 EROFS 标志"},
     {"an EROFS superblock whose checksum verifies and whose geometry fits the image",
      "EROFS 超级块校验和正确，几何参数与镜像相符"},
     {"an EROFS superblock whose geometry fits the image", "EROFS 超级块的几何参数与镜像相符"},

@@ -377,7 +377,7 @@ uint64_t ExtentMap::extentEnd(uint64_t headLcn, uint64_t la) {
     while (true) {
         if ((lcn << lclusterBits_) >= size)
             return size;
-        if ((lcn << lclusterBits_) - la > kPclusterMaxDecoded)
+        if ((lcn << lclusterBits_) > la + kPclusterMaxDecoded)
             throw Error(msg("inode %1: the extent at byte %2 is longer than %3 bytes", inode_.nid,
                             la, kPclusterMaxDecoded));
         const Lcluster m = load(lcn, true);

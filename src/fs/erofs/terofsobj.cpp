@@ -364,12 +364,25 @@ ContentRange Terofsobj::nextImageData(const TImgEntry& e, uint64_t offset) {
     if (inode.compressed() || inode.size != total)
         return {offset, total};
     ExtentMap map(*src_, sb_, inode);
+    // Bytes an extent holds in the image: a flat or chunk extent that runs
+    // past the image's end holds nothing there, so a file that claims
+    // terabytes over a small image is holes, not data.
+    const uint64_t imageSize = src_->size();
+    auto held = [&](const Extent& x, uint64_t at) -> uint64_t {
+        const uint64_t rest = x.la + x.llen - at;
+        if (x.kind == Extent::kHole)
+            return 0;
+        if (x.kind != Extent::kRaw)
+            return rest;
+        const uint64_t pa = x.pa + (at - x.la);
+        return pa >= imageSize ? 0 : std::min(rest, imageSize - pa);
+    };
     uint64_t pos = offset;
     // Holes are passed over an extent at a time; a range stays within 64 MiB.
     try {
         while (pos < total) {
             const Extent x = map.at(pos);
-            if (x.kind != Extent::kHole)
+            if (held(x, pos) > 0)
                 break;
             pos = std::max(pos + 1, x.la + x.llen);
         }
@@ -379,9 +392,12 @@ ContentRange Terofsobj::nextImageData(const TImgEntry& e, uint64_t offset) {
         const uint64_t limit = std::min<uint64_t>(total, pos + (64ull << 20));
         while (end < limit) {
             const Extent x = map.at(end);
-            if (x.kind == Extent::kHole)
+            const uint64_t n = held(x, end);
+            if (n == 0)
                 break;
-            end = std::max(end + 1, x.la + x.llen);
+            end += n;
+            if (n < x.la + x.llen - (end - n))
+                break;
         }
         return {pos, std::min(end, total)};
     } catch (const Error&) {
