@@ -261,15 +261,17 @@ TEST_F(ErofsPeers, WrittenImagesPassFsckAndMountWithTheTree) {
 TEST_F(ErofsPeers, CompressionIsTheSameOnAnyNumberOfCores) {
     TempDir tmp;
     fs::create_directories(tmp.path() / "s");
-    for (int i = 0; i < 4; ++i)
-        writeFile(tmp / ("s/f" + std::to_string(i)), patterned(3'000'000 + i * 777, i, false));
-    writeFile(tmp / "s/r", patterned(2'500'000, 9, true));
-    sh("tar -C " + (tmp / "s") + " -cf " + (tmp / "s.tar") + " .");
+    for (int i = 0; i < 3; ++i)
+        writeFile(tmp / ("s/f" + std::to_string(i)), patterned(2'000'000 + i * 777, i, false));
+    writeFile(tmp / "s/r", patterned(1'500'000, 9, true));
+    const std::string pack = cli("pack " + (tmp / "s") + " " + (tmp / "%.img") +
+                                 " --to erofs --compress lz4hc --timestamp 1234567890");
+    sh(std::regex_replace(pack, std::regex("%"), "a"));
+    sh(std::regex_replace(pack, std::regex("%"), "c"));
+    EXPECT_EQ(readFile(tmp / "a.img"), readFile(tmp / "c.img"));
+    auto src = loadimage(tmp / "a.img");
     std::vector<Bytes> images;
     for (unsigned workers : {1u, 3u}) {
-        sh(cli("pack " + (tmp / "s.tar") + " " + (tmp / "a.img") +
-               " --to erofs --compress lz4hc --timestamp 1234567890"));
-        auto src = loadimage(tmp / "a.img");
         ErofsParams p;
         p.compression = ErofsParams::kLz4hc;
         p.buildTime = 1234567890;
@@ -277,11 +279,6 @@ TEST_F(ErofsPeers, CompressionIsTheSameOnAnyNumberOfCores) {
         JobReporter rep(nullptr, kFlagSave);
         ASSERT_TRUE(WriteErofsImage(*src, tmp / "b.img", p, rep));
         images.push_back(readFile(tmp / "b.img"));
-        if (workers == 1) {
-            sh(cli("pack " + (tmp / "s.tar") + " " + (tmp / "c.img") +
-                   " --to erofs --compress lz4hc --timestamp 1234567890"));
-            EXPECT_EQ(readFile(tmp / "a.img"), readFile(tmp / "c.img"));
-        }
     }
     EXPECT_EQ(images[0], images[1]);
     sh("fsck.erofs " + (tmp / "b.img"));
@@ -298,7 +295,7 @@ TEST_F(ErofsPeers, DamagedImagesStayBounded) {
         sh(std::string("mkfs.erofs --quiet ") + options + " " + image + " " + shellQuote(source()));
         const Bytes good = readFile(image);
         std::mt19937 rng(42);
-        for (int round = 0; round < 150; ++round) {
+        for (int round = 0; round < 80; ++round) {
             Bytes bad = good;
             const int flips = 1 + static_cast<int>(rng() % 8);
             for (int k = 0; k < flips; ++k) {
