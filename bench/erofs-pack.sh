@@ -4,7 +4,7 @@
 #   - korvane-cli pack DIR OUT --to erofs                 against mkfs.erofs
 #   - korvane-cli pack ... --compress lz4hc (every core)  against mkfs.erofs -zlz4hc
 # checking each image Korvane writes with fsck.erofs, and the peak memory.
-# Usage: bench/erofs-pack.sh [WORKDIR]   (env: FILES, BYTES, RUNS)
+# Usage: bench/erofs-pack.sh [WORKDIR]   (env: FILES, BYTES, RUNS, KORVANE_BUILD)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -18,11 +18,17 @@ for tool in mkfs.erofs fsck.erofs cmake ninja /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "bench/erofs-pack.sh: $tool is missing (run scripts/deps)" >&2; exit 1; }
 done
 
-echo "== building korvane (Release) in build-release" >&2
-cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVANE_TESTS=OFF >/dev/null
-cmake --build build-release -- -j2 >/dev/null
-cli=$root/build-release/src/cli/korvane-cli
-gen=$root/build-release/bench/korvane-genimage
+# KORVANE_BUILD names a build folder to use as it is; otherwise a Release
+# build of the two programs is made in build-release.
+build=${KORVANE_BUILD:-}
+if [[ -z $build ]]; then
+    echo "== building korvane (Release) in build-release" >&2
+    cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVANE_TESTS=OFF >/dev/null
+    cmake --build build-release --target korvane-cli korvane-genimage -- -j2 >/dev/null
+    build=$root/build-release
+fi
+cli=$build/src/cli/korvane-cli
+gen=$build/bench/korvane-genimage
 
 mkdir -p "$work"
 tree=$work/tree

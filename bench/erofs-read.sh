@@ -6,7 +6,7 @@
 #   - korvane-cli extract -C DIR     extracting the whole tree
 #   - fsck.erofs --extract=DIR       the erofs-utils peer
 # and the peak memory (RSS) of Korvane's runs.
-# Usage: bench/erofs-read.sh [WORKDIR]   (env: FILES, BYTES, RUNS)
+# Usage: bench/erofs-read.sh [WORKDIR]   (env: FILES, BYTES, RUNS, KORVANE_BUILD)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -20,11 +20,17 @@ for tool in mkfs.erofs fsck.erofs cmake ninja /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "bench/erofs-read.sh: $tool is missing (run scripts/deps)" >&2; exit 1; }
 done
 
-echo "== building korvane (Release) in build-release" >&2
-cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVANE_TESTS=OFF >/dev/null
-cmake --build build-release -- -j2 >/dev/null
-cli=$root/build-release/src/cli/korvane-cli
-gen=$root/build-release/bench/korvane-genimage
+# KORVANE_BUILD names a build folder to use as it is; otherwise a Release
+# build of the two programs is made in build-release.
+build=${KORVANE_BUILD:-}
+if [[ -z $build ]]; then
+    echo "== building korvane (Release) in build-release" >&2
+    cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVANE_TESTS=OFF >/dev/null
+    cmake --build build-release --target korvane-cli korvane-genimage -- -j2 >/dev/null
+    build=$root/build-release
+fi
+cli=$build/src/cli/korvane-cli
+gen=$build/bench/korvane-genimage
 
 mkdir -p "$work"
 tree=$work/tree
