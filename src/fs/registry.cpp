@@ -1,5 +1,6 @@
 #include "registry.h"
 
+#include "erofs/erofs_format_row.h"
 #include "ext/ext_format_row.h"
 #include "model/error.h"
 #include "source/extent_source.h"
@@ -37,6 +38,7 @@ const std::vector<const FormatRow*>& table() {
     static const std::vector<const FormatRow*> rows = {
         &kSparse,
         &extFormatRow(),
+        &erofsFormatRow(),
         &yaffs2FormatRow(),
     };
     return rows;

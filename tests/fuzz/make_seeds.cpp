@@ -4,7 +4,8 @@
 // from Korvane's writer, mke2fs -d (with debugfs for what -d does not make:
 // deep extent trees, unwritten extents, dirty journals) and genext2fs;
 // Android sparse images from img2simg and Korvane's writer; archives from GNU
-// tar, cpio and Korvane's tar writer. Every seed stays under 64 KiB: EXT
+// tar, cpio and Korvane's tar writer; EROFS images from mkfs.erofs and
+// Korvane's writer. Every seed stays under 64 KiB: EXT
 // images lose their unused tail, which reads as zeros anyway.
 //
 //     korvane-fuzz-seeds tests/fuzz/corpus
@@ -632,6 +633,47 @@ void extSeeds(const fs::path& dir) {
              image, 1024));
 }
 
+// EROFS images from mkfs.erofs in the forms it makes (plain, LZ4 and LZ4HC
+// with full and compact indexes, big clusters, tail packing, chunks) and
+// from Korvane's writer, plain and compressed.
+void erofsSeeds(const fs::path& dir) {
+    TempDir tmpSrc;
+    const fs::path tree = tmpSrc.path() / "tree";
+    makeSource(tree, true);
+    fs::remove(tree / "sparse");
+    writeFile((tree / "d/text").string(), std::string(9000, 'k') + "tail");
+    settle(tree);
+    auto mkfs = [&](const std::string& name, const std::string& options) {
+        TempDir tmp;
+        const std::string image = tmp / "erofs.img";
+        put(dir, name,
+            made("mkfs.erofs --quiet -T " + std::to_string(kSeedTime) +
+                     " -U 6b6f7276-616e-6500-0000-000000000002 " + options + " " +
+                     shellQuote(image) + " " + shellQuote(tree.string()),
+                 image, 4096));
+    };
+    mkfs("plain", "");
+    mkfs("lz4hc", "-zlz4hc,9");
+    mkfs("lz4-legacy-index", "-zlz4 -Elegacy-compress");
+    mkfs("lz4-big-cluster", "-zlz4hc -C16384");
+    mkfs("ztailpacking", "-zlz4hc -Eztailpacking");
+    mkfs("chunks", "--chunksize=4096 -Eforce-chunk-indexes");
+    mkfs("extended-inodes", "-Eforce-inode-extended -Enoinline_data");
+    FormatOptions lz4{{"compress", "lz4hc"}, {"timestamp", std::to_string(kSeedTime)}};
+    for (const auto& [name, options] :
+         {std::pair{"written", FormatOptions{{"timestamp", std::to_string(kSeedTime)}}},
+          std::pair{"written-lz4hc", lz4}}) {
+        std::unique_ptr<Timg> img = memoryTree();
+        TempDir tmp;
+        SaveRequest req;
+        req.path = tmp / "out.img";
+        req.type = "erofs";
+        req.options = options;
+        korvane::saveas(*img, req);
+        put(dir, name, readFile(req.path));
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -646,6 +688,7 @@ int main(int argc, char** argv) {
         ext4Seeds(corpus / "ext4");
         sparseSeeds(corpus / "sparse");
         tarSeeds(corpus / "tar");
+        erofsSeeds(corpus / "erofs");
     } catch (const std::exception& e) {
         std::fprintf(stderr, "korvane-fuzz-seeds: %s\n", e.what());
         return 1;

@@ -360,6 +360,10 @@
         <translation>EXT3 image</translation>
     </message>
     <message>
+        <source>EROFS 镜像</source>
+        <translation>EROFS image</translation>
+    </message>
+    <message>
         <source>选择文件</source>
         <translation>Choose files</translation>
     </message>

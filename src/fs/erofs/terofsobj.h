@@ -1,0 +1,91 @@
+// Terofsobj: an EROFS image. Init reads the superblock, the device table and
+// the long attribute prefixes; Open walks the directories once, from the
+// root, giving every dirent a node (a second name of an inode becomes a hard
+// link). Contents are read extent by extent through the inode's map: flat
+// blocks and inline tails, chunks, and compressed clusters decoded by the
+// Debian libraries, never a whole file at once.
+#pragma once
+
+#include "inode.h"
+#include "map.h"
+#include "model/timg.h"
+#include "super.h"
+#include "xattr.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace korvane {
+
+class Terofsobj : public Timg {
+public:
+    // What the walk found, for `info`.
+    struct ReadInfo {
+        size_t objects = 0;
+        size_t hardLinks = 0;
+        size_t skipped = 0;
+        size_t compressedFiles = 0;
+    };
+    struct Device {
+        std::string tag;
+        uint64_t blocks = 0;
+        uint32_t mappedBlkaddr = 0;
+    };
+
+    Terofsobj();
+    ~Terofsobj() override;
+
+    void Init(std::shared_ptr<const ImageSource> image) override;
+    void Open() override;
+    bool GetEntry(uint32_t id, TImgEntry& entry) override;
+    std::string formatName() const override { return "EROFS"; }
+    std::vector<std::pair<std::string, std::string>> describe() const override;
+
+    const erofs::Superblock& superblock() const { return sb_; }
+    const ReadInfo& readInfo() const { return info_; }
+    bool usesCompression() const { return info_.compressedFiles > 0; }
+    // The nid of object id (a hard link's own id gives its target's nid);
+    // ~0 when the id has none.
+    uint64_t nidOf(uint32_t id) const;
+
+protected:
+    size_t readImageRange(const TImgEntry& e, uint64_t offset, MutableByteSpan out) override;
+    ContentRange nextImageData(const TImgEntry& e, uint64_t offset) override;
+
+private:
+    struct Decoded;
+
+    erofs::Inode readInode(uint64_t nid) const;
+    void decodeEntry(const erofs::Inode& inode, TImgEntry& e);
+    void readXattrs(const erofs::Inode& inode, TImgEntry& e);
+    std::string readAlias(const erofs::Inode& inode);
+    // Reads [offset, offset + out.size()) of inode's contents (inside its
+    // size) into out. depth guards the packed inode against holding
+    // fragments itself.
+    void readContents(const erofs::Inode& inode, uint64_t offset, MutableByteSpan out,
+                      int depth = 0);
+    // The decoded bytes of an encoded extent (cached: neighbouring reads
+    // share it).
+    std::shared_ptr<const Decoded> decode(const erofs::Inode& inode, const erofs::Extent& x);
+    void loadDevices();
+    void loadLongPrefixes();
+    void walk(Node* root, const erofs::Inode& rootInode, JobReporter& rep);
+    void damage(Message m, bool leftOut = true);
+
+    erofs::Superblock sb_;
+    const ImageSource* src_ = nullptr;
+    erofs::LongPrefixes longPrefixes_;
+    std::vector<Device> devices_;
+    std::vector<uint64_t> nidOf_; // by object id
+    ReadInfo info_;
+    size_t damageReported_ = 0;
+    bool scanning_ = false;
+    std::unordered_map<uint32_t, Xattr> sharedXattrs_; // read by the walk, by id
+    std::mutex cacheMutex_;
+    std::shared_ptr<const Decoded> cache_;
+};
+
+} // namespace korvane
