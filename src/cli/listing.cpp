@@ -86,6 +86,8 @@ void putBytes(nlohmann::json& j, const char* key, const std::string& bytes) {
         j[std::string(key) + "_base64"] = base64(bytes);
 }
 
+} // namespace
+
 nlohmann::json jsonEntry(const Timg& img, const Node* n) {
     const TImgEntry& e = n->entry;
     const TImgEntry& a = shownEntry(img, n);
@@ -111,8 +113,6 @@ nlohmann::json jsonEntry(const Timg& img, const Node* n) {
     }
     return j;
 }
-
-} // namespace
 
 std::string typeName(const TImgEntry& e) {
     switch (e.objType) {

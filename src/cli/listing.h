@@ -5,6 +5,7 @@
 #include "model/timg.h"
 
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,9 @@ std::string isoTime(int64_t t);
 // The SELinux label of an object (security.selinux without its terminating
 // zero), or "?" when it has none, as ls -Z shows it.
 std::string selinuxLabel(const TImgEntry& e);
+
+// The object at n as `ls --json` gives it.
+nlohmann::json jsonEntry(const Timg& img, const Node* n);
 
 void printInfo(const Timg& img, std::FILE* out);
 // Reads the contents of every regular file through ReadContent and prints how

@@ -95,6 +95,8 @@ int main(int argc, char** argv) {
     addGetfattrCommand(app, commands);
     addEditCommand(app, commands);
     addExportCommand(app, commands);
+    addFindCommand(app, commands);
+    addDiffCommand(app, commands);
 
     try {
         app.parse(argc, argv);

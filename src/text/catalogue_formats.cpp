@@ -48,6 +48,23 @@ const CatalogueEntry kTexts[] = {
      "--tag-offset 不能与擦除标记选项同时使用"},
     {"no format can start an empty image", "没有格式能新建空镜像"},
 
+    // find and diff.
+    {"find: %1 needs an argument", "find：%1 需要一个参数"},
+    {"find: %1 takes a number with an optional + or -, not %2",
+     "find：%1 须为数字（可带 + 或 -），不能是 %2"},
+    {"find: %1 takes a number, not %2", "find：%1 须为数字，不能是 %2"},
+    {"find: -newer takes a time (2024-01-31, 2024-01-31 12:00, @SECONDS) or a file on disk, "
+     "not %1",
+     "find：-newer 须为时间（2024-01-31、2024-01-31 12:00、@秒数）或磁盘上的文件，不能是 %1"},
+    {"find: -perm takes an octal or symbolic mode, not %1",
+     "find：-perm 须为八进制或符号形式的权限，不能是 %1"},
+    {"find: -type takes one of f d l b c p s, not %1",
+     "find：-type 须为 f d l b c p s 之一，不能是 %1"},
+    {"find: a ( is not closed", "find：有未闭合的 ("},
+    {"find: an expression is missing after %1", "find：%1 之后缺少表达式"},
+    {"find: unexpected %1", "find：多余的 %1"},
+    {"find: unknown test %1", "find：未知的测试 %1"},
+
     // The Android build's metadata.
     {"%1, line %2: not an fs_config line (PATH UID GID MODE [capabilities=MASK]): %3",
      "%1 第 %2 行：不是 fs_config 行（路径 UID GID 权限 [capabilities=掩码]）：%3"},
