@@ -50,7 +50,8 @@ void ExtentSource::readPieces(uint64_t offset, MutableByteSpan out, ReadFn&& rea
             readParent(p.extent.at + into, part);
         done += n;
     }
-    std::memset(out.data() + done, 0, out.size() - done);
+    if (done < out.size())
+        std::memset(out.data() + done, 0, out.size() - done);
 }
 
 void ExtentSource::read(uint64_t offset, MutableByteSpan out) const {

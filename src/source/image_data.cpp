@@ -61,6 +61,8 @@ std::unique_ptr<ImageData> ImageData::fromBytes(Bytes bytes) {
 }
 
 void ImageData::read(uint64_t offset, MutableByteSpan out) const {
+    if (out.empty())
+        return;
     size_t n = 0;
     if (offset < size_) {
         n = static_cast<size_t>(std::min<uint64_t>(out.size(), size_ - offset));
