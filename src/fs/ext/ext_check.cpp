@@ -11,8 +11,6 @@ namespace korvane::ext2 {
 
 namespace {
 
-constexpr int kMaxLinkHops = 64;
-
 bool isDevice(const TImgEntry& e) {
     const uint32_t t = fileTypeBits(e);
     return e.objType >= kTypeSpecial && (t == kModeCharDevice || t == kModeBlockDevice);
@@ -141,15 +139,8 @@ std::string wherePath(const Node* n) {
 // The object a hard link names, following links to links; nullptr when the
 // chain ends at a node that is no longer in the tree.
 const Node* LinkTarget(const Timg& img, const AbsoluteIndex& tree, const Node* link) {
-    const Node* t = link;
-    for (int hops = 0; hops < kMaxLinkHops; ++hops) {
-        t = img.nodeFor(t->entry.linkInfo);
-        if (!t || tree.indexOf(t) == AbsoluteIndex::npos)
-            return nullptr;
-        if (t->entry.objType != kTypeHardlink)
-            return t;
-    }
-    return nullptr;
+    const Node* t = hardlinkTarget(img, link);
+    return t && tree.indexOf(t) != AbsoluteIndex::npos ? t : nullptr;
 }
 
 void CheckTree(const Timg& img, const AbsoluteIndex& tree, const ExtFormat& f,

@@ -2,7 +2,7 @@
 
 #include "model/error.h"
 #include "model/tree.h"
-#include "xattr_pack.h"
+#include "xattr.h"
 
 #include <algorithm>
 #include <cstring>

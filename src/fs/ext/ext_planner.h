@@ -5,9 +5,10 @@
 // the metadata of its layout (ext_layout.h).
 #pragma once
 
-#include "block_map.h"
+#include "blockmap.h"
 #include "ext2_format.h"
 #include "ext_layout.h"
+#include "extent.h"
 #include "model/bytes.h"
 #include "model/node.h"
 #include "model/timg.h"

@@ -1,10 +1,10 @@
 #include "ext_writer.h"
 
+#include "csum.h"
 #include "ext_check.h"
-#include "ext_csum.h"
 #include "model/error.h"
 #include "source/sparse/sparse_writer.h"
-#include "xattr_pack.h"
+#include "xattr.h"
 
 #include <algorithm>
 #include <bit>

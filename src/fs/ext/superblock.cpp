@@ -181,7 +181,7 @@ Superblock loadSuperblock(const std::byte* p, uint64_t imageSize) {
     if (s.metadataCsum()) {
         s.csumSeed = s.has(kIncompatCsumSeed) ? load32(p + sb::kChecksumSeed)
                                               : crc32c(~0u, ByteSpan(p + sb::kUuid, s.uuid.size()));
-        s.csumOk = superblockChecksum(p) == load32(p + sb::kChecksum);
+        s.csumOk = csum::superblockOk(p);
     }
 
     // Features first: an image of a kind this reader does not know should say
@@ -248,16 +248,21 @@ Superblock loadSuperblock(const std::byte* p, uint64_t imageSize) {
     return s;
 }
 
-bool groupHasSuper(const Superblock& s, uint32_t group) {
+bool groupHasSuper(uint32_t compat, uint32_t roCompat, const std::array<uint32_t, 2>& backupBgs,
+                   uint32_t group) {
     if (group == 0)
         return true;
-    if (s.has(kCompatSparseSuper2))
-        return group == s.backupBgs[0] || group == s.backupBgs[1];
-    if (group <= 1 || !s.has(kRoCompatSparseSuper))
+    if (compat & kCompatSparseSuper2)
+        return group == backupBgs[0] || group == backupBgs[1];
+    if (group <= 1 || !(roCompat & kRoCompatSparseSuper))
         return true;
     if (!(group & 1))
         return false;
     return isPowerOf(group, 3) || isPowerOf(group, 5) || isPowerOf(group, 7);
+}
+
+bool groupHasSuper(const Superblock& s, uint32_t group) {
+    return groupHasSuper(s.compat, s.roCompat, s.backupBgs, group);
 }
 
 uint64_t descriptorBlock(const Superblock& s, uint32_t group) {
@@ -279,7 +284,7 @@ GroupDesc loadGroupDesc(const Superblock& s, uint32_t group, const std::byte* p)
     if (s.groupCsum()) {
         d.flags = load16(p + gd::kFlags);
         d.itableUnused = load16(p + gd::kItableUnused);
-        d.csumOk = groupDescChecksum(s, group, p) == load16(p + gd::kChecksum);
+        d.csumOk = csum::groupDescOk(s, group, p);
     }
     return d;
 }

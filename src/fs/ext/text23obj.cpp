@@ -343,7 +343,7 @@ void Text23obj::readXattrs(uint32_t n, const Inode& inode, ByteSpan raw, TImgEnt
                                        inode.fileAcl),
                    false);
         } else {
-            if (sb_.metadataCsum() && !xattrBlockChecksumOk(sb_, inode.fileAcl, block)) {
+            if (sb_.metadataCsum() && !csum::xattrBlockOk(sb_.csumSeed, inode.fileAcl, block)) {
                 info_.badChecksums += scanning_ ? 1 : 0;
                 damage(msg("attribute block %1 fails its checksum", inode.fileAcl), false);
             }
@@ -460,7 +460,7 @@ void Text23obj::damage(Message message, bool leftOut) {
 
 void Text23obj::checkInode(uint32_t n, const Inode& inode, ByteSpan raw,
                            const std::function<std::string()>& where) {
-    if (sb_.metadataCsum() && !inodeChecksumOk(sb_, n, raw)) {
+    if (sb_.metadataCsum() && !csum::inodeOk(sb_, n, raw)) {
         ++info_.badChecksums;
         damage(msg("%1: inode %2 fails its checksum", where(), n), false);
     }
@@ -469,7 +469,7 @@ void Text23obj::checkInode(uint32_t n, const Inode& inode, ByteSpan raw,
         return;
     std::optional<uint32_t> seed;
     if (sb_.metadataCsum())
-        seed = inodeSeed(sb_, n, inode.generation);
+        seed = csum::inodeSeed(sb_.csumSeed, n, inode.generation);
     if (auto why = checkExtentTree(*dev_, inode.blockBytes(), seed))
         damage(msg("%1: %2; what it maps there reads as zeros", where(), *why), false);
 }
@@ -540,12 +540,12 @@ bool Text23obj::loadDirChunk(Frame& f) {
         std::optional<bool> ok;
         if (load32(t) == 0 && load16(t + 4) == dt::kTailSize && t[6] == std::byte{0} &&
             std::to_integer<uint8_t>(t[7]) == dt::kTailFileType)
-            ok = dirLeafChecksumOk(f.seed, block);
+            ok = csum::dirLeafOk(f.seed, block);
         else if (f.indexed && i == 0)
-            ok = dirIndexChecksumOk(f.seed, block, 24 + std::to_integer<size_t>(block[29]));
+            ok = csum::dirIndexOk(f.seed, block, 24 + std::to_integer<size_t>(block[29]));
         else if (f.indexed && load32(block.data()) == 0 &&
                  recordLength(load16(block.data() + 4), sb_.blockSize) == bs)
-            ok = dirIndexChecksumOk(f.seed, block, dt::kNodeCountLimit);
+            ok = csum::dirIndexOk(f.seed, block, dt::kNodeCountLimit);
         if (ok && !*ok) {
             ++info_.badChecksums;
             damage(msg("directory %1: block %2 fails its checksum", displayPath(f.node), physical),
@@ -572,7 +572,9 @@ void Text23obj::ScanDirectory(Node* root, JobReporter& rep) {
         const Inode inode = raw.empty() ? Inode{} : loadInode(raw, sb_);
         if (!raw.empty()) {
             f.contents = contentsOf(inode, raw);
-            f.seed = sb_.metadataCsum() ? inodeSeed(sb_, n->entry.objId, inode.generation) : 0;
+            f.seed = sb_.metadataCsum()
+                         ? csum::inodeSeed(sb_.csumSeed, n->entry.objId, inode.generation)
+                         : 0;
             f.indexed = (inode.flags & kInodeFlagIndex) != 0;
         }
         f.chunks = f.contents.map ? (f.size + sb_.blockSize - 1) / sb_.blockSize : 2;
