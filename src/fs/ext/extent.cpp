@@ -200,7 +200,7 @@ void putHeader(std::byte* h, size_t entries, size_t max, uint16_t depth) {
     store16(h + ext::kEntries, static_cast<uint16_t>(entries));
     store16(h + ext::kMax, static_cast<uint16_t>(max));
     store16(h + ext::kDepth, depth);
-    store32(h + 8, 0); // generation
+    store32(h + ext::kGeneration, 0);
 }
 
 void putExtent(std::byte* e, const ExtentRun& r) {
@@ -214,7 +214,7 @@ void putIndex(std::byte* e, uint32_t logical, uint32_t child) {
     store32(e + ext::kBlock, logical);
     store32(e + ext::kLeafLo, child);
     store16(e + ext::kLeafHi, 0);
-    store16(e + 10, 0);
+    store16(e + ext::kIndexUnused, 0);
 }
 
 } // namespace
