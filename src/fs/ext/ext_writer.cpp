@@ -119,6 +119,9 @@ public:
     // The inode tables, bitmaps, free counts, descriptors and superblock
     // copies.
     void complete();
+    uint64_t fillBlockBitmap(uint32_t g, Bytes& bitmap, size_t& r) const;
+    uint64_t fillInodeBitmap(uint32_t g, Bytes& bitmap, uint32_t& highest) const;
+    void writeInodeTable(uint32_t g);
 
 private:
     struct Frame {
@@ -622,13 +625,71 @@ Bytes ExtImageWriter::buildSuperblock(uint32_t group, uint64_t freeBlocks, uint6
     return sbuf;
 }
 
-void ExtImageWriter::complete() {
-    const uint32_t groups = geo_.groupCount();
-    const uint32_t ipg = geo_.inodesPerGroup;
-    const uint32_t itb = geo_.inodeTableBlocks();
+// The block bitmap of group g in bitmap: everything handed out, the metadata
+// in use, the padding past a short last group. r: the first reserved range
+// that may reach the group, moved on as the groups go by. Returns the free
+// blocks.
+uint64_t ExtImageWriter::fillBlockBitmap(uint32_t g, Bytes& bitmap, size_t& r) const {
     const std::vector<BlockRange>& reserved = layout_.reserved();
     const uint64_t allocFirst = alloc_.start();
     const uint64_t allocEnd = uint64_t{alloc_.last()} + 1; // past the last block handed out
+    const uint64_t first = geo_.groupFirst(g);
+    const uint64_t count = geo_.groupBlocks(g);
+    const uint64_t end = first + count;
+    std::fill(bitmap.begin(), bitmap.end(), std::byte{0});
+    std::byte* bb = bitmap.data();
+    const uint64_t a = std::max(first, allocFirst), b = std::min(end, allocEnd);
+    if (a < b)
+        setBits(bb, a - first, b - first);
+    while (r < reserved.size() && reserved[r].end() <= first)
+        ++r;
+    for (size_t k = r; k < reserved.size() && reserved[k].first < end; ++k) {
+        const uint64_t from = std::max(first, reserved[k].first) - first;
+        const uint64_t to = std::min(end, reserved[k].end()) - first;
+        if (reserved[k].inUse)
+            setBits(bb, from, to);
+        else
+            clearBits(bb, from, to);
+    }
+    setBits(bb, count, uint64_t{bs_} * 8);
+    return count - countBits(bb, count);
+}
+
+// The inode bitmap of group g: the reserved inodes, those written, the
+// padding past the table. Returns the free inodes; highest: one past the last
+// inode in use.
+uint64_t ExtImageWriter::fillInodeBitmap(uint32_t g, Bytes& bitmap, uint32_t& highest) const {
+    const uint32_t ipg = geo_.inodesPerGroup;
+    std::fill(bitmap.begin(), bitmap.end(), std::byte{0});
+    std::byte* ib = bitmap.data();
+    highest = 0;
+    for (uint32_t i = 0; i < ipg; ++i) {
+        const uint64_t n = uint64_t{g} * ipg + i + 1;
+        if (n < kGoodOldFirstIno + 1 || (n <= inodeCount_ && written_[n])) {
+            ib[i / 8] |= std::byte{static_cast<uint8_t>(1u << (i % 8))};
+            highest = i + 1;
+        }
+    }
+    setBits(ib, ipg, uint64_t{bs_} * 8);
+    return ipg - countBits(ib, ipg);
+}
+
+// The inode table: the inodes held in memory; the rest is zero.
+void ExtImageWriter::writeInodeTable(uint32_t g) {
+    const uint32_t ipg = geo_.inodesPerGroup;
+    const GroupPlace& place = layout_.group(g);
+    out_.zeroed(place.inodeTable * bs_, uint64_t{geo_.inodeTableBlocks()} * bs_);
+    const uint64_t firstIno = uint64_t{g} * ipg + 1;
+    if (firstIno <= inodeCount_) {
+        const uint64_t n = std::min<uint64_t>(ipg, inodeCount_ - firstIno + 1);
+        out_.writeAt(place.inodeTable * bs_,
+                     ByteSpan(inodes_.data() + (firstIno - 1) * isz_, n * isz_));
+    }
+}
+
+void ExtImageWriter::complete() {
+    const uint32_t groups = geo_.groupCount();
+    const uint32_t ipg = geo_.inodesPerGroup;
     Bytes table(size_t{geo_.descriptorBlocks()} * bs_, std::byte{0});
     Bytes bitmap(bs_);
     uint64_t freeBlocks = 0, freeInodes = 0;
@@ -640,62 +701,22 @@ void ExtImageWriter::complete() {
 
     for (uint32_t g = 0; g < groups; ++g) {
         const GroupPlace& place = layout_.group(g);
-        const uint64_t first = geo_.groupFirst(g);
-        const uint64_t count = geo_.groupBlocks(g);
-        const uint64_t end = first + count;
-
-        // Blocks: everything handed out, the metadata in use, the padding
-        // past a short last group.
-        std::fill(bitmap.begin(), bitmap.end(), std::byte{0});
-        std::byte* bb = bitmap.data();
-        const uint64_t a = std::max(first, allocFirst), b = std::min(end, allocEnd);
-        if (a < b)
-            setBits(bb, a - first, b - first);
-        while (r < reserved.size() && reserved[r].end() <= first)
-            ++r;
-        for (size_t k = r; k < reserved.size() && reserved[k].first < end; ++k) {
-            const uint64_t from = std::max(first, reserved[k].first) - first;
-            const uint64_t to = std::min(end, reserved[k].end()) - first;
-            if (reserved[k].inUse)
-                setBits(bb, from, to);
-            else
-                clearBits(bb, from, to);
-        }
-        setBits(bb, count, uint64_t{bs_} * 8);
-        const uint64_t groupFreeBlocks = count - countBits(bb, count);
-        writeBlock(static_cast<uint32_t>(place.blockBitmap), bitmap);
-
         std::byte* d = table.data() + size_t{g} * kDescSize;
+
+        const uint64_t groupFreeBlocks = fillBlockBitmap(g, bitmap, r);
+        writeBlock(static_cast<uint32_t>(place.blockBitmap), bitmap);
         if (csum())
             store16(d + gd::kBlockBitmapCsum,
-                    static_cast<uint16_t>(csum::bitmap(fsSeed_, ByteSpan(bb, bs_)) & 0xFFFF));
+                    static_cast<uint16_t>(csum::bitmap(fsSeed_, ByteSpan(bitmap)) & 0xFFFF));
 
-        // Inodes: the reserved ones, those written, the padding past the table.
-        std::fill(bitmap.begin(), bitmap.end(), std::byte{0});
-        std::byte* ib = bitmap.data();
         uint32_t highest = 0;
-        for (uint32_t i = 0; i < ipg; ++i) {
-            const uint64_t n = uint64_t{g} * ipg + i + 1;
-            if (n < kGoodOldFirstIno + 1 || (n <= inodeCount_ && written_[n])) {
-                ib[i / 8] |= std::byte{static_cast<uint8_t>(1u << (i % 8))};
-                highest = i + 1;
-            }
-        }
-        setBits(ib, ipg, uint64_t{bs_} * 8);
-        const uint64_t groupFreeInodes = ipg - countBits(ib, ipg);
+        const uint64_t groupFreeInodes = fillInodeBitmap(g, bitmap, highest);
         writeBlock(static_cast<uint32_t>(place.inodeBitmap), bitmap);
         if (csum())
             store16(d + gd::kInodeBitmapCsum,
-                    static_cast<uint16_t>(csum::bitmap(fsSeed_, ByteSpan(ib, ipg / 8)) & 0xFFFF));
-
-        // The inode table: the inodes held in memory; the rest is zero.
-        out_.zeroed(place.inodeTable * bs_, uint64_t{itb} * bs_);
-        const uint64_t firstIno = uint64_t{g} * ipg + 1;
-        if (firstIno <= inodeCount_) {
-            const uint64_t n = std::min<uint64_t>(ipg, inodeCount_ - firstIno + 1);
-            out_.writeAt(place.inodeTable * bs_,
-                         ByteSpan(inodes_.data() + (firstIno - 1) * isz_, n * isz_));
-        }
+                    static_cast<uint16_t>(csum::bitmap(fsSeed_, ByteSpan(bitmap.data(), ipg / 8)) &
+                                          0xFFFF));
+        writeInodeTable(g);
 
         store32(d + gd::kBlockBitmap, static_cast<uint32_t>(place.blockBitmap));
         store32(d + gd::kInodeBitmap, static_cast<uint32_t>(place.inodeBitmap));

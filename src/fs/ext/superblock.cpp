@@ -120,15 +120,10 @@ std::string roCompatName(uint32_t bit) {
     return nameOf(kRoCompatNames, bit, 'R');
 }
 
-Superblock loadSuperblock(const std::byte* p, uint64_t imageSize) {
-    uint16_t magic = load16(p + sb::kMagic);
-    if (magic != kMagic) {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "%04X", magic);
-        throw Error(msg("not an EXT2/EXT3/EXT4 image: the superblock magic at byte %1 is 0x%2, "
-                        "not 0xEF53",
-                        kSuperblockOffset + sb::kMagic, hex));
-    }
+namespace {
+
+// The fields, as they stand; nothing checked but the revision.
+Superblock decodeSuperblock(const std::byte* p) {
     Superblock s;
     s.inodesCount = load32(p + sb::kInodesCount);
     s.blocksCount = load32(p + sb::kBlocksCount);
@@ -183,9 +178,12 @@ Superblock loadSuperblock(const std::byte* p, uint64_t imageSize) {
                                               : crc32c(~0u, ByteSpan(p + sb::kUuid, s.uuid.size()));
         s.csumOk = csum::superblockOk(p);
     }
+    return s;
+}
 
-    // Features first: an image of a kind this reader does not know should say
-    // so, rather than fail a geometry check that its own layout explains.
+// Features first: an image of a kind this reader does not know should say so,
+// rather than fail a geometry check that its own layout explains.
+void refuseUnknownFeatures(const Superblock& s) {
     if (s.has(kIncompatJournalDev))
         throw Error("this is an external EXT3 journal device (journal_dev), not a filesystem");
     std::vector<std::string> refused;
@@ -204,6 +202,10 @@ Superblock loadSuperblock(const std::byte* p, uint64_t imageSize) {
             refused.size() > 1
                 ? msg("the image uses the features %1, which Korvane cannot read", joined(refused))
                 : msg("the image uses the feature %1, which Korvane cannot read", joined(refused)));
+}
+
+// Sizes and counts that fit each other and the file; sets the derived ones.
+void checkGeometry(Superblock& s, uint64_t imageSize) {
     if (s.has(kIncompat64bit) &&
         (s.descSize < kDesc64Size || s.descSize > kMinBlockSize || !isPowerOf(s.descSize, 2)))
         throw Error(msg("impossible group descriptor size in the superblock: %1", s.descSize));
@@ -245,6 +247,22 @@ Superblock loadSuperblock(const std::byte* p, uint64_t imageSize) {
             throw Error(msg("the group descriptor table (%1 groups) lies past the end of the file",
                             s.groupCount));
     }
+}
+
+} // namespace
+
+Superblock loadSuperblock(const std::byte* p, uint64_t imageSize) {
+    uint16_t magic = load16(p + sb::kMagic);
+    if (magic != kMagic) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "%04X", magic);
+        throw Error(msg("not an EXT2/EXT3/EXT4 image: the superblock magic at byte %1 is 0x%2, "
+                        "not 0xEF53",
+                        kSuperblockOffset + sb::kMagic, hex));
+    }
+    Superblock s = decodeSuperblock(p);
+    refuseUnknownFeatures(s);
+    checkGeometry(s, imageSize);
     return s;
 }
 

@@ -555,34 +555,101 @@ bool Text23obj::loadDirChunk(Frame& f) {
     return true;
 }
 
+Text23obj::Frame Text23obj::frameFor(Node* n) const {
+    Frame f;
+    f.node = n;
+    f.size = n->entry.size;
+    Bytes scratch(sb_.inodeSize);
+    const ByteSpan raw = rawInode(n->entry.objId, scratch.data());
+    if (!raw.empty()) {
+        const Inode inode = loadInode(raw, sb_);
+        f.contents = contentsOf(inode, raw);
+        f.seed = sb_.metadataCsum()
+                     ? csum::inodeSeed(sb_.csumSeed, n->entry.objId, inode.generation)
+                     : 0;
+        f.indexed = (inode.flags & kInodeFlagIndex) != 0;
+    }
+    f.chunks = f.contents.map ? (f.size + sb_.blockSize - 1) / sb_.blockSize : 2;
+    return f;
+}
+
+bool Text23obj::nextDirEntry(Frame& f, uint32_t& ino, std::string& name) {
+    const uint64_t at = f.chunkStart + f.pos;
+    auto stop = [&](Message why) {
+        damage(msg("directory %1: %2; the rest of the directory is not read", displayPath(f.node),
+                   why));
+        return false;
+    };
+    const size_t room = f.data.size() - f.pos;
+    if (room < de::kHeaderSize)
+        return stop(msg("an entry at byte %1 is cut off", at));
+    const std::byte* e = f.data.data() + f.pos;
+    ino = load32(e + de::kInode);
+    const uint32_t recLen = recordLength(load16(e + de::kRecLen), sb_.blockSize);
+    const uint32_t nameLen = sb_.has(kIncompatFiletype) ? std::to_integer<uint32_t>(e[de::kNameLen])
+                                                        : load16(e + de::kNameLen);
+    if (recLen < de::kHeaderSize || recLen > room)
+        return stop(msg("the entry at byte %1 has a record length of %2", at, recLen));
+    if (nameLen > kMaxNameLength)
+        return stop(msg("the entry at byte %1 has a name of %2 bytes", at, nameLen));
+    if (de::kHeaderSize + nameLen > recLen)
+        return stop(msg("the name of the entry at byte %1 is longer than its record", at));
+    f.pos += recLen;
+    name.assign(reinterpret_cast<const char*>(e + de::kName), nameLen);
+    return true;
+}
+
+std::optional<TImgEntry> Text23obj::entryFor(uint32_t ino,
+                                             const std::function<std::string()>& where) {
+    if (ino > sb_.inodesCount) {
+        damage(msg("%1: names inode %2, beyond the image's %3 inodes; left out", where(), ino,
+                   sb_.inodesCount));
+        return std::nullopt;
+    }
+    TImgEntry entry;
+    if (Node* first = nodeFor(ino)) {
+        if (first->isDirectory() || ino == kRootIno) {
+            damage(
+                msg("%1: names directory %2 a second time; left out", where(), displayPath(first)));
+            return std::nullopt;
+        }
+        entry = first->entry;
+        entry.objId = ino;
+        return entry;
+    }
+    Bytes scratch(sb_.inodeSize);
+    const ByteSpan raw = rawInode(ino, scratch.data());
+    if (raw.empty()) {
+        damage(msg("%1: inode %2 lies outside the image; left out", where(), ino));
+        return std::nullopt;
+    }
+    const Inode inode = loadInode(raw, sb_);
+    if (inode.mode == 0 || (inode.links == 0 && inode.dtime != 0)) {
+        damage(msg("%1: inode %2 is not in use; left out", where(), ino));
+        return std::nullopt;
+    }
+    checkInode(ino, inode, raw, where);
+    decodeEntry(ino, inode, raw, entry);
+    if (entry.objType == kTypeFile && entry.size > maxFileSize(inode, sb_.blockSize) &&
+        !inode.inlineData())
+        damage(msg("%1: the inode claims %2 bytes, more than the file can hold; its contents "
+                   "cannot be read",
+                   where(), entry.size),
+               false);
+    return entry;
+}
+
 void Text23obj::ScanDirectory(Node* root, JobReporter& rep) {
-    const bool nameLen8 = sb_.has(kIncompatFiletype);
     const int64_t expected =
         std::max<int64_t>(int64_t{sb_.inodesCount} - sb_.freeInodes - sb_.firstIno + 1, 1);
     int64_t made = 1;
-    Bytes scratch(sb_.inodeSize);
     dirBlockOwner_.clear();
     dirBytes_ = 0;
 
-    auto frameFor = [&](Node* n) {
-        Frame f;
-        f.node = n;
-        f.size = n->entry.size;
-        const ByteSpan raw = rawInode(n->entry.objId, scratch.data());
-        const Inode inode = raw.empty() ? Inode{} : loadInode(raw, sb_);
-        if (!raw.empty()) {
-            f.contents = contentsOf(inode, raw);
-            f.seed = sb_.metadataCsum()
-                         ? csum::inodeSeed(sb_.csumSeed, n->entry.objId, inode.generation)
-                         : 0;
-            f.indexed = (inode.flags & kInodeFlagIndex) != 0;
-        }
-        f.chunks = f.contents.map ? (f.size + sb_.blockSize - 1) / sb_.blockSize : 2;
-        return f;
-    };
-
     std::vector<Frame> stack;
     stack.push_back(frameFor(root));
+    uint32_t ino = 0;
+    std::string name;
     while (!stack.empty()) {
         Frame& f = stack.back();
         if (f.pos >= f.data.size()) {
@@ -590,79 +657,20 @@ void Text23obj::ScanDirectory(Node* root, JobReporter& rep) {
                 stack.pop_back();
             continue;
         }
-        const uint64_t at = f.chunkStart + f.pos;
-        auto stop = [&](Message why) {
-            damage(msg("directory %1: %2; the rest of the directory is not read",
-                       displayPath(f.node), why));
+        if (!nextDirEntry(f, ino, name)) {
             stack.pop_back();
-        };
-        const size_t room = f.data.size() - f.pos;
-        if (room < de::kHeaderSize) {
-            stop(msg("an entry at byte %1 is cut off", at));
             continue;
         }
-        const std::byte* e = f.data.data() + f.pos;
-        const uint32_t ino = load32(e + de::kInode);
-        const uint32_t recLen = recordLength(load16(e + de::kRecLen), sb_.blockSize);
-        const uint32_t nameLen =
-            nameLen8 ? std::to_integer<uint32_t>(e[de::kNameLen]) : load16(e + de::kNameLen);
-        if (recLen < de::kHeaderSize || recLen > room) {
-            stop(msg("the entry at byte %1 has a record length of %2", at, recLen));
+        // An unused entry (a deleted name, an index block, a checksum).
+        if (ino == 0 || name == "." || name == "..")
             continue;
-        }
-        if (nameLen > kMaxNameLength) {
-            stop(msg("the entry at byte %1 has a name of %2 bytes", at, nameLen));
-            continue;
-        }
-        if (de::kHeaderSize + nameLen > recLen) {
-            stop(msg("the name of the entry at byte %1 is longer than its record", at));
-            continue;
-        }
-        f.pos += recLen;
-        if (ino == 0)
-            continue; // an unused entry (a deleted name, an index block, a checksum)
-        std::string name(reinterpret_cast<const char*>(e + de::kName), nameLen);
-        if (name == "." || name == "..")
-            continue;
-
         Node* parent = f.node;
         auto where = [&] { return displayPath(parent) + (parent == root ? "" : "/") + name; };
-        if (ino > sb_.inodesCount) {
-            damage(msg("%1: names inode %2, beyond the image's %3 inodes; left out", where(), ino,
-                       sb_.inodesCount));
+        std::optional<TImgEntry> entry = entryFor(ino, where);
+        if (!entry)
             continue;
-        }
-        TImgEntry entry;
-        if (Node* first = nodeFor(ino)) {
-            if (first->isDirectory() || ino == kRootIno) {
-                damage(msg("%1: names directory %2 a second time; left out", where(),
-                           displayPath(first)));
-                continue;
-            }
-            entry = first->entry;
-            entry.objId = ino;
-        } else {
-            const ByteSpan raw = rawInode(ino, scratch.data());
-            if (raw.empty()) {
-                damage(msg("%1: inode %2 lies outside the image; left out", where(), ino));
-                continue;
-            }
-            const Inode inode = loadInode(raw, sb_);
-            if (inode.mode == 0 || (inode.links == 0 && inode.dtime != 0)) {
-                damage(msg("%1: inode %2 is not in use; left out", where(), ino));
-                continue;
-            }
-            checkInode(ino, inode, raw, where);
-            decodeEntry(ino, inode, raw, entry);
-            if (entry.objType == kTypeFile && entry.size > maxFileSize(inode, sb_.blockSize) &&
-                !inode.inlineData())
-                damage(msg("%1: the inode claims %2 bytes, more than the file can hold; its "
-                           "contents cannot be read",
-                           where(), entry.size),
-                       false);
-        }
-        entry.name = std::move(name);
-        Node* added = AddEntryNode(parent, std::move(entry));
+        entry->name = std::move(name);
+        Node* added = AddEntryNode(parent, std::move(*entry));
         ++made;
         rep.progressWith(std::min(made, expected), expected, 2,
                          [&] { return verbatim(added->text); });

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -86,7 +87,14 @@ private:
 
     // Walks the tree below root, depth first, with an explicit stack.
     void ScanDirectory(Node* root, JobReporter& rep);
+    Frame frameFor(Node* folder) const;
     bool loadDirChunk(Frame& f);
+    // The entry at f.pos (ino 0 for an unused one), moving past it; false when
+    // the folder's entries are damaged from there on.
+    bool nextDirEntry(Frame& f, uint32_t& ino, std::string& name);
+    // The entry for a name of inode ino, or none when the inode cannot be
+    // shown (damage reported, naming where).
+    std::optional<TImgEntry> entryFor(uint32_t ino, const std::function<std::string()>& where);
     // Checks what is cheap to check of a new inode: its checksum and extent
     // tree.
     void checkInode(uint32_t n, const ext2::Inode& inode, ByteSpan raw,
