@@ -305,6 +305,7 @@ uint32_t JournalBlocks(uint64_t blocks) {
 namespace {
 
 constexpr uint64_t kMaxBlocks = 0xFFFFFFFFull;
+constexpr uint64_t kMaxInodeCount = 0xFFFFFFFFull; // s_inodes_count is 32 bits
 constexpr uint64_t kBytesPerInode = 16384;
 
 struct Evaluation {
@@ -345,8 +346,11 @@ public:
         const uint32_t groups = e.geo.groupCount();
         const uint64_t inodes = inodesFor(blocks);
         const uint64_t unit = std::max<uint64_t>(8, f_.blockSize / f_.inodeSize);
-        const uint64_t ipg = groups == 0 ? 0 : ceilDiv(ceilDiv(inodes, groups), unit) * unit;
-        if (groups == 0 || ipg > uint64_t{f_.blockSize} * 8) {
+        uint64_t ipg = groups == 0 ? 0 : ceilDiv(ceilDiv(inodes, groups), unit) * unit;
+        // Rounding up to whole table blocks must not pass the 32-bit count.
+        if (groups != 0 && ipg * groups > kMaxInodeCount)
+            ipg = kMaxInodeCount / groups / unit * unit;
+        if (groups == 0 || ipg > uint64_t{f_.blockSize} * 8 || ipg * groups < inodes) {
             e.why = "inodes";
             return e;
         }
@@ -366,6 +370,17 @@ public:
         e.need = blocks - layout.freeBlocks() + cost_.blocks +
                  (e.geo.journalBlocks ? denseBlocks(f_, e.geo.journalBlocks) : 0);
         return e;
+    }
+
+    // The most inodes blocks can have, for the message.
+    uint64_t maxInodes(uint64_t blocks) const {
+        Geometry g = base_;
+        g.blocksCount = blocks;
+        const uint64_t groups = g.groupCount();
+        const uint64_t unit = std::max<uint64_t>(8, f_.blockSize / f_.inodeSize);
+        const uint64_t ipg = std::min<uint64_t>(uint64_t{f_.blockSize} * 8,
+                                                groups ? kMaxInodeCount / groups / unit * unit : 0);
+        return groups * ipg;
     }
 
     // The most a layout of this style holds, for the message.
@@ -392,6 +407,10 @@ uint64_t roundToMiB(uint64_t blocks, uint32_t blockSize) {
 ImagePlan PlanSizedImage(const ExtFormat& f, TreeCost cost) {
     const Sizer sizer(f, cost);
     const uint32_t bs = f.blockSize;
+    const uint64_t inodes = std::max(cost.inodesNeeded, f.inodes);
+    if (inodes > kMaxInodeCount)
+        throw Error(
+            msg("an EXT image holds at most %1 inodes; %2 were asked for", kMaxInodeCount, inodes));
     Evaluation e;
     if (f.size != 0) {
         if (f.size % bs != 0)
@@ -405,8 +424,7 @@ ImagePlan PlanSizedImage(const ExtFormat& f, TreeCost cost) {
         if (e.why == "inodes")
             throw Error(msg("an image of %1 bytes holds at most %2 inodes with %3-byte blocks; "
                             "the tree needs %4",
-                            f.size, uint64_t{e.geo.groupCount()} * bs * 8, bs,
-                            sizer.inodesFor(blocks)));
+                            f.size, sizer.maxInodes(blocks), bs, sizer.inodesFor(blocks)));
         if (e.why == "groups")
             throw Error(msg("an EXT2/EXT3 image of %1-byte blocks holds at most %2 bytes", bs,
                             sizer.limitBytes()));

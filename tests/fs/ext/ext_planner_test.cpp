@@ -279,6 +279,29 @@ TEST(ExtPlanner, IndirectBlocksOfSparseFiles) {
     EXPECT_EQ(ExtentTreeBlocks(4 * 84 + 1, 1024), 6u) << "five leaves and an index block";
 }
 
+// s_inodes_count is 32 bits: a count past it is refused, and rounding the
+// inode tables up to whole blocks never carries a count past it (2^32 was
+// once stored as 0).
+TEST(ExtPlanner, InodeCountsStayIn32Bits) {
+    ExtFormat f;
+    f.kind = ExtKind::kExt4;
+    f.classic = false;
+    f.style = LayoutStyle::kStandard;
+    f.blockSize = 4096;
+    f.inodeSize = 256;
+    f.roCompat = kRoCompatSparseSuper;
+    f.incompat = kIncompatFlexBg | kIncompat64bit;
+    f.inodes = uint64_t{1} << 32;
+    EXPECT_THROW(PlanSizedImage(f, TreeCost{}), Error);
+    // 131072 groups, whose tables hold a multiple of 16 inodes: 32752 each at
+    // most, as 32768 would make 2^32.
+    f.size = uint64_t{0xFFFFFFFF} * 4096;
+    f.inodes = uint64_t{32752} * 131072 + 1;
+    EXPECT_THROW(PlanSizedImage(f, TreeCost{}), Error);
+    f.inodes = uint64_t{32752} * 131072;
+    EXPECT_EQ(PlanSizedImage(f, TreeCost{}).geo.inodesCount(), f.inodes);
+}
+
 // Every layout keeps its metadata apart, inside the image, and the allocator
 // hands out exactly the blocks left between.
 TEST(ExtPlanner, LayoutsKeepMetadataApart) {
