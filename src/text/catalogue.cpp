@@ -321,6 +321,7 @@ const CatalogueEntry kCatalogue[] = {
     {"an image of %1 bytes holds at most %2 inodes with %3-byte blocks; the tree needs %4",
      "%1 字节的镜像在 %3 字节块时最多容纳 %2 个 inode；目录树需要 %4 个"},
     {"an image of %1 bytes cannot be laid out: %2", "无法安排 %1 字节的镜像：%2"},
+    {"%1: an object of a type %2 does not know, which it cannot hold", "%1：%2 不认识此对象的类型，无法保存"},
     {"an EXT image holds at most %1 inodes; %2 were asked for",
      "EXT 镜像最多容纳 %1 个 inode；要求的是 %2 个"},
     {"the tree needs %1 bytes more than an image of %2 bytes holds; choose a larger size",

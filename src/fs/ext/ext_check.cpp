@@ -2,6 +2,7 @@
 
 #include "inode.h"
 #include "model/error.h"
+#include "model/texts.h"
 
 #include <algorithm>
 #include <climits>
@@ -49,6 +50,9 @@ void TreeCheck::checkChildNames(const Node* dir, bool isRoot) {
     std::unordered_set<std::string_view> seen;
     uint64_t subdirs = 0;
     for (const auto& c : dir->children) {
+        if (c->entry.objType < kTypeFile || c->entry.objType > kTypeOther)
+            throw Error(msg("%1: an object of a type %2 does not know, which it cannot hold",
+                            wherePath(c.get()), kind_));
         if (!IsWritten(*c, isRoot))
             continue;
         if (c->text.size() > kMaxNameLength)
@@ -133,7 +137,7 @@ void TreeCheck::run() {
 } // namespace
 
 std::string wherePath(const Node* n) {
-    return "/" + pathFromRoot(n);
+    return escapedName("/" + pathFromRoot(n));
 }
 
 // The object a hard link names, following links to links; nullptr when the

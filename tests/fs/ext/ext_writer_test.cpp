@@ -536,6 +536,17 @@ TEST(ExtWriter, RefusesWhatItCannotHold) {
     }
     {
         auto img = newimage();
+        addNode(*img, img->root(), std::string("a\0b", 3), kTypeFile, 0644);
+        expectRefused(*img, "/a\\0b");
+    }
+    {
+        auto img = newimage();
+        addNode(*img, addNode(*img, img->root(), "d", kTypeDirectory, 040755), "u", kTypeUnknown,
+                0644);
+        expectRefused(*img, "/d/u");
+    }
+    {
+        auto img = newimage();
         addNode(*img, img->root(), "twice", kTypeFile, 0644);
         addNode(*img, img->root(), "twice", kTypeDirectory, 040755);
         expectRefused(*img, "/twice");
