@@ -50,7 +50,7 @@ std::string inlineTail(const Inode& inode, ByteSpan raw) {
     std::vector<RawXattr> found;
     parseXattrs(raw, at + 4, at + 4, found);
     for (const RawXattr& x : found)
-        if (x.index == xa::kIndexSystem && x.suffix == "data" && x.valueInode == 0)
+        if (isInlineDataHolder(x))
             return x.value;
     return {};
 }
@@ -296,71 +296,97 @@ std::string Text23obj::readAlias(const Inode& inode, ByteSpan raw) const {
     return zeroTerminated(buf.data(), buf.size());
 }
 
-void Text23obj::readXattrs(uint32_t n, const Inode& inode, ByteSpan raw, TImgEntry& e) {
-    auto convert = [&](const std::vector<RawXattr>& found, std::vector<Xattr>& out) {
-        for (const RawXattr& x : found) {
-            Xattr a{xattrName(x.index, x.suffix), x.value};
-            if (a.name.empty())
+std::vector<Xattr> Text23obj::convertXattrs(const std::vector<RawXattr>& found,
+                                            bool inlineHolder) const {
+    std::vector<Xattr> out;
+    for (const RawXattr& x : found) {
+        // The rest of an inline file's data is no attribute of it.
+        if (inlineHolder && isInlineDataHolder(x))
+            continue;
+        Xattr a{xattrName(x.index, x.suffix), x.value};
+        if (a.name.empty())
+            continue;
+        if (x.valueInode != 0) {
+            // ea_inode: the value is the contents of an inode of its own.
+            Bytes scratch(sb_.inodeSize);
+            const ByteSpan rv = rawInode(x.valueInode, scratch.data());
+            if (rv.empty())
                 continue;
-            if (x.valueInode != 0) {
-                // ea_inode: the value is the contents of an inode of its own.
-                Inode v;
-                Bytes scratch(sb_.inodeSize);
-                const ByteSpan rv = rawInode(x.valueInode, scratch.data());
-                if (rv.empty())
-                    continue;
-                v = loadInode(rv, sb_);
-                a.value.assign(std::min<uint64_t>({x.valueSize, v.size, xa::kMaxValueSize}), '\0');
-                readContents(
-                    contentsOf(v, rv), v.size, 0,
-                    MutableByteSpan(reinterpret_cast<std::byte*>(a.value.data()), a.value.size()));
-            }
-            if (x.index == 2 || x.index == 3)
-                if (auto acl = aclFromDisk(a.value))
-                    a.value = std::move(*acl);
-            out.push_back(std::move(a));
+            const Inode v = loadInode(rv, sb_);
+            a.value.assign(std::min<uint64_t>({x.valueSize, v.size, xa::kMaxValueSize}), '\0');
+            readContents(
+                contentsOf(v, rv), v.size, 0,
+                MutableByteSpan(reinterpret_cast<std::byte*>(a.value.data()), a.value.size()));
         }
-    };
-    auto where = [&] { return msg("inode %1", n); };
+        if (isAclIndex(x.index))
+            if (auto acl = aclFromDisk(a.value))
+                a.value = std::move(*acl);
+        out.push_back(std::move(a));
+    }
+    return out;
+}
+
+std::shared_ptr<const std::vector<Xattr>> Text23obj::blockXattrs(uint32_t n, uint64_t b) {
+    if (scanning_)
+        if (auto cached = xattrBlocks_.find(b); cached != xattrBlocks_.end())
+            return cached->second;
+    auto list = std::make_shared<std::vector<Xattr>>();
+    Bytes scratch(sb_.blockSize);
+    const ByteSpan block = dev_->block(b, scratch.data());
+    if (block.empty() || load32(block.data()) != xa::kMagic) {
+        damage(block.empty()
+                   ? msg("%1: its attribute block %2 lies outside the image", msg("inode %1", n), b)
+                   : msg("%1: its attribute block %2 is damaged (no magic)", msg("inode %1", n), b),
+               false);
+    } else {
+        if (sb_.metadataCsum() && !csum::xattrBlockOk(sb_.csumSeed, b, block)) {
+            info_.badChecksums += scanning_ ? 1 : 0;
+            damage(msg("attribute block %1 fails its checksum", b), false);
+        }
+        std::vector<RawXattr> found;
+        if (auto why = parseXattrs(block, xa::kBlockHeaderSize, 0, found))
+            damage(msg("attribute block %1: %2; the attributes after it are left out", b, *why),
+                   false);
+        *list = convertXattrs(found, false);
+    }
+    // GetEntry may run beside other readers: the cache serves the walk only.
+    if (scanning_)
+        xattrBlocks_.emplace(b, list);
+    return list;
+}
+
+void Text23obj::readXattrs(uint32_t n, const Inode& inode, ByteSpan raw, TImgEntry& e) {
+    std::vector<Xattr> body;
     const size_t at = kGoodOldInodeSize + inode.extraIsize;
     if (inode.extraIsize != 0 && at + 4 <= raw.size() && load32(raw.data() + at) == xa::kMagic) {
         std::vector<RawXattr> found;
         if (auto why = parseXattrs(raw, at + 4, at + 4, found))
-            damage(msg("%1: %2; the attributes after it are left out", where(), *why), false);
-        convert(found, e.xattrs);
-    }
-    if (inode.fileAcl == 0)
-        return;
-    auto cached = scanning_ ? xattrBlocks_.find(inode.fileAcl) : xattrBlocks_.end();
-    if (cached == xattrBlocks_.end()) {
-        std::vector<Xattr> list;
-        Bytes scratch(sb_.blockSize);
-        const ByteSpan block = dev_->block(inode.fileAcl, scratch.data());
-        if (block.empty() || load32(block.data()) != xa::kMagic) {
-            damage(block.empty() ? msg("%1: its attribute block %2 lies outside the image", where(),
-                                       inode.fileAcl)
-                                 : msg("%1: its attribute block %2 is damaged (no magic)", where(),
-                                       inode.fileAcl),
+            damage(msg("%1: %2; the attributes after it are left out", msg("inode %1", n), *why),
                    false);
-        } else {
-            if (sb_.metadataCsum() && !csum::xattrBlockOk(sb_.csumSeed, inode.fileAcl, block)) {
-                info_.badChecksums += scanning_ ? 1 : 0;
-                damage(msg("attribute block %1 fails its checksum", inode.fileAcl), false);
-            }
-            std::vector<RawXattr> found;
-            if (auto why = parseXattrs(block, xa::kBlockHeaderSize, 0, found))
-                damage(msg("attribute block %1: %2; the attributes after it are left out",
-                           inode.fileAcl, *why),
-                       false);
-            convert(found, list);
-        }
-        if (!scanning_) { // GetEntry may run beside other readers: no shared cache
-            e.xattrs.insert(e.xattrs.end(), list.begin(), list.end());
-            return;
-        }
-        cached = xattrBlocks_.emplace(inode.fileAcl, std::move(list)).first;
+        body = convertXattrs(found, inode.inlineData());
     }
-    e.xattrs.insert(e.xattrs.end(), cached->second.begin(), cached->second.end());
+    if (inode.fileAcl == 0) {
+        e.xattrs = std::move(body);
+        return;
+    }
+    std::shared_ptr<const std::vector<Xattr>> block = blockXattrs(n, inode.fileAcl);
+    if (body.empty()) {
+        e.xattrs = XattrList::sharing(std::move(block));
+        return;
+    }
+    body.insert(body.end(), block->begin(), block->end());
+    if (!scanning_) {
+        e.xattrs = std::move(body);
+        return;
+    }
+    // Inodes whose own attributes are alike share one list with the block's.
+    std::string key = std::to_string(inode.fileAcl);
+    for (const Xattr& x : body)
+        key.append(1, '\0').append(x.name).append(1, '\0').append(x.value);
+    auto [it, fresh] = xattrSets_.try_emplace(std::move(key));
+    if (fresh)
+        it->second = std::make_shared<const std::vector<Xattr>>(std::move(body));
+    e.xattrs = XattrList::sharing(it->second);
 }
 
 void Text23obj::decodeEntry(uint32_t n, const Inode& inode, ByteSpan raw, TImgEntry& e) {
@@ -425,26 +451,42 @@ size_t Text23obj::readImageRange(const TImgEntry& e, uint64_t offset, MutableByt
     return out.size();
 }
 
+BlockRun Text23obj::heldRun(const BlockMapper& map, uint64_t logical) const {
+    BlockRun run = map.lookup(logical);
+    if (run.physical == 0)
+        return run;
+    // Blocks outside the filesystem, or past the end of a truncated image,
+    // hold nothing: a hole.
+    if (!dev_->inside(run.physical))
+        return {0, run.count};
+    const uint64_t held = std::min(sb_.blocksCount, src_->size() / sb_.blockSize);
+    run.count = std::min(run.count, held - run.physical);
+    return run;
+}
+
 ContentRange Text23obj::nextImageData(const TImgEntry& e, uint64_t offset) {
     const uint64_t total = contentSize(e);
     const Contents c = contentsOf(e);
-    if (!c.map)
-        return {offset, total};
+    if (!c.map) {
+        // Inline contents hold what the inode holds; a size past them is a hole.
+        const uint64_t held = std::min<uint64_t>(total, c.inlineBytes.size());
+        return offset < held ? ContentRange{offset, held} : ContentRange{total, total};
+    }
     const uint64_t bs = sb_.blockSize;
     const uint64_t count = (total + bs - 1) / bs;
-    // The first mapped block, passing over holes a run at a time.
+    // The first block that holds data, passing over holes a run at a time.
     uint64_t logical = offset / bs;
     BlockRun run;
-    while (logical < count && (run = c.map->lookup(logical)).physical == 0)
+    while (logical < count && (run = heldRun(*c.map, logical)).physical == 0)
         logical += run.count;
     if (logical >= count)
         return {total, total};
-    // The data goes on while blocks stay mapped; one range is at most 64 MiB
+    // The data goes on while blocks stay held; one range is at most 64 MiB
     // long, so that a call stays short.
     const uint64_t begin = std::max(offset, logical * bs);
     const uint64_t limit = std::min(count, logical + std::max<uint64_t>(1, (64ull << 20) / bs));
     uint64_t last = logical + run.count;
-    while (last < limit && (run = c.map->lookup(last)).physical != 0)
+    while (last < limit && (run = heldRun(*c.map, last)).physical != 0)
         last += run.count;
     return {begin, std::min(total, std::min(last, limit) * bs)};
 }
@@ -720,11 +762,13 @@ void Text23obj::Open() {
     } catch (...) {
         scanning_ = false;
         xattrBlocks_.clear();
+        xattrSets_.clear();
         rep.send(0, 0, 3, {});
         throw;
     }
     scanning_ = false;
     xattrBlocks_.clear();
+    xattrSets_.clear();
     rep.send(0, 0, 3, {});
 }
 

@@ -135,9 +135,15 @@ std::optional<Message> parseXattrs(ByteSpan region, size_t entriesAt, size_t val
     return std::nullopt;
 }
 
+bool isInlineDataHolder(const RawXattr& x) {
+    return x.index == xa::kIndexSystem && x.suffix == "data" && x.valueInode == 0;
+}
+
+bool isAclIndex(uint8_t index) {
+    return isAcl(index);
+}
+
 std::string xattrName(uint8_t index, const std::string& suffix) {
-    if (index == xa::kIndexSystem && suffix == "data")
-        return {};
     for (const Prefix& pre : kPrefixes)
         if (pre.index == index)
             return std::string(pre.text) + suffix;

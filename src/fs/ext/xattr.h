@@ -34,9 +34,14 @@ std::optional<Message> parseXattrs(ByteSpan region, size_t entriesAt, size_t val
                                    std::vector<RawXattr>& out);
 
 // The full name ("user.x", "security.selinux", "system.posix_acl_access"), or
-// empty for an index whose attributes the kernel does not show (and for
-// "system.data", which holds inline data).
+// empty for an index whose attributes the kernel does not show.
 std::string xattrName(uint8_t index, const std::string& suffix);
+
+// "system.data" in the inode body: in an inode with inline data it holds the
+// data past i_block, and is no attribute.
+bool isInlineDataHolder(const RawXattr& x);
+// The indexes of POSIX ACLs, whose values are kept in EXT's own form.
+bool isAclIndex(uint8_t index);
 
 // POSIX ACLs: ext4 stores them in a compact form of its own (version 1,
 // short entries without an id); programs see the form getfattr and setfacl

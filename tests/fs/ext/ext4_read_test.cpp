@@ -227,6 +227,49 @@ TEST(Ext4Times, SignedSecondsEpochBitsAndNanoseconds) {
     }
 }
 
+// An inode whose mode names no type is listed as unknown; "system.data" is
+// hidden only where it holds the rest of an inline file; what an inode claims
+// beyond what the image holds (inline bytes, extents outside the filesystem)
+// is a hole, not data.
+TEST(Ext4Objects, UnknownTypesSystemDataAndHoles) {
+    TempDir t;
+    std::filesystem::create_directories(t / "src");
+    writeFile(t / "src/small", pattern(100, 1));
+    writeFile(t / "src/plain", pattern(5000, 2));
+    writeFile(t / "src/far", pattern(20000, 3));
+    writeFile(t / "src/odd", "x");
+    const std::string image = t / "t.img";
+    mustRun("mke2fs -q -F -t ext4 -b 1024 -O inline_data -I 256 -d " + shellQuote(t / "src") + " " +
+            shellQuote(image) + " 4M");
+    for (const char* cmd : {"ea_set /plain system.data hello", "sif /odd mode 0170644",
+                            "sif /small size 1073741824", "sif /far size 45097156608"})
+        mustRun(std::string("debugfs -w -R '") + cmd + "' " + shellQuote(image) +
+                " >/dev/null 2>&1");
+    // The extent of /far (the first in its inode's i_block) starts far past
+    // the filesystem's 4096 blocks.
+    const std::string imap =
+        run("debugfs -R 'imap /far' " + shellQuote(image) + " 2>/dev/null").out;
+    const size_t at = imap.find("located at block ");
+    ASSERT_NE(at, std::string::npos) << imap;
+    const uint64_t block = std::stoull(imap.substr(at + 17));
+    const uint64_t offset = std::stoull(imap.substr(imap.find("offset 0x") + 9), nullptr, 16);
+    Bytes bytes = readFile(image);
+    store32(bytes.data() + block * 1024 + offset + 40 + 12 + 8, 0x70000000);
+    writeFile(image, bytes);
+
+    auto img = openExt(image);
+    const TImgEntry& small = findPath(img->root(), "small")->entry;
+    EXPECT_TRUE(small.xattrs.empty());
+    EXPECT_EQ(findPath(img->root(), "plain")->entry.xattrs, (XattrList{{"system.data", "hello"}}));
+    EXPECT_EQ(findPath(img->root(), "odd")->entry.objType, kTypeUnknown);
+    const ContentRange inlineData = img->nextData(small, 0);
+    EXPECT_EQ(inlineData.begin, 0u);
+    EXPECT_EQ(inlineData.end, 100u);
+    EXPECT_EQ(img->nextData(small, 100).begin, small.size);
+    const TImgEntry& far = findPath(img->root(), "far")->entry;
+    EXPECT_EQ(img->nextData(far, 0).begin, far.size);
+}
+
 // A damaged extent tree, inode or folder block opens with a warning naming
 // the object; what cannot be read reads as zeros.
 TEST(Ext4Damage, WarnsAndReadsAround) {
