@@ -26,7 +26,10 @@ Layout LayoutHints::applyTo(Layout base) const {
     Layout l = base;
     l.pageSize = pageSize.value_or(l.pageSize);
     l.spareSize = spareSize.value_or(l.spareSize);
-    l.order = order.value_or(l.order);
+    if (order) {
+        l.order = *order;
+        l.swappedHeaders = false;
+    }
     if (inbandTags) {
         l.inbandTags = true;
         l.tagOffset = 0;
@@ -243,14 +246,25 @@ public:
     ByteSpan image() const { return image_; }
 
 private:
-    static constexpr size_t kMaxVariants = 4;
+    static constexpr size_t kMaxVariants = 6;
 
     // The byte order and tag ECC variants of geometry the hints allow, fresh
-    // in variants_; returns how many.
+    // in variants_; returns how many. Byte orders: both little, both big, and
+    // big-endian headers with little-endian tags (the classic image maker's
+    // byte swap); a byte order the user gives is the headers'.
     size_t makeVariants(const Layout& geometry) {
+        struct Orders {
+            ByteOrder tags;
+            bool swapped;
+        };
+        constexpr Orders kOrders[] = {
+            {ByteOrder::kLittle, false}, {ByteOrder::kBig, false}, {ByteOrder::kLittle, true}};
         size_t count = 0;
-        for (ByteOrder o : {ByteOrder::kLittle, ByteOrder::kBig}) {
-            if (hints_.order && *hints_.order != o)
+        for (const Orders& o : kOrders) {
+            Layout l = geometry;
+            l.order = o.tags;
+            l.swappedHeaders = o.swapped;
+            if (hints_.order && *hints_.order != l.headerOrder())
                 continue;
             for (bool ecc : {true, false}) {
                 if (ecc && (hints_.noTagEcc || geometry.inbandTags ||
@@ -258,8 +272,7 @@ private:
                     continue;
                 Tally& t = variants_[count++];
                 t = Tally{};
-                t.layout = geometry;
-                t.layout.order = o;
+                t.layout = l;
                 t.layout.tagEcc = ecc;
             }
         }
@@ -285,12 +298,12 @@ private:
         ++t.sampled;
         Verdict verdict = kWrong;
         if (!l.tagEcc) {
-            verdict = judge(tg, page, l, l.order);
+            verdict = judge(tg, page, l, l.headerOrder());
         } else if (eccOk) {
             // Tags whose ECC agrees are the filesystem's, odd values or not;
             // but a stray bit in blank tags and their blank ECC "corrects" to
             // blank tags, which tell nothing.
-            verdict = judge(tg, page, l, l.order);
+            verdict = judge(tg, page, l, l.headerOrder());
             if (verdict == kWrong)
                 verdict = tg == PackedTags{} ? kWrong : kOther;
         }

@@ -378,7 +378,7 @@ void Scanner::readTags(uint32_t q, const std::byte* rec) {
 // Keeps the header's fields, and decodes it when it is its object's newest
 // so far (taking the place of the older one's entry).
 void Scanner::noteHeader(uint32_t q, const std::byte* rec) {
-    const ByteOrder order = lay_.order;
+    const ByteOrder order = lay_.headerOrder();
     heads_.push_back({q, loadWord(rec + hdr::kType, order), loadWord(rec + hdr::kParent, order),
                       loadWord(rec + hdr::kFileSize, order), HeaderFields::kNotDecoded});
     const PackedTags& t = tags_[q];
@@ -498,7 +498,7 @@ HeaderFields Scanner::headerFields(uint32_t q) {
     if (const HeaderFields* h = passed(q))
         return *h;
     const std::byte* c = img_.page(q, scratch_);
-    const ByteOrder order = lay_.order;
+    const ByteOrder order = lay_.headerOrder();
     return HeaderFields{q, loadWord(c + hdr::kType, order), loadWord(c + hdr::kParent, order),
                         loadWord(c + hdr::kFileSize, order), 0};
 }

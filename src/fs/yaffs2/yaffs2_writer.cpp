@@ -79,7 +79,7 @@ public:
     // extended attributes after it) laid in.
     void header(const ObjectHeader& h, uint32_t id) {
         std::byte* c = next(kFill);
-        encodeHeader(h, c, kFill, lay_.chunkDataSize(), lay_.order);
+        encodeHeader(h, c, kFill, lay_.chunkDataSize(), lay_.headerOrder());
         finish(c, {kSeqLowest, id, 0, 0xFFFF});
     }
 
