@@ -321,6 +321,10 @@ const CatalogueEntry kCatalogue[] = {
     {"an image of %1 bytes holds at most %2 inodes with %3-byte blocks; the tree needs %4",
      "%1 字节的镜像在 %3 字节块时最多容纳 %2 个 inode；目录树需要 %4 个"},
     {"an image of %1 bytes cannot be laid out: %2", "无法安排 %1 字节的镜像：%2"},
+    {"the journal holds fast commits after its last transaction, which Korvane does not replay; "
+     "objects they change show their state before them",
+     "日志在最后一个事务之后还有快速提交（fast commit），Korvane "
+     "不重放它们；它们改动的对象显示为改动之前的状态"},
     {"%1 headers, %2 tags", "头部%1，标签%2"},
     {"%1: an object of a type %2 does not know, which it cannot hold",
      "%1：%2 不认识此对象的类型，无法保存"},

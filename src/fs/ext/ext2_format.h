@@ -369,6 +369,17 @@ constexpr uint32_t kTagSameUuid = 0x2;
 constexpr uint32_t kTagLast = 0x8;
 } // namespace jbd
 
+// ext4 fast commits: after the journal's log, blocks of little-endian
+// tag-length-value records, the first a head naming the transaction they
+// follow.
+namespace fc {
+constexpr size_t kTag = 0;    // u16
+constexpr size_t kLength = 2; // u16, bytes of the value after this record
+constexpr size_t kHeadFeatures = 4;
+constexpr size_t kHeadTid = 8;
+constexpr uint16_t kTagHead = 9;
+} // namespace fc
+
 // ---- Fields the writer sets beyond those the reader needs.
 
 namespace sb {

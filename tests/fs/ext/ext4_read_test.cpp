@@ -4,6 +4,7 @@
 // recovery; damage opens with a warning that names it.
 #include "ext_testutil.h"
 #include "fs/ext/ext2_format.h"
+#include "model/crc.h"
 #include "model/error.h"
 #include "support/yaffs2_builder.h"
 
@@ -188,6 +189,50 @@ TEST(Ext4Journal, ReplayedAsRecoveryLeavesIt) {
         }
         EXPECT_EQ(readFile(image), readFile(image)) << "never written";
     }
+}
+
+// Fast commits after the last transaction of a journal that needs recovery
+// are not replayed: the image opens with a warning that says so.
+TEST(Ext4Journal, PendingFastCommitsAreNamed) {
+    TempDir t;
+    std::filesystem::create_directories(t / "src");
+    writeFile(t / "src/file", pattern(3000, 5));
+    const std::string image = t / "fc.img";
+    mustRun("mke2fs -q -F -t ext4 -O fast_commit -b 1024 -d " + shellQuote(t / "src") + " " +
+            shellQuote(image) + " 8M");
+    const std::string data = run("debugfs -R 'bmap /file 0' " + shellQuote(image)).out;
+    writeFile(t / "block", pattern(1024, 6));
+    writeFile(t / "cmds",
+              "jo\njw -b " + data.substr(0, data.find('\n')) + " " + (t / "block") + "\njc\n");
+    mustRun("debugfs -w -f " + shellQuote(t / "cmds") + " " + shellQuote(image) + " >/dev/null");
+    auto physical = [&](uint64_t journalBlock) {
+        const std::string out =
+            run("debugfs -R 'bmap <8> " + std::to_string(journalBlock) + "' " + shellQuote(image))
+                .out;
+        return std::stoull(out) * 1024;
+    };
+    // The kernel marks the journal as holding fast commits on its first use:
+    // the feature, 16 blocks after the log, a head for the next transaction.
+    Bytes bytes = readFile(image);
+    std::byte* jsb = bytes.data() + physical(0);
+    store32be(jsb + 40, load32be(jsb + 40) | 0x20);
+    store32be(jsb + 84, 16);
+    if (load32be(jsb + 40) & 0x18) {
+        static const std::byte zeros[4]{};
+        uint32_t crc = crc32c(~0u, ByteSpan(jsb, 252));
+        crc = crc32c(crc, ByteSpan(zeros, 4));
+        store32be(jsb + 252, crc32c(crc, ByteSpan(jsb + 256, 1024 - 256)));
+    }
+    const uint32_t next = load32be(jsb + 24) + 1;
+    std::byte* head = bytes.data() + physical(load32be(jsb + 16) - 16 + 1);
+    store16(head, 9);
+    store16(head + 2, 8);
+    store32(head + 4, 0);
+    store32(head + 8, next);
+    writeFile(image, bytes);
+
+    auto img = openAny(image);
+    EXPECT_NE(allWarnings(*img).find("fast commits"), std::string::npos) << allWarnings(*img);
 }
 
 // Times as the kernel decodes them: signed 32-bit seconds, and where the
