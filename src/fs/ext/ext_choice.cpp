@@ -68,6 +68,7 @@ std::optional<ExtSource> extSourceOf(const Timg& img) {
     src.inodeSize = s.inodeSize;
     src.inodesCount = s.inodesCount;
     src.blocksCount = s.blocksCount;
+    src.imageBytes = ext->source().size();
     src.label = s.volumeName;
     src.uuid = s.uuid;
     src.hashSeed = s.hashSeed;
@@ -153,6 +154,16 @@ ExtFormat extFormatFor(ExtKind kind, const ExtSaveParams& p, const Timg& img) {
         f.inodes = src->inodesCount;
         f.inodeRatio = false;
         f.size = src->blocksCount * src->blockSize;
+        // A damaged superblock may claim more than the file holds (terabytes
+        // in a few MiB): then the size and inodes follow the tree.
+        if (f.size > src->imageBytes) {
+            f.sizeNote = msg("the source image claims %1 bytes but holds %2; the new image is "
+                             "sized to the tree instead",
+                             f.size, src->imageBytes);
+            f.size = 0;
+            f.inodes = 0;
+            f.inodeRatio = true;
+        }
         f.label = p.label.value_or(src->label);
         f.uuid = src->uuid;
         if (src->hashVersion != 0 || src->hashSeed != std::array<uint8_t, 16>{}) {

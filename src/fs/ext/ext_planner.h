@@ -201,6 +201,7 @@ struct ExtFormat {
     uint64_t inodes = 0;     // at least this many inodes
     bool inodeRatio = false; // and one for every 16 KiB of the image
     uint64_t size = 0;       // bytes; 0: what the tree needs
+    Message sizeNote;        // why a size asked for (like the source) was not kept
     std::string label;
     std::array<uint8_t, 16> uuid{};
     std::array<uint8_t, 16> hashSeed{};

@@ -749,6 +749,8 @@ void ExtImageWriter::complete() {
 ImagePlan planFor(Timg& img, const AbsoluteIndex& tree, const ExtFormat& f,
                   std::vector<Message>* warnings) {
     CheckTree(img, tree, f, warnings);
+    if (warnings && !f.sizeNote.empty())
+        warnings->push_back(f.sizeNote);
     TreeCost cost = CostTree(img, tree, f);
     if (!f.classic)
         return PlanSizedImage(f, std::move(cost));
