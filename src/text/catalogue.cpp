@@ -321,6 +321,8 @@ const CatalogueEntry kCatalogue[] = {
     {"an image of %1 bytes holds at most %2 inodes with %3-byte blocks; the tree needs %4",
      "%1 字节的镜像在 %3 字节块时最多容纳 %2 个 inode；目录树需要 %4 个"},
     {"an image of %1 bytes cannot be laid out: %2", "无法安排 %1 字节的镜像：%2"},
+    {"/lost+found is not a folder: it is saved as /%1, and a new lost+found is made",
+     "/lost+found 不是目录：它被保存为 /%1，并新建一个 lost+found"},
     {"the source image claims %1 bytes but holds %2; the new image is sized to the tree instead",
      "源镜像声称有 %1 字节，实际只有 %2 字节；新镜像改为按目录树确定大小"},
     {"the journal holds fast commits after its last transaction, which Korvane does not replay; "

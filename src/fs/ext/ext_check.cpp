@@ -124,6 +124,11 @@ void TreeCheck::checkObject(const Node* n) {
 
 void TreeCheck::run() {
     Node* root = tree_.at(0);
+    for (const auto& c : root->children)
+        if (warnings_ && c->text == kLostFoundName && !c->isDirectory() && IsWritten(*c, true))
+            warnings_->push_back(msg("/lost+found is not a folder: it is saved as /%1, and a new "
+                                     "lost+found is made",
+                                     escapedName(WrittenName(*c, true))));
     written_.assign(tree_.size(), false);
     names_.assign(tree_.size(), 1);
     ForEachWritten(tree_, [&](const Node*, size_t i) { written_[i] = true; });

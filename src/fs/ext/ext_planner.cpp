@@ -93,21 +93,38 @@ uint64_t DirectoryBuilder::finish() {
     return size_;
 }
 
-bool IsWritten(const Node& child, bool parentIsRoot) {
-    if (child.entry.objType < kTypeFile || child.entry.objType > kTypeOther)
-        return false;
-    return !(parentIsRoot && child.text == kLostFoundName);
+bool IsWritten(const Node& child, bool) {
+    return child.entry.objType >= kTypeFile && child.entry.objType <= kTypeOther;
+}
+
+const Node* TreeLostFound(const Node& root) {
+    for (const auto& c : root.children)
+        if (c->text == kLostFoundName && c->isDirectory())
+            return c.get();
+    return nullptr;
+}
+
+std::string WrittenName(const Node& child, bool parentIsRoot) {
+    if (!parentIsRoot || child.text != kLostFoundName || child.isDirectory())
+        return child.text;
+    const Node& root = *child.parent;
+    for (int k = 1;; ++k) {
+        std::string name = std::string(kLostFoundName) + "." + std::to_string(k);
+        if (std::none_of(root.children.begin(), root.children.end(),
+                         [&](const auto& c) { return c->text == name; }))
+            return name;
+    }
 }
 
 uint64_t DirectoryBytes(const Node& dir, bool isRoot, uint32_t blockSize, bool tail) {
     DirectoryBuilder b(nullptr, blockSize, tail);
     b.add(0, ".");
     b.add(0, "..");
-    if (isRoot)
+    if (isRoot && !TreeLostFound(dir))
         b.add(0, kLostFoundName);
     for (const auto& c : dir.children)
         if (IsWritten(*c, isRoot))
-            b.add(0, c->text);
+            b.add(0, WrittenName(*c, isRoot));
     return b.finish();
 }
 

@@ -100,10 +100,17 @@ private:
     bool empty_ = true;
 };
 
-// Whether the tree writer writes child (a child of the root when parentIsRoot):
-// a source "lost+found" directly below the root is replaced by the new one,
-// and objects of no known type have no inode.
+// Whether the tree writer writes child (a child of the root when
+// parentIsRoot): objects of no known type have no inode.
 bool IsWritten(const Node& child, bool parentIsRoot);
+
+// Every image has a lost+found folder below the root, at inode 11, of at
+// least lostFoundBlocks blocks. A folder of that name in the tree becomes it,
+// contents and all; without one the writer makes an empty one. A root child
+// of that name that is no folder is written under a free name beside it.
+const Node* TreeLostFound(const Node& root);
+// The name child is written under: its own, or that free name.
+std::string WrittenName(const Node& child, bool parentIsRoot);
 
 // Calls fn(node, absoluteIndex) for every node the tree writer writes, root
 // first, in tree order.

@@ -148,6 +148,8 @@ private:
     bool extra() const { return isz_ > kGoodOldInodeSize; }
     std::byte* inodeAt(uint32_t n) { return inodes_.data() + size_t{n - 1} * isz_; }
     uint32_t inodeOf(const Node* n) const {
+        if (n == lostFound_)
+            return kLostFoundIno;
         return static_cast<uint32_t>(InodeFor(tree_.indexOf(n)));
     }
     uint32_t inodeSeed(uint32_t ino) const { return csum::inodeSeed(fsSeed_, ino, 0); }
@@ -162,6 +164,8 @@ private:
     void addEntry(Frame& f, uint32_t ino, const std::string& name, const TImgEntry& target);
     uint32_t writeChild(Node* c);
     void writeLostFound();
+    // Empty entries that fill lost+found up to its planned blocks.
+    void padLostFound(Bytes& contents) const;
     void writeJournal();
     void sealDirectory(Bytes& entries, uint32_t ino);
 
@@ -195,6 +199,7 @@ private:
     std::vector<bool> written_;
     std::vector<uint32_t> usedDirs_;
     const uint32_t fsSeed_;
+    const Node* lostFound_ = nullptr; // the tree's own lost+found folder
     std::unordered_map<std::string, Shared> shared_;
     Bytes buffer_;
     // The object being written and its run of data blocks that follow one
@@ -231,6 +236,10 @@ void ExtImageWriter::closeDirectory(Frame& f) {
     TImgEntry e = f.node->entry;
     e.objType = kTypeDirectory;
     e.size = f.builder.finish();
+    if (f.ino == kLostFoundIno) {
+        padLostFound(f.entries);
+        e.size = f.entries.size();
+    }
     // Past the link limit a folder counts 1 link (dir_nlink).
     e.linkInfo = static_cast<uint32_t>(f.subdirs + 2 > kLinkMax ? 1 : f.subdirs + 2);
     sealDirectory(f.entries, f.ino);
@@ -282,12 +291,15 @@ uint32_t ExtImageWriter::writeChild(Node* c) {
 
 bool ExtImageWriter::WriteTree() {
     Node* root = tree_.at(0);
+    lostFound_ = TreeLostFound(*root);
     std::vector<std::unique_ptr<Frame>> stack;
     stack.push_back(openDirectory(root, kRootIno, kRootIno));
-    writeLostFound();
-    stack.back()->subdirs = 1;
-    stack.back()->builder.add(kLostFoundIno, kLostFoundName,
-                              filetype() ? uint8_t{kFtDirectory} : uint8_t{kFtUnknown});
+    if (!lostFound_) {
+        writeLostFound();
+        stack.back()->subdirs = 1;
+        stack.back()->builder.add(kLostFoundIno, kLostFoundName,
+                                  filetype() ? uint8_t{kFtDirectory} : uint8_t{kFtUnknown});
+    }
 
     while (!stack.empty()) {
         Frame& f = *stack.back();
@@ -310,11 +322,29 @@ bool ExtImageWriter::WriteTree() {
         }
         const uint32_t ino = writeChild(c);
         const Node* t = c->entry.objType == kTypeHardlink ? LinkTarget(img_, tree_, c) : c;
-        addEntry(f, ino, c->text, t->entry);
+        addEntry(f, ino, WrittenName(*c, f.node == root), t->entry);
     }
     if (geo_.has(kCompatHasJournal))
         writeJournal();
     return true;
+}
+
+// Blocks past the entries each hold one empty entry, so every block is a
+// valid directory block (the kernel's lost+found has room made in advance).
+void ExtImageWriter::padLostFound(Bytes& contents) const {
+    const uint32_t room = bs_ - (csum() ? static_cast<uint32_t>(dt::kTailSize) : 0);
+    const size_t used = contents.size() / bs_;
+    if (used >= plan_.lostFoundBlocks)
+        return;
+    contents.resize(size_t{plan_.lostFoundBlocks} * bs_, std::byte{0});
+    for (size_t k = used; k < plan_.lostFoundBlocks; ++k) {
+        std::byte* blk = contents.data() + k * bs_;
+        store16(blk + de::kRecLen, static_cast<uint16_t>(room));
+        if (csum()) {
+            store16(blk + room + de::kRecLen, static_cast<uint16_t>(dt::kTailSize));
+            blk[room + de::kFileType] = std::byte{dt::kTailFileType};
+        }
+    }
 }
 
 void ExtImageWriter::writeLostFound() {
@@ -324,18 +354,7 @@ void ExtImageWriter::writeLostFound() {
     b.add(kLostFoundIno, ".", dirType);
     b.add(kRootIno, "..", dirType);
     b.finish();
-    // Its other blocks each hold one empty entry, so every block is a valid
-    // directory block.
-    const uint32_t room = bs_ - (csum() ? static_cast<uint32_t>(dt::kTailSize) : 0);
-    contents.resize(size_t{plan_.lostFoundBlocks} * bs_, std::byte{0});
-    for (uint32_t k = 1; k < plan_.lostFoundBlocks; ++k) {
-        std::byte* blk = contents.data() + size_t{k} * bs_;
-        store16(blk + de::kRecLen, static_cast<uint16_t>(room));
-        if (csum()) {
-            store16(blk + room + de::kRecLen, static_cast<uint16_t>(dt::kTailSize));
-            blk[room + de::kFileType] = std::byte{dt::kTailFileType};
-        }
-    }
+    padLostFound(contents);
     sealDirectory(contents, kLostFoundIno);
     TImgEntry e;
     e.name = kLostFoundName;

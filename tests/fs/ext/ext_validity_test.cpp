@@ -507,12 +507,11 @@ TEST(ExtValidity, Yaffs2ToExt3AndBack) {
     auto back = std::make_unique<Tyaffs2obj>();
     back->Init(ImageData::mapFile(dir / "b.yaffs2"));
     back->Open();
-    // The source's lost+found is replaced by an empty one.
+    // The source's lost+found keeps what it holds.
     std::string want = treeDump(*src);
     std::string got = treeDump(*back);
     EXPECT_EQ(got, want);
-    EXPECT_NE(findPath(back->root(), "lost+found"), nullptr);
-    EXPECT_EQ(findPath(back->root(), "lost+found/stale"), nullptr);
+    EXPECT_NE(findPath(back->root(), "lost+found/stale"), nullptr);
     EXPECT_NE(got.find("/system/bin/sh f 4755 u1000 g2000 a1600000001 c1600000003 m1600000002"),
               std::string::npos)
         << got;
