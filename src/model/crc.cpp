@@ -52,6 +52,10 @@ uint32_t crc32(uint32_t previous, ByteSpan data) {
     return ~update32(kCrc32, ~previous, data);
 }
 
+uint32_t crc32Raw(uint32_t seed, ByteSpan data) {
+    return update32(kCrc32, seed, data);
+}
+
 uint16_t crc16(uint16_t seed, ByteSpan data) {
     uint16_t c = seed;
     for (std::byte b : data)

@@ -5,7 +5,10 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace korvane {
@@ -35,7 +38,7 @@ constexpr uint32_t kModePermissionMask = 07777;
 
 // The object type of a mode's file-type bits, as the readers give it: a
 // character device is kTypeSpecial, a block device kTypeBlockDevice, FIFOs
-// and sockets kTypeOther.
+// and sockets kTypeOther; bits that name no type kTypeUnknown.
 constexpr uint8_t objTypeForMode(uint32_t mode) {
     switch (mode & kModeTypeMask) {
     case kModeFile:
@@ -48,8 +51,11 @@ constexpr uint8_t objTypeForMode(uint32_t mode) {
         return kTypeSpecial;
     case kModeBlockDevice:
         return kTypeBlockDevice;
-    default:
+    case kModeFifo:
+    case kModeSocket:
         return kTypeOther;
+    default:
+        return kTypeUnknown;
     }
 }
 
@@ -60,6 +66,108 @@ struct Xattr {
     std::string value;
 
     friend bool operator==(const Xattr&, const Xattr&) = default;
+};
+
+// The extended attributes of one object. Many objects of an image often have
+// the same ones (one attribute block that thousands of inodes share), so a
+// list shares its items with the lists it was copied from or made from the
+// same set, and copies them only when it is changed. Reading is as a vector's
+// (begin/end, size, empty, operator[], and a const std::vector<Xattr>& where
+// one is wanted); changes go through push_back, emplace_back, insert, erase,
+// clear, assignment and the iterators of a list that is not const (which
+// stop the sharing, so const access is the cheap one).
+class XattrList {
+public:
+    using Items = std::vector<Xattr>;
+    using value_type = Xattr;
+    using size_type = Items::size_type;
+    using const_iterator = Items::const_iterator;
+    using iterator = Items::iterator;
+
+    XattrList() = default;
+    XattrList(Items items) { assign(std::move(items)); }
+    XattrList(std::initializer_list<Xattr> items) : XattrList(Items(items)) {}
+    // A list of the items `shared` holds, which stay shared.
+    static XattrList sharing(std::shared_ptr<const Items> shared) {
+        XattrList l;
+        if (shared && !shared->empty())
+            l.items_ = std::move(shared);
+        l.madeHere_ = false;
+        return l;
+    }
+    XattrList& operator=(Items items) {
+        assign(std::move(items));
+        return *this;
+    }
+    XattrList& operator=(std::initializer_list<Xattr> items) { return *this = Items(items); }
+
+    const Items& items() const { return items_ ? *items_ : emptyItems(); }
+    operator const Items&() const { return items(); }
+    // The shared items, for building other lists from them; null when empty.
+    const std::shared_ptr<const Items>& shared() const { return items_; }
+
+    const_iterator begin() const { return items().begin(); }
+    const_iterator end() const { return items().end(); }
+    // Iterators that may change the items: the list stops sharing them.
+    iterator begin() { return items_ ? own().begin() : iterator(); }
+    iterator end() { return items_ ? own().end() : iterator(); }
+    size_type size() const { return items().size(); }
+    bool empty() const { return !items_ || items_->empty(); }
+    const Xattr& operator[](size_type i) const { return items()[i]; }
+    const Xattr& front() const { return items().front(); }
+    const Xattr& back() const { return items().back(); }
+
+    void push_back(Xattr x) { own().push_back(std::move(x)); }
+    template <typename... Args>
+    Xattr& emplace_back(Args&&... args) {
+        return own().emplace_back(std::forward<Args>(args)...);
+    }
+    template <typename It>
+    void insert(const_iterator pos, It first, It last) {
+        const auto at = pos - items().cbegin();
+        Items& v = own();
+        v.insert(v.begin() + at, first, last);
+    }
+    void erase(const_iterator pos) {
+        const auto at = pos - items().cbegin();
+        Items& v = own();
+        v.erase(v.begin() + at);
+    }
+    void clear() {
+        items_.reset();
+        madeHere_ = true;
+    }
+
+    friend bool operator==(const XattrList& a, const XattrList& b) {
+        return a.items_ == b.items_ || a.items() == b.items();
+    }
+    friend bool operator==(const XattrList& a, const Items& b) { return a.items() == b; }
+
+private:
+    static const Items& emptyItems() {
+        static const Items kEmpty;
+        return kEmpty;
+    }
+    void assign(Items items) {
+        madeHere_ = true;
+        if (items.empty())
+            items_.reset();
+        else
+            items_ = std::make_shared<Items>(std::move(items));
+    }
+    // The items, copied first when other lists share them or they came from
+    // elsewhere.
+    Items& own() {
+        if (!items_ || items_.use_count() > 1 || !madeHere_)
+            assign(items_ ? *items_ : Items{});
+        if (!items_)
+            items_ = std::make_shared<Items>();
+        // Made here, not const, and held by this list alone.
+        return const_cast<Items&>(*items_);
+    }
+
+    std::shared_ptr<const Items> items_;
+    bool madeHere_ = true; // items_ points at a non-const Items this class made
 };
 
 struct TImgEntry {
@@ -76,9 +184,9 @@ struct TImgEntry {
     uint32_t atimeNs = 0;
     uint32_t ctimeNs = 0;
     uint32_t mtimeNs = 0;
-    std::string alias;         // symbolic link target, the image's own bytes, whole
-    DevNum rdev;               // device number of a character or block device
-    std::vector<Xattr> xattrs; // extended attributes, in the order the source gave
+    std::string alias; // symbolic link target, the image's own bytes, whole
+    DevNum rdev;       // device number of a character or block device
+    XattrList xattrs;  // extended attributes, in the order the source gave
     // -1: contents in the image; >= 0: offset in the working file; -2 and
     // below: a file on disk (Timg::referToFile).
     int64_t dataPos = -1;

@@ -147,6 +147,27 @@ Message proptypetext(const TImgEntry& entry, std::string_view linkName) {
     }
 }
 
+std::string escapedName(std::string_view name) {
+    std::string out;
+    out.reserve(name.size());
+    for (char ch : name) {
+        const auto u = static_cast<unsigned char>(ch);
+        if (ch == '\0') {
+            out += "\\0";
+        } else if (ch == '\\') {
+            out += "\\\\";
+        } else if (u < 0x20 || u == 0x7F) {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            out += "\\x";
+            out += kHex[u >> 4];
+            out += kHex[u & 0xF];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
 bool validUtf8(std::string_view text) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const auto* end = p + text.size();

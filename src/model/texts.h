@@ -51,6 +51,11 @@ Message listtypetext(const TImgEntry& entry, size_t childCount, std::string_view
 // list's, but a folder is only "Folder".
 Message proptypetext(const TImgEntry& entry, std::string_view linkName);
 
+// A name or path as messages show it: a NUL byte as \0, other control bytes
+// as \xHH and a backslash as \\, so that a name holding them is shown whole
+// and unmistakably; every other byte as it stands.
+std::string escapedName(std::string_view name);
+
 // Whether text is well-formed UTF-8 (no overlong forms, no surrogates).
 bool validUtf8(std::string_view text);
 

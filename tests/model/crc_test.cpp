@@ -18,6 +18,8 @@ TEST(Crc, CheckValuesAndPieces) {
     EXPECT_EQ(crc32(0, text("123456789")), 0xCBF43926u);
     EXPECT_EQ(crc16(0, text("123456789")), 0xBB3D); // CRC-16/ARC
     EXPECT_EQ(crc32(0, {}), 0u);
+    EXPECT_EQ(crc32Raw(~0u, text("123456789")), 0x340BC6D9u); // CRC-32/JAMCRC, UBI's form
+    EXPECT_EQ(crc32Raw(0, {}), 0u);
 
     std::mt19937 rng(7);
     Bytes data(1000);
@@ -28,6 +30,7 @@ TEST(Crc, CheckValuesAndPieces) {
         EXPECT_EQ(crc32c(crc32c(~0u, a), b), crc32c(~0u, all)) << cut;
         EXPECT_EQ(crc32(crc32(0, a), b), crc32(0, all)) << cut;
         EXPECT_EQ(crc16(crc16(0xFFFF, a), b), crc16(0xFFFF, all)) << cut;
+        EXPECT_EQ(crc32Raw(crc32Raw(0, a), b), crc32Raw(0, all)) << cut;
     }
 }
 

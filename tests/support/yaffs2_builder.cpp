@@ -1,4 +1,5 @@
 #include "yaffs2_builder.h"
+
 #include "source/image_data.h"
 
 #include <cstring>
@@ -29,7 +30,7 @@ void Yaffs2Builder::chunk(const PackedTags& tags, ByteSpan data) {
 
 void Yaffs2Builder::header(uint32_t id, const ObjectHeader& h, bool extraInfo) {
     Bytes area(layout_.chunkDataSize(), dataFill);
-    encodeHeader(h, area.data(), dataFill, layout_.chunkDataSize(), layout_.order);
+    encodeHeader(h, area.data(), dataFill, layout_.chunkDataSize(), layout_.headerOrder());
     PackedTags t{sequence, id, 0, 0xFFFF};
     if (extraInfo) {
         t.objectId = id | (h.type << kExtraTypeShift);

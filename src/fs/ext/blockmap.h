@@ -1,8 +1,10 @@
-// Blocks and how files map onto them. BlockDevice serves the filesystem's
-// blocks from an image source; a BlockMapper turns a file's logical blocks
-// into runs of physical blocks or holes, whether the inode holds an EXT2/3
-// block map (IndirectMapper) or an extent tree (ExtentMapper, extent.h), so
-// that readers never ask which.
+// Blocks and how files map onto them, both ways. BlockDevice serves the
+// filesystem's blocks from an image source; a BlockMapper turns a file's
+// logical blocks into runs of physical blocks or holes, whether the inode
+// holds an EXT2/3 block map (IndirectMapper) or an extent tree (ExtentMapper,
+// extent.h), so that readers never ask which. BlockMapBuilder writes the
+// EXT2/3 block map of a file whose data blocks are handed out in logical
+// order, holes left unmapped.
 #pragma once
 
 #include "ext2_format.h"
@@ -11,7 +13,9 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <vector>
 
 namespace korvane::ext2 {
 
@@ -77,5 +81,52 @@ private:
 // The run in an array of n little-endian block numbers starting at index i:
 // equal zeros, or numbers each one above the last.
 BlockRun runInArray(const std::byte* words, size_t i, size_t n);
+
+// Logical blocks [first, end) of a file that hold data.
+struct BlockSpan {
+    uint64_t first = 0;
+    uint64_t end = 0;
+};
+
+// The indirect blocks a block map needs for the data blocks of spans
+// (ascending, not overlapping) with blockSize / 4 numbers a block.
+uint64_t IndirectBlocksFor(const std::vector<BlockSpan>& spans, uint32_t blockSize);
+
+// Hands out a new block.
+using NextBlockFn = std::function<uint32_t()>;
+// Writes a finished metadata block.
+using WriteBlockFn = std::function<void(uint32_t block, ByteSpan bytes)>;
+
+// Builds one file's block map. Each indirect block is allocated just before
+// the first block it lists, so a dense file's map and data interleave as the
+// kernel's allocator lays them out.
+class BlockMapBuilder {
+public:
+    BlockMapBuilder(uint32_t blockSize, NextBlockFn next, WriteBlockFn write);
+
+    // Maps logical block `logical` (above every block mapped before) and
+    // returns the new data block.
+    uint32_t map(uint64_t logical);
+    // Writes the indirect blocks still open and fills the 15 slots.
+    void finish(std::byte* slots);
+    uint64_t indirectBlocks() const { return indirect_; }
+
+private:
+    struct Open {
+        bool valid = false;
+        uint64_t key = 0;
+        uint32_t block = 0;
+        Bytes bytes;
+    };
+    void close(size_t from);
+
+    uint32_t blockSize_;
+    uint64_t perBlock_;
+    NextBlockFn next_;
+    WriteBlockFn write_;
+    uint32_t slots_[15] = {};
+    Open open_[3];
+    uint64_t indirect_ = 0;
+};
 
 } // namespace korvane::ext2

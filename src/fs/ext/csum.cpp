@@ -4,11 +4,13 @@
 #include "model/crc.h"
 #include "superblock.h"
 
-namespace korvane::ext2 {
+#include <optional>
+
+namespace korvane::ext2::csum {
 
 namespace {
 
-uint32_t crcOfWord(uint32_t seed, uint32_t v) {
+uint32_t crcLe32(uint32_t seed, uint32_t v) {
     std::byte le[4];
     store32(le, v);
     return crc32c(seed, ByteSpan(le, 4));
@@ -16,72 +18,139 @@ uint32_t crcOfWord(uint32_t seed, uint32_t v) {
 
 // crc32c over data with the n bytes at skipAt taken as zeros.
 uint32_t crcSkipping(uint32_t seed, ByteSpan data, size_t skipAt, size_t n) {
-    static const std::byte zeros[8]{};
+    static constexpr std::byte kZeros[8]{};
     uint32_t c = crc32c(seed, data.first(skipAt));
-    c = crc32c(c, ByteSpan(zeros, n));
+    c = crc32c(c, ByteSpan(kZeros, n));
     return crc32c(c, data.subspan(skipAt + n));
+}
+
+// Whether the inode's extra fields reach i_checksum_hi.
+bool inodeHasHigh(ByteSpan raw) {
+    return raw.size() > kGoodOldInodeSize &&
+           kGoodOldInodeSize + load16(raw.data() + ino::kExtraIsize) >= ino::kChecksumHi + 2;
+}
+
+// Where an extent block's tail sits by its header's eh_max, if it fits.
+std::optional<size_t> extentTailAt(ByteSpan block) {
+    const size_t tail = ext::kHeaderSize + ext::kEntrySize * load16(block.data() + ext::kMax);
+    if (tail + ext::kTailSize > block.size())
+        return std::nullopt;
+    return tail;
+}
+
+uint32_t dirLeaf(ByteSpan block, uint32_t seed) {
+    return crc32c(seed, block.first(block.size() - dt::kTailSize));
 }
 
 } // namespace
 
-uint32_t superblockChecksum(const std::byte* sb) {
+uint32_t fsSeed(const std::array<uint8_t, 16>& uuid) {
+    return crc32c(~0u, ByteSpan(reinterpret_cast<const std::byte*>(uuid.data()), uuid.size()));
+}
+
+uint32_t inodeSeed(uint32_t fsSeed, uint32_t ino, uint32_t generation) {
+    return crcLe32(crcLe32(fsSeed, ino), generation);
+}
+
+uint32_t superblock(const std::byte* sb) {
     return crc32c(~0u, ByteSpan(sb, sb::kChecksum));
 }
 
-uint16_t groupDescChecksum(const Superblock& s, uint32_t group, const std::byte* desc) {
-    const size_t size = s.has(kIncompat64bit) ? s.descSize : kDescSize;
-    const ByteSpan d(desc, size);
-    if (s.metadataCsum()) {
-        const uint32_t c = crcSkipping(crcOfWord(s.csumSeed, group), d, gd::kChecksum, 2);
-        return static_cast<uint16_t>(c & 0xFFFF);
-    }
-    std::byte uuid[16];
-    for (size_t i = 0; i < 16; ++i)
-        uuid[i] = std::byte{s.uuid[i]};
+bool superblockOk(const std::byte* sb) {
+    return superblock(sb) == load32(sb + sb::kChecksum);
+}
+
+void setSuperblock(std::byte* sb) {
+    store32(sb + sb::kChecksum, superblock(sb));
+}
+
+uint16_t groupDesc(const std::byte* desc, size_t descSize, uint32_t group, uint32_t fsSeed) {
+    const uint32_t c =
+        crcSkipping(crcLe32(fsSeed, group), ByteSpan(desc, descSize), gd::kChecksum, 2);
+    return static_cast<uint16_t>(c & 0xFFFF);
+}
+
+uint16_t groupDescCrc16(const std::byte* desc, size_t descSize, uint32_t group,
+                        const std::array<uint8_t, 16>& uuid) {
     std::byte le[4];
     store32(le, group);
-    uint16_t c = crc16(0xFFFF, ByteSpan(uuid, 16));
+    uint16_t c = crc16(0xFFFF, ByteSpan(reinterpret_cast<const std::byte*>(uuid.data()), 16));
     c = crc16(c, ByteSpan(le, 4));
-    c = crc16(c, d.first(gd::kChecksum));
-    if (size > gd::kChecksum + 2)
-        c = crc16(c, d.subspan(gd::kChecksum + 2));
+    c = crc16(c, ByteSpan(desc, gd::kChecksum));
+    if (descSize > gd::kChecksum + 2)
+        c = crc16(c, ByteSpan(desc + gd::kChecksum + 2, descSize - gd::kChecksum - 2));
     return c;
 }
 
-uint32_t inodeSeed(const Superblock& s, uint32_t ino, uint32_t generation) {
-    return crcOfWord(crcOfWord(s.csumSeed, ino), generation);
+bool groupDescOk(const Superblock& s, uint32_t group, const std::byte* desc) {
+    const size_t size = s.has(kIncompat64bit) ? s.descSize : kDescSize;
+    const uint16_t c = s.metadataCsum() ? groupDesc(desc, size, group, s.csumSeed)
+                                        : groupDescCrc16(desc, size, group, s.uuid);
+    return c == load16(desc + gd::kChecksum);
 }
 
-bool inodeChecksumOk(const Superblock& s, uint32_t ino, ByteSpan raw) {
-    const uint32_t seed = inodeSeed(s, ino, load32(raw.data() + ino::kGeneration));
-    const bool large = raw.size() > kGoodOldInodeSize;
-    const bool hasHigh =
-        large && kGoodOldInodeSize + load16(raw.data() + ino::kExtraIsize) >= ino::kChecksumHi + 2;
+void setGroupDesc(std::byte* desc, size_t descSize, uint32_t group, uint32_t fsSeed) {
+    store16(desc + gd::kChecksum, groupDesc(desc, descSize, group, fsSeed));
+}
+
+void setGroupDescCrc16(std::byte* desc, size_t descSize, uint32_t group,
+                       const std::array<uint8_t, 16>& uuid) {
+    store16(desc + gd::kChecksum, groupDescCrc16(desc, descSize, group, uuid));
+}
+
+uint32_t bitmap(uint32_t fsSeed, ByteSpan bits) {
+    return crc32c(fsSeed, bits);
+}
+
+uint32_t inode(ByteSpan raw, uint32_t seed) {
     uint32_t c = crcSkipping(seed, raw.first(kGoodOldInodeSize), ino::kChecksumLo, 2);
-    if (large) {
+    if (raw.size() > kGoodOldInodeSize) {
         const ByteSpan rest = raw.subspan(kGoodOldInodeSize);
         const size_t hiAt = ino::kChecksumHi - kGoodOldInodeSize;
-        c = hasHigh ? crcSkipping(c, rest, hiAt, 2) : crc32c(c, rest);
+        c = inodeHasHigh(raw) ? crcSkipping(c, rest, hiAt, 2) : crc32c(c, rest);
     }
-    uint32_t stored = load16(raw.data() + ino::kChecksumLo);
-    if (hasHigh)
+    return c;
+}
+
+bool inodeOk(const Superblock& s, uint32_t ino, ByteSpan raw) {
+    const uint32_t seed = inodeSeed(s.csumSeed, ino, load32(raw.data() + ino::kGeneration));
+    const uint32_t c = inode(raw, seed);
+    const uint32_t stored = load16(raw.data() + ino::kChecksumLo);
+    if (inodeHasHigh(raw))
         return (stored | uint32_t{load16(raw.data() + ino::kChecksumHi)} << 16) == c;
     return stored == (c & 0xFFFF);
 }
 
-bool extentBlockChecksumOk(uint32_t seed, ByteSpan block) {
-    const size_t tail = ext::kHeaderSize + ext::kEntrySize * load16(block.data() + ext::kMax);
-    if (tail + ext::kTailSize > block.size())
-        return false;
-    return crc32c(seed, block.first(tail)) == load32(block.data() + tail);
+void setInode(std::byte* p, size_t inodeSize, uint32_t seed) {
+    const ByteSpan raw(p, inodeSize);
+    const uint32_t c = inode(raw, seed);
+    store16(p + ino::kChecksumLo, static_cast<uint16_t>(c & 0xFFFF));
+    if (inodeHasHigh(raw))
+        store16(p + ino::kChecksumHi, static_cast<uint16_t>(c >> 16));
 }
 
-bool dirLeafChecksumOk(uint32_t seed, ByteSpan block) {
+bool extentBlockOk(uint32_t seed, ByteSpan block) {
+    const std::optional<size_t> tail = extentTailAt(block);
+    return tail && crc32c(seed, block.first(*tail)) == load32(block.data() + *tail);
+}
+
+void setExtentBlock(std::byte* block, size_t blockSize, uint32_t seed) {
+    const ByteSpan b(block, blockSize);
+    if (const std::optional<size_t> tail = extentTailAt(b))
+        store32(block + *tail, crc32c(seed, b.first(*tail)));
+}
+
+bool dirLeafOk(uint32_t seed, ByteSpan block) {
     const size_t tail = block.size() - dt::kTailSize;
-    return crc32c(seed, block.first(tail)) == load32(block.data() + tail + dt::kTailChecksum);
+    return dirLeaf(block, seed) == load32(block.data() + tail + dt::kTailChecksum);
 }
 
-bool dirIndexChecksumOk(uint32_t seed, ByteSpan block, size_t countAt) {
+void setDirBlock(std::byte* block, size_t blockSize, uint32_t seed) {
+    const ByteSpan b(block, blockSize);
+    store32(block + blockSize - dt::kTailSize + dt::kTailChecksum, dirLeaf(b, seed));
+}
+
+bool dirIndexOk(uint32_t seed, ByteSpan block, size_t countAt) {
     const size_t limit = load16(block.data() + countAt);
     const size_t count = load16(block.data() + countAt + 2);
     const size_t tailAt = countAt + limit * dt::kDxEntrySize;
@@ -92,13 +161,19 @@ bool dirIndexChecksumOk(uint32_t seed, ByteSpan block, size_t countAt) {
     return c == load32(block.data() + tailAt + 4);
 }
 
-bool xattrBlockChecksumOk(const Superblock& s, uint64_t b, ByteSpan block) {
+uint32_t xattrBlock(ByteSpan block, uint64_t blockNr, uint32_t fsSeed) {
     std::byte le[8];
-    store32(le, static_cast<uint32_t>(b));
-    store32(le + 4, static_cast<uint32_t>(b >> 32));
-    const uint32_t c =
-        crcSkipping(crc32c(s.csumSeed, ByteSpan(le, 8)), block, xa::kBlockChecksum, 4);
-    return c == load32(block.data() + xa::kBlockChecksum);
+    store32(le, static_cast<uint32_t>(blockNr));
+    store32(le + 4, static_cast<uint32_t>(blockNr >> 32));
+    return crcSkipping(crc32c(fsSeed, ByteSpan(le, 8)), block, xa::kBlockChecksum, 4);
 }
 
-} // namespace korvane::ext2
+bool xattrBlockOk(uint32_t fsSeed, uint64_t blockNr, ByteSpan block) {
+    return xattrBlock(block, blockNr, fsSeed) == load32(block.data() + xa::kBlockChecksum);
+}
+
+void setXattrBlock(std::byte* block, size_t blockSize, uint64_t blockNr, uint32_t fsSeed) {
+    store32(block + xa::kBlockChecksum, xattrBlock(ByteSpan(block, blockSize), blockNr, fsSeed));
+}
+
+} // namespace korvane::ext2::csum

@@ -1,6 +1,27 @@
 // The EXT2/3/4 on-disk layout: superblock, group descriptor, inode, extent,
 // extended attribute and directory entry fields, and the feature flags. The
 // records are decoded in superblock.h, inode.h, extent.h and xattr.h.
+//
+//   byte 0       1024          block s_first_data_block + 1
+//   | boot area  | superblock  | group descriptors | reserved GDT blocks |
+//   then, group after group (s_blocks_per_group blocks each):
+//   | [superblock copy, descriptors] | block bitmap | inode bitmap |
+//   | inode table (s_inodes_per_group inodes of s_inode_size bytes) | data |
+//   (sparse_super keeps the copies in groups 0, 1 and powers of 3, 5, 7;
+//   flex_bg packs the bitmaps and tables of 2^n groups together.)
+//
+//   inode:  0 mode .. 40 i_block[15] (block map, extent tree or inline
+//           data) .. 124 checksum_lo | 128 extra_isize, checksum_hi, the
+//           *_extra times, crtime .. | in-inode attributes (xa::kMagic)
+//   folder block: entries (inode, rec_len, name_len, type, name), with
+//           metadata_csum a 12-byte tail entry holding the crc32c
+//   extent node: 12-byte header, then 12-byte extents (depth 0) or index
+//           entries; blocks end in a crc32c after eh_max entries
+//   attribute block: 32-byte header, entries down from the top, values
+//           up from the end
+//
+// Each record's last named field plus its width is the record's size
+// (checked at the end of this file).
 #pragma once
 
 #include "model/bytes.h"
@@ -241,11 +262,13 @@ constexpr size_t kFlags = 18;
 constexpr size_t kItableUnused = 28;
 constexpr size_t kChecksum = 30;
 constexpr size_t kInodeTableHi = 40; // 64bit descriptors
+constexpr size_t kReserved64 = 60;   // the last word of a 64-byte descriptor
 } // namespace gd
 
 namespace ino {
 constexpr size_t kGeneration = 100;
 constexpr size_t kChecksumLo = 124; // osd2 (Linux): l_i_checksum_lo
+constexpr size_t kOsd2Reserved = 126;
 constexpr size_t kExtraIsize = 128;
 constexpr size_t kChecksumHi = 130;
 constexpr size_t kCtimeExtra = 132;
@@ -271,12 +294,14 @@ constexpr size_t kMagicAt = 0;
 constexpr size_t kEntries = 2;
 constexpr size_t kMax = 4;
 constexpr size_t kDepth = 6;
+constexpr size_t kGeneration = 8;
 constexpr size_t kBlock = 0;            // both kinds: first logical block
 constexpr size_t kLen = 4;              // extent: u16 length
 constexpr size_t kStartHi = 6;          // extent: u16
 constexpr size_t kStartLo = 8;          // extent: u32
 constexpr size_t kLeafLo = 4;           // index: u32
 constexpr size_t kLeafHi = 8;           // index: u16
+constexpr size_t kIndexUnused = 10;     // index: u16
 constexpr uint32_t kInitMaxLen = 32768; // longer lengths mark uninitialised extents
 constexpr uint16_t kMaxDepth = 5;
 constexpr size_t kTailSize = 4; // crc32c after eh_max entries
@@ -288,6 +313,7 @@ namespace xa {
 constexpr uint32_t kMagic = 0xEA020000;
 constexpr size_t kBlockHeaderSize = 32;
 constexpr size_t kBlockChecksum = 16;
+constexpr size_t kBlockReserved = 20; // three words
 constexpr size_t kEntryHeaderSize = 16;
 constexpr size_t kNameLen = 0;
 constexpr size_t kNameIndex = 1;
@@ -343,6 +369,17 @@ constexpr uint32_t kTagSameUuid = 0x2;
 constexpr uint32_t kTagLast = 0x8;
 } // namespace jbd
 
+// ext4 fast commits: after the journal's log, blocks of little-endian
+// tag-length-value records, the first a head naming the transaction they
+// follow.
+namespace fc {
+constexpr size_t kTag = 0;    // u16
+constexpr size_t kLength = 2; // u16, bytes of the value after this record
+constexpr size_t kHeadFeatures = 4;
+constexpr size_t kHeadTid = 8;
+constexpr uint16_t kTagHead = 9;
+} // namespace fc
+
 // ---- Fields the writer sets beyond those the reader needs.
 
 namespace sb {
@@ -363,9 +400,11 @@ constexpr size_t kInodeBitmapCsum = 26;
 namespace ino {
 constexpr size_t kCrtime = 144;
 constexpr size_t kCrtimeExtra = 148;
+constexpr size_t kVersionHi = 152;
+constexpr size_t kProjid = 156;
 } // namespace ino
 
-// The extra inode fields the writer fills: up to and including i_crtime_extra.
+// The extra inode fields the writer fills: up to and including i_projid.
 constexpr uint16_t kWrittenExtraIsize = 32;
 constexpr uint32_t kEpochBits = 2; // below the nanoseconds in each *_extra field
 
@@ -403,6 +442,20 @@ enum DirFileType : uint8_t {
 
 namespace jbd {
 constexpr size_t kNrUsers = 64;
+constexpr size_t kUsers = 256; // 48 UUIDs of 16 bytes
 } // namespace jbd
+
+static_assert(sb::kChecksum + 4 == kSuperblockSize);
+static_assert(gd::kChecksum + 2 == kDescSize && gd::kReserved64 + 4 == kDesc64Size);
+static_assert(ino::kOsd2Reserved + 2 == kGoodOldInodeSize && ino::kExtraIsize == kGoodOldInodeSize);
+static_assert(ino::kProjid + 4 == kGoodOldInodeSize + kWrittenExtraIsize);
+static_assert(ino::kBlockMap + kBlockMapSize == 100 && ino::kGeneration == 100);
+static_assert(de::kFileType + 1 == de::kHeaderSize && de::kName == de::kHeaderSize);
+static_assert(ext::kGeneration + 4 == ext::kHeaderSize && ext::kStartLo + 4 == ext::kEntrySize &&
+              ext::kIndexUnused + 2 == ext::kEntrySize);
+static_assert(xa::kBlockReserved + 12 == xa::kBlockHeaderSize &&
+              xa::kEntryHash + 4 == xa::kEntryHeaderSize && xa::kName == xa::kEntryHeaderSize);
+static_assert(dt::kTailChecksum + 4 == dt::kTailSize);
+static_assert(jbd::kUsers + 48 * 16 == jbd::kSuperblockSize && jbd::kChecksum + 4 == jbd::kUsers);
 
 } // namespace korvane::ext2

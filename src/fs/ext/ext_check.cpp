@@ -2,6 +2,7 @@
 
 #include "inode.h"
 #include "model/error.h"
+#include "model/texts.h"
 
 #include <algorithm>
 #include <climits>
@@ -10,8 +11,6 @@
 namespace korvane::ext2 {
 
 namespace {
-
-constexpr int kMaxLinkHops = 64;
 
 bool isDevice(const TImgEntry& e) {
     const uint32_t t = fileTypeBits(e);
@@ -51,6 +50,9 @@ void TreeCheck::checkChildNames(const Node* dir, bool isRoot) {
     std::unordered_set<std::string_view> seen;
     uint64_t subdirs = 0;
     for (const auto& c : dir->children) {
+        if (c->entry.objType < kTypeFile || c->entry.objType > kTypeOther)
+            throw Error(msg("%1: an object of a type %2 does not know, which it cannot hold",
+                            wherePath(c.get()), kind_));
         if (!IsWritten(*c, isRoot))
             continue;
         if (c->text.size() > kMaxNameLength)
@@ -122,6 +124,11 @@ void TreeCheck::checkObject(const Node* n) {
 
 void TreeCheck::run() {
     Node* root = tree_.at(0);
+    for (const auto& c : root->children)
+        if (warnings_ && c->text == kLostFoundName && !c->isDirectory() && IsWritten(*c, true))
+            warnings_->push_back(msg("/lost+found is not a folder: it is saved as /%1, and a new "
+                                     "lost+found is made",
+                                     escapedName(WrittenName(*c, true))));
     written_.assign(tree_.size(), false);
     names_.assign(tree_.size(), 1);
     ForEachWritten(tree_, [&](const Node*, size_t i) { written_[i] = true; });
@@ -135,21 +142,14 @@ void TreeCheck::run() {
 } // namespace
 
 std::string wherePath(const Node* n) {
-    return "/" + pathFromRoot(n);
+    return escapedName("/" + pathFromRoot(n));
 }
 
 // The object a hard link names, following links to links; nullptr when the
 // chain ends at a node that is no longer in the tree.
 const Node* LinkTarget(const Timg& img, const AbsoluteIndex& tree, const Node* link) {
-    const Node* t = link;
-    for (int hops = 0; hops < kMaxLinkHops; ++hops) {
-        t = img.nodeFor(t->entry.linkInfo);
-        if (!t || tree.indexOf(t) == AbsoluteIndex::npos)
-            return nullptr;
-        if (t->entry.objType != kTypeHardlink)
-            return t;
-    }
-    return nullptr;
+    const Node* t = hardlinkTarget(img, link);
+    return t && tree.indexOf(t) != AbsoluteIndex::npos ? t : nullptr;
 }
 
 void CheckTree(const Timg& img, const AbsoluteIndex& tree, const ExtFormat& f,

@@ -68,6 +68,7 @@ std::optional<ExtSource> extSourceOf(const Timg& img) {
     src.inodeSize = s.inodeSize;
     src.inodesCount = s.inodesCount;
     src.blocksCount = s.blocksCount;
+    src.imageBytes = ext->source().size();
     src.label = s.volumeName;
     src.uuid = s.uuid;
     src.hashSeed = s.hashSeed;
@@ -112,6 +113,53 @@ std::string uuidText(const std::array<uint8_t, 16>& u) {
     return out;
 }
 
+namespace {
+
+// The geometry, names and features of the EXT image being saved, as far as
+// an image of kind can keep them.
+void keepSource(ExtFormat& f, const ExtSource& src, ExtKind kind, const ExtSaveParams& p) {
+    f.blockSize = src.blockSize;
+    f.inodeSize = src.inodeSize;
+    f.inodes = src.inodesCount;
+    f.inodeRatio = false;
+    f.size = src.blocksCount * src.blockSize;
+    // A damaged superblock may claim more than the file holds (terabytes
+    // in a few MiB): then the size and inodes follow the tree.
+    if (f.size > src.imageBytes) {
+        f.sizeNote = msg("the source image claims %1 bytes but holds %2; the new image is "
+                         "sized to the tree instead",
+                         f.size, src.imageBytes);
+        f.size = 0;
+        f.inodes = 0;
+        f.inodeRatio = true;
+    }
+    f.label = p.label.value_or(src.label);
+    f.uuid = src.uuid;
+    if (src.hashVersion != 0 || src.hashSeed != std::array<uint8_t, 16>{}) {
+        f.hashSeed = src.hashSeed;
+        f.hashVersion = src.hashVersion;
+    }
+    if (src.hashFlags)
+        f.hashFlags = src.hashFlags;
+    uint32_t wc, wi, wr;
+    writable(kind, wc, wi, wr);
+    f.compat = (src.compat & wc) | (f.compat & kCompatHasJournal);
+    f.incompat = (src.incompat & wi) | (f.incompat & kIncompatExtents);
+    f.roCompat = src.roCompat & wr;
+    if (kind == ExtKind::kExt4 && src.kind != ExtKind::kExt4) {
+        f.compat |= kExt4Compat;
+        f.incompat |= kExt4Incompat;
+        f.roCompat |= kExt4RoCompat;
+    }
+    if (kind == ExtKind::kExt4 && src.kind == ExtKind::kExt4 && !(src.compat & kCompatHasJournal))
+        f.compat &= ~uint32_t{kCompatHasJournal};
+    f.style = f.roCompat & kRoCompatSparseSuper || kind == ExtKind::kExt4
+                  ? LayoutStyle::kStandard
+                  : LayoutStyle::kEveryGroup;
+}
+
+} // namespace
+
 ExtFormat extFormatFor(ExtKind kind, const ExtSaveParams& p, const Timg& img) {
     const std::optional<ExtSource> src = p.likeSource ? extSourceOf(img) : std::nullopt;
     ExtFormat f;
@@ -147,37 +195,8 @@ ExtFormat extFormatFor(ExtKind kind, const ExtSaveParams& p, const Timg& img) {
     f.hashSeed = randomUuid();
     f.hashVersion = kHashHalfMd4;
     f.hashFlags = kFlagsSignedHash;
-    if (src) {
-        f.blockSize = src->blockSize;
-        f.inodeSize = src->inodeSize;
-        f.inodes = src->inodesCount;
-        f.inodeRatio = false;
-        f.size = src->blocksCount * src->blockSize;
-        f.label = p.label.value_or(src->label);
-        f.uuid = src->uuid;
-        if (src->hashVersion != 0 || src->hashSeed != std::array<uint8_t, 16>{}) {
-            f.hashSeed = src->hashSeed;
-            f.hashVersion = src->hashVersion;
-        }
-        if (src->hashFlags)
-            f.hashFlags = src->hashFlags;
-        uint32_t wc, wi, wr;
-        writable(kind, wc, wi, wr);
-        f.compat = (src->compat & wc) | (f.compat & kCompatHasJournal);
-        f.incompat = (src->incompat & wi) | (f.incompat & kIncompatExtents);
-        f.roCompat = src->roCompat & wr;
-        if (kind == ExtKind::kExt4 && src->kind != ExtKind::kExt4) {
-            f.compat |= kExt4Compat;
-            f.incompat |= kExt4Incompat;
-            f.roCompat |= kExt4RoCompat;
-        }
-        if (kind == ExtKind::kExt4 && src->kind == ExtKind::kExt4 &&
-            !(src->compat & kCompatHasJournal))
-            f.compat &= ~uint32_t{kCompatHasJournal};
-        f.style = f.roCompat & kRoCompatSparseSuper || kind == ExtKind::kExt4
-                      ? LayoutStyle::kStandard
-                      : LayoutStyle::kEveryGroup;
-    }
+    if (src)
+        keepSource(f, *src, kind, p);
     if (p.blockSize)
         f.blockSize = p.blockSize;
     if (p.inodeSize)

@@ -35,6 +35,7 @@ struct ExtSource {
     uint32_t inodeSize = 0;
     uint64_t inodesCount = 0;
     uint64_t blocksCount = 0;
+    uint64_t imageBytes = 0; // what the source image holds, which may be less
     std::string label;
     std::array<uint8_t, 16> uuid{};
     std::array<uint8_t, 16> hashSeed{};

@@ -1,6 +1,7 @@
 #include "ext_layout.h"
 
 #include "model/error.h"
+#include "superblock.h"
 
 #include <algorithm>
 
@@ -10,12 +11,6 @@ namespace {
 
 uint64_t ceilDiv(uint64_t a, uint64_t b) {
     return (a + b - 1) / b;
-}
-
-bool isPowerOf(uint32_t n, uint32_t base) {
-    while (n > 1 && n % base == 0)
-        n /= base;
-    return n == 1;
 }
 
 } // namespace
@@ -53,9 +48,7 @@ uint64_t Geometry::groupBlocks(uint32_t g) const {
 }
 
 bool Geometry::groupHasSuper(uint32_t g) const {
-    if (g <= 1 || !has(kRoCompatSparseSuper))
-        return true;
-    return (g & 1) && (isPowerOf(g, 3) || isPowerOf(g, 5) || isPowerOf(g, 7));
+    return ext2::groupHasSuper(compat, roCompat, {}, g);
 }
 
 Layout::Layout(const Geometry& geo) : geo_(geo) {

@@ -2,7 +2,7 @@
 
 #include "model/error.h"
 #include "model/tree.h"
-#include "xattr_pack.h"
+#include "xattr.h"
 
 #include <algorithm>
 #include <cstring>
@@ -93,21 +93,38 @@ uint64_t DirectoryBuilder::finish() {
     return size_;
 }
 
-bool IsWritten(const Node& child, bool parentIsRoot) {
-    if (child.entry.objType < kTypeFile || child.entry.objType > kTypeOther)
-        return false;
-    return !(parentIsRoot && child.text == kLostFoundName);
+bool IsWritten(const Node& child, bool) {
+    return child.entry.objType >= kTypeFile && child.entry.objType <= kTypeOther;
+}
+
+const Node* TreeLostFound(const Node& root) {
+    for (const auto& c : root.children)
+        if (c->text == kLostFoundName && c->isDirectory())
+            return c.get();
+    return nullptr;
+}
+
+std::string WrittenName(const Node& child, bool parentIsRoot) {
+    if (!parentIsRoot || child.text != kLostFoundName || child.isDirectory())
+        return child.text;
+    const Node& root = *child.parent;
+    for (int k = 1;; ++k) {
+        std::string name = std::string(kLostFoundName) + "." + std::to_string(k);
+        if (std::none_of(root.children.begin(), root.children.end(),
+                         [&](const auto& c) { return c->text == name; }))
+            return name;
+    }
 }
 
 uint64_t DirectoryBytes(const Node& dir, bool isRoot, uint32_t blockSize, bool tail) {
     DirectoryBuilder b(nullptr, blockSize, tail);
     b.add(0, ".");
     b.add(0, "..");
-    if (isRoot)
+    if (isRoot && !TreeLostFound(dir))
         b.add(0, kLostFoundName);
     for (const auto& c : dir.children)
         if (IsWritten(*c, isRoot))
-            b.add(0, c->text);
+            b.add(0, WrittenName(*c, isRoot));
     return b.finish();
 }
 
@@ -305,6 +322,7 @@ uint32_t JournalBlocks(uint64_t blocks) {
 namespace {
 
 constexpr uint64_t kMaxBlocks = 0xFFFFFFFFull;
+constexpr uint64_t kMaxInodeCount = 0xFFFFFFFFull; // s_inodes_count is 32 bits
 constexpr uint64_t kBytesPerInode = 16384;
 
 struct Evaluation {
@@ -345,8 +363,11 @@ public:
         const uint32_t groups = e.geo.groupCount();
         const uint64_t inodes = inodesFor(blocks);
         const uint64_t unit = std::max<uint64_t>(8, f_.blockSize / f_.inodeSize);
-        const uint64_t ipg = groups == 0 ? 0 : ceilDiv(ceilDiv(inodes, groups), unit) * unit;
-        if (groups == 0 || ipg > uint64_t{f_.blockSize} * 8) {
+        uint64_t ipg = groups == 0 ? 0 : ceilDiv(ceilDiv(inodes, groups), unit) * unit;
+        // Rounding up to whole table blocks must not pass the 32-bit count.
+        if (groups != 0 && ipg * groups > kMaxInodeCount)
+            ipg = kMaxInodeCount / groups / unit * unit;
+        if (groups == 0 || ipg > uint64_t{f_.blockSize} * 8 || ipg * groups < inodes) {
             e.why = "inodes";
             return e;
         }
@@ -366,6 +387,17 @@ public:
         e.need = blocks - layout.freeBlocks() + cost_.blocks +
                  (e.geo.journalBlocks ? denseBlocks(f_, e.geo.journalBlocks) : 0);
         return e;
+    }
+
+    // The most inodes blocks can have, for the message.
+    uint64_t maxInodes(uint64_t blocks) const {
+        Geometry g = base_;
+        g.blocksCount = blocks;
+        const uint64_t groups = g.groupCount();
+        const uint64_t unit = std::max<uint64_t>(8, f_.blockSize / f_.inodeSize);
+        const uint64_t ipg = std::min<uint64_t>(uint64_t{f_.blockSize} * 8,
+                                                groups ? kMaxInodeCount / groups / unit * unit : 0);
+        return groups * ipg;
     }
 
     // The most a layout of this style holds, for the message.
@@ -392,6 +424,10 @@ uint64_t roundToMiB(uint64_t blocks, uint32_t blockSize) {
 ImagePlan PlanSizedImage(const ExtFormat& f, TreeCost cost) {
     const Sizer sizer(f, cost);
     const uint32_t bs = f.blockSize;
+    const uint64_t inodes = std::max(cost.inodesNeeded, f.inodes);
+    if (inodes > kMaxInodeCount)
+        throw Error(
+            msg("an EXT image holds at most %1 inodes; %2 were asked for", kMaxInodeCount, inodes));
     Evaluation e;
     if (f.size != 0) {
         if (f.size % bs != 0)
@@ -405,8 +441,7 @@ ImagePlan PlanSizedImage(const ExtFormat& f, TreeCost cost) {
         if (e.why == "inodes")
             throw Error(msg("an image of %1 bytes holds at most %2 inodes with %3-byte blocks; "
                             "the tree needs %4",
-                            f.size, uint64_t{e.geo.groupCount()} * bs * 8, bs,
-                            sizer.inodesFor(blocks)));
+                            f.size, sizer.maxInodes(blocks), bs, sizer.inodesFor(blocks)));
         if (e.why == "groups")
             throw Error(msg("an EXT2/EXT3 image of %1-byte blocks holds at most %2 bytes", bs,
                             sizer.limitBytes()));

@@ -5,9 +5,10 @@
 // the metadata of its layout (ext_layout.h).
 #pragma once
 
-#include "block_map.h"
+#include "blockmap.h"
 #include "ext2_format.h"
 #include "ext_layout.h"
+#include "extent.h"
 #include "model/bytes.h"
 #include "model/node.h"
 #include "model/timg.h"
@@ -99,10 +100,17 @@ private:
     bool empty_ = true;
 };
 
-// Whether the tree writer writes child (a child of the root when parentIsRoot):
-// a source "lost+found" directly below the root is replaced by the new one,
-// and objects of no known type have no inode.
+// Whether the tree writer writes child (a child of the root when
+// parentIsRoot): objects of no known type have no inode.
 bool IsWritten(const Node& child, bool parentIsRoot);
+
+// Every image has a lost+found folder below the root, at inode 11, of at
+// least lostFoundBlocks blocks. A folder of that name in the tree becomes it,
+// contents and all; without one the writer makes an empty one. A root child
+// of that name that is no folder is written under a free name beside it.
+const Node* TreeLostFound(const Node& root);
+// The name child is written under: its own, or that free name.
+std::string WrittenName(const Node& child, bool parentIsRoot);
 
 // Calls fn(node, absoluteIndex) for every node the tree writer writes, root
 // first, in tree order.
@@ -200,6 +208,7 @@ struct ExtFormat {
     uint64_t inodes = 0;     // at least this many inodes
     bool inodeRatio = false; // and one for every 16 KiB of the image
     uint64_t size = 0;       // bytes; 0: what the tree needs
+    Message sizeNote;        // why a size asked for (like the source) was not kept
     std::string label;
     std::array<uint8_t, 16> uuid{};
     std::array<uint8_t, 16> hashSeed{};

@@ -1,10 +1,10 @@
 #include "ext_writer.h"
 
+#include "csum.h"
 #include "ext_check.h"
-#include "ext_csum.h"
 #include "model/error.h"
 #include "source/sparse/sparse_writer.h"
-#include "xattr_pack.h"
+#include "xattr.h"
 
 #include <algorithm>
 #include <bit>
@@ -119,6 +119,9 @@ public:
     // The inode tables, bitmaps, free counts, descriptors and superblock
     // copies.
     void complete();
+    uint64_t fillBlockBitmap(uint32_t g, Bytes& bitmap, size_t& r) const;
+    uint64_t fillInodeBitmap(uint32_t g, Bytes& bitmap, uint32_t& highest) const;
+    void writeInodeTable(uint32_t g);
 
 private:
     struct Frame {
@@ -145,6 +148,8 @@ private:
     bool extra() const { return isz_ > kGoodOldInodeSize; }
     std::byte* inodeAt(uint32_t n) { return inodes_.data() + size_t{n - 1} * isz_; }
     uint32_t inodeOf(const Node* n) const {
+        if (n == lostFound_)
+            return kLostFoundIno;
         return static_cast<uint32_t>(InodeFor(tree_.indexOf(n)));
     }
     uint32_t inodeSeed(uint32_t ino) const { return csum::inodeSeed(fsSeed_, ino, 0); }
@@ -159,6 +164,8 @@ private:
     void addEntry(Frame& f, uint32_t ino, const std::string& name, const TImgEntry& target);
     uint32_t writeChild(Node* c);
     void writeLostFound();
+    // Empty entries that fill lost+found up to its planned blocks.
+    void padLostFound(Bytes& contents) const;
     void writeJournal();
     void sealDirectory(Bytes& entries, uint32_t ino);
 
@@ -192,6 +199,7 @@ private:
     std::vector<bool> written_;
     std::vector<uint32_t> usedDirs_;
     const uint32_t fsSeed_;
+    const Node* lostFound_ = nullptr; // the tree's own lost+found folder
     std::unordered_map<std::string, Shared> shared_;
     Bytes buffer_;
     // The object being written and its run of data blocks that follow one
@@ -228,6 +236,10 @@ void ExtImageWriter::closeDirectory(Frame& f) {
     TImgEntry e = f.node->entry;
     e.objType = kTypeDirectory;
     e.size = f.builder.finish();
+    if (f.ino == kLostFoundIno) {
+        padLostFound(f.entries);
+        e.size = f.entries.size();
+    }
     // Past the link limit a folder counts 1 link (dir_nlink).
     e.linkInfo = static_cast<uint32_t>(f.subdirs + 2 > kLinkMax ? 1 : f.subdirs + 2);
     sealDirectory(f.entries, f.ino);
@@ -279,12 +291,15 @@ uint32_t ExtImageWriter::writeChild(Node* c) {
 
 bool ExtImageWriter::WriteTree() {
     Node* root = tree_.at(0);
+    lostFound_ = TreeLostFound(*root);
     std::vector<std::unique_ptr<Frame>> stack;
     stack.push_back(openDirectory(root, kRootIno, kRootIno));
-    writeLostFound();
-    stack.back()->subdirs = 1;
-    stack.back()->builder.add(kLostFoundIno, kLostFoundName,
-                              filetype() ? uint8_t{kFtDirectory} : uint8_t{kFtUnknown});
+    if (!lostFound_) {
+        writeLostFound();
+        stack.back()->subdirs = 1;
+        stack.back()->builder.add(kLostFoundIno, kLostFoundName,
+                                  filetype() ? uint8_t{kFtDirectory} : uint8_t{kFtUnknown});
+    }
 
     while (!stack.empty()) {
         Frame& f = *stack.back();
@@ -307,11 +322,29 @@ bool ExtImageWriter::WriteTree() {
         }
         const uint32_t ino = writeChild(c);
         const Node* t = c->entry.objType == kTypeHardlink ? LinkTarget(img_, tree_, c) : c;
-        addEntry(f, ino, c->text, t->entry);
+        addEntry(f, ino, WrittenName(*c, f.node == root), t->entry);
     }
     if (geo_.has(kCompatHasJournal))
         writeJournal();
     return true;
+}
+
+// Blocks past the entries each hold one empty entry, so every block is a
+// valid directory block (the kernel's lost+found has room made in advance).
+void ExtImageWriter::padLostFound(Bytes& contents) const {
+    const uint32_t room = bs_ - (csum() ? static_cast<uint32_t>(dt::kTailSize) : 0);
+    const size_t used = contents.size() / bs_;
+    if (used >= plan_.lostFoundBlocks)
+        return;
+    contents.resize(size_t{plan_.lostFoundBlocks} * bs_, std::byte{0});
+    for (size_t k = used; k < plan_.lostFoundBlocks; ++k) {
+        std::byte* blk = contents.data() + k * bs_;
+        store16(blk + de::kRecLen, static_cast<uint16_t>(room));
+        if (csum()) {
+            store16(blk + room + de::kRecLen, static_cast<uint16_t>(dt::kTailSize));
+            blk[room + de::kFileType] = std::byte{dt::kTailFileType};
+        }
+    }
 }
 
 void ExtImageWriter::writeLostFound() {
@@ -321,18 +354,7 @@ void ExtImageWriter::writeLostFound() {
     b.add(kLostFoundIno, ".", dirType);
     b.add(kRootIno, "..", dirType);
     b.finish();
-    // Its other blocks each hold one empty entry, so every block is a valid
-    // directory block.
-    const uint32_t room = bs_ - (csum() ? static_cast<uint32_t>(dt::kTailSize) : 0);
-    contents.resize(size_t{plan_.lostFoundBlocks} * bs_, std::byte{0});
-    for (uint32_t k = 1; k < plan_.lostFoundBlocks; ++k) {
-        std::byte* blk = contents.data() + size_t{k} * bs_;
-        store16(blk + de::kRecLen, static_cast<uint16_t>(room));
-        if (csum()) {
-            store16(blk + room + de::kRecLen, static_cast<uint16_t>(dt::kTailSize));
-            blk[room + de::kFileType] = std::byte{dt::kTailFileType};
-        }
-    }
+    padLostFound(contents);
     sealDirectory(contents, kLostFoundIno);
     TImgEntry e;
     e.name = kLostFoundName;
@@ -622,13 +644,71 @@ Bytes ExtImageWriter::buildSuperblock(uint32_t group, uint64_t freeBlocks, uint6
     return sbuf;
 }
 
-void ExtImageWriter::complete() {
-    const uint32_t groups = geo_.groupCount();
-    const uint32_t ipg = geo_.inodesPerGroup;
-    const uint32_t itb = geo_.inodeTableBlocks();
+// The block bitmap of group g in bitmap: everything handed out, the metadata
+// in use, the padding past a short last group. r: the first reserved range
+// that may reach the group, moved on as the groups go by. Returns the free
+// blocks.
+uint64_t ExtImageWriter::fillBlockBitmap(uint32_t g, Bytes& bitmap, size_t& r) const {
     const std::vector<BlockRange>& reserved = layout_.reserved();
     const uint64_t allocFirst = alloc_.start();
     const uint64_t allocEnd = uint64_t{alloc_.last()} + 1; // past the last block handed out
+    const uint64_t first = geo_.groupFirst(g);
+    const uint64_t count = geo_.groupBlocks(g);
+    const uint64_t end = first + count;
+    std::fill(bitmap.begin(), bitmap.end(), std::byte{0});
+    std::byte* bb = bitmap.data();
+    const uint64_t a = std::max(first, allocFirst), b = std::min(end, allocEnd);
+    if (a < b)
+        setBits(bb, a - first, b - first);
+    while (r < reserved.size() && reserved[r].end() <= first)
+        ++r;
+    for (size_t k = r; k < reserved.size() && reserved[k].first < end; ++k) {
+        const uint64_t from = std::max(first, reserved[k].first) - first;
+        const uint64_t to = std::min(end, reserved[k].end()) - first;
+        if (reserved[k].inUse)
+            setBits(bb, from, to);
+        else
+            clearBits(bb, from, to);
+    }
+    setBits(bb, count, uint64_t{bs_} * 8);
+    return count - countBits(bb, count);
+}
+
+// The inode bitmap of group g: the reserved inodes, those written, the
+// padding past the table. Returns the free inodes; highest: one past the last
+// inode in use.
+uint64_t ExtImageWriter::fillInodeBitmap(uint32_t g, Bytes& bitmap, uint32_t& highest) const {
+    const uint32_t ipg = geo_.inodesPerGroup;
+    std::fill(bitmap.begin(), bitmap.end(), std::byte{0});
+    std::byte* ib = bitmap.data();
+    highest = 0;
+    for (uint32_t i = 0; i < ipg; ++i) {
+        const uint64_t n = uint64_t{g} * ipg + i + 1;
+        if (n < kGoodOldFirstIno + 1 || (n <= inodeCount_ && written_[n])) {
+            ib[i / 8] |= std::byte{static_cast<uint8_t>(1u << (i % 8))};
+            highest = i + 1;
+        }
+    }
+    setBits(ib, ipg, uint64_t{bs_} * 8);
+    return ipg - countBits(ib, ipg);
+}
+
+// The inode table: the inodes held in memory; the rest is zero.
+void ExtImageWriter::writeInodeTable(uint32_t g) {
+    const uint32_t ipg = geo_.inodesPerGroup;
+    const GroupPlace& place = layout_.group(g);
+    out_.zeroed(place.inodeTable * bs_, uint64_t{geo_.inodeTableBlocks()} * bs_);
+    const uint64_t firstIno = uint64_t{g} * ipg + 1;
+    if (firstIno <= inodeCount_) {
+        const uint64_t n = std::min<uint64_t>(ipg, inodeCount_ - firstIno + 1);
+        out_.writeAt(place.inodeTable * bs_,
+                     ByteSpan(inodes_.data() + (firstIno - 1) * isz_, n * isz_));
+    }
+}
+
+void ExtImageWriter::complete() {
+    const uint32_t groups = geo_.groupCount();
+    const uint32_t ipg = geo_.inodesPerGroup;
     Bytes table(size_t{geo_.descriptorBlocks()} * bs_, std::byte{0});
     Bytes bitmap(bs_);
     uint64_t freeBlocks = 0, freeInodes = 0;
@@ -640,62 +720,22 @@ void ExtImageWriter::complete() {
 
     for (uint32_t g = 0; g < groups; ++g) {
         const GroupPlace& place = layout_.group(g);
-        const uint64_t first = geo_.groupFirst(g);
-        const uint64_t count = geo_.groupBlocks(g);
-        const uint64_t end = first + count;
-
-        // Blocks: everything handed out, the metadata in use, the padding
-        // past a short last group.
-        std::fill(bitmap.begin(), bitmap.end(), std::byte{0});
-        std::byte* bb = bitmap.data();
-        const uint64_t a = std::max(first, allocFirst), b = std::min(end, allocEnd);
-        if (a < b)
-            setBits(bb, a - first, b - first);
-        while (r < reserved.size() && reserved[r].end() <= first)
-            ++r;
-        for (size_t k = r; k < reserved.size() && reserved[k].first < end; ++k) {
-            const uint64_t from = std::max(first, reserved[k].first) - first;
-            const uint64_t to = std::min(end, reserved[k].end()) - first;
-            if (reserved[k].inUse)
-                setBits(bb, from, to);
-            else
-                clearBits(bb, from, to);
-        }
-        setBits(bb, count, uint64_t{bs_} * 8);
-        const uint64_t groupFreeBlocks = count - countBits(bb, count);
-        writeBlock(static_cast<uint32_t>(place.blockBitmap), bitmap);
-
         std::byte* d = table.data() + size_t{g} * kDescSize;
+
+        const uint64_t groupFreeBlocks = fillBlockBitmap(g, bitmap, r);
+        writeBlock(static_cast<uint32_t>(place.blockBitmap), bitmap);
         if (csum())
             store16(d + gd::kBlockBitmapCsum,
-                    static_cast<uint16_t>(csum::bitmap(fsSeed_, ByteSpan(bb, bs_)) & 0xFFFF));
+                    static_cast<uint16_t>(csum::bitmap(fsSeed_, ByteSpan(bitmap)) & 0xFFFF));
 
-        // Inodes: the reserved ones, those written, the padding past the table.
-        std::fill(bitmap.begin(), bitmap.end(), std::byte{0});
-        std::byte* ib = bitmap.data();
         uint32_t highest = 0;
-        for (uint32_t i = 0; i < ipg; ++i) {
-            const uint64_t n = uint64_t{g} * ipg + i + 1;
-            if (n < kGoodOldFirstIno + 1 || (n <= inodeCount_ && written_[n])) {
-                ib[i / 8] |= std::byte{static_cast<uint8_t>(1u << (i % 8))};
-                highest = i + 1;
-            }
-        }
-        setBits(ib, ipg, uint64_t{bs_} * 8);
-        const uint64_t groupFreeInodes = ipg - countBits(ib, ipg);
+        const uint64_t groupFreeInodes = fillInodeBitmap(g, bitmap, highest);
         writeBlock(static_cast<uint32_t>(place.inodeBitmap), bitmap);
         if (csum())
             store16(d + gd::kInodeBitmapCsum,
-                    static_cast<uint16_t>(csum::bitmap(fsSeed_, ByteSpan(ib, ipg / 8)) & 0xFFFF));
-
-        // The inode table: the inodes held in memory; the rest is zero.
-        out_.zeroed(place.inodeTable * bs_, uint64_t{itb} * bs_);
-        const uint64_t firstIno = uint64_t{g} * ipg + 1;
-        if (firstIno <= inodeCount_) {
-            const uint64_t n = std::min<uint64_t>(ipg, inodeCount_ - firstIno + 1);
-            out_.writeAt(place.inodeTable * bs_,
-                         ByteSpan(inodes_.data() + (firstIno - 1) * isz_, n * isz_));
-        }
+                    static_cast<uint16_t>(csum::bitmap(fsSeed_, ByteSpan(bitmap.data(), ipg / 8)) &
+                                          0xFFFF));
+        writeInodeTable(g);
 
         store32(d + gd::kBlockBitmap, static_cast<uint32_t>(place.blockBitmap));
         store32(d + gd::kInodeBitmap, static_cast<uint32_t>(place.inodeBitmap));
@@ -728,6 +768,8 @@ void ExtImageWriter::complete() {
 ImagePlan planFor(Timg& img, const AbsoluteIndex& tree, const ExtFormat& f,
                   std::vector<Message>* warnings) {
     CheckTree(img, tree, f, warnings);
+    if (warnings && !f.sizeNote.empty())
+        warnings->push_back(f.sizeNote);
     TreeCost cost = CostTree(img, tree, f);
     if (!f.classic)
         return PlanSizedImage(f, std::move(cost));

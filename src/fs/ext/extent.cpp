@@ -10,6 +10,10 @@ namespace korvane::ext2 {
 
 namespace {
 
+uint64_t ceilDiv(uint64_t a, uint64_t b) {
+    return (a + b - 1) / b;
+}
+
 struct Header {
     uint16_t entries = 0;
     uint16_t depth = 0;
@@ -145,7 +149,7 @@ std::optional<Message> checkExtentTree(const BlockDevice& dev,
             header(node, p.block ? std::optional<uint16_t>(p.depth) : std::nullopt, &why);
         if (!h)
             return msg("%1 has %2", where, why);
-        if (p.block != 0 && seed && !extentBlockChecksumOk(*seed, node))
+        if (p.block != 0 && seed && !csum::extentBlockOk(*seed, node))
             return msg("%1 fails its checksum", where);
         uint64_t prevEnd = p.from;
         for (size_t i = 0; i < h->entries; ++i) {
@@ -176,6 +180,102 @@ std::optional<Message> checkExtentTree(const BlockDevice& dev,
             return problem;
     }
     return std::nullopt;
+}
+
+uint64_t ExtentTreeBlocks(uint64_t extents, uint32_t blockSize) {
+    const uint64_t perBlock = (blockSize - ext::kHeaderSize) / ext::kEntrySize;
+    const uint64_t inInode = (kBlockMapSize - ext::kHeaderSize) / ext::kEntrySize;
+    uint64_t blocks = 0;
+    for (uint64_t n = extents; n > inInode;) {
+        n = ceilDiv(n, perBlock);
+        blocks += n;
+    }
+    return blocks;
+}
+
+namespace {
+
+void putHeader(std::byte* h, size_t entries, size_t max, uint16_t depth) {
+    store16(h + ext::kMagicAt, ext::kMagic);
+    store16(h + ext::kEntries, static_cast<uint16_t>(entries));
+    store16(h + ext::kMax, static_cast<uint16_t>(max));
+    store16(h + ext::kDepth, depth);
+    store32(h + ext::kGeneration, 0);
+}
+
+void putExtent(std::byte* e, const ExtentRun& r) {
+    store32(e + ext::kBlock, r.logical);
+    store16(e + ext::kLen, static_cast<uint16_t>(r.len));
+    store16(e + ext::kStartHi, 0);
+    store32(e + ext::kStartLo, r.physical);
+}
+
+void putIndex(std::byte* e, uint32_t logical, uint32_t child) {
+    store32(e + ext::kBlock, logical);
+    store32(e + ext::kLeafLo, child);
+    store16(e + ext::kLeafHi, 0);
+    store16(e + ext::kIndexUnused, 0);
+}
+
+} // namespace
+
+uint64_t WriteExtentTree(const std::vector<ExtentRun>& runs, std::byte* slots, uint32_t blockSize,
+                         const NextBlockFn& next, const WriteBlockFn& write,
+                         std::optional<uint32_t> csumSeed) {
+    const size_t perBlock = (blockSize - ext::kHeaderSize) / ext::kEntrySize;
+    const size_t inInode = (kBlockMapSize - ext::kHeaderSize) / ext::kEntrySize;
+    std::fill_n(slots, kBlockMapSize, std::byte{0});
+    if (runs.size() <= inInode) {
+        putHeader(slots, runs.size(), inInode, 0);
+        for (size_t i = 0; i < runs.size(); ++i)
+            putExtent(slots + ext::kHeaderSize + i * ext::kEntrySize, runs[i]);
+        return 0;
+    }
+    // One level at a time from the leaves up: (first logical block, block).
+    struct Child {
+        uint32_t logical;
+        uint32_t block;
+    };
+    std::vector<Child> level;
+    uint64_t written = 0;
+    Bytes buf(blockSize);
+    auto emit = [&](size_t entries, uint16_t depth, auto&& fill) {
+        std::fill(buf.begin(), buf.end(), std::byte{0});
+        putHeader(buf.data(), entries, perBlock, depth);
+        fill(buf.data() + ext::kHeaderSize);
+        const uint32_t b = next();
+        if (csumSeed)
+            csum::setExtentBlock(buf.data(), blockSize, *csumSeed);
+        write(b, buf);
+        ++written;
+        return b;
+    };
+    for (size_t at = 0; at < runs.size(); at += perBlock) {
+        const size_t n = std::min(perBlock, runs.size() - at);
+        const uint32_t b = emit(n, 0, [&](std::byte* e) {
+            for (size_t i = 0; i < n; ++i)
+                putExtent(e + i * ext::kEntrySize, runs[at + i]);
+        });
+        level.push_back({runs[at].logical, b});
+    }
+    uint16_t depth = 1;
+    while (level.size() > inInode) {
+        std::vector<Child> up;
+        for (size_t at = 0; at < level.size(); at += perBlock) {
+            const size_t n = std::min(perBlock, level.size() - at);
+            const uint32_t b = emit(n, depth, [&](std::byte* e) {
+                for (size_t i = 0; i < n; ++i)
+                    putIndex(e + i * ext::kEntrySize, level[at + i].logical, level[at + i].block);
+            });
+            up.push_back({level[at].logical, b});
+        }
+        level = std::move(up);
+        ++depth;
+    }
+    putHeader(slots, level.size(), inInode, depth);
+    for (size_t i = 0; i < level.size(); ++i)
+        putIndex(slots + ext::kHeaderSize + i * ext::kEntrySize, level[i].logical, level[i].block);
+    return written;
 }
 
 } // namespace korvane::ext2

@@ -79,6 +79,9 @@ public:
 
     bool load(uint64_t journalBlocks, JournalReplay& out);
     void scan(JournalReplay& out);
+    // Whether the fast-commit area starts with a head for the transaction
+    // after the last one committed: fast commits the kernel would replay.
+    bool fastCommitsPending() const;
     void collectRevokes();
     std::vector<JournalOverlay::Patch> replay(JournalReplay& out);
 
@@ -126,6 +129,7 @@ private:
     const BlockMapper& map_;
     uint32_t bs_ = 0;
     uint64_t first_ = 0, last_ = 0, start_ = 0;
+    uint64_t maxLen_ = 0;
     uint32_t sequence_ = 0, end_ = 0;
     uint32_t incompat_ = 0;
     uint32_t seed_ = 0;
@@ -149,6 +153,7 @@ bool Journal::load(uint64_t journalBlocks, JournalReplay& out) {
     if (type == jbd::kSuperblockV2)
         incompat_ = load32be(sb.data() + jbd::kFeatureIncompat);
     last_ = maxLen;
+    maxLen_ = maxLen;
     if (incompat_ & jbd::kIncompatFastCommit) {
         const uint32_t fc = load32be(sb.data() + jbd::kNumFcBlocks);
         last_ = maxLen - std::min<uint64_t>(maxLen, fc ? fc : jbd::kDefaultFcBlocks);
@@ -274,6 +279,17 @@ void Journal::scan(JournalReplay& out) {
     out.transactions = seq - sequence_;
 }
 
+bool Journal::fastCommitsPending() const {
+    // The fast-commit blocks follow the log, one block past its end.
+    if (!(incompat_ & jbd::kIncompatFastCommit) || last_ + 1 >= maxLen_)
+        return false;
+    Bytes b(bs_);
+    if (!readBlock(last_ + 1, b))
+        return false;
+    return load16(b.data() + fc::kTag) == fc::kTagHead && load16(b.data() + fc::kLength) >= 8 &&
+           load32(b.data() + fc::kHeadTid) == end_;
+}
+
 void Journal::collectRevokes() {
     const size_t record = incompat_ & jbd::kIncompat64bit ? 8 : 4;
     walk([&](uint32_t type, const Bytes& b, uint32_t seq, uint64_t, const std::vector<Tag>&) {
@@ -335,6 +351,10 @@ JournalReplay replayJournal(const BlockDevice& dev, const BlockMapper& journal,
     if (!j.load(journalBlocks, out))
         return out;
     j.scan(out);
+    if (j.fastCommitsPending())
+        out.problems.push_back(msg("the journal holds fast commits after its last transaction, "
+                                   "which Korvane does not replay; objects they change show "
+                                   "their state before them"));
     if (out.transactions == 0)
         return out;
     j.collectRevokes();

@@ -120,15 +120,10 @@ std::string roCompatName(uint32_t bit) {
     return nameOf(kRoCompatNames, bit, 'R');
 }
 
-Superblock loadSuperblock(const std::byte* p, uint64_t imageSize) {
-    uint16_t magic = load16(p + sb::kMagic);
-    if (magic != kMagic) {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "%04X", magic);
-        throw Error(msg("not an EXT2/EXT3/EXT4 image: the superblock magic at byte %1 is 0x%2, "
-                        "not 0xEF53",
-                        kSuperblockOffset + sb::kMagic, hex));
-    }
+namespace {
+
+// The fields, as they stand; nothing checked but the revision.
+Superblock decodeSuperblock(const std::byte* p) {
     Superblock s;
     s.inodesCount = load32(p + sb::kInodesCount);
     s.blocksCount = load32(p + sb::kBlocksCount);
@@ -181,11 +176,14 @@ Superblock loadSuperblock(const std::byte* p, uint64_t imageSize) {
     if (s.metadataCsum()) {
         s.csumSeed = s.has(kIncompatCsumSeed) ? load32(p + sb::kChecksumSeed)
                                               : crc32c(~0u, ByteSpan(p + sb::kUuid, s.uuid.size()));
-        s.csumOk = superblockChecksum(p) == load32(p + sb::kChecksum);
+        s.csumOk = csum::superblockOk(p);
     }
+    return s;
+}
 
-    // Features first: an image of a kind this reader does not know should say
-    // so, rather than fail a geometry check that its own layout explains.
+// Features first: an image of a kind this reader does not know should say so,
+// rather than fail a geometry check that its own layout explains.
+void refuseUnknownFeatures(const Superblock& s) {
     if (s.has(kIncompatJournalDev))
         throw Error("this is an external EXT3 journal device (journal_dev), not a filesystem");
     std::vector<std::string> refused;
@@ -204,6 +202,10 @@ Superblock loadSuperblock(const std::byte* p, uint64_t imageSize) {
             refused.size() > 1
                 ? msg("the image uses the features %1, which Korvane cannot read", joined(refused))
                 : msg("the image uses the feature %1, which Korvane cannot read", joined(refused)));
+}
+
+// Sizes and counts that fit each other and the file; sets the derived ones.
+void checkGeometry(Superblock& s, uint64_t imageSize) {
     if (s.has(kIncompat64bit) &&
         (s.descSize < kDesc64Size || s.descSize > kMinBlockSize || !isPowerOf(s.descSize, 2)))
         throw Error(msg("impossible group descriptor size in the superblock: %1", s.descSize));
@@ -245,19 +247,40 @@ Superblock loadSuperblock(const std::byte* p, uint64_t imageSize) {
             throw Error(msg("the group descriptor table (%1 groups) lies past the end of the file",
                             s.groupCount));
     }
+}
+
+} // namespace
+
+Superblock loadSuperblock(const std::byte* p, uint64_t imageSize) {
+    uint16_t magic = load16(p + sb::kMagic);
+    if (magic != kMagic) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "%04X", magic);
+        throw Error(msg("not an EXT2/EXT3/EXT4 image: the superblock magic at byte %1 is 0x%2, "
+                        "not 0xEF53",
+                        kSuperblockOffset + sb::kMagic, hex));
+    }
+    Superblock s = decodeSuperblock(p);
+    refuseUnknownFeatures(s);
+    checkGeometry(s, imageSize);
     return s;
 }
 
-bool groupHasSuper(const Superblock& s, uint32_t group) {
+bool groupHasSuper(uint32_t compat, uint32_t roCompat, const std::array<uint32_t, 2>& backupBgs,
+                   uint32_t group) {
     if (group == 0)
         return true;
-    if (s.has(kCompatSparseSuper2))
-        return group == s.backupBgs[0] || group == s.backupBgs[1];
-    if (group <= 1 || !s.has(kRoCompatSparseSuper))
+    if (compat & kCompatSparseSuper2)
+        return group == backupBgs[0] || group == backupBgs[1];
+    if (group <= 1 || !(roCompat & kRoCompatSparseSuper))
         return true;
     if (!(group & 1))
         return false;
     return isPowerOf(group, 3) || isPowerOf(group, 5) || isPowerOf(group, 7);
+}
+
+bool groupHasSuper(const Superblock& s, uint32_t group) {
+    return groupHasSuper(s.compat, s.roCompat, s.backupBgs, group);
 }
 
 uint64_t descriptorBlock(const Superblock& s, uint32_t group) {
@@ -279,7 +302,7 @@ GroupDesc loadGroupDesc(const Superblock& s, uint32_t group, const std::byte* p)
     if (s.groupCsum()) {
         d.flags = load16(p + gd::kFlags);
         d.itableUnused = load16(p + gd::kItableUnused);
-        d.csumOk = groupDescChecksum(s, group, p) == load16(p + gd::kChecksum);
+        d.csumOk = csum::groupDescOk(s, group, p);
     }
     return d;
 }

@@ -79,7 +79,11 @@ struct Superblock {
 // feature the reader cannot read.
 Superblock loadSuperblock(const std::byte* p, uint64_t imageSize);
 
-// Whether group g holds a copy of the superblock (and of the descriptors).
+// Whether group g holds a copy of the superblock (and of the descriptors):
+// every group, the groups sparse_super names (0, 1 and powers of 3, 5 and
+// 7), or group 0 and the two sparse_super2 names, by the features given.
+bool groupHasSuper(uint32_t compat, uint32_t roCompat, const std::array<uint32_t, 2>& backupBgs,
+                   uint32_t group);
 bool groupHasSuper(const Superblock& s, uint32_t group);
 // The block holding the descriptor of group g: the table after the
 // superblock, or with meta_bg the first block of g's meta group.

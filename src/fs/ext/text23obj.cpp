@@ -50,7 +50,7 @@ std::string inlineTail(const Inode& inode, ByteSpan raw) {
     std::vector<RawXattr> found;
     parseXattrs(raw, at + 4, at + 4, found);
     for (const RawXattr& x : found)
-        if (x.index == xa::kIndexSystem && x.suffix == "data" && x.valueInode == 0)
+        if (isInlineDataHolder(x))
             return x.value;
     return {};
 }
@@ -296,71 +296,97 @@ std::string Text23obj::readAlias(const Inode& inode, ByteSpan raw) const {
     return zeroTerminated(buf.data(), buf.size());
 }
 
-void Text23obj::readXattrs(uint32_t n, const Inode& inode, ByteSpan raw, TImgEntry& e) {
-    auto convert = [&](const std::vector<RawXattr>& found, std::vector<Xattr>& out) {
-        for (const RawXattr& x : found) {
-            Xattr a{xattrName(x.index, x.suffix), x.value};
-            if (a.name.empty())
+std::vector<Xattr> Text23obj::convertXattrs(const std::vector<RawXattr>& found,
+                                            bool inlineHolder) const {
+    std::vector<Xattr> out;
+    for (const RawXattr& x : found) {
+        // The rest of an inline file's data is no attribute of it.
+        if (inlineHolder && isInlineDataHolder(x))
+            continue;
+        Xattr a{xattrName(x.index, x.suffix), x.value};
+        if (a.name.empty())
+            continue;
+        if (x.valueInode != 0) {
+            // ea_inode: the value is the contents of an inode of its own.
+            Bytes scratch(sb_.inodeSize);
+            const ByteSpan rv = rawInode(x.valueInode, scratch.data());
+            if (rv.empty())
                 continue;
-            if (x.valueInode != 0) {
-                // ea_inode: the value is the contents of an inode of its own.
-                Inode v;
-                Bytes scratch(sb_.inodeSize);
-                const ByteSpan rv = rawInode(x.valueInode, scratch.data());
-                if (rv.empty())
-                    continue;
-                v = loadInode(rv, sb_);
-                a.value.assign(std::min<uint64_t>({x.valueSize, v.size, xa::kMaxValueSize}), '\0');
-                readContents(
-                    contentsOf(v, rv), v.size, 0,
-                    MutableByteSpan(reinterpret_cast<std::byte*>(a.value.data()), a.value.size()));
-            }
-            if (x.index == 2 || x.index == 3)
-                if (auto acl = aclFromDisk(a.value))
-                    a.value = std::move(*acl);
-            out.push_back(std::move(a));
+            const Inode v = loadInode(rv, sb_);
+            a.value.assign(std::min<uint64_t>({x.valueSize, v.size, xa::kMaxValueSize}), '\0');
+            readContents(
+                contentsOf(v, rv), v.size, 0,
+                MutableByteSpan(reinterpret_cast<std::byte*>(a.value.data()), a.value.size()));
         }
-    };
-    auto where = [&] { return msg("inode %1", n); };
+        if (isAclIndex(x.index))
+            if (auto acl = aclFromDisk(a.value))
+                a.value = std::move(*acl);
+        out.push_back(std::move(a));
+    }
+    return out;
+}
+
+std::shared_ptr<const std::vector<Xattr>> Text23obj::blockXattrs(uint32_t n, uint64_t b) {
+    if (scanning_)
+        if (auto cached = xattrBlocks_.find(b); cached != xattrBlocks_.end())
+            return cached->second;
+    auto list = std::make_shared<std::vector<Xattr>>();
+    Bytes scratch(sb_.blockSize);
+    const ByteSpan block = dev_->block(b, scratch.data());
+    if (block.empty() || load32(block.data()) != xa::kMagic) {
+        damage(block.empty()
+                   ? msg("%1: its attribute block %2 lies outside the image", msg("inode %1", n), b)
+                   : msg("%1: its attribute block %2 is damaged (no magic)", msg("inode %1", n), b),
+               false);
+    } else {
+        if (sb_.metadataCsum() && !csum::xattrBlockOk(sb_.csumSeed, b, block)) {
+            info_.badChecksums += scanning_ ? 1 : 0;
+            damage(msg("attribute block %1 fails its checksum", b), false);
+        }
+        std::vector<RawXattr> found;
+        if (auto why = parseXattrs(block, xa::kBlockHeaderSize, 0, found))
+            damage(msg("attribute block %1: %2; the attributes after it are left out", b, *why),
+                   false);
+        *list = convertXattrs(found, false);
+    }
+    // GetEntry may run beside other readers: the cache serves the walk only.
+    if (scanning_)
+        xattrBlocks_.emplace(b, list);
+    return list;
+}
+
+void Text23obj::readXattrs(uint32_t n, const Inode& inode, ByteSpan raw, TImgEntry& e) {
+    std::vector<Xattr> body;
     const size_t at = kGoodOldInodeSize + inode.extraIsize;
     if (inode.extraIsize != 0 && at + 4 <= raw.size() && load32(raw.data() + at) == xa::kMagic) {
         std::vector<RawXattr> found;
         if (auto why = parseXattrs(raw, at + 4, at + 4, found))
-            damage(msg("%1: %2; the attributes after it are left out", where(), *why), false);
-        convert(found, e.xattrs);
-    }
-    if (inode.fileAcl == 0)
-        return;
-    auto cached = scanning_ ? xattrBlocks_.find(inode.fileAcl) : xattrBlocks_.end();
-    if (cached == xattrBlocks_.end()) {
-        std::vector<Xattr> list;
-        Bytes scratch(sb_.blockSize);
-        const ByteSpan block = dev_->block(inode.fileAcl, scratch.data());
-        if (block.empty() || load32(block.data()) != xa::kMagic) {
-            damage(block.empty() ? msg("%1: its attribute block %2 lies outside the image", where(),
-                                       inode.fileAcl)
-                                 : msg("%1: its attribute block %2 is damaged (no magic)", where(),
-                                       inode.fileAcl),
+            damage(msg("%1: %2; the attributes after it are left out", msg("inode %1", n), *why),
                    false);
-        } else {
-            if (sb_.metadataCsum() && !xattrBlockChecksumOk(sb_, inode.fileAcl, block)) {
-                info_.badChecksums += scanning_ ? 1 : 0;
-                damage(msg("attribute block %1 fails its checksum", inode.fileAcl), false);
-            }
-            std::vector<RawXattr> found;
-            if (auto why = parseXattrs(block, xa::kBlockHeaderSize, 0, found))
-                damage(msg("attribute block %1: %2; the attributes after it are left out",
-                           inode.fileAcl, *why),
-                       false);
-            convert(found, list);
-        }
-        if (!scanning_) { // GetEntry may run beside other readers: no shared cache
-            e.xattrs.insert(e.xattrs.end(), list.begin(), list.end());
-            return;
-        }
-        cached = xattrBlocks_.emplace(inode.fileAcl, std::move(list)).first;
+        body = convertXattrs(found, inode.inlineData());
     }
-    e.xattrs.insert(e.xattrs.end(), cached->second.begin(), cached->second.end());
+    if (inode.fileAcl == 0) {
+        e.xattrs = std::move(body);
+        return;
+    }
+    std::shared_ptr<const std::vector<Xattr>> block = blockXattrs(n, inode.fileAcl);
+    if (body.empty()) {
+        e.xattrs = XattrList::sharing(std::move(block));
+        return;
+    }
+    body.insert(body.end(), block->begin(), block->end());
+    if (!scanning_) {
+        e.xattrs = std::move(body);
+        return;
+    }
+    // Inodes whose own attributes are alike share one list with the block's.
+    std::string key = std::to_string(inode.fileAcl);
+    for (const Xattr& x : body)
+        key.append(1, '\0').append(x.name).append(1, '\0').append(x.value);
+    auto [it, fresh] = xattrSets_.try_emplace(std::move(key));
+    if (fresh)
+        it->second = std::make_shared<const std::vector<Xattr>>(std::move(body));
+    e.xattrs = XattrList::sharing(it->second);
 }
 
 void Text23obj::decodeEntry(uint32_t n, const Inode& inode, ByteSpan raw, TImgEntry& e) {
@@ -425,26 +451,42 @@ size_t Text23obj::readImageRange(const TImgEntry& e, uint64_t offset, MutableByt
     return out.size();
 }
 
+BlockRun Text23obj::heldRun(const BlockMapper& map, uint64_t logical) const {
+    BlockRun run = map.lookup(logical);
+    if (run.physical == 0)
+        return run;
+    // Blocks outside the filesystem, or past the end of a truncated image,
+    // hold nothing: a hole.
+    if (!dev_->inside(run.physical))
+        return {0, run.count};
+    const uint64_t held = std::min(sb_.blocksCount, src_->size() / sb_.blockSize);
+    run.count = std::min(run.count, held - run.physical);
+    return run;
+}
+
 ContentRange Text23obj::nextImageData(const TImgEntry& e, uint64_t offset) {
     const uint64_t total = contentSize(e);
     const Contents c = contentsOf(e);
-    if (!c.map)
-        return {offset, total};
+    if (!c.map) {
+        // Inline contents hold what the inode holds; a size past them is a hole.
+        const uint64_t held = std::min<uint64_t>(total, c.inlineBytes.size());
+        return offset < held ? ContentRange{offset, held} : ContentRange{total, total};
+    }
     const uint64_t bs = sb_.blockSize;
     const uint64_t count = (total + bs - 1) / bs;
-    // The first mapped block, passing over holes a run at a time.
+    // The first block that holds data, passing over holes a run at a time.
     uint64_t logical = offset / bs;
     BlockRun run;
-    while (logical < count && (run = c.map->lookup(logical)).physical == 0)
+    while (logical < count && (run = heldRun(*c.map, logical)).physical == 0)
         logical += run.count;
     if (logical >= count)
         return {total, total};
-    // The data goes on while blocks stay mapped; one range is at most 64 MiB
+    // The data goes on while blocks stay held; one range is at most 64 MiB
     // long, so that a call stays short.
     const uint64_t begin = std::max(offset, logical * bs);
     const uint64_t limit = std::min(count, logical + std::max<uint64_t>(1, (64ull << 20) / bs));
     uint64_t last = logical + run.count;
-    while (last < limit && (run = c.map->lookup(last)).physical != 0)
+    while (last < limit && (run = heldRun(*c.map, last)).physical != 0)
         last += run.count;
     return {begin, std::min(total, std::min(last, limit) * bs)};
 }
@@ -460,7 +502,7 @@ void Text23obj::damage(Message message, bool leftOut) {
 
 void Text23obj::checkInode(uint32_t n, const Inode& inode, ByteSpan raw,
                            const std::function<std::string()>& where) {
-    if (sb_.metadataCsum() && !inodeChecksumOk(sb_, n, raw)) {
+    if (sb_.metadataCsum() && !csum::inodeOk(sb_, n, raw)) {
         ++info_.badChecksums;
         damage(msg("%1: inode %2 fails its checksum", where(), n), false);
     }
@@ -469,7 +511,7 @@ void Text23obj::checkInode(uint32_t n, const Inode& inode, ByteSpan raw,
         return;
     std::optional<uint32_t> seed;
     if (sb_.metadataCsum())
-        seed = inodeSeed(sb_, n, inode.generation);
+        seed = csum::inodeSeed(sb_.csumSeed, n, inode.generation);
     if (auto why = checkExtentTree(*dev_, inode.blockBytes(), seed))
         damage(msg("%1: %2; what it maps there reads as zeros", where(), *why), false);
 }
@@ -540,12 +582,12 @@ bool Text23obj::loadDirChunk(Frame& f) {
         std::optional<bool> ok;
         if (load32(t) == 0 && load16(t + 4) == dt::kTailSize && t[6] == std::byte{0} &&
             std::to_integer<uint8_t>(t[7]) == dt::kTailFileType)
-            ok = dirLeafChecksumOk(f.seed, block);
+            ok = csum::dirLeafOk(f.seed, block);
         else if (f.indexed && i == 0)
-            ok = dirIndexChecksumOk(f.seed, block, 24 + std::to_integer<size_t>(block[29]));
+            ok = csum::dirIndexOk(f.seed, block, 24 + std::to_integer<size_t>(block[29]));
         else if (f.indexed && load32(block.data()) == 0 &&
                  recordLength(load16(block.data() + 4), sb_.blockSize) == bs)
-            ok = dirIndexChecksumOk(f.seed, block, dt::kNodeCountLimit);
+            ok = csum::dirIndexOk(f.seed, block, dt::kNodeCountLimit);
         if (ok && !*ok) {
             ++info_.badChecksums;
             damage(msg("directory %1: block %2 fails its checksum", displayPath(f.node), physical),
@@ -555,32 +597,101 @@ bool Text23obj::loadDirChunk(Frame& f) {
     return true;
 }
 
+Text23obj::Frame Text23obj::frameFor(Node* n) const {
+    Frame f;
+    f.node = n;
+    f.size = n->entry.size;
+    Bytes scratch(sb_.inodeSize);
+    const ByteSpan raw = rawInode(n->entry.objId, scratch.data());
+    if (!raw.empty()) {
+        const Inode inode = loadInode(raw, sb_);
+        f.contents = contentsOf(inode, raw);
+        f.seed = sb_.metadataCsum()
+                     ? csum::inodeSeed(sb_.csumSeed, n->entry.objId, inode.generation)
+                     : 0;
+        f.indexed = (inode.flags & kInodeFlagIndex) != 0;
+    }
+    f.chunks = f.contents.map ? (f.size + sb_.blockSize - 1) / sb_.blockSize : 2;
+    return f;
+}
+
+bool Text23obj::nextDirEntry(Frame& f, uint32_t& ino, std::string& name) {
+    const uint64_t at = f.chunkStart + f.pos;
+    auto stop = [&](Message why) {
+        damage(msg("directory %1: %2; the rest of the directory is not read", displayPath(f.node),
+                   why));
+        return false;
+    };
+    const size_t room = f.data.size() - f.pos;
+    if (room < de::kHeaderSize)
+        return stop(msg("an entry at byte %1 is cut off", at));
+    const std::byte* e = f.data.data() + f.pos;
+    ino = load32(e + de::kInode);
+    const uint32_t recLen = recordLength(load16(e + de::kRecLen), sb_.blockSize);
+    const uint32_t nameLen = sb_.has(kIncompatFiletype) ? std::to_integer<uint32_t>(e[de::kNameLen])
+                                                        : load16(e + de::kNameLen);
+    if (recLen < de::kHeaderSize || recLen > room)
+        return stop(msg("the entry at byte %1 has a record length of %2", at, recLen));
+    if (nameLen > kMaxNameLength)
+        return stop(msg("the entry at byte %1 has a name of %2 bytes", at, nameLen));
+    if (de::kHeaderSize + nameLen > recLen)
+        return stop(msg("the name of the entry at byte %1 is longer than its record", at));
+    f.pos += recLen;
+    name.assign(reinterpret_cast<const char*>(e + de::kName), nameLen);
+    return true;
+}
+
+std::optional<TImgEntry> Text23obj::entryFor(uint32_t ino,
+                                             const std::function<std::string()>& where) {
+    if (ino > sb_.inodesCount) {
+        damage(msg("%1: names inode %2, beyond the image's %3 inodes; left out", where(), ino,
+                   sb_.inodesCount));
+        return std::nullopt;
+    }
+    TImgEntry entry;
+    if (Node* first = nodeFor(ino)) {
+        if (first->isDirectory() || ino == kRootIno) {
+            damage(
+                msg("%1: names directory %2 a second time; left out", where(), displayPath(first)));
+            return std::nullopt;
+        }
+        entry = first->entry;
+        entry.objId = ino;
+        return entry;
+    }
+    Bytes scratch(sb_.inodeSize);
+    const ByteSpan raw = rawInode(ino, scratch.data());
+    if (raw.empty()) {
+        damage(msg("%1: inode %2 lies outside the image; left out", where(), ino));
+        return std::nullopt;
+    }
+    const Inode inode = loadInode(raw, sb_);
+    if (inode.mode == 0 || (inode.links == 0 && inode.dtime != 0)) {
+        damage(msg("%1: inode %2 is not in use; left out", where(), ino));
+        return std::nullopt;
+    }
+    checkInode(ino, inode, raw, where);
+    decodeEntry(ino, inode, raw, entry);
+    if (entry.objType == kTypeFile && entry.size > maxFileSize(inode, sb_.blockSize) &&
+        !inode.inlineData())
+        damage(msg("%1: the inode claims %2 bytes, more than the file can hold; its contents "
+                   "cannot be read",
+                   where(), entry.size),
+               false);
+    return entry;
+}
+
 void Text23obj::ScanDirectory(Node* root, JobReporter& rep) {
-    const bool nameLen8 = sb_.has(kIncompatFiletype);
     const int64_t expected =
         std::max<int64_t>(int64_t{sb_.inodesCount} - sb_.freeInodes - sb_.firstIno + 1, 1);
     int64_t made = 1;
-    Bytes scratch(sb_.inodeSize);
     dirBlockOwner_.clear();
     dirBytes_ = 0;
 
-    auto frameFor = [&](Node* n) {
-        Frame f;
-        f.node = n;
-        f.size = n->entry.size;
-        const ByteSpan raw = rawInode(n->entry.objId, scratch.data());
-        const Inode inode = raw.empty() ? Inode{} : loadInode(raw, sb_);
-        if (!raw.empty()) {
-            f.contents = contentsOf(inode, raw);
-            f.seed = sb_.metadataCsum() ? inodeSeed(sb_, n->entry.objId, inode.generation) : 0;
-            f.indexed = (inode.flags & kInodeFlagIndex) != 0;
-        }
-        f.chunks = f.contents.map ? (f.size + sb_.blockSize - 1) / sb_.blockSize : 2;
-        return f;
-    };
-
     std::vector<Frame> stack;
     stack.push_back(frameFor(root));
+    uint32_t ino = 0;
+    std::string name;
     while (!stack.empty()) {
         Frame& f = stack.back();
         if (f.pos >= f.data.size()) {
@@ -588,79 +699,20 @@ void Text23obj::ScanDirectory(Node* root, JobReporter& rep) {
                 stack.pop_back();
             continue;
         }
-        const uint64_t at = f.chunkStart + f.pos;
-        auto stop = [&](Message why) {
-            damage(msg("directory %1: %2; the rest of the directory is not read",
-                       displayPath(f.node), why));
+        if (!nextDirEntry(f, ino, name)) {
             stack.pop_back();
-        };
-        const size_t room = f.data.size() - f.pos;
-        if (room < de::kHeaderSize) {
-            stop(msg("an entry at byte %1 is cut off", at));
             continue;
         }
-        const std::byte* e = f.data.data() + f.pos;
-        const uint32_t ino = load32(e + de::kInode);
-        const uint32_t recLen = recordLength(load16(e + de::kRecLen), sb_.blockSize);
-        const uint32_t nameLen =
-            nameLen8 ? std::to_integer<uint32_t>(e[de::kNameLen]) : load16(e + de::kNameLen);
-        if (recLen < de::kHeaderSize || recLen > room) {
-            stop(msg("the entry at byte %1 has a record length of %2", at, recLen));
+        // An unused entry (a deleted name, an index block, a checksum).
+        if (ino == 0 || name == "." || name == "..")
             continue;
-        }
-        if (nameLen > kMaxNameLength) {
-            stop(msg("the entry at byte %1 has a name of %2 bytes", at, nameLen));
-            continue;
-        }
-        if (de::kHeaderSize + nameLen > recLen) {
-            stop(msg("the name of the entry at byte %1 is longer than its record", at));
-            continue;
-        }
-        f.pos += recLen;
-        if (ino == 0)
-            continue; // an unused entry (a deleted name, an index block, a checksum)
-        std::string name(reinterpret_cast<const char*>(e + de::kName), nameLen);
-        if (name == "." || name == "..")
-            continue;
-
         Node* parent = f.node;
         auto where = [&] { return displayPath(parent) + (parent == root ? "" : "/") + name; };
-        if (ino > sb_.inodesCount) {
-            damage(msg("%1: names inode %2, beyond the image's %3 inodes; left out", where(), ino,
-                       sb_.inodesCount));
+        std::optional<TImgEntry> entry = entryFor(ino, where);
+        if (!entry)
             continue;
-        }
-        TImgEntry entry;
-        if (Node* first = nodeFor(ino)) {
-            if (first->isDirectory() || ino == kRootIno) {
-                damage(msg("%1: names directory %2 a second time; left out", where(),
-                           displayPath(first)));
-                continue;
-            }
-            entry = first->entry;
-            entry.objId = ino;
-        } else {
-            const ByteSpan raw = rawInode(ino, scratch.data());
-            if (raw.empty()) {
-                damage(msg("%1: inode %2 lies outside the image; left out", where(), ino));
-                continue;
-            }
-            const Inode inode = loadInode(raw, sb_);
-            if (inode.mode == 0 || (inode.links == 0 && inode.dtime != 0)) {
-                damage(msg("%1: inode %2 is not in use; left out", where(), ino));
-                continue;
-            }
-            checkInode(ino, inode, raw, where);
-            decodeEntry(ino, inode, raw, entry);
-            if (entry.objType == kTypeFile && entry.size > maxFileSize(inode, sb_.blockSize) &&
-                !inode.inlineData())
-                damage(msg("%1: the inode claims %2 bytes, more than the file can hold; its "
-                           "contents cannot be read",
-                           where(), entry.size),
-                       false);
-        }
-        entry.name = std::move(name);
-        Node* added = AddEntryNode(parent, std::move(entry));
+        entry->name = std::move(name);
+        Node* added = AddEntryNode(parent, std::move(*entry));
         ++made;
         rep.progressWith(std::min(made, expected), expected, 2,
                          [&] { return verbatim(added->text); });
@@ -710,11 +762,13 @@ void Text23obj::Open() {
     } catch (...) {
         scanning_ = false;
         xattrBlocks_.clear();
+        xattrSets_.clear();
         rep.send(0, 0, 3, {});
         throw;
     }
     scanning_ = false;
     xattrBlocks_.clear();
+    xattrSets_.clear();
     rep.send(0, 0, 3, {});
 }
 

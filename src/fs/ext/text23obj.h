@@ -10,10 +10,12 @@
 #include "inode.h"
 #include "model/timg.h"
 #include "superblock.h"
+#include "xattr.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -80,13 +82,30 @@ private:
     Contents contentsOf(const TImgEntry& e) const;
     void decodeEntry(uint32_t n, const ext2::Inode& inode, ByteSpan raw, TImgEntry& entry);
     void readXattrs(uint32_t n, const ext2::Inode& inode, ByteSpan raw, TImgEntry& entry);
+    // The attributes of entries as programs see them; inlineHolder: leave out
+    // the one that holds the rest of an inline file's data.
+    std::vector<Xattr> convertXattrs(const std::vector<ext2::RawXattr>& found,
+                                     bool inlineHolder) const;
+    // The attributes of attribute block b (read for inode n), decoded once
+    // per walk.
+    std::shared_ptr<const std::vector<Xattr>> blockXattrs(uint32_t n, uint64_t b);
     std::string readAlias(const ext2::Inode& inode, ByteSpan raw) const;
+    // The run at logical of a map, blocks the image does not hold (outside
+    // the filesystem, past the end of the file) as a hole.
+    ext2::BlockRun heldRun(const ext2::BlockMapper& map, uint64_t logical) const;
     // Reads from contents c of a size-byte object.
     void readContents(const Contents& c, uint64_t size, uint64_t offset, MutableByteSpan out) const;
 
     // Walks the tree below root, depth first, with an explicit stack.
     void ScanDirectory(Node* root, JobReporter& rep);
+    Frame frameFor(Node* folder) const;
     bool loadDirChunk(Frame& f);
+    // The entry at f.pos (ino 0 for an unused one), moving past it; false when
+    // the folder's entries are damaged from there on.
+    bool nextDirEntry(Frame& f, uint32_t& ino, std::string& name);
+    // The entry for a name of inode ino, or none when the inode cannot be
+    // shown (damage reported, naming where).
+    std::optional<TImgEntry> entryFor(uint32_t ino, const std::function<std::string()>& where);
     // Checks what is cheap to check of a new inode: its checksum and extent
     // tree.
     void checkInode(uint32_t n, const ext2::Inode& inode, ByteSpan raw,
@@ -104,8 +123,10 @@ private:
     const ImageSource* src_ = nullptr;
     std::unique_ptr<ImageSource> overlay_; // the replayed journal over image()
     std::unique_ptr<ext2::BlockDevice> dev_;
-    // Attribute blocks already read (many inodes share one).
-    std::unordered_map<uint64_t, std::vector<Xattr>> xattrBlocks_;
+    // Attribute blocks already read (many inodes share one), and the lists
+    // of inodes that add the same attributes of their own to one block.
+    std::unordered_map<uint64_t, std::shared_ptr<const std::vector<Xattr>>> xattrBlocks_;
+    std::unordered_map<std::string, std::shared_ptr<const std::vector<Xattr>>> xattrSets_;
     // Folder blocks read by the walk, and the folder that read each: no
     // damaged image can make the walk repeat itself.
     std::unordered_map<uint64_t, const Node*> dirBlockOwner_;

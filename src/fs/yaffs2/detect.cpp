@@ -26,7 +26,10 @@ Layout LayoutHints::applyTo(Layout base) const {
     Layout l = base;
     l.pageSize = pageSize.value_or(l.pageSize);
     l.spareSize = spareSize.value_or(l.spareSize);
-    l.order = order.value_or(l.order);
+    if (order) {
+        l.order = *order;
+        l.swappedHeaders = false;
+    }
     if (inbandTags) {
         l.inbandTags = true;
         l.tagOffset = 0;
@@ -196,36 +199,19 @@ public:
             return;
         const uint64_t records =
             image_.size() / recordSize + (image_.size() % recordSize >= minBytes ? 1 : 0);
-
-        std::array<Tally, 4> variants;
-        size_t count = 0;
-        for (ByteOrder o : {ByteOrder::kLittle, ByteOrder::kBig}) {
-            if (hints_.order && *hints_.order != o)
-                continue;
-            for (bool ecc : {true, false}) {
-                if (ecc && (hints_.noTagEcc || geometry.inbandTags ||
-                            geometry.tagOffset + kTagsSize + kTagEccSize > geometry.spareSize))
-                    continue;
-                Tally& t = variants[count++];
-                t.layout = geometry;
-                t.layout.order = o;
-                t.layout.tagEcc = ecc;
-            }
-        }
+        const size_t count = makeVariants(geometry);
         if (count == 0)
             return;
-
         if (planRecords_ != records) {
             plan_ = samplePlan(records);
             planRecords_ = records;
         }
-        std::array<uint32_t, 4> lastSeq{};
+        lastSeq_.fill(0);
         uint64_t lastRecord = UINT64_MAX;
         uint32_t looked = 0;
         for (uint64_t k : plan_) {
             const uint64_t base = k * recordSize;
-            const std::byte* page = image_.data() + base;
-            const std::byte* tags = page + geometry.tagsAt();
+            const std::byte* tags = image_.data() + base + geometry.tagsAt();
             if (base + geometry.tagsAt() + kTagsSize > image_.size())
                 break;
             if (allBytes(tags, kTagsSize, std::byte{0xFF}) ||
@@ -234,57 +220,19 @@ public:
                 continue;
             }
             bool anyPassed = false;
-            for (size_t v = 0; v < count; ++v) {
-                Tally& t = variants[v];
-                PackedTags tg;
-                bool eccOk = false;
-                if (t.layout.tagEcc) {
-                    if (base + geometry.tagsAt() + kTagsSize + kTagEccSize > image_.size())
-                        continue;
-                    eccOk = readCheckedTags(tags, t.layout.order, tg) != EccResult::kFailed;
-                } else {
-                    tg = loadTags(tags, t.layout.order);
-                }
-                ++t.sampled;
-                Verdict verdict = kWrong;
-                if (!t.layout.tagEcc) {
-                    verdict = judge(tg, page, t.layout, t.layout.order);
-                } else if (eccOk) {
-                    // Tags whose ECC agrees are the filesystem's, odd values or
-                    // not; but a stray bit in blank tags and their blank ECC
-                    // "corrects" to blank tags, which tell nothing.
-                    verdict = judge(tg, page, t.layout, t.layout.order);
-                    if (verdict == kWrong)
-                        verdict = tg == PackedTags{} ? kWrong : kOther;
-                }
-                t.score += points(verdict);
-                if (verdict == kWrong) {
-                    ++t.wrong;
-                    continue;
-                }
-                anyPassed = true;
-                ++t.passed;
-                if (verdict == kHeader || verdict == kRoot)
-                    ++t.headers;
-                if (verdict != kOther)
-                    ++t.objects;
-                if (eccOk)
-                    t.score += kPointsTagEcc;
-                if (lastRecord + 1 == k && lastSeq[v] == tg.sequence)
-                    t.score += kPointsSameSequence;
-                lastSeq[v] = tg.sequence;
-            }
+            for (size_t v = 0; v < count; ++v)
+                anyPassed |= sample(variants_[v], v, k, lastRecord + 1 == k);
             lastRecord = k;
             // Most candidates are wrong from their first pages on.
             ++looked;
             if (!anyPassed && (quick || looked == 4) &&
-                std::none_of(variants.begin(), variants.begin() + count,
+                std::none_of(variants_.begin(), variants_.begin() + count,
                              [](const Tally& t) { return t.passed > 0; }))
                 break;
         }
         const bool allSampled = plan_.size() == records;
         for (size_t v = 0; v < count; ++v) {
-            const Tally& t = variants[v];
+            const Tally& t = variants_[v];
             if (t.viable(allSampled))
                 kept_.push_back(t);
             else if (!closest_ || t.passed > closest_->passed ||
@@ -298,8 +246,89 @@ public:
     ByteSpan image() const { return image_; }
 
 private:
+    static constexpr size_t kMaxVariants = 6;
+
+    // The byte order and tag ECC variants of geometry the hints allow, fresh
+    // in variants_; returns how many. Byte orders: both little, both big, and
+    // big-endian headers with little-endian tags (the classic image maker's
+    // byte swap); a byte order the user gives is the headers'.
+    size_t makeVariants(const Layout& geometry) {
+        struct Orders {
+            ByteOrder tags;
+            bool swapped;
+        };
+        constexpr Orders kOrders[] = {
+            {ByteOrder::kLittle, false}, {ByteOrder::kBig, false}, {ByteOrder::kLittle, true}};
+        size_t count = 0;
+        for (const Orders& o : kOrders) {
+            Layout l = geometry;
+            l.order = o.tags;
+            l.swappedHeaders = o.swapped;
+            if (hints_.order && *hints_.order != l.headerOrder())
+                continue;
+            for (bool ecc : {true, false}) {
+                if (ecc && (hints_.noTagEcc || geometry.inbandTags ||
+                            geometry.tagOffset + kTagsSize + kTagEccSize > geometry.spareSize))
+                    continue;
+                Tally& t = variants_[count++];
+                t = Tally{};
+                t.layout = l;
+                t.layout.tagEcc = ecc;
+            }
+        }
+        return count;
+    }
+
+    // Scores record k for variant t (number v); follows says the record
+    // before it was sampled too. Returns whether it checks out.
+    bool sample(Tally& t, size_t v, uint64_t k, bool follows) {
+        const Layout& l = t.layout;
+        const uint64_t base = k * l.recordSize();
+        const std::byte* page = image_.data() + base;
+        const std::byte* tags = page + l.tagsAt();
+        PackedTags tg;
+        bool eccOk = false;
+        if (l.tagEcc) {
+            if (base + l.tagsAt() + kTagsSize + kTagEccSize > image_.size())
+                return false;
+            eccOk = readCheckedTags(tags, l.order, tg) != EccResult::kFailed;
+        } else {
+            tg = loadTags(tags, l.order);
+        }
+        ++t.sampled;
+        Verdict verdict = kWrong;
+        if (!l.tagEcc) {
+            verdict = judge(tg, page, l, l.headerOrder());
+        } else if (eccOk) {
+            // Tags whose ECC agrees are the filesystem's, odd values or not;
+            // but a stray bit in blank tags and their blank ECC "corrects" to
+            // blank tags, which tell nothing.
+            verdict = judge(tg, page, l, l.headerOrder());
+            if (verdict == kWrong)
+                verdict = tg == PackedTags{} ? kWrong : kOther;
+        }
+        t.score += points(verdict);
+        if (verdict == kWrong) {
+            ++t.wrong;
+            return false;
+        }
+        ++t.passed;
+        if (verdict == kHeader || verdict == kRoot)
+            ++t.headers;
+        if (verdict != kOther)
+            ++t.objects;
+        if (eccOk)
+            t.score += kPointsTagEcc;
+        if (follows && lastSeq_[v] == tg.sequence)
+            t.score += kPointsSameSequence;
+        lastSeq_[v] = tg.sequence;
+        return true;
+    }
+
     ByteSpan image_;
     const LayoutHints& hints_;
+    std::array<Tally, kMaxVariants> variants_;
+    std::array<uint32_t, kMaxVariants> lastSeq_{};
     std::vector<uint64_t> plan_;
     uint64_t planRecords_ = UINT64_MAX;
     std::vector<Tally> kept_;

@@ -38,12 +38,21 @@ std::optional<Message> layoutProblem(const Layout& l) {
     return std::nullopt;
 }
 
+Message orderMessage(const Layout& l) {
+    auto name = [](ByteOrder o) {
+        return o == ByteOrder::kBig ? msg("big-endian") : msg("little-endian");
+    };
+    if (l.swappedHeaders)
+        return msg("%1 headers, %2 tags", name(l.headerOrder()), name(l.order));
+    return name(l.order);
+}
+
 Message layoutMessage(const Layout& l) {
     const Message size = msg("%1+%2", l.pageSize, l.spareSize);
     const Message tags = l.inbandTags ? msg("inband tags")
                          : l.tagEcc   ? msg("tags at spare offset %1 with ECC", l.tagOffset)
                                       : msg("tags at spare offset %1 without ECC", l.tagOffset);
-    const Message order = l.order == ByteOrder::kBig ? msg("big-endian") : msg("little-endian");
+    const Message order = orderMessage(l);
     if (l.dataEcc == kEccNone)
         return msg("%1, %2, %3", size, tags, order);
     const Message ecc = l.dataEcc == kEccYaffs

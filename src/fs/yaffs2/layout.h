@@ -52,13 +52,24 @@ struct Layout {
     bool inbandTags = false;
     // The 12-byte tag ECC follows the tags.
     bool tagEcc = true;
+    // The byte order of the tags, and of the headers unless swappedHeaders.
     ByteOrder order = ByteOrder::kLittle;
+    // Headers in the other byte order than the tags: the classic image
+    // maker's byte-swap option turns the headers big-endian and leaves the
+    // tags little-endian.
+    bool swappedHeaders = false;
     EccKind dataEcc = kEccNone;
     uint32_t dataEccOffset = 0; // in the spare area
     // Pages per erase block, as far as the image shows it (0: not known).
     // Reading skips blocks marked bad only when it is known.
     uint32_t pagesPerBlock = 0;
 
+    // The byte order of object headers (and the attributes after them).
+    ByteOrder headerOrder() const {
+        if (!swappedHeaders)
+            return order;
+        return order == ByteOrder::kBig ? ByteOrder::kLittle : ByteOrder::kBig;
+    }
     // One page and its spare: the unit the image repeats.
     uint32_t recordSize() const { return pageSize + spareSize; }
     // File bytes one chunk holds.
@@ -98,6 +109,8 @@ std::optional<Message> layoutProblem(const Layout& l);
 // "4096+128, tags at spare offset 2 with ECC, little-endian, YAFFS data ECC at
 // spare offset 80": for messages, and in English.
 Message layoutMessage(const Layout& l);
+// "big-endian", or "big-endian headers, little-endian tags".
+Message orderMessage(const Layout& l);
 std::string describeLayout(const Layout& l);
 
 // Where a writer puts the data ECC: right before the tags when they stand

@@ -53,7 +53,7 @@ bool Tyaffs2obj::decodeEntry(uint32_t id, TImgEntry& e) const {
 
 void Tyaffs2obj::decodeEntryAt(uint32_t id, const std::byte* c, TImgEntry& e) const {
     const Layout& lay = layout();
-    ObjectHeader h = decodeHeader(c, lay.chunkDataSize(), lay.order);
+    ObjectHeader h = decodeHeader(c, lay.chunkDataSize(), lay.headerOrder());
     e = TImgEntry{};
     e.name = std::move(h.name);
     e.objType = h.type <= kHdrSpecial ? static_cast<uint8_t>(h.type) : uint8_t{kTypeUnknown};
@@ -192,7 +192,7 @@ std::vector<std::pair<std::string, std::string>> Tyaffs2obj::describe() const {
         {"spare size", std::to_string(lay.spareSize)},
         {"tag offset", tagPlace},
         {"tag ECC", lay.tagEcc && !lay.inbandTags ? "yes" : "no"},
-        {"byte order", lay.order == ByteOrder::kBig ? "big-endian" : "little-endian"},
+        {"byte order", orderMessage(lay).english()},
         {"data ECC", dataEcc},
         {"pages per block",
          lay.pagesPerBlock ? std::to_string(lay.pagesPerBlock) : std::string("not known")},

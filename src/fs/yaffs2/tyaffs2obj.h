@@ -15,6 +15,10 @@
 
 namespace korvane {
 
+namespace yaffs2 {
+class Scanner;
+}
+
 class Tyaffs2obj : public Timg {
 public:
     // What the scan found, for `info` and for the save parameters.
@@ -70,6 +74,8 @@ protected:
     ContentRange nextImageData(const TImgEntry& e, uint64_t offset) override;
 
 private:
+    friend class yaffs2::Scanner;
+
     struct DataRef {
         uint32_t chunk;   // chunk position in the image
         uint32_t chunkId; // 1-based data chunk number

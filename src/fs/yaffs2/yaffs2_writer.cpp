@@ -3,6 +3,8 @@
 #include "header.h"
 #include "model/error.h"
 #include "model/output_file.h"
+#include "model/texts.h"
+#include "model/tree.h"
 #include "tags.h"
 #include "tyaffs2obj.h"
 
@@ -25,7 +27,7 @@ constexpr size_t kAliasMax = hdr::kAliasSize - 1;
 constexpr size_t kFlushChunks = 512;
 
 std::string where(const Node* n) {
-    return "/" + pathFromRoot(n);
+    return escapedName("/" + pathFromRoot(n));
 }
 
 bool writable(uint8_t objType) {
@@ -77,7 +79,7 @@ public:
     // extended attributes after it) laid in.
     void header(const ObjectHeader& h, uint32_t id) {
         std::byte* c = next(kFill);
-        encodeHeader(h, c, kFill, lay_.chunkDataSize(), lay_.order);
+        encodeHeader(h, c, kFill, lay_.chunkDataSize(), lay_.headerOrder());
         finish(c, {kSeqLowest, id, 0, 0xFFFF});
     }
 
@@ -138,6 +140,12 @@ bool timesFit(const TImgEntry& e) {
     return true;
 }
 
+Message timesMoved(const Node* n) {
+    return msg("YAFFS2 keeps times from 1970 to 2106 only: the times of %1 were moved into that "
+               "range",
+               where(n));
+}
+
 bool validXattrName(const std::string& name) {
     return !name.empty() && name.find('\0') == std::string::npos;
 }
@@ -186,13 +194,20 @@ void checkYaffs2(Timg& img, const Layout& layout, std::vector<Message>* warnings
                         "this tree has %2",
                         kMaxWriterId - 257, plan.nodes.size() - 1));
     uint64_t bytes = layout.recordSize();
+    if (warnings && !timesFit(img.root()->entry))
+        warnings->push_back(timesMoved(img.root()));
     for (size_t i = 1; i < plan.nodes.size(); ++i) {
         const Node* n = plan.nodes[i];
         const TImgEntry& e = n->entry;
         if (!writable(e.objType))
-            continue;
+            throw Error(msg("%1: an object of a type %2 does not know, which it cannot hold",
+                            where(n), "YAFFS2"));
         if (e.name.size() > kNameMax)
             throw Error(msg("name too long (over 255 bytes) for YAFFS2: %1", where(n)));
+        if (!safeFileName(e.name))
+            throw Error(msg("%1: the name is empty, \".\" or \"..\", or holds \"/\" or a NUL "
+                            "byte, which %2 cannot hold",
+                            where(n), "YAFFS2"));
         if (e.objType == kTypeFile && e.size > 0xFFFFFFFFull)
             throw Error(
                 msg("file too large: YAFFS2 cannot hold files of 4 GB or more: %1", where(n)));
@@ -217,9 +232,7 @@ void checkYaffs2(Timg& img, const Layout& layout, std::vector<Message>* warnings
             throw Error(msg("YAFFS2 keeps device numbers of at most 255:255; %1 has %2:%3",
                             where(n), e.rdev.major, e.rdev.minor));
         if (warnings && !timesFit(e))
-            warnings->push_back(msg("YAFFS2 keeps times from 1970 to 2106 only: the times of "
-                                    "%1 were moved into that range",
-                                    where(n)));
+            warnings->push_back(timesMoved(n));
         bytes += layout.recordSize() *
                  (1 + (e.objType == kTypeFile ? dataChunks(e.size, chunkData) : 0));
     }

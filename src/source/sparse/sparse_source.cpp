@@ -187,6 +187,7 @@ public:
     }
 
     void parse(ByteSpan head);
+    bool anyCrcChunk(uint64_t pos, uint16_t chunkHeader, uint32_t totalChunks) const;
 
 private:
     // The chunk holding byte at, or nullptr for bytes no chunk covers.
@@ -235,6 +236,20 @@ uint32_t SparseSource::crcOf(const Chunk& c, uint32_t crc) const {
     return crc;
 }
 
+bool SparseSource::anyCrcChunk(uint64_t pos, uint16_t chunkHeader, uint32_t totalChunks) const {
+    const uint64_t fileSize = file_->size();
+    for (uint32_t i = 0; i < totalChunks && pos + chunkHeader <= fileSize; ++i) {
+        Bytes h = readBytes(*file_, pos, kChunkHeaderSize);
+        if (load16(h.data() + ch::kType) == kChunkCrc32)
+            return true;
+        const uint32_t total = load32(h.data() + ch::kTotalSize);
+        if (total < chunkHeader)
+            break;
+        pos += total;
+    }
+    return false;
+}
+
 void SparseSource::parse(ByteSpan head) {
     const uint16_t fileHeader = load16(head.data() + fh::kFileHeaderSize);
     const uint16_t chunkHeader = load16(head.data() + fh::kChunkHeaderSize);
@@ -243,16 +258,7 @@ void SparseSource::parse(ByteSpan head) {
     const uint64_t totalBlocks = size_ / blockSize_;
 
     // Only an image with CRC chunks pays for checksums.
-    bool hasCrc = false;
-    for (uint64_t pos = fileHeader, i = 0; i < totalChunks && pos + chunkHeader <= fileSize; ++i) {
-        Bytes h = readBytes(*file_, pos, kChunkHeaderSize);
-        hasCrc = hasCrc || load16(h.data() + ch::kType) == kChunkCrc32;
-        const uint32_t total = load32(h.data() + ch::kTotalSize);
-        if (total < chunkHeader)
-            break;
-        pos += total;
-    }
-
+    const bool hasCrc = anyCrcChunk(fileHeader, chunkHeader, totalChunks);
     if (hasCrc) {
         words_.emplace(4);
         blocks_.emplace(blockSize_);
@@ -283,7 +289,10 @@ void SparseSource::parse(ByteSpan head) {
                                     i + 1, hex(type), block));
             return;
         }
-        if (total != expect || blocks > totalBlocks - block) {
+        // A CRC32 chunk stands for no blocks, whatever it says: the format's
+        // reference takes none for it.
+        const uint64_t advance = type == kChunkCrc32 ? 0 : blocks;
+        if (total != expect || advance > totalBlocks - block) {
             problems_.push_back(msg("chunk %1 of the sparse image is damaged (%2 blocks in %3 "
                                     "bytes); blocks from %4 on read as zeros",
                                     i + 1, blocks, total, block));
@@ -317,7 +326,7 @@ void SparseSource::parse(ByteSpan head) {
                                     block + (fileSize - c.fileOffset) / blockSize_));
             return;
         }
-        block += blocks;
+        block += advance;
         pos += total;
     }
     if (block != totalBlocks)

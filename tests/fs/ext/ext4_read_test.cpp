@@ -4,6 +4,7 @@
 // recovery; damage opens with a warning that names it.
 #include "ext_testutil.h"
 #include "fs/ext/ext2_format.h"
+#include "model/crc.h"
 #include "model/error.h"
 #include "support/yaffs2_builder.h"
 
@@ -190,6 +191,50 @@ TEST(Ext4Journal, ReplayedAsRecoveryLeavesIt) {
     }
 }
 
+// Fast commits after the last transaction of a journal that needs recovery
+// are not replayed: the image opens with a warning that says so.
+TEST(Ext4Journal, PendingFastCommitsAreNamed) {
+    TempDir t;
+    std::filesystem::create_directories(t / "src");
+    writeFile(t / "src/file", pattern(3000, 5));
+    const std::string image = t / "fc.img";
+    mustRun("mke2fs -q -F -t ext4 -O fast_commit -b 1024 -d " + shellQuote(t / "src") + " " +
+            shellQuote(image) + " 8M");
+    const std::string data = run("debugfs -R 'bmap /file 0' " + shellQuote(image)).out;
+    writeFile(t / "block", pattern(1024, 6));
+    writeFile(t / "cmds",
+              "jo\njw -b " + data.substr(0, data.find('\n')) + " " + (t / "block") + "\njc\n");
+    mustRun("debugfs -w -f " + shellQuote(t / "cmds") + " " + shellQuote(image) + " >/dev/null");
+    auto physical = [&](uint64_t journalBlock) {
+        const std::string out =
+            run("debugfs -R 'bmap <8> " + std::to_string(journalBlock) + "' " + shellQuote(image))
+                .out;
+        return std::stoull(out) * 1024;
+    };
+    // The kernel marks the journal as holding fast commits on its first use:
+    // the feature, 16 blocks after the log, a head for the next transaction.
+    Bytes bytes = readFile(image);
+    std::byte* jsb = bytes.data() + physical(0);
+    store32be(jsb + 40, load32be(jsb + 40) | 0x20);
+    store32be(jsb + 84, 16);
+    if (load32be(jsb + 40) & 0x18) {
+        static const std::byte zeros[4]{};
+        uint32_t crc = crc32c(~0u, ByteSpan(jsb, 252));
+        crc = crc32c(crc, ByteSpan(zeros, 4));
+        store32be(jsb + 252, crc32c(crc, ByteSpan(jsb + 256, 1024 - 256)));
+    }
+    const uint32_t next = load32be(jsb + 24) + 1;
+    std::byte* head = bytes.data() + physical(load32be(jsb + 16) - 16 + 1);
+    store16(head, 9);
+    store16(head + 2, 8);
+    store32(head + 4, 0);
+    store32(head + 8, next);
+    writeFile(image, bytes);
+
+    auto img = openAny(image);
+    EXPECT_NE(allWarnings(*img).find("fast commits"), std::string::npos) << allWarnings(*img);
+}
+
 // Times as the kernel decodes them: signed 32-bit seconds, and where the
 // inode has room, two epoch bits and nanoseconds in the extra word (mke2fs -d
 // writes neither, so debugfs sets the raw fields).
@@ -225,6 +270,49 @@ TEST(Ext4Times, SignedSecondsEpochBitsAndNanoseconds) {
         EXPECT_EQ(e.mtime, c.seconds);
         EXPECT_EQ(e.mtimeNs, c.ns);
     }
+}
+
+// An inode whose mode names no type is listed as unknown; "system.data" is
+// hidden only where it holds the rest of an inline file; what an inode claims
+// beyond what the image holds (inline bytes, extents outside the filesystem)
+// is a hole, not data.
+TEST(Ext4Objects, UnknownTypesSystemDataAndHoles) {
+    TempDir t;
+    std::filesystem::create_directories(t / "src");
+    writeFile(t / "src/small", pattern(100, 1));
+    writeFile(t / "src/plain", pattern(5000, 2));
+    writeFile(t / "src/far", pattern(20000, 3));
+    writeFile(t / "src/odd", "x");
+    const std::string image = t / "t.img";
+    mustRun("mke2fs -q -F -t ext4 -b 1024 -O inline_data -I 256 -d " + shellQuote(t / "src") + " " +
+            shellQuote(image) + " 4M");
+    for (const char* cmd : {"ea_set /plain system.data hello", "sif /odd mode 0170644",
+                            "sif /small size 1073741824", "sif /far size 45097156608"})
+        mustRun(std::string("debugfs -w -R '") + cmd + "' " + shellQuote(image) +
+                " >/dev/null 2>&1");
+    // The extent of /far (the first in its inode's i_block) starts far past
+    // the filesystem's 4096 blocks.
+    const std::string imap =
+        run("debugfs -R 'imap /far' " + shellQuote(image) + " 2>/dev/null").out;
+    const size_t at = imap.find("located at block ");
+    ASSERT_NE(at, std::string::npos) << imap;
+    const uint64_t block = std::stoull(imap.substr(at + 17));
+    const uint64_t offset = std::stoull(imap.substr(imap.find("offset 0x") + 9), nullptr, 16);
+    Bytes bytes = readFile(image);
+    store32(bytes.data() + block * 1024 + offset + 40 + 12 + 8, 0x70000000);
+    writeFile(image, bytes);
+
+    auto img = openExt(image);
+    const TImgEntry& small = findPath(img->root(), "small")->entry;
+    EXPECT_TRUE(small.xattrs.empty());
+    EXPECT_EQ(findPath(img->root(), "plain")->entry.xattrs, (XattrList{{"system.data", "hello"}}));
+    EXPECT_EQ(findPath(img->root(), "odd")->entry.objType, kTypeUnknown);
+    const ContentRange inlineData = img->nextData(small, 0);
+    EXPECT_EQ(inlineData.begin, 0u);
+    EXPECT_EQ(inlineData.end, 100u);
+    EXPECT_EQ(img->nextData(small, 100).begin, small.size);
+    const TImgEntry& far = findPath(img->root(), "far")->entry;
+    EXPECT_EQ(img->nextData(far, 0).begin, far.size);
 }
 
 // A damaged extent tree, inode or folder block opens with a warning naming

@@ -3,6 +3,7 @@
 // everything, and korvane-cli writes EXT2, EXT3 and ext4, plain and sparse.
 #include "ext_testutil.h"
 #include "ext_write_util.h"
+#include "fs/ext/ext_writer.h"
 #include "fs/ext/text23obj.h"
 #include "fs/yaffs2/tyaffs2obj.h"
 #include "model/error.h"
@@ -395,6 +396,32 @@ TEST(ExtValidity, Ext4ReadBackAndConvertedAgain) {
     }
 }
 
+// A superblock that claims 16 TiB in a file of 8 MiB: converted like the
+// source, the image is sized to the tree, with a warning, and passes e2fsck.
+TEST(ExtValidity, LikeTheSourceNeverKeepsMoreThanTheFileHolds) {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "src");
+    writeFile(dir / "src/a", pattern(5000, 1));
+    const std::string source = dir / "claims.img";
+    mustRun("mke2fs -q -F -t ext2 -b 4096 -d " + shellQuote(dir / "src") + " " +
+            shellQuote(source) + " 8M");
+    Bytes bytes = readFile(source);
+    store32(bytes.data() + 1024 + 4, 0xFFFFFFF0); // s_blocks_count
+    writeFile(source, bytes);
+    auto img = loadimage(source);
+    ExtSaveParams like;
+    like.likeSource = true;
+    std::vector<Message> warnings;
+    const ext2::ImagePlan plan = checkExt(*img, ExtKind::kExt2, like, &warnings);
+    EXPECT_LE(plan.geo.blocksCount * plan.geo.blockSize, 8u << 20);
+    ASSERT_FALSE(warnings.empty());
+    EXPECT_NE(warnings[0].english().find("sized to the tree"), std::string::npos);
+    const std::string out = dir / "out.img";
+    ASSERT_TRUE(saveas(*img, out, kSaveExt2, {}, like));
+    expectFsckClean(out);
+    EXPECT_EQ(treeDump(*loadimage(out)), treeDump(*img));
+}
+
 TEST(ExtValidity, FilesAtEveryBlockMapLevel) {
     auto img = newimage();
     RandomTreeOptions opt;
@@ -481,12 +508,11 @@ TEST(ExtValidity, Yaffs2ToExt3AndBack) {
     auto back = std::make_unique<Tyaffs2obj>();
     back->Init(ImageData::mapFile(dir / "b.yaffs2"));
     back->Open();
-    // The source's lost+found is replaced by an empty one.
+    // The source's lost+found keeps what it holds.
     std::string want = treeDump(*src);
     std::string got = treeDump(*back);
     EXPECT_EQ(got, want);
-    EXPECT_NE(findPath(back->root(), "lost+found"), nullptr);
-    EXPECT_EQ(findPath(back->root(), "lost+found/stale"), nullptr);
+    EXPECT_NE(findPath(back->root(), "lost+found/stale"), nullptr);
     EXPECT_NE(got.find("/system/bin/sh f 4755 u1000 g2000 a1600000001 c1600000003 m1600000002"),
               std::string::npos)
         << got;

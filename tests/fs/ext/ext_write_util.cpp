@@ -506,7 +506,11 @@ void expectDebugfsStat(Timg& source, const std::string& image) {
             return;
         const Node* t = resolved(source, n);
         ASSERT_NE(t, nullptr) << pathFromRoot(n);
-        auto& slot = inodes[static_cast<uint32_t>(ext2::InodeFor(tree.indexOf(t)))];
+        // The tree's own lost+found becomes the image's, inode 11.
+        const uint64_t ino = t == ext2::TreeLostFound(*source.root())
+                                 ? ext2::kLostFoundIno
+                                 : ext2::InodeFor(tree.indexOf(t));
+        auto& slot = inodes[static_cast<uint32_t>(ino)];
         slot.first = t;
         ++slot.second;
     });

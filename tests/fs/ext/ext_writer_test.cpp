@@ -520,12 +520,6 @@ TEST(ExtWriter, RefusesWhatItCannotHold) {
     }
     {
         auto img = newimage();
-        Node* lf = addNode(*img, img->root(), "lost+found", kTypeDirectory, 040755);
-        addHardlink(*img, img->root(), "h", addFile(*img, lf, "x", {}));
-        expectRefused(*img, "/lost+found/x");
-    }
-    {
-        auto img = newimage();
         addNode(*img, img->root(), std::string(256, 'n'), kTypeFile, 0644);
         expectRefused(*img, std::string(256, 'n'));
     }
@@ -534,6 +528,17 @@ TEST(ExtWriter, RefusesWhatItCannotHold) {
         addNode(*img, addNode(*img, img->root(), "d", kTypeDirectory, 040755), "a/b", kTypeFile,
                 0644);
         expectRefused(*img, "/d/a/b");
+    }
+    {
+        auto img = newimage();
+        addNode(*img, img->root(), std::string("a\0b", 3), kTypeFile, 0644);
+        expectRefused(*img, "/a\\0b");
+    }
+    {
+        auto img = newimage();
+        addNode(*img, addNode(*img, img->root(), "d", kTypeDirectory, 040755), "u", kTypeUnknown,
+                0644);
+        expectRefused(*img, "/d/u");
     }
     {
         auto img = newimage();
@@ -546,6 +551,52 @@ TEST(ExtWriter, RefusesWhatItCannotHold) {
         auto img = newimage();
         addSymlink(*img, img->root(), "l", target);
         expectRefused(*img, "/l");
+    }
+}
+
+std::string readAll(Timg& img, const std::string& path) {
+    Node* n = findPath(img.root(), path);
+    if (!n)
+        return "<missing>";
+    Bytes b(static_cast<size_t>(n->entry.size));
+    img.ReadRange(n->entry, 0, MutableByteSpan(b));
+    return toString(b);
+}
+
+// The tree's lost+found becomes the image's, contents and all; one that is
+// no folder is saved under a free name, with a warning, beside a new one.
+TEST(ExtWriter, LostFoundKeepsWhatItHolds) {
+    auto img = newimage();
+    Node* lf = addNode(*img, img->root(), "lost+found", kTypeDirectory, 040750);
+    Node* x = addFile(*img, lf, "x", bytesOf("recovered"));
+    addHardlink(*img, img->root(), "h", x);
+    for (int i = 0; i < 200; ++i) // more entries than the usual 12 blocks of 1 KiB
+        addFile(*img, lf, "entry-with-a-long-name-" + std::to_string(i), {});
+    auto plain = newimage();
+    addFile(*plain, plain->root(), "lost+found", bytesOf("a file"));
+    addFile(*plain, plain->root(), "lost+found.1", bytesOf("taken"));
+    TempDir dir;
+    for (SaveKind kind : {kSaveExt2, kSaveExt4}) {
+        SCOPED_TRACE(kind == kSaveExt2 ? "EXT2" : "ext4");
+        const std::string out = dir / "lf.img";
+        ASSERT_TRUE(saveas(*img, out, kind, {}));
+        expectFsckClean(out);
+        auto back = loadimage(out);
+        EXPECT_EQ(readAll(*back, "lost+found/x"), "recovered");
+        EXPECT_EQ(findPath(back->root(), "h")->entry.objType, kTypeHardlink);
+        EXPECT_EQ(findPath(back->root(), "lost+found")->entry.mode & 07777, 0750u);
+
+        std::vector<Message> warnings;
+        checkExt(*plain, kind == kSaveExt2 ? ExtKind::kExt2 : ExtKind::kExt4, {}, &warnings);
+        ASSERT_EQ(warnings.size(), 1u);
+        EXPECT_NE(warnings[0].english().find("saved as /lost+found.2"), std::string::npos)
+            << warnings[0].english();
+        ASSERT_TRUE(saveas(*plain, out, kind, {}));
+        expectFsckClean(out);
+        back = loadimage(out);
+        EXPECT_TRUE(findPath(back->root(), "lost+found")->isDirectory());
+        EXPECT_EQ(readAll(*back, "lost+found.2"), "a file");
+        EXPECT_EQ(readAll(*back, "lost+found.1"), "taken");
     }
 }
 

@@ -1,7 +1,7 @@
-#include "support/yaffs2_builder.h"
 #include "fs/yaffs2/ecc.h"
 #include "fs/yaffs2/header.h"
 #include "fs/yaffs2/tags.h"
+#include "support/yaffs2_builder.h"
 
 #include <bit>
 #include <cstring>

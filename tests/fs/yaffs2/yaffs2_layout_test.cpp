@@ -1,6 +1,7 @@
 // One tree in every common NAND layout, found with no options and read back
 // exact; device dumps, worn flash, and what is not YAFFS2.
 #include "fs/yaffs2/detect.h"
+#include "fs/yaffs2/yaffs2_writer.h"
 #include "model/error.h"
 #include "support/save_as.h"
 #include "support/testutil.h"
@@ -85,6 +86,43 @@ TEST(Yaffs2Layouts, EveryCommonLayoutIsFoundReadAndWritten) {
         ASSERT_NE(y, nullptr);
         EXPECT_EQ(withoutBlocks(y->layout()), named.layout);
         EXPECT_EQ(describeTree(*back), tree);
+    }
+}
+
+// The classic image maker's byte swap: big-endian headers, little-endian
+// tags. Found with no options (and with the byte order given), read as the
+// little-endian image reads, and written back as it came.
+TEST(Yaffs2Layouts, SwappedHeadersAreFoundAndKept) {
+    Yaffs2Builder reference;
+    buildTree(reference);
+    const std::string want = describeTree(*openYaffs2(reference.bytes()));
+    Layout noTagEcc = kDefaultLayout;
+    noTagEcc.tagEcc = false;
+    TempDir dir;
+    for (Layout l : {kDefaultLayout, noTagEcc}) {
+        l.swappedHeaders = true;
+        SCOPED_TRACE(describeLayout(l));
+        Yaffs2Builder b(l);
+        buildTree(b);
+        auto found = openYaffs2(b.bytes());
+        EXPECT_EQ(withoutBlocks(found->layout()), l) << describeLayout(found->layout());
+        EXPECT_TRUE(found->warnings().empty());
+        EXPECT_EQ(describeTree(*found), want);
+        EXPECT_TRUE(contentsOf(*found, "system/big.bin") == toString(pattern(40000, 2)));
+        LayoutHints big;
+        big.order = ByteOrder::kBig;
+        ASSERT_TRUE(detectLayout(b.bytes(), big));
+        EXPECT_TRUE(detectLayout(b.bytes(), big)->layout.swappedHeaders);
+
+        SaveParams p;
+        updateFromScan(p, *found);
+        const std::string out = dir / "out.img";
+        ASSERT_TRUE(saveas(*found, out, kSaveYaffs2, p));
+        auto back = loadimage(out);
+        auto* y = dynamic_cast<Tyaffs2obj*>(back.get());
+        ASSERT_NE(y, nullptr);
+        EXPECT_TRUE(y->layout().swappedHeaders);
+        EXPECT_EQ(describeTree(*back), want);
     }
 }
 

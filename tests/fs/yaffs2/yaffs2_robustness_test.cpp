@@ -1,9 +1,9 @@
 // Damaged, truncated and spliced YAFFS2 images must open and read without a
 // fault (the suite runs under AddressSanitizer and UBSan).
-#include "model/error.h"
-#include "support/yaffs2_builder.h"
 #include "fs/yaffs2/tyaffs2obj.h"
+#include "model/error.h"
 #include "source/image_data.h"
+#include "support/yaffs2_builder.h"
 
 #include <gtest/gtest.h>
 #include <random>

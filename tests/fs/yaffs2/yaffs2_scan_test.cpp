@@ -1,8 +1,8 @@
+#include "fs/yaffs2/tyaffs2obj.h"
 #include "model/error.h"
 #include "support/recording_sink.h"
 #include "support/testutil.h"
 #include "support/yaffs2_builder.h"
-#include "fs/yaffs2/tyaffs2obj.h"
 
 #include <gtest/gtest.h>
 

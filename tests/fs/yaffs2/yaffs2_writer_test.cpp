@@ -1,10 +1,12 @@
 #include "fs/yaffs2/tyaffs2obj.h"
+#include "fs/yaffs2/yaffs2_writer.h"
 #include "model/error.h"
 #include "source/image_data.h"
 #include "support/save_as.h"
 #include "support/testutil.h"
 #include "support/tree_nodes.h"
 #include "support/yaffs2_builder.h"
+#include "transfer/loadimage.h"
 #include "transfer/saveas.h"
 
 #include <gtest/gtest.h>
@@ -222,6 +224,17 @@ TEST(Yaffs2Writer, RefusesWhatYaffs2CannotHold) {
         expectRefused(*img, "/huge");
     }
     {
+        // Written as "a" it would read back as a second "a".
+        auto img = openYaffs2(b.bytes());
+        addNode(*img, img->root(), std::string("a\0b", 3), kTypeFile, 0644);
+        expectRefused(*img, "/a\\0b");
+    }
+    {
+        auto img = openYaffs2(b.bytes());
+        addNode(*img, img->root(), "what", kTypeUnknown, 0644);
+        expectRefused(*img, "/what");
+    }
+    {
         auto img = openYaffs2(b.bytes());
         addNode(*img, img->root(), "g1", kTypeFile, 0644)->entry.size = 3ull << 30;
         addNode(*img, img->root(), "g2", kTypeFile, 0644)->entry.size = 3ull << 30;
@@ -234,6 +247,18 @@ TEST(Yaffs2Writer, RefusesWhatYaffs2CannotHold) {
             addNode(*img, d, std::to_string(i), kTypeDirectory, 0755);
         expectRefused(*img, "65278");
     }
+}
+
+// A time outside what a header holds is named in a warning, the root's too.
+TEST(Yaffs2Writer, WarnsOfEveryTimeMoved) {
+    auto img = newimage();
+    img->root()->entry.mtime = -1;
+    addNode(*img, img->root(), "f", kTypeFile, 0644)->entry.atime = int64_t{1} << 33;
+    std::vector<Message> warnings;
+    checkYaffs2(*img, yaffs2::kDefaultLayout, &warnings);
+    ASSERT_EQ(warnings.size(), 2u);
+    EXPECT_NE(warnings[0].english().find("times of / were"), std::string::npos);
+    EXPECT_NE(warnings[1].english().find("times of /f were"), std::string::npos);
 }
 
 class CancelOnFirstObject : public WorkSink {
