@@ -1,5 +1,8 @@
 #include "registry.h"
 
+#include "container/bootimg/bootimg_format_row.h"
+#include "container/super/super_format_row.h"
+#include "cpio/cpio_format_row.h"
 #include "ext/ext_format_row.h"
 #include "model/error.h"
 #include "source/extent_source.h"
@@ -35,9 +38,8 @@ const FormatRow kSparse{
 // earlier row wins.
 const std::vector<const FormatRow*>& table() {
     static const std::vector<const FormatRow*> rows = {
-        &kSparse,
-        &extFormatRow(),
-        &yaffs2FormatRow(),
+        &kSparse,        &superFormatRow(),  &bootimgFormatRow(),
+        &extFormatRow(), &yaffs2FormatRow(), &cpioFormatRow(),
     };
     return rows;
 }
