@@ -52,6 +52,7 @@ void addExtractCommand(CLI::App& app, Commands& out);  // extract (extract_cmd.c
 void addSaveCommands(CLI::App& app, Commands& out);    // convert, pack (save_cmd.cpp)
 void addGetfattrCommand(CLI::App& app, Commands& out); // getfattr (getfattr_cmd.cpp)
 void addEditCommand(CLI::App& app, Commands& out);     // edit (edit_cmd.cpp)
+void addSuperCommand(CLI::App& app, Commands& out);    // pack-super (super_cmd.cpp)
 
 // The text `getfattr -d -m -` would print for the object at path (nothing
 // when it has no attributes). Throws Error when path names nothing.

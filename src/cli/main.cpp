@@ -94,6 +94,7 @@ int main(int argc, char** argv) {
     addSaveCommands(app, commands);
     addGetfattrCommand(app, commands);
     addEditCommand(app, commands);
+    addSuperCommand(app, commands);
 
     try {
         app.parse(argc, argv);
