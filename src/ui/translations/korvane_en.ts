@@ -471,5 +471,17 @@
         <source>EXT4 镜像</source>
         <translation>EXT4 image</translation>
     </message>
+    <message>
+        <source>Android super 镜像</source>
+        <translation>Android super image</translation>
+    </message>
+    <message>
+        <source>Android 启动镜像</source>
+        <translation>Android boot image</translation>
+    </message>
+    <message>
+        <source>cpio 归档(ramdisk)</source>
+        <translation>cpio archive (ramdisk)</translation>
+    </message>
 </context>
 </TS>
