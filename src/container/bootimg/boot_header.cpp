@@ -231,7 +231,9 @@ uint64_t imageEndOf(const BootHeader& h) {
 Bytes serializeBootHeader(const BootHeader& h) {
     Bytes out(h.headerPages());
     std::byte* p = out.data();
-    const uint32_t headerSize = h.headerSize >= headerBytes(h) && h.headerSize <= out.size()
+    // The size as the source stated it (early mkbootimg wrote 1596 and 2108
+    // for versions 3), so that a rewrite reads as the tools that made it.
+    const uint32_t headerSize = h.headerSize != 0 && h.headerSize <= out.size()
                                     ? h.headerSize
                                     : static_cast<uint32_t>(headerBytes(h));
     if (h.kind == Kind::kVendorBoot) {

@@ -133,7 +133,12 @@ bool writeBootImage(Timg& img, const SaveRequest& req, JobReporter& rep,
         } else if (std::find(places.begin(), places.end(), e.name) != places.end()) {
             members.push_back({e.name, &e});
         } else if (h.kind == Kind::kVendorBoot && h.version >= 4) {
-            ramdisks.push_back({source->ramdiskEntryOf(e.objId), &e});
+            // A member replaced under the same name keeps its entry's type
+            // and board id.
+            int index = source->ramdiskEntryOf(e.objId);
+            if (index < 0)
+                index = source->ramdiskEntryNamed(e.name);
+            ramdisks.push_back({index, &e});
         } else {
             throw Error(msg("%1 has no place in a %2 image of header version %3; its places are "
                             "%4 and %5",
@@ -141,6 +146,12 @@ bool writeBootImage(Timg& img, const SaveRequest& req, JobReporter& rep,
                             kCmdlineMember));
         }
     }
+    // The ramdisks stay in the table's order (a later one overlays an
+    // earlier one when the kernel unpacks them); new ones follow.
+    std::stable_sort(ramdisks.begin(), ramdisks.end(), [](const auto& a, const auto& b) {
+        const auto key = [](int i) { return i < 0 ? INT32_MAX : i; };
+        return key(a.first) < key(b.first);
+    });
     h.cmdline = cmdline ? commandLine(img, *cmdline, h) : std::string();
     auto entryFor = [&](const std::string& name) -> const TImgEntry* {
         for (const auto& [n, e] : members)

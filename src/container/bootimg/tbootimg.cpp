@@ -48,6 +48,13 @@ int Tbootimg::ramdiskEntryOf(uint32_t objId) const {
     return -1;
 }
 
+int Tbootimg::ramdiskEntryNamed(const std::string& name) const {
+    for (size_t i = 0; i < ramdiskNames_.size(); ++i)
+        if (ramdiskNames_[i] == name)
+            return static_cast<int>(i);
+    return -1;
+}
+
 void Tbootimg::Open() {
     DoWork(0, 0, 1, msg("Reading the boot image header"), kFlagRead);
     const uint64_t size = image()->size();
@@ -103,6 +110,7 @@ void Tbootimg::addVendorRamdisks(const Section& whole) {
         Node* n =
             addMember(std::move(name), rangeSource(sharedImage(), whole.offset + r.offset, r.size));
         ramdiskOf_.push_back({n->entry.objId, static_cast<int>(i)});
+        ramdiskNames_.push_back(n->entry.name);
     }
 }
 

@@ -25,6 +25,8 @@ public:
     const std::optional<bootimg::AvbFooter>& avbFooter() const { return footer_; }
     // The vendor ramdisk table entry member id stands for, or -1.
     int ramdiskEntryOf(uint32_t objId) const;
+    // The table entry whose member was named name when read, or -1.
+    int ramdiskEntryNamed(const std::string& name) const;
     // How many members the image was read with.
     size_t membersRead() const { return membersRead_; }
 
@@ -35,6 +37,7 @@ private:
     bootimg::BootHeader header_;
     std::optional<bootimg::AvbFooter> footer_;
     std::vector<std::pair<uint32_t, int>> ramdiskOf_; // member id, table index
+    std::vector<std::string> ramdiskNames_;           // by table index
     size_t membersRead_ = 0;
 };
 
