@@ -27,6 +27,8 @@ const FormatOption kOptions[] = {
      "gzip|lz4|lz4-legacy|none"},
 };
 
+constexpr uint64_t kLz4Probe = (8u << 20) + (64u << 10);
+
 struct ReadFree {
     void operator()(archive* a) const { archive_read_free(a); }
 };
@@ -77,7 +79,16 @@ Probe probeCpio(const ProbeInput& in) {
             return {kProbeStructure, msg("a %1 cpio header at byte 0", form)};
         return {kProbeNone, msg("no cpio header at byte 0, plain or compressed")};
     }
-    const Bytes inner = unpackedHead(in.head, c);
+    // LZ4 gives nothing before a block is whole: its first block (8 MiB at
+    // most in legacy framing, 4 MiB in frames) is read for it.
+    Bytes more;
+    ByteSpan packed = in.head;
+    if (c != Compression::kGzip && in.source.size() > in.head.size()) {
+        more = readBytes(in.source, 0,
+                         static_cast<size_t>(std::min<uint64_t>(in.source.size(), kLz4Probe)));
+        packed = more;
+    }
+    const Bytes inner = unpackedHead(packed, c);
     if (const char* form = cpioForm(inner))
         return {kProbeStructure,
                 msg("a %1 stream that starts with a %2 cpio header", compressionName(c), form)};
