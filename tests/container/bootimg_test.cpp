@@ -293,6 +293,12 @@ TEST_F(BootTest, AvbFooterIsShownAndDroppedOrKeptOnEdit) {
     const test::CommandResult kept = run(cli("info " + shellQuote(dir / "kept.img")));
     EXPECT_NE(kept.out.find("command line:      quiet loud"), std::string::npos) << kept.out;
     EXPECT_NE(kept.out.find("AVB rollback index: 7"), std::string::npos) << kept.out;
+    // Through an edit of the ramdisk inside.
+    r = run(cli("edit " + shellQuote(dir / "signed.img") +
+                " --part ramdisk --keep-avb-footer -e 'mkdir /x' -o " +
+                shellQuote(dir / "kept2.img")));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(std::filesystem::file_size(dir / "kept2.img"), 1u << 20);
 }
 
 TEST_F(BootTest, TheRamdiskIsEditedInsideAndKeepsItsCompression) {

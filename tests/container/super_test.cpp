@@ -181,6 +181,11 @@ TEST_F(SuperTest, SparseInSparseOut) {
         cli("convert " + shellQuote(simg) + " " + shellQuote(dir / "plain.img") + " --no-sparse"));
     EXPECT_EQ(plain.status, 0) << plain.err;
     EXPECT_NE(load32(test::readFile(dir / "plain.img").data()), 0xED26FF3Au);
+    // The choice reaches the super image around an edited partition too.
+    mustRun(cli("edit " + shellQuote(simg) + " --part system_a --no-sparse -e 'mkdir /y' -o " +
+                shellQuote(dir / "plain2.img")));
+    EXPECT_TRUE(peerPartitions(dir, dir / "plain2.img").at("vendor_a") ==
+                peerPartitions(dir, image).at("vendor_a"));
 }
 
 // Each copy of the metadata is checked on its own: a damaged one is passed
