@@ -276,6 +276,9 @@ void planExtents(SuperPlan& plan) {
         throw Error(msg("the metadata names no block device"));
     const BlockDevice& d = m.devices[0];
     const uint64_t block = plan.geometry.logicalBlockSize;
+    for (PartitionPlan& p : plan.partitions)
+        if (!p.keep)
+            p.size = roundUp(p.size, block);
     checkGroups(plan);
     FreeSpace space(d.firstLogicalSector * kSectorSize, d.size);
     for (const PartitionPlan& p : plan.partitions)
@@ -288,7 +291,6 @@ void planExtents(SuperPlan& plan) {
     for (PartitionPlan& p : plan.partitions) {
         if (p.keep)
             continue;
-        p.size = roundUp(p.size, block);
         if (p.size == 0) {
             p.extents.clear();
             continue;

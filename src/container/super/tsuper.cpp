@@ -4,6 +4,7 @@
 #include "source/extent_source.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 
 namespace korvane {
@@ -21,6 +22,28 @@ bool sameTables(const Metadata& a, const Metadata& b) {
     return serializeMetadata(a) == serializeMetadata(b);
 }
 
+// Zero runs of partitions (zero extents, "don't care" stretches of a sparse
+// image, space a filesystem never wrote) are handed out as holes, found a
+// step at a time and at most a stretch ahead, so that extraction and saving
+// skip them.
+constexpr size_t kHoleStep = 64u << 10;
+constexpr uint64_t kDataAhead = 8u << 20;
+
+bool allZero(ByteSpan b) {
+    const auto* p = b.data();
+    size_t i = 0;
+    for (; i + 8 <= b.size(); i += 8) {
+        uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        if (w != 0)
+            return false;
+    }
+    for (; i < b.size(); ++i)
+        if (p[i] != std::byte{0})
+            return false;
+    return true;
+}
+
 std::string bytesText(uint64_t n) {
     return std::to_string(n) + " bytes";
 }
@@ -30,6 +53,40 @@ std::string bytesText(uint64_t n) {
 int Tsuper::partitionOf(uint32_t objId) const {
     auto it = partitionOf_.find(objId);
     return it == partitionOf_.end() ? -1 : it->second;
+}
+
+size_t Tsuper::readImageRange(const TImgEntry& e, uint64_t offset, MutableByteSpan out) {
+    const size_t n = Tcontainer::readImageRange(e, offset, out);
+    noteRead(n); // a partition of gigabytes must not stay resident
+    return n;
+}
+
+ContentRange Tsuper::nextImageData(const TImgEntry& e, uint64_t offset) {
+    const uint64_t size = contentSize(e);
+    Bytes step(kHoleStep);
+    uint64_t at = offset;
+    // Past the holes...
+    while (at < size) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(step.size(), size - at));
+        Tcontainer::readImageRange(e, at, MutableByteSpan(step.data(), n));
+        if (!allZero(ByteSpan(step.data(), n)))
+            break;
+        at += n;
+    }
+    if (at >= size)
+        return {size, size};
+    // ...then the data, up to the next hole or a stretch ahead.
+    const uint64_t begin = at - at % kHoleStep;
+    uint64_t end = std::min(size, begin + kHoleStep);
+    while (end < size && end - begin < kDataAhead) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(step.size(), size - end));
+        Tcontainer::readImageRange(e, end, MutableByteSpan(step.data(), n));
+        if (allZero(ByteSpan(step.data(), n)))
+            break;
+        end += n;
+    }
+    noteRead(end - offset);
+    return {std::max(begin, offset), end};
 }
 
 void Tsuper::readGeometry() {

@@ -23,6 +23,10 @@ public:
     // for; -1 for a member added since.
     int partitionOf(uint32_t objId) const;
 
+protected:
+    size_t readImageRange(const TImgEntry& e, uint64_t offset, MutableByteSpan out) override;
+    ContentRange nextImageData(const TImgEntry& e, uint64_t offset) override;
+
 private:
     // What became of one copy of the metadata.
     struct CopyState {
