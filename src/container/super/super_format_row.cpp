@@ -47,7 +47,7 @@ void checkName(const std::string& name) {
     bool ok = !name.empty() && name.size() <= part::kNameBytes;
     for (char c : name)
         ok = ok && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                    c == '_' || c == '-' || c == '.');
+                    c == '_');
     if (!ok)
         throw Error(
             msg("%1 cannot be a partition name: 1 to 36 letters, digits or underscores", name));

@@ -4,6 +4,7 @@
 #include "source/extent_source.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 
@@ -42,6 +43,12 @@ bool allZero(ByteSpan b) {
         if (p[i] != std::byte{0})
             return false;
     return true;
+}
+
+std::string hexText(uint32_t v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", v);
+    return text;
 }
 
 std::string bytesText(uint64_t n) {
@@ -197,7 +204,7 @@ std::vector<std::pair<std::string, std::string>> Tsuper::describe() const {
         if (m.flags & hdr::kFlagOverlaysActive)
             flags += std::string(flags.empty() ? "" : ", ") + "overlays active";
         if (m.flags & ~(hdr::kFlagVirtualAb | hdr::kFlagOverlaysActive))
-            flags += std::string(flags.empty() ? "" : ", ") + "0x" + std::to_string(m.flags);
+            flags += std::string(flags.empty() ? "" : ", ") + hexText(m.flags);
         f.push_back({"header flags", flags});
     }
     for (size_t i = 0; i < copies_.size(); i += 2) {
