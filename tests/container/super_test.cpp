@@ -188,6 +188,51 @@ TEST_F(SuperTest, SparseInSparseOut) {
                 peerPartitions(dir, image).at("vendor_a"));
 }
 
+// pack-super builds what lpmake would: 7-Zip reads every partition back, the
+// groups and attributes are as given, and what does not fit is refused.
+TEST_F(SuperTest, PackSuperBuildsWhatThePeerReads) {
+    const std::string ext4 = dir / "system.ext4";
+    const std::string vendor = dir / "vendor.img";
+    test::writeFile(vendor, test::pattern(700000, 8));
+    mustRun("img2simg " + shellQuote(ext4) + " " + shellQuote(dir / "system.simg"));
+    const std::string out = dir / "packed.img";
+    mustRun(
+        cli("pack-super -o " + shellQuote(out) +
+            " --device-size 24M --metadata-slots 3 --virtual-ab --group main:12M"
+            " --partition system_a:readonly:auto:main --partition vendor_a:readonly,updated:1M:main"
+            " --partition system_b:readonly:0:main --image system_a=" +
+            shellQuote(dir / "system.simg") + " --image vendor_a=" + shellQuote(vendor)));
+    const auto parts = peerPartitions(dir, out);
+    EXPECT_TRUE(parts.at("system_a") == test::readFile(ext4));
+    ASSERT_EQ(parts.at("vendor_a").size(), 1u << 20);
+    EXPECT_TRUE(Bytes(parts.at("vendor_a").begin(), parts.at("vendor_a").begin() + 700000) ==
+                test::readFile(vendor));
+    EXPECT_TRUE(parts.at("system_b").empty());
+    const test::CommandResult info = run(cli("info " + shellQuote(out)));
+    for (const char* want :
+         {"metadata version:  10.2", "header flags:      virtual A/B",
+          "slot 2:", "group main:", "readonly, updated", "block device super: 25165824 bytes"})
+        EXPECT_NE(info.out.find(want), std::string::npos) << want << "\n" << info.out;
+
+    struct Refusal {
+        std::string args;
+        const char* says;
+    };
+    for (const Refusal& r :
+         {Refusal{"--device-size 24M --partition a:none:64K --image a=" + shellQuote(vendor),
+                  "larger than partition a"},
+          Refusal{"--device-size 24M --partition a:none:auto:nogroup", "names group nogroup"},
+          Refusal{"--device-size 4M --group g:1M --partition a:none:2M:g", "group g"},
+          Refusal{"--device-size 4M --partition a:none:8M", "has only"},
+          Refusal{"--device-size 4M --partition a:sticky:1M", "sticky"}}) {
+        const test::CommandResult x =
+            run(cli("pack-super -o " + shellQuote(dir / "no.img") + " " + r.args));
+        EXPECT_EQ(x.status, 1) << r.args;
+        EXPECT_NE(x.err.find(r.says), std::string::npos) << r.args << "\n" << x.err;
+        EXPECT_FALSE(std::filesystem::exists(dir / "no.img"));
+    }
+}
+
 // Each copy of the metadata is checked on its own: a damaged one is passed
 // over, naming it, and the next good one is read.
 TEST(SuperCopies, DamagedCopiesFallBackAndSaySo) {
