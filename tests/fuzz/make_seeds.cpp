@@ -648,7 +648,7 @@ void superSeeds(const fs::path& dir) {
     s.groups = {{"default", 0}, {"main", 32768}};
     s.parts.push_back({"system_a", 1, 1, pattern(12288, 1), 2, 4096});
     s.parts.push_back({"system_b", 1, 1, {}, 1, 0});
-    s.parts.push_back({"vendor_a", 5, 0, pattern(4096, 2), 1, 0});
+    s.parts.push_back({"vendor_a", 1, 0, pattern(4096, 2), 1, 0});
     const std::string path = tmp / "super.img";
     writeSuperFixture(s, path);
     put(dir, "two-slots", readFile(path));

@@ -29,6 +29,7 @@ bool sameTables(const Metadata& a, const Metadata& b) {
 // skip them.
 constexpr size_t kHoleStep = 64u << 10;
 constexpr uint64_t kDataAhead = 8u << 20;
+constexpr uint64_t kScanLimit = 256u << 20;
 
 bool allZero(ByteSpan b) {
     const auto* p = b.data();
@@ -70,30 +71,62 @@ size_t Tsuper::readImageRange(const TImgEntry& e, uint64_t offset, MutableByteSp
 
 ContentRange Tsuper::nextImageData(const TImgEntry& e, uint64_t offset) {
     const uint64_t size = contentSize(e);
+    // The stretches that may hold data: linear extents of this file's device
+    // that lie inside the image. Zero extents, other devices and extents past
+    // the end are holes without reading a byte.
+    std::vector<ContentRange> maybe;
+    const int index = partitionOf(e.objId);
+    if (index < 0) {
+        maybe.push_back({0, size});
+    } else {
+        const uint64_t imageSize = image()->size();
+        uint64_t pos = 0;
+        for (const Extent& x :
+             metadata_.extentsOf(metadata_.partitions[static_cast<size_t>(index)])) {
+            const uint64_t length = x.sectors * kSectorSize;
+            const uint64_t at = x.targetData * kSectorSize;
+            if (x.type == ext::kLinear && x.targetSource == 0 && at < imageSize)
+                maybe.push_back({pos, pos + std::min(length, imageSize - at)});
+            pos += length;
+        }
+    }
     Bytes step(kHoleStep);
-    uint64_t at = offset;
-    // Past the holes...
-    while (at < size) {
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(step.size(), size - at));
+    auto zeros = [&](uint64_t at, uint64_t end) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(step.size(), end - at));
         Tcontainer::readImageRange(e, at, MutableByteSpan(step.data(), n));
-        if (!allZero(ByteSpan(step.data(), n)))
-            break;
-        at += n;
+        return std::pair<bool, size_t>{allZero(ByteSpan(step.data(), n)), n};
+    };
+    uint64_t scanned = 0;
+    for (const ContentRange& r : maybe) {
+        if (r.end <= offset)
+            continue;
+        for (uint64_t at = std::max(r.begin, offset); at < r.end;) {
+            const auto [zero, n] = zeros(at, r.end);
+            if (!zero) {
+                // The data, up to the next hole, the extent's end or a
+                // stretch ahead.
+                uint64_t end = at + n;
+                while (end < r.end && end - at < kDataAhead) {
+                    const auto [z, m] = zeros(end, r.end);
+                    if (z)
+                        break;
+                    end += m;
+                }
+                noteRead(end - at);
+                return {at, end};
+            }
+            at += n;
+            scanned += n;
+            // Each call scans a bounded stretch: past it, the zeros come out
+            // as data, so the work stays in step with what is read.
+            if (scanned >= kScanLimit && at < r.end) {
+                noteRead(scanned);
+                return {at, std::min(r.end, at + kHoleStep)};
+            }
+        }
     }
-    if (at >= size)
-        return {size, size};
-    // ...then the data, up to the next hole or a stretch ahead.
-    const uint64_t begin = at - at % kHoleStep;
-    uint64_t end = std::min(size, begin + kHoleStep);
-    while (end < size && end - begin < kDataAhead) {
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(step.size(), size - end));
-        Tcontainer::readImageRange(e, end, MutableByteSpan(step.data(), n));
-        if (allZero(ByteSpan(step.data(), n)))
-            break;
-        end += n;
-    }
-    noteRead(end - offset);
-    return {std::max(begin, offset), end};
+    noteRead(scanned);
+    return {size, size};
 }
 
 void Tsuper::readGeometry() {
