@@ -55,6 +55,7 @@ void addEditCommand(CLI::App& app, Commands& out);     // edit (edit_cmd.cpp)
 void addExportCommand(CLI::App& app, Commands& out);   // export (export_cmd.cpp)
 void addFindCommand(CLI::App& app, Commands& out);     // find (find_cmd.cpp)
 void addDiffCommand(CLI::App& app, Commands& out);     // diff (diff_cmd.cpp)
+void addSuperCommand(CLI::App& app, Commands& out);    // pack-super (super_cmd.cpp)
 
 // The text `getfattr -d -m -` would print for the object at path (nothing
 // when it has no attributes). Throws Error when path names nothing.

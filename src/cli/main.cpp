@@ -97,6 +97,7 @@ int main(int argc, char** argv) {
     addExportCommand(app, commands);
     addFindCommand(app, commands);
     addDiffCommand(app, commands);
+    addSuperCommand(app, commands);
 
     try {
         app.parse(argc, argv);

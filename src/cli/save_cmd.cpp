@@ -213,7 +213,28 @@ int saveChain(ImageChain& chain, const SaveOptions& opt, TerminalProgress& progr
               bool likeSource) {
     if (chain.depth() == 1)
         return saveImage(chain.top(), opt, progress, likeSource);
-    SaveRequest req = saveRequest(chain.top(), opt, likeSource);
+    // Options that only an image around the top takes are its writer's.
+    SaveOptions topOpt = opt;
+    FormatOptions around;
+    const FormatRow* topWriter =
+        writerOf(opt.to.empty() ? sameAsSource(chain.top(), "").type : opt.to);
+    for (size_t level = 0; level + 1 < chain.depth(); ++level) {
+        const SaveType* t = ownSaveType(chain.at(level));
+        const FormatRow* w = t ? writerOf(t->name) : nullptr;
+        for (const FormatOption& fo : w ? w->options : std::span<const FormatOption>{}) {
+            bool topTakes = false;
+            for (const FormatOption& tf :
+                 topWriter ? topWriter->options : std::span<const FormatOption>{})
+                topTakes = topTakes || std::string(tf.name) == fo.name;
+            auto it = topOpt.options.find(fo.name);
+            if (it != topOpt.options.end() && !topTakes) {
+                around[it->first] = it->second;
+                topOpt.options.erase(it);
+            }
+        }
+    }
+    SaveRequest req = saveRequest(chain.top(), topOpt, likeSource);
+    req.options.insert(around.begin(), around.end());
     for (size_t level = 0; level < chain.depth(); ++level)
         chain.at(level).onwk = &progress;
     bool done;

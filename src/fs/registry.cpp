@@ -1,6 +1,9 @@
 #include "registry.h"
 
 #include "erofs/erofs_format_row.h"
+#include "container/bootimg/bootimg_format_row.h"
+#include "container/super/super_format_row.h"
+#include "cpio/cpio_format_row.h"
 #include "ext/ext_format_row.h"
 #include "model/error.h"
 #include "source/extent_source.h"
@@ -36,10 +39,8 @@ const FormatRow kSparse{
 // earlier row wins.
 const std::vector<const FormatRow*>& table() {
     static const std::vector<const FormatRow*> rows = {
-        &kSparse,
-        &extFormatRow(),
-        &erofsFormatRow(),
-        &yaffs2FormatRow(),
+        &kSparse,         &superFormatRow(),  &bootimgFormatRow(), &extFormatRow(),
+        &erofsFormatRow(), &yaffs2FormatRow(), &cpioFormatRow(),
     };
     return rows;
 }

@@ -20,5 +20,8 @@ std::span<const SystemErrorText> systemErrorTexts();
 std::span<const CatalogueEntry> coreTexts();   // catalogue.cpp
 std::span<const CatalogueEntry> formatTexts(); // catalogue_formats.cpp: the image stack
 std::span<const CatalogueEntry> erofsTexts();  // catalogue_erofs.cpp
+std::span<const CatalogueEntry> coreTexts();    // catalogue.cpp
+std::span<const CatalogueEntry> formatTexts();  // catalogue_formats.cpp: the image stack
+std::span<const CatalogueEntry> androidTexts(); // catalogue_android.cpp: super, boot images, cpio
 
 } // namespace korvane::text

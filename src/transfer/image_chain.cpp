@@ -158,6 +158,12 @@ bool ImageChain::save(const SaveRequest& req, std::vector<Message>* warnings) {
         outer.modified = true;
         SaveRequest around =
             sameAsSource(outer, level == 0 ? req.path : memberFileBeside(req.path, level));
+        // The choices of the request that the writer around takes
+        // (--no-sparse for a super image, --keep-avb-footer for a boot image).
+        if (const FormatRow* w = writerOf(around.type))
+            for (const FormatOption& fo : w->options)
+                if (auto v = optionText(req.options, fo.name))
+                    around.options[fo.name] = *v;
         if (level > 0)
             temporaries_.push_back(around.path);
         WorkSink* sink = outer.onwk;

@@ -157,6 +157,9 @@ inline constexpr const char* kSaveTypeLabels[] = {
     QT_TRANSLATE_NOOP("korvane", "EXT3 镜像"),
     QT_TRANSLATE_NOOP("korvane", "EXT4 镜像"),
     QT_TRANSLATE_NOOP("korvane", "EROFS 镜像"),
+    QT_TRANSLATE_NOOP("korvane", "Android super 镜像"),
+    QT_TRANSLATE_NOOP("korvane", "Android 启动镜像"),
+    QT_TRANSLATE_NOOP("korvane", "cpio 归档(ramdisk)"),
 };
 
 // "选择文件", the chooser of files to add.

@@ -13,6 +13,7 @@
 #include "model/error.h"
 #include "source/sparse/sparse_format.h"
 #include "support/save_as.h"
+#include "support/super_builder.h"
 #include "support/testutil.h"
 #include "support/tree_nodes.h"
 #include "support/yaffs2_builder.h"
@@ -20,6 +21,7 @@
 #include "transfer/saveas.h"
 #include "transfer/tar_export.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -27,6 +29,8 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace korvane;
 using namespace korvane::yaffs2;
@@ -674,21 +678,103 @@ void erofsSeeds(const fs::path& dir) {
     }
 }
 
+// Super images from the builder: two slots with a partition of two extents
+// and a zero tail, an empty one, a 10.2 header; one with its primary
+// metadata damaged so that the backup is read.
+void superSeeds(const fs::path& dir) {
+    TempDir tmp;
+    SuperSpec s;
+    s.metadataMaxSize = 1024;
+    s.alignment = 4096;
+    s.deviceSize = 48u << 10;
+    s.groups = {{"default", 0}, {"main", 32768}};
+    s.parts.push_back({"system_a", 1, 1, pattern(12288, 1), 2, 4096});
+    s.parts.push_back({"system_b", 1, 1, {}, 1, 0});
+    s.parts.push_back({"vendor_a", 1, 0, pattern(4096, 2), 1, 0});
+    const std::string path = tmp / "super.img";
+    writeSuperFixture(s, path);
+    put(dir, "two-slots", readFile(path));
+    s.minor = 2;
+    s.headerFlags = 1;
+    s.slots = 3;
+    writeSuperFixture(s, path);
+    Bytes v12 = readFile(path);
+    put(dir, "virtual-ab", v12);
+    v12[kSuperSlot0 + 20] ^= std::byte{1};
+    put(dir, "primary-damaged", v12);
+}
+
+// Boot images from mkbootimg (versions 0, 2, 3 and vendor_boot 3) with a
+// small gzip'ed ramdisk.
+void bootimgSeeds(const fs::path& dir) {
+    TempDir tmp;
+    writeFile(tmp / "kernel", pattern(3000, 1));
+    writeFile(tmp / "dtb", pattern(500, 2));
+    fs::create_directories(tmp / "rd/etc");
+    writeFile(tmp / "rd/etc/init.rc", "on boot\n");
+    run("cd " + shellQuote(tmp / "rd") + " && find . | cpio -o -H newc 2>/dev/null | gzip -n > " +
+        shellQuote(tmp / "ramdisk"));
+    const std::string common = " --kernel " + shellQuote(tmp / "kernel") + " --ramdisk " +
+                               shellQuote(tmp / "ramdisk") +
+                               " --cmdline 'console=ttyS0' --os_version 12.0.0 "
+                               "--os_patch_level 2023-01";
+    for (const char* v : {"0", "2", "3"}) {
+        std::string extra = std::string(v) == "2" ? " --dtb " + shellQuote(tmp / "dtb") : "";
+        if (std::string(v) != "3")
+            extra += " --pagesize 2048";
+        run("mkbootimg" + common + extra + " --header_version " + v + " -o " +
+            shellQuote(tmp / "boot.img"));
+        put(dir, std::string("boot-v") + v, readFile(tmp / "boot.img"));
+    }
+    run("mkbootimg --header_version 3 --vendor_boot " + shellQuote(tmp / "vendor.img") +
+        " --vendor_ramdisk " + shellQuote(tmp / "ramdisk") + " --dtb " + shellQuote(tmp / "dtb") +
+        " --pagesize 2048");
+    put(dir, "vendor-boot-v3", readFile(tmp / "vendor.img"));
+}
+
+// Ramdisks from GNU cpio: newc plain, gzip, LZ4 legacy and frame; odc.
+void cpioSeeds(const fs::path& dir) {
+    TempDir tmp;
+    const fs::path src = tmp / "src";
+    fs::create_directories(src / "system/bin");
+    writeFile(src / "init", pattern(2000, 3));
+    writeFile(src / "system/bin/sh", pattern(700, 4));
+    ::link((src / "system/bin/sh").c_str(), (src / "system/bin/toybox").c_str());
+    ::symlink("/system/bin/sh", (src / "sh").c_str());
+    ::mkfifo((src / "fifo").c_str(), 0600);
+    const struct {
+        const char* name;
+        const char* format;
+        const char* filter;
+    } kinds[] = {{"newc", "newc", "cat"},
+                 {"newc-gzip", "newc", "gzip -n"},
+                 {"newc-lz4-legacy", "newc", "lz4 -l -q"},
+                 {"newc-lz4", "newc", "lz4 -q"},
+                 {"odc", "odc", "cat"}};
+    for (const auto& k : kinds) {
+        run("cd " + shellQuote(src) + " && find . | LC_ALL=C sort | cpio -o -H " + k.format +
+            " 2>/dev/null | " + k.filter + " > " + shellQuote(tmp / "out"));
+        put(dir, k.name, readFile(tmp / "out"));
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s CORPUS-FOLDER\n", argv[0]);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s CORPUS-FOLDER [FORMAT...]\n", argv[0]);
         return 2;
     }
     try {
         const fs::path corpus = argv[1];
-        yaffs2Seeds(corpus / "yaffs2");
-        extSeeds(corpus / "ext");
-        ext4Seeds(corpus / "ext4");
-        sparseSeeds(corpus / "sparse");
-        tarSeeds(corpus / "tar");
-        erofsSeeds(corpus / "erofs");
+        const std::vector<std::string> only(argv + 2, argv + argc);
+        const std::pair<const char*, void (*)(const fs::path&)> makers[] = {
+            {"yaffs2", yaffs2Seeds},   {"ext", extSeeds},  {"ext4", ext4Seeds},
+            {"sparse", sparseSeeds},   {"tar", tarSeeds},  {"erofs", erofsSeeds}, {"super", superSeeds},
+            {"bootimg", bootimgSeeds}, {"cpio", cpioSeeds}};
+        for (const auto& [name, make] : makers)
+            if (only.empty() || std::find(only.begin(), only.end(), name) != only.end())
+                make(corpus / name);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "korvane-fuzz-seeds: %s\n", e.what());
         return 1;

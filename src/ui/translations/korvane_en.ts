@@ -487,5 +487,17 @@
         <source> › </source>
         <translation> › </translation>
     </message>
+    <message>
+        <source>Android super 镜像</source>
+        <translation>Android super image</translation>
+    </message>
+    <message>
+        <source>Android 启动镜像</source>
+        <translation>Android boot image</translation>
+    </message>
+    <message>
+        <source>cpio 归档(ramdisk)</source>
+        <translation>cpio archive (ramdisk)</translation>
+    </message>
 </context>
 </TS>

@@ -417,7 +417,7 @@ TEST(ExtValidity, LikeTheSourceNeverKeepsMoreThanTheFileHolds) {
     ASSERT_FALSE(warnings.empty());
     EXPECT_NE(warnings[0].english().find("sized to the tree"), std::string::npos);
     const std::string out = dir / "out.img";
-    ASSERT_TRUE(saveas(*img, out, kSaveExt2, {}, like));
+    ASSERT_TRUE(saveas(*img, out, "ext2", {}, like));
     expectFsckClean(out);
     EXPECT_EQ(treeDump(*loadimage(out)), treeDump(*img));
 }

@@ -576,8 +576,8 @@ TEST(ExtWriter, LostFoundKeepsWhatItHolds) {
     addFile(*plain, plain->root(), "lost+found", bytesOf("a file"));
     addFile(*plain, plain->root(), "lost+found.1", bytesOf("taken"));
     TempDir dir;
-    for (SaveKind kind : {kSaveExt2, kSaveExt4}) {
-        SCOPED_TRACE(kind == kSaveExt2 ? "EXT2" : "ext4");
+    for (const std::string kind : {"ext2", "ext4"}) {
+        SCOPED_TRACE(kind);
         const std::string out = dir / "lf.img";
         ASSERT_TRUE(saveas(*img, out, kind, {}));
         expectFsckClean(out);
@@ -587,7 +587,7 @@ TEST(ExtWriter, LostFoundKeepsWhatItHolds) {
         EXPECT_EQ(findPath(back->root(), "lost+found")->entry.mode & 07777, 0750u);
 
         std::vector<Message> warnings;
-        checkExt(*plain, kind == kSaveExt2 ? ExtKind::kExt2 : ExtKind::kExt4, {}, &warnings);
+        checkExt(*plain, kind == "ext2" ? ExtKind::kExt2 : ExtKind::kExt4, {}, &warnings);
         ASSERT_EQ(warnings.size(), 1u);
         EXPECT_NE(warnings[0].english().find("saved as /lost+found.2"), std::string::npos)
             << warnings[0].english();

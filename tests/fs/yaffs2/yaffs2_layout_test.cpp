@@ -117,7 +117,7 @@ TEST(Yaffs2Layouts, SwappedHeadersAreFoundAndKept) {
         SaveParams p;
         updateFromScan(p, *found);
         const std::string out = dir / "out.img";
-        ASSERT_TRUE(saveas(*found, out, kSaveYaffs2, p));
+        ASSERT_TRUE(saveas(*found, out, "yaffs2", p));
         auto back = loadimage(out);
         auto* y = dynamic_cast<Tyaffs2obj*>(back.get());
         ASSERT_NE(y, nullptr);
