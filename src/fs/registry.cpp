@@ -1,9 +1,12 @@
 #include "registry.h"
 
+#include "container/ubi/ubi_format_row.h"
 #include "ext/ext_format_row.h"
 #include "model/error.h"
 #include "source/extent_source.h"
+#include "source/nand/nand_format_row.h"
 #include "source/sparse/sparse_source.h"
+#include "ubifs/ubifs_format_row.h"
 #include "yaffs2/yaffs2_format_row.h"
 
 #include <algorithm>
@@ -35,9 +38,8 @@ const FormatRow kSparse{
 // earlier row wins.
 const std::vector<const FormatRow*>& table() {
     static const std::vector<const FormatRow*> rows = {
-        &kSparse,
-        &extFormatRow(),
-        &yaffs2FormatRow(),
+        &kSparse,        &nandFormatRow(),  &ubiFormatRow(),
+        &extFormatRow(), &ubifsFormatRow(), &yaffs2FormatRow(),
     };
     return rows;
 }
