@@ -32,6 +32,8 @@ Bytes makeUbifs(const std::string& dir, const std::string& out, const UbifsParam
     std::string cmd = "mkfs.ubifs -r " + shellQuote(dir) + " -m " + std::to_string(p.minIo) +
                       " -e " + std::to_string(p.lebSize) + " -c " + std::to_string(p.maxLebs) +
                       " -x " + p.compr + " -o " + shellQuote(out);
+    if (p.logLebs)
+        cmd += " -l " + std::to_string(p.logLebs);
     if (!p.selinux.empty())
         cmd += " --selinux=" + shellQuote(p.selinux);
     mustSucceed(cmd);

@@ -23,7 +23,8 @@ struct UbifsParams {
     uint32_t minIo = 2048;
     uint32_t lebSize = 126976;
     uint32_t maxLebs = 200;
-    std::string selinux; // a file_contexts file, or empty
+    std::string selinux;  // a file_contexts file, or empty
+    uint32_t logLebs = 0; // 0: as mkfs.ubifs chooses
 };
 
 // mkfs.ubifs -r dir; fails the test when it fails.
