@@ -225,6 +225,16 @@ TEST_F(NandDump, PagesBeyondRepairAreNamedAndReadAsTheyStand) {
     Bytes back(4096);
     chain.top().image()->read(0, MutableByteSpan(back));
     EXPECT_EQ(back[2048 + 10], plain[2048 + 10] ^ std::byte{0x01});
+
+    // The CLI says the same, and the volume inside still opens.
+    const std::string path = shellQuote(dir / "p.nand");
+    CommandResult r = run(std::string(KORVANE_CLI) + " info " + path);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("0 flipped bits put right, 1 pages beyond repair"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.err.find("page 1 (erase block 0)"), std::string::npos) << r.err;
+    r = run(std::string(KORVANE_CLI) + " cat " + path + " --part rootfs /etc/hosts");
+    EXPECT_EQ(r.out, "127.0.0.1 localhost\n") << r.err;
 }
 
 // A block marked bad is never read, as MTD never reads one: here it holds a
