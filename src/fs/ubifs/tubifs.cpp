@@ -252,7 +252,8 @@ void Tubifs::buildTree(JobReporter& rep) {
     const auto expected = static_cast<int64_t>(std::max<uint64_t>(master_.highestInum, 1));
     int64_t made = 0;
     while (!dirs.empty()) {
-        auto [dir, dirInum] = dirs.front();
+        Node* const dir = dirs.front().first;
+        const uint32_t dirInum = dirs.front().second;
         dirs.pop_front();
         if (cancel)
             throw Error("cancelled");
