@@ -1,13 +1,16 @@
 #include "registry.h"
 
-#include "erofs/erofs_format_row.h"
 #include "container/bootimg/bootimg_format_row.h"
 #include "container/super/super_format_row.h"
+#include "container/ubi/ubi_format_row.h"
 #include "cpio/cpio_format_row.h"
+#include "erofs/erofs_format_row.h"
 #include "ext/ext_format_row.h"
 #include "model/error.h"
 #include "source/extent_source.h"
+#include "source/nand/nand_format_row.h"
 #include "source/sparse/sparse_source.h"
+#include "ubifs/ubifs_format_row.h"
 #include "yaffs2/yaffs2_format_row.h"
 
 #include <algorithm>
@@ -39,8 +42,9 @@ const FormatRow kSparse{
 // earlier row wins.
 const std::vector<const FormatRow*>& table() {
     static const std::vector<const FormatRow*> rows = {
-        &kSparse,         &superFormatRow(),  &bootimgFormatRow(), &extFormatRow(),
-        &erofsFormatRow(), &yaffs2FormatRow(), &cpioFormatRow(),
+        &kSparse,           &nandFormatRow(), &superFormatRow(), &bootimgFormatRow(),
+        &ubiFormatRow(),    &extFormatRow(),  &erofsFormatRow(), &ubifsFormatRow(),
+        &yaffs2FormatRow(), &cpioFormatRow(),
     };
     return rows;
 }

@@ -50,12 +50,22 @@ inline void store32be(std::byte* p, uint32_t v) {
     p[3] = static_cast<std::byte>(v & 0xFF);
 }
 
+inline uint16_t load16be(const std::byte* p) {
+    return static_cast<uint16_t>((std::to_integer<uint16_t>(p[0]) << 8) |
+                                 std::to_integer<uint16_t>(p[1]));
+}
+
 inline uint64_t load64(const std::byte* p) {
-    return static_cast<uint64_t>(load32(p)) | static_cast<uint64_t>(load32(p + 4)) << 32;
+    return uint64_t{load32(p)} | uint64_t{load32(p + 4)} << 32;
 }
 
 inline uint64_t load64be(const std::byte* p) {
-    return static_cast<uint64_t>(load32be(p)) << 32 | load32be(p + 4);
+    return uint64_t{load32be(p)} << 32 | load32be(p + 4);
+}
+
+inline void store16be(std::byte* p, uint16_t v) {
+    p[0] = static_cast<std::byte>(v >> 8);
+    p[1] = static_cast<std::byte>(v & 0xFF);
 }
 
 inline void store64(std::byte* p, uint64_t v) {

@@ -17,11 +17,10 @@ std::span<const SystemErrorText> systemErrorTexts();
 
 // The wording of each area's messages, one table a file (catalogue_*.cpp);
 // catalogue() is all of them.
-std::span<const CatalogueEntry> coreTexts();   // catalogue.cpp
-std::span<const CatalogueEntry> formatTexts(); // catalogue_formats.cpp: the image stack
-std::span<const CatalogueEntry> erofsTexts();  // catalogue_erofs.cpp
 std::span<const CatalogueEntry> coreTexts();    // catalogue.cpp
 std::span<const CatalogueEntry> formatTexts();  // catalogue_formats.cpp: the image stack
+std::span<const CatalogueEntry> erofsTexts();   // catalogue_erofs.cpp
 std::span<const CatalogueEntry> androidTexts(); // catalogue_android.cpp: super, boot images, cpio
+std::span<const CatalogueEntry> ubiTexts();     // catalogue_ubi.cpp: UBI, UBIFS, NAND dumps
 
 } // namespace korvane::text

@@ -16,6 +16,7 @@
 #include "support/super_builder.h"
 #include "support/testutil.h"
 #include "support/tree_nodes.h"
+#include "support/ubi_builders.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/loadimage.h"
 #include "transfer/saveas.h"
@@ -44,10 +45,10 @@ constexpr size_t kSeedLimit = 64u << 10;
 // regenerated seeds hardly differ from the committed ones.
 constexpr int64_t kSeedTime = 1000000000;
 
-void put(const fs::path& dir, const std::string& name, Bytes bytes) {
-    if (bytes.size() >= kSeedLimit)
+void put(const fs::path& dir, const std::string& name, Bytes bytes, size_t limit = kSeedLimit) {
+    if (bytes.size() >= limit)
         throw std::runtime_error(name + " is " + std::to_string(bytes.size()) +
-                                 " bytes, not under 64 KiB");
+                                 " bytes, not under " + std::to_string(limit >> 10) + " KiB");
     fs::create_directories(dir);
     writeFile((dir / name).string(), bytes);
     std::printf("%-40s %6zu bytes\n", (dir.filename() / name).c_str(), bytes.size());
@@ -758,6 +759,109 @@ void cpioSeeds(const fs::path& dir) {
     }
 }
 
+// UBI, UBIFS and NAND dump seeds: the smallest geometries the tools make
+// (16 KiB PEBs, 15 KiB LEBs, the least a UBIFS volume needs, about ten LEBs)
+// do not fit 64 KiB.
+constexpr size_t kFlashSeedLimit = 192u << 10;
+
+// Drops the erased tail of a UBIFS image: LEBs past the end read as erased.
+Bytes withoutErasedTail(Bytes bytes) {
+    size_t n = bytes.size();
+    while (n > 0 && bytes[n - 1] == std::byte{0xFF})
+        --n;
+    bytes.resize((n + 7) / 8 * 8);
+    return bytes;
+}
+
+void flashSource(const fs::path& src) {
+    fs::create_directories(src / "d");
+    writeFile((src / "a.txt").string(), "hello\n");
+    writeFile((src / "d/r.bin").string(), pattern(9000, 21));
+    fs::create_symlink("a.txt", src / "l");
+    fs::create_hard_link(src / "a.txt", src / "d/hard");
+    run("mkfifo " + shellQuote((src / "fifo").string()));
+    run("mknod " + shellQuote((src / "null").string()) + " c 1 3 2>/dev/null");
+    settle(src);
+}
+
+UbifsParams smallUbifs(const std::string& compr) {
+    UbifsParams p;
+    p.compr = compr;
+    p.minIo = 512;
+    p.lebSize = 15360;
+    p.maxLebs = 20;
+    p.logLebs = 2;
+    return p;
+}
+
+void ubiSeeds(const fs::path& dir) {
+    TempDir tmp;
+    writeFile(tmp / "kernel", pattern(10000, 22));
+    writeFile(tmp / "data", pattern(2000, 23));
+    UbinizeParams p;
+    p.pebSize = 16 * 1024;
+    p.minIo = 512;
+    const std::vector<UbiVolume> volumes = {{"data", tmp / "data", 0, true, "64KiB", true},
+                                            {"kernel", tmp / "kernel", 1, false, "", false}};
+    const Bytes two = ubinize(volumes, tmp / "two.ubi", p);
+    put(dir, "two-volumes", two, kFlashSeedLimit);
+    // A wear-levelling copy of the kernel's LEB with a newer sequence number.
+    Bytes copies = two;
+    const size_t last = two.size() - p.pebSize;
+    copies.insert(copies.end(), two.begin() + static_cast<ptrdiff_t>(last), two.end());
+    changeVid(copies, p.pebSize, copies.size() / p.pebSize - 1, [](ubi::VidHeader& h) {
+        h.sqnum += 10;
+        h.copyFlag = true;
+    });
+    put(dir, "copies", copies, kFlashSeedLimit);
+    p.minIo = 1;
+    p.subPage = 0;
+    put(dir, "nor", ubinize({volumes[0]}, tmp / "nor.ubi", p), kFlashSeedLimit);
+}
+
+void ubifsSeeds(const fs::path& dir) {
+    TempDir tmp;
+    flashSource(tmp / "src");
+    const Bytes lzo = makeUbifs(tmp / "src", tmp / "lzo.ubifs", smallUbifs("lzo"));
+    put(dir, "lzo", withoutErasedTail(lzo), kFlashSeedLimit);
+    writeFile(tmp / "contexts", "/.*  u:object_r:system_file:s0\n");
+    UbifsParams zstd = smallUbifs("zstd");
+    zstd.selinux = tmp / "contexts";
+    put(dir, "zstd-selinux", withoutErasedTail(makeUbifs(tmp / "src", tmp / "z.ubifs", zstd)),
+        kFlashSeedLimit);
+    // A journal after the last commit: a new file, a removed entry, a
+    // truncation.
+    UbifsJournal j(lzo);
+    const uint32_t fresh = j.highestInum() + 1;
+    j.data(fresh, 0, asBytes("new"));
+    j.inode(fresh, 0100644, 3, 1, kSeedTime);
+    j.dent(1, "new.txt", fresh, 0);
+    j.dent(1, "fifo", 0, 5);
+    j.truncate(fresh, 3, 1);
+    put(dir, "journal", withoutErasedTail(j.finish()), kFlashSeedLimit);
+}
+
+void nandSeeds(const fs::path& dir) {
+    TempDir tmp;
+    writeFile(tmp / "data", pattern(3000, 24));
+    UbinizeParams p;
+    p.pebSize = 16 * 1024;
+    p.minIo = 512;
+    p.subPage = 0;
+    const Bytes small = ubinize({{"data", tmp / "data", 0, true, "", false}}, tmp / "s.ubi", p);
+    const nand::EccLayout split{nand::EccScheme::kNand256, 256, {0, 1, 2, 3, 6, 7}};
+    Bytes flipped = nandDump(small, 512, 16, split, {}, 32);
+    flipped[528 * 33 + 100] ^= std::byte{0x10};
+    put(dir, "512+16-ecc", flipped, kFlashSeedLimit);
+    p.pebSize = 32 * 1024;
+    p.minIo = 2048;
+    const Bytes large = ubinize({{"data", tmp / "data", 0, true, "", false}}, tmp / "l.ubi", p);
+    nand::EccLayout tail{nand::EccScheme::kNand512, 512, {}};
+    for (uint16_t i = 52; i < 64; ++i)
+        tail.positions.push_back(i);
+    put(dir, "2048+64-ecc512", nandDump(large, 2048, 64, tail, {2}, 16), kFlashSeedLimit);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -769,9 +873,10 @@ int main(int argc, char** argv) {
         const fs::path corpus = argv[1];
         const std::vector<std::string> only(argv + 2, argv + argc);
         const std::pair<const char*, void (*)(const fs::path&)> makers[] = {
-            {"yaffs2", yaffs2Seeds},   {"ext", extSeeds},  {"ext4", ext4Seeds},
-            {"sparse", sparseSeeds},   {"tar", tarSeeds},  {"erofs", erofsSeeds}, {"super", superSeeds},
-            {"bootimg", bootimgSeeds}, {"cpio", cpioSeeds}};
+            {"yaffs2", yaffs2Seeds}, {"ext", extSeeds},         {"ext4", ext4Seeds},
+            {"sparse", sparseSeeds}, {"tar", tarSeeds},         {"erofs", erofsSeeds},
+            {"super", superSeeds},   {"bootimg", bootimgSeeds}, {"cpio", cpioSeeds},
+            {"ubi", ubiSeeds},       {"ubifs", ubifsSeeds},     {"nand", nandSeeds}};
         for (const auto& [name, make] : makers)
             if (only.empty() || std::find(only.begin(), only.end(), name) != only.end())
                 make(corpus / name);
