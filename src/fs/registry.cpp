@@ -1,6 +1,7 @@
 #include "registry.h"
 
 #include "ext/ext_format_row.h"
+#include "jffs2/jffs2_format_row.h"
 #include "model/error.h"
 #include "source/extent_source.h"
 #include "source/sparse/sparse_source.h"
@@ -38,6 +39,7 @@ const std::vector<const FormatRow*>& table() {
         &kSparse,
         &extFormatRow(),
         &yaffs2FormatRow(),
+        &jffs2FormatRow(),
     };
     return rows;
 }

@@ -19,5 +19,6 @@ std::span<const SystemErrorText> systemErrorTexts();
 // catalogue() is all of them.
 std::span<const CatalogueEntry> coreTexts();   // catalogue.cpp
 std::span<const CatalogueEntry> formatTexts(); // catalogue_formats.cpp: the image stack
+std::span<const CatalogueEntry> jffs2Texts();  // catalogue_jffs2.cpp
 
 } // namespace korvane::text

@@ -471,5 +471,9 @@
         <source>EXT4 镜像</source>
         <translation>EXT4 image</translation>
     </message>
+    <message>
+        <source>JFFS2 镜像</source>
+        <translation>JFFS2 image</translation>
+    </message>
 </context>
 </TS>
