@@ -373,7 +373,11 @@ void Tjffs2obj::Build::walk(Node* root, JobReporter& rep) {
             const std::string name(nameOf(d));
             const std::string path =
                 pathFromRoot(dir).empty() ? "/" + name : "/" + pathFromRoot(dir) + "/" + name;
-            Group* g = d.ino == kRootIno ? nullptr : groupOf(d.ino);
+            if (d.ino == kRootIno) {
+                note(folderTwice, folderNames, path);
+                continue;
+            }
+            Group* g = groupOf(d.ino);
             if (!g) {
                 note(missing, missingNames, path);
                 continue;
