@@ -4,13 +4,15 @@
 // from Korvane's writer, mke2fs -d (with debugfs for what -d does not make:
 // deep extent trees, unwritten extents, dirty journals) and genext2fs;
 // Android sparse images from img2simg and Korvane's writer; archives from GNU
-// tar, cpio and Korvane's tar writer. Every seed stays under 64 KiB: EXT
+// tar, cpio and Korvane's tar writer; JFFS2 images from mkfs.jffs2 (and
+// sumtool), the node builder and Korvane's writer. Every seed stays under 64 KiB: EXT
 // images lose their unused tail, which reads as zeros anyway.
 //
 //     korvane-fuzz-seeds tests/fuzz/corpus
 #include "model/crc.h"
 #include "model/error.h"
 #include "source/sparse/sparse_format.h"
+#include "support/jffs2_builder.h"
 #include "support/save_as.h"
 #include "support/testutil.h"
 #include "support/tree_nodes.h"
@@ -632,6 +634,90 @@ void extSeeds(const fs::path& dir) {
              image, 1024));
 }
 
+// A used JFFS2 partition, node by node: data rewritten over older versions,
+// a file cut short, a hole node, a name removed and one moved, a node
+// obsoleted in place and one whose data is damaged, attributes.
+Bytes jffs2Used() {
+    using namespace jffs2;
+    Jffs2Builder b;
+    b.cleanmarker();
+    b.dirent(1, 1, 2, "etc", kDtDir);
+    b.dir(2, 3, 040755, kSeedTime);
+    b.dirent(2, 1, 3, "init.rc");
+    b.data(3, 1, 0, pattern(4096, 41), 6000, 0100644, kSeedTime);
+    b.data(3, 2, 4096, pattern(1904, 42), 6000, 0100644, kSeedTime);
+    b.data(3, 3, 100, bytesOf("rewritten"), 6000, 0100644, kSeedTime);
+    b.data(3, 4, 0, {}, 5000, 0100644, kSeedTime);
+    b.data(3, 5, 0, bytesOf("obsolete"), 5000, 0100644, kSeedTime);
+    b.obsoleteLast();
+    b.data(3, 6, 0, bytesOf("damaged"), 5000, 0100644, kSeedTime);
+    b.damageLast(inode::kSize + 1);
+    b.dirent(1, 2, 4, "sparse");
+    b.data(4, 1, 0, pattern(8192, 43), 20000, 0100644, kSeedTime);
+    InodeNode hole;
+    hole.ino = 4;
+    hole.version = 2;
+    hole.mode = 0100644;
+    hole.isize = 20000;
+    hole.offset = 2048;
+    hole.dsize = 16000;
+    hole.compr = kComprZero;
+    b.inode(hole);
+    b.dirent(1, 3, 5, "old");
+    b.data(5, 1, 0, bytesOf("moved"), 5, 0100644, kSeedTime);
+    b.dirent(2, 2, 5, "new");
+    b.dirent(1, 4, 0, "old");
+    b.xattr(1, 1, kXPrefixSecurity, "selinux", "u:object_r:system_file:s0");
+    b.xattr(1, 2, kXPrefixSecurity, "selinux", "u:object_r:init_exec:s0");
+    b.xref(3, 1, 2);
+    b.xattr(2, 1, kXPrefixUser, "gone", "x");
+    b.xref(3, 2, 4);
+    b.xref(3, 2, 5);
+    b.erased(4096);
+    return b.bytes();
+}
+
+// JFFS2 images of a small folder from mkfs.jffs2 in several layouts (one
+// summarised by sumtool), a used partition, and the writer's.
+void jffs2Seeds(const fs::path& dir) {
+    TempDir tmp;
+    const fs::path src = tmp / "src";
+    fs::create_directories(src / "etc/init");
+    writeFile((src / "etc/hosts").string(), "127.0.0.1 localhost\n");
+    std::string text;
+    while (text.size() < 9000)
+        text += "service adbd /system/bin/adbd\n    class core\n";
+    writeFile((src / "etc/init/init.rc").string(), text);
+    writeFile((src / "random.bin").string(), pattern(5000, 44));
+    fs::create_symlink("etc/hosts", src / "hosts");
+    fs::create_hard_link(src / "etc/hosts", src / "etc/hosts2");
+    run("mkfifo " + shellQuote((src / "fifo").string()));
+    run("mknod " + shellQuote((src / "null").string()) + " c 1 3 2>/dev/null");
+    setXattr(src / "etc/hosts", "user.comment", "seed");
+    setXattr(src / "etc", "security.selinux", "u:object_r:system_file:s0");
+    settle(src);
+    auto mkfs = [&](const std::string& name, const std::string& options) {
+        const std::string out = tmp / name;
+        const CommandResult r = run("mkfs.jffs2 -r " + shellQuote(src.string()) + " -o " +
+                                    shellQuote(out) + " " + options);
+        if (r.status != 0)
+            throw std::runtime_error("mkfs.jffs2 " + options + " failed: " + r.err);
+        return out;
+    };
+    put(dir, "mkfs-default", readFile(mkfs("default", "")));
+    put(dir, "mkfs-big-endian-no-cleanmarkers", readFile(mkfs("be", "-b -n -e 8192")));
+    put(dir, "mkfs-rtime", readFile(mkfs("rtime", "-x zlib")));
+    put(dir, "mkfs-lzo", readFile(mkfs("lzo", "-X lzo -x zlib -x rtime")));
+    put(dir, "mkfs-xattr", readFile(mkfs("xattr", "--with-xattr -e 8192")));
+    const std::string plain = mkfs("8k", "-e 8192");
+    if (run("sumtool -i " + shellQuote(plain) + " -o " + shellQuote(plain + ".sum") + " -e 8192")
+            .status != 0)
+        throw std::runtime_error("sumtool failed");
+    put(dir, "sumtool-8k", readFile(plain + ".sum"));
+    put(dir, "used-partition", jffs2Used());
+    put(dir, "written", saved("jffs2"));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -646,6 +732,7 @@ int main(int argc, char** argv) {
         ext4Seeds(corpus / "ext4");
         sparseSeeds(corpus / "sparse");
         tarSeeds(corpus / "tar");
+        jffs2Seeds(corpus / "jffs2");
     } catch (const std::exception& e) {
         std::fprintf(stderr, "korvane-fuzz-seeds: %s\n", e.what());
         return 1;
