@@ -5,6 +5,7 @@
 #include "model/error.h"
 #include "source/extent_source.h"
 #include "source/sparse/sparse_source.h"
+#include "yaffs1/yaffs1_format_row.h"
 #include "yaffs2/yaffs2_format_row.h"
 
 #include <algorithm>
@@ -36,10 +37,7 @@ const FormatRow kSparse{
 // earlier row wins.
 const std::vector<const FormatRow*>& table() {
     static const std::vector<const FormatRow*> rows = {
-        &kSparse,
-        &extFormatRow(),
-        &yaffs2FormatRow(),
-        &jffs2FormatRow(),
+        &kSparse, &extFormatRow(), &yaffs2FormatRow(), &jffs2FormatRow(), &yaffs1FormatRow(),
     };
     return rows;
 }

@@ -20,5 +20,6 @@ std::span<const SystemErrorText> systemErrorTexts();
 std::span<const CatalogueEntry> coreTexts();   // catalogue.cpp
 std::span<const CatalogueEntry> formatTexts(); // catalogue_formats.cpp: the image stack
 std::span<const CatalogueEntry> jffs2Texts();  // catalogue_jffs2.cpp
+std::span<const CatalogueEntry> yaffs1Texts(); // catalogue_yaffs1.cpp
 
 } // namespace korvane::text

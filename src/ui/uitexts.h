@@ -150,6 +150,7 @@ inline constexpr const char* kSaveTypeLabels[] = {
     QT_TRANSLATE_NOOP("korvane", "EXT3 镜像"),
     QT_TRANSLATE_NOOP("korvane", "EXT4 镜像"),
     QT_TRANSLATE_NOOP("korvane", "JFFS2 镜像"),
+    QT_TRANSLATE_NOOP("korvane", "YAFFS1 镜像"),
 };
 
 // "选择文件", the chooser of files to add.

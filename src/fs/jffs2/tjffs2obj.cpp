@@ -516,11 +516,18 @@ const Bytes& Tjffs2obj::nodeData(const TImgEntry& e, uint32_t pos, uint32_t& nod
     }
     c.image = 0;
     const Endian en(geometry_.order);
-    std::byte head[inode::kSize];
-    image()->readThrough(pos, MutableByteSpan(head, sizeof head));
-    const InodeNode n = decodeInodeNode(head, en);
-    c.packed.resize(n.csize);
-    image()->readThrough(uint64_t{pos} + inode::kSize, MutableByteSpan(c.packed));
+    // The header and a page of data in one read: most nodes hold no more.
+    const uint64_t guess = std::min<uint64_t>(inode::kSize + kPageSize, image()->size() - pos);
+    c.packed.resize(static_cast<size_t>(guess));
+    image()->readThrough(pos, MutableByteSpan(c.packed));
+    const InodeNode n = decodeInodeNode(c.packed.data(), en);
+    if (inode::kSize + n.csize <= guess) {
+        c.packed.erase(c.packed.begin(), c.packed.begin() + inode::kSize);
+        c.packed.resize(n.csize);
+    } else {
+        c.packed.resize(n.csize);
+        image()->readThrough(uint64_t{pos} + inode::kSize, MutableByteSpan(c.packed));
+    }
     c.data.resize(n.dsize);
     const Decompressed d = decompress(n.compr, c.packed, c.data);
     if (d == Decompressed::kUnsupported)

@@ -475,5 +475,9 @@
         <source>JFFS2 镜像</source>
         <translation>JFFS2 image</translation>
     </message>
+    <message>
+        <source>YAFFS1 镜像</source>
+        <translation>YAFFS1 image</translation>
+    </message>
 </context>
 </TS>
