@@ -70,7 +70,7 @@ void Tyaffs1obj::Scan::walk() {
     if (pages > UINT32_MAX)
         pages = UINT32_MAX;
     img.info_.pages = pages;
-    headers.assign(kMaxObjectId + 1, HeaderRef{});
+    headers.clear();
     Bytes window;
     uint64_t winFirst = 0, winPages = 0;
     bool badBlock = false;
@@ -136,6 +136,8 @@ void Tyaffs1obj::Scan::walk() {
             for (const yaffs2::EccFix& f : fixes)
                 fixed[f.offset] ^= std::byte{f.mask};
             const uint32_t type = load32(fixed.data() + yaffs2::hdr::kType);
+            if (headers.size() <= t.objectId)
+                headers.resize(t.objectId + 1);
             HeaderRef& h = headers[t.objectId];
             // A header of another type means the id was used again.
             if (!h.present || h.type != type || replaces(h.serial, t.serial)) {
@@ -159,8 +161,10 @@ void Tyaffs1obj::Scan::buildData(std::vector<uint64_t>& storedSize) {
     std::stable_sort(data.begin(), data.end(), [](const DataRec& a, const DataRec& b) {
         return a.objectId != b.objectId ? a.objectId < b.objectId : a.chunkId < b.chunkId;
     });
-    storedSize.assign(kMaxObjectId + 1, 0);
-    img.dataBegin_.assign(kMaxObjectId + 2, 0);
+    // Objects are numbered up to the highest id with a header.
+    const size_t slots = headers.size();
+    storedSize.assign(slots, 0);
+    img.dataBegin_.assign(slots + 1, 0);
     std::vector<DataRef>& out = img.data_;
     for (size_t k = 0; k < data.size();) {
         size_t end = k + 1;
@@ -173,8 +177,8 @@ void Tyaffs1obj::Scan::buildData(std::vector<uint64_t>& storedSize) {
                 cur = data[end];
         }
         k = end;
-        const HeaderRef& h = headers[cur.objectId];
-        if (!h.present || h.type != yaffs2::kHdrFile)
+        if (cur.objectId >= slots || !headers[cur.objectId].present ||
+            headers[cur.objectId].type != yaffs2::kHdrFile)
             continue;
         out.push_back({cur.page, cur.chunkId, cur.bytes});
         ++img.dataBegin_[cur.objectId + 1];
@@ -191,10 +195,11 @@ void Tyaffs1obj::Scan::buildTree(const std::vector<uint64_t>& storedSize) {
     // The current header of every object, and the objects renames replaced.
     std::vector<yaffs2::ObjectHeader> hdrs;
     std::vector<uint32_t> ids;
-    std::vector<uint32_t> slot(kMaxObjectId + 1, UINT32_MAX);
-    std::vector<uint8_t> shadowed(kMaxObjectId + 1, 0);
+    const size_t slots = headers.size();
+    std::vector<uint32_t> slot(slots, UINT32_MAX);
+    std::vector<uint8_t> shadowed(slots, 0);
     Bytes page(kPageSize);
-    for (uint32_t id = 0; id <= kMaxObjectId; ++id) {
+    for (uint32_t id = 0; id < slots; ++id) {
         const HeaderRef& h = headers[id];
         if (!h.present)
             continue;
@@ -204,16 +209,16 @@ void Tyaffs1obj::Scan::buildTree(const std::vector<uint64_t>& storedSize) {
         hdrs.push_back(yaffs2::decodeHeader(page.data(), kPageSize));
         ids.push_back(id);
         const uint32_t shadows = load32(page.data() + kHdrShadows);
-        if (shadows > 0 && shadows <= kMaxObjectId && shadows != id)
+        if (shadows > 0 && shadows < slots && shadows != id)
             shadowed[shadows] = 1;
     }
     auto isDir = [&](uint32_t id) {
-        return slot[id] != UINT32_MAX && hdrs[slot[id]].type == yaffs2::kHdrDirectory;
+        return id < slots && slot[id] != UINT32_MAX && hdrs[slot[id]].type == yaffs2::kHdrDirectory;
     };
     // An object counts when its parents reach the root through folders;
     // lost+found and the unlinked and deleted folders (ids 2 to 4) do not.
     enum : uint8_t { kUnknown, kVisiting, kLive, kDead };
-    std::vector<uint8_t> live(kMaxObjectId + 1, kUnknown);
+    std::vector<uint8_t> live(std::max<size_t>(slots, kObjIdRoot + 1), kUnknown);
     live[kObjIdRoot] = kLive;
     std::vector<uint32_t> chain;
     for (uint32_t id : ids) {
@@ -247,7 +252,7 @@ void Tyaffs1obj::Scan::buildTree(const std::vector<uint64_t>& storedSize) {
     TImgEntry& re = root->entry;
     re.objType = kTypeDirectory;
     re.mode = kModeDirectory | 0755;
-    if (slot[kObjIdRoot] != UINT32_MAX) {
+    if (slots > kObjIdRoot && slot[kObjIdRoot] != UINT32_MAX) {
         const yaffs2::ObjectHeader& h = hdrs[slot[kObjIdRoot]];
         re.mode = kModeDirectory | (h.mode & kModePermissionMask);
         re.uid = h.uid;
@@ -258,7 +263,7 @@ void Tyaffs1obj::Scan::buildTree(const std::vector<uint64_t>& storedSize) {
     }
     re.objId = kObjIdRoot;
     img.setNode(kObjIdRoot, root.get());
-    std::vector<std::unique_ptr<Node>> made(kMaxObjectId + 1);
+    std::vector<std::unique_ptr<Node>> made(slots);
     uint32_t maxId = kObjIdRoot;
     for (size_t k = 0; k < ids.size(); ++k) {
         const uint32_t id = ids[k];
