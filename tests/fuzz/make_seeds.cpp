@@ -5,7 +5,8 @@
 // deep extent trees, unwritten extents, dirty journals) and genext2fs;
 // Android sparse images from img2simg and Korvane's writer; archives from GNU
 // tar, cpio and Korvane's tar writer; JFFS2 images from mkfs.jffs2 (and
-// sumtool), the node builder and Korvane's writer. Every seed stays under 64 KiB: EXT
+// sumtool), the node builder and Korvane's writer; YAFFS1 images from the page
+// builder and Korvane's writer. Every seed stays under 64 KiB: EXT
 // images lose their unused tail, which reads as zeros anyway.
 //
 //     korvane-fuzz-seeds tests/fuzz/corpus
@@ -16,6 +17,7 @@
 #include "support/save_as.h"
 #include "support/testutil.h"
 #include "support/tree_nodes.h"
+#include "support/yaffs1_builder.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/loadimage.h"
 #include "transfer/saveas.h"
@@ -718,6 +720,53 @@ void jffs2Seeds(const fs::path& dir) {
     put(dir, "written", saved("jffs2"));
 }
 
+// YAFFS1: a partition in use (a header and a chunk rewritten with the next
+// serial number, a deleted page, a block marked bad, a flipped bit in tags
+// and in data, a rename that shadows an object), objects that hold each
+// other, and the writer's image.
+void yaffs1Seeds(const fs::path& dir) {
+    using yaffs2::kHdrDirectory;
+    using yaffs2::kHdrFile;
+    Yaffs1Builder used;
+    used.header(1, Yaffs1Builder::make(kHdrDirectory, 1, "", 040755));
+    used.header(257, Yaffs1Builder::make(kHdrDirectory, 1, "etc", 040755));
+    used.header(258, Yaffs1Builder::make(kHdrFile, 257, "init.rc", 0100644));
+    used.file(258, pattern(1400, 51));
+    used.header(258, Yaffs1Builder::make(kHdrFile, 257, "init.rc", 0100600), 1);
+    used.page({258, 2, 1, 512}, pattern(512, 52));
+    used.page({258, 3, 1, 100, true}, pattern(100, 53));
+    used.header(259, Yaffs1Builder::make(kHdrFile, 1, "old", 0100644));
+    used.header(260, Yaffs1Builder::make(kHdrFile, 1, "new", 0100644), 0, 259);
+    yaffs2::ObjectHeader link = Yaffs1Builder::make(yaffs2::kHdrHardlink, 257, "hard", 0100644);
+    link.equivId = 258;
+    used.header(261, link);
+    used.erased(32 - used.pages() % 32);
+    Yaffs1Page bad{262, 0, 0, 0x3FF};
+    bad.blockStatus = std::byte{'Y'};
+    used.page(bad, pattern(512, 54));
+    used.erased(31);
+    used.header(263, Yaffs1Builder::make(kHdrFile, 1, "flipped", 0100644));
+    used.file(263, pattern(700, 55));
+    used.flip(used.pages() - 3, 513, 2);
+    used.flip(used.pages() - 1, 10, 5);
+    put(dir, "used-partition", used.bytes());
+
+    Yaffs1Builder hostile;
+    hostile.header(1, Yaffs1Builder::make(kHdrDirectory, 1, "", 040755));
+    hostile.header(257, Yaffs1Builder::make(kHdrDirectory, 258, "a", 040755));
+    hostile.header(258, Yaffs1Builder::make(kHdrDirectory, 257, "b", 040755));
+    hostile.header(259, Yaffs1Builder::make(kHdrFile, 1, "far", 0100644));
+    hostile.page({259, 0xFFFFF, 3, 512}, pattern(512, 56));
+    put(dir, "hostile", hostile.bytes());
+
+    // YAFFS1 headers have no room for extended attributes.
+    std::unique_ptr<Timg> img = memoryTree(false);
+    forEachPreorder(img->root(), [](Node* n) { n->entry.xattrs.clear(); });
+    TempDir tmp;
+    saveas(*img, tmp / "out.img", "yaffs1", {});
+    put(dir, "written", readFile(tmp / "out.img"));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -733,6 +782,7 @@ int main(int argc, char** argv) {
         sparseSeeds(corpus / "sparse");
         tarSeeds(corpus / "tar");
         jffs2Seeds(corpus / "jffs2");
+        yaffs1Seeds(corpus / "yaffs1");
     } catch (const std::exception& e) {
         std::fprintf(stderr, "korvane-fuzz-seeds: %s\n", e.what());
         return 1;

@@ -48,26 +48,28 @@ Probe probeYaffs1(const ProbeInput& in) {
             plan.push_back(kHeadPages + (pages - kHeadPages) * k / kSpreadPages);
     std::sort(plan.begin(), plan.end());
     plan.erase(std::unique(plan.begin(), plan.end()), plan.end());
-    unsigned sampled = 0, passed = 0, headers = 0, eccTelling = 0, eccOk = 0;
+    unsigned wrong = 0, passed = 0, headers = 0, eccTelling = 0, eccOk = 0;
     Bytes rec(kRecordSize);
     for (uint64_t q : plan) {
         in.source.read(q * kRecordSize, MutableByteSpan(rec));
         const std::byte* spare = rec.data() + kPageSize;
         Tags1 t;
         const TagState s = readTags(spare, t);
-        if (s == TagState::kErased || s == TagState::kDeleted)
+        // Erased and deleted pages, pages of blocks marked bad and tags with a
+        // flipped bit say nothing either way.
+        if (s == TagState::kErased || s == TagState::kDeleted || s == TagState::kCorrected ||
+            spare[spare::kBlockStatus] != std::byte{0xFF})
             continue;
-        ++sampled;
-        if (s != TagState::kClean || !(t.objectId == kObjIdRoot || t.objectId >= kFirstOrdinaryId))
-            continue;
-        if (t.chunkId == 0) {
-            if (!headerChecks(rec.data()))
-                continue;
-            ++headers;
-        } else if (t.byteCount == 0 || t.byteCount > kPageSize) {
+        const bool plausible = s == TagState::kClean &&
+                               (t.objectId == kObjIdRoot || t.objectId >= kFirstOrdinaryId) &&
+                               (t.chunkId == 0 ? headerChecks(rec.data())
+                                               : t.byteCount > 0 && t.byteCount <= kPageSize);
+        if (!plausible) {
+            ++wrong;
             continue;
         }
         ++passed;
+        headers += t.chunkId == 0;
         std::byte stored[6], computed[6];
         gatherDataEcc(spare, stored);
         if (std::all_of(stored, stored + 6, [](std::byte b) { return b == std::byte{0xFF}; }))
@@ -76,8 +78,9 @@ Probe probeYaffs1(const ProbeInput& in) {
         yaffs2::storeDataEcc(rec.data(), kPageSize, yaffs2::kEccYaffs, computed);
         eccOk += std::memcmp(stored, computed, 6) == 0;
     }
-    const bool enough = passed >= 3 || (passed == sampled && passed > 0);
-    if (headers == 0 || !enough || passed * 10 < sampled * 9)
+    const unsigned sampled = passed + wrong;
+    const bool enough = passed >= 3 || (wrong == 0 && passed > 0);
+    if (headers == 0 || !enough || wrong * 5 > passed)
         return {kProbeNone,
                 msg("no YAFFS1 tags check out (%1 of %2 sampled pages)", passed, sampled)};
     if (eccTelling > 0 && eccOk * 4 >= eccTelling * 3)
