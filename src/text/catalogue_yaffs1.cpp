@@ -16,6 +16,8 @@ const CatalogueEntry kTexts[] = {
      "YAFFS1 标签，抽样的 %2 页中有 %1 页无误"},
     {"not a YAFFS1 image: %1 bytes are too few to hold a page and its spare area",
      "不是 YAFFS1 镜像：%1 字节不足以容纳一页及其备用区"},
+    {"the image holds more data pages than Korvane keeps an index of; %1 pages were not read",
+     "镜像中的数据页超出 Korvane 能建立索引的数量；有 %1 页未读取"},
     {"page %1 (block %2): the data ECC cannot correct it",
      "第 %1 页（第 %2 块）：数据 ECC 无法纠正"},
     {"too many objects: a YAFFS1 image holds at most %1 files and folders, this tree has %2",

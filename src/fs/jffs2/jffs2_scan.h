@@ -23,7 +23,8 @@ constexpr uint64_t kMaxImageBytes = 1ull << 32;
 // What the reader keeps an index of at most; an image of more nodes of a
 // kind is read as far as that goes, and the rest is counted as not read.
 // Each is far beyond what a flash partition holds (a million inode nodes
-// take several GiB of flash), and keeps the index under 100 MiB.
+// take several GiB of flash), and keeps the index under 100 MiB: 20 bytes an
+// inode node, 24 a directory entry.
 constexpr size_t kMaxInodeNodes = 1u << 20;
 constexpr size_t kMaxDirents = 1u << 20;
 constexpr size_t kMaxNameBytes = 64u << 20;
@@ -34,10 +35,12 @@ constexpr size_t kMaxXrefs = 1u << 20;
 struct InodeRef {
     uint32_t ino;
     uint32_t version;
-    uint32_t pos; // where the node lies in the image
+    uint32_t at; // where the node lies in the image; bit 0 set for a hole (kComprZero)
     uint32_t offset;
     uint32_t dsize;
-    bool hole; // a node of zeros (kComprZero)
+
+    uint32_t pos() const { return at & ~1u; }
+    bool hole() const { return at & 1u; }
 };
 
 // One directory entry; its name is names[nameAt, nameAt + nameLen).

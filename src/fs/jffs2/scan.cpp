@@ -238,7 +238,8 @@ void Scanner::inodeNode(uint64_t pos, uint32_t totlen) {
         return notIndexed();
     if (n.dsize > 0 && (n.mode & kModeTypeMask) == kModeFile && n.compr < info_.comprNodes.size())
         ++info_.comprNodes[n.compr];
-    out_.inodes.push_back({n.ino, n.version, static_cast<uint32_t>(pos), n.offset, n.dsize, hole});
+    out_.inodes.push_back(
+        {n.ino, n.version, static_cast<uint32_t>(pos) | (hole ? 1u : 0u), n.offset, n.dsize});
 }
 
 void Scanner::direntNode(uint64_t pos, uint32_t totlen) {

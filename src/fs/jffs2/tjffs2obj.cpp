@@ -48,12 +48,15 @@ uint8_t kindOf(uint32_t mode) {
 }
 
 // A node's data range, for working out which node holds which bytes.
+// Within the file's size, so 32 bits hold the ends.
 struct Span {
-    uint64_t start;
-    uint64_t end;
+    uint32_t start;
+    uint32_t end;
     uint32_t rank; // the order of versions: a higher rank wins
-    uint32_t pos;
-    bool hole;
+    uint32_t pos;  // of the node; bit 0 set for a hole (nodes lie at multiples of 4)
+
+    bool hole() const { return pos & 1u; }
+    uint32_t node() const { return pos & ~1u; }
 };
 
 } // namespace
@@ -115,7 +118,7 @@ void Tjffs2obj::Build::groupInodes() {
     std::sort(r.inodes.begin(), r.inodes.end(), [](const InodeRef& a, const InodeRef& b) {
         return a.ino != b.ino           ? a.ino < b.ino
                : a.version != b.version ? a.version < b.version
-                                        : a.pos < b.pos;
+                                        : a.at < b.at;
     });
     for (uint32_t i = 0; i < r.inodes.size();) {
         uint32_t j = i;
@@ -222,7 +225,7 @@ std::vector<Xattr> Tjffs2obj::Build::xattrsOf(uint32_t ino) {
 
 InodeNode Tjffs2obj::Build::latest(const Group& g) const {
     const InodeRef& n = r.inodes[g.last - 1];
-    return decodeInodeNode(readBytes(*img.image(), n.pos, inode::kSize).data(), e);
+    return decodeInodeNode(readBytes(*img.image(), n.pos(), inode::kSize).data(), e);
 }
 
 Bytes Tjffs2obj::Build::nodeData(uint32_t pos, const InodeNode& n) const {
@@ -239,33 +242,33 @@ void Tjffs2obj::Build::buildFrags(const Group& g, uint32_t isize) {
         const InodeRef& n = r.inodes[k];
         const uint64_t end = std::min<uint64_t>(uint64_t{n.offset} + n.dsize, isize);
         if (n.dsize > 0 && n.offset < end)
-            spans.push_back({n.offset, end, k - g.first, n.pos, n.hole});
+            spans.push_back({n.offset, static_cast<uint32_t>(end), k - g.first, n.at});
     }
     std::stable_sort(spans.begin(), spans.end(),
                      [](const Span& a, const Span& b) { return a.start < b.start; });
     auto emit = [&](uint64_t from, uint64_t to, const Span& s) {
         if (img.frags_.size() > objFrags.back().first) {
             Frag& last = img.frags_.back();
-            if (last.node == s.pos && last.start + last.length == from) {
+            if (last.node == s.node() && last.start + last.length == from) {
                 last.length += static_cast<uint32_t>(to - from);
                 return;
             }
         }
         img.frags_.push_back(
-            {static_cast<uint32_t>(from), static_cast<uint32_t>(to - from), s.pos});
+            {static_cast<uint32_t>(from), static_cast<uint32_t>(to - from), s.node()});
     };
     bool overlaps = false;
     for (size_t k = 1; k < spans.size() && !overlaps; ++k)
         overlaps = spans[k].start < spans[k - 1].end;
     if (!overlaps) {
         for (const Span& s : spans)
-            if (!s.hole)
+            if (!s.hole())
                 emit(s.start, s.end, s);
         return;
     }
     // Nodes written over older ones: between each two boundaries, the
     // newest node that covers the stretch holds it.
-    std::vector<uint64_t> points;
+    std::vector<uint32_t> points;
     points.reserve(spans.size() * 2);
     for (const Span& s : spans) {
         points.push_back(s.start);
@@ -277,12 +280,12 @@ void Tjffs2obj::Build::buildFrags(const Group& g, uint32_t isize) {
     std::priority_queue<uint32_t, std::vector<uint32_t>, decltype(lower)> active(lower);
     size_t next = 0;
     for (size_t k = 0; k + 1 < points.size(); ++k) {
-        const uint64_t a = points[k];
+        const uint32_t a = points[k];
         while (next < spans.size() && spans[next].start <= a)
             active.push(static_cast<uint32_t>(next++));
         while (!active.empty() && spans[active.top()].end <= a)
             active.pop();
-        if (!active.empty() && !spans[active.top()].hole)
+        if (!active.empty() && !spans[active.top()].hole())
             emit(a, points[k + 1], spans[active.top()]);
     }
 }
@@ -314,7 +317,7 @@ TImgEntry Tjffs2obj::Build::entryOf(const Group& g) {
         break;
     }
     case kTypeSymlink: {
-        Bytes target = nodeData(ref.pos, n);
+        Bytes target = nodeData(ref.pos(), n);
         if (target.empty() && n.dsize > 0)
             ++badTargets;
         entry.alias.assign(reinterpret_cast<const char*>(target.data()), target.size());
@@ -323,7 +326,7 @@ TImgEntry Tjffs2obj::Build::entryOf(const Group& g) {
     }
     case kTypeSpecial:
     case kTypeBlockDevice: {
-        Bytes dev = nodeData(ref.pos, n);
+        Bytes dev = nodeData(ref.pos(), n);
         entry.rdev = decodeDevice(dev.data(), static_cast<uint32_t>(dev.size()), e);
         break;
     }

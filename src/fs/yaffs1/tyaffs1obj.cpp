@@ -22,6 +22,9 @@ const Message kDone = msg("Done");
 constexpr uint64_t kWindowBytes = uint64_t{kRecordSize} * kPagesPerBlock * 128;
 // Damaged pages named one by one in the warnings; the rest are counted.
 constexpr size_t kNamedEccFailures = 20;
+// Data pages the reader keeps an index of: 64 MiB of it, far more than a
+// YAFFS1 chip holds (a 2 GiB image of nothing but data pages).
+constexpr size_t kMaxDataPages = 1u << 22;
 
 bool validObjectId(uint32_t id) {
     return id == kObjIdRoot || (id >= kFirstOrdinaryId && id <= kMaxObjectId);
@@ -35,14 +38,6 @@ struct HeaderRef {
     bool present = false;
 };
 
-struct DataRec {
-    uint32_t objectId;
-    uint32_t chunkId;
-    uint32_t page;
-    uint16_t bytes;
-    uint8_t serial;
-};
-
 // Of two copies met in this order, whether the second replaces the first:
 // a rewrite carries the next serial number.
 bool replaces(uint32_t older, uint32_t newer) {
@@ -54,8 +49,7 @@ bool replaces(uint32_t older, uint32_t newer) {
 struct Tyaffs1obj::Scan {
     Tyaffs1obj& img;
     JobReporter& rep;
-    std::vector<HeaderRef> headers; // by object id
-    std::vector<DataRec> data;
+    std::vector<HeaderRef> headers;      // by object id
     std::vector<uint32_t> uncorrectable; // pages
     uint64_t pages = 0;
 
@@ -147,28 +141,31 @@ void Tyaffs1obj::Scan::walk() {
             } else {
                 ++img.info_.replaced;
             }
+        } else if (img.data_.size() < kMaxDataPages) {
+            img.data_.push_back({t.objectId, t.chunkId, static_cast<uint32_t>(q),
+                                 static_cast<uint16_t>(std::min<uint32_t>(t.byteCount, kPageSize)),
+                                 static_cast<uint8_t>(t.serial)});
         } else {
-            data.push_back({t.objectId, t.chunkId, static_cast<uint32_t>(q),
-                            static_cast<uint16_t>(std::min<uint32_t>(t.byteCount, kPageSize)),
-                            static_cast<uint8_t>(t.serial)});
+            ++img.info_.notIndexed;
         }
     }
 }
 
 void Tyaffs1obj::Scan::buildData(std::vector<uint64_t>& storedSize) {
     // Copies of a chunk in the order the scan met them; the serial numbers
-    // say which one is current.
-    std::stable_sort(data.begin(), data.end(), [](const DataRec& a, const DataRec& b) {
+    // say which one is current. The current ones are kept in place.
+    std::vector<DataRef>& data = img.data_;
+    std::stable_sort(data.begin(), data.end(), [](const DataRef& a, const DataRef& b) {
         return a.objectId != b.objectId ? a.objectId < b.objectId : a.chunkId < b.chunkId;
     });
     // Objects are numbered up to the highest id with a header.
     const size_t slots = headers.size();
     storedSize.assign(slots, 0);
     img.dataBegin_.assign(slots + 1, 0);
-    std::vector<DataRef>& out = img.data_;
+    size_t kept = 0;
     for (size_t k = 0; k < data.size();) {
         size_t end = k + 1;
-        DataRec cur = data[k];
+        DataRef cur = data[k];
         for (; end < data.size() && data[end].objectId == cur.objectId &&
                data[end].chunkId == cur.chunkId;
              ++end) {
@@ -180,14 +177,14 @@ void Tyaffs1obj::Scan::buildData(std::vector<uint64_t>& storedSize) {
         if (cur.objectId >= slots || !headers[cur.objectId].present ||
             headers[cur.objectId].type != yaffs2::kHdrFile)
             continue;
-        out.push_back({cur.page, cur.chunkId, cur.bytes});
+        data[kept++] = cur;
         ++img.dataBegin_[cur.objectId + 1];
         storedSize[cur.objectId] =
             std::max(storedSize[cur.objectId], uint64_t{cur.chunkId - 1} * kPageSize + cur.bytes);
     }
+    data.resize(kept);
     for (size_t id = 1; id < img.dataBegin_.size(); ++id)
         img.dataBegin_[id] += img.dataBegin_[id - 1];
-    std::vector<DataRec>().swap(data);
 }
 
 void Tyaffs1obj::Scan::buildTree(const std::vector<uint64_t>& storedSize) {
@@ -330,7 +327,7 @@ void Tyaffs1obj::Open() {
             throw Error(msg("not a YAFFS1 image: %1 bytes are too few to hold a page and its "
                             "spare area",
                             size()));
-        Scan s{*this, rep, {}, {}, {}, 0};
+        Scan s{*this, rep, {}, {}, 0};
         s.walk();
         std::sort(fixes_.begin(), fixes_.end(),
                   [](const Fix& a, const Fix& b) { return a.page < b.page; });
@@ -340,6 +337,10 @@ void Tyaffs1obj::Open() {
         s.buildTree(storedSize);
         if (info_.badBlocks > 0)
             warn(msg("%1 blocks marked bad were skipped", info_.badBlocks));
+        if (info_.notIndexed > 0)
+            warn(msg("the image holds more data pages than Korvane keeps an index of; %1 pages "
+                     "were not read",
+                     info_.notIndexed));
         if (info_.tagEccFailed > 0)
             warn(msg("%1 pages were skipped: their tags are damaged beyond what the tag ECC "
                      "corrects",

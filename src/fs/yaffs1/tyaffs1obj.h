@@ -27,8 +27,9 @@ public:
         uint64_t dataEccFailed = 0;
         uint64_t replaced = 0; // older copies of headers and chunks
         uint64_t headers = 0;
-        uint64_t objects = 0; // in the tree, root included
-        uint64_t leftOut = 0; // objects whose folder is missing or that were deleted
+        uint64_t objects = 0;    // in the tree, root included
+        uint64_t leftOut = 0;    // objects whose folder is missing or that were deleted
+        uint64_t notIndexed = 0; // data pages past what the reader keeps an index of
     };
 
     void Open() override;
@@ -43,10 +44,14 @@ protected:
     ContentRange nextImageData(const TImgEntry& e, uint64_t offset) override;
 
 private:
+    // A data chunk: the scan collects every copy, then keeps the current
+    // one of each, sorted by object and chunk id.
     struct DataRef {
-        uint32_t page;    // the chunk's page in the image
+        uint32_t objectId;
         uint32_t chunkId; // 1-based
-        uint32_t bytes;
+        uint32_t page;    // the chunk's page in the image
+        uint16_t bytes;
+        uint8_t serial;
     };
     struct Fix {
         uint32_t page;
