@@ -364,6 +364,7 @@ void Tjffs2obj::Build::note(size_t& count, std::string& names, const std::string
 void Tjffs2obj::Build::walk(Node* root, JobReporter& rep) {
     // Folders still to list: the node and its inode.
     std::vector<std::pair<Node*, uint32_t>> stack{{root, kRootIno}};
+    std::vector<std::pair<Node*, uint32_t>> subdirs;
     const int64_t expected = static_cast<int64_t>(live.size());
     int64_t made = 0;
     while (!stack.empty()) {
@@ -406,8 +407,12 @@ void Tjffs2obj::Build::walk(Node* root, JobReporter& rep) {
             g->objId = place(*g, std::move(entry), dir, n);
             rep.progressWith(++made, expected, 2, [&] { return verbatim(n->text); });
             if (n->isDirectory())
-                stack.push_back({n, g->ino});
+                subdirs.push_back({n, g->ino});
         }
+        // Folders in the order of their names, so that of two names of a
+        // file the first in that order holds it.
+        stack.insert(stack.end(), subdirs.rbegin(), subdirs.rend());
+        subdirs.clear();
         if (img.cancel.load())
             throw Error(msg("cancelled"));
     }
