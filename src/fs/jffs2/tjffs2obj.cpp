@@ -608,11 +608,11 @@ std::vector<std::pair<std::string, std::string>> Tjffs2obj::describe() const {
         {"image size", std::to_string(size())},
         {"byte order", g.order == ByteOrder::kBig ? "big-endian" : "little-endian"},
         {"erase block", std::to_string(g.eraseBlock) + " (" + g.eraseBlockFrom + ")"},
-        {"cleanmarkers", g.cleanmarkers ? std::to_string(s.cleanmarkers) + " of " +
-                                              std::to_string(g.cleanmarkerSize) + " bytes"
+        {"cleanmarkers", g.cleanmarkers ? std::to_string(s.cleanmarkers) + " (" +
+                                              std::to_string(g.cleanmarkerSize) + " bytes each)"
                                         : std::string("none")},
         {"summaries", std::to_string(s.summaryNodes)},
-        {"used", std::to_string(g.contentEnd)},
+        {"nodes end at", std::to_string(g.contentEnd)},
         {"nodes", std::to_string(s.nodes)},
         {"inode nodes", std::to_string(s.inodeNodes)},
         {"directory entries", std::to_string(s.dirents)},
