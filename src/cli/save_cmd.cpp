@@ -112,8 +112,11 @@ void addSaveOptions(CLI::App* cmd, SaveOptions& opt, bool toRequired, bool reads
     for (const FormatRow& f : formats()) {
         const std::string group = std::string(f.title) + " images";
         for (const FormatOption& fo : f.options) {
-            if (added.count(fo.name))
+            // A name two formats take says what it means to each.
+            if (auto same = added.find(fo.name); same != added.end()) {
+                same->second->description(same->second->get_description() + "; " + fo.help);
                 continue;
+            }
             std::string names = "--" + std::string(fo.name);
             if (fo.outPrefix)
                 names = readsImage ? "--out-" + std::string(fo.name)

@@ -6,11 +6,13 @@
 #include "cpio/cpio_format_row.h"
 #include "erofs/erofs_format_row.h"
 #include "ext/ext_format_row.h"
+#include "jffs2/jffs2_format_row.h"
 #include "model/error.h"
 #include "source/extent_source.h"
 #include "source/nand/nand_format_row.h"
 #include "source/sparse/sparse_source.h"
 #include "ubifs/ubifs_format_row.h"
+#include "yaffs1/yaffs1_format_row.h"
 #include "yaffs2/yaffs2_format_row.h"
 
 #include <algorithm>
@@ -44,7 +46,7 @@ const std::vector<const FormatRow*>& table() {
     static const std::vector<const FormatRow*> rows = {
         &kSparse,           &nandFormatRow(), &superFormatRow(), &bootimgFormatRow(),
         &ubiFormatRow(),    &extFormatRow(),  &erofsFormatRow(), &ubifsFormatRow(),
-        &yaffs2FormatRow(), &cpioFormatRow(),
+        &yaffs2FormatRow(), &cpioFormatRow(), &jffs2FormatRow(), &yaffs1FormatRow(),
     };
     return rows;
 }

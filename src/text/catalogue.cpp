@@ -600,7 +600,8 @@ std::span<const CatalogueEntry> coreTexts() {
 std::span<const CatalogueEntry> catalogue() {
     static const std::vector<CatalogueEntry> all = [] {
         std::vector<CatalogueEntry> v;
-        for (auto table : {coreTexts(), formatTexts(), erofsTexts(), androidTexts(), ubiTexts()})
+        for (auto table : {coreTexts(), formatTexts(), erofsTexts(), androidTexts(), ubiTexts(),
+                           jffs2Texts(), yaffs1Texts()})
             v.insert(v.end(), table.begin(), table.end());
         return v;
     }();

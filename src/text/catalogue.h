@@ -22,5 +22,7 @@ std::span<const CatalogueEntry> formatTexts();  // catalogue_formats.cpp: the im
 std::span<const CatalogueEntry> erofsTexts();   // catalogue_erofs.cpp
 std::span<const CatalogueEntry> androidTexts(); // catalogue_android.cpp: super, boot images, cpio
 std::span<const CatalogueEntry> ubiTexts();     // catalogue_ubi.cpp: UBI, UBIFS, NAND dumps
+std::span<const CatalogueEntry> jffs2Texts();   // catalogue_jffs2.cpp
+std::span<const CatalogueEntry> yaffs1Texts();  // catalogue_yaffs1.cpp
 
 } // namespace korvane::text

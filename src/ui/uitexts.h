@@ -160,6 +160,8 @@ inline constexpr const char* kSaveTypeLabels[] = {
     QT_TRANSLATE_NOOP("korvane", "Android super 镜像"),
     QT_TRANSLATE_NOOP("korvane", "Android 启动镜像"),
     QT_TRANSLATE_NOOP("korvane", "cpio 归档(ramdisk)"),
+    QT_TRANSLATE_NOOP("korvane", "JFFS2 镜像"),
+    QT_TRANSLATE_NOOP("korvane", "YAFFS1 镜像"),
 };
 
 // "选择文件", the chooser of files to add.

@@ -5,6 +5,8 @@
 // deep extent trees, unwritten extents, dirty journals) and genext2fs;
 // Android sparse images from img2simg and Korvane's writer; archives from GNU
 // tar, cpio and Korvane's tar writer; EROFS images from mkfs.erofs and
+// Korvane's writer; JFFS2 images from mkfs.jffs2 (and sumtool), the node
+// builder and Korvane's writer; YAFFS1 images from the page builder and
 // Korvane's writer. Every seed stays under 64 KiB: EXT
 // images lose their unused tail, which reads as zeros anyway.
 //
@@ -12,11 +14,13 @@
 #include "model/crc.h"
 #include "model/error.h"
 #include "source/sparse/sparse_format.h"
+#include "support/jffs2_builder.h"
 #include "support/save_as.h"
 #include "support/super_builder.h"
 #include "support/testutil.h"
 #include "support/tree_nodes.h"
 #include "support/ubi_builders.h"
+#include "support/yaffs1_builder.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/loadimage.h"
 #include "transfer/saveas.h"
@@ -862,6 +866,137 @@ void nandSeeds(const fs::path& dir) {
     put(dir, "2048+64-ecc512", nandDump(large, 2048, 64, tail, {2}, 16), kFlashSeedLimit);
 }
 
+// A used JFFS2 partition, node by node: data rewritten over older versions,
+// a file cut short, a hole node, a name removed and one moved, a node
+// obsoleted in place and one whose data is damaged, attributes.
+Bytes jffs2Used() {
+    using namespace jffs2;
+    Jffs2Builder b;
+    b.cleanmarker();
+    b.dirent(1, 1, 2, "etc", kDtDir);
+    b.dir(2, 3, 040755, kSeedTime);
+    b.dirent(2, 1, 3, "init.rc");
+    b.data(3, 1, 0, pattern(4096, 41), 6000, 0100644, kSeedTime);
+    b.data(3, 2, 4096, pattern(1904, 42), 6000, 0100644, kSeedTime);
+    b.data(3, 3, 100, bytesOf("rewritten"), 6000, 0100644, kSeedTime);
+    b.data(3, 4, 0, {}, 5000, 0100644, kSeedTime);
+    b.data(3, 5, 0, bytesOf("obsolete"), 5000, 0100644, kSeedTime);
+    b.obsoleteLast();
+    b.data(3, 6, 0, bytesOf("damaged"), 5000, 0100644, kSeedTime);
+    b.damageLast(inode::kSize + 1);
+    b.dirent(1, 2, 4, "sparse");
+    b.data(4, 1, 0, pattern(8192, 43), 20000, 0100644, kSeedTime);
+    InodeNode hole;
+    hole.ino = 4;
+    hole.version = 2;
+    hole.mode = 0100644;
+    hole.isize = 20000;
+    hole.offset = 2048;
+    hole.dsize = 16000;
+    hole.compr = kComprZero;
+    b.inode(hole);
+    b.dirent(1, 3, 5, "old");
+    b.data(5, 1, 0, bytesOf("moved"), 5, 0100644, kSeedTime);
+    b.dirent(2, 2, 5, "new");
+    b.dirent(1, 4, 0, "old");
+    b.xattr(1, 1, kXPrefixSecurity, "selinux", "u:object_r:system_file:s0");
+    b.xattr(1, 2, kXPrefixSecurity, "selinux", "u:object_r:init_exec:s0");
+    b.xref(3, 1, 2);
+    b.xattr(2, 1, kXPrefixUser, "gone", "x");
+    b.xref(3, 2, 4);
+    b.xref(3, 2, 5);
+    b.erased(4096);
+    return b.bytes();
+}
+
+// JFFS2 images of a small folder from mkfs.jffs2 in several layouts (one
+// summarised by sumtool), a used partition, and the writer's.
+void jffs2Seeds(const fs::path& dir) {
+    TempDir tmp;
+    const fs::path src = tmp / "src";
+    fs::create_directories(src / "etc/init");
+    writeFile((src / "etc/hosts").string(), "127.0.0.1 localhost\n");
+    std::string text;
+    while (text.size() < 9000)
+        text += "service adbd /system/bin/adbd\n    class core\n";
+    writeFile((src / "etc/init/init.rc").string(), text);
+    writeFile((src / "random.bin").string(), pattern(5000, 44));
+    fs::create_symlink("etc/hosts", src / "hosts");
+    fs::create_hard_link(src / "etc/hosts", src / "etc/hosts2");
+    run("mkfifo " + shellQuote((src / "fifo").string()));
+    run("mknod " + shellQuote((src / "null").string()) + " c 1 3 2>/dev/null");
+    setXattr(src / "etc/hosts", "user.comment", "seed");
+    setXattr(src / "etc", "security.selinux", "u:object_r:system_file:s0");
+    settle(src);
+    auto mkfs = [&](const std::string& name, const std::string& options) {
+        const std::string out = tmp / name;
+        const CommandResult r = run("mkfs.jffs2 -r " + shellQuote(src.string()) + " -o " +
+                                    shellQuote(out) + " " + options);
+        if (r.status != 0)
+            throw std::runtime_error("mkfs.jffs2 " + options + " failed: " + r.err);
+        return out;
+    };
+    put(dir, "mkfs-default", readFile(mkfs("default", "")));
+    put(dir, "mkfs-big-endian-no-cleanmarkers", readFile(mkfs("be", "-b -n -e 8192")));
+    put(dir, "mkfs-rtime", readFile(mkfs("rtime", "-x zlib")));
+    put(dir, "mkfs-lzo", readFile(mkfs("lzo", "-X lzo -x zlib -x rtime")));
+    put(dir, "mkfs-xattr", readFile(mkfs("xattr", "--with-xattr -e 8192")));
+    const std::string plain = mkfs("8k", "-e 8192");
+    if (run("sumtool -i " + shellQuote(plain) + " -o " + shellQuote(plain + ".sum") + " -e 8192")
+            .status != 0)
+        throw std::runtime_error("sumtool failed");
+    put(dir, "sumtool-8k", readFile(plain + ".sum"));
+    put(dir, "used-partition", jffs2Used());
+    put(dir, "written", saved("jffs2"));
+}
+
+// YAFFS1: a partition in use (a header and a chunk rewritten with the next
+// serial number, a deleted page, a block marked bad, a flipped bit in tags
+// and in data, a rename that shadows an object), objects that hold each
+// other, and the writer's image.
+void yaffs1Seeds(const fs::path& dir) {
+    using yaffs2::kHdrDirectory;
+    using yaffs2::kHdrFile;
+    Yaffs1Builder used;
+    used.header(1, Yaffs1Builder::make(kHdrDirectory, 1, "", 040755));
+    used.header(257, Yaffs1Builder::make(kHdrDirectory, 1, "etc", 040755));
+    used.header(258, Yaffs1Builder::make(kHdrFile, 257, "init.rc", 0100644));
+    used.file(258, pattern(1400, 51));
+    used.header(258, Yaffs1Builder::make(kHdrFile, 257, "init.rc", 0100600), 1);
+    used.page({258, 2, 1, 512}, pattern(512, 52));
+    used.page({258, 3, 1, 100, true}, pattern(100, 53));
+    used.header(259, Yaffs1Builder::make(kHdrFile, 1, "old", 0100644));
+    used.header(260, Yaffs1Builder::make(kHdrFile, 1, "new", 0100644), 0, 259);
+    yaffs2::ObjectHeader link = Yaffs1Builder::make(yaffs2::kHdrHardlink, 257, "hard", 0100644);
+    link.equivId = 258;
+    used.header(261, link);
+    used.erased(32 - used.pages() % 32);
+    Yaffs1Page bad{262, 0, 0, 0x3FF};
+    bad.blockStatus = std::byte{'Y'};
+    used.page(bad, pattern(512, 54));
+    used.erased(31);
+    used.header(263, Yaffs1Builder::make(kHdrFile, 1, "flipped", 0100644));
+    used.file(263, pattern(700, 55));
+    used.flip(used.pages() - 3, 513, 2);
+    used.flip(used.pages() - 1, 10, 5);
+    put(dir, "used-partition", used.bytes());
+
+    Yaffs1Builder hostile;
+    hostile.header(1, Yaffs1Builder::make(kHdrDirectory, 1, "", 040755));
+    hostile.header(257, Yaffs1Builder::make(kHdrDirectory, 258, "a", 040755));
+    hostile.header(258, Yaffs1Builder::make(kHdrDirectory, 257, "b", 040755));
+    hostile.header(259, Yaffs1Builder::make(kHdrFile, 1, "far", 0100644));
+    hostile.page({259, 0xFFFFF, 3, 512}, pattern(512, 56));
+    put(dir, "hostile", hostile.bytes());
+
+    // YAFFS1 headers have no room for extended attributes.
+    std::unique_ptr<Timg> img = memoryTree(false);
+    forEachPreorder(img->root(), [](Node* n) { n->entry.xattrs.clear(); });
+    TempDir tmp;
+    saveas(*img, tmp / "out.img", "yaffs1", {});
+    put(dir, "written", readFile(tmp / "out.img"));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -876,7 +1011,8 @@ int main(int argc, char** argv) {
             {"yaffs2", yaffs2Seeds}, {"ext", extSeeds},         {"ext4", ext4Seeds},
             {"sparse", sparseSeeds}, {"tar", tarSeeds},         {"erofs", erofsSeeds},
             {"super", superSeeds},   {"bootimg", bootimgSeeds}, {"cpio", cpioSeeds},
-            {"ubi", ubiSeeds},       {"ubifs", ubifsSeeds},     {"nand", nandSeeds}};
+            {"ubi", ubiSeeds},       {"ubifs", ubifsSeeds},     {"nand", nandSeeds},
+            {"jffs2", jffs2Seeds},   {"yaffs1", yaffs1Seeds}};
         for (const auto& [name, make] : makers)
             if (only.empty() || std::find(only.begin(), only.end(), name) != only.end())
                 make(corpus / name);

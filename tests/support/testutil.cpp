@@ -181,7 +181,7 @@ std::string statTree(const std::string& top, bool contents) {
     std::map<ino_t, std::string> firstName;
     for (auto it = std::filesystem::recursive_directory_iterator(top);
          it != std::filesystem::recursive_directory_iterator(); ++it) {
-        const std::string rel = std::filesystem::relative(it->path(), top).string();
+        const std::string rel = it->path().lexically_relative(top).string();
         if (rel == "lost+found") // every EXT image Korvane writes has one
             continue;
         struct stat st {};

@@ -113,4 +113,28 @@ void encodeHeader(const ObjectHeader& h, std::byte* p, std::byte fill, uint32_t 
     }
 }
 
+ObjectHeader headerFromEntry(const TImgEntry& e, const TImgEntry* linkTarget) {
+    ObjectHeader h;
+    h.type = e.objType >= kTypeSpecial ? uint32_t{kHdrSpecial} : uint32_t{e.objType};
+    const uint32_t typeBits = e.objType == kTypeHardlink && !(e.mode & kModeTypeMask) && linkTarget
+                                  ? fileTypeBits(*linkTarget)
+                                  : fileTypeBits(e);
+    h.mode = typeBits | (e.mode & kModePermissionMask);
+    h.uid = e.uid;
+    h.gid = e.gid;
+    auto time = [](int64_t t) {
+        return static_cast<uint32_t>(std::clamp<int64_t>(t, 0, 0xFFFFFFFFll));
+    };
+    h.atime = time(e.atime);
+    h.mtime = time(e.mtime);
+    h.ctime = time(e.ctime);
+    h.fileSize = static_cast<uint32_t>(e.size);
+    h.alias = e.alias;
+    if (h.type == kHdrSpecial && (typeBits == kModeCharDevice || typeBits == kModeBlockDevice))
+        h.rdev = encodeOldDev(e.rdev);
+    if (h.type != kHdrHardlink)
+        h.xattrs = e.xattrs;
+    return h;
+}
+
 } // namespace korvane::yaffs2

@@ -76,6 +76,14 @@ ObjectHeader decodeHeader(const std::byte* p, uint32_t dataSize = kDataSize,
 void encodeHeader(const ObjectHeader& h, std::byte* p, std::byte fill,
                   uint32_t dataSize = kDataSize, ByteOrder order = ByteOrder::kLittle);
 
+// The header that keeps entry e in a chunk: its type (devices, FIFOs and
+// sockets are special files), file-type and permission bits (a hard link
+// whose mode names no type takes its target's), owner, times (moved into
+// 1970 to 2106), size, link target, device number (old encoding) and
+// attributes (none for a hard link, whose attributes are its target's).
+// The name, parent and equivalent id are the caller's.
+ObjectHeader headerFromEntry(const TImgEntry& e, const TImgEntry* linkTarget = nullptr);
+
 // Bytes the name-value records of xattrs take.
 uint64_t xattrBytes(const std::vector<Xattr>& xattrs);
 // Bytes the name-value area of a header chunk offers: the records must end

@@ -499,5 +499,13 @@
         <source>cpio 归档(ramdisk)</source>
         <translation>cpio archive (ramdisk)</translation>
     </message>
+    <message>
+        <source>JFFS2 镜像</source>
+        <translation>JFFS2 image</translation>
+    </message>
+    <message>
+        <source>YAFFS1 镜像</source>
+        <translation>YAFFS1 image</translation>
+    </message>
 </context>
 </TS>
