@@ -4,6 +4,7 @@
 #include "model/error.h"
 #include "source/extent_source.h"
 #include "source/sparse/sparse_source.h"
+#include "squashfs/squashfs_format_row.h"
 #include "yaffs2/yaffs2_format_row.h"
 
 #include <algorithm>
@@ -38,6 +39,7 @@ const std::vector<const FormatRow*>& table() {
         &kSparse,
         &extFormatRow(),
         &yaffs2FormatRow(),
+        &squashfsFormatRow(),
     };
     return rows;
 }

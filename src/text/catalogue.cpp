@@ -587,7 +587,7 @@ std::span<const CatalogueEntry> coreTexts() {
 std::span<const CatalogueEntry> catalogue() {
     static const std::vector<CatalogueEntry> all = [] {
         std::vector<CatalogueEntry> v;
-        for (auto table : {coreTexts(), formatTexts()})
+        for (auto table : {coreTexts(), formatTexts(), squashfsTexts()})
             v.insert(v.end(), table.begin(), table.end());
         return v;
     }();

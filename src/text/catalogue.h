@@ -19,5 +19,7 @@ std::span<const SystemErrorText> systemErrorTexts();
 // catalogue() is all of them.
 std::span<const CatalogueEntry> coreTexts();   // catalogue.cpp
 std::span<const CatalogueEntry> formatTexts(); // catalogue_formats.cpp: the image stack
+// catalogue_squashfs.cpp
+std::span<const CatalogueEntry> squashfsTexts();
 
 } // namespace korvane::text

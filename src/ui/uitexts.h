@@ -149,6 +149,7 @@ inline constexpr const char* kSaveTypeLabels[] = {
     QT_TRANSLATE_NOOP("korvane", "EXT2 镜像"),
     QT_TRANSLATE_NOOP("korvane", "EXT3 镜像"),
     QT_TRANSLATE_NOOP("korvane", "EXT4 镜像"),
+    QT_TRANSLATE_NOOP("korvane", "SquashFS 镜像"),
 };
 
 // "选择文件", the chooser of files to add.

@@ -471,5 +471,9 @@
         <source>EXT4 镜像</source>
         <translation>EXT4 image</translation>
     </message>
+    <message>
+        <source>SquashFS 镜像</source>
+        <translation>SquashFS image</translation>
+    </message>
 </context>
 </TS>
