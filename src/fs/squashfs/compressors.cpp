@@ -1,6 +1,7 @@
 #include "compressors.h"
 
 #include "model/error.h"
+#include "squashfs_format.h"
 
 #include <iterator>
 
@@ -138,6 +139,28 @@ CompressorHandle openDecompressor(const sqfs_super_t& super, sqfs_file_t* file) 
                                    sqfsMessage(ret)));
     }
     return c;
+}
+
+sqfs_compressor_config_t imageCompressorSettings(const sqfs_super_t& super, sqfs_file_t* file,
+                                                 const sqfs_compressor_t* decompressor) {
+    sqfs_compressor_config_t cfg{};
+    decompressor->get_configuration(decompressor, &cfg);
+    cfg.flags &= ~SQFS_COMP_FLAG_UNCOMPRESS;
+    if (!(super.flags & SQFS_FLAG_COMPRESSOR_OPTIONS))
+        return cfg;
+    std::byte record[copt::kLz4Size]{};
+    const size_t size = cfg.id == SQFS_COMP_ZSTD ? copt::kZstdSize : copt::kLz4Size;
+    if ((cfg.id != SQFS_COMP_ZSTD && cfg.id != SQFS_COMP_LZ4) ||
+        file->read_at(file, copt::kRecord, record, size) != 0)
+        return cfg;
+    if (cfg.id == SQFS_COMP_ZSTD) {
+        const uint32_t level = load32(record + copt::kZstdLevel);
+        if (level >= SQFS_ZSTD_MIN_LEVEL && level <= SQFS_ZSTD_MAX_LEVEL)
+            cfg.level = level;
+    } else if (load32(record + copt::kLz4Flags) & copt::kLz4HighCompression) {
+        cfg.flags |= SQFS_COMP_FLAG_LZ4_HC;
+    }
+    return cfg;
 }
 
 sqfs_compressor_config_t compressorConfig(uint16_t id, uint32_t blockSize,

@@ -27,6 +27,12 @@ CompressorHandle makeCompressor(const sqfs_compressor_config_t& cfg);
 // stores after its superblock, when it stores any. Throws Error.
 CompressorHandle openDecompressor(const sqfs_super_t& super, sqfs_file_t* file);
 
+// How the image's compressor is set up: its decompressor's configuration
+// (without SQFS_COMP_FLAG_UNCOMPRESS), with what the image stores of zstd's
+// level and lz4's high compression, which the library reads but drops.
+sqfs_compressor_config_t imageCompressorSettings(const sqfs_super_t& super, sqfs_file_t* file,
+                                                 const sqfs_compressor_t* decompressor);
+
 // The settings of a new compressor of id for blocks of blockSize bytes at
 // level (the compressor's own default when not given). Throws Error when the
 // compressor takes no such level.

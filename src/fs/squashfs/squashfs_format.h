@@ -77,6 +77,22 @@ constexpr size_t kSize = 96;
 static_assert(kExportTable + 8 == kSize);
 } // namespace sb
 
+// The compressor's options, after the superblock where its flags say so: a
+// metadata block header (stored, of the record's length), then the record.
+// Those of zstd and lz4 (the library reads them but keeps nothing of them):
+namespace copt {
+constexpr size_t kHeader = sb::kSize;
+constexpr size_t kRecord = kHeader + 2;
+constexpr size_t kZstdLevel = 0;
+constexpr size_t kZstdSize = 4;
+static_assert(kZstdLevel + 4 == kZstdSize);
+constexpr size_t kLz4Version = 0;
+constexpr size_t kLz4Flags = 4;
+constexpr size_t kLz4Size = 8;
+static_assert(kLz4Flags + 4 == kLz4Size);
+constexpr uint32_t kLz4HighCompression = 1;
+} // namespace copt
+
 // Inode types.
 enum InodeType : uint16_t {
     kDir = 1,

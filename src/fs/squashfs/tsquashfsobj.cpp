@@ -81,8 +81,7 @@ void Tsquashfsobj::Init(std::shared_ptr<const ImageSource> image) {
                  size(), s.bytes_used));
     vol_->directoryTableEnd = directoryTableEnd(s);
     vol_->cmp = openDecompressor(s, vol_->file->file());
-    vol_->cmp->get_configuration(vol_->cmp.get(), &vol_->compressor);
-    vol_->compressor.flags &= ~SQFS_COMP_FLAG_UNCOMPRESS;
+    vol_->compressor = imageCompressorSettings(s, vol_->file->file(), vol_->cmp.get());
     loadTables();
     vol_->contents =
         std::make_unique<ContentReader>(s, *vol_->file, vol_->cmp.get(), vol_->frags.get());
