@@ -65,6 +65,15 @@ bool SourceFile::read(uint64_t offset, MutableByteSpan out) const {
     return true;
 }
 
+bool SourceFile::readThrough(uint64_t offset, MutableByteSpan out) const {
+    const uint64_t size = source_->size();
+    if (offset > size || out.size() > size - offset)
+        return false;
+    if (!out.empty())
+        source_->readThrough(offset, out);
+    return true;
+}
+
 int SourceFile::readAt(sqfs_file_t* f, sqfs_u64 offset, void* buffer, size_t size) {
     const SourceFile& self = *reinterpret_cast<Adapter*>(f)->owner;
     try {

@@ -84,6 +84,10 @@ public:
     // Reads [offset, offset + out.size()); false when it is not wholly
     // inside the source.
     bool read(uint64_t offset, MutableByteSpan out) const;
+    // The same for data blocks: read with system calls where the source is
+    // a mapped file, so that reading a large image leaves none of it
+    // resident.
+    bool readThrough(uint64_t offset, MutableByteSpan out) const;
 
 private:
     struct Adapter {

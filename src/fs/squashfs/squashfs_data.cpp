@@ -17,9 +17,16 @@ constexpr uint64_t kCheckpointStride = 1024;
 // nextData answers at most this much data at once, so that a call stays
 // short on a file of many blocks.
 constexpr uint64_t kLongestRange = 64u << 20;
+// Blocks each worker may have waiting.
+constexpr size_t kQueuedPerWorker = 4;
 
 bool isHole(uint32_t word) {
     return (word & kBlockSizeMask) == 0;
+}
+
+unsigned workersFor(const sqfs_super_t& super) {
+    return super.bytes_used >= kReadAheadFrom ? std::max(1u, std::thread::hardware_concurrency())
+                                              : 0;
 }
 
 } // namespace
@@ -27,18 +34,13 @@ bool isHole(uint32_t word) {
 struct ContentReader::Context {
     MetaReaderHandle inodes;
     CompressorHandle cmp;
+    Bytes packed;
     // The file whose inode is loaded.
     uint64_t ref = kNone;
     InodeBuffer inode;
     InodeInfo info;
     uint64_t blocks = 0;
     std::vector<uint64_t> checkpoints;
-    // The data block unpacked last.
-    uint64_t blockAt = kNone;
-    uint32_t blockWord = 0;
-    size_t blockBytes = 0;
-    Bytes block;
-    Bytes packed;
 
     const sqfs_u32* sizes() const { return inode->extra; }
 };
@@ -71,9 +73,17 @@ private:
 
 ContentReader::ContentReader(const sqfs_super_t& super, SourceFile& file, sqfs_compressor_t* cmp,
                              sqfs_frag_table_t* frags)
-    : super_(super), file_(file), cmp_(cmp), frags_(frags) {}
+    : super_(super), file_(file), cmp_(cmp), frags_(frags), workers_(workersFor(super)) {}
 
-ContentReader::~ContentReader() = default;
+ContentReader::~ContentReader() {
+    {
+        std::lock_guard lock(cacheMutex_);
+        stop_ = true;
+    }
+    queued_.notify_all();
+    for (std::thread& t : threads_)
+        t.join();
+}
 
 std::unique_ptr<ContentReader::Context> ContentReader::newContext() {
     auto ctx = std::make_unique<Context>();
@@ -82,8 +92,6 @@ std::unique_ptr<ContentReader::Context> ContentReader::newContext() {
     ctx->cmp.reset(static_cast<sqfs_compressor_t*>(sqfs_copy(cmp_)));
     if (!ctx->inodes || !ctx->cmp)
         throw Error(sqfsMessage(SQFS_ERROR_ALLOC));
-    ctx->block.resize(super_.block_size);
-    ctx->packed.resize(super_.block_size);
     return ctx;
 }
 
@@ -127,54 +135,150 @@ uint64_t ContentReader::blockLocation(const Context& ctx, uint64_t index) const 
     return at;
 }
 
-int64_t ContentReader::unpack(Context& ctx, uint64_t location, uint32_t sizeWord, std::byte* out) {
-    const uint32_t stored = sizeWord & kBlockSizeMask;
-    if (stored > super_.block_size)
-        return SQFS_ERROR_CORRUPTED;
-    if (sizeWord & kBlockUncompressed)
-        return file_.read(location, MutableByteSpan(out, stored)) ? int64_t{stored}
-                                                                  : int64_t{SQFS_ERROR_IO};
-    if (!file_.read(location, MutableByteSpan(ctx.packed.data(), stored)))
-        return SQFS_ERROR_IO;
-    const sqfs_s32 got =
-        ctx.cmp->do_block(ctx.cmp.get(), reinterpret_cast<const sqfs_u8*>(ctx.packed.data()),
-                          stored, reinterpret_cast<sqfs_u8*>(out), super_.block_size);
-    return got > 0 ? got : (got < 0 ? got : SQFS_ERROR_CORRUPTED);
+std::shared_ptr<const ContentReader::Block> ContentReader::unpack(sqfs_compressor_t* cmp,
+                                                                  Bytes& packed,
+                                                                  const BlockKey& key,
+                                                                  int& error) const {
+    error = 0;
+    const uint32_t stored = key.word & kBlockSizeMask;
+    if (stored > super_.block_size) {
+        error = SQFS_ERROR_CORRUPTED;
+        return nullptr;
+    }
+    try {
+        auto out = std::make_shared<Block>();
+        out->bytes.reset(new std::byte[super_.block_size]);
+        if (key.word & kBlockUncompressed) {
+            if (!file_.readThrough(key.location, MutableByteSpan(out->bytes.get(), stored)))
+                error = SQFS_ERROR_IO;
+            out->length = stored;
+            return error ? nullptr : out;
+        }
+        packed.resize(super_.block_size);
+        if (!file_.readThrough(key.location, MutableByteSpan(packed.data(), stored))) {
+            error = SQFS_ERROR_IO;
+            return nullptr;
+        }
+        const sqfs_s32 got =
+            cmp->do_block(cmp, reinterpret_cast<const sqfs_u8*>(packed.data()), stored,
+                          reinterpret_cast<sqfs_u8*>(out->bytes.get()), super_.block_size);
+        if (got <= 0) {
+            error = got < 0 ? got : SQFS_ERROR_CORRUPTED;
+            return nullptr;
+        }
+        out->length = static_cast<size_t>(got);
+        return out;
+    } catch (const std::bad_alloc&) {
+        error = SQFS_ERROR_ALLOC;
+        return nullptr;
+    }
 }
 
-std::shared_ptr<const Bytes> ContentReader::fragmentBlock(Context& ctx, uint32_t index,
-                                                          const std::string& name) {
+void ContentReader::store(const BlockKey& key, std::shared_ptr<const Block> bytes, int error) {
+    Unpacked& u = cache_[key];
+    u.state = Unpacked::kReady;
+    u.bytes = std::move(bytes);
+    u.error = error;
+    order_.push_front(key);
+    u.place = order_.begin();
+    cachedBytes_ += u.bytes ? u.bytes->size() : 0;
+    // Blocks being unpacked are not in order_, so they are never dropped.
+    while (cachedBytes_ > kBlockCacheBytes && order_.size() > 1) {
+        auto last = cache_.find(order_.back());
+        cachedBytes_ -= last->second.bytes ? last->second.bytes->size() : 0;
+        cache_.erase(last);
+        order_.pop_back();
+    }
+}
+
+std::shared_ptr<const ContentReader::Block> ContentReader::block(Context& ctx, const BlockKey& key,
+                                                                 const Message& what) {
+    std::unique_lock lock(cacheMutex_);
+    for (;;) {
+        auto it = cache_.find(key);
+        if (it == cache_.end()) {
+            cache_[key].state = Unpacked::kWorking; // claimed by this thread
+            break;
+        }
+        Unpacked& u = it->second;
+        if (u.state == Unpacked::kReady) {
+            if (!u.bytes)
+                throw Error(withReason(what, sqfsMessage(u.error)));
+            order_.splice(order_.begin(), order_, u.place);
+            return u.bytes;
+        }
+        if (u.state == Unpacked::kQueued) { // not started: do it here rather than wait
+            if (auto q = std::find(queue_.begin(), queue_.end(), key); q != queue_.end())
+                queue_.erase(q);
+            u.state = Unpacked::kWorking;
+            break;
+        }
+        unpacked_.wait(lock);
+    }
+    lock.unlock();
+    int error = 0;
+    std::shared_ptr<const Block> bytes = unpack(ctx.cmp.get(), ctx.packed, key, error);
+    lock.lock();
+    store(key, bytes, error);
+    unpacked_.notify_all();
+    if (!bytes)
+        throw Error(withReason(what, sqfsMessage(error)));
+    return bytes;
+}
+
+void ContentReader::readAhead(const std::vector<BlockKey>& keys) {
+    if (workers_ == 0 || keys.empty())
+        return;
     {
-        std::lock_guard lock(fragmentsMutex_);
-        auto it = fragments_.find(index);
-        if (it != fragments_.end()) {
-            fragmentOrder_.splice(fragmentOrder_.begin(), fragmentOrder_, it->second.place);
-            return it->second.bytes;
+        std::lock_guard lock(cacheMutex_);
+        if (threads_.empty())
+            for (unsigned i = 0; i < workers_; ++i)
+                threads_.emplace_back([this] { work(); });
+        for (const BlockKey& key : keys) {
+            if (queue_.size() >= workers_ * kQueuedPerWorker)
+                break;
+            if (isHole(key.word) || cache_.count(key))
+                continue;
+            cache_[key].state = Unpacked::kQueued;
+            queue_.push_back(key);
         }
     }
+    queued_.notify_all();
+}
+
+void ContentReader::work() {
+    CompressorHandle cmp(static_cast<sqfs_compressor_t*>(sqfs_copy(cmp_)));
+    Bytes packed;
+    std::unique_lock lock(cacheMutex_);
+    for (;;) {
+        queued_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+        if (stop_)
+            return;
+        const BlockKey key = queue_.front();
+        queue_.pop_front();
+        auto it = cache_.find(key);
+        if (it == cache_.end() || it->second.state != Unpacked::kQueued)
+            continue;
+        if (!cmp) { // no decompressor of its own: leave the block to its reader
+            cache_.erase(it);
+            unpacked_.notify_all();
+            continue;
+        }
+        it->second.state = Unpacked::kWorking;
+        lock.unlock();
+        int error = 0;
+        std::shared_ptr<const Block> bytes = unpack(cmp.get(), packed, key, error);
+        lock.lock();
+        store(key, std::move(bytes), error);
+        unpacked_.notify_all();
+    }
+}
+
+std::optional<ContentReader::BlockKey> ContentReader::fragmentKey(uint32_t index) const {
     sqfs_fragment_t where{};
-    int64_t got = frags_ ? sqfs_frag_table_lookup(frags_, index, &where) : SQFS_ERROR_OUT_OF_BOUNDS;
-    auto bytes = std::make_shared<Bytes>(super_.block_size);
-    if (got == 0)
-        got = unpack(ctx, where.start_offset, where.size, bytes->data());
-    if (got < 0)
-        throw Error(withReason(msg("the fragment block holding the end of %1 cannot be read", name),
-                               sqfsMessage(static_cast<int>(got))));
-    bytes->resize(static_cast<size_t>(got));
-    std::lock_guard lock(fragmentsMutex_);
-    auto [it, fresh] = fragments_.try_emplace(index);
-    if (fresh) {
-        fragmentOrder_.push_front(index);
-        it->second = {std::move(bytes), fragmentOrder_.begin()};
-        fragmentBytes_ += it->second.bytes->size();
-        while (fragmentBytes_ > kFragmentCacheBytes && fragmentOrder_.size() > 1) {
-            auto last = fragments_.find(fragmentOrder_.back());
-            fragmentBytes_ -= last->second.bytes->size();
-            fragments_.erase(last);
-            fragmentOrder_.pop_back();
-        }
-    }
-    return it->second.bytes;
+    if (!frags_ || sqfs_frag_table_lookup(frags_, index, &where) != 0)
+        return std::nullopt;
+    return BlockKey{where.start_offset, where.size};
 }
 
 void ContentReader::read(uint64_t ref, const std::string& name, uint64_t offset,
@@ -187,6 +291,8 @@ void ContentReader::read(uint64_t ref, const std::string& name, uint64_t offset,
     const uint64_t size = ctx.info.size;
     const uint64_t tailStart = ctx.blocks * bs;
     const uint64_t end = offset + out.size();
+    const size_t ahead = 2 * workers_;
+    std::vector<BlockKey> next;
     for (uint64_t pos = offset; pos < end;) {
         std::byte* dest = out.data() + (pos - offset);
         const uint64_t index = pos / bs;
@@ -195,9 +301,19 @@ void ContentReader::read(uint64_t ref, const std::string& name, uint64_t offset,
             break;
         }
         if (index >= ctx.blocks) {
-            if (!ctx.info.hasFragment())
-                throw Error(msg("the end of %1 lies outside its fragment block", name));
-            const auto frag = fragmentBlock(ctx, ctx.info.fragment, name);
+            const uint32_t f = ctx.info.fragment;
+            const std::optional<BlockKey> key =
+                ctx.info.hasFragment() ? fragmentKey(f) : std::nullopt;
+            const Message what =
+                msg("the fragment block holding the end of %1 cannot be read", name);
+            if (!key)
+                throw Error(withReason(what, sqfsMessage(SQFS_ERROR_OUT_OF_BOUNDS)));
+            const auto frag = block(ctx, *key, what);
+            next.clear();
+            for (uint32_t k = 1; k <= ahead && f + k > f; ++k)
+                if (auto following = fragmentKey(f + k))
+                    next.push_back(*following);
+            readAhead(next);
             const uint64_t tail = size - tailStart;
             if (ctx.info.fragmentOffset > frag->size() ||
                 tail > frag->size() - ctx.info.fragmentOffset)
@@ -217,21 +333,19 @@ void ContentReader::read(uint64_t ref, const std::string& name, uint64_t offset,
             continue;
         }
         const uint64_t at = blockLocation(ctx, index);
-        if (ctx.blockAt != at || ctx.blockWord != word) {
-            ctx.blockAt = kNone;
-            const int64_t got = unpack(ctx, at, word, ctx.block.data());
-            if (got < 0)
-                throw Error(withReason(msg("block %1 of %2 cannot be read", index, name),
-                                       sqfsMessage(static_cast<int>(got))));
-            const uint64_t expected = std::min(bs, size - index * bs);
-            if (static_cast<uint64_t>(got) != expected)
-                throw Error(msg("block %1 of %2 holds %3 bytes where %4 belong", index, name, got,
-                                expected));
-            ctx.blockAt = at;
-            ctx.blockWord = word;
-            ctx.blockBytes = static_cast<size_t>(got);
+        const auto data = block(ctx, {at, word}, msg("block %1 of %2 cannot be read", index, name));
+        const uint64_t expected = std::min(bs, size - index * bs);
+        if (data->size() != expected)
+            throw Error(msg("block %1 of %2 holds %3 bytes where %4 belong", index, name,
+                            data->size(), expected));
+        next.clear();
+        uint64_t following = at + (word & kBlockSizeMask);
+        for (uint64_t k = index + 1; k < ctx.blocks && k <= index + ahead; ++k) {
+            next.push_back({following, ctx.sizes()[k]});
+            following += ctx.sizes()[k] & kBlockSizeMask;
         }
-        std::memcpy(dest, ctx.block.data() + within, static_cast<size_t>(n));
+        readAhead(next);
+        std::memcpy(dest, data->data() + within, static_cast<size_t>(n));
         pos += n;
     }
 }
