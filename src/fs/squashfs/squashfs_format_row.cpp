@@ -28,6 +28,7 @@ const FormatOption kOptions[] = {
     {"comp-level", "N",
      "SquashFS: compression level: gzip 1-9, xz 0-9, lzo 1-9, zstd 1-22 (default: as the "
      "source image, else the compressor's own)"},
+    {"jobs", "N", "SquashFS: compressing threads (default: one a core)"},
 };
 
 const char* ownType(const Timg&) {

@@ -46,6 +46,7 @@ struct Settings {
     sqfs_compressor_config_t compressor{};
     uint32_t blockSize = kDefaultBlockSize;
     uint32_t modTime = 0;
+    unsigned workers = 1;
 };
 
 const Volume* sourceVolume(const Timg& img, const SaveRequest& req) {
@@ -90,6 +91,7 @@ Settings settingsOf(const Timg& img, const SaveRequest& req) {
     if (source && source->compressor.id == id)
         keepSourceSettings(s.compressor, source->compressor, s.blockSize, levelGiven);
     s.modTime = source ? source->super.modification_time : clampTime(std::time(nullptr));
+    s.workers = choice.jobs ? choice.jobs : std::max(1u, std::thread::hardware_concurrency());
     return s;
 }
 
@@ -313,7 +315,7 @@ void SquashfsWriter::open(Output& o, const Settings& settings) {
     if (!o.blockWriter || !o.fragments || !o.ids || !o.xattrs || !o.inodes || !o.dirWriter)
         throw Error(sqfsMessage(SQFS_ERROR_ALLOC));
 
-    const unsigned workers = std::max(1u, std::thread::hardware_concurrency());
+    const unsigned workers = settings.workers;
     sqfs_block_processor_desc_t desc{};
     desc.size = sizeof desc;
     desc.max_block_size = settings.blockSize;
@@ -596,6 +598,8 @@ SquashfsChoice squashfsChoiceOf(const Timg& img, const SaveRequest& req) {
     }
     if (auto v = optionNumber(req.options, "comp-level", 0, 22))
         c.level = static_cast<int>(*v);
+    if (auto v = optionNumber(req.options, "jobs", 1, 1024))
+        c.jobs = static_cast<unsigned>(*v);
     return c;
 }
 

@@ -15,12 +15,15 @@ namespace korvane {
 
 // The compressor and block size of a save: --comp, --block-size and
 // --comp-level, else, like the source, those of the SquashFS image being
-// saved, else gzip in 128 KiB blocks as mksquashfs writes. Throws Error
+// saved, else gzip in 128 KiB blocks as mksquashfs writes; --jobs. Throws Error
 // naming the option whose value is wrong.
 struct SquashfsChoice {
     std::string compressor; // "gzip", "xz", "lzo", "lz4", "zstd"
     uint32_t blockSize = 0;
     int level = -1; // the compressor's default (or the source's) when < 0
+    // Threads of the block processor (--jobs); one a core when 0. Any
+    // number of them writes the same bytes.
+    unsigned jobs = 0;
 };
 SquashfsChoice squashfsChoiceOf(const Timg& img, const SaveRequest& req);
 
