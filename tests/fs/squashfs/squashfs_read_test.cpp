@@ -2,11 +2,13 @@
 // fragments or none, uncompressed tables; the tree against `unsquashfs
 // -lln`, the extracted files against unsquashfs's extraction.
 #include "squashfs_testutil.h"
+#include "support/yaffs2_builder.h"
 #include "transfer/image_chain.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <thread>
 
 using namespace korvane;
 using namespace korvane::test;
@@ -121,6 +123,39 @@ TEST_F(SquashfsRead, InsideAnotherImageInPlace) {
     Bytes bytes(static_cast<size_t>(ko->entry.size));
     ASSERT_EQ(img.ReadRange(ko->entry, 0, MutableByteSpan(bytes)), bytes.size());
     EXPECT_EQ(bytes, readFile(src + "/lib/modules/big.ko"));
+}
+
+// On an image large enough for the workers that unpack ahead, readers on
+// several threads at once, each going through files and their fragments
+// out of order, get the files' bytes.
+TEST_F(SquashfsRead, ReadersOnManyThreadsShareTheUnpackedBlocks) {
+    const std::string big = dir / "big";
+    std::filesystem::create_directories(big);
+    std::vector<Bytes> contents;
+    for (uint32_t i = 0; i < 40; ++i) {
+        contents.push_back(pattern(i % 4 == 0 ? (1u << 20) + i * 4099 : i * 1500, 100 + i));
+        writeFile(big + "/f" + std::to_string(i), contents.back());
+    }
+    const std::string image = dir / "big.sqfs";
+    mksquashfs(big, image, "-comp lz4 -b 65536");
+    ASSERT_GE(std::filesystem::file_size(image), 4u << 20) << "too small to be read ahead";
+    auto img = openImageFile(image);
+    std::vector<std::thread> readers;
+    std::vector<int> wrong(4, 0);
+    for (size_t t = 0; t < wrong.size(); ++t)
+        readers.emplace_back([&, t] {
+            for (size_t k = 0; k < contents.size(); ++k) {
+                const size_t i = (k * 7 + t * 13) % contents.size();
+                const Node* n = findPath(img->root(), "f" + std::to_string(i));
+                Bytes got(contents[i].size());
+                if (!n || img->ReadRange(n->entry, 0, MutableByteSpan(got)) != got.size() ||
+                    got != contents[i])
+                    ++wrong[t];
+            }
+        });
+    for (std::thread& r : readers)
+        r.join();
+    EXPECT_EQ(wrong, std::vector<int>(wrong.size(), 0));
 }
 
 } // namespace
