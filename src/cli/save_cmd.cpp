@@ -23,6 +23,39 @@ namespace korvane::cli {
 
 namespace {
 
+// "none|yaffs|nand" -> {"none", "yaffs", "nand"}.
+std::vector<std::string> splitChoices(const std::string& all) {
+    std::vector<std::string> values;
+    for (size_t at = 0; at <= all.size();) {
+        const size_t bar = std::min(all.find('|', at), all.size());
+        values.push_back(all.substr(at, bar - at));
+        at = bar + 1;
+    }
+    return values;
+}
+
+// The first option of opts whose value is not one of the choices the
+// writer gives it, or nullptr.
+const FormatOption* wrongChoice(const FormatRow& writer, const FormatOptions& opts) {
+    for (const FormatOption& fo : writer.options) {
+        auto given = opts.find(fo.name);
+        if (!fo.choices || given == opts.end())
+            continue;
+        const std::vector<std::string> values = splitChoices(fo.choices);
+        if (std::find(values.begin(), values.end(), given->second) == values.end())
+            return &fo;
+    }
+    return nullptr;
+}
+
+Message wrongChoiceMessage(const FormatRow& writer, const FormatOption& fo,
+                           const std::string& value) {
+    std::string list;
+    for (const std::string& v : splitChoices(fo.choices))
+        list += (list.empty() ? "" : ", ") + v;
+    return msg("--%1 takes %2 for %3 images, not %4", fo.name, list, writer.title, value);
+}
+
 std::optional<uint32_t> octalPerm(const std::string& text) {
     if (text.empty() || text.size() > 4 || text.find_first_not_of("01234567") != std::string::npos)
         return std::nullopt;
@@ -107,43 +140,61 @@ void addSaveOptions(CLI::App* cmd, SaveOptions& opt, bool toRequired, bool reads
         to->required();
     cmd->add_flag("--sparse", opt.sparse, "Write an Android sparse image");
     // Every writer's options, each name once; a format that does not take
-    // one refuses it when the save starts.
-    std::map<std::string, CLI::Option*> added;
+    // one refuses it when the save starts. Formats may share a name
+    // (--block-size): the option then takes what any of them takes, and the
+    // writer checks its own choices (saveRequest).
+    struct Shared {
+        const FormatOption* first = nullptr;
+        std::string group;
+        std::string help;
+        std::vector<std::string> choices; // empty: any value
+        bool anyValue = false;
+    };
+    std::vector<std::string> names;
+    std::map<std::string, Shared> shared;
     for (const FormatRow& f : formats()) {
-        const std::string group = std::string(f.title) + " images";
         for (const FormatOption& fo : f.options) {
-            // A name two formats take says what it means to each.
-            if (auto same = added.find(fo.name); same != added.end()) {
-                same->second->description(same->second->get_description() + "; " + fo.help);
+            auto [it, fresh] = shared.try_emplace(fo.name);
+            Shared& s = it->second;
+            if (fresh) {
+                names.push_back(fo.name);
+                s.first = &fo;
+                s.group = std::string(f.title) + " images";
+                s.help = fo.help;
+            } else {
+                s.help += std::string("; ") + fo.help;
+            }
+            if (!fo.choices) {
+                s.anyValue = true;
                 continue;
             }
-            std::string names = "--" + std::string(fo.name);
-            if (fo.outPrefix)
-                names = readsImage ? "--out-" + std::string(fo.name)
-                                   : names + ",--out-" + std::string(fo.name);
-            const std::string key = fo.name;
-            CLI::Option* o;
-            if (fo.valueName) {
-                o = cmd->add_option_function<std::string>(
-                    names, [&opt, key](const std::string& v) { opt.options[key] = v; }, fo.help);
-                o->type_name(fo.valueName);
-            } else {
-                o = cmd->add_flag_callback(
-                    names, [&opt, key] { opt.options[key] = ""; }, fo.help);
-            }
-            o->group(group);
-            if (fo.choices) {
-                std::vector<std::string> values;
-                std::string all = fo.choices;
-                for (size_t at = 0; at <= all.size();) {
-                    size_t bar = std::min(all.find('|', at), all.size());
-                    values.push_back(all.substr(at, bar - at));
-                    at = bar + 1;
-                }
-                o->check(CLI::IsMember(values));
-            }
-            added[key] = o;
+            for (const std::string& v : splitChoices(fo.choices))
+                if (std::find(s.choices.begin(), s.choices.end(), v) == s.choices.end())
+                    s.choices.push_back(v);
         }
+    }
+    std::map<std::string, CLI::Option*> added;
+    for (const std::string& key : names) {
+        const Shared& s = shared.at(key);
+        const FormatOption& fo = *s.first;
+        std::string flags = "--" + key;
+        if (fo.outPrefix)
+            flags = readsImage ? "--out-" + key : flags + ",--out-" + key;
+        CLI::Option* o;
+        if (fo.valueName) {
+            o = cmd->add_option_function<std::string>(
+                flags, [&opt, key](const std::string& v) { opt.options[key] = v; }, s.help);
+            o->type_name(fo.valueName);
+        } else {
+            o = cmd->add_flag_callback(
+                flags, [&opt, key] { opt.options[key] = ""; }, s.help);
+        }
+        o->group(s.group);
+        if (!s.anyValue && !s.choices.empty())
+            o->check(CLI::IsMember(s.choices));
+        added[key] = o;
+    }
+    for (const FormatRow& f : formats()) {
         for (const FormatOption& fo : f.options) {
             if (!fo.excludes)
                 continue;
@@ -157,6 +208,15 @@ void addSaveOptions(CLI::App* cmd, SaveOptions& opt, bool toRequired, bool reads
             }
         }
     }
+    // With --to given, a value the writer does not take is a usage error,
+    // as any other wrong value of an option.
+    cmd->parse_complete_callback([&opt] {
+        const FormatRow* writer = opt.to.empty() ? nullptr : writerOf(opt.to);
+        if (const FormatOption* fo = writer ? wrongChoice(*writer, opt.options) : nullptr)
+            throw CLI::ValidationError(
+                "--" + std::string(fo->name),
+                wrongChoiceMessage(*writer, *fo, opt.options.at(fo->name)).english());
+    });
 }
 
 SaveRequest saveRequest(const Timg& img, const SaveOptions& opt, bool likeSource) {
@@ -173,12 +233,15 @@ SaveRequest saveRequest(const Timg& img, const SaveOptions& opt, bool likeSource
     req.sparse = req.sparse || opt.sparse;
     const FormatRow* writer = writerOf(req.type);
     for (const auto& [name, value] : opt.options) {
-        bool taken = false;
+        const FormatOption* taken = nullptr;
         for (const FormatOption& fo : writer->options)
-            taken = taken || name == fo.name;
+            if (name == fo.name)
+                taken = &fo;
         if (!taken)
             throw Error(msg("--%1 is not an option of %2 images", name, writer->title));
     }
+    if (const FormatOption* fo = wrongChoice(*writer, opt.options))
+        throw Error(wrongChoiceMessage(*writer, *fo, opt.options.at(fo->name)));
     req.options = opt.options;
     return req;
 }

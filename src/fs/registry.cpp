@@ -11,6 +11,7 @@
 #include "source/extent_source.h"
 #include "source/nand/nand_format_row.h"
 #include "source/sparse/sparse_source.h"
+#include "squashfs/squashfs_format_row.h"
 #include "ubifs/ubifs_format_row.h"
 #include "yaffs1/yaffs1_format_row.h"
 #include "yaffs2/yaffs2_format_row.h"
@@ -44,9 +45,19 @@ const FormatRow kSparse{
 // earlier row wins.
 const std::vector<const FormatRow*>& table() {
     static const std::vector<const FormatRow*> rows = {
-        &kSparse,           &nandFormatRow(), &superFormatRow(), &bootimgFormatRow(),
-        &ubiFormatRow(),    &extFormatRow(),  &erofsFormatRow(), &ubifsFormatRow(),
-        &yaffs2FormatRow(), &cpioFormatRow(), &jffs2FormatRow(), &yaffs1FormatRow(),
+        &kSparse,
+        &nandFormatRow(),
+        &superFormatRow(),
+        &bootimgFormatRow(),
+        &ubiFormatRow(),
+        &extFormatRow(),
+        &erofsFormatRow(),
+        &ubifsFormatRow(),
+        &yaffs2FormatRow(),
+        &cpioFormatRow(),
+        &jffs2FormatRow(),
+        &yaffs1FormatRow(),
+        &squashfsFormatRow(),
     };
     return rows;
 }

@@ -102,6 +102,21 @@ void OutputFile::writeAt(uint64_t offset, ByteSpan bytes) {
     }
 }
 
+void OutputFile::readAt(uint64_t offset, MutableByteSpan out) const {
+    std::byte* p = out.data();
+    size_t n = out.size();
+    while (n > 0) {
+        ssize_t r = ::pread(fd_, p, n, static_cast<off_t>(offset));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            throwSystemError(msg("cannot read %1", target_), r < 0 ? errno : EIO);
+        p += r;
+        n -= static_cast<size_t>(r);
+        offset += static_cast<uint64_t>(r);
+    }
+}
+
 MutableByteSpan OutputFile::map() {
     if (!map_ && size_ > 0) {
         // Reserve the blocks now: running out of space while writing through

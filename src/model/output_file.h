@@ -30,6 +30,9 @@ public:
     // Writes bytes at offset, inside the size set by resize. Coherent with
     // the mapping.
     void writeAt(uint64_t offset, ByteSpan bytes);
+    // Reads back bytes written before (a writer looking for a duplicate of
+    // what it is about to write). Throws Error.
+    void readAt(uint64_t offset, MutableByteSpan out) const;
     // Maps the whole file (as sized by resize) for reading and writing.
     MutableByteSpan map();
     // Gives the file the permissions (and, where allowed, the owner) of the

@@ -601,7 +601,7 @@ std::span<const CatalogueEntry> catalogue() {
     static const std::vector<CatalogueEntry> all = [] {
         std::vector<CatalogueEntry> v;
         for (auto table : {coreTexts(), formatTexts(), erofsTexts(), androidTexts(), ubiTexts(),
-                           jffs2Texts(), yaffs1Texts()})
+                           jffs2Texts(), yaffs1Texts(), squashfsTexts()})
             v.insert(v.end(), table.begin(), table.end());
         return v;
     }();

@@ -24,5 +24,7 @@ std::span<const CatalogueEntry> androidTexts(); // catalogue_android.cpp: super,
 std::span<const CatalogueEntry> ubiTexts();     // catalogue_ubi.cpp: UBI, UBIFS, NAND dumps
 std::span<const CatalogueEntry> jffs2Texts();   // catalogue_jffs2.cpp
 std::span<const CatalogueEntry> yaffs1Texts();  // catalogue_yaffs1.cpp
+// catalogue_squashfs.cpp
+std::span<const CatalogueEntry> squashfsTexts();
 
 } // namespace korvane::text

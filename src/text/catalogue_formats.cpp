@@ -42,6 +42,7 @@ const CatalogueEntry kTexts[] = {
     {"Korvane cannot write %1 images", "Korvane 无法写出 %1 镜像"},
     {"--%1 takes a number from %2 to %3, not %4", "--%1 须为 %2 到 %3 之间的数，不能是 %4"},
     {"--%1 is not an option of %2 images", "--%1 不是 %2 镜像的选项"},
+    {"--%1 takes %2 for %3 images, not %4", "--%1 对 %3 镜像只能取 %2，不能是 %4"},
     {"--erase-marker and --no-erase-marker exclude each other",
      "--erase-marker 与 --no-erase-marker 不能同时使用"},
     {"--tag-offset and the erase marker options exclude each other",

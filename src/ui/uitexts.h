@@ -162,6 +162,7 @@ inline constexpr const char* kSaveTypeLabels[] = {
     QT_TRANSLATE_NOOP("korvane", "cpio 归档(ramdisk)"),
     QT_TRANSLATE_NOOP("korvane", "JFFS2 镜像"),
     QT_TRANSLATE_NOOP("korvane", "YAFFS1 镜像"),
+    QT_TRANSLATE_NOOP("korvane", "SquashFS 镜像"),
 };
 
 // "选择文件", the chooser of files to add.

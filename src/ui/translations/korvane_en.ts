@@ -507,5 +507,9 @@
         <source>YAFFS1 镜像</source>
         <translation>YAFFS1 image</translation>
     </message>
+    <message>
+        <source>SquashFS 镜像</source>
+        <translation>SquashFS image</translation>
+    </message>
 </context>
 </TS>
