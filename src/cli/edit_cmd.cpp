@@ -7,6 +7,7 @@
 #include "model/tree.h"
 #include "save_cmd.h"
 #include "transfer/addfiles.h"
+#include "transfer/in_place.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -621,17 +622,12 @@ int editCommand(Context& ctx, const EditOptions& o) {
         if (!kCommands.count(c.words[0]))
             throw Error(msg("%1: unknown command %2", c.where, c.words[0]));
 
+    const std::optional<FileIdentity> opened = fileIdentity(o.image);
     auto img = openImage(ctx, o.image, o.open);
     SaveOptions save = o.save;
-    if (save.out.empty()) {
-        // What the reader could not read is not in the tree: saving over
-        // the image would lose it for good.
-        if (!img->warnings().empty() && !o.force)
-            throw Error(msg("%1 was read with warnings; saving over it would lose what could "
-                            "not be read. Give -o OUT, or --force to save over it anyway",
-                            o.image));
+    if (save.out.empty())
         save.out = o.image;
-    }
+    refuseUnsafeInPlace(*img, opened, save.out, o.force);
     for (const ScriptCommand& c : commands) {
         try {
             kCommands.find(c.words[0])->second(*img, c.words);
@@ -645,6 +641,15 @@ int editCommand(Context& ctx, const EditOptions& o) {
 }
 
 } // namespace
+
+void refuseUnsafeInPlace(const Timg& img, const std::optional<FileIdentity>& opened,
+                         const std::string& out, bool force) {
+    // Forcing does not help with a device; it does with warnings.
+    if (Message why = inPlaceRefusal(img, opened, out, true); !why.empty())
+        throw Error(why);
+    if (Message why = inPlaceRefusal(img, opened, out, force); !why.empty())
+        throw Error(msg("%1. Save to another file, or give --force to save over it anyway", why));
+}
 
 void runEditCommand(Timg& img, const std::vector<std::string>& words) {
     if (words.empty())
@@ -666,8 +671,8 @@ void addEditCommand(CLI::App& app, Commands& out) {
         ->allow_extra_args(false);
     edit->add_option("-f,--file", o->script, "A file of edit commands, one a line (- for stdin)");
     edit->add_flag("--force", o->force,
-                   "Save over IMAGE even when it was read with warnings (what could not be "
-                   "read is lost)");
+                   "Save over IMAGE (also as -o naming it) even when it was read with warnings "
+                   "(what could not be read is lost)");
     addSaveOptions(edit, o->save, false, true);
     addOpenOptions(edit, o->open);
     out.push_back({edit, [o](Context& ctx) { return editCommand(ctx, *o); }});

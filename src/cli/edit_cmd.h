@@ -3,6 +3,7 @@
 // was.
 #pragma once
 
+#include "model/output_file.h"
 #include "model/timg.h"
 #include "transfer/edit.h"
 
@@ -41,6 +42,11 @@ std::optional<Timestamp> parseTime(std::string_view text);
 // text in double quotes (backslash escapes \\, \" and octal \NNN), or the
 // text itself. nullopt for bad hex or base64.
 std::optional<std::string> xattrValue(std::string_view text);
+
+// Throws Error when img, read from the file opened, must not be saved as out
+// (inPlaceRefusal), saying how to go on. For edit and convert.
+void refuseUnsafeInPlace(const Timg& img, const std::optional<FileIdentity>& opened,
+                         const std::string& out, bool force);
 
 // Runs one command on img (see the README for the commands). Throws Error.
 void runEditCommand(Timg& img, const std::vector<std::string>& words);

@@ -1,6 +1,7 @@
 #include "save_cmd.h"
 
 #include "command.h"
+#include "edit_cmd.h"
 #include "extract_cmd.h"
 #include "interrupt.h"
 #include "model/error.h"
@@ -332,6 +333,7 @@ void addSaveCommands(CLI::App& app, Commands& out) {
         OpenOptions open;
         SaveOptions save;
         PackOptions pack;
+        bool force = false; // convert over IN read with warnings
     };
     auto o = std::make_shared<Options>();
 
@@ -340,8 +342,13 @@ void addSaveCommands(CLI::App& app, Commands& out) {
     convert->add_option("OUT", o->save.out, "Image to write (replaced when complete)")->required();
     addSaveOptions(convert, o->save, false, true);
     addOpenOptions(convert, o->open);
+    convert->add_flag("--force", o->force,
+                      "Save over IN (OUT naming the same file) even when it was read with "
+                      "warnings (what could not be read is lost)");
     out.push_back({convert, [o](Context& ctx) {
+                       const std::optional<FileIdentity> opened = fileIdentity(o->image);
                        auto img = openImage(ctx, o->image, o->open);
+                       refuseUnsafeInPlace(*img, opened, o->save.out, o->force);
                        return convertCommand(*img, o->save, ctx.progress);
                    }});
 

@@ -352,7 +352,9 @@ TarResult run(Timg& img, const std::vector<uint32_t>& ids, Output& out) {
 } // namespace
 
 TarResult tarout(Timg& img, const std::vector<uint32_t>& ids, const std::string& path) {
-    OutputFile file(path);
+    // An archive is written front to back: a FIFO or a device takes it as
+    // it is made.
+    OutputFile file(path, OutputFile::Access::kAppendOnly);
     Output out;
     out.write = [&file](ByteSpan b) { file.append(b); };
     TarResult r = run(img, ids, out);
