@@ -104,7 +104,8 @@ std::string unescapeMountField(const std::string& s) {
     for (size_t i = 0; i < s.size(); ++i) {
         const auto octal = [&](size_t k) { return s[k] >= '0' && s[k] <= '7'; };
         if (s[i] == '\\' && i + 3 < s.size() && octal(i + 1) && octal(i + 2) && octal(i + 3)) {
-            out += static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0'));
+            out +=
+                static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0'));
             i += 3;
         } else {
             out += s[i];
@@ -258,8 +259,8 @@ void OutputFile::openFile(const std::string& path) {
 void OutputFile::openDevice(const std::string& path, uint64_t rdev) {
     kind_ = Kind::kBlockDevice;
     if (std::optional<std::string> point = mountPointOf(rdev))
-        throw Error(msg("%1 is mounted on %2; unmount it before writing an image to it", target_,
-                        *point));
+        throw Error(
+            msg("%1 is mounted on %2; unmount it before writing an image to it", target_, *point));
     // O_EXCL: the kernel refuses a device that is mounted or held (a swap
     // area, a device-mapper table) after the look at the mount table.
     fd_ = ::open(path.c_str(), O_RDWR | O_EXCL | O_CLOEXEC);

@@ -25,6 +25,37 @@ std::string nodepath(const Node* top, const Node* node) {
     return pathFromRoot(node, top);
 }
 
+namespace {
+
+// get(i) is the i-th sibling. Names are compared through an index list of
+// 4 bytes a sibling, so a folder of a million costs 4 MB while it is checked.
+template <typename Get>
+std::vector<const Node*> namesakesOf(size_t n, Get&& get) {
+    std::vector<const Node*> out;
+    if (n < 2)
+        return out;
+    std::vector<uint32_t> order(n);
+    for (size_t i = 0; i < n; ++i)
+        order[i] = static_cast<uint32_t>(i);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](uint32_t a, uint32_t b) { return get(a)->text < get(b)->text; });
+    for (size_t i = 1; i < n; ++i)
+        if (get(order[i])->text == get(order[i - 1])->text)
+            out.push_back(get(order[i])); // stable: the later one in the list
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+} // namespace
+
+std::vector<const Node*> laterNamesakes(const std::vector<Node*>& siblings) {
+    return namesakesOf(siblings.size(), [&](size_t i) { return siblings[i]; });
+}
+
+std::vector<const Node*> laterNamesakes(const std::vector<std::unique_ptr<Node>>& children) {
+    return namesakesOf(children.size(), [&](size_t i) { return children[i].get(); });
+}
+
 AbsoluteIndex::AbsoluteIndex(Node* root) {
     nodes_ = preorder(root);
     const size_t n = nodes_.size();

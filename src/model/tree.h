@@ -33,6 +33,13 @@ size_t subnodecount(const Timg& img, uint32_t id);
 // gives its path below the root.
 std::string nodepath(const Node* top, const Node* node);
 
+// The nodes of a list of siblings (a folder's children, or the objects of a
+// run) whose name one before them in the list has already: where names must
+// be unique (a folder on disk, an archive), the first of each name is taken
+// and the others are refused. Sorted by address, for std::binary_search.
+std::vector<const Node*> laterNamesakes(const std::vector<Node*>& siblings);
+std::vector<const Node*> laterNamesakes(const std::vector<std::unique_ptr<Node>>& children);
+
 // Absolute indices of a whole tree, computed in one pass: position 0 is the
 // root, then depth first, each node before its children. A subtree is the
 // unbroken run [indexOf(n), end(n)).

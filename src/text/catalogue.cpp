@@ -70,6 +70,8 @@ const CatalogueEntry kCatalogue[] = {
      "be read with zeros for good",
      "%1 是读取时有警告的镜像；覆盖保存会把未能读取的内容永久替换为零"},
 
+    {"an object of the same name came before it; it is left out", "之前已有同名对象；此对象未写入"},
+
     // Opening images.
     {"cannot open %1", "无法打开 %1"},
     {"cannot read %1", "无法读取 %1"},

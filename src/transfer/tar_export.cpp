@@ -6,6 +6,7 @@
 #include "model/work.h"
 #include "utf8_names.h"
 
+#include <algorithm>
 #include <archive.h>
 #include <archive_entry.h>
 #include <cerrno>
@@ -111,6 +112,11 @@ public:
 
     // Writes top and everything below it; false when cancelled.
     bool write(Node* top);
+    // Lists top, with everything below it, as not written.
+    void refuse(const Node* top, Message why) {
+        skip(top->text, std::move(why), top->isDirectory() ? top->subtreeSize() - 1 : 0);
+        step(top->text);
+    }
     void close() {
         if (archive_write_close(a_.get()) != ARCHIVE_OK)
             fail();
@@ -284,31 +290,57 @@ void TarWriter::member(const Node* n, const std::string& path) {
 }
 
 bool TarWriter::write(Node* top) {
+    const Message namesake = msg("an object of the same name came before it; it is left out");
     // A whole tree is written as "./" and "./PATH"; anything else under its
-    // own name.
+    // own name. The name of the folder being written is kept once, and each
+    // member's name is made from it.
     const bool whole = top->parent == nullptr;
-    std::vector<Node*> stack{top};
+    std::string path = whole ? std::string(".") : top->text;
+    if (cancelled())
+        return false;
+    if (!whole && !safeFileName(top->text)) {
+        skip(path, msg("the name cannot be used as a file name"),
+             top->isDirectory() ? top->subtreeSize() - 1 : 0);
+        step(path);
+        return true;
+    }
+    member(top, path);
+    step(path);
+    if (!top->isDirectory())
+        return !cancelled();
+    struct Frame {
+        const Node* dir;
+        size_t next;
+        size_t pathLength;
+        std::vector<const Node*> namesakes; // sorted by address
+    };
+    std::vector<Frame> stack;
+    stack.push_back({top, 0, path.size(), laterNamesakes(top->children)});
     while (!stack.empty()) {
         if (cancelled())
             return false;
-        Node* n = stack.back();
-        stack.pop_back();
-        const std::string path =
-            whole ? (n == top ? "." : "./" + pathFromRoot(n)) : pathFromRoot(n, top);
-        const size_t below = n->isDirectory() ? n->subtreeSize() - 1 : 0;
-        if (n != top || !whole) {
-            if (!safeFileName(n->text)) {
-                skip(path, msg("the name cannot be used as a file name"), below);
-                step(path);
-                continue;
-            }
+        Frame& f = stack.back();
+        if (f.next == f.dir->children.size()) {
+            stack.pop_back();
+            continue;
         }
-        member(n, path);
+        const Node* n = f.dir->children[f.next++].get();
+        path.resize(f.pathLength);
+        path += '/';
+        path += n->text;
+        auto below = [n] { return n->isDirectory() ? n->subtreeSize() - 1 : 0; };
+        if (!safeFileName(n->text)) {
+            skip(path, msg("the name cannot be used as a file name"), below());
+        } else if (std::binary_search(f.namesakes.begin(), f.namesakes.end(), n)) {
+            // Two members of one name: an extraction would put the second
+            // over the first.
+            skip(path, namesake, below());
+        } else {
+            member(n, path);
+            if (n->isDirectory())
+                stack.push_back({n, 0, path.size(), laterNamesakes(n->children)});
+        }
         step(path);
-        if (cancelled())
-            return false;
-        for (auto it = n->children.rbegin(); it != n->children.rend(); ++it)
-            stack.push_back(it->get());
     }
     return true;
 }
@@ -331,10 +363,14 @@ TarResult run(Timg& img, const std::vector<uint32_t>& ids, Output& out) {
         Utf8Names names;
         TarWriter w(img, out, rep, total);
         w.result.skipped = std::move(missing);
+        const std::vector<const Node*> namesakes = laterNamesakes(tops);
         bool finished = true;
-        for (Node* n : tops)
-            if (!(finished = w.write(n)))
+        for (Node* n : tops) {
+            if (std::binary_search(namesakes.begin(), namesakes.end(), n))
+                w.refuse(n, msg("an object of the same name came before it; it is left out"));
+            else if (!(finished = w.write(n)))
                 break;
+        }
         if (finished)
             w.close();
         else
