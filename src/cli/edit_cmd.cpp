@@ -47,6 +47,12 @@ std::vector<ScriptCommand> parseScript(std::string_view text, const std::string&
         if (c == '\n') {
             ++line;
             endCommand();
+        } else if (c == ';') {
+            // As a shell: a command ends here, and there must be one.
+            endWord();
+            if (words.empty())
+                throw Error(msg("%1: \";\" without a command before it", where(line)));
+            endCommand();
         } else if (c == ' ' || c == '\t' || c == '\r') {
             endWord();
         } else if (c == '#' && !inWord) {
@@ -101,6 +107,12 @@ int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
     const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
     const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
     return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+int64_t daysInMonth(int64_t y, int64_t m) {
+    static constexpr int64_t kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = y % 4 == 0 && (y % 100 != 0 || y % 400 == 0);
+    return m == 2 && leap ? 29 : kDays[m - 1];
 }
 
 bool digits(std::string_view s, size_t n, int64_t& v) {
@@ -183,7 +195,7 @@ std::optional<Timestamp> parseTime(std::string_view s) {
                 return std::nullopt;
         }
     }
-    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || sec > 60)
+    if (mo < 1 || mo > 12 || d < 1 || d > daysInMonth(y, mo) || h > 23 || mi > 59 || sec > 60)
         return std::nullopt;
     const int64_t civil =
         daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 + h * 3600 +

@@ -21,21 +21,23 @@ struct ScriptCommand {
     std::vector<std::string> words;
 };
 
-// Splits script text into commands, one a line, words as a POSIX shell splits
-// them: blanks separate words; '...' keeps everything literally; "..." keeps
+// Splits script text into commands, one a line or separated by ";" (a quoted
+// or escaped ";" is a character), words as a POSIX shell splits them: blanks
+// separate words; '...' keeps everything literally; "..." keeps
 // everything but \" \\ \$ \` and backslash-newline, which lose the backslash;
 // a backslash outside quotes keeps the next character (a backslash at the end
 // of a line continues the command on the next); "#" at the start of a word
 // begins a comment. Quoted text may span lines. source names the script in
 // the commands' places (with the line number when lineNumbers). Throws Error
-// naming the line for a quote that is never closed.
+// naming the line for a quote that is never closed, or a ";" with no command
+// before it.
 std::vector<ScriptCommand> parseScript(std::string_view text, const std::string& source,
                                        bool lineNumbers = true);
 
 // A time as touch -d takes it: "@SECONDS[.FRACTION]", or
 // "YYYY-MM-DD[( |T)HH:MM[:SS[.FRACTION]]]" followed by nothing (local time),
 // "Z" or "UTC" (UTC), or an offset "+HH:MM", "-HHMM". nullopt when text is
-// none of them.
+// none of them, or names a day its month does not have (2020-02-31).
 std::optional<Timestamp> parseTime(std::string_view text);
 
 // A value as setfattr -v takes it: "0x" and hex digits, "0s" and base64, a

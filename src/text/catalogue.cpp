@@ -583,6 +583,7 @@ const CatalogueEntry kCatalogue[] = {
      "setfattr：错误的值（0x 加十六进制数字，或 0s 加 base64）：%1"},
     {"cannot read the script %1", "无法读取脚本 %1"},
     {"%1: unknown command %2", "%1：未知命令 %2"},
+    {"%1: \";\" without a command before it", "%1：“;”之前没有命令"},
     {"%1. Save to another file, or give --force to save over it anyway",
      "%1。请保存为另一个文件，或用 --force 仍然覆盖保存"},
     {"%1: %2; nothing was saved", "%1：%2；没有保存任何内容"},

@@ -372,9 +372,8 @@ void Adder::addNonFolder(const std::string& path, const std::string& name, const
         if (size > 0) {
             try {
                 const bool holes = static_cast<uint64_t>(now.st_blocks) * 512 < size;
-                e.dataPos = opt_.referToFiles
-                                ? img_.referToFile(path, now.st_dev, now.st_ino, size, holes)
-                                : appendtowork(img_, fd.get(), size);
+                e.dataPos = opt_.referToFiles ? img_.referToFile(path, FileStamp::of(now), holes)
+                                              : appendtowork(img_, fd.get(), size);
             } catch (const Error& err) {
                 result.errlist.push_back(cannotReadFile(path, err.message()));
                 return;

@@ -128,7 +128,7 @@ void applyOne(Timg& img, const DevTableLine& l, const std::string& path, DevNum 
     if (!holder)
         throw Error(msg("%1 is a hard link to nothing", path));
     TImgEntry& h = holder->entry;
-    h.mode = (h.mode & ~kModePermissionMask) | l.perm;
+    setPermissions(h, l.perm);
     h.uid = l.uid;
     h.gid = l.gid;
     if (l.type == 'c' || l.type == 'b')
@@ -222,9 +222,9 @@ void overrideAttributes(Timg& img, const TreeOverrides& o) {
         if (o.gid)
             e.gid = *o.gid;
         if (o.dirPerm && e.objType == kTypeDirectory)
-            e.mode = (e.mode & ~kModePermissionMask) | *o.dirPerm;
+            setPermissions(e, *o.dirPerm);
         if (o.filePerm && e.objType == kTypeFile)
-            e.mode = (e.mode & ~kModePermissionMask) | *o.filePerm;
+            setPermissions(e, *o.filePerm);
     });
     img.modified = true;
 }

@@ -19,8 +19,15 @@ bool validName(std::string_view name) {
     return safeFileName(name) && name.size() <= kMaxNameBytes;
 }
 
-// Calls fn(node) for the node of every id that has one, and for everything
-// below it when withChildren. Returns whether any node was met.
+// The node an attribute change through n reaches: a hard link's file, or n.
+Node* attributeHolder(Timg& img, Node* n) {
+    const Node* t = hardlinkTarget(img, n);
+    return t ? const_cast<Node*>(t) : n;
+}
+
+// Calls fn(node) for the node holding the attributes (see attributeHolder)
+// of every id that has a node, and of everything below it when withChildren.
+// Returns whether any node was met.
 template <typename Fn>
 bool forEachTarget(Timg& img, const std::vector<uint32_t>& ids, bool withChildren, Fn&& fn) {
     bool any = false;
@@ -30,12 +37,21 @@ bool forEachTarget(Timg& img, const std::vector<uint32_t>& ids, bool withChildre
             continue;
         any = true;
         if (withChildren)
-            forEachPreorder(n, fn);
+            forEachPreorder(n, [&](Node* x) { fn(attributeHolder(img, x)); });
         else
-            fn(n);
+            fn(attributeHolder(img, n));
     }
     return any;
 }
+
+// The entries of a POSIX ACL in the form Linux hands out as the attribute
+// system.posix_acl_access: a 4-byte version (2), then 8 bytes an entry: tag,
+// permissions (16 bits each) and an id (32 bits), little-endian.
+constexpr uint32_t kAclVersion = 2;
+constexpr uint16_t kAclUserObj = 0x01;
+constexpr uint16_t kAclGroupObj = 0x04;
+constexpr uint16_t kAclMask = 0x10;
+constexpr uint16_t kAclOther = 0x20;
 
 template <typename Fn>
 EditStatus changeId(Timg& img, const std::vector<uint32_t>& ids, std::string_view text,
@@ -50,6 +66,41 @@ EditStatus changeId(Timg& img, const std::vector<uint32_t>& ids, std::string_vie
 }
 
 } // namespace
+
+void setPermissions(TImgEntry& e, uint32_t perm) {
+    perm &= kModePermissionMask;
+    e.mode = (e.mode & ~kModePermissionMask) | perm;
+    auto acl = std::find_if(e.xattrs.begin(), e.xattrs.end(),
+                            [](const Xattr& x) { return x.name == "system.posix_acl_access"; });
+    if (acl == e.xattrs.end())
+        return;
+    std::string& v = acl->value;
+    auto u16 = [&](size_t at) {
+        return static_cast<uint16_t>(static_cast<uint8_t>(v[at]) | static_cast<uint8_t>(v[at + 1])
+                                                                       << 8);
+    };
+    if (v.size() < 4 || (v.size() - 4) % 8 != 0 || u16(0) != kAclVersion || u16(2) != 0)
+        return; // not an ACL as Linux gives it: left as it is
+    bool mask = false;
+    for (size_t at = 4; at < v.size(); at += 8)
+        mask = mask || u16(at) == kAclMask;
+    // As chmod(2) does: the owner, the mask (the group where there is no
+    // mask) and the others take the new bits; named entries keep theirs.
+    for (size_t at = 4; at < v.size(); at += 8) {
+        const uint16_t tag = u16(at);
+        int bits = -1;
+        if (tag == kAclUserObj)
+            bits = static_cast<int>(perm >> 6) & 7;
+        else if (tag == kAclMask || (tag == kAclGroupObj && !mask))
+            bits = static_cast<int>(perm >> 3) & 7;
+        else if (tag == kAclOther)
+            bits = static_cast<int>(perm) & 7;
+        if (bits >= 0) {
+            v[at + 2] = static_cast<char>(bits);
+            v[at + 3] = 0;
+        }
+    }
+}
 
 std::string_view trimmed(std::string_view text) {
     auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
@@ -225,7 +276,9 @@ EditStatus changemode(Timg& img, const std::vector<uint32_t>& ids, std::string_v
     if (!bits)
         return EditStatus::kInvalid;
     bool any = forEachTarget(img, ids, withChildren, [&](Node* n) {
-        n->entry.mode = (n->entry.mode & ~kModePermissionMask) | *bits;
+        // As chmod -R: the symbolic links of a subtree are left alone.
+        if (!(withChildren && n->entry.objType == kTypeSymlink))
+            setPermissions(n->entry, *bits);
     });
     if (!any)
         return EditStatus::kUnchanged;
@@ -250,12 +303,6 @@ EditStatus changegid(Timg& img, const std::vector<uint32_t>& ids, std::string_vi
 namespace korvane {
 
 namespace {
-
-// The node an attribute change through n reaches: a hard link's file, or n.
-Node* attributeHolder(Timg& img, Node* n) {
-    const Node* t = hardlinkTarget(img, n);
-    return t ? const_cast<Node*>(t) : n;
-}
 
 Node* childNamed(Node* dir, std::string_view name) {
     for (auto& c : dir->children)
@@ -593,8 +640,10 @@ void changemodes(Timg& img, std::string_view path, std::string_view text, bool r
     if (!applyModeText(text, 0, false))
         throw Error(msg("not a mode: %1", std::string(text)));
     forEachHolder(img, n, recursive, [&](Node* x) {
+        // As GNU chmod -R: symbolic links are left alone.
         TImgEntry& e = x->entry;
-        e.mode = (e.mode & ~kModePermissionMask) | *applyModeText(text, e.mode, x->isDirectory());
+        if (!(recursive && e.objType == kTypeSymlink))
+            setPermissions(e, *applyModeText(text, e.mode, x->isDirectory()));
     });
     img.modified = true;
 }

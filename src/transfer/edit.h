@@ -66,10 +66,18 @@ size_t deletenodes(Timg& img, const std::vector<uint32_t>& ids);
 // cannot stand in a folder, gives kInvalid. The tree is not re-sorted.
 EditStatus renamenode(Timg& img, uint32_t id, const std::string& name);
 
-// Sets the permission bits (the low 12 bits; file-type bits stay) of the
-// objects ids, each with its whole subtree when withChildren. An empty text
-// does nothing; an invalid code (permissioncode) gives kInvalid and changes
-// nothing.
+// Sets the permission bits of e (the low 12 bits of perm; the file-type bits
+// stay) as chmod(2) does: a POSIX access ACL (system.posix_acl_access) gets
+// the owner's bits in its owner entry, the group's in its mask entry (in its
+// group entry when it has no mask) and the others' in its other entry, so
+// that the ACL and the mode agree.
+void setPermissions(TImgEntry& e, uint32_t perm);
+
+// Sets the permission bits (setPermissions) of the objects ids, each with its
+// whole subtree when withChildren; symbolic links met then are left alone,
+// as chmod -R leaves them. An empty text does nothing; an invalid code
+// (permissioncode) gives kInvalid and changes nothing. The change of a hard
+// link reaches the file it stands for, as the UID and GID changes do.
 EditStatus changemode(Timg& img, const std::vector<uint32_t>& ids, std::string_view text,
                       bool withChildren);
 
@@ -161,9 +169,10 @@ size_t removepath(Timg& img, std::string_view path, bool recursive);
 // applies). nullopt when text is neither.
 std::optional<uint32_t> applyModeText(std::string_view text, uint32_t perm, bool isDir);
 
-// Sets the permission bits of the object at path (and everything below it
-// when recursive) as text says (applyModeText). Throws Error for a bad text
-// before anything changes.
+// Sets the permission bits (setPermissions) of the object at path, and of
+// everything below it but symbolic links when recursive (as GNU chmod -R), as
+// text says (applyModeText). Throws Error for a bad text before anything
+// changes.
 void changemodes(Timg& img, std::string_view path, std::string_view text, bool recursive);
 
 // An owner as chown takes it: "UID", "UID:GID", "UID:" or ":GID", decimal
