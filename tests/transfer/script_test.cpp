@@ -10,12 +10,14 @@
 #include "transfer/devtable.h"
 #include "transfer/edit.h"
 #include "transfer/loadimage.h"
+#include "transfer/pax_header.h"
 #include "transfer/tar_export.h"
 #include "transfer/tar_import.h"
 
 #include <functional>
 #include <gtest/gtest.h>
 #include <regex>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 
 using namespace korvane;
@@ -307,6 +309,81 @@ TEST(Tar, OutAndBackInKeepsEveryObject) {
     EXPECT_NE(t.out.find(" 5000 "), std::string::npos) << t.out;
     EXPECT_EQ(t.out.find("link to"), std::string::npos) << t.out;
     EXPECT_NE(t.out.find(" a/tty"), std::string::npos) << t.out;
+}
+
+TEST(Tar, TimeTextsAreOneSignedDecimal) {
+    const std::pair<PaxTime, const char*> cases[] = {
+        {{-1, 500000000}, "-0.5"}, {{-2, 750000000}, "-1.25"},
+        {{-1, 0}, "-1"},           {{0, 0}, "0"},
+        {{1, 1}, "1.000000001"},   {{-7, 999999999}, "-6.000000001"},
+    };
+    for (const auto& [t, text] : cases) {
+        EXPECT_EQ(paxTime(t), text);
+        EXPECT_EQ(parsePaxTime(text), t) << text;
+    }
+    for (const char* bad : {"", "-", "1.x", "1e5", ".5"})
+        EXPECT_FALSE(parsePaxTime(bad)) << bad;
+}
+
+// Times before 1970 with a fraction, an atime of 0, and a sparse file whose
+// long name is not UTF-8, out to GNU tar and back in from it.
+TEST(Tar, GnuTarReadsTimesAndSparseNamesAsWrittenAndWritesThemAsRead) {
+    auto img = newimage();
+    Node* neg = addFile(*img, img->root(), "neg", pattern(10, 1));
+    neg->entry.mtime = -1;
+    neg->entry.mtimeNs = 500000000; // -0.5 s
+    neg->entry.atime = 0;
+    neg->entry.atimeNs = 0;
+    Node* older = addFile(*img, img->root(), "older", pattern(10, 2));
+    older->entry.mtime = -2;
+    older->entry.mtimeNs = 750000000; // -1.25 s
+    older->entry.atime = older->entry.mtime;
+    older->entry.atimeNs = older->entry.mtimeNs;
+    const std::string folder(60, 'd'), name = "sp\xff" + std::string(130, 'e');
+    Node* sparse =
+        addFile(*img, addNode(*img, img->root(), folder, kTypeDirectory, 0755), name, {});
+    WorkFile& wf = img->workfile();
+    const int64_t start = wf.appendStart();
+    wf.writeAt(start + (4 << 20), asBytes(std::string("mid")));
+    wf.appendEnd(start, 8 << 20);
+    sparse->entry.dataPos = start;
+    sparse->entry.size = 8 << 20;
+
+    TempDir dir;
+    ASSERT_TRUE(tarout(*img, {img->root()->entry.objId}, dir / "out.tar").skipped.empty());
+    // GNU tar gives files the archive's atime when it extracts incrementally.
+    std::filesystem::create_directories(dir / "x");
+    CommandResult r =
+        run("tar -G -C " + shellQuote(dir / "x") + " -xf " + shellQuote(dir / "out.tar"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "x/neg").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec * 1000000000 + st.st_mtim.tv_nsec, -500000000);
+    EXPECT_EQ(st.st_atim.tv_sec * 1000000000 + st.st_atim.tv_nsec, 0);
+    ASSERT_EQ(::stat((dir / "x/older").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec * 1000000000 + st.st_mtim.tv_nsec, -1250000000);
+    const std::string extracted = dir / ("x/" + folder + "/" + name);
+    ASSERT_EQ(::stat(extracted.c_str(), &st), 0) << "the whole name";
+    EXPECT_EQ(st.st_size, 8 << 20);
+    EXPECT_LT(st.st_blocks * 512, 1 << 20) << "a hole stays a hole";
+
+    // And back: GNU tar's archive of what it extracted gives the same times.
+    r = run("tar --format=pax -C " + shellQuote(dir / "x") + " -cf " + shellQuote(dir / "gnu.tar") +
+            " neg older");
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto back = newimage();
+    ASSERT_TRUE(tarin(*back, dir / "gnu.tar", back->root()->entry.objId).refused.empty());
+    const TImgEntry& n = findPath(back->root(), "neg")->entry;
+    EXPECT_EQ(std::pair(n.mtime, n.mtimeNs), std::pair(int64_t{-1}, 500000000u));
+    EXPECT_EQ(std::pair(n.atime, n.atimeNs), std::pair(int64_t{0}, 0u));
+    const TImgEntry& o = findPath(back->root(), "older")->entry;
+    EXPECT_EQ(std::pair(o.mtime, o.mtimeNs), std::pair(int64_t{-2}, 750000000u));
+    // Compressed, the records are read from the decompressed bytes.
+    ASSERT_EQ(run("gzip -k " + shellQuote(dir / "gnu.tar")).status, 0);
+    auto gz = newimage();
+    ASSERT_TRUE(tarin(*gz, dir / "gnu.tar.gz", gz->root()->entry.objId).refused.empty());
+    EXPECT_EQ(findPath(gz->root(), "neg")->entry.mtime, -1);
+    EXPECT_EQ(findPath(gz->root(), "neg")->entry.mtimeNs, 500000000u);
 }
 
 TEST(Tar, ImportRefusesUnsafeMembersAndReadsEveryCompression) {
