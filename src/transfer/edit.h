@@ -8,6 +8,7 @@
 #include "model/timg.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,7 +50,7 @@ struct NewDirResult {
 // owner 0, times now, a new object id. An empty name does nothing; a name
 // that, trimmed, equals the trimmed name of an object in the directory gives
 // kExists; a name that cannot stand in a folder (see safeFileName, and at most
-// kMaxNameBytes) gives kInvalid. The tree is sorted afterwards. Throws Error
+// kMaxNameBytes) gives kInvalid. The folder is sorted afterwards. Throws Error
 // when dirId is no directory of the tree or no object id is left.
 NewDirResult newdir(Timg& img, uint32_t dirId, const std::string& name);
 
@@ -121,6 +122,64 @@ NewObject newObjectNow(uint32_t perm);
 // The components of path (see above). Throws Error when ".." would leave the
 // root.
 std::vector<std::string> splitImagePath(std::string_view path);
+
+// The operations of one run on paths (a script, a device table). A folder
+// looked into gets an index of its names on first use, and the folders
+// objects were added to are put in order once, at finish() or when the run
+// ends, so that a run that adds n objects to one folder costs O(n log n)
+// where sorting after each would cost O(n^2 log n). Every other effect is
+// immediate. A change of the tree by other means during the run (adding
+// files) needs forget() before it. The free functions below are runs of one
+// operation.
+class PathEdits {
+public:
+    explicit PathEdits(Timg& img);
+    PathEdits(const PathEdits&) = delete;
+    PathEdits& operator=(const PathEdits&) = delete;
+    ~PathEdits(); // finish()
+
+    Timg& img() const { return img_; }
+    Node* lookup(std::string_view path);
+    Node* require(std::string_view path);
+    Node* makedir(std::string_view path, const NewObject& attrs, bool parents);
+    Node* makefile(std::string_view path, const NewObject& attrs);
+    Node* makesymlink(std::string_view path, const std::string& target, const NewObject& attrs);
+    Node* makehardlink(std::string_view path, std::string_view existing);
+    Node* makespecial(std::string_view path, uint32_t typeBits, DevNum rdev,
+                      const NewObject& attrs);
+    void movepath(std::string_view from, std::string_view to);
+    size_t removepath(std::string_view path, bool recursive);
+    void changemodes(std::string_view path, std::string_view text, bool recursive);
+    void changeowner(std::string_view path, std::string_view text, bool recursive);
+    void settimes(std::string_view path, std::optional<Timestamp> atime,
+                  std::optional<Timestamp> mtime);
+    void setxattr(std::string_view path, const std::string& name, const std::string& value);
+    void removexattr(std::string_view path, std::string_view name);
+
+    // Puts the folders objects were added to in order.
+    void finish();
+    // finish(), and drops what the run knows of the tree.
+    void forget();
+
+private:
+    struct State;
+    // Where a new object goes: its folder and its name (free and usable).
+    struct Place {
+        Node* dir = nullptr;
+        std::string name;
+    };
+    Node* child(Node* dir, std::string_view name);
+    void added(Node* dir, Node* n);
+    void leaving(Node* dir, const Node* n);
+    Node* attach(Node* dir, TImgEntry e);
+    Place placeFor(std::string_view path);
+    Place placeInto(std::string_view path, const std::string& name);
+    template <typename Fn>
+    void forEachHolder(Node* n, bool recursive, Fn&& fn);
+
+    Timg& img_;
+    std::unique_ptr<State> s_;
+};
 
 // The node at path, the root for "" or "/"; nullptr when nothing is there.
 Node* lookupPath(Timg& img, std::string_view path);
