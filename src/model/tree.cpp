@@ -59,21 +59,42 @@ std::vector<const Node*> laterNamesakes(const std::vector<std::unique_ptr<Node>>
 AbsoluteIndex::AbsoluteIndex(Node* root) {
     nodes_ = preorder(root);
     const size_t n = nodes_.size();
-    index_.reserve(n);
-    for (size_t i = 0; i < n; ++i)
-        index_.emplace(nodes_[i], i);
+    // Ids stay below kObjIdLimit and nodes with them: indices fit 32 bits.
+    size_t slots = 16;
+    while (slots < 2 * n)
+        slots *= 2;
+    table_.assign(slots, 0);
+    for (size_t i = 0; i < n; ++i) {
+        size_t s = slotOf(nodes_[i]);
+        while (table_[s] != 0)
+            s = (s + 1) & (slots - 1);
+        table_[s] = static_cast<uint32_t>(i + 1);
+    }
     // A subtree ends where the next node that is not below it begins: walking
     // backwards, a node's end is the end of its last child, or itself + 1.
     end_.assign(n, 0);
     for (size_t i = n; i-- > 0;) {
         const Node* x = nodes_[i];
-        end_[i] = x->children.empty() ? i + 1 : end_[index_.at(x->children.back().get())];
+        end_[i] = x->children.empty() ? static_cast<uint32_t>(i + 1)
+                                      : end_[indexOf(x->children.back().get())];
     }
 }
 
+size_t AbsoluteIndex::slotOf(const Node* node) const {
+    // Node addresses differ in their high bits; a multiplicative hash spreads
+    // them over the table.
+    const uint64_t h = reinterpret_cast<uintptr_t>(node) * 0x9E3779B97F4A7C15ull;
+    return static_cast<size_t>(h >> 32) & (table_.size() - 1);
+}
+
 size_t AbsoluteIndex::indexOf(const Node* node) const {
-    auto it = index_.find(node);
-    return it == index_.end() ? npos : it->second;
+    for (size_t s = slotOf(node);; s = (s + 1) & (table_.size() - 1)) {
+        const uint32_t v = table_[s];
+        if (v == 0)
+            return npos;
+        if (nodes_[v - 1] == node)
+            return v - 1;
+    }
 }
 
 } // namespace korvane

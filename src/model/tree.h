@@ -42,7 +42,8 @@ std::vector<const Node*> laterNamesakes(const std::vector<std::unique_ptr<Node>>
 
 // Absolute indices of a whole tree, computed in one pass: position 0 is the
 // root, then depth first, each node before its children. A subtree is the
-// unbroken run [indexOf(n), end(n)).
+// unbroken run [indexOf(n), end(n)). 20 bytes a node: the node, the end of
+// its subtree, and two slots of an open-addressed table from node to index.
 class AbsoluteIndex {
 public:
     explicit AbsoluteIndex(Node* root);
@@ -58,9 +59,11 @@ public:
     static constexpr size_t npos = static_cast<size_t>(-1);
 
 private:
+    size_t slotOf(const Node* node) const;
+
     std::vector<Node*> nodes_;
-    std::vector<size_t> end_;
-    std::unordered_map<const Node*, size_t> index_;
+    std::vector<uint32_t> end_;
+    std::vector<uint32_t> table_; // index + 1 of the node hashed there, 0 for none
 };
 
 } // namespace korvane
