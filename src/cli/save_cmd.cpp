@@ -5,6 +5,7 @@
 #include "extract_cmd.h"
 #include "interrupt.h"
 #include "model/error.h"
+#include "model/output_file.h"
 #include "transfer/addfiles.h"
 #include "transfer/devtable.h"
 #include "transfer/edit.h"
@@ -253,7 +254,12 @@ int saveImage(Timg& img, const SaveOptions& opt, TerminalProgress& progress, boo
         throw Error("--sparse, --block-size, --inode-size, --inodes, --size, --label and --uuid "
                     "are for EXT images");
     const SaveParams params = kind == kSaveYaffs2 ? yaffs2Params(img, opt) : SaveParams{};
-    const ExtSaveParams ext = extParams(opt, likeSource);
+    ExtSaveParams ext = extParams(opt, likeSource);
+    // An EXT image written to a block device fills it, unless --size says
+    // otherwise: the space after a smaller image would be lost to it.
+    if (kind != kSaveYaffs2 && opt.size.empty())
+        if (const std::optional<uint64_t> device = outputDeviceSize(opt.out))
+            ext.size = *device;
     img.onwk = &progress;
     bool done;
     std::vector<Message> warnings;

@@ -65,6 +65,33 @@ TEST(OutputCli, EverySpellingOfTheOpenImageIsSavingInPlace) {
     EXPECT_NE(readFile(image), before);
 }
 
+TEST(OutputCli, AnExtImageFillsTheBlockDeviceItIsWrittenTo) {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "src");
+    writeFile(dir / "src/a", "a");
+    const std::string image = dir / "img", backing = dir / "disk";
+    ASSERT_EQ(run(cli("pack " + shellQuote(dir / "src") + " " + shellQuote(image) +
+                      " --to ext4 --defaults"))
+                  .status,
+              0);
+    writeFile(backing, std::string(12 << 20, 'x'));
+    CommandResult loop = run("losetup -f --show " + shellQuote(backing) + " 2>/dev/null");
+    if (loop.status != 0 || loop.out.empty())
+        GTEST_SKIP() << "no loop device can be made here";
+    const std::string dev = loop.out.substr(0, loop.out.find('\n'));
+    // Like the source, and with a size given: the device's size unless told.
+    for (const auto& [size, blocks] : {std::pair{"", 3072}, {" --size 8M", 2048}}) {
+        CommandResult r = run(cli("convert " + shellQuote(image) + " " + dev + size));
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(run("e2fsck -fn " + dev).status, 0) << size;
+        EXPECT_NE(run("dumpe2fs -h " + dev + " 2>/dev/null")
+                      .out.find("Block count:              " + std::to_string(blocks) + "\n"),
+                  std::string::npos)
+            << size;
+    }
+    run("losetup -d " + dev);
+}
+
 TEST(OutputCli, ConvertToStandardOutput) {
     TempDir dir;
     std::filesystem::create_directories(dir / "src/etc");
