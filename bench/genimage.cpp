@@ -12,21 +12,88 @@
 using namespace korvane;
 using namespace korvane::test;
 
+namespace {
+
+// emptyFiles empty files in folders of perFolder below the root, or folders
+// empty folders, perFolder in each, breadth first. Appended to out a
+// thousand objects at a time.
+int writeSparseTree(const std::string& out, size_t emptyFiles, size_t folders, size_t perFolder) {
+    std::FILE* f = std::fopen(out.c_str(), "wb");
+    if (!f) {
+        std::perror(out.c_str());
+        return 1;
+    }
+    Yaffs2Builder b;
+    b.root(040755, 1700000000);
+    auto flush = [&](bool last) {
+        if (b.bytes().size() >= (64u << 20) || last) {
+            std::fwrite(b.bytes().data(), 1, b.bytes().size(), f);
+            b.bytes().clear();
+        }
+    };
+    uint32_t next = 258;
+    char name[32];
+    if (emptyFiles > 0) {
+        uint32_t dir = 1;
+        for (size_t i = 0; i < emptyFiles; ++i) {
+            if (i % perFolder == 0) {
+                std::snprintf(name, sizeof name, "d%07zu", i / perFolder);
+                b.dir(next, 1, name);
+                dir = next++;
+            }
+            std::snprintf(name, sizeof name, "f%07zu", i);
+            b.file(next++, dir, name, {});
+            flush(false);
+        }
+    } else {
+        for (size_t i = 0; i < folders; ++i) {
+            const uint32_t parent =
+                i < perFolder ? 1 : 258 + static_cast<uint32_t>(i / perFolder - 1);
+            std::snprintf(name, sizeof name, "d%07zu", i);
+            b.dir(next++, parent, name);
+            flush(false);
+        }
+    }
+    flush(true);
+    const bool ok = std::fclose(f) == 0;
+    std::printf("%zu files, %zu folders\n", emptyFiles,
+                emptyFiles ? (emptyFiles + perFolder - 1) / perFolder : folders);
+    return ok ? 0 : 1;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     CLI::App app{"Make a synthetic tree as a YAFFS2 image and/or a folder."};
     std::string out, treeDir;
     size_t files = 1000;
     uint64_t bytes = 16u << 20;
     uint32_t seed = 1;
+    size_t emptyFiles = 0, perFolder = 1000, folders = 0;
     app.add_option("--out", out, "YAFFS2 image to write");
     app.add_option("--tree-dir", treeDir, "Folder to write the same tree into");
     app.add_option("--files", files, "Number of regular files");
     app.add_option("--bytes", bytes, "Total bytes of file contents (approximate)");
     app.add_option("--seed", seed, "Random seed");
+    app.add_option("--empty-files", emptyFiles,
+                   "Instead: this many empty files, --per-folder in each folder below the root");
+    app.add_option("--per-folder", perFolder, "With --empty-files: files per folder")
+        ->check(CLI::PositiveNumber);
+    app.add_option("--folders", folders,
+                   "Instead: this many empty folders, --per-folder in each folder, as a tree");
     CLI11_PARSE(app, argc, argv);
     if (out.empty() && treeDir.empty()) {
         std::fprintf(stderr, "give --out and/or --tree-dir\n");
         return 2;
+    }
+    if (emptyFiles > 0 || folders > 0) {
+        // Trees for the memory benchmarks: the image is written chunk by
+        // chunk to out, never held whole.
+        if (out.empty()) {
+            std::fprintf(stderr, "--empty-files and --folders need --out\n");
+            return 2;
+        }
+        return writeSparseTree(out, emptyFiles, folders, perFolder);
     }
 
     std::mt19937_64 rng(seed);

@@ -7,6 +7,7 @@
 #include "model/tree.h"
 #include "save_cmd.h"
 #include "transfer/addfiles.h"
+#include "transfer/in_place.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -45,6 +46,12 @@ std::vector<ScriptCommand> parseScript(std::string_view text, const std::string&
             commandLine = line;
         if (c == '\n') {
             ++line;
+            endCommand();
+        } else if (c == ';') {
+            // As a shell: a command ends here, and there must be one.
+            endWord();
+            if (words.empty())
+                throw Error(msg("%1: \";\" without a command before it", where(line)));
             endCommand();
         } else if (c == ' ' || c == '\t' || c == '\r') {
             endWord();
@@ -100,6 +107,12 @@ int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
     const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
     const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
     return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+int64_t daysInMonth(int64_t y, int64_t m) {
+    static constexpr int64_t kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = y % 4 == 0 && (y % 100 != 0 || y % 400 == 0);
+    return m == 2 && leap ? 29 : kDays[m - 1];
 }
 
 bool digits(std::string_view s, size_t n, int64_t& v) {
@@ -182,7 +195,7 @@ std::optional<Timestamp> parseTime(std::string_view s) {
                 return std::nullopt;
         }
     }
-    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || sec > 60)
+    if (mo < 1 || mo > 12 || d < 1 || d > daysInMonth(y, mo) || h > 23 || mi > 59 || sec > 60)
         return std::nullopt;
     const int64_t civil =
         daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 + h * 3600 +
@@ -375,7 +388,8 @@ uint32_t deviceNumber(const std::string& text) {
     return *v;
 }
 
-void addCommand(Timg& img, const std::vector<std::string>& words) {
+void addCommand(PathEdits& ed, const std::vector<std::string>& words) {
+    Timg& img = ed.img();
     Parsed p = parseArgs(
         words, {{'p', "preserve", false}, {'n', "no-clobber", false}, {'f', "force", false}});
     needOperands(words, p, 2, SIZE_MAX, "[-p] [--no-clobber|--force] SRC... DEST");
@@ -383,7 +397,7 @@ void addCommand(Timg& img, const std::vector<std::string>& words) {
         throw Error("add: --no-clobber and --force exclude each other");
     const std::string dest = p.operands.back();
     p.operands.pop_back();
-    Node* dir = requirePath(img, dest);
+    Node* dir = ed.require(dest);
     if (!dir->isDirectory())
         throw Error(msg("add: %1 is not a folder", dest));
     AddOptions opt;
@@ -392,6 +406,8 @@ void addCommand(Timg& img, const std::vector<std::string>& words) {
     opt.referToFiles = true; // the image is written once the script has run
     opt.clashmode = p.has('f') ? kClashOverwriteAll : p.has('n') ? kClashSkipAll : kClashAsk;
     std::vector<Message> problems;
+    // Adding changes the tree behind the run's back.
+    ed.forget();
     opt.ask = [&](const std::string& source, const Node& existing) {
         problems.push_back(msg("exists (--force replaces, --no-clobber keeps): %1 -> /%2", source,
                                nodepath(img.root(), &existing)));
@@ -420,41 +436,41 @@ void addCommand(Timg& img, const std::vector<std::string>& words) {
     throw Error(msg("add: not everything could be added:%1", list));
 }
 
-void mkdirCommand(Timg& img, const std::vector<std::string>& words) {
+void mkdirCommand(PathEdits& ed, const std::vector<std::string>& words) {
     Parsed p = parseArgs(words, {{'p', "parents", false}, {'m', "mode", true}});
     needOperands(words, p, 1, SIZE_MAX, "[-p] [-m MODE] PATH...");
     NewObject attrs = newObjectNow(0755);
     if (p.has('m'))
         attrs.perm = permOf("mkdir", p.options['m'], 0777, true);
     for (const std::string& path : p.operands)
-        makedir(img, path, attrs, p.has('p'));
+        ed.makedir(path, attrs, p.has('p'));
 }
 
-void rmCommand(Timg& img, const std::vector<std::string>& words) {
+void rmCommand(PathEdits& ed, const std::vector<std::string>& words) {
     Parsed p =
         parseArgs(words, {{'r', "recursive", false}, {'R', "", false}, {'f', "force", false}});
     needOperands(words, p, 1, SIZE_MAX, "[-r] [-f] PATH...");
     for (const std::string& path : p.operands) {
-        if (p.has('f') && !lookupPath(img, path))
+        if (p.has('f') && !ed.lookup(path))
             continue;
-        removepath(img, path, p.has('r') || p.has('R'));
+        ed.removepath(path, p.has('r') || p.has('R'));
     }
 }
 
-void mvCommand(Timg& img, const std::vector<std::string>& words) {
+void mvCommand(PathEdits& ed, const std::vector<std::string>& words) {
     Parsed p = parseArgs(words, {});
     needOperands(words, p, 2, SIZE_MAX, "FROM... TO");
     const std::string to = p.operands.back();
     if (p.operands.size() > 2) {
-        Node* dest = lookupPath(img, to);
+        Node* dest = ed.lookup(to);
         if (!dest || !dest->isDirectory())
             throw Error(msg("mv: moving several objects needs a folder to move them into: %1", to));
     }
     for (size_t i = 0; i + 1 < p.operands.size(); ++i)
-        movepath(img, p.operands[i], to);
+        ed.movepath(p.operands[i], to);
 }
 
-void chmodCommand(Timg& img, const std::vector<std::string>& words) {
+void chmodCommand(PathEdits& ed, const std::vector<std::string>& words) {
     // Not parseArgs: a mode may begin with "-" ("-w"), as chmod takes it.
     Parsed p;
     for (size_t i = 1; i < words.size(); ++i) {
@@ -468,26 +484,26 @@ void chmodCommand(Timg& img, const std::vector<std::string>& words) {
     }
     needOperands(words, p, 2, SIZE_MAX, "[-R] MODE PATH...");
     for (size_t i = 1; i < p.operands.size(); ++i)
-        changemodes(img, p.operands[i], p.operands[0], p.has('R'));
+        ed.changemodes(p.operands[i], p.operands[0], p.has('R'));
 }
 
-void chownCommand(Timg& img, const std::vector<std::string>& words) {
+void chownCommand(PathEdits& ed, const std::vector<std::string>& words) {
     Parsed p = parseArgs(words, {{'R', "recursive", false}});
     needOperands(words, p, 2, SIZE_MAX, "[-R] UID[:GID] PATH...");
     for (size_t i = 1; i < p.operands.size(); ++i)
-        changeowner(img, p.operands[i], p.operands[0], p.has('R'));
+        ed.changeowner(p.operands[i], p.operands[0], p.has('R'));
 }
 
-void lnCommand(Timg& img, const std::vector<std::string>& words) {
+void lnCommand(PathEdits& ed, const std::vector<std::string>& words) {
     Parsed p = parseArgs(words, {{'s', "symbolic", false}});
     needOperands(words, p, 2, 2, "[-s] TARGET PATH");
     if (p.has('s'))
-        makesymlink(img, p.operands[1], p.operands[0], newObjectNow(0777));
+        ed.makesymlink(p.operands[1], p.operands[0], newObjectNow(0777));
     else
-        makehardlink(img, p.operands[1], p.operands[0]);
+        ed.makehardlink(p.operands[1], p.operands[0]);
 }
 
-void mknodCommand(Timg& img, const std::vector<std::string>& words) {
+void mknodCommand(PathEdits& ed, const std::vector<std::string>& words) {
     Parsed p = parseArgs(words, {{'m', "mode", true}});
     needOperands(words, p, 2, 4, "[-m MODE] PATH c|b|p [MAJOR MINOR]");
     const std::string& type = p.operands[1];
@@ -503,14 +519,14 @@ void mknodCommand(Timg& img, const std::vector<std::string>& words) {
     DevNum rdev;
     if (device)
         rdev = {deviceNumber(p.operands[2]), deviceNumber(p.operands[3])};
-    makespecial(img, p.operands[0],
-                type == "b" ? kModeBlockDevice
-                : device    ? kModeCharDevice
-                            : kModeFifo,
-                rdev, attrs);
+    ed.makespecial(p.operands[0],
+                   type == "b" ? kModeBlockDevice
+                   : device    ? kModeCharDevice
+                               : kModeFifo,
+                   rdev, attrs);
 }
 
-void touchCommand(Timg& img, const std::vector<std::string>& words) {
+void touchCommand(PathEdits& ed, const std::vector<std::string>& words) {
     Parsed p = parseArgs(
         words,
         {{'a', "", false}, {'m', "", false}, {'c', "no-create", false}, {'d', "date", true}});
@@ -525,20 +541,20 @@ void touchCommand(Timg& img, const std::vector<std::string>& words) {
     }
     const bool both = !p.has('a') && !p.has('m');
     for (const std::string& path : p.operands) {
-        if (!lookupPath(img, path)) {
+        if (!ed.lookup(path)) {
             if (p.has('c'))
                 continue;
             NewObject attrs = newObjectNow(0644);
             attrs.time = when;
-            makefile(img, path, attrs);
+            ed.makefile(path, attrs);
             continue;
         }
-        settimes(img, path, both || p.has('a') ? std::optional(when) : std::nullopt,
-                 both || p.has('m') ? std::optional(when) : std::nullopt);
+        ed.settimes(path, both || p.has('a') ? std::optional(when) : std::nullopt,
+                    both || p.has('m') ? std::optional(when) : std::nullopt);
     }
 }
 
-void setfattrCommand(Timg& img, const std::vector<std::string>& words) {
+void setfattrCommand(PathEdits& ed, const std::vector<std::string>& words) {
     Parsed p = parseArgs(
         words,
         {{'n', "name", true}, {'v', "value", true}, {'x', "remove", true}, {'h', "", false}});
@@ -547,7 +563,7 @@ void setfattrCommand(Timg& img, const std::vector<std::string>& words) {
         throw Error("setfattr: give either -n NAME or -x NAME");
     if (p.has('x')) {
         for (const std::string& path : p.operands)
-            removexattr(img, path, p.options['x']);
+            ed.removexattr(path, p.options['x']);
         return;
     }
     std::optional<std::string> value = xattrValue(p.has('v') ? p.options['v'] : "");
@@ -555,10 +571,10 @@ void setfattrCommand(Timg& img, const std::vector<std::string>& words) {
         throw Error(
             msg("setfattr: bad value (0x and hex digits, or 0s and base64): %1", p.options['v']));
     for (const std::string& path : p.operands)
-        setxattr(img, path, p.options['n'], *value);
+        ed.setxattr(path, p.options['n'], *value);
 }
 
-using CommandFn = void (*)(Timg&, const std::vector<std::string>&);
+using CommandFn = void (*)(PathEdits&, const std::vector<std::string>&);
 
 const std::map<std::string, CommandFn, std::less<>> kCommands = {
     {"add", addCommand},     {"mkdir", mkdirCommand},
@@ -621,23 +637,22 @@ int editCommand(Context& ctx, const EditOptions& o) {
         if (!kCommands.count(c.words[0]))
             throw Error(msg("%1: unknown command %2", c.where, c.words[0]));
 
+    const std::optional<FileIdentity> opened = fileIdentity(o.image);
     auto img = openImage(ctx, o.image, o.open);
     SaveOptions save = o.save;
-    if (save.out.empty()) {
-        // What the reader could not read is not in the tree: saving over
-        // the image would lose it for good.
-        if (!img->warnings().empty() && !o.force)
-            throw Error(msg("%1 was read with warnings; saving over it would lose what could "
-                            "not be read. Give -o OUT, or --force to save over it anyway",
-                            o.image));
+    if (save.out.empty())
         save.out = o.image;
-    }
-    for (const ScriptCommand& c : commands) {
-        try {
-            kCommands.find(c.words[0])->second(*img, c.words);
-        } catch (const Error& e) {
-            ctx.progress.clear();
-            throw Error(msg("%1: %2; nothing was saved", c.where, e.message()));
+    refuseUnsafeInPlace(img, opened, save.out, o.force);
+    {
+        // One run: names are looked up through indexes, folders sorted once.
+        PathEdits ed(*img);
+        for (const ScriptCommand& c : commands) {
+            try {
+                kCommands.find(c.words[0])->second(ed, c.words);
+            } catch (const Error& e) {
+                ctx.progress.clear();
+                throw Error(msg("%1: %2; nothing was saved", c.where, e.message()));
+            }
         }
     }
     ctx.progress.clear();
@@ -646,13 +661,29 @@ int editCommand(Context& ctx, const EditOptions& o) {
 
 } // namespace
 
+void refuseUnsafeInPlace(const ImageChain& chain, const std::optional<FileIdentity>& opened,
+                         const std::string& out, bool force) {
+    // The file is rewritten around every level of the chain: what any of
+    // them could not read would be lost. Forcing does not help with a
+    // device; it does with warnings.
+    for (size_t level = 0; level < chain.depth(); ++level) {
+        const Timg& img = chain.at(level);
+        if (Message why = inPlaceRefusal(img, opened, out, true); !why.empty())
+            throw Error(why);
+        if (Message why = inPlaceRefusal(img, opened, out, force); !why.empty())
+            throw Error(
+                msg("%1. Save to another file, or give --force to save over it anyway", why));
+    }
+}
+
 void runEditCommand(Timg& img, const std::vector<std::string>& words) {
     if (words.empty())
         return;
     auto it = kCommands.find(words[0]);
     if (it == kCommands.end())
         throw Error(msg("unknown command %1", words[0]));
-    it->second(img, words);
+    PathEdits ed(img);
+    it->second(ed, words);
 }
 
 void addEditCommand(CLI::App& app, Commands& out) {
@@ -666,8 +697,8 @@ void addEditCommand(CLI::App& app, Commands& out) {
         ->allow_extra_args(false);
     edit->add_option("-f,--file", o->script, "A file of edit commands, one a line (- for stdin)");
     edit->add_flag("--force", o->force,
-                   "Save over IMAGE even when it was read with warnings (what could not be "
-                   "read is lost)");
+                   "Save over IMAGE (also as -o naming it) even when it was read with warnings "
+                   "(what could not be read is lost)");
     addSaveOptions(edit, o->save, false, true);
     addOpenOptions(edit, o->open);
     out.push_back({edit, [o](Context& ctx) { return editCommand(ctx, *o); }});

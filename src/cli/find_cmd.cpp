@@ -45,13 +45,10 @@ int findCommand(Context& ctx, FindOptions& o) {
         throw Error(msg("no such file in the image: %1", start));
     bool first = true;
     std::string out;
-    if (o.json)
-        out = "[";
     findObjects(*img, top, expr, [&](const Node* n, const std::string& path) {
         if (o.json) {
-            out += first ? "\n" : ",\n";
-            out +=
-                jsonEntry(*img, n).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+            out += first ? "[\n" : ",\n";
+            jsonEntry(out, *img, n, path);
         } else {
             out += printable(path);
             out += '\n';
@@ -64,7 +61,7 @@ int findCommand(Context& ctx, FindOptions& o) {
         return true;
     });
     if (o.json)
-        out += first ? "]\n" : "\n]\n";
+        out += first ? "[]\n" : "\n]\n";
     std::fwrite(out.data(), 1, out.size(), stdout);
     return 0;
 }

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <map>
 #include <nlohmann/json.hpp>
 
 namespace korvane::cli {
@@ -56,7 +57,9 @@ const TImgEntry& shownEntry(const Timg& img, const Node* n) {
     return t ? t->entry : n->entry;
 }
 
-std::string lsLine(const Timg& img, const Node* n, const LsOptions& opt) {
+// path: n's path from the root, as the walk made it.
+void lsLine(std::string& out, const Timg& img, const Node* n, const std::string& path,
+            const LsOptions& opt) {
     const TImgEntry& e = n->entry;
     const TImgEntry& a = shownEntry(img, n);
     char owner[32];
@@ -64,54 +67,175 @@ std::string lsLine(const Timg& img, const Node* n, const LsOptions& opt) {
     char tail[64];
     std::snprintf(tail, sizeof tail, "%10llu %s ", static_cast<unsigned long long>(a.size),
                   isoTime(a.mtime).c_str());
-    std::string line = modeString(a) + " " + owner;
-    if (opt.label)
-        line += selinuxLabel(a) + " ";
-    line += tail + displayPath(n);
+    out += modeString(a);
+    out += ' ';
+    out += owner;
+    if (opt.label) {
+        out += selinuxLabel(a);
+        out += ' ';
+    }
+    out += tail;
+    out += path;
     if (e.objType == kTypeSymlink) {
-        line += " -> " + e.alias;
+        out += " -> ";
+        out += e.alias;
     } else if (e.objType == kTypeHardlink) {
         Node* t = linkTarget(img, e);
-        line += " link to " + (t ? displayPath(t) : std::string("(missing)"));
+        out += " link to ";
+        out += t ? displayPath(t) : std::string("(missing)");
     }
-    return line;
 }
 
-// A text field of the JSON listing: the bytes as they are when they are
-// UTF-8, and a second field with their base64 when they are not, since
-// JSON strings cannot carry other bytes.
-void putBytes(nlohmann::json& j, const char* key, const std::string& bytes) {
-    j[key] = bytes;
-    if (!validUtf8(bytes))
-        j[std::string(key) + "_base64"] = base64(bytes);
+// A JSON string as nlohmann::json dumps it (UTF-8 as it stands, the
+// characters JSON needs escaped escaped); text that is not UTF-8 goes
+// through nlohmann itself, which puts replacement characters in.
+void putString(std::string& out, const std::string& text) {
+    if (!validUtf8(text)) {
+        out += nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        return;
+    }
+    out += '"';
+    auto plain = [](char c) {
+        return static_cast<unsigned char>(c) >= 0x20 && c != '"' && c != '\\';
+    };
+    for (size_t i = 0; i < text.size();) {
+        size_t run = i;
+        while (run < text.size() && plain(text[run]))
+            ++run;
+        out.append(text, i, run - i);
+        if (run == text.size())
+            break;
+        i = run + 1;
+        const char c = text[run];
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default: {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(c));
+            out += esc;
+        }
+        }
+    }
+    out += '"';
 }
 
 } // namespace
 
-nlohmann::json jsonEntry(const Timg& img, const Node* n) {
+// One element of the JSON listing, as nlohmann::json's dump(1) of the array
+// would write it: keys in order, one space of indent a level. A text field
+// holds the bytes as they are when they are UTF-8, and a second field their
+// base64 when they are not, since JSON strings cannot carry other bytes.
+void jsonEntry(std::string& out, const Timg& img, const Node* n, const std::string& path) {
     const TImgEntry& e = n->entry;
     const TImgEntry& a = shownEntry(img, n);
+    auto key = [&](const char* k) {
+        out += ",\n  \"";
+        out += k;
+        out += "\": ";
+    };
+    auto bytes = [&](const char* k, const std::string& value) {
+        key(k);
+        putString(out, value);
+        if (!validUtf8(value)) {
+            key((std::string(k) + "_base64").c_str());
+            putString(out, base64(value));
+        }
+    };
     char mode[8];
     std::snprintf(mode, sizeof mode, "%04o", a.mode & kModePermissionMask);
-    nlohmann::json j = {{"type", typeName(e)}, {"mode", mode},   {"uid", a.uid},
-                        {"gid", a.gid},        {"size", a.size}, {"mtime", a.mtime}};
-    putBytes(j, "path", displayPath(n));
+    out += " {\n  \"gid\": " + std::to_string(a.gid);
+    key("mode");
+    putString(out, mode);
+    key("mtime");
+    out += std::to_string(a.mtime);
+    bytes("path", path);
+    key("size");
+    out += std::to_string(a.size);
     if (e.objType == kTypeSymlink) {
-        putBytes(j, "target", e.alias);
+        bytes("target", e.alias);
     } else if (e.objType == kTypeHardlink) {
-        Node* t = linkTarget(img, e);
-        if (t)
-            putBytes(j, "target", displayPath(t));
-        else
-            j["target"] = nullptr;
+        if (Node* t = linkTarget(img, e)) {
+            bytes("target", displayPath(t));
+        } else {
+            key("target");
+            out += "null";
+        }
     }
+    key("type");
+    putString(out, typeName(e));
+    key("uid");
+    out += std::to_string(a.uid);
     if (!a.xattrs.empty()) {
-        nlohmann::json x = nlohmann::json::object();
+        // By name; of a name given twice, the last value.
+        std::map<std::string_view, const std::string*> byName;
         for (const Xattr& attr : a.xattrs)
-            x[attr.name] = base64(attr.value);
-        j["xattrs"] = std::move(x);
+            byName[attr.name] = &attr.value;
+        key("xattrs");
+        out += "{";
+        const char* sep = "\n   ";
+        for (const auto& [name, value] : byName) {
+            out += sep;
+            putString(out, std::string(name));
+            out += ": ";
+            putString(out, base64(*value));
+            sep = ",\n   ";
+        }
+        out += "\n  }";
     }
-    return j;
+    out += "\n }";
+}
+
+// Calls fn(node, path) for each object listed at start: start itself when it
+// is no folder, else its children, and with recursive everything below it in
+// tree order. path is the node's path from the root ("/etc/hosts"), made
+// from its folder's path.
+template <typename Fn>
+void forEachListed(Node* start, bool recursive, Fn&& fn) {
+    std::string path = start->parent ? displayPath(start) : std::string();
+    if (!start->isDirectory()) {
+        fn(start, path);
+        return;
+    }
+    struct Frame {
+        const Node* dir;
+        size_t next;
+        size_t pathLength;
+    };
+    std::vector<Frame> stack{{start, 0, path.size()}};
+    while (!stack.empty()) {
+        Frame& f = stack.back();
+        if (f.next == f.dir->children.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const Node* n = f.dir->children[f.next++].get();
+        path.resize(f.pathLength);
+        path += '/';
+        path += n->text;
+        fn(n, path);
+        if (recursive && n->isDirectory())
+            stack.push_back({n, 0, path.size()});
+    }
 }
 
 std::string typeName(const TImgEntry& e) {
@@ -218,36 +342,33 @@ void printListing(Timg& img, const std::string& path, const LsOptions& opt, std:
     Node* start = findPath(img.root(), path);
     if (!start)
         throw Error(msg("no such file or directory in the image: %1", path));
-    std::vector<const Node*> nodes;
-    if (!start->isDirectory()) {
-        nodes.push_back(start);
-    } else if (opt.recursive) {
-        forEachPreorder(start, [&](Node* n) {
-            if (n != start)
-                nodes.push_back(n);
-        });
-    } else {
-        for (auto& c : start->children)
-            nodes.push_back(c.get());
-    }
-    if (opt.json) {
-        nlohmann::json arr = nlohmann::json::array();
-        for (const Node* n : nodes)
-            arr.push_back(jsonEntry(img, n));
-        std::string text = arr.dump(1, ' ', false, nlohmann::json::error_handler_t::replace);
-        std::fprintf(out, "%s\n", text.c_str());
-        return;
-    }
+    // Written as it is made, 64 KiB at a time: the listing of a million
+    // objects never stands in memory.
     std::string buf;
-    for (const Node* n : nodes) {
-        buf += opt.longFormat ? lsLine(img, n, opt) : displayPath(n);
-        buf += '\n';
-        if (buf.size() > (1u << 16)) {
+    auto flush = [&](size_t above) {
+        if (buf.size() > above) {
             std::fwrite(buf.data(), 1, buf.size(), out);
             buf.clear();
         }
-    }
-    std::fwrite(buf.data(), 1, buf.size(), out);
+    };
+    bool first = true;
+    forEachListed(start, opt.recursive, [&](const Node* n, const std::string& p) {
+        if (opt.json) {
+            buf += first ? "[\n" : ",\n";
+            jsonEntry(buf, img, n, p);
+        } else if (opt.longFormat) {
+            lsLine(buf, img, n, p, opt);
+            buf += '\n';
+        } else {
+            buf += p;
+            buf += '\n';
+        }
+        first = false;
+        flush(1u << 16);
+    });
+    if (opt.json)
+        buf += first ? "[]\n" : "\n]\n";
+    flush(0);
 }
 
 void printContents(Timg& img, const std::string& path, std::FILE* out) {

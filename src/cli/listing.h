@@ -30,8 +30,9 @@ std::string isoTime(int64_t t);
 // zero), or "?" when it has none, as ls -Z shows it.
 std::string selinuxLabel(const TImgEntry& e);
 
-// The object at n as `ls --json` gives it.
-nlohmann::json jsonEntry(const Timg& img, const Node* n);
+// Appends the object at n, whose path is path, as one element of the JSON
+// array `ls --json` writes.
+void jsonEntry(std::string& out, const Timg& img, const Node* n, const std::string& path);
 
 void printInfo(const Timg& img, std::FILE* out);
 // Reads the contents of every regular file through ReadContent and prints how

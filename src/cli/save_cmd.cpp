@@ -1,10 +1,12 @@
 #include "save_cmd.h"
 
 #include "command.h"
+#include "edit_cmd.h"
 #include "extract_cmd.h"
 #include "fs/registry.h"
 #include "interrupt.h"
 #include "model/error.h"
+#include "model/output_file.h"
 #include "transfer/addfiles.h"
 #include "transfer/android_config.h"
 #include "transfer/devtable.h"
@@ -243,6 +245,14 @@ SaveRequest saveRequest(const Timg& img, const SaveOptions& opt, bool likeSource
     if (const FormatOption* fo = wrongChoice(*writer, opt.options))
         throw Error(wrongChoiceMessage(*writer, *fo, opt.options.at(fo->name)));
     req.options = opt.options;
+    // An image written to a block device fills it where the writer takes a
+    // size and none was given: the space after a smaller image would be lost.
+    const bool takesSize =
+        std::any_of(writer->options.begin(), writer->options.end(),
+                    [](const FormatOption& fo) { return fo.name == std::string("size"); });
+    if (takesSize && !req.options.count("size"))
+        if (const std::optional<uint64_t> device = outputDeviceSize(req.path))
+            req.options["size"] = std::to_string(*device);
     return req;
 }
 
@@ -384,6 +394,7 @@ void addSaveCommands(CLI::App& app, Commands& out) {
         SaveOptions save;
         PackOptions pack;
         AndroidOptions android;
+        bool force = false; // convert over IN read with warnings
     };
     auto o = std::make_shared<Options>();
 
@@ -393,8 +404,13 @@ void addSaveCommands(CLI::App& app, Commands& out) {
     addSaveOptions(convert, o->save, false, true);
     addOpenOptions(convert, o->open);
     addAndroidOptions(convert, o->android);
+    convert->add_flag("--force", o->force,
+                      "Save over IN (OUT naming the same file) even when it was read with "
+                      "warnings (what could not be read is lost)");
     out.push_back({convert, [o](Context& ctx) {
+                       const std::optional<FileIdentity> opened = fileIdentity(o->image);
                        ImageChain chain = openImage(ctx, o->image, o->open);
+                       refuseUnsafeInPlace(chain, opened, o->save.out, o->force);
                        applyAndroidOptions(chain.top(), o->android);
                        return convertCommand(chain, o->save, ctx.progress);
                    }});

@@ -182,6 +182,7 @@ struct TImgEntry {
     int64_t ctime = 0;
     int64_t mtime = 0;
     uint32_t atimeNs = 0;
+    uint32_t objId = 0; // among the 4-byte fields, where it fills what would be padding
     uint32_t ctimeNs = 0;
     uint32_t mtimeNs = 0;
     std::string alias; // symbolic link target, the image's own bytes, whole
@@ -192,7 +193,6 @@ struct TImgEntry {
     int64_t dataPos = -1;
     uint32_t linkInfo = 0; // hard link target id (YAFFS2, EXT second names) or link count
     int32_t picIndex = -1;
-    uint32_t objId = 0;
 };
 
 // The file-type bits an object of the entry's type carries in a saved image.

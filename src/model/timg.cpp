@@ -24,11 +24,16 @@ constexpr int64_t kFirstDiskFile = -2;
 
 } // namespace
 
-int64_t Timg::referToFile(std::string path, uint64_t device, uint64_t inode, uint64_t size,
-                          bool mayHaveHoles) {
+int64_t Timg::referToFile(std::string path, const FileStamp& stamp, bool mayHaveHoles) {
     std::lock_guard lock(diskMutex_);
-    diskFiles_.push_back({std::move(path), device, inode, size, mayHaveHoles});
+    diskFiles_.push_back({std::move(path), stamp, mayHaveHoles});
     return kFirstDiskFile - static_cast<int64_t>(diskFiles_.size() - 1);
+}
+
+void Timg::checkStamp(int fd, const DiskFile& f) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !(FileStamp::of(st) == f.stamp))
+        throw Error(msg("%1 changed after it was added", f.path));
 }
 
 int Timg::diskFileFd(const TImgEntry& e) {
@@ -44,11 +49,11 @@ int Timg::diskFileFd(const TImgEntry& e) {
     const int fd = ::open(f.path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         throwSystemError(msg("cannot open %1", f.path), errno);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != f.device ||
-        st.st_ino != f.inode || static_cast<uint64_t>(st.st_size) != f.size) {
+    try {
+        checkStamp(fd, f);
+    } catch (...) {
         ::close(fd);
-        throw Error(msg("%1 changed after it was added", f.path));
+        throw;
     }
     diskFd_ = fd;
     diskFdIndex_ = index;
@@ -160,6 +165,9 @@ size_t Timg::ReadRange(const TImgEntry& e, uint64_t offset, MutableByteSpan out)
                 throw Error(msg("%1 changed after it was added", diskFiles_[diskFdIndex_].path));
             done += static_cast<size_t>(got);
         }
+        // Written to while it was read: the end tells.
+        if (offset + n == total)
+            checkStamp(fd, diskFiles_[diskFdIndex_]);
         return n;
     }
     if (e.dataPos < 0)
@@ -191,6 +199,8 @@ ContentRange Timg::nextData(const TImgEntry& e, uint64_t offset) {
             const off_t hole = ::lseek(fd, data, SEEK_HOLE);
             r = {static_cast<uint64_t>(data), hole > data ? static_cast<uint64_t>(hole) : total};
         }
+        if (holes && r.begin >= total) // the end, reached through a hole
+            checkStamp(fd, diskFiles_[index]);
     } else if (e.dataPos < 0) {
         r = nextImageData(e, offset);
     } else if (workfile_) {

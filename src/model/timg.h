@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <sys/stat.h>
 #include <utility>
 #include <vector>
 
@@ -25,6 +26,29 @@ namespace korvane {
 // Object ids stay below this bound, so the node table never grows past 16 Mi
 // slots. No format Korvane reads or writes holds that many objects.
 constexpr uint32_t kObjIdLimit = 1u << 24;
+
+// What tells that a file on disk is still the one that was taken: its
+// device, inode and size, and its modification and change times (any write
+// or change of its attributes moves the change time on).
+struct FileStamp {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint64_t size = 0;
+    struct timespec mtime {};
+    struct timespec ctime {};
+
+    static FileStamp of(const struct stat& st) {
+        return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                static_cast<uint64_t>(st.st_size), st.st_mtim, st.st_ctim};
+    }
+    friend bool operator==(const FileStamp& a, const FileStamp& b) {
+        auto same = [](const timespec& x, const timespec& y) {
+            return x.tv_sec == y.tv_sec && x.tv_nsec == y.tv_nsec;
+        };
+        return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+               same(a.mtime, b.mtime) && same(a.ctime, b.ctime);
+    }
+};
 
 // A range of an object's contents, [begin, end) in bytes.
 struct ContentRange {
@@ -146,11 +170,11 @@ public:
 
     // Contents left in a file on disk until they are read, for a run that
     // writes its image at once (copying every file first would only cost
-    // time): returns the dataPos for the entry. Reading checks that path is
-    // still the file it was (device, inode, size) and throws when not. A
+    // time): returns the dataPos for the entry. Reading checks, when it
+    // opens the file and when it reaches its end, that path is still the
+    // file it was when stamp was taken (FileStamp) and throws when not. A
     // file that takes as many blocks as its size has no holes to look for.
-    int64_t referToFile(std::string path, uint64_t device, uint64_t inode, uint64_t size,
-                        bool mayHaveHoles);
+    int64_t referToFile(std::string path, const FileStamp& stamp, bool mayHaveHoles);
 
     // The working file, created on first use.
     WorkFile& workfile();
@@ -180,11 +204,11 @@ protected:
 private:
     struct DiskFile {
         std::string path;
-        uint64_t device;
-        uint64_t inode;
-        uint64_t size;
+        FileStamp stamp;
         bool mayHaveHoles;
     };
+    // Throws when the open file fd is no longer the file of stamp.
+    static void checkStamp(int fd, const DiskFile& f);
     // The descriptor of e's disk file, opened and checked on first use; the
     // last one stays open for the reads that follow. Call with diskMutex_.
     int diskFileFd(const TImgEntry& e);

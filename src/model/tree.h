@@ -33,9 +33,17 @@ size_t subnodecount(const Timg& img, uint32_t id);
 // gives its path below the root.
 std::string nodepath(const Node* top, const Node* node);
 
+// The nodes of a list of siblings (a folder's children, or the objects of a
+// run) whose name one before them in the list has already: where names must
+// be unique (a folder on disk, an archive), the first of each name is taken
+// and the others are refused. Sorted by address, for std::binary_search.
+std::vector<const Node*> laterNamesakes(const std::vector<Node*>& siblings);
+std::vector<const Node*> laterNamesakes(const std::vector<std::unique_ptr<Node>>& children);
+
 // Absolute indices of a whole tree, computed in one pass: position 0 is the
 // root, then depth first, each node before its children. A subtree is the
-// unbroken run [indexOf(n), end(n)).
+// unbroken run [indexOf(n), end(n)). 20 bytes a node: the node, the end of
+// its subtree, and two slots of an open-addressed table from node to index.
 class AbsoluteIndex {
 public:
     explicit AbsoluteIndex(Node* root);
@@ -51,9 +59,11 @@ public:
     static constexpr size_t npos = static_cast<size_t>(-1);
 
 private:
+    size_t slotOf(const Node* node) const;
+
     std::vector<Node*> nodes_;
-    std::vector<size_t> end_;
-    std::unordered_map<const Node*, size_t> index_;
+    std::vector<uint32_t> end_;
+    std::vector<uint32_t> table_; // index + 1 of the node hashed there, 0 for none
 };
 
 } // namespace korvane

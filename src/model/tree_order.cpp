@@ -65,13 +65,31 @@ int compareText(std::string_view a, std::string_view b) {
     return caseOrder;
 }
 
+namespace {
+
+bool childBefore(const std::unique_ptr<Node>& x, const std::unique_ptr<Node>& y) {
+    if (x->icon != y->icon)
+        return x->icon < y->icon;
+    return compareText(x->text, y->text) < 0;
+}
+
+} // namespace
+
 void sortChildren(Node* dir) {
-    std::stable_sort(dir->children.begin(), dir->children.end(),
-                     [](const std::unique_ptr<Node>& x, const std::unique_ptr<Node>& y) {
-                         if (x->icon != y->icon)
-                             return x->icon < y->icon;
-                         return compareText(x->text, y->text) < 0;
-                     });
+    std::stable_sort(dir->children.begin(), dir->children.end(), childBefore);
+}
+
+void sortAppendedChildren(Node* dir, size_t sortedPrefix) {
+    auto& c = dir->children;
+    const auto mid = c.begin() + static_cast<ptrdiff_t>(std::min(sortedPrefix, c.size()));
+    if (!std::is_sorted(c.begin(), mid, childBefore)) {
+        sortChildren(dir);
+        return;
+    }
+    // Stable as a sort of the whole: the children before come first among
+    // equals.
+    std::stable_sort(mid, c.end(), childBefore);
+    std::inplace_merge(c.begin(), mid, c.end(), childBefore);
 }
 
 void sortTree(Node* top) {

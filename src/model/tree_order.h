@@ -37,4 +37,9 @@ void sortTree(Node* top);
 // it alone: for edits that change a single folder of a large tree.
 void sortChildren(Node* dir);
 
+// sortChildren for a folder whose first sortedPrefix children are in order
+// and the rest were appended since: those are sorted and merged in, so that
+// adding k children to a folder of n costs O(n + k log k).
+void sortAppendedChildren(Node* dir, size_t sortedPrefix);
+
 } // namespace korvane

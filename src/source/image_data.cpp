@@ -49,6 +49,8 @@ std::unique_ptr<ImageData> ImageData::mapFile(const std::string& path) {
     img->mapped_ = true;
     img->fd_ = fd;
     img->path_ = path;
+    img->identity_ = S_ISBLK(st.st_mode) ? FileIdentity{st.st_rdev, 0, true}
+                                         : FileIdentity{st.st_dev, st.st_ino, false};
     return img;
 }
 

@@ -4,8 +4,10 @@
 
 #include "model/bytes.h"
 #include "model/image_source.h"
+#include "model/output_file.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace korvane {
@@ -24,6 +26,10 @@ public:
     ByteSpan span() const { return {data_, size_}; }
     // The file's path; empty for a memory block.
     const std::string& path() const { return path_; }
+    // Which file was mapped, as it was when it was opened (saving over it is
+    // saving in place whatever the spelling of the target); nullopt for a
+    // memory block.
+    const std::optional<FileIdentity>& identity() const { return identity_; }
 
     void read(uint64_t offset, MutableByteSpan out) const override;
     void releaseResident() const override;
@@ -41,6 +47,7 @@ private:
     int fd_ = -1; // of a mapped file, for readThrough
     Bytes memory_;
     std::string path_;
+    std::optional<FileIdentity> identity_;
 };
 
 } // namespace korvane

@@ -49,6 +49,30 @@ const CatalogueEntry kCatalogue[] = {
     {"%1:%2: %3", "%1:%2：%3"},
     {"%1 to %2", "%1 到 %2"},
 
+    // Where images and archives are written.
+    {"cannot examine %1", "无法检查 %1"},
+    {"%1: too many levels of symbolic links", "%1：符号链接的层数过多"},
+    {"cannot read the size of %1", "无法读取 %1 的大小"},
+    {"standard output is a terminal; redirect it to a file or a program",
+     "标准输出是终端；请重定向到文件或程序"},
+    {"%1 is a socket; nothing can be written to it", "%1 是套接字；无法写入"},
+    {"%1 is mounted on %2; unmount it before writing an image to it",
+     "%1 挂载在 %2；写入镜像前请先卸载"},
+    {"%1 is in use (mounted, a swap area or held by another device); it is not written",
+     "%1 正在使用中（已挂载、用作交换区或被其他设备占用）；不写入"},
+    {"cannot size %1: it is written as a stream", "无法设定 %1 的大小：它以流方式写入"},
+    {"cannot seek in %1: it is written as a stream", "无法在 %1 中定位：它以流方式写入"},
+    {"cannot map %1: it is written as a stream", "无法映射 %1：它以流方式写入"},
+    {"the image needs %1 bytes; %2 holds %3", "镜像需要 %1 字节；%2 只有 %3 字节"},
+    {"%1 is the device the image is read from; it cannot be written while it is read (save to "
+     "a file first)",
+     "%1 是正在读取镜像的设备；读取时不能写入它（请先保存为文件）"},
+    {"%1 is the image that was read with warnings; saving over it would replace what could not "
+     "be read with zeros for good",
+     "%1 是读取时有警告的镜像；覆盖保存会把未能读取的内容永久替换为零"},
+
+    {"an object of the same name came before it; it is left out", "之前已有同名对象；此对象未写入"},
+
     // Opening images.
     {"cannot open %1", "无法打开 %1"},
     {"cannot read %1", "无法读取 %1"},
@@ -565,9 +589,9 @@ const CatalogueEntry kCatalogue[] = {
      "setfattr：错误的值（0x 加十六进制数字，或 0s 加 base64）：%1"},
     {"cannot read the script %1", "无法读取脚本 %1"},
     {"%1: unknown command %2", "%1：未知命令 %2"},
-    {"%1 was read with warnings; saving over it would lose what could not be read. Give -o OUT, or "
-     "--force to save over it anyway",
-     "读取 %1 时有警告；覆盖保存会丢失未能读取的内容。请给出 -o OUT，或用 --force 仍然覆盖保存"},
+    {"%1: \";\" without a command before it", "%1：“;”之前没有命令"},
+    {"%1. Save to another file, or give --force to save over it anyway",
+     "%1。请保存为另一个文件，或用 --force 仍然覆盖保存"},
     {"%1: %2; nothing was saved", "%1：%2；没有保存任何内容"},
     {"unknown command %1", "未知命令 %1"},
 };

@@ -20,6 +20,7 @@
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace korvane {
 
@@ -142,9 +143,11 @@ NameMap namesOf(Node* dir) {
 // One run of adding.
 class Adder {
 public:
-    Adder(Timg& img, const AddOptions& opt, JobReporter& rep, uint64_t total)
+    // touched: gets the folders objects are added to.
+    Adder(Timg& img, const AddOptions& opt, JobReporter& rep, uint64_t total,
+          std::unordered_set<Node*>& touched)
         : img_(img), opt_(opt), rep_(rep), total_(total), clashmode_(opt.clashmode),
-          now_(std::time(nullptr)) {}
+          now_(std::time(nullptr)), touched_(touched) {}
 
     // Adds folder + name (folder ends with "/") to dir. Returns false when
     // the run was cancelled.
@@ -207,6 +210,7 @@ private:
     uint64_t done_ = 0;
     ClashMode clashmode_;
     int64_t now_;
+    std::unordered_set<Node*>& touched_;
     // Files with more than one name, by device and inode: the object made
     // for the first name met.
     std::unordered_map<std::pair<dev_t, ino_t>, uint32_t, InodeHash> inodes_;
@@ -246,6 +250,7 @@ Node* Adder::addnode(Node* dir, NameMap& names, TImgEntry entry) {
     Node* n = dir->addChild(std::move(node));
     img_.setNode(n->entry.objId, n);
     names[n->text] = n;
+    touched_.insert(dir);
     ++result.added;
     return n;
 }
@@ -372,9 +377,8 @@ void Adder::addNonFolder(const std::string& path, const std::string& name, const
         if (size > 0) {
             try {
                 const bool holes = static_cast<uint64_t>(now.st_blocks) * 512 < size;
-                e.dataPos = opt_.referToFiles
-                                ? img_.referToFile(path, now.st_dev, now.st_ino, size, holes)
-                                : appendtowork(img_, fd.get(), size);
+                e.dataPos = opt_.referToFiles ? img_.referToFile(path, FileStamp::of(now), holes)
+                                              : appendtowork(img_, fd.get(), size);
             } catch (const Error& err) {
                 result.errlist.push_back(cannotReadFile(path, err.message()));
                 return;
@@ -488,11 +492,14 @@ AddResult addfiles(Timg& img, const std::vector<std::string>& paths, uint32_t di
     rep.send(0, 0, 1, kCounting);
     AddResult result;
     bool changed = false;
+    // Only the folders objects went into need putting in order: a few files
+    // added to a large image cost what they take.
+    std::unordered_set<Node*> touched;
     auto finish = [&] {
-        if (changed) {
-            sortTree(img.root());
+        for (Node* d : touched)
+            sortChildren(d);
+        if (changed)
             img.modified = true;
-        }
         rep.send(0, 0, 3, kDone);
     };
     try {
@@ -508,7 +515,7 @@ AddResult addfiles(Timg& img, const std::vector<std::string>& paths, uint32_t di
             if (!name.empty())
                 total += countpass(folder + name);
 
-        Adder adder(img, opt, rep, total);
+        Adder adder(img, opt, rep, total, touched);
         NameMap names = namesOf(dir);
         bool finished = true;
         try {

@@ -97,20 +97,22 @@ uint32_t typeBitsOf(char type) {
 }
 
 // One object of a line: makes it or gives the existing one the attributes.
-void applyOne(Timg& img, const DevTableLine& l, const std::string& path, DevNum rdev, int64_t now) {
+void applyOne(PathEdits& ed, const DevTableLine& l, const std::string& path, DevNum rdev,
+              int64_t now) {
+    Timg& img = ed.img();
     NewObject attrs;
     attrs.perm = l.perm;
     attrs.uid = l.uid;
     attrs.gid = l.gid;
     attrs.time.sec = now;
-    Node* n = lookupPath(img, path);
+    Node* n = ed.lookup(path);
     if (!n) {
         if (l.type == 'f')
             throw Error(msg("%1 does not exist", path));
         if (l.type == 'd')
-            makedir(img, path, attrs, true);
+            ed.makedir(path, attrs, true);
         else
-            makespecial(img, path, typeBitsOf(l.type), rdev, attrs);
+            ed.makespecial(path, typeBitsOf(l.type), rdev, attrs);
         return;
     }
     TImgEntry& e = n->entry;
@@ -128,7 +130,7 @@ void applyOne(Timg& img, const DevTableLine& l, const std::string& path, DevNum 
     if (!holder)
         throw Error(msg("%1 is a hard link to nothing", path));
     TImgEntry& h = holder->entry;
-    h.mode = (h.mode & ~kModePermissionMask) | l.perm;
+    setPermissions(h, l.perm);
     h.uid = l.uid;
     h.gid = l.gid;
     if (l.type == 'c' || l.type == 'b')
@@ -172,14 +174,17 @@ std::vector<DevTableLine> parseDevTable(std::string_view text, const std::string
 
 void applyDevTable(Timg& img, const std::vector<DevTableLine>& lines, const std::string& source,
                    int64_t now) {
+    // One run: a line with a count of 65,536 costs a sort of its folder,
+    // not one an object.
+    PathEdits ed(img);
     for (const DevTableLine& l : lines) {
         try {
             if (l.count == 0) {
-                applyOne(img, l, l.name, {l.major, l.minor}, now);
+                applyOne(ed, l, l.name, {l.major, l.minor}, now);
                 continue;
             }
             for (uint32_t i = 0; i < l.count; ++i)
-                applyOne(img, l, l.name + std::to_string(uint64_t{l.start} + i),
+                applyOne(ed, l, l.name + std::to_string(uint64_t{l.start} + i),
                          {l.major, l.minor + l.inc * i}, now);
         } catch (const Error& e) {
             throw Error(msg("%1:%2: %3", source, l.line, e.message()));
@@ -222,9 +227,9 @@ void overrideAttributes(Timg& img, const TreeOverrides& o) {
         if (o.gid)
             e.gid = *o.gid;
         if (o.dirPerm && e.objType == kTypeDirectory)
-            e.mode = (e.mode & ~kModePermissionMask) | *o.dirPerm;
+            setPermissions(e, *o.dirPerm);
         if (o.filePerm && e.objType == kTypeFile)
-            e.mode = (e.mode & ~kModePermissionMask) | *o.filePerm;
+            setPermissions(e, *o.filePerm);
     });
     img.modified = true;
 }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <charconv>
 #include <ctime>
+#include <functional>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -19,8 +20,15 @@ bool validName(std::string_view name) {
     return safeFileName(name) && name.size() <= kMaxNameBytes;
 }
 
-// Calls fn(node) for the node of every id that has one, and for everything
-// below it when withChildren. Returns whether any node was met.
+// The node an attribute change through n reaches: a hard link's file, or n.
+Node* attributeHolder(Timg& img, Node* n) {
+    const Node* t = hardlinkTarget(img, n);
+    return t ? const_cast<Node*>(t) : n;
+}
+
+// Calls fn(node) for the node holding the attributes (see attributeHolder)
+// of every id that has a node, and of everything below it when withChildren.
+// Returns whether any node was met.
 template <typename Fn>
 bool forEachTarget(Timg& img, const std::vector<uint32_t>& ids, bool withChildren, Fn&& fn) {
     bool any = false;
@@ -30,12 +38,21 @@ bool forEachTarget(Timg& img, const std::vector<uint32_t>& ids, bool withChildre
             continue;
         any = true;
         if (withChildren)
-            forEachPreorder(n, fn);
+            forEachPreorder(n, [&](Node* x) { fn(attributeHolder(img, x)); });
         else
-            fn(n);
+            fn(attributeHolder(img, n));
     }
     return any;
 }
+
+// The entries of a POSIX ACL in the form Linux hands out as the attribute
+// system.posix_acl_access: a 4-byte version (2), then 8 bytes an entry: tag,
+// permissions (16 bits each) and an id (32 bits), little-endian.
+constexpr uint32_t kAclVersion = 2;
+constexpr uint16_t kAclUserObj = 0x01;
+constexpr uint16_t kAclGroupObj = 0x04;
+constexpr uint16_t kAclMask = 0x10;
+constexpr uint16_t kAclOther = 0x20;
 
 template <typename Fn>
 EditStatus changeId(Timg& img, const std::vector<uint32_t>& ids, std::string_view text,
@@ -50,6 +67,41 @@ EditStatus changeId(Timg& img, const std::vector<uint32_t>& ids, std::string_vie
 }
 
 } // namespace
+
+void setPermissions(TImgEntry& e, uint32_t perm) {
+    perm &= kModePermissionMask;
+    e.mode = (e.mode & ~kModePermissionMask) | perm;
+    auto acl = std::find_if(e.xattrs.begin(), e.xattrs.end(),
+                            [](const Xattr& x) { return x.name == "system.posix_acl_access"; });
+    if (acl == e.xattrs.end())
+        return;
+    std::string& v = acl->value;
+    auto u16 = [&](size_t at) {
+        return static_cast<uint16_t>(static_cast<uint8_t>(v[at]) | static_cast<uint8_t>(v[at + 1])
+                                                                       << 8);
+    };
+    if (v.size() < 4 || (v.size() - 4) % 8 != 0 || u16(0) != kAclVersion || u16(2) != 0)
+        return; // not an ACL as Linux gives it: left as it is
+    bool mask = false;
+    for (size_t at = 4; at < v.size(); at += 8)
+        mask = mask || u16(at) == kAclMask;
+    // As chmod(2) does: the owner, the mask (the group where there is no
+    // mask) and the others take the new bits; named entries keep theirs.
+    for (size_t at = 4; at < v.size(); at += 8) {
+        const uint16_t tag = u16(at);
+        int bits = -1;
+        if (tag == kAclUserObj)
+            bits = static_cast<int>(perm >> 6) & 7;
+        else if (tag == kAclMask || (tag == kAclGroupObj && !mask))
+            bits = static_cast<int>(perm >> 3) & 7;
+        else if (tag == kAclOther)
+            bits = static_cast<int>(perm) & 7;
+        if (bits >= 0) {
+            v[at + 2] = static_cast<char>(bits);
+            v[at + 3] = 0;
+        }
+    }
+}
 
 std::string_view trimmed(std::string_view text) {
     auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
@@ -109,49 +161,118 @@ NewDirResult newdir(Timg& img, uint32_t dirId, const std::string& name) {
     node->icon = iconindex("dir");
     Node* added = parent->addChild(std::move(node));
     img.setNode(e.objId, added);
-    sortTree(img.root());
+    sortChildren(parent);
     img.modified = true;
     return {EditStatus::kDone, added};
 }
 
 namespace {
 
-// Calls fn for every node of the tree outside the doomed subtrees.
-template <typename Fn>
-void forEachSurvivor(Node* root, const std::unordered_set<const Node*>& doomed, Fn&& fn) {
-    std::vector<Node*> stack{root};
-    while (!stack.empty()) {
-        Node* n = stack.back();
-        stack.pop_back();
-        if (doomed.count(n))
-            continue;
-        fn(n);
-        for (auto it = n->children.rbegin(); it != n->children.rend(); ++it)
-            stack.push_back(it->get());
+// Whether a comes before b in tree order (pre-order, children in their
+// folder's order); both in one tree.
+bool treeOrderBefore(const Node* a, const Node* b) {
+    std::vector<const Node*> ca, cb;
+    for (const Node* x = a; x; x = x->parent)
+        ca.push_back(x);
+    for (const Node* x = b; x; x = x->parent)
+        cb.push_back(x);
+    auto ia = ca.rbegin(), ib = cb.rbegin();
+    while (ia != ca.rend() && ib != cb.rend() && *ia == *ib)
+        ++ia, ++ib;
+    if (ia == ca.rend())
+        return ib != cb.rend(); // a is above b
+    if (ib == cb.rend())
+        return false;
+    for (const auto& c : (*ia)->parent->children) {
+        if (c.get() == *ia)
+            return true;
+        if (c.get() == *ib)
+            return false;
     }
+    return false;
 }
 
-// A file goes with its last name: when a removed object has hard links that
-// stay, the first of them (in tree order) takes over its contents and
-// attributes, and its id, so that the other links still lead to it.
-void passOnLinkedFiles(Timg& img, std::unordered_map<uint32_t, TImgEntry>& orphans,
-                       const std::unordered_set<const Node*>& doomed) {
-    forEachSurvivor(img.root(), doomed, [&](Node* n) {
-        if (n->entry.objType != kTypeHardlink)
-            return;
-        auto it = orphans.find(n->entry.linkInfo);
-        if (it == orphans.end())
-            return;
-        TImgEntry e = std::move(it->second);
-        orphans.erase(it);
+} // namespace
+
+namespace {
+
+// A tree's hard links by the id of the object they stand for.
+using LinkIndex = std::unordered_multimap<uint32_t, Node*>;
+
+LinkIndex linksOf(Node* root) {
+    LinkIndex links;
+    forEachPreorder(root, [&](Node* n) {
+        if (n->entry.objType == kTypeHardlink)
+            links.emplace(n->entry.linkInfo, n);
+    });
+    return links;
+}
+
+size_t removeSubtrees(Timg& img, const std::vector<Node*>& tops, LinkIndex& links,
+                      const std::function<void(Node*)>& removedFolder) {
+    std::unordered_set<const Node*> removed;
+    for (Node* top : tops)
+        forEachPreorder(top, [&](Node* x) {
+            removed.insert(x);
+            if (x->isDirectory() && removedFolder)
+                removedFolder(x);
+        });
+    // A file goes with its last name: a removed file whose hard links stay
+    // lives on in the first of them (see below).
+    std::unordered_map<uint32_t, TImgEntry> orphans;
+    for (const Node* x : removed) {
+        const TImgEntry& e = x->entry;
+        if (e.objType == kTypeHardlink) {
+            auto [b, end] = links.equal_range(e.linkInfo);
+            for (auto it = b; it != end; ++it)
+                if (it->second == x) {
+                    links.erase(it);
+                    break;
+                }
+        }
+        if (img.nodeFor(e.objId) != x)
+            continue;
+        img.setNode(e.objId, nullptr);
+        if (e.objType == kTypeHardlink || x->isDirectory())
+            continue;
+        auto [b, end] = links.equal_range(e.objId);
+        if (std::any_of(b, end, [&](const auto& l) { return !removed.count(l.second); }))
+            orphans.emplace(e.objId, e);
+    }
+    // Each folder's children are erased in one pass, so deleting thousands of
+    // siblings costs no more than walking them once.
+    std::unordered_map<Node*, std::unordered_set<const Node*>> byParent;
+    for (Node* top : tops)
+        byParent[top->parent].insert(top);
+    for (auto& [parent, gone] : byParent) {
+        if (gone.size() == 1) { // one object removed (rm): no look-ups
+            parent->detach(*gone.begin());
+            continue;
+        }
+        std::erase_if(parent->children,
+                      [&](const std::unique_ptr<Node>& c) { return gone.count(c.get()) != 0; });
+    }
+    // The first remaining link (in tree order) takes over the file's contents,
+    // attributes and id, so that the other links still lead to it.
+    for (auto& [id, entry] : orphans) {
+        auto [b, end] = links.equal_range(id);
+        auto first = b;
+        for (auto it = b; it != end; ++it)
+            if (treeOrderBefore(it->second, first->second))
+                first = it;
+        Node* n = first->second;
+        links.erase(first);
         if (img.nodeFor(n->entry.objId) == n)
             img.setNode(n->entry.objId, nullptr);
-        e.name = n->entry.name;
-        e.picIndex = -1;
-        n->entry = std::move(e);
+        entry.name = n->entry.name;
+        entry.picIndex = -1;
+        n->entry = std::move(entry);
         n->icon = iconFor(n->entry, n->text);
         img.setNode(n->entry.objId, n);
-    });
+    }
+    if (!removed.empty())
+        img.modified = true;
+    return removed.size();
 }
 
 } // namespace
@@ -161,42 +282,18 @@ size_t deletenodes(Timg& img, const std::vector<uint32_t>& ids) {
     for (uint32_t id : ids)
         if (Node* n = img.nodeFor(id); n && n->parent)
             doomed.insert(n);
-    // The objects that hard links outside the removed subtrees lead to.
-    std::unordered_set<uint32_t> linked;
-    forEachSurvivor(img.root(), doomed, [&](Node* n) {
-        if (n->entry.objType == kTypeHardlink)
-            linked.insert(n->entry.linkInfo);
-    });
-    // Each folder's children are erased in one pass, so deleting thousands of
-    // siblings costs no more than walking them once.
-    std::unordered_set<Node*> parents;
-    std::unordered_map<uint32_t, TImgEntry> orphans;
-    size_t removed = 0;
+    std::vector<Node*> tops;
     for (const Node* n : doomed) {
         bool underDoomed = false;
         for (const Node* a = n->parent; a && !underDoomed; a = a->parent)
             underDoomed = doomed.count(a) != 0;
-        if (underDoomed)
-            continue; // goes with its doomed ancestor
-        forEachPreorder(const_cast<Node*>(n), [&](Node* x) {
-            const uint32_t id = x->entry.objId;
-            if (img.nodeFor(id) == x) {
-                img.setNode(id, nullptr);
-                if (linked.count(id) && x->entry.objType != kTypeHardlink && !x->isDirectory())
-                    orphans.emplace(id, x->entry);
-            }
-            ++removed;
-        });
-        parents.insert(n->parent);
+        if (!underDoomed) // else it goes with its doomed ancestor
+            tops.push_back(const_cast<Node*>(n));
     }
-    for (Node* p : parents)
-        std::erase_if(p->children,
-                      [&](const std::unique_ptr<Node>& c) { return doomed.count(c.get()) != 0; });
-    if (!orphans.empty())
-        passOnLinkedFiles(img, orphans, {});
-    if (removed > 0)
-        img.modified = true;
-    return removed;
+    if (tops.empty())
+        return 0;
+    LinkIndex links = linksOf(img.root());
+    return removeSubtrees(img, tops, links, {});
 }
 
 EditStatus renamenode(Timg& img, uint32_t id, const std::string& name) {
@@ -225,7 +322,9 @@ EditStatus changemode(Timg& img, const std::vector<uint32_t>& ids, std::string_v
     if (!bits)
         return EditStatus::kInvalid;
     bool any = forEachTarget(img, ids, withChildren, [&](Node* n) {
-        n->entry.mode = (n->entry.mode & ~kModePermissionMask) | *bits;
+        // As chmod -R: the symbolic links of a subtree are left alone.
+        if (!(withChildren && n->entry.objType == kTypeSymlink))
+            setPermissions(n->entry, *bits);
     });
     if (!any)
         return EditStatus::kUnchanged;
@@ -251,18 +350,8 @@ namespace korvane {
 
 namespace {
 
-// The node an attribute change through n reaches: a hard link's file, or n.
-Node* attributeHolder(Timg& img, Node* n) {
-    const Node* t = hardlinkTarget(img, n);
-    return t ? const_cast<Node*>(t) : n;
-}
-
-Node* childNamed(Node* dir, std::string_view name) {
-    for (auto& c : dir->children)
-        if (c->text == name)
-            return c.get();
-    return nullptr;
-}
+// Folders with fewer children are searched one by one.
+constexpr size_t kIndexFrom = 16;
 
 std::string joinPath(const std::vector<std::string>& parts, size_t count) {
     std::string p;
@@ -271,45 +360,9 @@ std::string joinPath(const std::vector<std::string>& parts, size_t count) {
     return p.empty() ? "/" : p;
 }
 
-// Where a new object at path goes: its folder, which must exist, and its
-// name, which must be free and usable.
-struct Place {
-    Node* dir = nullptr;
-    std::string name;
-};
-
-Place placeFor(Timg& img, std::string_view path) {
-    std::vector<std::string> parts = splitImagePath(path);
-    if (parts.empty())
-        throw Error(msg("%1 exists", "/"));
-    std::string name = std::move(parts.back());
-    parts.pop_back();
-    Node* dir = requirePath(img, joinPath(parts, parts.size()));
-    if (!dir->isDirectory())
-        throw Error(msg("%1 is not a folder", joinPath(parts, parts.size())));
-    parts.push_back(name);
-    if (childNamed(dir, name))
-        throw Error(msg("%1 exists", joinPath(parts, parts.size())));
-    if (!validName(name))
-        throw Error(
-            msg("%1 cannot be used as a name (at most %2 bytes, no \"/\")", name, kMaxNameBytes));
-    return {dir, std::move(name)};
-}
-
-// As placeFor; when path names a folder, the new object goes into it under
-// name instead (ln, mv).
-Place placeInto(Timg& img, std::string_view path, const std::string& name) {
-    Node* n = lookupPath(img, path);
-    if (n && n->isDirectory()) {
-        std::string inside = std::string(path) + "/" + name;
-        return placeFor(img, inside);
-    }
-    return placeFor(img, path);
-}
-
-TImgEntry entryOf(const Place& at, uint8_t type, uint32_t mode, const NewObject& a) {
+TImgEntry entryOf(const std::string& name, uint8_t type, uint32_t mode, const NewObject& a) {
     TImgEntry e;
-    e.name = at.name;
+    e.name = name;
     e.objType = type;
     e.mode = mode;
     e.uid = a.uid;
@@ -320,19 +373,6 @@ TImgEntry entryOf(const Place& at, uint8_t type, uint32_t mode, const NewObject&
     return e;
 }
 
-Node* attach(Timg& img, Node* dir, TImgEntry e) {
-    e.objId = img.newobjid();
-    auto node = std::make_unique<Node>();
-    node->text = e.name;
-    node->icon = iconFor(e, node->text);
-    node->entry = std::move(e);
-    Node* added = dir->addChild(std::move(node));
-    img.setNode(added->entry.objId, added);
-    sortChildren(dir);
-    img.modified = true;
-    return added;
-}
-
 // The last name of a path as ln takes it for a link made in a folder.
 std::string lastName(std::string_view path) {
     while (path.size() > 1 && path.back() == '/')
@@ -341,15 +381,124 @@ std::string lastName(std::string_view path) {
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
-template <typename Fn>
-void forEachHolder(Timg& img, Node* n, bool recursive, Fn&& fn) {
-    if (recursive)
-        forEachPreorder(n, [&](Node* x) { fn(attributeHolder(img, x)); });
-    else
-        fn(attributeHolder(img, n));
+} // namespace
+
+struct PathEdits::State {
+    // The names of a folder looked into: the first child of each name.
+    struct Names {
+        std::unordered_map<std::string_view, Node*> byName;
+        bool duplicates = false; // a name held by two children (a damaged image)
+    };
+    std::unordered_map<const Node*, Names> folders;
+    // Folders children were added to, with how many children before them
+    // were in order.
+    std::unordered_map<Node*, size_t> unsorted;
+    std::optional<LinkIndex> links; // made at the first removal
+};
+
+PathEdits::PathEdits(Timg& img) : img_(img), s_(std::make_unique<State>()) {}
+
+PathEdits::~PathEdits() {
+    finish();
 }
 
-} // namespace
+void PathEdits::finish() {
+    for (auto& [dir, sortedPrefix] : s_->unsorted)
+        sortAppendedChildren(dir, sortedPrefix);
+    s_->unsorted.clear();
+}
+
+void PathEdits::forget() {
+    finish();
+    s_->folders.clear();
+    s_->links.reset();
+}
+
+Node* PathEdits::child(Node* dir, std::string_view name) {
+    if (dir->children.size() < kIndexFrom && !s_->folders.count(dir)) {
+        for (auto& c : dir->children)
+            if (c->text == name)
+                return c.get();
+        return nullptr;
+    }
+    auto [it, fresh] = s_->folders.try_emplace(dir);
+    State::Names& f = it->second;
+    if (fresh) {
+        f.byName.reserve(dir->children.size());
+        for (auto& c : dir->children)
+            f.duplicates |= !f.byName.try_emplace(c->text, c.get()).second;
+    }
+    auto found = f.byName.find(name);
+    return found == f.byName.end() ? nullptr : found->second;
+}
+
+void PathEdits::added(Node* dir, Node* n) {
+    if (auto it = s_->folders.find(dir); it != s_->folders.end())
+        it->second.duplicates |= !it->second.byName.try_emplace(n->text, n).second;
+    s_->unsorted.try_emplace(dir, dir->children.size() - 1);
+}
+
+// Before n leaves dir (or is renamed).
+void PathEdits::leaving(Node* dir, const Node* n) {
+    if (auto u = s_->unsorted.find(dir); u != s_->unsorted.end())
+        u->second = 0; // the order is found again at the end
+    auto it = s_->folders.find(dir);
+    if (it == s_->folders.end())
+        return;
+    State::Names& f = it->second;
+    auto at = f.byName.find(n->text);
+    if (at == f.byName.end() || at->second != n)
+        return;
+    f.byName.erase(at);
+    if (f.duplicates) // another child of that name now answers to it
+        for (auto& c : dir->children)
+            if (c.get() != n && c->text == n->text) {
+                f.byName.emplace(c->text, c.get());
+                break;
+            }
+}
+
+Node* PathEdits::attach(Node* dir, TImgEntry e) {
+    e.objId = img_.newobjid();
+    auto node = std::make_unique<Node>();
+    node->text = e.name;
+    node->icon = iconFor(e, node->text);
+    node->entry = std::move(e);
+    Node* added = dir->addChild(std::move(node));
+    img_.setNode(added->entry.objId, added);
+    this->added(dir, added);
+    if (added->entry.objType == kTypeHardlink && s_->links)
+        s_->links->emplace(added->entry.linkInfo, added);
+    img_.modified = true;
+    return added;
+}
+
+PathEdits::Place PathEdits::placeFor(std::string_view path) {
+    std::vector<std::string> parts = splitImagePath(path);
+    if (parts.empty())
+        throw Error(msg("%1 exists", "/"));
+    std::string name = std::move(parts.back());
+    parts.pop_back();
+    Node* dir = require(joinPath(parts, parts.size()));
+    if (!dir->isDirectory())
+        throw Error(msg("%1 is not a folder", joinPath(parts, parts.size())));
+    parts.push_back(name);
+    if (child(dir, name))
+        throw Error(msg("%1 exists", joinPath(parts, parts.size())));
+    if (!validName(name))
+        throw Error(
+            msg("%1 cannot be used as a name (at most %2 bytes, no \"/\")", name, kMaxNameBytes));
+    return {dir, std::move(name)};
+}
+
+PathEdits::Place PathEdits::placeInto(std::string_view path, const std::string& name) {
+    Node* n = lookup(path);
+    if (n && n->isDirectory()) {
+        std::string inside = std::string(path) + "/" + name;
+        return placeFor(inside);
+    }
+    return placeFor(path);
+}
 
 NewObject newObjectNow(uint32_t perm) {
     NewObject a;
@@ -378,31 +527,31 @@ std::vector<std::string> splitImagePath(std::string_view path) {
     return parts;
 }
 
-Node* lookupPath(Timg& img, std::string_view path) {
-    Node* n = img.root();
+Node* PathEdits::lookup(std::string_view path) {
+    Node* n = img_.root();
     for (const std::string& part : splitImagePath(path)) {
         if (!n || !n->isDirectory())
             return nullptr;
-        n = childNamed(n, part);
+        n = child(n, part);
     }
     return n;
 }
 
-Node* requirePath(Timg& img, std::string_view path) {
-    Node* n = lookupPath(img, path);
+Node* PathEdits::require(std::string_view path) {
+    Node* n = lookup(path);
     if (!n)
         throw Error(msg("no such file or folder in the image: %1", std::string(path)));
     return n;
 }
 
-Node* makedir(Timg& img, std::string_view path, const NewObject& attrs, bool parents) {
+Node* PathEdits::makedir(std::string_view path, const NewObject& attrs, bool parents) {
     const std::vector<std::string> parts = splitImagePath(path);
-    Node* dir = img.root();
+    Node* dir = img_.root();
     if (parts.empty() && !parents)
         throw Error(msg("%1 exists", "/"));
     for (size_t i = 0; i < parts.size(); ++i) {
         const bool last = i + 1 == parts.size();
-        if (Node* c = childNamed(dir, parts[i])) {
+        if (Node* c = child(dir, parts[i])) {
             if (!c->isDirectory())
                 throw Error(msg("%1 is not a folder", joinPath(parts, i + 1)));
             if (last && !parents)
@@ -412,41 +561,41 @@ Node* makedir(Timg& img, std::string_view path, const NewObject& attrs, bool par
         }
         if (!last && !parents)
             throw Error(msg("no such folder in the image: %1", joinPath(parts, i + 1)));
-        Place at = placeFor(img, joinPath(parts, i + 1));
+        Place at = placeFor(joinPath(parts, i + 1));
         NewObject a = attrs;
         if (!last)
             a.perm = 0755;
-        TImgEntry e = entryOf(at, kTypeDirectory, kModeDirectory | (a.perm & 07777), a);
+        TImgEntry e = entryOf(at.name, kTypeDirectory, kModeDirectory | (a.perm & 07777), a);
         e.linkInfo = 1;
-        dir = attach(img, at.dir, std::move(e));
+        dir = attach(at.dir, std::move(e));
     }
     return dir;
 }
 
-Node* makefile(Timg& img, std::string_view path, const NewObject& attrs) {
-    Place at = placeFor(img, path);
-    return attach(img, at.dir, entryOf(at, kTypeFile, kModeFile | (attrs.perm & 07777), attrs));
+Node* PathEdits::makefile(std::string_view path, const NewObject& attrs) {
+    Place at = placeFor(path);
+    return attach(at.dir, entryOf(at.name, kTypeFile, kModeFile | (attrs.perm & 07777), attrs));
 }
 
-Node* makesymlink(Timg& img, std::string_view path, const std::string& target,
-                  const NewObject& attrs) {
+Node* PathEdits::makesymlink(std::string_view path, const std::string& target,
+                             const NewObject& attrs) {
     if (target.empty())
         throw Error(msg("a symbolic link needs a target: %1", std::string(path)));
-    Place at = placeInto(img, path, lastName(target));
-    TImgEntry e = entryOf(at, kTypeSymlink, kModeSymlink | 0777, attrs);
+    Place at = placeInto(path, lastName(target));
+    TImgEntry e = entryOf(at.name, kTypeSymlink, kModeSymlink | 0777, attrs);
     e.alias = target;
     e.size = target.size();
-    return attach(img, at.dir, std::move(e));
+    return attach(at.dir, std::move(e));
 }
 
-Node* makehardlink(Timg& img, std::string_view path, std::string_view existing) {
-    Node* named = requirePath(img, existing);
-    const Node* target = hardlinkTarget(img, named);
+Node* PathEdits::makehardlink(std::string_view path, std::string_view existing) {
+    Node* named = require(existing);
+    const Node* target = hardlinkTarget(img_, named);
     if (!target)
         throw Error(msg("%1 is a hard link to nothing", std::string(existing)));
     if (target->isDirectory())
         throw Error(msg("%1 is a folder: folders cannot have hard links", std::string(existing)));
-    Place at = placeInto(img, path, named->text);
+    Place at = placeInto(path, named->text);
     TImgEntry e = target->entry;
     e.name = at.name;
     e.objType = kTypeHardlink;
@@ -457,11 +606,11 @@ Node* makehardlink(Timg& img, std::string_view path, std::string_view existing) 
     e.xattrs.clear();
     e.picIndex = -1;
     e.linkInfo = target->entry.objId;
-    return attach(img, at.dir, std::move(e));
+    return attach(at.dir, std::move(e));
 }
 
-Node* makespecial(Timg& img, std::string_view path, uint32_t typeBits, DevNum rdev,
-                  const NewObject& attrs) {
+Node* PathEdits::makespecial(std::string_view path, uint32_t typeBits, DevNum rdev,
+                             const NewObject& attrs) {
     if (typeBits != kModeCharDevice && typeBits != kModeBlockDevice && typeBits != kModeFifo &&
         typeBits != kModeSocket)
         throw Error(msg("not a kind of special file: %1", std::string(path)));
@@ -469,40 +618,50 @@ Node* makespecial(Timg& img, std::string_view path, uint32_t typeBits, DevNum rd
     if (device && !fitsNewDev(rdev))
         throw Error(
             msg("device number %1:%2 is too large (at most 4095:1048575)", rdev.major, rdev.minor));
-    Place at = placeFor(img, path);
-    TImgEntry e = entryOf(at, objTypeForMode(typeBits), typeBits | (attrs.perm & 07777), attrs);
+    Place at = placeFor(path);
+    TImgEntry e =
+        entryOf(at.name, objTypeForMode(typeBits), typeBits | (attrs.perm & 07777), attrs);
     if (device)
         e.rdev = rdev;
-    return attach(img, at.dir, std::move(e));
+    return attach(at.dir, std::move(e));
 }
 
-void movepath(Timg& img, std::string_view from, std::string_view to) {
-    Node* n = requirePath(img, from);
+void PathEdits::movepath(std::string_view from, std::string_view to) {
+    Node* n = require(from);
     if (!n->parent)
         throw Error("the root folder cannot be moved");
-    Node* dest = lookupPath(img, to);
+    Node* dest = lookup(to);
     if (dest == n)
         return;
-    Place at = placeInto(img, to, n->text);
+    Place at = placeInto(to, n->text);
     for (const Node* a = at.dir; a; a = a->parent)
         if (a == n)
             throw Error(msg("%1 cannot be moved into itself", std::string(from)));
     Node* oldDir = n->parent;
+    leaving(oldDir, n);
     std::unique_ptr<Node> moved = oldDir->detach(n);
     moved->text = moved->entry.name = at.name;
     moved->icon = iconFor(moved->entry, moved->text);
-    at.dir->addChild(std::move(moved));
-    sortChildren(at.dir);
-    img.modified = true;
+    Node* placed = at.dir->addChild(std::move(moved));
+    added(at.dir, placed);
+    img_.modified = true;
 }
 
-size_t removepath(Timg& img, std::string_view path, bool recursive) {
-    Node* n = requirePath(img, path);
+size_t PathEdits::removepath(std::string_view path, bool recursive) {
+    Node* n = require(path);
     if (!n->parent)
         throw Error("the root folder cannot be removed");
     if (n->isDirectory() && !recursive)
         throw Error(msg("%1 is a folder", std::string(path)));
-    return deletenodes(img, {n->entry.objId});
+    // Which of a file's other names takes it over depends on the order.
+    finish();
+    if (!s_->links)
+        s_->links = linksOf(img_.root());
+    leaving(n->parent, n);
+    return removeSubtrees(img_, {n}, *s_->links, [this](Node* dir) {
+        s_->folders.erase(dir);
+        s_->unsorted.erase(dir);
+    });
 }
 
 std::optional<uint32_t> applyModeText(std::string_view text, uint32_t perm, bool isDir) {
@@ -588,15 +747,25 @@ std::optional<uint32_t> applyModeText(std::string_view text, uint32_t perm, bool
     return perm;
 }
 
-void changemodes(Timg& img, std::string_view path, std::string_view text, bool recursive) {
-    Node* n = requirePath(img, path);
+template <typename Fn>
+void PathEdits::forEachHolder(Node* n, bool recursive, Fn&& fn) {
+    if (recursive)
+        forEachPreorder(n, [&](Node* x) { fn(attributeHolder(img_, x)); });
+    else
+        fn(attributeHolder(img_, n));
+}
+
+void PathEdits::changemodes(std::string_view path, std::string_view text, bool recursive) {
+    Node* n = require(path);
     if (!applyModeText(text, 0, false))
         throw Error(msg("not a mode: %1", std::string(text)));
-    forEachHolder(img, n, recursive, [&](Node* x) {
+    forEachHolder(n, recursive, [&](Node* x) {
+        // As GNU chmod -R: symbolic links are left alone.
         TImgEntry& e = x->entry;
-        e.mode = (e.mode & ~kModePermissionMask) | *applyModeText(text, e.mode, x->isDirectory());
+        if (!(recursive && e.objType == kTypeSymlink))
+            setPermissions(e, *applyModeText(text, e.mode, x->isDirectory()));
     });
-    img.modified = true;
+    img_.modified = true;
 }
 
 std::optional<OwnerIds> parseOwner(std::string_view text) {
@@ -614,23 +783,23 @@ std::optional<OwnerIds> parseOwner(std::string_view text) {
     return o;
 }
 
-void changeowner(Timg& img, std::string_view path, std::string_view text, bool recursive) {
-    Node* n = requirePath(img, path);
+void PathEdits::changeowner(std::string_view path, std::string_view text, bool recursive) {
+    Node* n = require(path);
     std::optional<OwnerIds> o = parseOwner(text);
     if (!o)
         throw Error(msg("not an owner (UID, UID:GID or :GID): %1", std::string(text)));
-    forEachHolder(img, n, recursive, [&](Node* x) {
+    forEachHolder(n, recursive, [&](Node* x) {
         if (o->uid)
             x->entry.uid = *o->uid;
         if (o->gid)
             x->entry.gid = *o->gid;
     });
-    img.modified = true;
+    img_.modified = true;
 }
 
-void settimes(Timg& img, std::string_view path, std::optional<Timestamp> atime,
-              std::optional<Timestamp> mtime) {
-    TImgEntry& e = attributeHolder(img, requirePath(img, path))->entry;
+void PathEdits::settimes(std::string_view path, std::optional<Timestamp> atime,
+                         std::optional<Timestamp> mtime) {
+    TImgEntry& e = attributeHolder(img_, require(path))->entry;
     if (atime) {
         e.atime = atime->sec;
         e.atimeNs = atime->nsec;
@@ -639,7 +808,7 @@ void settimes(Timg& img, std::string_view path, std::optional<Timestamp> atime,
         e.mtime = mtime->sec;
         e.mtimeNs = mtime->nsec;
     }
-    img.modified = true;
+    img_.modified = true;
 }
 
 bool validXattrName(std::string_view name) {
@@ -651,29 +820,90 @@ bool validXattrName(std::string_view name) {
     return false;
 }
 
-void setxattr(Timg& img, std::string_view path, const std::string& name, const std::string& value) {
+void PathEdits::setxattr(std::string_view path, const std::string& name, const std::string& value) {
     if (!validXattrName(name))
         throw Error(msg("not an extended attribute name (user., trusted., security. or "
                         "system. and a name): %1",
                         name));
-    TImgEntry& e = attributeHolder(img, requirePath(img, path))->entry;
+    TImgEntry& e = attributeHolder(img_, require(path))->entry;
     auto it = std::find_if(e.xattrs.begin(), e.xattrs.end(),
                            [&](const Xattr& x) { return x.name == name; });
     if (it != e.xattrs.end())
         it->value = value;
     else
         e.xattrs.push_back({name, value});
-    img.modified = true;
+    img_.modified = true;
 }
 
-void removexattr(Timg& img, std::string_view path, std::string_view name) {
-    TImgEntry& e = attributeHolder(img, requirePath(img, path))->entry;
+void PathEdits::removexattr(std::string_view path, std::string_view name) {
+    TImgEntry& e = attributeHolder(img_, require(path))->entry;
     auto it = std::find_if(e.xattrs.begin(), e.xattrs.end(),
                            [&](const Xattr& x) { return x.name == name; });
     if (it == e.xattrs.end())
         throw Error(msg("%1 has no extended attribute %2", std::string(path), std::string(name)));
     e.xattrs.erase(it);
-    img.modified = true;
+    img_.modified = true;
+}
+
+// One operation, as a run of its own.
+
+Node* lookupPath(Timg& img, std::string_view path) {
+    return PathEdits(img).lookup(path);
+}
+
+Node* requirePath(Timg& img, std::string_view path) {
+    return PathEdits(img).require(path);
+}
+
+Node* makedir(Timg& img, std::string_view path, const NewObject& attrs, bool parents) {
+    return PathEdits(img).makedir(path, attrs, parents);
+}
+
+Node* makefile(Timg& img, std::string_view path, const NewObject& attrs) {
+    return PathEdits(img).makefile(path, attrs);
+}
+
+Node* makesymlink(Timg& img, std::string_view path, const std::string& target,
+                  const NewObject& attrs) {
+    return PathEdits(img).makesymlink(path, target, attrs);
+}
+
+Node* makehardlink(Timg& img, std::string_view path, std::string_view existing) {
+    return PathEdits(img).makehardlink(path, existing);
+}
+
+Node* makespecial(Timg& img, std::string_view path, uint32_t typeBits, DevNum rdev,
+                  const NewObject& attrs) {
+    return PathEdits(img).makespecial(path, typeBits, rdev, attrs);
+}
+
+void movepath(Timg& img, std::string_view from, std::string_view to) {
+    PathEdits(img).movepath(from, to);
+}
+
+size_t removepath(Timg& img, std::string_view path, bool recursive) {
+    return PathEdits(img).removepath(path, recursive);
+}
+
+void changemodes(Timg& img, std::string_view path, std::string_view text, bool recursive) {
+    PathEdits(img).changemodes(path, text, recursive);
+}
+
+void changeowner(Timg& img, std::string_view path, std::string_view text, bool recursive) {
+    PathEdits(img).changeowner(path, text, recursive);
+}
+
+void settimes(Timg& img, std::string_view path, std::optional<Timestamp> atime,
+              std::optional<Timestamp> mtime) {
+    PathEdits(img).settimes(path, atime, mtime);
+}
+
+void setxattr(Timg& img, std::string_view path, const std::string& name, const std::string& value) {
+    PathEdits(img).setxattr(path, name, value);
+}
+
+void removexattr(Timg& img, std::string_view path, std::string_view name) {
+    PathEdits(img).removexattr(path, name);
 }
 
 } // namespace korvane

@@ -8,6 +8,7 @@
 #include "model/timg.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,7 +50,7 @@ struct NewDirResult {
 // owner 0, times now, a new object id. An empty name does nothing; a name
 // that, trimmed, equals the trimmed name of an object in the directory gives
 // kExists; a name that cannot stand in a folder (see safeFileName, and at most
-// kMaxNameBytes) gives kInvalid. The tree is sorted afterwards. Throws Error
+// kMaxNameBytes) gives kInvalid. The folder is sorted afterwards. Throws Error
 // when dirId is no directory of the tree or no object id is left.
 NewDirResult newdir(Timg& img, uint32_t dirId, const std::string& name);
 
@@ -66,10 +67,18 @@ size_t deletenodes(Timg& img, const std::vector<uint32_t>& ids);
 // cannot stand in a folder, gives kInvalid. The tree is not re-sorted.
 EditStatus renamenode(Timg& img, uint32_t id, const std::string& name);
 
-// Sets the permission bits (the low 12 bits; file-type bits stay) of the
-// objects ids, each with its whole subtree when withChildren. An empty text
-// does nothing; an invalid code (permissioncode) gives kInvalid and changes
-// nothing.
+// Sets the permission bits of e (the low 12 bits of perm; the file-type bits
+// stay) as chmod(2) does: a POSIX access ACL (system.posix_acl_access) gets
+// the owner's bits in its owner entry, the group's in its mask entry (in its
+// group entry when it has no mask) and the others' in its other entry, so
+// that the ACL and the mode agree.
+void setPermissions(TImgEntry& e, uint32_t perm);
+
+// Sets the permission bits (setPermissions) of the objects ids, each with its
+// whole subtree when withChildren; symbolic links met then are left alone,
+// as chmod -R leaves them. An empty text does nothing; an invalid code
+// (permissioncode) gives kInvalid and changes nothing. The change of a hard
+// link reaches the file it stands for, as the UID and GID changes do.
 EditStatus changemode(Timg& img, const std::vector<uint32_t>& ids, std::string_view text,
                       bool withChildren);
 
@@ -113,6 +122,64 @@ NewObject newObjectNow(uint32_t perm);
 // The components of path (see above). Throws Error when ".." would leave the
 // root.
 std::vector<std::string> splitImagePath(std::string_view path);
+
+// The operations of one run on paths (a script, a device table). A folder
+// looked into gets an index of its names on first use, and the folders
+// objects were added to are put in order once, at finish() or when the run
+// ends, so that a run that adds n objects to one folder costs O(n log n)
+// where sorting after each would cost O(n^2 log n). Every other effect is
+// immediate. A change of the tree by other means during the run (adding
+// files) needs forget() before it. The free functions below are runs of one
+// operation.
+class PathEdits {
+public:
+    explicit PathEdits(Timg& img);
+    PathEdits(const PathEdits&) = delete;
+    PathEdits& operator=(const PathEdits&) = delete;
+    ~PathEdits(); // finish()
+
+    Timg& img() const { return img_; }
+    Node* lookup(std::string_view path);
+    Node* require(std::string_view path);
+    Node* makedir(std::string_view path, const NewObject& attrs, bool parents);
+    Node* makefile(std::string_view path, const NewObject& attrs);
+    Node* makesymlink(std::string_view path, const std::string& target, const NewObject& attrs);
+    Node* makehardlink(std::string_view path, std::string_view existing);
+    Node* makespecial(std::string_view path, uint32_t typeBits, DevNum rdev,
+                      const NewObject& attrs);
+    void movepath(std::string_view from, std::string_view to);
+    size_t removepath(std::string_view path, bool recursive);
+    void changemodes(std::string_view path, std::string_view text, bool recursive);
+    void changeowner(std::string_view path, std::string_view text, bool recursive);
+    void settimes(std::string_view path, std::optional<Timestamp> atime,
+                  std::optional<Timestamp> mtime);
+    void setxattr(std::string_view path, const std::string& name, const std::string& value);
+    void removexattr(std::string_view path, std::string_view name);
+
+    // Puts the folders objects were added to in order.
+    void finish();
+    // finish(), and drops what the run knows of the tree.
+    void forget();
+
+private:
+    struct State;
+    // Where a new object goes: its folder and its name (free and usable).
+    struct Place {
+        Node* dir = nullptr;
+        std::string name;
+    };
+    Node* child(Node* dir, std::string_view name);
+    void added(Node* dir, Node* n);
+    void leaving(Node* dir, const Node* n);
+    Node* attach(Node* dir, TImgEntry e);
+    Place placeFor(std::string_view path);
+    Place placeInto(std::string_view path, const std::string& name);
+    template <typename Fn>
+    void forEachHolder(Node* n, bool recursive, Fn&& fn);
+
+    Timg& img_;
+    std::unique_ptr<State> s_;
+};
 
 // The node at path, the root for "" or "/"; nullptr when nothing is there.
 Node* lookupPath(Timg& img, std::string_view path);
@@ -161,9 +228,10 @@ size_t removepath(Timg& img, std::string_view path, bool recursive);
 // applies). nullopt when text is neither.
 std::optional<uint32_t> applyModeText(std::string_view text, uint32_t perm, bool isDir);
 
-// Sets the permission bits of the object at path (and everything below it
-// when recursive) as text says (applyModeText). Throws Error for a bad text
-// before anything changes.
+// Sets the permission bits (setPermissions) of the object at path, and of
+// everything below it but symbolic links when recursive (as GNU chmod -R), as
+// text says (applyModeText). Throws Error for a bad text before anything
+// changes.
 void changemodes(Timg& img, std::string_view path, std::string_view text, bool recursive);
 
 // An owner as chown takes it: "UID", "UID:GID", "UID:" or ":GID", decimal

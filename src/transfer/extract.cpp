@@ -11,12 +11,14 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace korvane {
 
@@ -94,15 +96,19 @@ std::string procPath(int fd) {
     return "/proc/self/fd/" + std::to_string(fd);
 }
 
+// The path of the object being written, below the target folder: made only
+// when a message needs it.
+using PathOf = std::function<std::string()>;
+
 // Extended attributes that could not be set, summed up per name: an image
 // from a phone labels every file, and a run by an ordinary user cannot set
 // one of those labels.
 class XattrFailures {
 public:
-    void add(const std::string& name, const std::string& path, int err) {
+    void add(const std::string& name, const PathOf& path, int err) {
         auto [it, fresh] = byName_.try_emplace(name);
         if (fresh)
-            it->second = {path, err, 0};
+            it->second = {path(), err, 0};
         ++it->second.count;
     }
     void report(std::vector<SkippedObject>& out) const {
@@ -127,7 +133,7 @@ private:
 // Sets the object's extended attributes through set(name, value) (0 or -1
 // with errno) and records what failed.
 template <typename Set>
-void applyXattrs(const TImgEntry& e, XattrFailures* failures, const std::string& path, Set&& set) {
+void applyXattrs(const TImgEntry& e, XattrFailures* failures, const PathOf& path, Set&& set) {
     for (const Xattr& x : e.xattrs)
         if (set(x.name.c_str(), x.value.data(), x.value.size()) != 0 && failures)
             failures->add(x.name, path, errno);
@@ -137,7 +143,7 @@ void applyXattrs(const TImgEntry& e, XattrFailures* failures, const std::string&
 // set-id bits), mode, extended attributes and times of an open file or folder.
 // setMode false: the object was created with its mode.
 Message applyAttributes(int fd, const TImgEntry& e, const ExtractOptions& opt,
-                        XattrFailures* failures = nullptr, const std::string& path = {},
+                        XattrFailures* failures = nullptr, const PathOf& path = {},
                         bool setMode = true) {
     Message note;
     if (opt.privileged && ::fchown(fd, e.uid, e.gid) != 0)
@@ -168,7 +174,7 @@ void writeAll(int fd, const std::byte* p, uint64_t n, uint64_t offset) {
 }
 
 Message writeSymlink(int dirfd, const std::string& name, const TImgEntry& e,
-                     const ExtractOptions& opt, XattrFailures* failures, const std::string& path) {
+                     const ExtractOptions& opt, XattrFailures* failures, const PathOf& path) {
     if (e.alias.empty())
         throw Error("the symbolic link has no target");
     createReplacing(dirfd, name, msg("symbolic link"),
@@ -193,7 +199,7 @@ Message writeSymlink(int dirfd, const std::string& name, const TImgEntry& e,
 // through a descriptor of it, never through a name that could have been
 // swapped for a link meanwhile.
 Message writeSpecial(int dirfd, const std::string& name, const TImgEntry& e,
-                     const ExtractOptions& opt, XattrFailures* failures, const std::string& path) {
+                     const ExtractOptions& opt, XattrFailures* failures, const PathOf& path) {
     const uint32_t type = fileTypeBits(e);
     const Message what = type == kModeCharDevice    ? msg("character device")
                          : type == kModeBlockDevice ? msg("block device")
@@ -246,7 +252,7 @@ void raiseOpenFileLimit() {
 // Writes the regular file id as name in dirfd (see outonefile), recording
 // extended attributes that could not be set. createMask: the process's umask.
 Message writeFile(Timg& img, uint32_t id, int dirfd, const std::string& name,
-                  const ExtractOptions& opt, XattrFailures* failures, const std::string& path,
+                  const ExtractOptions& opt, XattrFailures* failures, const PathOf& path,
                   uint32_t createMask) {
     TImgEntry e;
     if (!img.GetEntry(id, e))
@@ -295,15 +301,28 @@ Message writeFile(Timg& img, uint32_t id, int dirfd, const std::string& name,
 
 // One extraction run. Memory grows with the depth of the tree by one folder
 // descriptor a level, and with the number of objects by one record for each
-// object hard links may point to; paths are made only for messages.
+// object hard links point to; the path of the folder being written is kept
+// once, and an object's path is made only for a message.
 class Extractor {
 public:
-    Extractor(Timg& img, const ExtractOptions& opt, JobReporter& rep, int rootfd, uint64_t total)
-        : img_(img), opt_(opt), rep_(rep), rootfd_(rootfd), total_(total) {}
+    Extractor(Timg& img, const ExtractOptions& opt, JobReporter& rep, int rootfd, uint64_t total,
+              const std::vector<Node*>& tops)
+        : img_(img), opt_(opt), rep_(rep), rootfd_(rootfd), total_(total) {
+        // The objects hard links point to: only they need their place kept.
+        for (const Node* top : tops)
+            forEachPreorder(const_cast<Node*>(top), [&](Node* n) {
+                if (n->entry.objType == kTypeHardlink)
+                    if (const Node* t = hardlinkTarget(img, n))
+                        linked_.insert(t->entry.objId);
+            });
+    }
 
     // Writes top and everything below it into the target folder. Returns
     // false when the run was cancelled.
     bool extract(Node* top);
+    // Lists top, and everything below it, as not written: an object before it
+    // in the run has its name.
+    void refuseNamesake(Node* top);
     // Hard links whose target came later in the walk, or was not extracted.
     void finishLinks();
 
@@ -315,7 +334,11 @@ private:
     struct Frame {
         Node* dir;
         UniqueFd fd;
-        bool fresh; // made by this run: nothing was in it
+        bool fresh;        // made by this run: nothing was in it
+        size_t pathLength; // of dirPath_ while the folder's children are written
+        // Children not written: a child before them in the folder has their
+        // name (sorted by address).
+        std::vector<const Node*> namesakes;
         size_t next = 0;
     };
     // An object written to disk, and the top of the run it is below.
@@ -325,19 +348,28 @@ private:
     };
 
     bool cancelled() const { return img_.cancel.load() != 0; }
-    // The path of n below the target folder.
-    std::string pathOf(const Place& p) const { return pathFromRoot(p.node, p.top); }
-    bool mayReplace(int dirfd, const Place& at);
+    // The path below the target folder of a child of the folder being
+    // written (or of a top).
+    std::string childPath(const Node* n) const {
+        return dirPath_.empty() ? n->text : dirPath_ + "/" + n->text;
+    }
+    // The path of any object written, from the tree.
+    static std::string pathOf(const Place& p) { return pathFromRoot(p.node, p.top); }
+    bool mayReplace(int dirfd, const Node* n);
     void visit(Node* n, int dirfd, bool freshDir, std::vector<Frame>& stack);
     void finishDir(Frame& f);
-    void skip(const Place& at, Message reason, size_t below = 0);
+    void skip(std::string path, Message reason, size_t below = 0);
     void step(const Node* n);
     UniqueFd makeDir(int dirfd, const std::string& name, bool& fresh);
     UniqueFd openFolderOf(const Place& p) const;
     const Node* linkTarget(const Node* link) const;
-    Message writeHardlink(const Place& link, int dirfd);
-    Message writeCopy(const Node* target, int dirfd, const Place& at);
-    void noteAttributes(const Place& at, const Message& note);
+    Message writeHardlink(const Place& link, int dirfd, const PathOf& path);
+    Message writeCopy(const Node* target, int dirfd, const std::string& name, const PathOf& path);
+    void noteAttributes(const std::string& path, const Message& note);
+    void remember(const Node* n) {
+        if (linked_.count(n->entry.objId))
+            written_[n->entry.objId] = {n, top_};
+    }
 
     Timg& img_;
     const ExtractOptions& opt_;
@@ -346,22 +378,23 @@ private:
     uint64_t total_;
     uint64_t done_ = 0;
     const Node* top_ = nullptr;
+    std::string dirPath_; // of the folder whose children are being written
+    std::unordered_set<uint32_t> linked_;
     std::unordered_map<uint32_t, Place> written_;
     std::vector<Place> pending_;
     ClashMode replaceMode_ = kClashAsk;
 };
 
-// Whether at's name in dirfd may be written: true when nothing or a folder is
+// Whether n's name in dirfd may be written: true when nothing or a folder is
 // there, or when the user lets what is there be replaced. Counts the answer.
-bool Extractor::mayReplace(int dirfd, const Place& at) {
+bool Extractor::mayReplace(int dirfd, const Node* n) {
     struct stat st {};
     // A folder is merged into, or refused when a non-folder is written there.
-    if (::fstatat(dirfd, at.node->text.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-        S_ISDIR(st.st_mode))
+    if (::fstatat(dirfd, n->text.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode))
         return true;
     bool replace = replaceMode_ != kClashSkipAll;
     if (replaceMode_ == kClashAsk && opt_.askReplace) {
-        const ClashAnswer a = opt_.askReplace(pathOf(at));
+        const ClashAnswer a = opt_.askReplace(childPath(n));
         replace = a == ClashAnswer::kOverwrite || a == ClashAnswer::kOverwriteAll;
         if (a == ClashAnswer::kOverwriteAll)
             replaceMode_ = kClashOverwriteAll;
@@ -374,23 +407,22 @@ bool Extractor::mayReplace(int dirfd, const Place& at) {
 
 void Extractor::step(const Node* n) {
     ++done_;
-    rep_.progressWith(static_cast<int64_t>(done_), static_cast<int64_t>(total_), 2, [&] {
-        return verbatim(pathOf({n, top_}));
-    });
+    rep_.progressWith(static_cast<int64_t>(done_), static_cast<int64_t>(total_), 2,
+                      [&] { return verbatim(childPath(n)); });
 }
 
-void Extractor::skip(const Place& at, Message reason, size_t below) {
+void Extractor::skip(std::string path, Message reason, size_t below) {
     if (below > 0) {
         reason = below == 1 ? msg("%1 (and the object below it)", reason)
                             : msg("%1 (and the %2 objects below it)", reason, below);
         done_ += below;
     }
-    result.skipped.push_back({pathOf(at), std::move(reason)});
+    result.skipped.push_back({std::move(path), std::move(reason)});
 }
 
-void Extractor::noteAttributes(const Place& at, const Message& note) {
+void Extractor::noteAttributes(const std::string& path, const Message& note) {
     if (!note.empty())
-        result.skipped.push_back({pathOf(at), msg("written, but %1", note)});
+        result.skipped.push_back({path, msg("written, but %1", note)});
 }
 
 UniqueFd Extractor::makeDir(int dirfd, const std::string& name, bool& fresh) {
@@ -457,28 +489,28 @@ const Node* Extractor::linkTarget(const Node* link) const {
     return t;
 }
 
-Message Extractor::writeCopy(const Node* target, int dirfd, const Place& at) {
+Message Extractor::writeCopy(const Node* target, int dirfd, const std::string& name,
+                             const PathOf& path) {
     const TImgEntry& e = target->entry;
-    const std::string& name = at.node->text;
     switch (e.objType) {
     case kTypeFile:
-        return writeFile(img_, e.objId, dirfd, name, opt_, &xattrFailures, pathOf(at), createMask_);
+        return writeFile(img_, e.objId, dirfd, name, opt_, &xattrFailures, path, createMask_);
     case kTypeSymlink:
-        return writeSymlink(dirfd, name, e, opt_, &xattrFailures, pathOf(at));
+        return writeSymlink(dirfd, name, e, opt_, &xattrFailures, path);
     default:
-        return writeSpecial(dirfd, name, e, opt_, &xattrFailures, pathOf(at));
+        return writeSpecial(dirfd, name, e, opt_, &xattrFailures, path);
     }
 }
 
-Message Extractor::writeHardlink(const Place& link, int dirfd) {
+Message Extractor::writeHardlink(const Place& link, int dirfd, const PathOf& path) {
     const Node* target = linkTarget(link.node);
+    const std::string& name = link.node->text;
     auto it = written_.find(target->entry.objId);
     if (it == written_.end())
-        return writeCopy(target, dirfd, link);
+        return writeCopy(target, dirfd, name, path);
     const Place& src = it->second;
     if (src.node == link.node)
         return {};
-    const std::string& name = link.node->text;
     UniqueFd srcDir = openFolderOf(src);
     try {
         createReplacing(dirfd, name, msg("hard link"), [&] {
@@ -487,24 +519,25 @@ Message Extractor::writeHardlink(const Place& link, int dirfd) {
     } catch (const Error&) {
         // No link possible here (too many links, a filesystem without hard
         // links): a copy keeps the contents.
-        return writeCopy(target, dirfd, link);
+        return writeCopy(target, dirfd, name, path);
     }
     return {};
 }
 
 void Extractor::visit(Node* n, int dirfd, bool freshDir, std::vector<Frame>& stack) {
     const std::string& name = n->text;
-    const Place at{n, top_};
     const TImgEntry& e = n->entry;
     const bool isDir = e.objType == kTypeDirectory;
+    const PathOf path = [&] { return childPath(n); };
     if (!safeFileName(name)) {
-        skip(at, msg("the name cannot be used as a file name"), isDir ? n->subtreeSize() - 1 : 0);
+        skip(path(), msg("the name cannot be used as a file name"),
+             isDir ? n->subtreeSize() - 1 : 0);
         step(n);
         return;
     }
     // Asked here for hard links written at the end too. In a folder this run
     // made there is nothing to replace.
-    if (!freshDir && !mayReplace(dirfd, at)) {
+    if (!freshDir && !mayReplace(dirfd, n)) {
         done_ += isDir ? n->subtreeSize() - 1 : 0;
         step(n);
         return;
@@ -515,74 +548,100 @@ void Extractor::visit(Node* n, int dirfd, bool freshDir, std::vector<Frame>& sta
         case kTypeDirectory: {
             bool fresh = false;
             UniqueFd fd = makeDir(dirfd, name, fresh);
-            stack.push_back({n, std::move(fd), fresh});
-            break;
+            step(n);
+            dirPath_ = path();
+            stack.push_back(
+                {n, std::move(fd), fresh, dirPath_.size(), laterNamesakes(n->children)});
+            ++result.written;
+            return;
         }
         case kTypeFile:
-            note = writeFile(img_, e.objId, dirfd, name, opt_, &xattrFailures, pathOf(at),
-                             createMask_);
-            written_[e.objId] = at;
+            note = writeFile(img_, e.objId, dirfd, name, opt_, &xattrFailures, path, createMask_);
+            remember(n);
             break;
         case kTypeSymlink:
-            note = writeSymlink(dirfd, name, e, opt_, &xattrFailures, pathOf(at));
-            written_[e.objId] = at;
+            note = writeSymlink(dirfd, name, e, opt_, &xattrFailures, path);
+            remember(n);
             break;
         case kTypeHardlink:
             if (!written_.count(linkTarget(n)->entry.objId)) {
                 // Its target may still come: linked (or copied) at the end.
-                pending_.push_back(at);
+                pending_.push_back({n, top_});
                 step(n);
                 return;
             }
-            note = writeHardlink(at, dirfd);
+            note = writeHardlink({n, top_}, dirfd, path);
             break;
         case kTypeSpecial:
         case kTypeBlockDevice:
         case kTypeOther:
-            note = writeSpecial(dirfd, name, e, opt_, &xattrFailures, pathOf(at));
-            written_[e.objId] = at;
+            note = writeSpecial(dirfd, name, e, opt_, &xattrFailures, path);
+            remember(n);
             break;
         default:
             throw Error(msg("object of unknown type %1", e.objType));
         }
         ++result.written;
-        noteAttributes(at, note);
+        if (!note.empty())
+            noteAttributes(path(), note);
     } catch (const Error& err) {
-        skip(at, err.message(), isDir ? n->subtreeSize() - 1 : 0);
+        skip(path(), err.message(), isDir ? n->subtreeSize() - 1 : 0);
     } catch (const std::bad_alloc&) {
-        skip(at, msg("not enough memory"));
+        skip(path(), msg("not enough memory"));
     }
     step(n);
 }
 
 void Extractor::finishDir(Frame& f) {
-    const Place at{f.dir, top_};
-    noteAttributes(at, applyAttributes(f.fd.get(), f.dir->entry, opt_, &xattrFailures, pathOf(at)));
+    const Message note = applyAttributes(f.fd.get(), f.dir->entry, opt_, &xattrFailures,
+                                         [this] { return dirPath_; });
+    if (!note.empty())
+        noteAttributes(dirPath_, note);
     f.fd.reset();
+}
+
+void Extractor::refuseNamesake(Node* top) {
+    top_ = top;
+    dirPath_.clear();
+    skip(childPath(top), msg("an object of the same name came before it; it is left out"),
+         top->isDirectory() ? top->subtreeSize() - 1 : 0);
+    step(top);
 }
 
 bool Extractor::extract(Node* top) {
     top_ = top;
+    dirPath_.clear();
     std::vector<Frame> stack;
     if (cancelled())
         return false;
     visit(top, rootfd_, false, stack);
+    // Each folder's path is dirPath_ while its children are written.
+    auto pop = [&] {
+        finishDir(stack.back());
+        stack.pop_back();
+        dirPath_.resize(stack.empty() ? 0 : stack.back().pathLength);
+    };
     while (!stack.empty()) {
         if (cancelled()) {
             // Keep what was written, with its folders' own modes and times.
-            while (!stack.empty()) {
-                finishDir(stack.back());
-                stack.pop_back();
-            }
+            while (!stack.empty())
+                pop();
             return false;
         }
         Frame& f = stack.back();
         if (f.next == f.dir->children.size()) {
-            finishDir(f);
-            stack.pop_back();
+            pop();
             continue;
         }
         Node* child = f.dir->children[f.next++].get();
+        if (std::binary_search(f.namesakes.begin(), f.namesakes.end(), child)) {
+            // Two objects of one name in a folder: the first is written, and
+            // the other would overwrite it or be merged into it.
+            skip(childPath(child), msg("an object of the same name came before it; it is left out"),
+                 child->isDirectory() ? child->subtreeSize() - 1 : 0);
+            step(child);
+            continue;
+        }
         // visit may grow the stack: pass a copy of the descriptor, not a
         // reference into it.
         const int fd = f.fd.get();
@@ -596,6 +655,7 @@ void Extractor::finishLinks() {
         if (cancelled())
             return;
         top_ = p.top;
+        const PathOf path = [&] { return pathOf(p); };
         try {
             UniqueFd dir = openFolderOf(p);
             // The folder has its final mode and times already: open it up for
@@ -610,7 +670,7 @@ void Extractor::finishLinks() {
                 (void)::chmod(self.c_str(), (st.st_mode & kModePermissionMask) | 0300);
             Message note;
             try {
-                note = writeHardlink(p, dir.get());
+                note = writeHardlink(p, dir.get(), path);
             } catch (...) {
                 if (opened)
                     (void)::chmod(self.c_str(), st.st_mode & kModePermissionMask);
@@ -623,11 +683,12 @@ void Extractor::finishLinks() {
                 (void)::utimensat(AT_FDCWD, self.c_str(), times, 0);
             }
             ++result.written;
-            noteAttributes(p, note);
+            if (!note.empty())
+                noteAttributes(path(), note);
         } catch (const Error& err) {
-            skip(p, err.message());
+            skip(path(), err.message());
         } catch (const std::bad_alloc&) {
-            skip(p, msg("not enough memory"));
+            skip(path(), msg("not enough memory"));
         }
     }
 }
@@ -644,7 +705,8 @@ uint32_t ExtractOptions::processUmask() {
 
 Message outonefile(Timg& img, uint32_t id, int dirfd, const std::string& name,
                    const ExtractOptions& opt) {
-    return writeFile(img, id, dirfd, name, opt, nullptr, name, korvane::processUmask());
+    return writeFile(
+        img, id, dirfd, name, opt, nullptr, [&name] { return name; }, korvane::processUmask());
 }
 
 ExtractResult outfiles(Timg& img, const std::vector<uint32_t>& ids, const std::string& folder,
@@ -679,12 +741,18 @@ ExtractResult outfiles(Timg& img, const std::vector<uint32_t>& ids, const std::s
                              ec ? ec.value() : errno);
 
         raiseOpenFileLimit();
-        Extractor x(img, opt, rep, root.get(), total);
+        Extractor x(img, opt, rep, root.get(), total, tops);
         x.result.skipped = std::move(missing);
+        // The objects of the run go into one folder: names must differ there
+        // too.
+        const std::vector<const Node*> namesakes = laterNamesakes(tops);
         bool finished = true;
-        for (Node* n : tops)
-            if (!(finished = x.extract(n)))
+        for (Node* n : tops) {
+            if (std::binary_search(namesakes.begin(), namesakes.end(), n))
+                x.refuseNamesake(n);
+            else if (!(finished = x.extract(n)))
                 break;
+        }
         if (finished)
             x.finishLinks();
         x.xattrFailures.report(x.result.skipped);

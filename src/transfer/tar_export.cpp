@@ -4,8 +4,10 @@
 #include "model/output_file.h"
 #include "model/tree.h"
 #include "model/work.h"
+#include "pax_header.h"
 #include "utf8_names.h"
 
+#include <algorithm>
 #include <archive.h>
 #include <archive_entry.h>
 #include <cerrno>
@@ -32,21 +34,41 @@ struct EntryFree {
 using WriteHandle = std::unique_ptr<archive, WriteFree>;
 using EntryHandle = std::unique_ptr<archive_entry, EntryFree>;
 
-// Where the archive's bytes go. Once abandoned (a cancelled or failed run),
-// whatever libarchive still flushes is dropped, so that no end marker makes
-// a cut archive look whole.
+// Where the archive's bytes go, a piece of up to 1 MiB at a time. While a
+// member's header is made they are caught (capture), so that its pax records
+// can be put right (see pax_header.h) before they go out. Once abandoned (a
+// cancelled or failed run), whatever libarchive still flushes is dropped, so
+// that no end marker makes a cut archive look whole.
 struct Output {
     std::function<void(ByteSpan)> write;
     bool abandoned = false;
     std::exception_ptr failure;
+    Bytes* capture = nullptr;
+    Bytes pending;
+
+    void put(ByteSpan b) {
+        pending.insert(pending.end(), b.begin(), b.end());
+        if (pending.size() >= kStreamBuffer)
+            flush();
+    }
+    void flush() {
+        if (!pending.empty())
+            write(pending);
+        pending.clear();
+    }
 };
 
 la_ssize_t writeCallback(archive* a, void* data, const void* buffer, size_t length) {
     auto* out = static_cast<Output*>(data);
     if (out->abandoned)
         return static_cast<la_ssize_t>(length);
+    const ByteSpan bytes(static_cast<const std::byte*>(buffer), length);
+    if (out->capture) {
+        out->capture->insert(out->capture->end(), bytes.begin(), bytes.end());
+        return static_cast<la_ssize_t>(length);
+    }
     try {
-        out->write(ByteSpan(static_cast<const std::byte*>(buffer), length));
+        out->put(bytes);
     } catch (...) {
         out->failure = std::current_exception();
         out->abandoned = true;
@@ -93,6 +115,9 @@ public:
         if (!a_)
             throw std::bad_alloc();
         check(archive_write_set_format_pax(a_.get()));
+        // No blocking: every header reaches the callback as it is made, to be
+        // put right; Output gathers the pieces.
+        check(archive_write_set_bytes_per_block(a_.get(), 0));
         // Only the SCHILY records for extended attributes: GNU tar reads
         // them and warns about libarchive's own. (A libarchive without the
         // option writes both, which readers still take.)
@@ -111,6 +136,11 @@ public:
 
     // Writes top and everything below it; false when cancelled.
     bool write(Node* top);
+    // Lists top, with everything below it, as not written.
+    void refuse(const Node* top, Message why) {
+        skip(top->text, std::move(why), top->isDirectory() ? top->subtreeSize() - 1 : 0);
+        step(top->text);
+    }
     void close() {
         if (archive_write_close(a_.get()) != ARCHIVE_OK)
             fail();
@@ -224,6 +254,10 @@ void TarWriter::member(const Node* n, const std::string& path) {
     auto first = linkable ? firstName_.find(e.objId) : firstName_.end();
     uint64_t size = 0;
     std::vector<ContentRange> ranges;
+    // Records libarchive would write wrongly or leave out.
+    PaxRecords fixes = {{"mtime", paxTime({e.mtime, e.mtimeNs})},
+                        {"atime", paxTime({e.atime, e.atimeNs})},
+                        {"ctime", paxTime({e.ctime, e.ctimeNs})}};
     if (first != firstName_.end()) {
         // Another name of a file already written.
         archive_entry_set_filetype(x, fileTypeBits(e) == kModeSymlink ? AE_IFLNK : AE_IFREG);
@@ -239,10 +273,12 @@ void TarWriter::member(const Node* n, const std::string& path) {
             size = img_.contentSize(e);
             archive_entry_set_size(x, static_cast<la_int64_t>(size));
             ranges = sparseRanges(img_, e, size);
-            if (ranges.size() != 1 || ranges[0].begin != 0 || ranges[0].end != size)
+            if (ranges.size() != 1 || ranges[0].begin != 0 || ranges[0].end != size) {
                 for (const ContentRange& r : ranges)
                     archive_entry_sparse_add_entry(x, static_cast<la_int64_t>(r.begin),
                                                    static_cast<la_int64_t>(r.end - r.begin));
+                fixes.emplace_back("GNU.sparse.name", path); // the whole name
+            }
             break;
         case kTypeSymlink:
             if (e.alias.empty())
@@ -270,12 +306,20 @@ void TarWriter::member(const Node* n, const std::string& path) {
             archive_entry_set_rdevminor(x, e.rdev.minor);
         }
     }
+    // The member before ends (its padding goes out) before this header is
+    // caught.
+    check(archive_write_finish_entry(a_.get()));
+    Bytes header;
+    out_.capture = &header;
     const int status = archive_write_header(a_.get(), x);
+    out_.capture = nullptr;
     if (status == ARCHIVE_FAILED) {
         const char* why = archive_error_string(a_.get());
         return skip(path, why ? verbatim(why) : msg("the archive cannot hold it"));
     }
     check(status); // a warning is a name that is not UTF-8, kept as bytes
+    if (!out_.abandoned)
+        out_.put(rewritePaxHeader(header, fixes));
     if (size > 0)
         writeData(e, size, ranges);
     if (linkable && first == firstName_.end())
@@ -284,31 +328,57 @@ void TarWriter::member(const Node* n, const std::string& path) {
 }
 
 bool TarWriter::write(Node* top) {
+    const Message namesake = msg("an object of the same name came before it; it is left out");
     // A whole tree is written as "./" and "./PATH"; anything else under its
-    // own name.
+    // own name. The name of the folder being written is kept once, and each
+    // member's name is made from it.
     const bool whole = top->parent == nullptr;
-    std::vector<Node*> stack{top};
+    std::string path = whole ? std::string(".") : top->text;
+    if (cancelled())
+        return false;
+    if (!whole && !safeFileName(top->text)) {
+        skip(path, msg("the name cannot be used as a file name"),
+             top->isDirectory() ? top->subtreeSize() - 1 : 0);
+        step(path);
+        return true;
+    }
+    member(top, path);
+    step(path);
+    if (!top->isDirectory())
+        return !cancelled();
+    struct Frame {
+        const Node* dir;
+        size_t next;
+        size_t pathLength;
+        std::vector<const Node*> namesakes; // sorted by address
+    };
+    std::vector<Frame> stack;
+    stack.push_back({top, 0, path.size(), laterNamesakes(top->children)});
     while (!stack.empty()) {
         if (cancelled())
             return false;
-        Node* n = stack.back();
-        stack.pop_back();
-        const std::string path =
-            whole ? (n == top ? "." : "./" + pathFromRoot(n)) : pathFromRoot(n, top);
-        const size_t below = n->isDirectory() ? n->subtreeSize() - 1 : 0;
-        if (n != top || !whole) {
-            if (!safeFileName(n->text)) {
-                skip(path, msg("the name cannot be used as a file name"), below);
-                step(path);
-                continue;
-            }
+        Frame& f = stack.back();
+        if (f.next == f.dir->children.size()) {
+            stack.pop_back();
+            continue;
         }
-        member(n, path);
+        const Node* n = f.dir->children[f.next++].get();
+        path.resize(f.pathLength);
+        path += '/';
+        path += n->text;
+        auto below = [n] { return n->isDirectory() ? n->subtreeSize() - 1 : 0; };
+        if (!safeFileName(n->text)) {
+            skip(path, msg("the name cannot be used as a file name"), below());
+        } else if (std::binary_search(f.namesakes.begin(), f.namesakes.end(), n)) {
+            // Two members of one name: an extraction would put the second
+            // over the first.
+            skip(path, namesake, below());
+        } else {
+            member(n, path);
+            if (n->isDirectory())
+                stack.push_back({n, 0, path.size(), laterNamesakes(n->children)});
+        }
         step(path);
-        if (cancelled())
-            return false;
-        for (auto it = n->children.rbegin(); it != n->children.rend(); ++it)
-            stack.push_back(it->get());
     }
     return true;
 }
@@ -331,13 +401,19 @@ TarResult run(Timg& img, const std::vector<uint32_t>& ids, Output& out) {
         Utf8Names names;
         TarWriter w(img, out, rep, total);
         w.result.skipped = std::move(missing);
+        const std::vector<const Node*> namesakes = laterNamesakes(tops);
         bool finished = true;
-        for (Node* n : tops)
-            if (!(finished = w.write(n)))
+        for (Node* n : tops) {
+            if (std::binary_search(namesakes.begin(), namesakes.end(), n))
+                w.refuse(n, msg("an object of the same name came before it; it is left out"));
+            else if (!(finished = w.write(n)))
                 break;
+        }
         if (finished)
             w.close();
-        else
+        // What was made goes out; a cut archive without its end marker.
+        out.flush();
+        if (!finished)
             out.abandoned = true;
         w.result.cancelled = !finished;
         rep.send(0, 0, 3, kDone);
@@ -352,7 +428,9 @@ TarResult run(Timg& img, const std::vector<uint32_t>& ids, Output& out) {
 } // namespace
 
 TarResult tarout(Timg& img, const std::vector<uint32_t>& ids, const std::string& path) {
-    OutputFile file(path);
+    // An archive is written front to back: a FIFO or a device takes it as
+    // it is made.
+    OutputFile file(path, OutputFile::Access::kAppendOnly);
     Output out;
     out.write = [&file](ByteSpan b) { file.append(b); };
     TarResult r = run(img, ids, out);

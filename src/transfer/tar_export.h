@@ -28,8 +28,10 @@ struct TarResult {
 // files are kept as sparse members. Sockets (tar cannot hold them) and
 // objects whose name cannot be a file name are skipped and listed.
 //
-// To path: through a temporary file renamed over path when complete;
-// cancelled or failed, nothing is left and an existing file stays as it was.
+// To path as OutputFile writes it: a file through a temporary file renamed
+// over it when complete (cancelled or failed, nothing is left and an
+// existing file stays as it was); a FIFO or character device as a stream,
+// which ends without an end marker when the run stops early.
 // Reports through img.onwk as extraction does (flag 2) and stops before the
 // next object once img.cancel is set. Throws Error when the archive cannot be
 // written.

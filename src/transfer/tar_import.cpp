@@ -5,12 +5,15 @@
 #include "model/tree.h"
 #include "model/tree_order.h"
 #include "model/work.h"
+#include "pax_header.h"
 #include "utf8_names.h"
 
 #include <algorithm>
 #include <archive.h>
 #include <archive_entry.h>
+#include <cstring>
 #include <ctime>
+#include <deque>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -34,6 +37,138 @@ struct ReadFree {
     void operator()(archive* a) const { archive_read_free(a); }
 };
 using ReadHandle = std::unique_ptr<archive, ReadFree>;
+
+// The input as libarchive's filters give it (gunzipped, unxz'd...), read
+// through a handle of the "raw" format and handed to the archive reader
+// through a callback: libarchive reads some pax records wrongly (see
+// pax_header.h), and the importer reads them again from the bytes of each
+// member's headers. The last kWindow bytes handed out are kept for that; a
+// member whose headers are larger keeps libarchive's reading.
+class Decompressed {
+public:
+    static constexpr size_t kChunk = 64 << 10;
+    static constexpr size_t kWindow = 4 << 20;
+
+    Decompressed(const std::function<int(archive*)>& open, const std::string& source)
+        : raw_(archive_read_new()) {
+        if (!raw_)
+            throw std::bad_alloc();
+        archive_read_support_filter_all(raw_.get());
+        archive_read_support_format_raw(raw_.get());
+        archive_entry* e = nullptr;
+        int r = open(raw_.get());
+        if (r == ARCHIVE_OK)
+            r = archive_read_next_header(raw_.get(), &e);
+        if (r == ARCHIVE_EOF)
+            ended_ = true; // nothing at all: the reader says what it makes of that
+        else if (r < ARCHIVE_WARN)
+            throw Error(msg("cannot read the archive %1: %2", source, archiveError(raw_.get())));
+    }
+
+    // Whether the input begins with a ustar, pax or GNU tar header (reading
+    // its first bytes).
+    bool startsTar() {
+        if (chunks_.empty() && !fill())
+            return false;
+        const Bytes& c = chunks_.front();
+        return c.size() >= 512 && std::memcmp(c.data() + 257, "ustar", 5) == 0;
+    }
+
+    // For archive_read_open2: the next piece, the first one again first.
+    static la_ssize_t read(archive* a, void* self, const void** buffer) {
+        auto* d = static_cast<Decompressed*>(self);
+        if (d->handed_ == d->chunks_.size() && !d->fill()) {
+            if (d->failed_) {
+                archive_set_error(a, EIO, "%s", archive_error_string(d->raw_.get()));
+                return -1;
+            }
+            return 0;
+        }
+        const Bytes& c = d->chunks_[d->handed_++];
+        *buffer = c.data();
+        return static_cast<la_ssize_t>(c.size());
+    }
+
+    // The headers of the member whose first header is at offset, as far as
+    // they are still kept: its pax records, or nullopt.
+    std::optional<PaxRecords> paxRecordsAt(uint64_t offset) const {
+        // Most members' headers take three blocks; a long one is looked for
+        // again in everything kept.
+        for (size_t want : {size_t{4096}, kWindow}) {
+            Bytes b = kept(offset, want);
+            std::optional<PaxRecords> r = memberPaxRecords(b);
+            if (r || b.size() < want)
+                return r;
+        }
+        return std::nullopt;
+    }
+
+    // Compressed bytes read, for progress.
+    int64_t inputBytes() const { return archive_filter_bytes(raw_.get(), -1); }
+
+private:
+    bool fill() {
+        if (ended_)
+            return false;
+        Bytes c(kChunk);
+        const la_ssize_t n = archive_read_data(raw_.get(), c.data(), c.size());
+        if (n <= 0) {
+            failed_ = n < 0;
+            ended_ = true;
+            return false;
+        }
+        c.resize(static_cast<size_t>(n));
+        end_ += c.size();
+        chunks_.push_back(std::move(c));
+        // Pieces already handed out and out of the window go; the one handed
+        // out last stays readable for the reader.
+        while (handed_ > 1 && end_ - firstOffset_ - chunks_.front().size() >= kWindow) {
+            firstOffset_ += chunks_.front().size();
+            chunks_.pop_front();
+            --handed_;
+        }
+        return true;
+    }
+
+    // Up to n bytes from offset, of those kept.
+    Bytes kept(uint64_t offset, size_t n) const {
+        Bytes out;
+        if (offset < firstOffset_ || offset >= end_)
+            return out;
+        uint64_t at = firstOffset_;
+        for (const Bytes& c : chunks_) {
+            if (out.size() >= n)
+                break;
+            const uint64_t next = at + c.size();
+            if (next > offset) {
+                const size_t from = offset > at ? static_cast<size_t>(offset - at) : 0;
+                const size_t take = std::min(c.size() - from, n - out.size());
+                out.insert(out.end(), c.begin() + static_cast<ptrdiff_t>(from),
+                           c.begin() + static_cast<ptrdiff_t>(from + take));
+            }
+            at = next;
+        }
+        return out;
+    }
+
+    ReadHandle raw_;
+    std::deque<Bytes> chunks_;
+    size_t handed_ = 0;        // chunks_[0..handed_) were handed to the reader
+    uint64_t firstOffset_ = 0; // of chunks_.front() in the input
+    uint64_t end_ = 0;
+    bool failed_ = false;
+    bool ended_ = false;
+};
+
+// A time of a pax record, when the record is there and holds one.
+void takePaxTime(const PaxRecords& records, const char* key, int64_t& sec, uint32_t& nsec) {
+    for (const auto& [k, v] : records)
+        if (k == key)
+            if (std::optional<PaxTime> t = parsePaxTime(v)) {
+                sec = t->sec;
+                nsec = t->nsec;
+            }
+}
 
 // A member's name as components below the target folder, or why it is
 // refused.
@@ -86,10 +221,14 @@ public:
     Importer(Timg& img, Node* base, archive* a, JobReporter& rep, uint64_t total)
         : img_(img), base_(base), a_(a), rep_(rep), total_(total), now_(std::time(nullptr)) {}
 
-    // Takes one member (its header was just read).
-    void take(archive_entry* e);
+    // Takes one member (its header was just read). pax: the member's pax
+    // records as they stand in the archive, when they could be read.
+    void take(archive_entry* e, const std::optional<PaxRecords>& pax);
 
     TarImportResult result;
+    // The input's bytes read so far, when the reader's own count is of
+    // decompressed bytes.
+    std::function<int64_t()> bytesRead;
 
 private:
     using NameMap = std::unordered_map<std::string, Node*>;
@@ -100,7 +239,8 @@ private:
     NameMap& namesOf(Node* dir);
     Node* find(const std::vector<std::string>& parts, size_t count);
     Node* folderFor(const std::vector<std::string>& parts, const std::string& member);
-    std::optional<TImgEntry> attributes(archive_entry* e, const std::string& member);
+    std::optional<TImgEntry> attributes(archive_entry* e, const std::string& member,
+                                        const std::optional<PaxRecords>& pax);
     // Reads the member's data into the working file: {dataPos, size}.
     std::pair<int64_t, uint64_t> readData(archive_entry* e, const std::string& member);
     void add(Node* dir, TImgEntry entry);
@@ -179,7 +319,8 @@ void Importer::add(Node* dir, TImgEntry entry) {
     ++result.added;
 }
 
-std::optional<TImgEntry> Importer::attributes(archive_entry* e, const std::string& member) {
+std::optional<TImgEntry> Importer::attributes(archive_entry* e, const std::string& member,
+                                              const std::optional<PaxRecords>& pax) {
     TImgEntry t;
     const la_int64_t uid = archive_entry_uid(e), gid = archive_entry_gid(e);
     if (uid < 0 || uid > la_int64_t{kMaxId} || gid < 0 || gid > la_int64_t{kMaxId}) {
@@ -202,6 +343,23 @@ std::optional<TImgEntry> Importer::attributes(archive_entry* e, const std::strin
     if (archive_entry_ctime_is_set(e)) {
         t.ctime = archive_entry_ctime(e);
         t.ctimeNs = static_cast<uint32_t>(archive_entry_ctime_nsec(e));
+    }
+    if (pax) {
+        // As the archive has them: libarchive gives a time before 1970 with
+        // a fraction the wrong sign.
+        takePaxTime(*pax, "mtime", t.mtime, t.mtimeNs);
+        takePaxTime(*pax, "atime", t.atime, t.atimeNs);
+        takePaxTime(*pax, "ctime", t.ctime, t.ctimeNs);
+    } else if ((archive_format(a_) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_TAR) {
+        // Not read again: libarchive's seconds and fraction have one sign,
+        // -1 and 0.25 standing for -1.25 s (only -0.x s cannot be told from
+        // +0.x s).
+        for (auto [sec, nsec] : {std::pair{&t.mtime, &t.mtimeNs}, std::pair{&t.atime, &t.atimeNs},
+                                 std::pair{&t.ctime, &t.ctimeNs}})
+            if (*sec < 0 && *nsec > 0) {
+                *sec -= 1;
+                *nsec = 1000000000 - *nsec;
+            }
     }
     // pax archives may carry an attribute twice (libarchive's and the SCHILY
     // record): the last one counts.
@@ -321,18 +479,18 @@ void Importer::takeLink(archive_entry* e, const MemberPath& at, const std::strin
     add(dir, std::move(link));
 }
 
-void Importer::take(archive_entry* e) {
+void Importer::take(archive_entry* e, const std::optional<PaxRecords>& pax) {
     const char* raw = archive_entry_pathname(e);
     const std::string member = raw ? raw : "";
-    rep_.progressWith(archive_filter_bytes(a_, -1), static_cast<int64_t>(total_), 2,
-                      [&] { return verbatim(member); });
+    rep_.progressWith(bytesRead ? bytesRead() : archive_filter_bytes(a_, -1),
+                      static_cast<int64_t>(total_), 2, [&] { return verbatim(member); });
     const MemberPath at = splitMember(member);
     if (!at.refusal.empty())
         return refuse(member, at.refusal);
     if (const char* target = archive_entry_hardlink(e))
         return takeLink(e, at, member, target);
 
-    std::optional<TImgEntry> attrs = attributes(e, member);
+    std::optional<TImgEntry> attrs = attributes(e, member, pax);
     if (!attrs)
         return;
     TImgEntry t = std::move(*attrs);
@@ -407,9 +565,10 @@ void Importer::take(archive_entry* e) {
     add(dir, std::move(t));
 }
 
-// The body of both tarin: open(a) opens the archive handle on its input.
+// The body of both tarin: open(a) opens a handle on the input; reopenable:
+// it may be called twice (a file, bytes in memory; not standard input).
 TarImportResult importArchive(Timg& img, const std::string& source, uint32_t dirId, uint64_t total,
-                              const std::function<int(archive*)>& open) {
+                              const std::function<int(archive*)>& open, bool reopenable) {
     JobReporter rep(img.onwk, kFlagAddFiles);
     rep.send(0, 0, 1, verbatim(source));
     Node* base = nullptr;
@@ -431,9 +590,22 @@ TarImportResult importArchive(Timg& img, const std::string& source, uint32_t dir
             throw std::bad_alloc();
         archive_read_support_format_all(a.get());
         archive_read_support_filter_all(a.get());
-        if (open(a.get()) != ARCHIVE_OK)
-            throw Error(msg("cannot read the archive %1: %2", source, archiveError(a.get())));
+        // A tar archive is read through Decompressed, to read its pax records
+        // again; other formats (some need to seek) straight from the input,
+        // unless it can be opened only once.
+        std::unique_ptr<Decompressed> input = std::make_unique<Decompressed>(open, source);
+        if (input->startsTar() || !reopenable) {
+            if (archive_read_open2(a.get(), input.get(), nullptr, &Decompressed::read, nullptr,
+                                   nullptr) != ARCHIVE_OK)
+                throw Error(msg("cannot read the archive %1: %2", source, archiveError(a.get())));
+        } else {
+            input.reset();
+            if (open(a.get()) != ARCHIVE_OK)
+                throw Error(msg("cannot read the archive %1: %2", source, archiveError(a.get())));
+        }
         Importer imp(img, base, a.get(), rep, total);
+        if (input)
+            imp.bytesRead = [&input] { return input->inputBytes(); };
         for (;;) {
             if (img.cancel.load() != 0) {
                 imp.result.cancelled = true;
@@ -457,7 +629,11 @@ TarImportResult importArchive(Timg& img, const std::string& source, uint32_t dir
             if (r == ARCHIVE_WARN && why)
                 imp.result.warnings.push_back(msg("%1: %2", name ? name : "?", why));
             changed = true; // a member may change attributes without adding anything
-            imp.take(e);
+            const bool pax =
+                (archive_format(a.get()) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_TAR;
+            imp.take(e, input && pax ? input->paxRecordsAt(static_cast<uint64_t>(
+                                           archive_read_header_position(a.get())))
+                                     : std::nullopt);
         }
         TarImportResult result = std::move(imp.result);
         finish();
@@ -476,16 +652,19 @@ TarImportResult tarin(Timg& img, const std::string& source, uint32_t dirId) {
     struct stat st {};
     if (!stdinput && ::stat(source.c_str(), &st) == 0 && S_ISREG(st.st_mode))
         total = static_cast<uint64_t>(st.st_size);
-    return importArchive(img, source, dirId, total, [&](archive* a) {
-        return stdinput ? archive_read_open_fd(a, 0, 1 << 16)
-                        : archive_read_open_filename(a, source.c_str(), 1 << 16);
-    });
+    return importArchive(
+        img, source, dirId, total,
+        [&](archive* a) {
+            return stdinput ? archive_read_open_fd(a, 0, 1 << 16)
+                            : archive_read_open_filename(a, source.c_str(), 1 << 16);
+        },
+        !stdinput);
 }
 
 TarImportResult tarin(Timg& img, ByteSpan bytes, const std::string& label, uint32_t dirId) {
-    return importArchive(img, label, dirId, bytes.size(), [&](archive* a) {
-        return archive_read_open_memory(a, bytes.data(), bytes.size());
-    });
+    return importArchive(
+        img, label, dirId, bytes.size(),
+        [&](archive* a) { return archive_read_open_memory(a, bytes.data(), bytes.size()); }, true);
 }
 
 } // namespace korvane

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using namespace korvane;
@@ -77,6 +78,33 @@ TEST_F(CliTest, JsonListing) {
     EXPECT_EQ(j[2]["target"], "/etc/hosts");
     EXPECT_EQ(j[3]["type"], "fifo");
     EXPECT_EQ(j[4]["target"], "etc/hosts");
+}
+
+// The listing is written as it is made, exactly as nlohmann::json writes the
+// whole array: names that need escapes or are not UTF-8, attributes out of
+// order and twice, hard links, an empty folder.
+TEST(JsonListing, StreamedAsNlohmannWritesIt) {
+    TempDir dir;
+    const std::string src = dir / "src";
+    std::filesystem::create_directories(src + "/sub/empty");
+    writeFile(src + "/plain", "x");
+    writeFile(src + "/q\"uo\te\\s\x01", "y");
+    writeFile(src + "/bad\xff"
+                    "name",
+              "z");
+    ASSERT_EQ(::symlink("tar\xfeget", (src + "/badlink").c_str()), 0);
+    ASSERT_EQ(::link((src + "/plain").c_str(), (src + "/sub/hard").c_str()), 0);
+    for (const char* name : {"user.b", "user.a", "user.x\xff"})
+        ASSERT_EQ(::setxattr((src + "/plain").c_str(), name, "v\xff", 2, 0), 0);
+    for (const char* to : {"yaffs2", "ext4"}) {
+        const std::string image = dir / to;
+        ASSERT_EQ(run(cli("pack " + shellQuote(src) + " " + image + " --to " + to)).status, 0);
+        for (const std::string& args : {"-lR --json " + image, "--json " + image + " /sub/empty",
+                                        "--json " + image + " /plain"}) {
+            const std::string out = run(cli("ls " + args)).out;
+            EXPECT_EQ(out, nlohmann::json::parse(out).dump(1, ' ', false) + "\n") << args;
+        }
+    }
 }
 
 TEST_F(CliTest, CatAndInfo) {

@@ -1,8 +1,8 @@
+#include "fs/yaffs2/tyaffs2obj.h"
 #include "model/error.h"
 #include "model/tree.h"
-#include "fs/yaffs2/tyaffs2obj.h"
-#include "support/yaffs2_builder.h"
 #include "source/image_data.h"
+#include "support/yaffs2_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -73,6 +73,26 @@ TEST(Tree, AbsoluteIndicesRunOverSubtrees) {
     Node stranger;
     EXPECT_EQ(ix.indexOf(&stranger), AbsoluteIndex::npos);
     EXPECT_EQ(ix.indexOf(img->nodeFor(258)) + 1, ix.indexOf(img->nodeFor(259)));
+}
+
+TEST(Tree, AbsoluteIndicesOfManyNodesFindEveryOne) {
+    // Enough nodes, in folders of uneven sizes, for the index's table to
+    // collide and wrap around.
+    Node root;
+    Node* folder = &root;
+    for (int i = 0; i < 20000; ++i) {
+        if (i % 97 == 0)
+            folder = root.addChild(std::make_unique<Node>());
+        folder->addChild(std::make_unique<Node>());
+    }
+    AbsoluteIndex ix(&root);
+    ASSERT_EQ(ix.size(), root.subtreeSize());
+    for (size_t i = 0; i < ix.size(); ++i)
+        ASSERT_EQ(ix.indexOf(ix.at(i)), i);
+    EXPECT_EQ(ix.end(0), ix.size());
+    EXPECT_EQ(ix.end(1), 1 + 1 + 97u) << "the first folder and its files";
+    Node stranger;
+    EXPECT_EQ(ix.indexOf(&stranger), AbsoluteIndex::npos);
 }
 
 TEST(Tree, NewObjectIdsRiseAndStopAtTheLimit) {

@@ -1,12 +1,12 @@
+#include "fs/yaffs2/tyaffs2obj.h"
 #include "model/error.h"
 #include "model/tree.h"
+#include "source/image_data.h"
 #include "support/recording_sink.h"
 #include "support/testutil.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/addfiles.h"
 #include "transfer/extract.h"
-#include "fs/yaffs2/tyaffs2obj.h"
-#include "source/image_data.h"
 
 #include <ctime>
 #include <fcntl.h>
@@ -365,6 +365,15 @@ TEST(AddFiles, ReferredFilesAreReadWhenAskedFor) {
 
     writeFile(src / "b", pattern(30, 3));
     EXPECT_THROW(contentsOf(*img, b), Error);
+    // Rewritten in place with bytes of the same length, or given another
+    // mode: the times tell, also while the file is open for reading.
+    EXPECT_EQ(contentsOf(*img, a), pattern(5000, 1));
+    const struct timespec later[2] = {{0, UTIME_OMIT}, {2000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (src / "a").c_str(), later, 0), 0);
+    EXPECT_THROW(contentsOf(*img, a), Error) << "a new modification time";
+    ASSERT_EQ(::chmod((src / "sparse").c_str(), 0600), 0);
+    EXPECT_THROW(contentsOf(*img, findPath(img->root(), "system/sparse")), Error)
+        << "a new change time";
     ASSERT_EQ(::rename((src / "b").c_str(), (src / "a").c_str()), 0);
     EXPECT_THROW(contentsOf(*img, a), Error) << "another file under the same name";
 }

@@ -1,11 +1,12 @@
+#include "fs/yaffs2/tyaffs2obj.h"
 #include "model/error.h"
 #include "model/tree.h"
+#include "source/image_data.h"
 #include "support/testutil.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/edit.h"
-#include "fs/yaffs2/tyaffs2obj.h"
-#include "source/image_data.h"
 
+#include <array>
 #include <ctime>
 #include <gtest/gtest.h>
 
@@ -143,6 +144,42 @@ TEST(Edit, PermissionsKeepTypeBitsAndReachWholeSubtrees) {
     EXPECT_EQ(changemode(*img, {258}, "1", false), EditStatus::kDone);
     EXPECT_EQ(img->nodeFor(258)->entry.mode, 040001u);
     EXPECT_EQ(img->nodeFor(259)->entry.mode, 040750u) << "children only when asked";
+}
+
+// An ACL as Linux gives it: version 2, then tag, permissions, id per entry.
+std::string acl(std::initializer_list<std::array<uint32_t, 3>> entries) {
+    std::string v{'\x02', '\0', '\0', '\0'};
+    for (const auto& [tag, perm, id] : entries)
+        for (uint32_t x : {tag | perm << 16, id})
+            for (int k = 0; k < 4; ++k)
+                v += static_cast<char>(x >> (8 * k));
+    return v;
+}
+
+TEST(Edit, ModesReachTheFileOfAHardLinkLeaveLinksInSubtreesAndRewriteAcls) {
+    auto img = image();
+    constexpr uint32_t kAny = 0xFFFFFFFF;
+    // libc.so: with a mask; deep: without one.
+    img->nodeFor(260)->entry.xattrs = {
+        {"system.posix_acl_access",
+         acl({{1, 6, kAny}, {2, 5, 1234}, {4, 4, kAny}, {0x10, 7, kAny}, {0x20, 4, kAny}})}};
+    img->nodeFor(262)->entry.xattrs = {
+        {"system.posix_acl_access", acl({{1, 6, kAny}, {4, 4, kAny}, {0x20, 4, kAny}})}};
+    EXPECT_EQ(changemode(*img, {258, 265}, "750", true), EditStatus::kDone);
+    EXPECT_EQ(img->nodeFor(264)->entry.mode, 0120777u) << "the link in the subtree stays";
+    EXPECT_EQ(img->nodeFor(260)->entry.mode, 0100750u);
+    EXPECT_EQ(img->nodeFor(260)->entry.xattrs[0].value,
+              acl({{1, 7, kAny}, {2, 5, 1234}, {4, 4, kAny}, {0x10, 5, kAny}, {0x20, 0, kAny}}));
+    EXPECT_EQ(img->nodeFor(262)->entry.xattrs[0].value,
+              acl({{1, 7, kAny}, {4, 5, kAny}, {0x20, 0, kAny}}));
+    // Through the hard link, alone.
+    EXPECT_EQ(changemode(*img, {265}, "4700", false), EditStatus::kDone);
+    EXPECT_EQ(img->nodeFor(260)->entry.mode, 0104700u);
+    // A value that is no ACL stays as it is.
+    const std::string notAnAcl("\x02\0\0", 3);
+    img->nodeFor(263)->entry.xattrs = {{"system.posix_acl_access", notAnAcl}};
+    EXPECT_EQ(changemode(*img, {263}, "600", false), EditStatus::kDone);
+    EXPECT_EQ(img->nodeFor(263)->entry.xattrs[0].value, notAnAcl);
 }
 
 TEST(Edit, OwnerAndGroupTakeEvery32BitId) {

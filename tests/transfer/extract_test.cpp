@@ -1,9 +1,10 @@
+#include "fs/yaffs2/tyaffs2obj.h"
 #include "model/error.h"
 #include "support/recording_sink.h"
 #include "support/testutil.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/extract.h"
-#include "fs/yaffs2/tyaffs2obj.h"
+#include "transfer/tar_export.h"
 
 #include <algorithm>
 #include <fcntl.h>
@@ -301,6 +302,48 @@ TEST(Extract, ObjectsThatCannotBeWrittenAreListedAndTheRunGoesOn) {
     ASSERT_EQ(sink.events.size(), 2u);
     EXPECT_EQ(sink.events.back().message, "完成");
     EXPECT_THROW(outfiles(*img, {1}, ""), Error);
+}
+
+TEST(Extract, OfTwoObjectsOfOneNameInAFolderTheFirstIsWritten) {
+    Yaffs2Builder b;
+    b.root();
+    b.dir(258, 1, "d");
+    b.file(259, 258, "x", pattern(10, 1));
+    b.file(260, 258, "x", pattern(20, 2));
+    b.dir(261, 258, "sub");
+    b.file(262, 261, "inner", pattern(10, 3));
+    b.file(263, 258, "sub", pattern(10, 4));
+    b.file(264, 1, "t", pattern(10, 5));
+    b.dir(265, 1, "t");
+    b.file(266, 265, "c", pattern(10, 6));
+    TempDir dir;
+    const std::string image = dir / "img";
+    b.save(image);
+    auto img = openYaffs2(b.bytes());
+    // Folders come first in a folder, so the folder t is the first t.
+    ExtractResult r = outfiles(*img, {1}, dir / "out");
+    EXPECT_EQ(skippedText(r), "d/sub: an object of the same name came before it; it is left out\n"
+                              "d/x: an object of the same name came before it; it is left out\n"
+                              "t: an object of the same name came before it; it is left out\n");
+    EXPECT_EQ(readFile(dir / "out/d/x"), pattern(10, 1));
+    EXPECT_EQ(readFile(dir / "out/d/sub/inner"), pattern(10, 3));
+    EXPECT_EQ(readFile(dir / "out/t/c"), pattern(10, 6));
+    EXPECT_EQ(r.written, 6u);
+    // Objects named one by one go into one folder as well.
+    r = outfiles(*img, {260, 259}, dir / "two");
+    EXPECT_EQ(skippedText(r), "x: an object of the same name came before it; it is left out\n");
+    EXPECT_EQ(readFile(dir / "two/x"), pattern(20, 2));
+    CommandResult c = run(std::string(KORVANE_CLI) + " extract " + shellQuote(image) + " -C " +
+                          shellQuote(dir / "cli"));
+    EXPECT_EQ(c.status, 1);
+    EXPECT_NE(c.err.find("skipped d/x: an object of the same name"), std::string::npos) << c.err;
+    // An archive holds each name once too.
+    TarResult t = tarout(*img, {1}, dir / "t.tar");
+    ASSERT_EQ(t.skipped.size(), 3u);
+    EXPECT_EQ(t.skipped[0].line().english(),
+              "./d/sub: an object of the same name came before it; it is left out");
+    EXPECT_EQ(run("tar -tf " + shellQuote(dir / "t.tar")).out,
+              "./\n./d/\n./d/sub/\n./d/sub/inner\n./d/x\n./t/\n./t/c\n");
 }
 
 TEST(Extract, CancelStopsAndKeepsWhatWasWritten) {

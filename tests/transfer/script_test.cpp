@@ -10,12 +10,14 @@
 #include "transfer/devtable.h"
 #include "transfer/edit.h"
 #include "transfer/loadimage.h"
+#include "transfer/pax_header.h"
 #include "transfer/tar_export.h"
 #include "transfer/tar_import.h"
 
 #include <functional>
 #include <gtest/gtest.h>
 #include <regex>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 
 using namespace korvane;
@@ -89,6 +91,67 @@ TEST(ScriptEdits, OperationsOnPaths) {
                                   "/etc 040755 0:0 m2000.000000000 dev0:0\n");
     // mkdir -p of what exists is no error; the folder is handed back.
     EXPECT_EQ(makedir(*img, "/a/b", attrs(0), true), lookupPath(*img, "/a/b"));
+}
+
+// One run, with its folder indexes and one sort at the end, leaves the tree
+// that the same operations one by one leave: the same objects, links and
+// order of every folder. A folder of 40 (indexed) holds two objects of one
+// name, as a damaged image may.
+TEST(ScriptEdits, OneRunEqualsOperationsOneByOne) {
+    auto make = [] {
+        Yaffs2Builder b;
+        b.root();
+        b.dir(258, 1, "many");
+        for (uint32_t i = 0; i < 40; ++i)
+            b.file(259 + i, 258, "f" + std::to_string(i) + (i % 3 ? ".so" : ""), pattern(5, i));
+        b.file(300, 258, "dup", pattern(5, 1));
+        b.file(301, 258, "dup", pattern(6, 2));
+        b.hardlink(302, 1, "link7", 266);
+        b.hardlink(303, 258, "link7b", 266);
+        return openYaffs2(b.bytes());
+    };
+    auto ops = [](auto&& mkdirp, auto&& mknod, auto&& mv, auto&& rm, auto&& ln) {
+        for (int i = 0; i < 30; ++i)
+            mknod("/many/n" + std::to_string(29 - i));
+        mkdirp("/many/sub/deep");
+        mv("/many/f4.so", "/many/sub/renamed");
+        mv("/many/n5", "/many/a-first");
+        rm("/many/dup"); // the first; the other answers to the name now
+        mv("/many/dup", "/many/dup2");
+        ln("/many/f10.so", "/many/sub/hard");
+        rm("/many/f7.so"); // the first of its links in tree order takes it over
+        rm("/many/f10.so");
+        for (int i = 0; i < 20; ++i)
+            mknod("/many/sub/m" + std::to_string(i));
+        rm("/many/sub/m3");
+    };
+    auto one = make();
+    {
+        PathEdits ed(*one);
+        ops([&](const std::string& p) { ed.makedir(p, attrs(0755), true); },
+            [&](const std::string& p) { ed.makespecial(p, kModeFifo, {}, attrs(0600)); },
+            [&](const std::string& a, const std::string& b) { ed.movepath(a, b); },
+            [&](const std::string& p) { ed.removepath(p, true); },
+            [&](const std::string& a, const std::string& b) { ed.makehardlink(b, a); });
+    }
+    auto each = make();
+    Timg& img = *each;
+    ops([&](const std::string& p) { makedir(img, p, attrs(0755), true); },
+        [&](const std::string& p) { makespecial(img, p, kModeFifo, {}, attrs(0600)); },
+        [&](const std::string& a, const std::string& b) { movepath(img, a, b); },
+        [&](const std::string& p) { removepath(img, p, true); },
+        [&](const std::string& a, const std::string& b) { makehardlink(img, b, a); });
+    auto order = [](Timg& t) {
+        std::string out;
+        forEachPreorder(t.root(), [&](Node* n) {
+            out += pathFromRoot(n) + " #" + std::to_string(n->entry.objId) + "\n";
+        });
+        return out;
+    };
+    EXPECT_EQ(order(*one), order(*each));
+    EXPECT_EQ(treeText(*one), treeText(*each));
+    EXPECT_NE(order(*one).find("many/link7b #266"), std::string::npos) << order(*one);
+    EXPECT_NE(order(*one).find("many/dup2 #301"), std::string::npos) << order(*one);
 }
 
 TEST(ScriptEdits, RefusalsNameThePathAndChangeNothing) {
@@ -307,6 +370,81 @@ TEST(Tar, OutAndBackInKeepsEveryObject) {
     EXPECT_NE(t.out.find(" 5000 "), std::string::npos) << t.out;
     EXPECT_EQ(t.out.find("link to"), std::string::npos) << t.out;
     EXPECT_NE(t.out.find(" a/tty"), std::string::npos) << t.out;
+}
+
+TEST(Tar, TimeTextsAreOneSignedDecimal) {
+    const std::pair<PaxTime, const char*> cases[] = {
+        {{-1, 500000000}, "-0.5"}, {{-2, 750000000}, "-1.25"},
+        {{-1, 0}, "-1"},           {{0, 0}, "0"},
+        {{1, 1}, "1.000000001"},   {{-7, 999999999}, "-6.000000001"},
+    };
+    for (const auto& [t, text] : cases) {
+        EXPECT_EQ(paxTime(t), text);
+        EXPECT_EQ(parsePaxTime(text), t) << text;
+    }
+    for (const char* bad : {"", "-", "1.x", "1e5", ".5"})
+        EXPECT_FALSE(parsePaxTime(bad)) << bad;
+}
+
+// Times before 1970 with a fraction, an atime of 0, and a sparse file whose
+// long name is not UTF-8, out to GNU tar and back in from it.
+TEST(Tar, GnuTarReadsTimesAndSparseNamesAsWrittenAndWritesThemAsRead) {
+    auto img = newimage();
+    Node* neg = addFile(*img, img->root(), "neg", pattern(10, 1));
+    neg->entry.mtime = -1;
+    neg->entry.mtimeNs = 500000000; // -0.5 s
+    neg->entry.atime = 0;
+    neg->entry.atimeNs = 0;
+    Node* older = addFile(*img, img->root(), "older", pattern(10, 2));
+    older->entry.mtime = -2;
+    older->entry.mtimeNs = 750000000; // -1.25 s
+    older->entry.atime = older->entry.mtime;
+    older->entry.atimeNs = older->entry.mtimeNs;
+    const std::string folder(60, 'd'), name = "sp\xff" + std::string(130, 'e');
+    Node* sparse =
+        addFile(*img, addNode(*img, img->root(), folder, kTypeDirectory, 0755), name, {});
+    WorkFile& wf = img->workfile();
+    const int64_t start = wf.appendStart();
+    wf.writeAt(start + (4 << 20), asBytes(std::string("mid")));
+    wf.appendEnd(start, 8 << 20);
+    sparse->entry.dataPos = start;
+    sparse->entry.size = 8 << 20;
+
+    TempDir dir;
+    ASSERT_TRUE(tarout(*img, {img->root()->entry.objId}, dir / "out.tar").skipped.empty());
+    // GNU tar gives files the archive's atime when it extracts incrementally.
+    std::filesystem::create_directories(dir / "x");
+    CommandResult r =
+        run("tar -G -C " + shellQuote(dir / "x") + " -xf " + shellQuote(dir / "out.tar"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "x/neg").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec * 1000000000 + st.st_mtim.tv_nsec, -500000000);
+    EXPECT_EQ(st.st_atim.tv_sec * 1000000000 + st.st_atim.tv_nsec, 0);
+    ASSERT_EQ(::stat((dir / "x/older").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec * 1000000000 + st.st_mtim.tv_nsec, -1250000000);
+    const std::string extracted = dir / ("x/" + folder + "/" + name);
+    ASSERT_EQ(::stat(extracted.c_str(), &st), 0) << "the whole name";
+    EXPECT_EQ(st.st_size, 8 << 20);
+    EXPECT_LT(st.st_blocks * 512, 1 << 20) << "a hole stays a hole";
+
+    // And back: GNU tar's archive of what it extracted gives the same times.
+    r = run("tar --format=pax -C " + shellQuote(dir / "x") + " -cf " + shellQuote(dir / "gnu.tar") +
+            " neg older");
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto back = newimage();
+    ASSERT_TRUE(tarin(*back, dir / "gnu.tar", back->root()->entry.objId).refused.empty());
+    const TImgEntry& n = findPath(back->root(), "neg")->entry;
+    EXPECT_EQ(std::pair(n.mtime, n.mtimeNs), std::pair(int64_t{-1}, 500000000u));
+    EXPECT_EQ(std::pair(n.atime, n.atimeNs), std::pair(int64_t{0}, 0u));
+    const TImgEntry& o = findPath(back->root(), "older")->entry;
+    EXPECT_EQ(std::pair(o.mtime, o.mtimeNs), std::pair(int64_t{-2}, 750000000u));
+    // Compressed, the records are read from the decompressed bytes.
+    ASSERT_EQ(run("gzip -k " + shellQuote(dir / "gnu.tar")).status, 0);
+    auto gz = newimage();
+    ASSERT_TRUE(tarin(*gz, dir / "gnu.tar.gz", gz->root()->entry.objId).refused.empty());
+    EXPECT_EQ(findPath(gz->root(), "neg")->entry.mtime, -1);
+    EXPECT_EQ(findPath(gz->root(), "neg")->entry.mtimeNs, 500000000u);
 }
 
 TEST(Tar, ImportRefusesUnsafeMembersAndReadsEveryCompression) {

@@ -219,8 +219,11 @@ ByteSpan Text23obj::rawInode(uint32_t n, std::byte* scratch) const {
     const uint64_t table = groups_[group].inodeTable;
     if (table == 0 || table >= sb_.blocksCount)
         return {};
-    return view(*src_, table * sb_.blockSize + uint64_t{index} * sb_.inodeSize, sb_.inodeSize,
-                scratch);
+    // Inode tables are read through the image's mapping: a scan of a million
+    // inodes would otherwise keep every page of them resident.
+    const uint64_t at = table * sb_.blockSize + uint64_t{index} * sb_.inodeSize;
+    noteReadAt(at, sb_.inodeSize);
+    return view(*src_, at, sb_.inodeSize, scratch);
 }
 
 bool Text23obj::loadInodeAt(uint32_t n, Inode& inode) const {
