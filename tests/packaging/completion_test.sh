@@ -8,7 +8,8 @@ cli=$(realpath "$1")
 completion=$(realpath "$2")
 work=$(mktemp -d "${TMPDIR:-/tmp}/korvane-completion-XXXXXX")
 trap 'rm -rf "$work"' EXIT
-export PATH=$(dirname "$cli"):$PATH
+PATH=$(dirname "$cli"):$PATH
+export PATH
 failures=0
 
 fail() {
