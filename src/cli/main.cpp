@@ -1,6 +1,7 @@
 // korvane-cli: every job of Korvane without a display.
 #include "command.h"
 #include "extract_cmd.h"
+#include "korvane_version.h"
 #include "model/error.h"
 #include "text/messagetext.h"
 
@@ -28,6 +29,8 @@ std::string say(const Message& m) {
 }
 
 void tell(std::FILE* err, const Message& m) {
+    if (verbosity() == Verbosity::kQuiet && m.text == "warning: %1")
+        return;
     std::fprintf(err, "korvane-cli: %s\n", printable(say(m)).c_str());
 }
 
@@ -78,10 +81,36 @@ ImageChain openImage(Context& ctx, const std::string& path, const OpenOptions& o
     for (size_t level = 0; level < chain.depth(); ++level)
         for (const Message& w : chain.at(level).warningMessages())
             tell(stderr, msg("warning: %1", w));
+    if (verbosity() == Verbosity::kVerbose) {
+        const Timg& img = chain.top();
+        const size_t objects = img.root() ? img.root()->subtreeSize() : 0;
+        tell(stderr, msg("%1: %2, %3 objects", path, img.formatName(), objects));
+    }
     return chain;
 }
 
 } // namespace korvane::cli
+
+namespace {
+
+// The options that hold for every command: --version, --quiet and --verbose.
+// They may come after the command too (korvane-cli ls -q IMAGE), as users of
+// other tools expect.
+void addGlobalOptions(CLI::App& app) {
+    app.set_version_flag("--version", std::string("korvane-cli ") + KORVANE_VERSION_TEXT,
+                         "Print the version and exit");
+    auto* quiet = app.add_flag_callback(
+        "-q,--quiet", [] { setVerbosity(Verbosity::kQuiet); },
+        "Print errors only: no progress bar, no warnings");
+    app.add_flag_callback(
+           "-v,--verbose", [] { setVerbosity(Verbosity::kVerbose); },
+           "Also print each step of the work with its time, and what the image was read as")
+        ->excludes(quiet);
+    for (CLI::App* sub : app.get_subcommands({}))
+        sub->fallthrough();
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"Korvane: browse, extract and edit YAFFS2 and EXT2/EXT3/ext4 filesystem images."};
@@ -98,6 +127,7 @@ int main(int argc, char** argv) {
     addFindCommand(app, commands);
     addDiffCommand(app, commands);
     addSuperCommand(app, commands);
+    addGlobalOptions(app);
 
     try {
         app.parse(argc, argv);

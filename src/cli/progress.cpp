@@ -1,14 +1,28 @@
 #include "progress.h"
 
 #include "command.h"
+#include "extract_cmd.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <unistd.h>
 
 namespace korvane::cli {
 
 namespace {
+
+Verbosity gVerbosity = Verbosity::kNormal;
+
+// A bar needs a terminal that understands carriage return and "erase line";
+// in a pipe, a log file or an Emacs shell buffer it would be noise.
+bool barWanted() {
+    if (gVerbosity == Verbosity::kQuiet || ::isatty(STDERR_FILENO) != 1)
+        return false;
+    const char* term = std::getenv("TERM");
+    return term && *term && std::strcmp(term, "dumb") != 0;
+}
 
 // Keeps at most max columns of a UTF-8 text, cutting only between characters.
 std::string fitColumns(const std::string& s, size_t max) {
@@ -30,7 +44,17 @@ std::string fitColumns(const std::string& s, size_t max) {
 
 } // namespace
 
-TerminalProgress::TerminalProgress() : enabled_(::isatty(STDERR_FILENO) == 1) {}
+void setVerbosity(Verbosity v) {
+    gVerbosity = v;
+}
+
+Verbosity verbosity() {
+    return gVerbosity;
+}
+
+TerminalProgress::TerminalProgress()
+    : enabled_(barWanted()), verbose_(gVerbosity == Verbosity::kVerbose),
+      start_(std::chrono::steady_clock::now()) {}
 
 TerminalProgress::~TerminalProgress() {
     clear();
@@ -44,7 +68,28 @@ void TerminalProgress::clear() {
     }
 }
 
-void TerminalProgress::report(int64_t pos, int64_t max, int, const Message& message, uint8_t) {
+// A line for the first event of each step whose text is a step, not the name
+// of an object going by, with the seconds since the command started.
+void TerminalProgress::logStep(int kind, const Message& message, uint8_t flag) {
+    if (kind == lastKind_ && flag == lastFlag_)
+        return;
+    lastKind_ = kind;
+    lastFlag_ = flag;
+    if (message.empty() || message.text == verbatim({}).text)
+        return;
+    std::string step = say(message);
+    if (step == lastStep_)
+        return;
+    clear();
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_;
+    std::fprintf(stderr, "korvane-cli: %8.3f s  %s\n", elapsed.count(), printable(step).c_str());
+    lastStep_ = std::move(step);
+}
+
+void TerminalProgress::report(int64_t pos, int64_t max, int kind, const Message& message,
+                              uint8_t flag) {
+    if (verbose_)
+        logStep(kind, message, flag);
     if (!enabled_)
         return;
     constexpr int kWidth = 30;

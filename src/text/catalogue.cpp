@@ -530,6 +530,7 @@ const CatalogueEntry kCatalogue[] = {
 
     // korvane-cli.
     {"warning: %1", "警告：%1"},
+    {"%1: %2, %3 objects", "%1：%2，%3 个对象"},
     {"skipped %1", "已跳过 %1"},
     {"cannot take %1", "无法接受 %1"},
     {"out of memory", "内存不足"},

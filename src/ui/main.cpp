@@ -2,6 +2,7 @@
 //   korvane [--lang en|zh] [IMAGE]   opens IMAGE at start
 #include "dirlistmodel.h"
 #include "iconprovider.h"
+#include "korvane_version.h"
 #include "language.h"
 #include "mainwindow.h"
 #include "uitexts.h"
@@ -10,6 +11,7 @@
 #include <QCommandLineParser>
 #include <QTimer>
 #include <cstdio>
+#include <cstring>
 
 using namespace korvane;
 using namespace korvane::ui;
@@ -55,13 +57,63 @@ text::Language chooseLanguage(int argc, char** argv) {
     return text::languageFromEnvironment(text::Language::kChinese);
 }
 
+// The command line: korvane [--lang en|zh] [IMAGE], and --screenshot for the
+// documentation.
+struct CommandLine {
+    QCommandLineParser parser;
+    QCommandLineOption lang{"lang", "Language of the texts: en or zh.", "LANG"};
+    QCommandLineOption screenshot{"screenshot", "Save a picture of the window and quit.", "FILE"};
+
+    CommandLine() {
+        parser.setApplicationDescription(tx(kAppTitle));
+        parser.addHelpOption();
+        parser.addVersionOption();
+        parser.addPositionalArgument(
+            "IMAGE", "Image to open: YAFFS2, EXT2/EXT3/ext4, or an Android sparse image of one");
+        parser.addOption(lang);
+        screenshot.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(screenshot);
+    }
+};
+
+void describeApplication() {
+    QCoreApplication::setApplicationName("korvane");
+    QCoreApplication::setOrganizationName("korvane");
+    QCoreApplication::setApplicationVersion(KORVANE_VERSION_TEXT);
+}
+
+// --help and --version only print, so they must work without a display (in a
+// terminal over ssh, in a package's test): they are answered before the
+// window's QApplication, which needs one, exists.
+bool onlyPrints(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (std::strcmp(a, "--") == 0)
+            return false;
+        for (const char* flag : {"-h", "--help", "--help-all", "-?", "-v", "--version"})
+            if (std::strcmp(a, flag) == 0)
+                return true;
+    }
+    return false;
+}
+
+int printHelpOrVersion(int argc, char** argv) {
+    QCoreApplication core(argc, argv);
+    describeApplication();
+    installTranslators(chooseLanguage(argc, argv));
+    CommandLine commandLine;
+    // Exits after printing; an unknown option makes it print the error.
+    commandLine.parser.process(core);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (onlyPrints(argc, argv))
+        return printHelpOrVersion(argc, argv);
     QApplication app(argc, argv);
-    QApplication::setApplicationName("korvane");
-    QApplication::setOrganizationName("korvane");
-    QApplication::setApplicationVersion("2.0");
+    describeApplication();
     QGuiApplication::setDesktopFileName("korvane");
     QApplication::setWindowIcon(QIcon(":/korvane/korvane.svg"));
     // The window's resources (the translations among them) are in korvane_ui.
@@ -71,18 +123,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "korvane: the English translation is missing; texts stay Chinese\n");
     IconProvider::chooseIconTheme();
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(tx(kAppTitle));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    parser.addPositionalArgument("IMAGE", "YAFFS2, EXT2 or EXT3 image to open");
-    QCommandLineOption langOption("lang", "Language of the texts: en or zh.", "LANG");
-    parser.addOption(langOption);
-    QCommandLineOption screenshot("screenshot", "Save a picture of the window and quit.", "FILE");
-    screenshot.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOption(screenshot);
+    CommandLine commandLine;
+    QCommandLineParser& parser = commandLine.parser;
+    const QCommandLineOption& screenshot = commandLine.screenshot;
     parser.process(app);
-    if (parser.isSet(langOption) && !text::parseLanguage(parser.value(langOption).toStdString())) {
+    if (parser.isSet(commandLine.lang) &&
+        !text::parseLanguage(parser.value(commandLine.lang).toStdString())) {
         std::fprintf(stderr, "korvane: --lang takes en or zh\n");
         return 2;
     }
