@@ -18,6 +18,7 @@
 #include <QTest>
 #include <QTreeView>
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -236,6 +237,20 @@ void ViewsTest::showsImageInfoAndChecksums() {
     QCOMPARE(done, uint64_t(3));
     QCOMPARE(sums->sha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     QCOMPARE(sums->md5, "900150983cd24fb0d6963f7d28e17f72");
+}
+
+void ViewsTest::offersExt4FirstForExt4() {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "src");
+    writeFile(dir / "src/a.txt", std::string("a"));
+    const std::string cmd =
+        "mke2fs -q -F -t ext4 -d " + (dir / "src") + " " + (dir / "e.img") + " 4M >/dev/null 2>&1";
+    if (std::system(cmd.c_str()) != 0)
+        QSKIP("mke2fs is not installed");
+    Window w = makeWindow();
+    QVERIFY(openAndWait(*w, qs(dir / "e.img")));
+    w->saveAs(); // the save dialog is cancelled
+    QCOMPARE(w.prompter->saveTypesOffered, QStringList({"ext4"}));
 }
 
 } // namespace korvane::ui::test

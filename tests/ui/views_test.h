@@ -16,6 +16,7 @@ private Q_SLOTS:
     void undoesAndRedoesEdits();
     void comparesWithFolder();
     void showsImageInfoAndChecksums();
+    void offersExt4FirstForExt4();
 };
 
 } // namespace korvane::ui::test
