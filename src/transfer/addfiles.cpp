@@ -390,6 +390,8 @@ void Adder::addNonFolder(const std::string& path, const std::string& name, const
     const uint32_t id = e.objId;
     const bool linkName = e.objType == kTypeHardlink;
     if (clash) {
+        if (opt_.beforeReplace)
+            opt_.beforeReplace(*clash);
         clash->entry = std::move(e);
         clash->icon = iconFor(clash->entry, clash->text);
         ++result.overwritten;

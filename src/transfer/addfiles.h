@@ -42,6 +42,9 @@ struct AddOptions {
     // Answers the clash question while the mode is kClashAsk; without it a
     // clash is skipped.
     ClashQuestion ask;
+    // Called with an object just before an added file takes its place (its
+    // entry is replaced), so that an edit journal can keep the old entry.
+    std::function<void(const Node& existing)> beforeReplace;
 };
 
 struct AddResult {

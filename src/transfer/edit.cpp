@@ -114,12 +114,10 @@ std::string_view trimmed(std::string_view text) {
 
 std::optional<uint32_t> permissioncode(std::string_view text) {
     std::string_view t = trimmed(text);
-    if (t.size() > 4)
+    // 0000 is a mode like any other: an object nobody but root may use.
+    if (t.empty() || t.size() > 4 || t.find_first_not_of("01234567") != std::string_view::npos)
         return std::nullopt;
-    uint32_t value = parsemode(t);
-    if (value == 0)
-        return std::nullopt;
-    return value;
+    return parsemode(t);
 }
 
 std::optional<uint32_t> idvalue(std::string_view text) {

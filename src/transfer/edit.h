@@ -29,9 +29,9 @@ constexpr size_t kMaxNameBytes = 255;
 // text without leading and trailing blanks and control characters.
 std::string_view trimmed(std::string_view text);
 
-// The permission bits of a permission code as the edit commands accept it: at
-// most 4 characters after trimming and a non-zero parsemode value. nullopt
-// when it is not valid (so 0, 0000, 888 and 12345 are refused).
+// The permission bits of a permission code as the edit commands accept it: 1
+// to 4 octal digits after trimming (0 and 0000 included). nullopt when it is
+// not valid (so 888, 7a5 and 12345 are refused).
 std::optional<uint32_t> permissioncode(std::string_view text);
 
 // The largest UID or GID: 2^32 - 2 (2^32 - 1 is the kernel's "no id").

@@ -27,6 +27,8 @@ namespace korvane::ui {
 namespace {
 
 constexpr const char* kKeepSetting = "add/keepAttributes";
+// The folder the chooser was last in, kept across runs.
+constexpr const char* kFolderSetting = "folders/add";
 
 QString existingOrHome(QStandardPaths::StandardLocation location) {
     QString path = QStandardPaths::writableLocation(location);
@@ -122,7 +124,8 @@ AddFilesDialog::AddFilesDialog(QWidget* parent) : QDialog(parent) {
     main->addLayout(bottom);
     layout->addLayout(main, 1);
 
-    setFolder(QDir::homePath());
+    const QString last = QSettings().value(kFolderSetting).toString();
+    setFolder(!last.isEmpty() && QFileInfo(last).isDir() ? last : QDir::homePath());
 }
 
 void AddFilesDialog::setFolder(const QString& path) {
@@ -218,7 +221,7 @@ QStringList AddFilesDialog::selectedPaths() const {
 }
 
 void AddFilesDialog::updateCount() {
-    count_->setText(tx(kSelectedCount).arg(selectedPaths().size()));
+    count_->setText(txn(kSelectedCount, selectedPaths().size()));
 }
 
 std::optional<FileChoice> AddFilesDialog::choose() {
@@ -226,6 +229,7 @@ std::optional<FileChoice> AddFilesDialog::choose() {
     if (exec() != QDialog::Accepted)
         return std::nullopt;
     QSettings().setValue(kKeepSetting, keep_->isChecked());
+    QSettings().setValue(kFolderSetting, folder_);
     return FileChoice{selectedPaths(), keep_->isChecked()};
 }
 

@@ -1,8 +1,10 @@
 // The list of one directory's children: a private copy of each child's entry,
 // taken when the directory is listed (and renewed for edited rows), so the
 // list never reads the tree while a job changes it. Texts are made on demand.
-// It keeps the thumbnails of the listing and the generation counter that
-// tells a thumbnail worker's results for this listing from outdated ones.
+// A filter narrows the rows shown to the names that match it; rows are the
+// rows shown. It keeps the thumbnails of the listing and the generation
+// counter that tells a thumbnail worker's results for this listing from
+// outdated ones.
 #pragma once
 
 #include "model/entry.h"
@@ -12,10 +14,14 @@
 #include <QAbstractTableModel>
 #include <QImage>
 #include <QList>
+#include <QStringList>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
+
+class QMimeData;
 
 namespace korvane::ui {
 
@@ -37,7 +43,7 @@ struct ListRow {
 class DirListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { kName, kUid, kGid, kPermissions, kType, kSize, kLabel, kColumnCount };
+    enum Column { kName, kUid, kGid, kPermissions, kType, kSize, kTime, kLabel, kColumnCount };
     // The object id of a row.
     static constexpr int ObjIdRole = Qt::UserRole + 1;
     // The row's thumbnail (a 97 x 97 QImage), null when it has none.
@@ -50,8 +56,14 @@ public:
     explicit DirListModel(IconProvider& icons, QObject* parent = nullptr);
 
     // Lists the children of dir, in the tree's order or the order chosen with
-    // sort(); starts a new generation with no thumbnails.
+    // sort(), through the filter; starts a new generation with no thumbnails.
     void fill(const Node& dir, const Timg& img);
+    // Shows only the rows whose name matches text: a part of the name, or a
+    // pattern with * and ? for the whole name; case-blind. Empty shows all.
+    void setFilter(const QString& text);
+    const QString& filter() const { return filter_; }
+    // Rows listed, shown or not.
+    int listedRows() const { return static_cast<int>(all_.size()); }
     void clear();
     // Renews a row's copy, name and texts from its node.
     void refreshRow(int row, const Node& node, const Timg& img);
@@ -59,8 +71,8 @@ public:
     // once when they are scattered.
     void removeRows(const QList<int>& rows);
 
-    const ListRow& row(int r) const { return rows_[static_cast<size_t>(r)]; }
-    int rows() const { return static_cast<int>(rows_.size()); }
+    const ListRow& row(int r) const { return all_[shown_[static_cast<size_t>(r)]]; }
+    int rows() const { return static_cast<int>(shown_.size()); }
     // The row of object id, or -1.
     int rowOf(uint32_t id) const;
     // The text a cell shows.
@@ -90,20 +102,46 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
+    // Dragging rows out: the data of the drag (see setDragData).
+    QStringList mimeTypes() const override;
+    QMimeData* mimeData(const QModelIndexList& indexes) const override;
+    Qt::DropActions supportedDragActions() const override { return Qt::CopyAction; }
+    // Makes the data of a drag of the objects ids; none: rows cannot be
+    // dragged.
+    void setDragData(std::function<QMimeData*(const std::vector<uint32_t>& ids)> make) {
+        dragData_ = std::move(make);
+    }
 
 private:
     static ListRow makeRow(const Node& node, const Timg& img);
+    ListRow& at(int r) { return all_[shown_[static_cast<size_t>(r)]]; }
     void sortRows();
+    // shown_ and the index from the filter; narrowing: only the rows shown
+    // so far can match.
+    void applyFilter(bool narrowing = false);
     void reindex();
 
     IconProvider& icons_;
-    std::vector<ListRow> rows_;
+    std::vector<ListRow> all_;
+    std::vector<size_t> shown_; // rows of all_ shown, in order
+    QString filter_;
+    // The names folded for the filter, made on its first use in a listing.
+    std::vector<QString> keys_;
+    std::function<QMimeData*(const std::vector<uint32_t>&)> dragData_;
     std::unordered_map<uint32_t, int> byId_;
     int sortColumn_ = -1;
     Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
     uint32_t generation_ = 0;
     std::vector<QImage> thumbnails_;
 };
+
+// A size for the list and the status bar: bytes below 1 KiB ("512 B"), else
+// KiB, MiB, GiB or TiB with three significant digits ("1.50 KiB", "15.2 MiB").
+QString unitSizeText(uint64_t bytes);
+// A size in bytes with groups of digits ("5,000,000 bytes").
+QString exactSizeText(uint64_t bytes);
+// A modification time for the list: date and minutes, local time.
+QString listTimeText(int64_t seconds);
 
 // Name order of the list's sort: case-blind, runs of digits by their value.
 int naturalCompare(std::string_view a, std::string_view b);

@@ -8,6 +8,7 @@
 #include "model/texts.h"
 #include "prompter.h"
 #include "transfer/edit.h"
+#include "transfer/image_chain.h"
 #include "uitexts.h"
 
 namespace korvane::ui {
@@ -21,6 +22,46 @@ QString utf8(const std::string& s) {
 } // namespace
 
 EditCommands::EditCommands(EditHost& host, QObject* parent) : QObject(parent), host_(host) {}
+
+void EditCommands::imagesChanged(const ImageChain& chain, bool restart) {
+    if (restart)
+        journals_.clear();
+    journals_.resize(std::min(journals_.size(), chain.depth()));
+    while (journals_.size() < chain.depth())
+        journals_.push_back(std::make_unique<EditJournal>(chain.at(journals_.size())));
+}
+
+EditJournal& EditCommands::journal() {
+    return *journals_.back();
+}
+
+bool EditCommands::canUndo() const {
+    return !journals_.empty() && journals_.back()->canUndo();
+}
+
+bool EditCommands::canRedo() const {
+    return !journals_.empty() && journals_.back()->canRedo();
+}
+
+void EditCommands::undo() {
+    if (Timg* img = host_.editableImage(); img && canUndo())
+        show(*img, journal().undo(*img));
+}
+
+void EditCommands::redo() {
+    if (Timg* img = host_.editableImage(); img && canRedo())
+        show(*img, journal().redo(*img));
+}
+
+// The folder where the step happened, listed anew with its object selected.
+void EditCommands::show(Timg& img, const std::optional<EditJournal::Place>& place) {
+    if (!place)
+        return;
+    Node* dir = img.nodeFor(place->folderId);
+    if (!dir || !dir->isDirectory())
+        dir = img.root();
+    host_.relist(dir, place->objectId);
+}
 
 std::vector<uint32_t> EditCommands::selectedIds() const {
     std::vector<uint32_t> ids;
@@ -45,7 +86,7 @@ void EditCommands::newDirectory() {
         return;
     NewDirResult r;
     try {
-        r = newdir(*img, dir->entry.objId, name->toStdString());
+        r = journal().newdir(*img, dir->entry.objId, name->toStdString());
     } catch (const Error& e) {
         message(coreText(e.message()));
         return;
@@ -70,23 +111,25 @@ void EditCommands::deleteSelected() {
     if (!host_.prompter().askYesNo(host_.dialogParent(), deleteQuestion(names), false))
         return;
     host_.beginRemoval();
-    img->modified = true;
     // From the last row to the first, as the list's own order stands;
-    // folders one by one, so the folder tree can follow.
+    // folders one by one, so the folder tree can follow; one step to undo.
     FolderTreeModel* folders = host_.folderModel();
+    EditJournal& j = journal();
+    j.beginGroup();
     std::vector<uint32_t> files;
     for (auto it = rows.crbegin(); it != rows.crend(); ++it) {
         const uint32_t id = list->row(*it).entry.objId;
         Node* n = img->nodeFor(id);
         if (n && n->isDirectory()) {
             folders->beginRemoveNode(n);
-            deletenodes(*img, {id});
+            j.deletenodes(*img, {id});
             folders->endRemoveNode();
         } else if (n) {
             files.push_back(id);
         }
     }
-    deletenodes(*img, files);
+    j.deletenodes(*img, files);
+    j.endGroup(*img);
     list->removeRows(rows);
     host_.endRemoval();
 }
@@ -107,7 +150,7 @@ void EditCommands::renameSelected() {
         [dir, caption](const QString& t) { return nameProblem(t, dir, caption); });
     if (!answer || answer->isEmpty() || *answer == caption)
         return;
-    const EditStatus status = renamenode(*img, id, answer->toStdString());
+    const EditStatus status = journal().renamenode(*img, id, answer->toStdString());
     if (status == EditStatus::kExists) {
         message(tx(kTextExists));
     } else if (status == EditStatus::kInvalid) {
@@ -136,7 +179,8 @@ void EditCommands::changePermissions() {
                                tx(kPermissionsPrompt), value, permissionProblem);
     if (!in || in->text.trimmed().isEmpty())
         return;
-    if (changemode(*img, ids, in->text.toStdString(), in->withChildren) == EditStatus::kInvalid) {
+    if (journal().changemode(*img, ids, in->text.toStdString(), in->withChildren) ==
+        EditStatus::kInvalid) {
         message(tx(kTextInvalid));
         return;
     }
@@ -168,8 +212,8 @@ void EditCommands::changeIds(const char* caption, const char* prompt, int which)
     if (!in)
         return;
     const std::string text = in->text.toStdString();
-    const EditStatus status = which == 0 ? changeuid(*img, ids, text, in->withChildren)
-                                         : changegid(*img, ids, text, in->withChildren);
+    const EditStatus status = which == 0 ? journal().changeuid(*img, ids, text, in->withChildren)
+                                         : journal().changegid(*img, ids, text, in->withChildren);
     if (status == EditStatus::kInvalid) {
         message(tx(kTextInvalid));
         return;

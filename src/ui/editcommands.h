@@ -1,15 +1,24 @@
 // The edit commands of the list's popup menu: new folder, delete, rename,
-// permissions, UID and GID. They ask through the window's prompter, change
-// the tree through korvane_core, and tell the window what to show again.
+// permissions, UID and GID, and undo and redo of every edit (adding files
+// too). They ask through the window's prompter, change the tree through the
+// edit journal of the image (one per image of the chain), and tell the
+// window what to show again.
 #pragma once
 
 #include "model/node.h"
 #include "model/timg.h"
+#include "transfer/undo.h"
 
 #include <QList>
 #include <QObject>
+#include <memory>
+#include <vector>
 
 class QWidget;
+
+namespace korvane {
+class ImageChain;
+}
 
 namespace korvane::ui {
 
@@ -45,6 +54,14 @@ class EditCommands : public QObject {
 public:
     explicit EditCommands(EditHost& host, QObject* parent = nullptr);
 
+    // After the chain of images changed: a journal for each image (fresh
+    // ones for all when restart, as after opening or saving).
+    void imagesChanged(const ImageChain& chain, bool restart);
+    // The journal of the image browsed (the top of the chain).
+    EditJournal& journal();
+    bool canUndo() const;
+    bool canRedo() const;
+
 public slots:
     void newDirectory();
     void deleteSelected();
@@ -52,6 +69,10 @@ public slots:
     void changePermissions();
     void changeUid();
     void changeGid();
+    // Ctrl+Z and Ctrl+Shift+Z: the last edit taken back or made again, shown
+    // in its folder.
+    void undo();
+    void redo();
 
 private:
     // which: 0 UID, 1 GID.
@@ -59,7 +80,10 @@ private:
     std::vector<uint32_t> selectedIds() const;
     void message(const QString& text);
 
+    void show(Timg& img, const std::optional<EditJournal::Place>& place);
+
     EditHost& host_;
+    std::vector<std::unique_ptr<EditJournal>> journals_;
 };
 
 } // namespace korvane::ui

@@ -62,7 +62,7 @@ QString deleteQuestion(const QStringList& names) {
     QString what = names.mid(0, kNamesShown).join(tx(kNameSeparator));
     if (names.size() > kNamesShown)
         what = tx(kTextAndMore).arg(what);
-    return tx(kTextConfirmDelete) + "\n\n" + tx(kTextDeleteWhat).arg(names.size()).arg(what);
+    return tx(kTextConfirmDelete) + "\n\n" + txn(kTextDeleteWhat, names.size()).arg(what);
 }
 
 } // namespace korvane::ui

@@ -28,6 +28,18 @@ bool installTranslators(text::Language lang) {
     removeTranslators();
     setLanguage(lang);
     const bool english = lang == text::Language::kEnglish;
+    // Qt's dialogs write dates, sizes and file types in the default locale's
+    // language: the app's language, in the user's own format where the
+    // system locale speaks it.
+    const QLocale system = QLocale::system();
+    if (english)
+        QLocale::setDefault(system.language() == QLocale::English
+                                ? system
+                                : QLocale(QLocale::English, QLocale::UnitedStates));
+    else
+        QLocale::setDefault(system.language() == QLocale::Chinese
+                                ? system
+                                : QLocale(QLocale::Chinese, QLocale::China));
     // Qt's own texts: its English is built in.
     if (!english) {
         qts = std::make_unique<QTranslator>();

@@ -5,6 +5,7 @@
 #include "iconprovider.h"
 #include "language.h"
 #include "mainactions.h"
+#include "searchresultsmodel.h"
 #include "uitexts.h"
 
 #include <QAction>
@@ -21,19 +22,26 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <set>
 
 namespace korvane::ui {
 
 namespace {
 
-// Column widths of the detail list.
-constexpr int kColumnWidths[DirListModel::kColumnCount] = {180, 60, 60, 160, 120, 150, 220};
+// Column widths of the detail list; UID and GID take the widest id.
+constexpr int kColumnWidths[DirListModel::kColumnCount] = {180, 60, 60, 160, 120, 90, 130, 220};
+constexpr int kMaxLabelWidth = 480;
+
+int idColumnWidth(const QWidget* view) {
+    return view->fontMetrics().horizontalAdvance(QStringLiteral("4294967294")) + 20;
+}
 
 } // namespace
 
-ListPane::ListPane(DirListModel* model, MainActions* actions, QWidget* parent)
-    : QWidget(parent), model_(model), actions_(actions) {
+ListPane::ListPane(DirListModel* model, SearchResultsModel* results, MainActions* actions,
+                   QWidget* parent)
+    : QWidget(parent), model_(model), actions_(actions), results_(results) {
     auto* rv = new QVBoxLayout(this);
     rv->setContentsMargins(0, 0, 0, 0);
     rv->setSpacing(2);
@@ -61,9 +69,11 @@ ListPane::ListPane(DirListModel* model, MainActions* actions, QWidget* parent)
             [this] { emit pathEntered(pathBox_->text()); });
     connect(pathBox_, &QLineEdit::editingFinished, this, &ListPane::pathAbandoned);
     bar->addWidget(pathBox_, 1);
+    buildFilter(bar);
     rv->addLayout(bar);
 
     buildViews();
+    buildResultsView();
     rv->addWidget(stack_, 1);
 
     imageStatus_ = new QLabel(this);
@@ -109,6 +119,8 @@ void ListPane::buildViews() {
     header->setSortIndicatorShown(false);
     for (int c = 0; c < DirListModel::kColumnCount; ++c)
         header->resizeSection(c, kColumnWidths[c]);
+    for (int c : {DirListModel::kUid, DirListModel::kGid})
+        header->resizeSection(c, std::max(kColumnWidths[c], idColumnWidth(detailView_)));
     header->setSectionHidden(DirListModel::kLabel, true);
     connect(header, &QHeaderView::sectionClicked, this, &ListPane::sortByColumn);
     // The header's popup shows and hides columns.
@@ -133,6 +145,10 @@ void ListPane::buildViews() {
         view->setEditTriggers(QAbstractItemView::NoEditTriggers);
         view->setContextMenuPolicy(Qt::CustomContextMenu);
         view->installEventFilter(this);
+        // Objects dragged out are extracted where they are dropped.
+        view->setDragEnabled(true);
+        view->setDragDropMode(QAbstractItemView::DragOnly);
+        view->setDefaultDropAction(Qt::CopyAction);
         actions_->addListView(view);
         connect(view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& i) {
             if (i.isValid())
@@ -147,7 +163,80 @@ void ListPane::buildViews() {
             &ListPane::selectionChanged);
 }
 
+void ListPane::buildFilter(QLayout* bar) {
+    filterBox_ = new QLineEdit(this);
+    filterBox_->setObjectName("filterBox");
+    filterBox_->setPlaceholderText(tx(kFilterPlaceholder));
+    filterBox_->setClearButtonEnabled(true);
+    filterBox_->setMaximumWidth(220);
+    filterBox_->setToolTip(tx(kFilterTip));
+    connect(filterBox_, &QLineEdit::textChanged, this, &ListPane::filterChanged);
+    filterBox_->installEventFilter(this);
+    connect(filterBox_, &QLineEdit::returnPressed, this, [this] {
+        if (!filterBox_->text().isEmpty())
+            emit searchRequested(filterBox_->text());
+    });
+    bar->addWidget(filterBox_);
+    auto* tools = new QToolBar(this);
+    tools->setObjectName("searchToolBar");
+    tools->setIconSize(QSize(24, 24));
+    tools->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    QAction* search = tools->addAction(
+        IconProvider::themeIcon({"edit-find", "system-search"}, QStyle::SP_FileDialogContentsView),
+        tx(kSearchImage));
+    search->setObjectName("searchImage");
+    search->setToolTip(tx(kSearchImage) + " (Enter)");
+    connect(search, &QAction::triggered, this, [this] {
+        if (!filterBox_->text().isEmpty())
+            emit searchRequested(filterBox_->text());
+    });
+    caseAction_ = tools->addAction(QStringLiteral("Aa"));
+    caseAction_->setCheckable(true);
+    caseAction_->setToolTip(tx(kCaseSensitive));
+    bar->addWidget(tools);
+}
+
+void ListPane::buildResultsView() {
+    resultsView_ = new QTreeView(stack_);
+    resultsView_->setObjectName("resultsView");
+    resultsView_->setModel(results_);
+    resultsView_->setRootIsDecorated(false);
+    resultsView_->setItemsExpandable(false);
+    resultsView_->setUniformRowHeights(true);
+    resultsView_->setAllColumnsShowFocus(true);
+    resultsView_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    resultsView_->setSelectionMode(QAbstractItemView::SingleSelection);
+    resultsView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    resultsView_->setTextElideMode(Qt::ElideMiddle);
+    resultsView_->header()->resizeSection(0, 200);
+    resultsView_->header()->resizeSection(1, 300);
+    resultsView_->installEventFilter(this);
+    connect(resultsView_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& i) {
+        if (i.isValid())
+            emit hitActivated(i.row());
+    });
+    stack_->addWidget(resultsView_);
+}
+
+bool ListPane::resultsShown() const {
+    return stack_->currentWidget() == resultsView_;
+}
+
+void ListPane::showResults(bool on) {
+    if (on)
+        stack_->setCurrentWidget(resultsView_);
+    else
+        setView(view_);
+}
+
+bool ListPane::caseSensitive() const {
+    return caseAction_->isChecked();
+}
+
 QAbstractItemView* ListPane::currentListView() const {
+    if (resultsShown())
+        return view_ == View::kDetails ? static_cast<QAbstractItemView*>(detailView_)
+                                       : static_cast<QAbstractItemView*>(iconView_);
     return static_cast<QAbstractItemView*>(stack_->currentWidget());
 }
 
@@ -194,11 +283,29 @@ QByteArray ListPane::headerState() const {
 }
 
 void ListPane::restoreHeaderState(const QByteArray& state) {
-    detailView_->header()->restoreState(state);
+    QHeaderView* header = detailView_->header();
+    if (!header->restoreState(state) || header->count() != DirListModel::kColumnCount)
+        return;
+    for (int c : {DirListModel::kUid, DirListModel::kGid})
+        header->resizeSection(c, std::max(header->sectionSize(c), idColumnWidth(detailView_)));
 }
 
 void ListPane::showLabelColumn() {
     detailView_->header()->setSectionHidden(DirListModel::kLabel, false);
+}
+
+void ListPane::fitLabelColumn() {
+    QHeaderView* header = detailView_->header();
+    if (header->isSectionHidden(DirListModel::kLabel))
+        return;
+    const QFontMetrics fm = detailView_->fontMetrics();
+    int widest = fm.horizontalAdvance(
+        model_->headerData(DirListModel::kLabel, Qt::Horizontal, Qt::DisplayRole).toString());
+    for (int r = 0; r < model_->rows(); ++r)
+        widest = std::max(widest, fm.horizontalAdvance(model_->cellText(r, DirListModel::kLabel)));
+    header->resizeSection(
+        DirListModel::kLabel,
+        std::clamp(widest + 24, kColumnWidths[DirListModel::kLabel], kMaxLabelWidth));
 }
 
 void ListPane::sortByColumn(int column) {
@@ -213,6 +320,20 @@ void ListPane::sortByColumn(int column) {
 }
 
 bool ListPane::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == filterBox_ && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        filterBox_->clear();
+        currentListView()->setFocus();
+        return true;
+    }
+    if (watched == resultsView_ && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            resultsView_->currentIndex().isValid()) {
+            emit hitActivated(resultsView_->currentIndex().row());
+            return true;
+        }
+    }
     if ((watched == iconView_ || watched == detailView_) && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&

@@ -1,5 +1,6 @@
 #include "mainactions.h"
 
+#include "fs/registry.h"
 #include "iconprovider.h"
 #include "uitexts.h"
 
@@ -41,6 +42,21 @@ MainActions::MainActions(QWidget* window) : QObject(window) {
     exportAllTop = toolAction(window, kActionExportAll, exportIcons, QStyle::SP_DirOpenIcon);
     saveAs = toolAction(window, kActionSaveAs, {"document-save-as", "document-save"},
                         QStyle::SP_DialogSaveButton, QKeySequence(Qt::CTRL | Qt::Key_S));
+    undo = toolAction(window, kActionUndo, {"edit-undo"}, QStyle::SP_ArrowBack,
+                      QKeySequence(Qt::CTRL | Qt::Key_Z));
+    redo = toolAction(window, kActionRedo, {"edit-redo"}, QStyle::SP_ArrowForward,
+                      QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+    imageInfo = toolAction(window, kActionImageInfo, {"dialog-information", "document-properties"},
+                           QStyle::SP_MessageBoxInformation, QKeySequence(Qt::CTRL | Qt::Key_I));
+    compare = toolAction(window, kActionCompare, {"edit-copy", "view-dual"},
+                         QStyle::SP_FileDialogDetailedView);
+    find = new QAction(tx(kFilterPlaceholder), window);
+    find->setShortcut(QKeySequence::Find);
+    find->setShortcutContext(Qt::WindowShortcut);
+    window->addAction(find);
+    recentMenu_ = new QMenu(window);
+    recentMenu_->setObjectName("recentMenu");
+    open->setMenu(recentMenu_);
     up = toolAction(window, kActionUp, {"go-up"}, QStyle::SP_FileDialogToParent,
                     QKeySequence(Qt::ALT | Qt::Key_Up));
     extractList = toolAction(window, kActionExtractSelected, extractIcons, QStyle::SP_ArrowDown);
@@ -72,7 +88,19 @@ MainActions::MainActions(QWidget* window) : QObject(window) {
         return a;
     };
     openItem = item(kMenuOpen);
-    openAsItem = item(kMenuOpenAs);
+    openAsMenu_ = new QMenu(tx(kMenuOpenAs), window);
+    openAsMenu_->setObjectName("openAsMenu");
+    for (const FormatRow& f : formats())
+        if (f.role != FormatRole::kLayer) {
+            QAction* a = openAsMenu_->addAction(QString::fromUtf8(f.title));
+            a->setData(QString::fromUtf8(f.name));
+            connect(a, &QAction::triggered, this,
+                    [this, a] { emit openAsFormat(a->data().toString()); });
+        }
+    openAsMenu_->addSeparator();
+    openWithApp = openAsMenu_->addAction(tx(kMenuOpenWithApp));
+    openAsItem = popup_->addMenu(openAsMenu_);
+    goToTarget = item(kMenuGoToTarget);
     viewItem = popup_->addMenu(viewMenu_);
     popup_->addSeparator();
     extractItem = item(kMenuExtractSelected);
@@ -96,6 +124,16 @@ MainActions::MainActions(QWidget* window) : QObject(window) {
     update({});
 }
 
+void MainActions::setRecentImages(const QStringList& paths) {
+    recentMenu_->clear();
+    for (const QString& p : paths) {
+        QAction* a = recentMenu_->addAction(p);
+        connect(a, &QAction::triggered, this, [this, p] { emit openRecent(p); });
+    }
+    if (paths.isEmpty())
+        recentMenu_->addAction(tx(kNoRecentImages))->setEnabled(false);
+}
+
 void MainActions::addListView(QWidget* view) {
     view->addActions({upFromList, remove, rename, properties});
 }
@@ -107,14 +145,19 @@ void MainActions::update(const ActionState& s) {
     newImage->setEnabled(idle);
     open->setEnabled(idle);
     openAs->setEnabled(idle);
+    undo->setEnabled(idle && s.canUndo);
+    redo->setEnabled(idle && s.canRedo);
+    imageInfo->setEnabled(listed);
+    compare->setEnabled(listed);
     for (QAction* a :
          {extractTop, extractList, extractItem, remove, rename, permissions, uid, gid, properties})
         a->setEnabled(any);
     for (QAction* a : {exportAllTop, exportAllList, exportAllItem, exportTarItem, saveAs, up,
                        upFromList, newDir, addFiles})
         a->setEnabled(listed);
-    openItem->setEnabled(any && (s.firstIsFolder || (s.container && s.firstIsFile)));
+    openItem->setEnabled(any && (s.firstIsFolder || s.firstIsFile));
     openAsItem->setEnabled(any && s.firstIsFile);
+    goToTarget->setEnabled(any && s.firstIsLink);
     // "查看" and "刷新" are never greyed.
     viewItem->setEnabled(true);
     refresh->setEnabled(true);

@@ -20,7 +20,10 @@ struct ActionState {
     int selected = 0;           // selected rows
     bool firstIsFolder = false; // the first selected row is a folder
     bool firstIsFile = false;   // the first selected row is a regular file
+    bool firstIsLink = false;   // the first selected row is a symbolic link
     bool container = false;     // the listed image is a container of members
+    bool canUndo = false;       // an edit can be taken back
+    bool canRedo = false;       // an edit taken back can be made again
 };
 
 class MainActions : public QObject {
@@ -37,6 +40,12 @@ public:
     // The popup menu, as update() left it.
     QMenu* popup() const { return popup_; }
     QMenu* viewMenu() const { return viewMenu_; }
+    // The popup's "打开方式": the formats a file can be read as (each
+    // action's data is the registry name), then "其它应用程序…".
+    QMenu* openAsMenu() const { return openAsMenu_; }
+    // The images opened last, under " 打 开 ".
+    QMenu* recentMenu() const { return recentMenu_; }
+    void setRecentImages(const QStringList& paths);
 
     // Toolbars.
     QAction* newImage;
@@ -45,6 +54,11 @@ public:
     QAction* extractTop;
     QAction* exportAllTop;
     QAction* saveAs;
+    QAction* undo;
+    QAction* redo;
+    QAction* imageInfo; // "镜像信息"
+    QAction* compare;   // "与…比较"
+    QAction* find;      // Ctrl+F: the filter box
     QAction* up;
     QAction* upFromList; // Backspace in the list
     QAction* extractList;
@@ -55,7 +69,9 @@ public:
     QAction* details;
     // Popup menu.
     QAction* openItem;
-    QAction* openAsItem; // "打开方式": the selected file opened as an image in place
+    QAction* openAsItem;  // "打开方式": the submenu of formats and "其它应用程序…"
+    QAction* openWithApp; // "其它应用程序…": a copy opened by the desktop's application
+    QAction* goToTarget;  // "转到链接目标"
     QAction* viewItem;
     QAction* extractItem;
     QAction* exportAllItem;
@@ -70,9 +86,17 @@ public:
     QAction* gid;
     QAction* properties;
 
+signals:
+    // A format of "打开方式" was picked (its registry name).
+    void openAsFormat(const QString& format);
+    // An image of the recent list was picked.
+    void openRecent(const QString& path);
+
 private:
     QMenu* popup_;
     QMenu* viewMenu_;
+    QMenu* openAsMenu_;
+    QMenu* recentMenu_;
     QActionGroup* viewGroup_;
 };
 

@@ -1,23 +1,23 @@
 #include "mainwindow.h"
 
+#include "comparecommand.h"
+#include "comparewindow.h"
 #include "dirlistmodel.h"
+#include "fileviewer.h"
 #include "foldertreemodel.h"
 #include "fs/registry.h"
+#include "imageinfodialog.h"
 #include "jobpresenter.h"
 #include "jobrunner.h"
 #include "language.h"
 #include "mainactions.h"
 #include "model/error.h"
 #include "model/texts.h"
-#include "model/tree.h"
-#include "opencommands.h"
 #include "progresspanel.h"
 #include "progressstrip.h"
 #include "savecommand.h"
 #include "statuspanels.h"
 #include "thumbnailer.h"
-#include "transfer/loadimage.h"
-#include "transfercommands.h"
 #include "uitexts.h"
 
 #include <QAction>
@@ -26,7 +26,6 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -37,6 +36,7 @@
 #include <QSplitter>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -52,10 +52,6 @@ namespace {
 
 QString utf8(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-std::string fileName(const QString& path) {
-    return QFile::encodeName(path).toStdString();
 }
 
 const char* const kGeometryKey = "window/geometry";
@@ -88,12 +84,19 @@ MainWindow::MainWindow(std::unique_ptr<Prompter> prompter, QWidget* parent)
     listModel_ = new DirListModel(icons_, this);
     folderModel_ = new FolderTreeModel(icons_.folderIcon(), this);
     actions_ = new MainActions(this);
+    nav_ = new Navigator(*this);
     edits_ = new EditCommands(*this, this);
     transfers_ = new TransferCommands(*this);
     saving_ = new SaveCommand(*this);
     opening_ = new OpenCommands(*this);
+    contents_ = new ContentCommands(*this);
+    compare_ = new CompareCommand(*this);
+    listModel_->setDragData(
+        [this](const std::vector<uint32_t>& ids) { return contents_->dragData(ids); });
 
     buildLayout();
+    nav_->connectViews();
+    connect(nav_, &Navigator::listFilled, this, &MainWindow::listFilled);
     connectActions();
     progressPanel_ = new ProgressPanel(this);
     presenter_ = new JobPresenter(
@@ -104,20 +107,17 @@ MainWindow::MainWindow(std::unique_ptr<Prompter> prompter, QWidget* parent)
             [this](uint generation, uint id, const QImage& picture) {
                 listModel_->addThumbnail(generation, id, picture, image());
             });
-    thumbnailTimer_ = new QTimer(this);
-    thumbnailTimer_->setSingleShot(true);
-    thumbnailTimer_->setInterval(150);
-    connect(thumbnailTimer_, &QTimer::timeout, this, &MainWindow::startThumbnails);
 
     // Every column of the detail list shows at first start.
     setMinimumSize(740, 500);
-    QSize size(950 + 168 + 60, 600);
+    QSize size(1100 + 168 + 60, 640);
     if (QScreen* s = screen())
         size = size.boundedTo(s->availableGeometry().size());
     resize(size);
     if (QScreen* s = screen())
         move(s->availableGeometry().center() - rect().center());
     restoreSettings();
+    opening_->showRecent();
     updateActions();
     updateTitle();
 }
@@ -127,6 +127,12 @@ MainWindow::~MainWindow() {
         chain_.cancel();
     thumbnailer_.reset();
     runner_.reset();
+    // The viewer and the compare window read the images and use the icons,
+    // which die before the children do: hidden now, they no longer ask.
+    if (QWidget* v = contents_->viewer())
+        v->hide();
+    if (QWidget* c = compare_->window())
+        c->hide();
     // The widgets die after this body, as plain widgets: what they signal
     // then (a box losing its focus) must not reach this window.
     for (QObject* child : findChildren<QObject*>())
@@ -139,13 +145,12 @@ MainWindow::~MainWindow() {
 
 void MainWindow::connectActions() {
     MainActions* a = actions_;
-    auto on = [this](QAction* action, void (MainWindow::*slot)()) {
+    auto on = [this](QAction* action, auto slot) {
         connect(action, &QAction::triggered, this, slot);
     };
     on(a->newImage, &MainWindow::newImage);
     on(a->open, &MainWindow::openImageFromDialog);
     on(a->openAs, &MainWindow::openImageAs);
-    on(a->openAsItem, &MainWindow::openSelectedAs);
     for (QAction* x : {a->extractTop, a->extractList, a->extractItem})
         on(x, &MainWindow::extractSelected);
     for (QAction* x : {a->exportAllTop, a->exportAllList, a->exportAllItem})
@@ -167,10 +172,25 @@ void MainWindow::connectActions() {
     on(a->uid, &MainWindow::changeUid);
     on(a->gid, &MainWindow::changeGid);
     on(a->properties, &MainWindow::showProperties);
+    on(a->undo, &MainWindow::undo);
+    on(a->redo, &MainWindow::redo);
+    on(a->imageInfo, &MainWindow::showImageInfo);
+    on(a->compare, &MainWindow::compareWith);
+    on(a->goToTarget, [this] { nav_->goToLinkTarget(); });
+    on(a->openWithApp, [this] { contents_->openSelectedWithApp(); });
+    on(a->find, [this] {
+        pane_->filterBox()->setFocus();
+        pane_->filterBox()->selectAll();
+    });
+    connect(a, &MainActions::openAsFormat, this,
+            [this](const QString& format) { opening_->enterSelectedAs(format); });
+    connect(a, &MainActions::openRecent, opening_, &OpenCommands::openRecent);
+    connect(pane_, &ListPane::popupRequested, this,
+            [this](const QPoint& at) { popupMenu()->exec(at); });
 }
 
 void MainWindow::buildLayout() {
-    auto topBar = [this](const char* name) {
+    auto topBar = [this](const char* name, const QList<QAction*>& items) {
         auto* bar = new QToolBar(this);
         bar->setObjectName(name);
         bar->setMovable(false);
@@ -178,17 +198,17 @@ void MainWindow::buildLayout() {
         bar->setIconSize(QSize(32, 32));
         bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         bar->setContextMenuPolicy(Qt::PreventContextMenu);
+        bar->addActions(items);
         addToolBar(Qt::TopToolBarArea, bar);
         return bar;
     };
-    fileToolBar_ = topBar("fileToolBar");
-    fileToolBar_->addAction(actions_->newImage);
-    fileToolBar_->addAction(actions_->open);
-    fileToolBar_->addAction(actions_->openAs);
-    jobToolBar_ = topBar("jobToolBar");
-    jobToolBar_->addAction(actions_->extractTop);
-    jobToolBar_->addAction(actions_->exportAllTop);
-    jobToolBar_->addAction(actions_->saveAs);
+    MainActions* a = actions_;
+    fileToolBar_ = topBar("fileToolBar", {a->newImage, a->open, a->openAs});
+    // " 打 开 " drops down the images opened last.
+    if (auto* b = qobject_cast<QToolButton*>(fileToolBar_->widgetForAction(a->open)))
+        b->setPopupMode(QToolButton::MenuButtonPopup);
+    jobToolBar_ = topBar("jobToolBar", {a->extractTop, a->exportAllTop, a->saveAs});
+    editToolBar_ = topBar("editToolBar", {a->undo, a->redo, a->imageInfo, a->compare});
 
     auto* work = new QFrame(this);
     work->setObjectName("workArea");
@@ -209,24 +229,7 @@ void MainWindow::buildLayout() {
     folderView_->setIndentation(20);
     folderView_->setUniformRowHeights(true);
     folderView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    connect(folderView_->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex& current) { onFolderSelected(current); });
-
-    pane_ = new ListPane(listModel_, actions_, splitter_);
-    connect(pane_, &ListPane::activated, this, &MainWindow::openSelected);
-    connect(pane_, &ListPane::popupRequested, this,
-            [this](const QPoint& at) { popupMenu()->exec(at); });
-    connect(pane_, &ListPane::selectionChanged, this, &MainWindow::onListSelectionChanged);
-    connect(pane_, &ListPane::pathEntered, this, &MainWindow::goToPath);
-    connect(pane_, &ListPane::pathAbandoned, this, &MainWindow::showListedPath);
-    connect(pane_, &ListPane::scrolled, this, [this] {
-        if (view() == View::kThumbnails)
-            thumbnailTimer_->start();
-    });
-    connect(pane_, &ListPane::sorted, this, [this] {
-        onListSelectionChanged();
-        startThumbnails();
-    });
+    pane_ = new ListPane(listModel_, nav_->results(), actions_, splitter_);
 
     splitter_->addWidget(folderView_);
     splitter_->addWidget(pane_);
@@ -248,7 +251,7 @@ void MainWindow::restoreSettings() {
         pane_->restoreHeaderState(s.value(kColumnsKey).toByteArray());
     const int v = s.value(kViewKey, static_cast<int>(View::kIcons)).toInt();
     if (v >= static_cast<int>(View::kIcons) && v <= static_cast<int>(View::kThumbnails))
-        setView(static_cast<View>(v));
+        nav_->setView(static_cast<View>(v));
 }
 
 void MainWindow::saveSettings() const {
@@ -298,17 +301,6 @@ QMenu* MainWindow::popupMenu() {
     return actions_->popup();
 }
 
-Node* MainWindow::listedNode() const {
-    return image() && listedId_ != 0 ? image()->nodeFor(listedId_) : nullptr;
-}
-
-std::vector<uint32_t> MainWindow::selectedIds() const {
-    std::vector<uint32_t> ids;
-    for (int row : selectedRows())
-        ids.push_back(listModel_->row(row).entry.objId);
-    return ids;
-}
-
 void MainWindow::message(const QString& text) {
     prompter_->showMessage(this, text);
 }
@@ -319,11 +311,14 @@ void MainWindow::updateActions() {
     s.listed = listedNode() != nullptr;
     const QList<int> rows = selectedRows();
     s.selected = static_cast<int>(rows.size());
-    const uint8_t type =
-        rows.isEmpty() ? kTypeUnknown : listModel_->row(rows.first()).entry.objType;
+    const ListRow* first = rows.isEmpty() ? nullptr : &listModel_->row(rows.first());
+    const uint8_t type = first ? first->shown().objType : kTypeUnknown;
     s.firstIsFolder = type == kTypeDirectory;
     s.firstIsFile = type == kTypeFile;
+    s.firstIsLink = type == kTypeSymlink;
     s.container = image() && image()->isContainer();
+    s.canUndo = edits_->canUndo();
+    s.canRedo = edits_->canRedo();
     actions_->update(s);
 }
 
@@ -340,6 +335,7 @@ void MainWindow::updateTitle() {
         title += " - " + tx(kWindowCaption);
     }
     setWindowTitle(title);
+    updateActions();
 }
 
 // ---------------------------------------------------------------- jobs
@@ -349,9 +345,9 @@ void MainWindow::setLocked(bool locked) {
     if (!locked && busy())
         return;
     locked_ = locked;
-    fileToolBar_->setEnabled(!locked);
-    jobToolBar_->setEnabled(!locked);
-    workArea_->setEnabled(!locked);
+    for (QWidget* w : {static_cast<QWidget*>(fileToolBar_), static_cast<QWidget*>(jobToolBar_),
+                       static_cast<QWidget*>(editToolBar_), workArea_})
+        w->setEnabled(!locked);
     updateActions();
 }
 
@@ -368,7 +364,7 @@ void MainWindow::runJob(std::function<void()> work, std::function<void(std::exce
         setLocked(false);
         done(error);
         updateTitle();
-        startThumbnails();
+        nav_->startThumbnails();
         emit jobFinished();
         if (closeAfterJob_) {
             closeAfterJob_ = false;
@@ -401,46 +397,22 @@ bool MainWindow::confirmDiscard() {
     return !chain_.modified() || prompter_->askYesNo(this, tx(kTextDiscard), false);
 }
 
-// ---------------------------------------------------------------- opening
+// ---------------------------------------------------------------- images
 
-void MainWindow::newImage() {
-    opening_->newImage();
-}
-
-void MainWindow::openImageFromDialog() {
-    opening_->openFromDialog();
-}
-
-void MainWindow::openImageAs() {
-    opening_->openAs();
-}
-
-void MainWindow::openImage(const QString& path, const QString& format) {
-    opening_->open(path, format);
-}
-
-void MainWindow::clearListing() {
-    thumbnailer_->stop();
-    listingFromTree_ = false;
-    listModel_->clear();
-    folderModel_->setRoot(nullptr);
-    listingFromTree_ = true;
-    listedId_ = 0;
-    pathBox()->clear();
-    selectedlist_.clear();
-    status_->strip()->setText(QString());
-}
-
-void MainWindow::switchTo(ImageChain chain, const QString& path) {
-    clearListing();
+void MainWindow::switchTo(ImageChain chain, const QString& path,
+                          std::optional<FileIdentity> identity) {
+    nav_->clearListing();
     chain_ = std::move(chain);
     path_ = path;
+    openedFile_ = identity;
+    edits_->imagesChanged(chain_, true);
     showImage(0);
 }
 
 void MainWindow::showImage(uint32_t selectId) {
     Timg* img = image();
     saving_->imageOpened(*img);
+    edits_->imagesChanged(chain_, false);
     if (path_.isEmpty()) {
         pane_->imageStatus()->setText(tx(kImageNew));
         status_->setImage(tx(kNewName), QString(), tx(kUnknownSize));
@@ -452,8 +424,7 @@ void MainWindow::showImage(uint32_t selectId) {
                                       formatText(*img));
         status_->setImage(QFileInfo(path_).fileName(), path_, utf8(imagesizetext(img->size())));
     }
-    refreshTree(nullptr);
-    filllist(img->root(), selectId);
+    nav_->refreshTree(nullptr);
     // Android images carry SELinux labels: show their column.
     bool labels = false;
     forEachPreorder(img->root(), [&](Node* n) {
@@ -462,204 +433,18 @@ void MainWindow::showImage(uint32_t selectId) {
     });
     if (labels)
         pane_->showLabelColumn();
+    nav_->filllist(img->root(), selectId);
     updateTitle();
-}
-
-// Outlines the folder tree anew, collapsed to the root and the folders down
-// to keepVisible.
-void MainWindow::refreshTree(Node* keepVisible) {
-    listingFromTree_ = false;
-    folderModel_->setRoot(image() ? image()->root() : nullptr);
-    folderView_->collapseAll();
-    folderView_->expand(folderModel_->index(0, 0));
-    for (Node* n = keepVisible ? keepVisible->parent : nullptr; n; n = n->parent)
-        folderView_->expand(folderModel_->indexOf(n));
-    listingFromTree_ = true;
-}
-
-// ---------------------------------------------------------------- listing
-
-void MainWindow::filllist(Node* node, uint32_t selectId) {
-    if (!image() || !node || !node->isDirectory())
-        return;
-    QGuiApplication::setOverrideCursor(Qt::BusyCursor);
-    thumbnailer_->stop();
-    listedId_ = node->entry.objId;
-    showListedPath();
-    listModel_->fill(*node, *image());
-    currentListView()->scrollToTop();
-    followInTree(node);
-    if (const int row = selectId ? listModel_->rowOf(selectId) : -1; row >= 0) {
-        selectRows({row});
-        currentListView()->scrollTo(listModel_->index(row, 0));
-    }
-    onListSelectionChanged();
-    startThumbnails();
-    QGuiApplication::restoreOverrideCursor();
-    emit listFilled();
-}
-
-QString MainWindow::chainPrefix() const {
-    if (chain_.depth() < 2)
-        return {};
-    QString prefix = QFileInfo(path_).fileName();
-    for (const std::string& m : chain_.memberNames())
-        prefix += tx(kChainSeparator) + utf8(m);
-    return prefix + tx(kChainSeparator);
-}
-
-void MainWindow::showListedPath() {
-    if (Node* n = listedNode())
-        pathBox()->setText(chainPrefix() + "/" + utf8(pathFromRoot(n)));
-}
-
-// The tree shows and selects the listed folder.
-void MainWindow::followInTree(Node* node) {
-    const QModelIndex index = folderModel_->indexOf(node);
-    if (!index.isValid() || folderView_->currentIndex() == index)
-        return;
-    listingFromTree_ = false;
-    for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
-        folderView_->expand(p);
-    folderView_->setCurrentIndex(index);
-    folderView_->scrollTo(index);
-    listingFromTree_ = true;
-}
-
-void MainWindow::onFolderSelected(const QModelIndex& index) {
-    if (!listingFromTree_ || busy())
-        return;
-    Node* n = folderModel_->nodeAt(index);
-    if (n && n->entry.objId != listedId_)
-        filllist(n);
-}
-
-void MainWindow::onListSelectionChanged() {
-    QList<int> rows = selectedRows();
-    selectedlist_ = rows;
-    updateActions();
-    Timg* img = image();
-    Node* n =
-        !rows.isEmpty() && img ? img->nodeFor(listModel_->row(rows.first()).entry.objId) : nullptr;
-    // Nothing selected (or the object is gone): no summary.
-    status_->strip()->setText(n ? summaryText(describeObject(*img, *n)) : QString());
-}
-
-void MainWindow::reselectlist(const QList<int>& rows) {
-    currentListView()->setFocus();
-    for (int row : rows) {
-        if (row < 0 || row >= listModel_->rows())
-            continue;
-        if (Node* n = image()->nodeFor(listModel_->row(row).entry.objId))
-            listModel_->refreshRow(row, *n, *image());
-    }
-    selectRows(rows);
-    onListSelectionChanged();
-}
-
-void MainWindow::openSelected() {
-    QList<int> rows = selectedRows();
-    if (busy() || !image() || rows.isEmpty())
-        return;
-    Node* n = image()->nodeFor(listModel_->row(rows.first()).entry.objId);
-    if (n && n->isDirectory())
-        filllist(n);
-    else if (n && image()->isContainer() && n->entry.objType == kTypeFile)
-        opening_->enter(n);
-}
-
-void MainWindow::openSelectedAs() {
-    QList<int> rows = selectedRows();
-    if (busy() || !image() || rows.isEmpty())
-        return;
-    opening_->enterAs(image()->nodeFor(listModel_->row(rows.first()).entry.objId));
-}
-
-void MainWindow::goUp() {
-    Node* n = listedNode();
-    if (busy() || !n)
-        return;
-    if (n->parent)
-        filllist(n->parent, n->entry.objId);
-    else
-        opening_->leave();
-}
-
-void MainWindow::goToPath(const QString& typed) {
-    Node* root = image() ? image()->root() : nullptr;
-    if (busy() || !root)
-        return;
-    // The chain of images before the path is shown, not typed.
-    QString path = typed.trimmed();
-    const QString separator = tx(kChainSeparator).trimmed();
-    if (const qsizetype at = path.lastIndexOf(separator); at >= 0)
-        path = path.mid(at + separator.size()).trimmed();
-    const QByteArray bytes = path.toUtf8();
-    Node* n = findPath(root, std::string_view(bytes.data(), static_cast<size_t>(bytes.size())));
-    if (!n) {
-        message(tx(kNoSuchPath).arg(path));
-        showListedPath();
-        return;
-    }
-    if (n->isDirectory())
-        filllist(n);
-    else if (n->parent)
-        filllist(n->parent, n->entry.objId);
-    currentListView()->setFocus();
-}
-
-void MainWindow::refresh() {
-    Node* n = listedNode();
-    if (busy() || !n)
-        return;
-    std::vector<uint32_t> keep = selectedIds();
-    filllist(n);
-    QList<int> rows;
-    for (uint32_t id : keep)
-        if (int r = listModel_->rowOf(id); r >= 0)
-            rows << r;
-    std::sort(rows.begin(), rows.end());
-    selectRows(rows);
-}
-
-void MainWindow::setView(View v) {
-    pane_->setView(v);
-}
-
-void MainWindow::showIconView() {
-    setView(View::kIcons);
-}
-
-void MainWindow::showDetailView() {
-    setView(View::kDetails);
-}
-
-void MainWindow::showThumbnailView() {
-    setView(View::kThumbnails);
-    listModel_->bumpGeneration();
-    startThumbnails();
-}
-
-// Makes the missing thumbnails of the listing, those in sight first.
-void MainWindow::startThumbnails() {
-    if (view() != View::kThumbnails || !image() || busy() || listModel_->rows() == 0)
-        return;
-    const int rows = listModel_->rows();
-    const int first = pane_->firstVisibleRow();
-    std::vector<Thumbnailer::Item> items;
-    for (int k = 0; k < rows; ++k) {
-        const ListRow& r = listModel_->row((first + k) % rows);
-        if (r.entry.picIndex < 0 && r.entry.objType == kTypeFile && isPictureName(r.text))
-            items.push_back({r.entry.objId, r.text, r.entry});
-    }
-    if (!items.empty())
-        thumbnailer_->start(listModel_->generation(), std::move(items), image());
 }
 
 // ---------------------------------------------------------------- commands
 
+void MainWindow::saveAs() {
+    saving_->saveAs();
+}
+
 void MainWindow::showProperties() {
-    QList<int> rows = selectedRows();
+    const QList<int> rows = selectedRows();
     if (busy() || !image() || rows.isEmpty())
         return;
     Node* n = image()->nodeFor(listModel_->row(rows.first()).entry.objId);
@@ -667,35 +452,26 @@ void MainWindow::showProperties() {
         return;
     const QIcon icon = n->entry.objType == kTypeSymlink ? icons_.linkIconFor(n->text)
                                                         : icons_.iconFor(n->text, n->isDirectory());
-    prompter_->showProperties(this, describeObject(*image(), *n), icon);
+    ObjectProperties p = describeObject(*image(), *n);
+    p.contents = contents_->readerOf(n);
+    prompter_->showProperties(this, p, icon);
 }
 
-void MainWindow::extractSelected() {
-    transfers_->extractSelected();
+void MainWindow::showImageInfo() {
+    if (busy() || chain_.empty())
+        return;
+    prompter_->showImageInfo(this, imageInfo(chain_, path_));
 }
 
-void MainWindow::exportAll() {
-    transfers_->exportAll();
-}
-
-void MainWindow::exportTar() {
-    transfers_->exportTar();
-}
-
-void MainWindow::saveAs() {
-    saving_->saveAs();
-}
-
-void MainWindow::addFiles() {
-    transfers_->addFiles();
-}
-
-void MainWindow::addPaths(const QStringList& paths, bool keepAttributes) {
-    transfers_->addPaths(paths, keepAttributes);
+void MainWindow::compareWith() {
+    if (busy() || !listedNode())
+        return;
+    compare_->start();
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-    if (!busy() && listedNode() && event->mimeData()->hasUrls())
+    // Objects dragged out of this window's own list are not added back.
+    if (!busy() && listedNode() && event->mimeData()->hasUrls() && !event->source())
         for (const QUrl& url : event->mimeData()->urls())
             if (url.isLocalFile()) {
                 event->acceptProposedAction();
@@ -709,7 +485,7 @@ void MainWindow::dropEvent(QDropEvent* event) {
     for (const QUrl& url : event->mimeData()->urls())
         if (url.isLocalFile())
             paths << url.toLocalFile();
-    if (paths.isEmpty() || busy() || !listedNode()) {
+    if (paths.isEmpty() || busy() || !listedNode() || event->source()) {
         QMainWindow::dropEvent(event);
         return;
     }
@@ -720,80 +496,31 @@ void MainWindow::dropEvent(QDropEvent* event) {
     QTimer::singleShot(0, this, [this, paths, keep] { addPaths(paths, keep); });
 }
 
-void MainWindow::newDirectory() {
-    edits_->newDirectory();
-}
-
-void MainWindow::deleteSelected() {
-    edits_->deleteSelected();
-}
-
-void MainWindow::renameSelected() {
-    edits_->renameSelected();
-}
-
-void MainWindow::changePermissions() {
-    edits_->changePermissions();
-}
-
-void MainWindow::changeUid() {
-    edits_->changeUid();
-}
-
-void MainWindow::changeGid() {
-    edits_->changeGid();
-}
-
 // What the edit commands ask of the window.
 
 Timg* MainWindow::editableImage() const {
     return busy() ? nullptr : image();
 }
 
-Node* MainWindow::listedFolder() const {
-    return listedNode();
-}
-
-Prompter& MainWindow::prompter() {
-    return *prompter_;
-}
-
-QWidget* MainWindow::dialogParent() {
-    return this;
-}
-
 void MainWindow::relist(Node* dir, uint32_t selectId) {
-    refreshTree(dir);
-    filllist(dir, selectId);
+    nav_->refreshTree(dir);
+    nav_->filllist(dir, selectId);
     updateTitle();
 }
 
 void MainWindow::reselect(const QList<int>& rows) {
-    reselectlist(rows);
+    nav_->reselectlist(rows);
     updateTitle();
 }
 
-void MainWindow::beginRemoval() {
-    // Thumbnails of the rows that go are dropped; the rest are made again.
-    thumbnailer_->stop();
-    listModel_->bumpGeneration();
-    listingFromTree_ = false;
-}
-
 void MainWindow::endRemoval() {
-    listingFromTree_ = true;
-    followInTree(listedNode());
-    onListSelectionChanged();
-    startThumbnails();
+    nav_->endRemoval();
     updateTitle();
 }
 
 void MainWindow::renamed(uint32_t) {
-    onListSelectionChanged();
+    nav_->renamed();
     updateTitle();
-    // The name may now be a picture's, or no longer.
-    if (view() == View::kThumbnails)
-        refresh();
 }
 
 // ---------------------------------------------------------------- window
@@ -811,6 +538,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     saveSettings();
+    contents_->dropCopies();
     event->accept();
 }
 

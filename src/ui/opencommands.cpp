@@ -1,9 +1,11 @@
 #include "opencommands.h"
 
+#include "dirlistmodel.h"
 #include "fs/registry.h"
 #include "jobpresenter.h"
 #include "jobrunner.h"
 #include "language.h"
+#include "mainactions.h"
 #include "mainwindow.h"
 #include "model/tree.h"
 #include "statuspanels.h"
@@ -12,6 +14,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSettings>
 #include <memory>
 
 namespace korvane::ui {
@@ -21,6 +24,10 @@ namespace {
 QString utf8(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
+
+const char* const kRecentKey = "open/recent";
+// Images the recent list keeps.
+constexpr qsizetype kRecentCount = 10;
 
 } // namespace
 
@@ -78,20 +85,28 @@ void OpenCommands::loadWith(std::function<ImageChain(WorkSink*)> load, const QSt
     // The scan builds fresh image objects on the worker; the window takes
     // them only when the scan succeeded, so a failed open keeps the old ones.
     auto result = std::make_shared<ImageChain>();
+    // The file as it is when it is read.
+    auto identity = std::make_shared<std::optional<FileIdentity>>();
     WorkSink* sink = w_.runner_->sink();
-    w_.runJob([result, load = std::move(load), sink] { *result = load(sink); },
-              [this, result, path](std::exception_ptr error) {
-                  if (error || result->empty()) {
-                      w_.showJobError(error);
-                      // The image still open keeps its warning count.
-                      if (Timg* img = w_.image(); img && !img->warningMessages().empty())
-                          w_.status_->setStatus(
-                              tx(kTextReadWarnings).arg(img->warningMessages().size()));
-                      return;
-                  }
-                  w_.switchTo(std::move(*result), path);
-                  showWarnings(*w_.image());
-              });
+    w_.runJob(
+        [result, identity, path, load = std::move(load), sink] {
+            *identity = fileIdentity(path);
+            *result = load(sink);
+        },
+        [this, result, identity, path](std::exception_ptr error) {
+            if (error || result->empty()) {
+                w_.showJobError(error);
+                // The image still open keeps its warning count.
+                if (Timg* img = w_.image(); img && !img->warningMessages().empty())
+                    w_.status_->setStatus(txn(
+                        kTextReadWarnings, static_cast<qsizetype>(img->warningMessages().size())));
+                return;
+            }
+            w_.switchTo(std::move(*result), path, *identity);
+            if (!path.isEmpty())
+                remember(path);
+            showWarnings(*w_.image());
+        });
 }
 
 void OpenCommands::enter(Node* node, const QString& format) {
@@ -118,11 +133,34 @@ void OpenCommands::enter(Node* node, const QString& format) {
         });
 }
 
-void OpenCommands::enterAs(Node* node) {
-    if (w_.busy() || !node || node->entry.objType != kTypeFile)
+void OpenCommands::enterSelectedAs(const QString& format) {
+    const QList<int> rows = w_.selectedRows();
+    Timg* img = w_.image();
+    if (w_.busy() || !img || rows.isEmpty())
         return;
-    if (std::optional<QString> format = askFormat())
-        enter(node, *format);
+    Node* node = img->nodeFor(w_.listModel_->row(rows.first()).entry.objId);
+    if (node && node->entry.objType == kTypeFile)
+        enter(node, format);
+}
+
+void OpenCommands::openRecent(const QString& path) {
+    if (w_.busy() || !w_.confirmDiscard())
+        return;
+    open(path, {});
+}
+
+void OpenCommands::remember(const QString& path) {
+    QStringList recent = QSettings().value(kRecentKey).toStringList();
+    recent.removeAll(path);
+    recent.prepend(path);
+    while (recent.size() > kRecentCount)
+        recent.removeLast();
+    QSettings().setValue(kRecentKey, recent);
+    showRecent();
+}
+
+void OpenCommands::showRecent() {
+    w_.actions_->setRecentImages(QSettings().value(kRecentKey).toStringList());
 }
 
 void OpenCommands::leave() {
@@ -132,13 +170,13 @@ void OpenCommands::leave() {
     if (chain.top().modified && !w_.prompter_->askYesNo(&w_, tx(kTextDiscard), false))
         return;
     const std::vector<std::string> members = chain.memberNames();
-    w_.clearListing();
+    w_.nav_->clearListing();
     chain.leave();
     // The member left is selected in the folder that holds it.
     Node* member = findPath(w_.image()->root(), members.back());
     w_.showImage(member ? member->entry.objId : 0);
     if (member && member->parent)
-        w_.filllist(member->parent, member->entry.objId);
+        w_.nav_->filllist(member->parent, member->entry.objId);
 }
 
 void OpenCommands::showWarnings(const Timg& img) {
@@ -146,11 +184,11 @@ void OpenCommands::showWarnings(const Timg& img) {
     if (warnings.empty())
         return;
     const auto count = static_cast<qsizetype>(warnings.size());
-    w_.status_->setStatus(tx(kTextReadWarnings).arg(count));
+    w_.status_->setStatus(txn(kTextReadWarnings, count));
     QStringList lines;
     for (const Message& m : warnings)
         lines << coreText(m);
-    w_.prompter_->showErrorList(&w_, tx(kWarningsCaption), tx(kWarningsSummary).arg(count), lines);
+    w_.prompter_->showErrorList(&w_, tx(kWarningsCaption), txn(kWarningsSummary, count), lines);
 }
 
 } // namespace korvane::ui

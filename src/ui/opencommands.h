@@ -1,7 +1,8 @@
 // Opening images: a new one, a file (as the probes decide, or as the format
-// picked in "打开方式"), and images inside the one browsed, entered in place
-// (a member of a container, or a file opened as an image) and left again.
-// Each open runs as a job of the window; a failed open keeps what was open.
+// picked in "打开方式"), one of the images opened last, and images inside the
+// one browsed, entered in place (a member of a container, or a file opened
+// as an image) and left again. Each open runs as a job of the window; a
+// failed open keeps what was open.
 #pragma once
 
 #include "transfer/image_chain.h"
@@ -33,8 +34,12 @@ public:
     // Opens node of the browsed image as an image in place (as format when
     // one is named).
     void enter(Node* node, const QString& format = {});
-    // The selected file opened in place as the format picked.
-    void enterAs(Node* node);
+    // The selected file opened in place as format (a registry name).
+    void enterSelectedAs(const QString& format);
+    // An image of the recent list, after asking before edits are lost.
+    void openRecent(const QString& path);
+    // Puts the images opened last under " 打 开 ".
+    void showRecent();
     // Back to the image around the browsed one, the member left selected.
     void leave();
     void showWarnings(const Timg& img);
@@ -44,6 +49,8 @@ private:
     // cancelled.
     std::optional<QString> askFormat();
     void loadWith(std::function<ImageChain(WorkSink*)> load, const QString& path);
+    // Puts path first in the list of images opened last.
+    void remember(const QString& path);
 
     MainWindow& w_;
 };

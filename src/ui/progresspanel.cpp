@@ -45,7 +45,7 @@ ProgressPanel::ProgressPanel(QWidget* parent) : QFrame(parent) {
     bar_->setGeometry(16, 35, 433, 20);
     bar_->setTextVisible(false);
 
-    cancel_ = new QPushButton(QString::fromUtf8(kButtonCancel), this);
+    cancel_ = new QPushButton(tx(kButtonCancel), this);
     cancel_->setObjectName("cancelButton");
     cancel_->setGeometry(184, 60, 73, 22);
     connect(cancel_, &QPushButton::clicked, this, &ProgressPanel::cancelClicked);

@@ -10,6 +10,7 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
 
 namespace korvane::ui {
 
@@ -21,6 +22,18 @@ struct SaveFilter {
     QString type;
     QString filter;
 };
+
+// The folders the choosers were last in, kept across runs.
+const char* const kImageFolderKey = "folders/image";
+const char* const kCompareFolderKey = "folders/compare";
+
+QString remembered(const char* key) {
+    return QSettings().value(key).toString();
+}
+
+void remember(const char* key, const QString& folder) {
+    QSettings().setValue(key, folder);
+}
 
 QList<SaveFilter> saveFilters() {
     QList<SaveFilter> filters;
@@ -74,13 +87,13 @@ void DialogPrompter::showMessage(QWidget* parent, const QString& text) {
 }
 
 QString DialogPrompter::chooseImage(QWidget* parent) {
-    QFileDialog dlg(parent, tx(kOpenDialogTitle), lastImageFolder_, "*.* (*)");
+    QFileDialog dlg(parent, tx(kOpenDialogTitle), remembered(kImageFolderKey), "*.* (*)");
     plainDialogFrame(&dlg);
     dlg.setFileMode(QFileDialog::ExistingFile);
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
         return {};
     QString path = dlg.selectedFiles().first();
-    lastImageFolder_ = QFileInfo(path).absolutePath();
+    remember(kImageFolderKey, QFileInfo(path).absolutePath());
     return path;
 }
 
@@ -126,8 +139,8 @@ std::optional<SaveTarget> DialogPrompter::chooseSaveTarget(QWidget* parent, cons
     }
     dlg.setNameFilters(filters);
     dlg.selectNameFilter(offered);
-    if (!lastImageFolder_.isEmpty())
-        dlg.setDirectory(lastImageFolder_);
+    if (const QString folder = remembered(kImageFolderKey); !folder.isEmpty())
+        dlg.setDirectory(folder);
     QObject::connect(&dlg, &QFileDialog::filterSelected, &dlg, [&](const QString& filter) {
         if (QString picked = saveTypeOf(filter); !picked.isEmpty())
             typeChanged(picked, &dlg);
@@ -183,6 +196,33 @@ void DialogPrompter::showErrorList(QWidget* parent, const QString& caption, cons
 void DialogPrompter::showProperties(QWidget* parent, const ObjectProperties& properties,
                                     const QIcon& icon) {
     dialog(properties_, parent).showProperties(properties, icon);
+}
+
+void DialogPrompter::showImageInfo(QWidget* parent, const ImageInfo& info) {
+    dialog(info_, parent).showInfo(info);
+}
+
+std::optional<CompareTarget> DialogPrompter::chooseCompareTarget(QWidget* parent) {
+    const std::optional<int> kind = askChoice(parent, tx(kActionCompare), tx(kCompareChoose),
+                                              {tx(kCompareWithImage), tx(kCompareWithFolder)});
+    if (!kind)
+        return std::nullopt;
+    const bool folder = *kind == 1;
+    QFileDialog dlg(parent, folder ? tx(kCompareFolderTitle) : tx(kOpenDialogTitle),
+                    remembered(kCompareFolderKey));
+    plainDialogFrame(&dlg);
+    dlg.setOption(QFileDialog::DontUseNativeDialog);
+    if (folder) {
+        dlg.setOption(QFileDialog::ShowDirsOnly);
+        dlg.setFileMode(QFileDialog::Directory);
+    } else {
+        dlg.setFileMode(QFileDialog::ExistingFile);
+    }
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return std::nullopt;
+    const QString path = dlg.selectedFiles().first();
+    remember(kCompareFolderKey, folder ? path : QFileInfo(path).absolutePath());
+    return CompareTarget{path, folder};
 }
 
 } // namespace korvane::ui

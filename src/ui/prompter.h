@@ -5,6 +5,7 @@
 
 #include "addfilesdialog.h"
 #include "idinputdialog.h"
+#include "imageinfodialog.h"
 #include "propertiesdialog.h"
 #include "transfer/addfiles.h"
 
@@ -27,6 +28,12 @@ class ErrorListDialog;
 // patterns ("EXT2 镜像", as it reports a pick while it hides them); empty for
 // any other text.
 QString saveTypeOf(const QString& filter);
+
+// What "与…比较" compares the browsed image with.
+struct CompareTarget {
+    QString path;
+    bool folder = false; // a folder on disk, not an image file
+};
 
 struct SaveTarget {
     QString path;
@@ -94,6 +101,17 @@ public:
                                const QStringList& lines) = 0;
     virtual void showProperties(QWidget* parent, const ObjectProperties& properties,
                                 const QIcon& icon) = 0;
+    // "镜像信息". (Not pure: prompters that never show it do nothing.)
+    virtual void showImageInfo(QWidget* parent, const ImageInfo& info) {
+        (void)parent;
+        (void)info;
+    }
+    // The image file or folder to compare with; nullopt when cancelled.
+    // (Not pure: prompters that never compare answer "cancelled".)
+    virtual std::optional<CompareTarget> chooseCompareTarget(QWidget* parent) {
+        (void)parent;
+        return std::nullopt;
+    }
 };
 
 // Shows the real dialogs, each made once and kept for the run.
@@ -122,6 +140,8 @@ public:
                        const QStringList& lines) override;
     void showProperties(QWidget* parent, const ObjectProperties& properties,
                         const QIcon& icon) override;
+    void showImageInfo(QWidget* parent, const ImageInfo& info) override;
+    std::optional<CompareTarget> chooseCompareTarget(QWidget* parent) override;
 
 private:
     template <typename Dialog, typename... Args>
@@ -133,7 +153,7 @@ private:
     std::unique_ptr<InputDialog> textInput_;
     std::unique_ptr<InputDialog> idInput_;
     std::unique_ptr<PropertiesDialog> properties_;
-    QString lastImageFolder_;
+    std::unique_ptr<ImageInfoDialog> info_;
 };
 
 } // namespace korvane::ui

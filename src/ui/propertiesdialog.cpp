@@ -1,12 +1,15 @@
 #include "propertiesdialog.h"
 
+#include "checksums.h"
 #include "language.h"
+#include "model/error.h"
 #include "model/texts.h"
 #include "prompter.h"
 #include "uitexts.h"
 #include "xattrtext.h"
 
 #include <QDateTime>
+#include <QFontDatabase>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -105,7 +108,8 @@ ObjectProperties describeObject(const Timg& img, const Node& node) {
     } else if (e.objType == kTypeDirectory) {
         const Below below = countBelow(target);
         size = below.fileBytes;
-        p.contains = tx(kContains).arg(target.children.size()).arg(below.objects);
+        p.contains =
+            txn(kContains, static_cast<qsizetype>(target.children.size())).arg(below.objects);
     }
     p.size = coreText(sizetext(size)).trimmed();
     p.time = timeText(e.mtime);
@@ -173,6 +177,29 @@ PropertiesDialog::PropertiesDialog(QWidget* parent) : QDialog(parent) {
     detail_->setMinimumHeight(49);
     detail_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     g->addLayout(second);
+    // Checksums, computed when asked for: reading a large file takes time.
+    checksumBox_ = new QWidget(general);
+    auto* sums = new QGridLayout(checksumBox_);
+    sums->setContentsMargins(0, 0, 0, 0);
+    sums->setColumnStretch(1, 1);
+    sums->addWidget(bevel(checksumBox_), 0, 0, 1, 2);
+    sums->addWidget(new QLabel(tx(kLabelChecksums), checksumBox_), 1, 0);
+    checksumButton_ = new QPushButton(tx(kComputeChecksums), checksumBox_);
+    checksumButton_->setObjectName("checksumButton");
+    connect(checksumButton_, &QPushButton::clicked, this, &PropertiesDialog::computeChecksums);
+    sums->addWidget(checksumButton_, 1, 1, Qt::AlignLeft);
+    auto sumField = [&](int row, const QString& name) {
+        sums->addWidget(new QLabel(name, checksumBox_), row, 0);
+        auto* value = new QLineEdit(checksumBox_);
+        value->setReadOnly(true);
+        value->setFrame(false);
+        value->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        sums->addWidget(value, row, 1);
+        return value;
+    };
+    sha256_ = sumField(2, QStringLiteral("SHA-256"));
+    md5_ = sumField(3, QStringLiteral("MD5"));
+    g->addWidget(checksumBox_);
     g->addStretch();
 
     auto* attributes = new QWidget(pages_);
@@ -198,7 +225,76 @@ PropertiesDialog::PropertiesDialog(QWidget* parent) : QDialog(parent) {
     layout->addLayout(row);
 }
 
+PropertiesDialog::~PropertiesDialog() {
+    stopChecksums();
+}
+
+void PropertiesDialog::stopChecksums() {
+    cancel_ = true;
+    if (worker_.joinable())
+        worker_.join();
+    cancel_ = false;
+}
+
+void PropertiesDialog::done(int result) {
+    stopChecksums();
+    QDialog::done(result);
+}
+
+QString PropertiesDialog::sha256Text() const {
+    return sha256_->text();
+}
+
+QString PropertiesDialog::md5Text() const {
+    return md5_->text();
+}
+
+void PropertiesDialog::computeChecksums() {
+    if (!contents_ || worker_.joinable())
+        return;
+    checksumButton_->setEnabled(false);
+    sha256_->clear();
+    md5_->clear();
+    ContentReader reader = contents_;
+    worker_ = std::thread([this, reader] {
+        QString sha, md5, failed;
+        try {
+            const std::optional<Checksums> sums =
+                korvane::ui::computeChecksums(reader, cancel_, [this, reader](uint64_t done) {
+                    const int percent =
+                        reader.size ? static_cast<int>(done * 100 / reader.size) : 100;
+                    QMetaObject::invokeMethod(this, [this, percent] {
+                        checksumButton_->setText(tx(kComputingChecksums).arg(percent));
+                    });
+                });
+            if (!sums)
+                return;
+            sha = sums->sha256;
+            md5 = sums->md5;
+        } catch (const Error& e) {
+            failed = coreText(e.message());
+        }
+        QMetaObject::invokeMethod(this, [this, sha, md5, failed] {
+            if (worker_.joinable())
+                worker_.join();
+            sha256_->setText(failed.isEmpty() ? sha : failed);
+            md5_->setText(failed.isEmpty() ? md5 : failed);
+            sha256_->setCursorPosition(0);
+            checksumButton_->setText(tx(kComputeChecksums));
+            checksumButton_->setEnabled(true);
+            emit checksumsShown();
+        });
+    });
+}
+
 void PropertiesDialog::showProperties(const ObjectProperties& p, const QIcon& icon) {
+    stopChecksums();
+    contents_ = p.contents;
+    checksumBox_->setVisible(static_cast<bool>(contents_));
+    checksumButton_->setText(tx(kComputeChecksums));
+    checksumButton_->setEnabled(true);
+    sha256_->clear();
+    md5_->clear();
     icon_->setPixmap(icon.pixmap(32, 32));
     name_->setText(p.name);
     name_->setCursorPosition(0);

@@ -2,16 +2,20 @@
 // of the status bar.
 #pragma once
 
+#include "contentreader.h"
 #include "model/node.h"
 #include "model/timg.h"
 
 #include <QDialog>
 #include <QIcon>
 #include <QString>
+#include <atomic>
+#include <thread>
 #include <vector>
 
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QTabWidget;
 class QTableWidget;
 
@@ -32,6 +36,8 @@ struct ObjectProperties {
         QString value; // decoded for reading (see xattrtext.h)
     };
     std::vector<Attribute> attributes;
+    // A file's contents, for its checksums (computed when asked for).
+    ContentReader contents;
 };
 
 // Describes node (taken from the tree, the current record). A hard link is
@@ -49,9 +55,24 @@ class PropertiesDialog : public QDialog {
 public:
     explicit PropertiesDialog(QWidget* parent = nullptr);
 
+    ~PropertiesDialog() override;
+
     void showProperties(const ObjectProperties& p, const QIcon& icon);
+    // "计算": the SHA-256 and MD5 of the file shown, on a worker thread.
+    void computeChecksums();
+    QString sha256Text() const;
+    QString md5Text() const;
+
+signals:
+    // The checksums (or why there are none) are shown.
+    void checksumsShown();
+
+protected:
+    void done(int result) override;
 
 private:
+    void stopChecksums();
+
     QTabWidget* pages_;
     QLabel* icon_;
     QLineEdit* name_;
@@ -65,6 +86,13 @@ private:
     QLabel* detail_;
     QTableWidget* attributes_;
     QLabel* noAttributes_;
+    QWidget* checksumBox_;
+    QPushButton* checksumButton_;
+    QLineEdit* sha256_;
+    QLineEdit* md5_;
+    ContentReader contents_;
+    std::thread worker_;
+    std::atomic<bool> cancel_{false};
 };
 
 } // namespace korvane::ui

@@ -1,5 +1,6 @@
 #include "savecommand.h"
 
+#include "fileidentity.h"
 #include "fs/registry.h"
 #include "fs/yaffs2/yaffs2_format_row.h"
 #include "jobpresenter.h"
@@ -48,7 +49,20 @@ void SaveCommand::typeChanged(const QString& type, QWidget* dialog) {
     if (settingsPageOf(type) == "yaffs2" && !t->appOnly)
         pickPlainYaffs2(params_);
     else
-        dialog_->showBeside(dialog);
+        dialog_->showBeside(dialog, type);
+}
+
+// Saving over the file opened replaces it: where the image was read with
+// warnings, what could not be read becomes zeros for good, so the user is
+// asked first ("否" the default).
+bool SaveCommand::mayWrite(const QString& path) {
+    const std::optional<FileIdentity> target = fileIdentity(path);
+    if (!target || target != w_.openedFile_)
+        return true;
+    bool warned = false;
+    for (size_t level = 0; level < w_.chain_.depth(); ++level)
+        warned = warned || !w_.chain_.at(level).warningMessages().empty();
+    return !warned || w_.prompter_->askYesNo(&w_, tx(kOverwriteWarned).arg(path), false);
 }
 
 void SaveCommand::saveAs() {
@@ -61,7 +75,7 @@ void SaveCommand::saveAs() {
     if (!target || target->path.isEmpty())
         return;
     const FormatRow* writer = writerOf(target->type.toStdString());
-    if (!writer)
+    if (!writer || !mayWrite(target->path))
         return;
     SaveRequest req;
     req.path = QFile::encodeName(target->path).toStdString();
@@ -69,8 +83,10 @@ void SaveCommand::saveAs() {
     if (settingsPageOf(target->type) == "yaffs2") {
         req.options = yaffs2LayoutOptions(params_.layout);
     } else {
-        req.sparse = dialog_->sparse();
-        req.likeSource = dialog_->sameAsSource();
+        const SaveChoices c = dialog_->choices(target->type);
+        req.options = c.options;
+        req.sparse = c.sparse;
+        req.likeSource = c.likeSource;
     }
     // The save clears the marks of unsaved edits; a save that fails or is
     // cancelled puts them back, so closing still asks before they are lost.

@@ -35,6 +35,9 @@ public:
 
 private:
     void typeChanged(const QString& type, QWidget* dialog);
+    // Whether the image may be written to path (asks when path is the file
+    // opened and it was read with warnings).
+    bool mayWrite(const QString& path);
 
     MainWindow& w_;
     SaveParams params_;

@@ -1,5 +1,6 @@
 #include "saveoptionsdialog.h"
 
+#include "fs/registry.h"
 #include "uitexts.h"
 
 #include <QButtonGroup>
@@ -10,11 +11,14 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <string_view>
 
 namespace korvane::ui {
 
@@ -22,26 +26,29 @@ using namespace yaffs2;
 
 namespace {
 
-QString u8(const char* s) {
-    return QString::fromUtf8(s);
-}
-
 // A preset as the list shows it, in the dialog's words.
 QString presetLabel(const Layout& l) {
     QString s = QString("%1+%2").arg(l.pageSize).arg(l.spareSize);
     if (l.inbandTags)
-        s += u8("，页内标签");
+        s += tx(kPresetInband);
     else if (l.tagOffset == 2)
-        s += u8("，FF FF 擦除标志");
+        s += tx(kPresetMarker);
     else if (l.tagOffset > 2)
-        s += u8("，标签在偏移 %1").arg(l.tagOffset);
+        s += tx(kPresetTagOffset).arg(l.tagOffset);
     if (!l.inbandTags && !l.tagEcc)
-        s += u8("，标签无 ECC");
+        s += tx(kPresetNoTagEcc);
     if (l.order == ByteOrder::kBig)
-        s += u8("，大端");
-    if (l.dataEcc != kEccNone)
-        s += l.dataEcc == kEccYaffs ? u8("，yaffs2自带ECC") : u8("，NAND FLASH ECC");
+        s += tx(kPresetBigEndian);
+    if (l.dataEcc != yaffs2::kEccNone)
+        s += tx(kPresetSeparator) + tx(l.dataEcc == yaffs2::kEccYaffs ? kEccYaffs : kEccNand);
     return s;
+}
+
+QString optionLabel(const FormatOption& o) {
+    for (const OptionLabel& l : kOptionLabels)
+        if (std::string_view(o.name) == l.name)
+            return tx(l.label);
+    return QString::fromUtf8(o.name) + QStringLiteral(":");
 }
 
 } // namespace
@@ -50,60 +57,92 @@ SaveOptionsDialog::SaveOptionsDialog(SaveParams& params, QWidget* owner)
     : QDialog(owner), params_(params), owner_(owner) {
     updating_ = true; // no reactions until every control is there
     setObjectName("saveOptionsDialog");
-    setWindowTitle(u8("保存设置"));
+    setWindowTitle(tx(kSaveSettingsTitle));
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
     auto* layout = new QVBoxLayout(this);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    buildYaffs2Page(layout);
 
-    auto* eccBox = new QGroupBox(u8("保存为："), this);
-    auto* eccLayout = new QVBoxLayout(eccBox);
-    ecc_[0] = new QRadioButton(u8("yaffs2自带ECC"), eccBox);
-    ecc_[1] = new QRadioButton(u8("NAND FLASH ECC"), eccBox);
-    ecc_[2] = new QRadioButton(u8("不写数据 ECC"), eccBox);
+    formBox_ = new QGroupBox(this);
+    formBox_->setObjectName("optionForm");
+    form_ = new QFormLayout(formBox_);
+    layout->addWidget(formBox_);
+
+    outputBox_ = new QGroupBox(tx(kExtImage), this);
+    auto* outputLayout = new QVBoxLayout(outputBox_);
+    sparseBox_ = new QCheckBox(tx(kSparseOutput), outputBox_);
+    sourceBox_ = new QCheckBox(tx(kSameAsSourceExt), outputBox_);
+    outputLayout->addWidget(sparseBox_);
+    outputLayout->addWidget(sourceBox_);
+    layout->addWidget(outputBox_);
+
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    ok_ = new QPushButton(tx(kButtonOk), this);
+    ok_->setDefault(true);
+    connect(ok_, &QPushButton::clicked, this, &SaveOptionsDialog::confirm);
+    auto* cancel = new QPushButton(tx(kButtonCancel), this);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    row->addWidget(ok_);
+    row->addWidget(cancel);
+    layout->addLayout(row);
+
+    updating_ = false;
+    showLayout(params_.layout);
+    setSaveType("yaffs2-custom");
+}
+
+void SaveOptionsDialog::buildYaffs2Page(QLayout* layout) {
+    eccBox_ = new QGroupBox(tx(kSaveAsEcc), this);
+    auto* eccLayout = new QVBoxLayout(eccBox_);
+    ecc_[0] = new QRadioButton(tx(kEccYaffs), eccBox_);
+    ecc_[1] = new QRadioButton(tx(kEccNand), eccBox_);
+    ecc_[2] = new QRadioButton(tx(kEccNone), eccBox_);
     for (auto* b : ecc_) {
         eccLayout->addWidget(b);
         connect(b, &QRadioButton::toggled, this, &SaveOptionsDialog::refresh);
     }
     ecc_[0]->setChecked(true);
-    layout->addWidget(eccBox);
+    layout->addWidget(eccBox_);
 
-    auto* markerBox = new QGroupBox(u8("设置 OOB头（FF FF）擦除标志"), this);
-    auto* markerLayout = new QGridLayout(markerBox);
-    marker_[0] = new QRadioButton(u8("没有"), markerBox);
-    marker_[1] = new QRadioButton(u8("有"), markerBox);
+    markerBox_ = new QGroupBox(tx(kEraseMarker), this);
+    auto* markerLayout = new QGridLayout(markerBox_);
+    marker_[0] = new QRadioButton(tx(kMarkerNo), markerBox_);
+    marker_[1] = new QRadioButton(tx(kMarkerYes), markerBox_);
     markerLayout->addWidget(marker_[0], 0, 0);
     markerLayout->addWidget(marker_[1], 0, 1);
     marker_[0]->setChecked(true);
     for (auto* b : marker_)
         connect(b, &QRadioButton::toggled, this, &SaveOptionsDialog::markerChanged);
-    layout->addWidget(markerBox);
+    layout->addWidget(markerBox_);
 
-    auto* nandBox = new QGroupBox(u8("NAND 布局"), this);
-    auto* form = new QFormLayout(nandBox);
-    preset_ = new QComboBox(nandBox);
-    preset_->addItem(u8("（自定）"));
+    nandBox_ = new QGroupBox(tx(kNandLayout), this);
+    auto* form = new QFormLayout(nandBox_);
+    preset_ = new QComboBox(nandBox_);
+    preset_->addItem(tx(kPresetCustom));
     for (const NamedLayout& n : commonLayouts())
         preset_->addItem(presetLabel(n.layout));
-    form->addRow(u8("常用布局："), preset_);
-    pageSize_ = new QComboBox(nandBox);
+    form->addRow(tx(kPresets), preset_);
+    pageSize_ = new QComboBox(nandBox_);
     for (uint32_t p = kMinPageSize; p <= kMaxPageSize; p *= 2)
         pageSize_->addItem(QString::number(p), p);
-    form->addRow(u8("页大小："), pageSize_);
-    spareSize_ = new QSpinBox(nandBox);
+    form->addRow(tx(kPageSize), pageSize_);
+    spareSize_ = new QSpinBox(nandBox_);
     spareSize_->setRange(0, kMaxSpareSize);
-    spareSize_->setSuffix(u8(" 字节"));
-    form->addRow(u8("备用区（OOB）大小："), spareSize_);
-    inband_ = new QCheckBox(u8("标签在页内（inband）"), nandBox);
+    spareSize_->setSuffix(tx(kBytesSuffix));
+    form->addRow(tx(kSpareSize), spareSize_);
+    inband_ = new QCheckBox(tx(kInbandTags), nandBox_);
     form->addRow(QString(), inband_);
-    tagOffset_ = new QSpinBox(nandBox);
+    tagOffset_ = new QSpinBox(nandBox_);
     tagOffset_->setRange(0, kMaxSpareSize);
-    form->addRow(u8("标签在备用区的偏移："), tagOffset_);
-    tagEcc_ = new QCheckBox(u8("标签带 ECC"), nandBox);
+    form->addRow(tx(kTagOffset), tagOffset_);
+    tagEcc_ = new QCheckBox(tx(kTagEcc), nandBox_);
     form->addRow(QString(), tagEcc_);
-    order_ = new QComboBox(nandBox);
-    order_->addItem(u8("小端（little-endian）"));
-    order_->addItem(u8("大端（big-endian）"));
-    form->addRow(u8("字节序："), order_);
-    layout->addWidget(nandBox);
+    order_ = new QComboBox(nandBox_);
+    order_->addItem(tx(kLittleEndian));
+    order_->addItem(tx(kBigEndian));
+    form->addRow(tx(kByteOrder), order_);
+    layout->addWidget(nandBox_);
 
     problem_ = new QLabel(this);
     problem_->setObjectName("layoutProblem");
@@ -125,29 +164,136 @@ SaveOptionsDialog::SaveOptionsDialog(SaveParams& params, QWidget* owner)
     connect(inband_, &QCheckBox::toggled, this, &SaveOptionsDialog::refresh);
     connect(tagEcc_, &QCheckBox::toggled, this, &SaveOptionsDialog::refresh);
     connect(order_, &QComboBox::currentIndexChanged, this, &SaveOptionsDialog::refresh);
+}
 
-    auto* extBox = new QGroupBox(QString::fromUtf8("EXT 镜像"), this);
-    auto* extLayout = new QVBoxLayout(extBox);
-    sparseBox_ = new QCheckBox(QString::fromUtf8("Android sparse 格式"), extBox);
-    sourceBox_ =
-        new QCheckBox(QString::fromUtf8("与源镜像相同（块大小、inode、大小、卷标、UUID）"), extBox);
-    extLayout->addWidget(sparseBox_);
-    extLayout->addWidget(sourceBox_);
-    layout->addWidget(extBox);
+std::string SaveOptionsDialog::page() const {
+    const FormatRow* row = writerOf(type_.toStdString());
+    return row ? row->settingsPage : "";
+}
 
-    auto* row = new QHBoxLayout;
-    row->addStretch();
-    ok_ = new QPushButton(u8(kButtonOk), this);
-    ok_->setDefault(true);
-    connect(ok_, &QPushButton::clicked, this, &SaveOptionsDialog::confirm);
-    auto* cancel = new QPushButton(u8(kButtonCancel), this);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    row->addWidget(ok_);
-    row->addWidget(cancel);
-    layout->addLayout(row);
+QString SaveOptionsDialog::choicesKey(const QString& type) const {
+    const FormatRow* row = writerOf(type.toStdString());
+    return row && std::string_view(row->settingsPage) == "ext" ? QStringLiteral("ext") : type;
+}
 
-    updating_ = false;
-    showLayout(params_.layout);
+SaveChoices SaveOptionsDialog::choices(const QString& type) const {
+    auto it = confirmed_.find(choicesKey(type));
+    return it == confirmed_.end() ? SaveChoices{} : it->second;
+}
+
+void SaveOptionsDialog::setSaveType(const QString& type) {
+    const bool changed = type != type_;
+    type_ = type;
+    const std::string p = page();
+    const bool yaffs2 = p == "yaffs2";
+    for (QWidget* w : {static_cast<QWidget*>(eccBox_), static_cast<QWidget*>(markerBox_),
+                       static_cast<QWidget*>(nandBox_)})
+        w->setVisible(yaffs2);
+    if (!yaffs2)
+        problem_->hide();
+    if (changed)
+        buildForm(type);
+    formBox_->setVisible(!yaffs2 && p.empty() && !fields_.empty());
+    outputBox_->setVisible(!yaffs2);
+    const SaveType* t = saveTypeNamed(type.toStdString());
+    outputBox_->setTitle(p == "ext" || !t ? tx(kExtImage) : tx(t->label));
+    sourceBox_->setText(p == "ext" ? tx(kSameAsSourceExt) : tx(kSameAsSource));
+    if (yaffs2)
+        refresh();
+    else
+        ok_->setEnabled(true);
+    showChoices();
+}
+
+bool SaveOptionsDialog::pageShown(const QString& name) const {
+    if (name == "yaffs2")
+        return !nandBox_->isHidden();
+    if (name == "form")
+        return !formBox_->isHidden();
+    if (name == "output")
+        return !outputBox_->isHidden();
+    if (name == "ext")
+        return !outputBox_->isHidden() && page() == "ext";
+    return false;
+}
+
+// The form of the writer's options of type's format, for the formats whose
+// settings have no page of their own.
+void SaveOptionsDialog::buildForm(const QString& type) {
+    while (form_->rowCount() > 0)
+        form_->removeRow(0);
+    fields_.clear();
+    const FormatRow* row = writerOf(type.toStdString());
+    if (!row || std::string_view(row->settingsPage) != "")
+        return;
+    formBox_->setTitle(tx(saveTypeNamed(type.toStdString())->label));
+    for (const FormatOption& o : row->options) {
+        QWidget* field = nullptr;
+        if (!o.valueName) {
+            auto* box =
+                new QCheckBox(optionLabel(o).remove(QRegularExpression("[:：]$")), formBox_);
+            form_->addRow(QString(), box);
+            field = box;
+        } else if (o.choices) {
+            auto* box = new QComboBox(formBox_);
+            box->addItem(tx(kOptionDefault), QString());
+            for (const QString& c : QString::fromUtf8(o.choices).split('|'))
+                box->addItem(c, c);
+            form_->addRow(optionLabel(o), box);
+            field = box;
+        } else {
+            auto* edit = new QLineEdit(formBox_);
+            edit->setPlaceholderText(QString::fromUtf8(o.valueName));
+            edit->setClearButtonEnabled(true);
+            form_->addRow(optionLabel(o), edit);
+            field = edit;
+        }
+        field->setObjectName(QString::fromUtf8(o.name));
+        field->setToolTip("--" + QString::fromUtf8(o.name) + ": " + QString::fromUtf8(o.help));
+        fields_.emplace_back(&o, field);
+    }
+}
+
+QWidget* SaveOptionsDialog::optionField(const QString& name) const {
+    for (const auto& [option, field] : fields_)
+        if (name == QString::fromUtf8(option->name))
+            return field;
+    return nullptr;
+}
+
+FormatOptions SaveOptionsDialog::formOptions() const {
+    FormatOptions o;
+    for (const auto& [option, field] : fields_) {
+        if (auto* box = qobject_cast<QCheckBox*>(field)) {
+            if (box->isChecked())
+                o[option->name] = "";
+        } else if (auto* list = qobject_cast<QComboBox*>(field)) {
+            if (const QString v = list->currentData().toString(); !v.isEmpty())
+                o[option->name] = v.toStdString();
+        } else if (auto* edit = qobject_cast<QLineEdit*>(field)) {
+            if (const QString v = edit->text().trimmed(); !v.isEmpty())
+                o[option->name] = v.toUtf8().toStdString();
+        }
+    }
+    return o;
+}
+
+// The controls from the choices last confirmed for the type shown.
+void SaveOptionsDialog::showChoices() {
+    const SaveChoices c = choices(type_);
+    sparseBox_->setChecked(c.sparse);
+    sourceBox_->setChecked(c.likeSource);
+    for (const auto& [option, field] : fields_) {
+        auto it = c.options.find(option->name);
+        const bool given = it != c.options.end();
+        const QString value = given ? QString::fromStdString(it->second) : QString();
+        if (auto* box = qobject_cast<QCheckBox*>(field))
+            box->setChecked(given);
+        else if (auto* list = qobject_cast<QComboBox*>(field))
+            list->setCurrentIndex(std::max(0, list->findData(value)));
+        else if (auto* edit = qobject_cast<QLineEdit*>(field))
+            edit->setText(value);
+    }
 }
 
 QRadioButton* SaveOptionsDialog::eccButton(int index) const {
@@ -166,10 +312,10 @@ Layout SaveOptionsDialog::chosenLayout() const {
     l.tagOffset = l.inbandTags ? 0 : static_cast<uint32_t>(tagOffset_->value());
     l.tagEcc = !l.inbandTags && tagEcc_->isChecked();
     l.order = order_->currentIndex() == 1 ? ByteOrder::kBig : ByteOrder::kLittle;
-    const EccKind ecc = ecc_[0]->isChecked()   ? kEccYaffs
-                        : ecc_[1]->isChecked() ? kEccNand
-                                               : kEccNone;
-    if (ecc != kEccNone) {
+    const EccKind ecc = ecc_[0]->isChecked()   ? yaffs2::kEccYaffs
+                        : ecc_[1]->isChecked() ? yaffs2::kEccNand
+                                               : yaffs2::kEccNone;
+    if (ecc != yaffs2::kEccNone) {
         l.dataEcc = ecc;
         l.dataEccOffset = standardDataEccOffset(l).value_or(l.spareSize);
     }
@@ -185,7 +331,10 @@ void SaveOptionsDialog::showLayout(const Layout& l) {
     tagOffset_->setValue(static_cast<int>(l.tagOffset));
     tagEcc_->setChecked(l.tagEcc && !l.inbandTags);
     order_->setCurrentIndex(l.order == ByteOrder::kBig ? 1 : 0);
-    ecc_[l.dataEcc == kEccYaffs ? 0 : l.dataEcc == kEccNand ? 1 : 2]->setChecked(true);
+    ecc_[l.dataEcc == yaffs2::kEccYaffs  ? 0
+         : l.dataEcc == yaffs2::kEccNand ? 1
+                                         : 2]
+        ->setChecked(true);
     marker_[!l.inbandTags && l.tagOffset >= 2 ? 1 : 0]->setChecked(true);
     updating_ = false;
     refresh();
@@ -213,7 +362,7 @@ void SaveOptionsDialog::markerChanged() {
 }
 
 void SaveOptionsDialog::refresh() {
-    if (updating_)
+    if (updating_ || page() != "yaffs2")
         return;
     const Layout l = chosenLayout();
     tagOffset_->setEnabled(!l.inbandTags);
@@ -226,10 +375,10 @@ void SaveOptionsDialog::refresh() {
             match = static_cast<int>(i) + 1;
     preset_->setCurrentIndex(match);
     QString why;
-    if (l.dataEcc != kEccNone && !standardDataEccOffset(l))
-        why = u8("数据 ECC（%1 字节）在备用区放不下。").arg(l.dataEccBytes());
+    if (l.dataEcc != yaffs2::kEccNone && !standardDataEccOffset(l))
+        why = tx(kDataEccTooBig).arg(l.dataEccBytes());
     else if (layoutProblem(l))
-        why = u8("标签放不下：备用区太小，或偏移太大。");
+        why = tx(kTagsDoNotFit);
     problem_->setText(why);
     problem_->setVisible(!why.isEmpty());
     ok_->setEnabled(why.isEmpty());
@@ -237,18 +386,22 @@ void SaveOptionsDialog::refresh() {
 
 void SaveOptionsDialog::showEvent(QShowEvent* event) {
     showLayout(params_.layout);
-    sparseBox_->setChecked(sparse_);
-    sourceBox_->setChecked(sameAsSource_);
+    showChoices();
     QDialog::showEvent(event);
 }
 
 void SaveOptionsDialog::confirm() {
-    const Layout l = chosenLayout();
-    if (layoutProblem(l))
-        return;
-    params_.layout = l;
-    sparse_ = sparseBox_->isChecked();
-    sameAsSource_ = sourceBox_->isChecked();
+    if (page() == "yaffs2") {
+        const Layout l = chosenLayout();
+        if (layoutProblem(l))
+            return;
+        params_.layout = l;
+    } else {
+        SaveChoices& c = confirmed_[choicesKey(type_)];
+        c.options = formOptions();
+        c.sparse = sparseBox_->isChecked();
+        c.likeSource = sourceBox_->isChecked();
+    }
     accept();
 }
 
@@ -257,13 +410,14 @@ void SaveOptionsDialog::returnToOwner() {
     setParent(owner_, Qt::Dialog);
 }
 
-void SaveOptionsDialog::showBeside(QWidget* dialog) {
+void SaveOptionsDialog::showBeside(QWidget* dialog, const QString& type) {
+    setSaveType(type);
     QWidget* anchor = dialog ? dialog : owner_;
     if (parentWidget() != anchor)
         setParent(anchor, Qt::Dialog);
     if (auto* d = qobject_cast<QDialog*>(dialog))
         connect(d, &QDialog::finished, this, &SaveOptionsDialog::returnToOwner,
-                Qt::SingleShotConnection);
+                Qt::UniqueConnection);
     adjustSize();
     if (anchor->isVisible())
         move(anchor->frameGeometry().topRight() + QPoint(8, 0));

@@ -1,5 +1,6 @@
 #include "transfercommands.h"
 
+#include "editcommands.h"
 #include "jobpresenter.h"
 #include "jobrunner.h"
 #include "language.h"
@@ -13,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSettings>
 #include <memory>
 
 namespace korvane::ui {
@@ -27,9 +29,19 @@ std::string fileName(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
+// The folder extraction and tar export last wrote to, kept across runs.
+const char* const kExtractFolderKey = "folders/extract";
+
 } // namespace
 
-TransferCommands::TransferCommands(MainWindow& window) : QObject(&window), w_(window) {}
+TransferCommands::TransferCommands(MainWindow& window)
+    : QObject(&window), w_(window),
+      lastExtractFolder_(QSettings().value(kExtractFolderKey).toString()) {}
+
+void TransferCommands::rememberFolder(const QString& folder) {
+    lastExtractFolder_ = folder;
+    QSettings().setValue(kExtractFolderKey, folder);
+}
 
 void TransferCommands::showErrors(const char* caption, const QStringList& lines) {
     if (!lines.isEmpty())
@@ -58,7 +70,7 @@ void TransferCommands::runExtraction(const std::vector<uint32_t>& ids) {
     QString folder = w_.prompter_->chooseFolder(&w_, start);
     if (folder.isEmpty())
         return;
-    lastExtractFolder_ = folder;
+    rememberFolder(folder);
     auto result = std::make_shared<ExtractResult>();
     Timg* img = w_.image();
     std::string target = fileName(folder);
@@ -81,14 +93,15 @@ void TransferCommands::runExtraction(const std::vector<uint32_t>& ids) {
                       return;
                   }
                   const ExtractResult& r = *result;
-                  QString text = r.cancelled ? tx(kExtractCancelled).arg(r.written)
-                                             : tx(kExtractDone).arg(r.written);
+                  QString text = r.cancelled
+                                     ? txn(kExtractCancelled, static_cast<qsizetype>(r.written))
+                                     : txn(kExtractDone, static_cast<qsizetype>(r.written));
                   if (r.replaced > 0)
-                      text += "\n" + tx(kExtractReplaced).arg(r.replaced);
+                      text += "\n" + txn(kExtractReplaced, static_cast<qsizetype>(r.replaced));
                   if (r.kept > 0)
-                      text += "\n" + tx(kExtractKept).arg(r.kept);
+                      text += "\n" + txn(kExtractKept, static_cast<qsizetype>(r.kept));
                   if (!r.skipped.empty())
-                      text += "\n" + tx(kExtractFailed).arg(r.skipped.size());
+                      text += "\n" + txn(kExtractFailed, static_cast<qsizetype>(r.skipped.size()));
                   w_.message(text);
                   QStringList lines;
                   for (const SkippedObject& s : r.skipped)
@@ -108,12 +121,24 @@ void TransferCommands::exportTar() {
     QString path = w_.prompter_->chooseArchive(&w_, start);
     if (path.isEmpty())
         return;
-    lastExtractFolder_ = QFileInfo(path).absolutePath();
+    rememberFolder(QFileInfo(path).absolutePath());
     auto result = std::make_shared<TarResult>();
     std::string target = fileName(path);
+    const QString shown = QFileInfo(path).absoluteFilePath();
+    w_.presenter_->setFormatName("TAR");
     w_.runJob([img, ids, target, result] { *result = tarout(*img, ids, target); },
-              [this, result](std::exception_ptr error) {
-                  w_.showJobError(error);
+              [this, result, shown](std::exception_ptr error) {
+                  if (error) {
+                      w_.showJobError(error);
+                      return;
+                  }
+                  const TarResult& r = *result;
+                  QString text = r.cancelled
+                                     ? tx(kTarCancelled)
+                                     : txn(kTarDone, static_cast<qsizetype>(r.written)).arg(shown);
+                  if (!r.skipped.empty())
+                      text += "\n" + txn(kTarSkipped, static_cast<qsizetype>(r.skipped.size()));
+                  w_.message(text);
                   QStringList lines;
                   for (const SkippedObject& s : result->skipped)
                       lines << coreText(s.line());
@@ -152,7 +177,10 @@ void TransferCommands::addPaths(const QStringList& paths, bool keepAttributes) {
     };
     auto result = std::make_shared<AddResult>();
     w_.presenter_->setFormatName(QString::fromStdString(img->formatName()));
-    w_.runJob([img, list, dirId, opt, result] { *result = addfiles(*img, list, dirId, opt); },
+    // Through the journal: one step to undo, whatever was added.
+    EditJournal* journal = &w_.edits_->journal();
+    w_.runJob([img, journal, list, dirId, opt,
+               result] { *result = journal->addfiles(*img, list, dirId, opt); },
               [this, img, result, dirId](std::exception_ptr error) {
                   w_.relist(img->nodeFor(dirId), 0);
                   w_.showJobError(error);

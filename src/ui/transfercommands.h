@@ -29,6 +29,7 @@ public:
 
 private:
     void runExtraction(const std::vector<uint32_t>& ids);
+    void rememberFolder(const QString& folder);
     // Lists the lines of a job's error list, when there are any.
     void showErrors(const char* caption, const QStringList& lines);
 

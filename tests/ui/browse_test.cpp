@@ -54,17 +54,17 @@ void BrowseTest::opensYaffs2Image() {
     QCOMPARE(rowNames(*w),
              QStringList({"empty", "system", "dev", "hard", "link", "a.txt", "中文名.txt"}));
     QCOMPARE(rowTexts(*w, rowOf(*w, "a.txt")),
-             QStringList({"a.txt", "1000", "1001", "rw-r--r-- (0644)", "文件", "1.50"}));
+             QStringList({"a.txt", "1000", "1001", "rw-r--r-- (0644)", "文件", "1.50 KiB"}));
     QCOMPARE(rowTexts(*w, rowOf(*w, "system")),
-             QStringList({"system", "0", "0", "rwxr-xr-x (0755)", "目录(包含12项)", "0.00"}));
-    QCOMPARE(rowTexts(*w, rowOf(*w, "empty")).mid(4), QStringList({"目录(包含0项)", "0.00"}));
-    QCOMPARE(rowTexts(*w, rowOf(*w, "link")).mid(4), QStringList({"软链接  ->system/app", "0.00"}));
+             QStringList({"system", "0", "0", "rwxr-xr-x (0755)", "目录(包含12项)", ""}));
+    QCOMPARE(rowTexts(*w, rowOf(*w, "empty")).mid(4), QStringList({"目录(包含0项)", ""}));
+    QCOMPARE(rowTexts(*w, rowOf(*w, "link")).mid(4), QStringList({"软链接  ->system/app", ""}));
     // A hard link shows its target's owner, mode and size.
     QCOMPARE(rowTexts(*w, rowOf(*w, "hard")).mid(1),
-             QStringList({"1000", "1001", "rw-r--r-- (0644)", "硬链接  ->a.txt", "1.50"}));
+             QStringList({"1000", "1001", "rw-r--r-- (0644)", "硬链接  ->a.txt", "1.50 KiB"}));
     QCOMPARE(rowTexts(*w, rowOf(*w, "dev")),
-             QStringList({"dev", "0", "0", "rw-rw---- (0660)", "字符设备", "0.00"}));
-    QCOMPARE(rowTexts(*w, rowOf(*w, "中文名.txt"))[5], "0.01");
+             QStringList({"dev", "0", "0", "rw-rw---- (0660)", "字符设备", ""}));
+    QCOMPARE(rowTexts(*w, rowOf(*w, "中文名.txt"))[5], "10 B");
 
     // The tree shows folders only.
     const FolderTreeModel* tree = w->folderModel();
@@ -91,8 +91,7 @@ void BrowseTest::opensExtImage() {
     QCOMPARE(rowNames(*w), QStringList({"bin", "docs", "lost+found", "lnk", "pipe"}));
     QCOMPARE(rowTexts(*w, rowOf(*w, "lnk"))[4], "软链接  ->docs/readme.txt");
     // A FIFO is named by its file-type bits, as in a YAFFS2 image.
-    QCOMPARE(rowTexts(*w, rowOf(*w, "pipe")).mid(3),
-             QStringList({"rw------- (0600)", "管道", "0.00"}));
+    QCOMPARE(rowTexts(*w, rowOf(*w, "pipe")).mid(3), QStringList({"rw------- (0600)", "管道", ""}));
     selectNames(*w, {"pipe"});
     w->showProperties();
     QCOMPARE(w.prompter->properties.back().type, "管道");
@@ -105,7 +104,7 @@ void BrowseTest::opensExtImage() {
     QCOMPARE(w->pathText(), "/docs");
     QCOMPARE(rowTexts(*w, 0),
              QStringList({"readme.txt", QString::number(st.st_uid), QString::number(st.st_gid),
-                          "rw-r--r-- (0644)", "文件", "1.50"}));
+                          "rw-r--r-- (0644)", "文件", "1.50 KiB"}));
 }
 
 void BrowseTest::navigatesTheTree() {
@@ -200,11 +199,11 @@ void BrowseTest::popupFollowsSelection() {
         else
             all << actions[i]->text();
     }
-    QCOMPARE(all, QStringList({"打开", "打开方式", "查看", "提取选择", "全部导出",
+    QCOMPARE(all, QStringList({"打开", "打开方式", "转到链接目标", "查看", "提取选择", "全部导出",
                                "导出为 tar 归档", "新建目录", "添加文件", "删除", "刷新", "重命名",
                                "权限修改", "UID修改", "GID修改", "属性"}));
-    QCOMPARE(separators, QList<int>({3, 7, 11, 13, 18}));
-    QMenu* view = actions[2]->menu();
+    QCOMPARE(separators, QList<int>({4, 8, 12, 14, 19}));
+    QMenu* view = actions[3]->menu();
     QVERIFY(view);
     QCOMPARE(view->actions().size(), 3);
     QCOMPARE(view->actions()[0]->text(), "缩略图");
@@ -232,10 +231,9 @@ void BrowseTest::popupFollowsSelection() {
         "查看", "提取选择", "全部导出", "导出为 tar 归档", "新建目录", "添加文件", "删除",
         "刷新", "重命名",   "权限修改", "UID修改",         "GID修改",  "属性"};
     selectNames(*w, {"a.txt"});
-    // A file may be opened as an image of a format picked ("打开方式").
-    QCOMPARE(enabledPopupItems(*w), QStringList({"打开方式"}) + withSelection);
+    // A file opens in the viewer, or as an image of a format picked ("打开方式").
+    QCOMPARE(enabledPopupItems(*w), QStringList({"打开", "打开方式"}) + withSelection);
     QVERIFY(extractTop->isEnabled());
-    // "打开" needs the first selected item to be a folder.
     selectNames(*w, {"system", "a.txt"});
     QCOMPARE(enabledPopupItems(*w), QStringList({"打开"}) + withSelection);
     selectNames(*w, {});
@@ -277,9 +275,9 @@ void BrowseTest::describesSelection() {
     QCOMPARE(w.prompter->properties.back().type, "软链接  ->system/app");
     QCOMPARE(w.prompter->properties.back().size, "0字节");
 
-    // Several selected: the first one counts.
+    // Several selected: how many, and the size of the files among them.
     selectNames(*w, {"empty", "a.txt"});
-    QCOMPARE(w->statusPanelText(5), "类型：目录, 大小：0字节, 详细：rwxr-xr-x (0755)");
+    QCOMPARE(w->statusPanelText(5), "已选中 2 项，其中文件共 1.50 KiB");
 }
 
 void BrowseTest::asksBeforeEditsAreLost() {

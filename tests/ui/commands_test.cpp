@@ -404,7 +404,7 @@ void CommandsTest::addsFilesWithEachClashAnswer() {
     w.prompter->clashes = {ClashAnswer::kOverwrite};
     QVERIFY(runJob(*w, [&] { w->addFiles(); }));
     QVERIFY(contentsOf(*w->image(), "a.txt") == korvane::test::bytesOf("NEW"));
-    QCOMPARE(rowTexts(*w, rowOf(*w, "a.txt"))[5], "0.00");
+    QCOMPARE(rowTexts(*w, rowOf(*w, "a.txt"))[5], "3 B");
     QCOMPARE(w.prompter->clashSources.size(), 2);
 
     // Cancelled chooser: nothing happens.
@@ -558,7 +558,7 @@ void CommandsTest::makesNewDirectories() {
     QCOMPARE(w.prompter->textQuestions.back().value, QString());
     QCOMPARE(rowNames(*w).mid(0, 3), QStringList({"empty", "lib2", "system"}));
     QCOMPARE(w->selectedRows(), QList<int>({1}));
-    QCOMPARE(rowTexts(*w, 1).mid(3), QStringList({"rwxr-xr-x (0755)", "目录(包含0项)", "0.00"}));
+    QCOMPARE(rowTexts(*w, 1).mid(3), QStringList({"rwxr-xr-x (0755)", "目录(包含0项)", ""}));
     QCOMPARE(folderNames(*w, w->folderModel()->index(0, 0)),
              QStringList({"empty", "lib2", "system"}));
     QVERIFY(w->image()->modified);
@@ -720,9 +720,8 @@ void CommandsTest::changesPermissionsUidGid() {
     // Two selected: the box opens empty. Invalid codes are explained and the
     // box stays open; an empty one changes nothing.
     selectNames(*w, {"system", "a.txt"});
-    const QString badMode =
-        "输入有误！权限代码是 1 到 4 位 0 到 7 的数字，如 755、4755，且不能是 0。";
-    w.prompter->ids = {IdInput{"47555", false}, IdInput{"999", false}, IdInput{"0", false},
+    const QString badMode = "输入有误！权限代码是 1 到 4 位 0 到 7 的数字，如 755、4755、0000。";
+    w.prompter->ids = {IdInput{"47555", false}, IdInput{"999", false}, IdInput{"7a", false},
                        std::nullopt, IdInput{"", false}};
     w->changePermissions();
     w->changePermissions();

@@ -3,6 +3,7 @@
 #include "commands_test.h"
 #include "iconprovider.h"
 #include "thumbnail_test.h"
+#include "views_test.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -30,6 +31,10 @@ int main(int argc, char** argv) {
     {
         korvane::ui::test::ThumbnailTest thumbnails;
         failed += QTest::qExec(&thumbnails, argc, argv);
+    }
+    {
+        korvane::ui::test::ViewsTest views;
+        failed += QTest::qExec(&views, argc, argv);
     }
     return failed == 0 ? 0 : 1;
 }

@@ -28,20 +28,12 @@
         <translation>Delete these objects?</translation>
     </message>
     <message>
-        <source>将删除 %1 项：%2</source>
-        <translation>%1 objects will be deleted: %2</translation>
-    </message>
-    <message>
         <source>%1 等</source>
         <translation>%1 and more</translation>
     </message>
     <message>
         <source>读取完成！</source>
         <translation>Reading done!</translation>
-    </message>
-    <message>
-        <source>读取完成！（%1 条警告）</source>
-        <translation>Reading done, with %1 warnings!</translation>
     </message>
     <message>
         <source>未知错误</source>
@@ -244,10 +236,6 @@
         <translation>Reading the image: warnings</translation>
     </message>
     <message>
-        <source>读取镜像时有 %1 条警告，读不出的对象没有列出：</source>
-        <translation>Reading the image gave %1 warnings; objects that could not be read are not listed:</translation>
-    </message>
-    <message>
         <source>确定</source>
         <translation>OK</translation>
     </message>
@@ -284,10 +272,6 @@
         <translation>A name has at most 255 bytes; this one has %1.</translation>
     </message>
     <message>
-        <source>权限代码是 1 到 4 位 0 到 7 的数字，如 755、4755，且不能是 0。</source>
-        <translation>A permission code is 1 to 4 digits from 0 to 7, such as 755 or 4755, and not 0.</translation>
-    </message>
-    <message>
         <source>%1 是 0 到 4294967294 之间的整数。</source>
         <translation>A %1 is a whole number from 0 to 4294967294.</translation>
     </message>
@@ -314,26 +298,6 @@
     <message>
         <source>全否</source>
         <translation>No to all</translation>
-    </message>
-    <message>
-        <source>提取完成：写出 %1 项。</source>
-        <translation>Extraction done: %1 objects written.</translation>
-    </message>
-    <message>
-        <source>提取已取消，提前停止：只写出了 %1 项。</source>
-        <translation>Extraction cancelled, it stopped early: only %1 objects were written.</translation>
-    </message>
-    <message>
-        <source>覆盖了 %1 个已有的文件。</source>
-        <translation>%1 existing files were overwritten.</translation>
-    </message>
-    <message>
-        <source>保留了 %1 个已有的文件，没有写出。</source>
-        <translation>%1 existing files were kept and not written.</translation>
-    </message>
-    <message>
-        <source>%1 项没能写出，见列表。</source>
-        <translation>%1 objects could not be written; see the list.</translation>
     </message>
     <message>
         <source>已保存为 %1</source>
@@ -388,10 +352,6 @@
         <translation>Computer</translation>
     </message>
     <message>
-        <source>已选取 %1 项</source>
-        <translation>%1 selected</translation>
-    </message>
-    <message>
         <source>保留文件属性</source>
         <translation>Keep file attributes</translation>
     </message>
@@ -416,16 +376,8 @@
         <translation>Size:</translation>
     </message>
     <message>
-        <source>创建时间：</source>
-        <translation>Modified:</translation>
-    </message>
-    <message>
         <source>包含：</source>
         <translation>Contains:</translation>
-    </message>
-    <message>
-        <source>%1 项（下面共 %2 项）</source>
-        <translation>%1 items (%2 in all below it)</translation>
     </message>
     <message>
         <source>UID：</source>
@@ -510,6 +462,579 @@
     <message>
         <source>SquashFS 镜像</source>
         <translation>SquashFS image</translation>
+    </message>
+    <message numerus="yes">
+        <source>将删除 %n 项：%1</source>
+        <translation>
+            <numerusform>%n object will be deleted: %1</numerusform>
+            <numerusform>%n objects will be deleted: %1</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>读取完成！（%n 条警告）</source>
+        <translation>
+            <numerusform>Reading done, with %n warning!</numerusform>
+            <numerusform>Reading done, with %n warnings!</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>撤销</source>
+        <translation>Undo</translation>
+    </message>
+    <message>
+        <source>重做</source>
+        <translation>Redo</translation>
+    </message>
+    <message>
+        <source>镜像信息</source>
+        <translation>Image info</translation>
+    </message>
+    <message>
+        <source>与…比较</source>
+        <translation>Compare with…</translation>
+    </message>
+    <message>
+        <source>（没有最近打开的镜像）</source>
+        <translation>(no recent images)</translation>
+    </message>
+    <message>
+        <source>筛选（Ctrl+F）</source>
+        <translation>Filter (Ctrl+F)</translation>
+    </message>
+    <message>
+        <source>输入名称的一部分，或带 * 和 ? 的模式，只显示这个目录中名称相符的项；按回车在整个镜像中查找</source>
+        <translation>Type a part of a name, or a pattern with * and ?, to show only the matching objects of this folder; press Enter to search the whole image</translation>
+    </message>
+    <message>
+        <source>在整个镜像中查找</source>
+        <translation>Search the whole image</translation>
+    </message>
+    <message>
+        <source>区分大小写</source>
+        <translation>Match case</translation>
+    </message>
+    <message>
+        <source>位置</source>
+        <translation>Location</translation>
+    </message>
+    <message numerus="yes">
+        <source>在整个镜像中查找“%1”：%n 项</source>
+        <translation>
+            <numerusform>Whole image, “%1”: %n object</numerusform>
+            <numerusform>Whole image, “%1”: %n objects</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>已选中 %n 项，其中文件共 %1</source>
+        <translation>
+            <numerusform>%n selected, files %1 in all</numerusform>
+            <numerusform>%n selected, files %1 in all</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>链接的目标不在镜像中：%1</source>
+        <translation>The link’s target is not in the image: %1</translation>
+    </message>
+    <message>
+        <source>镜像中没有名称与“%1”相符的对象。</source>
+        <translation>No object in the image has a name matching “%1”.</translation>
+    </message>
+    <message>
+        <source>其它应用程序…</source>
+        <translation>Other application…</translation>
+    </message>
+    <message>
+        <source>转到链接目标</source>
+        <translation>Go to link target</translation>
+    </message>
+    <message>
+        <source>修改时间</source>
+        <translation>Modified</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 字节</source>
+        <translation>
+            <numerusform>%1 byte</numerusform>
+            <numerusform>%1 bytes</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>读取镜像时有 %n 条警告，读不出的对象没有列出：</source>
+        <translation>
+            <numerusform>Reading the image gave %n warning; objects that could not be read are not listed:</numerusform>
+            <numerusform>Reading the image gave %n warnings; objects that could not be read are not listed:</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>权限代码是 1 到 4 位 0 到 7 的数字，如 755、4755、0000。</source>
+        <translation>A permission code is 1 to 4 digits from 0 to 7, such as 755, 4755 or 0000.</translation>
+    </message>
+    <message numerus="yes">
+        <source>提取完成：写出 %n 项。</source>
+        <translation>
+            <numerusform>Extraction done: %n object written.</numerusform>
+            <numerusform>Extraction done: %n objects written.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>提取已取消，提前停止：只写出了 %n 项。</source>
+        <translation>
+            <numerusform>Extraction cancelled, it stopped early: only %n object was written.</numerusform>
+            <numerusform>Extraction cancelled, it stopped early: only %n objects were written.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>覆盖了 %n 个已有的文件。</source>
+        <translation>
+            <numerusform>%n existing file was overwritten.</numerusform>
+            <numerusform>%n existing files were overwritten.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>保留了 %n 个已有的文件，没有写出。</source>
+        <translation>
+            <numerusform>%n existing file was kept and not written.</numerusform>
+            <numerusform>%n existing files were kept and not written.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 项没能写出，见列表。</source>
+        <translation>
+            <numerusform>%n object could not be written; see the list.</numerusform>
+            <numerusform>%n objects could not be written; see the list.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>tar 归档已写出：%1，包含 %n 项。</source>
+        <translation>
+            <numerusform>Tar archive written: %1, with %n object.</numerusform>
+            <numerusform>Tar archive written: %1, with %n objects.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>导出已取消，提前停止：没有写出归档。</source>
+        <translation>Export cancelled, it stopped early: no archive was written.</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 项 tar 归档存不下，没有写入，见列表。</source>
+        <translation>
+            <numerusform>%n object cannot be stored in a tar archive and was left out; see the list.</numerusform>
+            <numerusform>%n objects cannot be stored in a tar archive and were left out; see the list.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>保存设置</source>
+        <translation>Save settings</translation>
+    </message>
+    <message>
+        <source>保存为：</source>
+        <translation>Save as:</translation>
+    </message>
+    <message>
+        <source>yaffs2自带ECC</source>
+        <translation>YAFFS2’s own ECC</translation>
+    </message>
+    <message>
+        <source>NAND FLASH ECC</source>
+        <translation>NAND flash ECC</translation>
+    </message>
+    <message>
+        <source>不写数据 ECC</source>
+        <translation>No data ECC</translation>
+    </message>
+    <message>
+        <source>设置 OOB头（FF FF）擦除标志</source>
+        <translation>Set the OOB erase marker (FF FF)</translation>
+    </message>
+    <message>
+        <source>没有</source>
+        <translation>No</translation>
+    </message>
+    <message>
+        <source>有</source>
+        <translation>Yes</translation>
+    </message>
+    <message>
+        <source>NAND 布局</source>
+        <translation>NAND layout</translation>
+    </message>
+    <message>
+        <source>（自定）</source>
+        <translation>(custom)</translation>
+    </message>
+    <message>
+        <source>常用布局：</source>
+        <translation>Common layouts:</translation>
+    </message>
+    <message>
+        <source>页大小：</source>
+        <translation>Page size:</translation>
+    </message>
+    <message>
+        <source>备用区（OOB）大小：</source>
+        <translation>Spare (OOB) size:</translation>
+    </message>
+    <message>
+        <source> 字节</source>
+        <translation> bytes</translation>
+    </message>
+    <message>
+        <source>标签在页内（inband）</source>
+        <translation>Tags in the page (inband)</translation>
+    </message>
+    <message>
+        <source>标签在备用区的偏移：</source>
+        <translation>Tags at spare offset:</translation>
+    </message>
+    <message>
+        <source>标签带 ECC</source>
+        <translation>Tags with ECC</translation>
+    </message>
+    <message>
+        <source>字节序：</source>
+        <translation>Byte order:</translation>
+    </message>
+    <message>
+        <source>小端（little-endian）</source>
+        <translation>Little-endian</translation>
+    </message>
+    <message>
+        <source>大端（big-endian）</source>
+        <translation>Big-endian</translation>
+    </message>
+    <message>
+        <source>数据 ECC（%1 字节）在备用区放不下。</source>
+        <translation>The data ECC (%1 bytes) does not fit in the spare area.</translation>
+    </message>
+    <message>
+        <source>标签放不下：备用区太小，或偏移太大。</source>
+        <translation>The tags do not fit: the spare area is too small or the offset too large.</translation>
+    </message>
+    <message>
+        <source>EXT 镜像</source>
+        <translation>EXT image</translation>
+    </message>
+    <message>
+        <source>Android sparse 格式</source>
+        <translation>Android sparse format</translation>
+    </message>
+    <message>
+        <source>与源镜像相同（块大小、inode、大小、卷标、UUID）</source>
+        <translation>Like the source image (block size, inodes, size, label, UUID)</translation>
+    </message>
+    <message>
+        <source>与源镜像相同</source>
+        <translation>Like the source image</translation>
+    </message>
+    <message>
+        <source>，页内标签</source>
+        <translation>, inband tags</translation>
+    </message>
+    <message>
+        <source>，FF FF 擦除标志</source>
+        <translation>, FF FF erase marker</translation>
+    </message>
+    <message>
+        <source>，标签在偏移 %1</source>
+        <translation>, tags at offset %1</translation>
+    </message>
+    <message>
+        <source>，标签无 ECC</source>
+        <translation>, tags without ECC</translation>
+    </message>
+    <message>
+        <source>，大端</source>
+        <translation>, big-endian</translation>
+    </message>
+    <message>
+        <source>，</source>
+        <translation>, </translation>
+    </message>
+    <message>
+        <source>（默认）</source>
+        <translation>(default)</translation>
+    </message>
+    <message>
+        <source>压缩：</source>
+        <translation>Compression:</translation>
+    </message>
+    <message>
+        <source>压缩算法：</source>
+        <translation>Compressor:</translation>
+    </message>
+    <message>
+        <source>压缩级别：</source>
+        <translation>Compression level:</translation>
+    </message>
+    <message>
+        <source>UUID：</source>
+        <translation>UUID:</translation>
+    </message>
+    <message>
+        <source>卷标：</source>
+        <translation>Label:</translation>
+    </message>
+    <message>
+        <source>时间戳（Unix 秒）：</source>
+        <translation>Timestamp (Unix seconds):</translation>
+    </message>
+    <message>
+        <source>块大小：</source>
+        <translation>Block size:</translation>
+    </message>
+    <message>
+        <source>inode 大小：</source>
+        <translation>Inode size:</translation>
+    </message>
+    <message>
+        <source>inode 数：</source>
+        <translation>Inodes:</translation>
+    </message>
+    <message>
+        <source>镜像大小：</source>
+        <translation>Image size:</translation>
+    </message>
+    <message>
+        <source>擦除块大小：</source>
+        <translation>Erase block size:</translation>
+    </message>
+    <message>
+        <source>填充到：</source>
+        <translation>Pad to:</translation>
+    </message>
+    <message>
+        <source>%1 是打开的镜像文件，读取时有警告。覆盖它会把读不出的部分永久换成零。仍要覆盖吗？</source>
+        <translation>%1 is the image file opened, and reading it gave warnings. Overwriting it turns what could not be read into zeros for good. Overwrite it anyway?</translation>
+    </message>
+    <message>
+        <source>查看 - %1</source>
+        <translation>View - %1</translation>
+    </message>
+    <message>
+        <source>显示为：</source>
+        <translation>Show as:</translation>
+    </message>
+    <message>
+        <source>文本</source>
+        <translation>Text</translation>
+    </message>
+    <message>
+        <source>十六进制</source>
+        <translation>Hex</translation>
+    </message>
+    <message>
+        <source>图片</source>
+        <translation>Picture</translation>
+    </message>
+    <message>
+        <source>编码：</source>
+        <translation>Encoding:</translation>
+    </message>
+    <message>
+        <source>转到偏移：</source>
+        <translation>Go to offset:</translation>
+    </message>
+    <message>
+        <source>查找：</source>
+        <translation>Find:</translation>
+    </message>
+    <message>
+        <source>十六进制字节</source>
+        <translation>Hex bytes</translation>
+    </message>
+    <message>
+        <source>查找下一个</source>
+        <translation>Find next</translation>
+    </message>
+    <message>
+        <source>正在查找…</source>
+        <translation>Searching…</translation>
+    </message>
+    <message>
+        <source>没有找到“%1”。</source>
+        <translation>“%1” was not found.</translation>
+    </message>
+    <message>
+        <source>十六进制字节要两位一个，如 DE AD BE EF。</source>
+        <translation>Hex bytes are two digits each, such as DE AD BE EF.</translation>
+    </message>
+    <message>
+        <source>偏移有误：%1（文件共 %2 字节；偏移可写十进制，或以 0x 开头的十六进制）</source>
+        <translation>Wrong offset: %1 (the file has %2 bytes; write the offset in decimal, or in hex after 0x)</translation>
+    </message>
+    <message>
+        <source>，位置：0x%1（%2）</source>
+        <translation>, offset: 0x%1 (%2)</translation>
+    </message>
+    <message>
+        <source>图片超过 5000 万像素，不显示。</source>
+        <translation>The picture has more than 50 million pixels and is not shown.</translation>
+    </message>
+    <message>
+        <source>图片已损坏，读不出来。</source>
+        <translation>The picture is damaged and cannot be read.</translation>
+    </message>
+    <message>
+        <source>没有能打开这个文件的应用程序：%1</source>
+        <translation>No application can open this file: %1</translation>
+    </message>
+    <message>
+        <source>不能建立放副本的临时文件夹：%1</source>
+        <translation>Cannot make the temporary folder for copies: %1</translation>
+    </message>
+    <message>
+        <source>项目</source>
+        <translation>Item</translation>
+    </message>
+    <message>
+        <source>镜像</source>
+        <translation>Image</translation>
+    </message>
+    <message>
+        <source>文件</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>识别</source>
+        <translation>Recognised as</translation>
+    </message>
+    <message>
+        <source>存储方式</source>
+        <translation>Storage</translation>
+    </message>
+    <message>
+        <source>读取格式</source>
+        <translation>Read as</translation>
+    </message>
+    <message>
+        <source>也可能是</source>
+        <translation>Could also be</translation>
+    </message>
+    <message>
+        <source>%1（把握 %2）：%3</source>
+        <translation>%1 (confidence %2): %3</translation>
+    </message>
+    <message>
+        <source>格式信息</source>
+        <translation>Format details</translation>
+    </message>
+    <message numerus="yes">
+        <source>读取警告（%n 条）</source>
+        <translation>
+            <numerusform>Reading warnings (%n)</numerusform>
+            <numerusform>Reading warnings (%n)</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>成员：%1</source>
+        <translation>Member: %1</translation>
+    </message>
+    <message>
+        <source>内容</source>
+        <translation>Contents</translation>
+    </message>
+    <message>
+        <source>空</source>
+        <translation>Empty</translation>
+    </message>
+    <message>
+        <source>Korvane 不认识的内容</source>
+        <translation>Contents Korvane does not know</translation>
+    </message>
+    <message>
+        <source>比较 %1 与 %2</source>
+        <translation>Compare %1 with %2</translation>
+    </message>
+    <message>
+        <source>与什么比较：</source>
+        <translation>Compare with:</translation>
+    </message>
+    <message>
+        <source>另一个镜像文件…</source>
+        <translation>Another image file…</translation>
+    </message>
+    <message>
+        <source>磁盘上的文件夹…</source>
+        <translation>A folder on disk…</translation>
+    </message>
+    <message>
+        <source>选择要比较的文件夹</source>
+        <translation>Choose the folder to compare with</translation>
+    </message>
+    <message>
+        <source>%1 与 %2：新增 %3 项，删除 %4 项，修改 %5 项。</source>
+        <translation>%1 and %2: %3 added, %4 removed, %5 changed.</translation>
+    </message>
+    <message>
+        <source>%1 与 %2 相同（比较了 %3 项）。</source>
+        <translation>%1 and %2 are the same (%3 objects compared).</translation>
+    </message>
+    <message>
+        <source>只显示差异</source>
+        <translation>Only differences</translation>
+    </message>
+    <message>
+        <source>差异</source>
+        <translation>Difference</translation>
+    </message>
+    <message>
+        <source>不同之处</source>
+        <translation>What differs</translation>
+    </message>
+    <message>
+        <source>新增</source>
+        <translation>Added</translation>
+    </message>
+    <message>
+        <source>修改</source>
+        <translation>Changed</translation>
+    </message>
+    <message>
+        <source>所有者</source>
+        <translation>Owner</translation>
+    </message>
+    <message>
+        <source>链接目标</source>
+        <translation>Link target</translation>
+    </message>
+    <message>
+        <source>设备号</source>
+        <translation>Device number</translation>
+    </message>
+    <message numerus="yes">
+        <source>已选取 %n 项</source>
+        <translation>
+            <numerusform>%n selected</numerusform>
+            <numerusform>%n selected</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>修改时间：</source>
+        <translation>Modified:</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 项（下面共 %1 项）</source>
+        <translation>
+            <numerusform>%n item (%1 in all below it)</numerusform>
+            <numerusform>%n items (%1 in all below it)</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>校验和：</source>
+        <translation>Checksums:</translation>
+    </message>
+    <message>
+        <source>计算 SHA-256 和 MD5</source>
+        <translation>Compute SHA-256 and MD5</translation>
+    </message>
+    <message>
+        <source>正在计算… %1%</source>
+        <translation>Computing… %1%</translation>
+    </message>
+    <message>
+        <source>删除</source>
+        <comment>compare</comment>
+        <translation>Removed</translation>
     </message>
 </context>
 </TS>
