@@ -26,7 +26,7 @@ Layout LayoutHints::applyTo(Layout base) const {
     Layout l = base;
     l.pageSize = pageSize.value_or(l.pageSize);
     l.spareSize = spareSize.value_or(l.spareSize);
-    if (order) {
+    if (order && *order != l.order) { // the order the image has keeps its header swap
         l.order = *order;
         l.swappedHeaders = false;
     }
