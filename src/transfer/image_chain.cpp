@@ -151,9 +151,7 @@ bool ImageChain::save(const SaveRequest& req, std::vector<Message>* warnings) {
         if (::stat(inner.path.c_str(), &st) != 0)
             throwSystemError(msg("cannot read %1", inner.path), errno);
         TImgEntry& e = member->entry;
-        e.dataPos = outer.referToFile(inner.path, static_cast<uint64_t>(st.st_dev),
-                                      static_cast<uint64_t>(st.st_ino),
-                                      static_cast<uint64_t>(st.st_size), true);
+        e.dataPos = outer.referToFile(inner.path, FileStamp::of(st), true);
         e.size = static_cast<uint64_t>(st.st_size);
         outer.modified = true;
         SaveRequest around =
