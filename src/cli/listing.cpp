@@ -292,8 +292,10 @@ void addReadCommands(CLI::App& app, Commands& out) {
     info->add_option("IMAGE", o->image, "Image file")->required();
     addOpenOptions(info, o->open);
     out.push_back({info, [o](Context& ctx) {
-                       auto img = openImage(ctx, o->image, o->open);
-                       printChainInfo(img, o->open, stdout);
+                       OpenOptions open = o->open;
+                       open.factsOnly = !o->readAll;
+                       auto img = openImage(ctx, o->image, open);
+                       printChainInfo(img, open, stdout);
                        if (o->readAll)
                            readAll(*img, stdout);
                        return 0;

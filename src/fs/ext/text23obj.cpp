@@ -852,17 +852,22 @@ std::vector<std::pair<std::string, std::string>> Text23obj::describe() const {
         {"features", features.empty() ? "(none)" : features},
         {"journal", journal},
     };
+    const bool walked = root() != nullptr;
     if (sb_.groupCsum())
         out.push_back({"checksums", std::string(sb_.metadataCsum() ? "metadata_csum" : "gdt_csum") +
-                                        ", " + number(info_.badChecksums) + " mismatches"});
+                                        ", " + number(info_.badChecksums) + " mismatches" +
+                                        (walked ? "" : " (superblock and group descriptors)")});
     out.insert(out.end(), {
                               {"volume name", sb_.volumeName},
                               {"UUID", uuidText(sb_.uuid)},
                               {"state", state},
-                              {"objects", number(info_.objects)},
-                              {"hard links", number(info_.hardLinks)},
-                              {"left out", number(info_.skipped)},
                           });
+    if (walked)
+        out.insert(out.end(), {
+                                  {"objects", number(info_.objects)},
+                                  {"hard links", number(info_.hardLinks)},
+                                  {"left out", number(info_.skipped)},
+                              });
     return out;
 }
 

@@ -47,6 +47,8 @@ public:
     bool GetEntry(uint32_t id, TImgEntry& entry) override;
     // "EXT2", "EXT3" or "EXT4", by the features the image uses.
     std::string formatName() const override;
+    // Without the tree (not opened), the facts leave out what the walk
+    // counts, and the checksums are those of the superblock and descriptors.
     std::vector<std::pair<std::string, std::string>> describe() const override;
 
     const ext2::Superblock& superblock() const { return sb_; }
