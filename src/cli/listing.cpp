@@ -6,9 +6,11 @@
 #include "model/texts.h"
 #include "model/tree.h"
 
+#include <charconv>
 #include <chrono>
 #include <ctime>
 #include <nlohmann/json.hpp>
+#include <unordered_map>
 
 namespace korvane::cli {
 
@@ -56,25 +58,42 @@ const TImgEntry& shownEntry(const Timg& img, const Node* n) {
     return t ? t->entry : n->entry;
 }
 
-std::string lsLine(const Timg& img, const Node* n, const LsOptions& opt) {
+// Appends v right-aligned in width columns, as printf's %*llu: a listing
+// prints three numbers a line, and printf is most of its time.
+void appendNumber(std::string& out, uint64_t v, size_t width) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+    const auto n = static_cast<size_t>(end - digits);
+    if (n < width)
+        out.append(width - n, ' ');
+    out.append(digits, n);
+}
+
+// Appends n's line of ls -l to out; path is n's display path (a recursive
+// listing builds them as it goes).
+void appendLsLine(std::string& out, const Timg& img, const Node* n, const std::string& path,
+                  const LsOptions& opt) {
     const TImgEntry& e = n->entry;
     const TImgEntry& a = shownEntry(img, n);
-    char owner[32];
-    std::snprintf(owner, sizeof owner, "%5u %5u ", a.uid, a.gid);
-    char tail[64];
-    std::snprintf(tail, sizeof tail, "%10llu %s ", static_cast<unsigned long long>(a.size),
-                  isoTime(a.mtime).c_str());
-    std::string line = modeString(a) + " " + owner;
+    out += modeString(a);
+    out += ' ';
+    appendNumber(out, a.uid, 5);
+    out += ' ';
+    appendNumber(out, a.gid, 5);
+    out += ' ';
     if (opt.label)
-        line += selinuxLabel(a) + " ";
-    line += tail + displayPath(n);
+        out += selinuxLabel(a) + " ";
+    appendNumber(out, a.size, 10);
+    out += ' ';
+    out += isoTime(a.mtime);
+    out += ' ';
+    out += path;
     if (e.objType == kTypeSymlink) {
-        line += " -> " + e.alias;
+        out += " -> " + e.alias;
     } else if (e.objType == kTypeHardlink) {
         Node* t = linkTarget(img, e);
-        line += " link to " + (t ? displayPath(t) : std::string("(missing)"));
+        out += " link to " + (t ? displayPath(t) : std::string("(missing)"));
     }
-    return line;
 }
 
 // A text field of the JSON listing: the bytes as they are when they are
@@ -163,12 +182,43 @@ std::string modeString(const TImgEntry& e) {
 }
 
 std::string isoTime(int64_t t) {
-    std::time_t tt = t;
-    std::tm tm{};
-    gmtime_r(&tt, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return buf;
+    // The proleptic Gregorian calendar by arithmetic: gmtime_r takes the
+    // time zone lock on every call, a tenth of a long listing's time.
+    int64_t days = t / 86400, secs = t % 86400;
+    if (secs < 0) {
+        secs += 86400;
+        --days;
+    }
+    // Days since 0000-03-01, in 400-year eras of 146,097 days.
+    const int64_t z = days + 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t doe = z - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    const int64_t day = doy - (153 * mp + 2) / 5 + 1;
+    const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+    const int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+    if (year < 0 || year > 9999) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ",
+                      static_cast<long long>(year), static_cast<long long>(month),
+                      static_cast<long long>(day), static_cast<long long>(secs / 3600),
+                      static_cast<long long>(secs / 60 % 60), static_cast<long long>(secs % 60));
+        return buf;
+    }
+    std::string text = "0000-00-00T00:00:00Z";
+    auto put = [&text](size_t at, int64_t v, int width) {
+        for (int i = width - 1; i >= 0; --i, v /= 10)
+            text[at + static_cast<size_t>(i)] = static_cast<char>('0' + v % 10);
+    };
+    put(0, year, 4);
+    put(5, month, 2);
+    put(8, day, 2);
+    put(11, secs / 3600, 2);
+    put(14, secs / 60 % 60, 2);
+    put(17, secs % 60, 2);
+    return text;
 }
 
 std::string selinuxLabel(const TImgEntry& e) {
@@ -238,10 +288,20 @@ void printListing(Timg& img, const std::string& path, const LsOptions& opt, std:
         std::fprintf(out, "%s\n", text.c_str());
         return;
     }
+    // A path is made from its folder's, listed before it, rather than by
+    // climbing to the root for every line.
+    std::unordered_map<const Node*, std::string> folderPaths;
     std::string buf;
     for (const Node* n : nodes) {
-        buf += opt.longFormat ? lsLine(img, n, opt) : displayPath(n);
+        auto up = folderPaths.find(n->parent);
+        std::string p = up == folderPaths.end() ? displayPath(n) : up->second + "/" + n->text;
+        if (opt.longFormat)
+            appendLsLine(buf, img, n, p, opt);
+        else
+            buf += p;
         buf += '\n';
+        if (opt.recursive && n->isDirectory())
+            folderPaths.emplace(n, std::move(p));
         if (buf.size() > (1u << 16)) {
             std::fwrite(buf.data(), 1, buf.size(), out);
             buf.clear();
