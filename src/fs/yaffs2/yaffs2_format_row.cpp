@@ -43,14 +43,13 @@ const FormatOption kOptions[] = {
 Probe probeYaffs2(const ProbeInput& in) {
     constexpr size_t kSampleBytes = 8u << 20;
     const uint64_t size = in.source.size();
-    ByteSpan bytes;
-    Bytes copy;
-    if (const std::byte* p = in.source.contiguous(0, static_cast<size_t>(size))) {
-        bytes = ByteSpan(p, static_cast<size_t>(size));
-    } else {
-        copy = readBytes(in.source, 0, static_cast<size_t>(std::min<uint64_t>(size, kSampleBytes)));
-        bytes = copy;
-    }
+    // The first bytes, read with system calls: touching a mapping makes the
+    // kernel map whole folios of the page cache (up to 2 MiB a page touched),
+    // and samples spread over a large image of another format would make the
+    // process hundreds of MiB large before it has read anything.
+    Bytes copy(static_cast<size_t>(std::min<uint64_t>(size, kSampleBytes)));
+    in.source.readThrough(0, MutableByteSpan(copy));
+    const ByteSpan bytes(copy);
     Message refusal;
     std::optional<yaffs2::Detection> d = yaffs2::detectLayout(bytes, in.options.yaffs2, &refusal);
     if (!d)
