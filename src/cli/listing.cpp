@@ -6,10 +6,12 @@
 #include "model/texts.h"
 #include "model/tree.h"
 
+#include <charconv>
 #include <chrono>
 #include <ctime>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <unordered_map>
 
 namespace korvane::cli {
 
@@ -57,32 +59,41 @@ const TImgEntry& shownEntry(const Timg& img, const Node* n) {
     return t ? t->entry : n->entry;
 }
 
-// path: n's path from the root, as the walk made it.
-void lsLine(std::string& out, const Timg& img, const Node* n, const std::string& path,
-            const LsOptions& opt) {
+// Appends v right-aligned in width columns, as printf's %*llu: a listing
+// prints three numbers a line, and printf is most of its time.
+void appendNumber(std::string& out, uint64_t v, size_t width) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+    const auto n = static_cast<size_t>(end - digits);
+    if (n < width)
+        out.append(width - n, ' ');
+    out.append(digits, n);
+}
+
+// Appends n's line of ls -l to out; path is n's display path (a recursive
+// listing builds them as it goes).
+void appendLsLine(std::string& out, const Timg& img, const Node* n, const std::string& path,
+                  const LsOptions& opt) {
     const TImgEntry& e = n->entry;
     const TImgEntry& a = shownEntry(img, n);
-    char owner[32];
-    std::snprintf(owner, sizeof owner, "%5u %5u ", a.uid, a.gid);
-    char tail[64];
-    std::snprintf(tail, sizeof tail, "%10llu %s ", static_cast<unsigned long long>(a.size),
-                  isoTime(a.mtime).c_str());
     out += modeString(a);
     out += ' ';
-    out += owner;
-    if (opt.label) {
-        out += selinuxLabel(a);
-        out += ' ';
-    }
-    out += tail;
+    appendNumber(out, a.uid, 5);
+    out += ' ';
+    appendNumber(out, a.gid, 5);
+    out += ' ';
+    if (opt.label)
+        out += selinuxLabel(a) + " ";
+    appendNumber(out, a.size, 10);
+    out += ' ';
+    out += isoTime(a.mtime);
+    out += ' ';
     out += path;
     if (e.objType == kTypeSymlink) {
-        out += " -> ";
-        out += e.alias;
+        out += " -> " + e.alias;
     } else if (e.objType == kTypeHardlink) {
         Node* t = linkTarget(img, e);
-        out += " link to ";
-        out += t ? displayPath(t) : std::string("(missing)");
+        out += " link to " + (t ? displayPath(t) : std::string("(missing)"));
     }
 }
 
@@ -287,12 +298,43 @@ std::string modeString(const TImgEntry& e) {
 }
 
 std::string isoTime(int64_t t) {
-    std::time_t tt = t;
-    std::tm tm{};
-    gmtime_r(&tt, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return buf;
+    // The proleptic Gregorian calendar by arithmetic: gmtime_r takes the
+    // time zone lock on every call, a tenth of a long listing's time.
+    int64_t days = t / 86400, secs = t % 86400;
+    if (secs < 0) {
+        secs += 86400;
+        --days;
+    }
+    // Days since 0000-03-01, in 400-year eras of 146,097 days.
+    const int64_t z = days + 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t doe = z - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    const int64_t day = doy - (153 * mp + 2) / 5 + 1;
+    const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+    const int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+    if (year < 0 || year > 9999) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ",
+                      static_cast<long long>(year), static_cast<long long>(month),
+                      static_cast<long long>(day), static_cast<long long>(secs / 3600),
+                      static_cast<long long>(secs / 60 % 60), static_cast<long long>(secs % 60));
+        return buf;
+    }
+    std::string text = "0000-00-00T00:00:00Z";
+    auto put = [&text](size_t at, int64_t v, int width) {
+        for (int i = width - 1; i >= 0; --i, v /= 10)
+            text[at + static_cast<size_t>(i)] = static_cast<char>('0' + v % 10);
+    };
+    put(0, year, 4);
+    put(5, month, 2);
+    put(8, day, 2);
+    put(11, secs / 3600, 2);
+    put(14, secs / 60 % 60, 2);
+    put(17, secs % 60, 2);
+    return text;
 }
 
 std::string selinuxLabel(const TImgEntry& e) {
@@ -357,7 +399,7 @@ void printListing(Timg& img, const std::string& path, const LsOptions& opt, std:
             buf += first ? "[\n" : ",\n";
             jsonEntry(buf, img, n, p);
         } else if (opt.longFormat) {
-            lsLine(buf, img, n, p, opt);
+            appendLsLine(buf, img, n, p, opt);
             buf += '\n';
         } else {
             buf += p;
@@ -413,8 +455,10 @@ void addReadCommands(CLI::App& app, Commands& out) {
     info->add_option("IMAGE", o->image, "Image file")->required();
     addOpenOptions(info, o->open);
     out.push_back({info, [o](Context& ctx) {
-                       auto img = openImage(ctx, o->image, o->open);
-                       printChainInfo(img, o->open, stdout);
+                       OpenOptions open = o->open;
+                       open.factsOnly = !o->readAll;
+                       auto img = openImage(ctx, o->image, open);
+                       printChainInfo(img, open, stdout);
                        if (o->readAll)
                            readAll(*img, stdout);
                        return 0;

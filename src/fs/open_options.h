@@ -20,6 +20,10 @@ struct OpenOptions {
     // NAND page and spare size, tag place, byte order (YAFFS2 and raw NAND
     // dumps).
     yaffs2::LayoutHints yaffs2;
+    // Only the facts `info` prints are wanted: an image whose format row
+    // says it describes itself from its headers is not walked.
+    // It applies to the innermost image, as format does.
+    bool factsOnly = false;
 };
 
 } // namespace korvane

@@ -86,6 +86,9 @@ struct FormatRow {
     // The reader walks its bytes by pointer: a source that is not in memory
     // in one piece (a member, a sparse image) is copied into a file first.
     bool needsOnePiece = false;
+    // Its images' describe() has the facts `info` prints after Init alone,
+    // from the headers: `info` leaves the walk of the tree (Open) out.
+    bool describesFromHeaders = false;
     // The job flag of its saves' work events.
     uint8_t saveFlag = kFlagSave;
     // The writer makes Android sparse images itself; for the others a

@@ -1,6 +1,11 @@
 #include "crc.h"
 
 #include <array>
+#include <cstring>
+
+#if defined(__x86_64__)
+#include <nmmintrin.h>
+#endif
 
 namespace korvane {
 
@@ -42,9 +47,34 @@ uint32_t update32(const std::array<std::array<uint32_t, 256>, 8>& t, uint32_t c,
     return c;
 }
 
+#if defined(__x86_64__)
+// The SSE 4.2 crc32 instruction computes CRC32C eight bytes a cycle or so, ten
+// times the tables' pace: ext4 checks one on every inode and folder block.
+__attribute__((target("sse4.2"))) uint32_t crc32cHardware(uint32_t c, ByteSpan data) {
+    const std::byte* p = data.data();
+    size_t n = data.size();
+    uint64_t r = c;
+    for (; n >= 8; p += 8, n -= 8) {
+        uint64_t v;
+        std::memcpy(&v, p, 8);
+        r = _mm_crc32_u64(r, v);
+    }
+    c = static_cast<uint32_t>(r);
+    for (; n > 0; ++p, --n)
+        c = _mm_crc32_u8(c, std::to_integer<uint8_t>(*p));
+    return c;
+}
+
+const bool kHaveCrc32cInstruction = __builtin_cpu_supports("sse4.2");
+#endif
+
 } // namespace
 
 uint32_t crc32c(uint32_t seed, ByteSpan data) {
+#if defined(__x86_64__)
+    if (kHaveCrc32cInstruction)
+        return crc32cHardware(seed, data);
+#endif
     return update32(kCrc32c, seed, data);
 }
 

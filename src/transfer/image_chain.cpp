@@ -38,8 +38,10 @@ ImageChain::~ImageChain() {
 ImageChain ImageChain::open(const std::string& path, const std::vector<std::string>& members,
                             WorkSink* sink, const OpenOptions& opt) {
     OpenOptions outer = opt;
-    if (!members.empty())
+    if (!members.empty()) {
         outer.format.clear(); // --format names what the last member is
+        outer.factsOnly = false;
+    }
     ImageChain chain(loadimage(path, sink, outer), path);
     for (size_t i = 0; i < members.size(); ++i) {
         Timg& top = chain.top();
@@ -54,8 +56,10 @@ ImageChain ImageChain::open(const std::string& path, const std::vector<std::stri
                                             members[i], names));
         }
         OpenOptions inner = opt;
-        if (i + 1 < members.size())
+        if (i + 1 < members.size()) {
             inner.format.clear();
+            inner.factsOnly = false;
+        }
         chain.enter(node, sink, inner);
     }
     return chain;

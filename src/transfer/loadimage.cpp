@@ -81,7 +81,8 @@ std::unique_ptr<Timg> openBytes(std::shared_ptr<const ImageSource> bytes, WorkSi
         if (row->needsOnePiece)
             bytes = inOnePiece(std::move(bytes), &img->cancel);
         img->Init(std::move(bytes));
-        img->Open();
+        if (!opt.factsOnly || !row->describesFromHeaders)
+            img->Open();
         return img;
     }
 }

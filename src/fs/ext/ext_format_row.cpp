@@ -106,6 +106,7 @@ const FormatRow& extFormatRow() {
         .ownSaveType = ownType,
         .write = writeExt,
         .options = kOptions,
+        .describesFromHeaders = true,
         .saveFlag = kFlagExtSave,
         .writesSparse = true,
         .settingsPage = "ext",

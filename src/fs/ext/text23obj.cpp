@@ -209,21 +209,43 @@ std::string Text23obj::formatName() const {
     return sb_.formatName();
 }
 
-ByteSpan Text23obj::rawInode(uint32_t n, std::byte* scratch) const {
+std::optional<uint64_t> Text23obj::inodeOffset(uint32_t n) const {
     if (n == 0 || n > sb_.inodesCount)
-        return {};
+        return std::nullopt;
     const uint32_t group = (n - 1) / sb_.inodesPerGroup;
     const uint32_t index = (n - 1) % sb_.inodesPerGroup;
     if (group >= groups_.size())
-        return {};
+        return std::nullopt;
     const uint64_t table = groups_[group].inodeTable;
     if (table == 0 || table >= sb_.blocksCount)
-        return {};
-    // Inode tables are read through the image's mapping: a scan of a million
-    // inodes would otherwise keep every page of them resident.
+        return std::nullopt;
     const uint64_t at = table * sb_.blockSize + uint64_t{index} * sb_.inodeSize;
-    noteReadAt(at, sb_.inodeSize);
-    return view(*src_, at, sb_.inodeSize, scratch);
+    if (at > src_->size() || sb_.inodeSize > src_->size() - at)
+        return std::nullopt;
+    return at;
+}
+
+ByteSpan Text23obj::rawInode(uint32_t n, std::byte* scratch) const {
+    const std::optional<uint64_t> at = inodeOffset(n);
+    return at ? view(*src_, *at, sb_.inodeSize, scratch) : ByteSpan{};
+}
+
+ByteSpan Text23obj::scanInode(uint32_t n) {
+    // Touching a mapping makes the kernel map up to sixteen pages around
+    // each page touched, and the walk's scattered inodes would keep most of
+    // the tables resident: read into a window instead. A folder's children
+    // mostly sit side by side in the table, so one window serves many.
+    constexpr uint64_t kWindow = 64u << 10; // a multiple of every inode size
+    const std::optional<uint64_t> at = inodeOffset(n);
+    if (!at)
+        return {};
+    if (*at < windowAt_ || *at + sb_.inodeSize > windowAt_ + windowLen_) {
+        windowAt_ = *at / kWindow * kWindow;
+        windowLen_ = static_cast<size_t>(std::min(kWindow, src_->size() - windowAt_));
+        inodeWindow_.resize(kWindow);
+        src_->readThrough(windowAt_, MutableByteSpan(inodeWindow_.data(), windowLen_));
+    }
+    return ByteSpan(inodeWindow_.data() + (*at - windowAt_), sb_.inodeSize);
 }
 
 bool Text23obj::loadInodeAt(uint32_t n, Inode& inode) const {
@@ -576,9 +598,18 @@ bool Text23obj::loadDirChunk(Frame& f) {
     if (fresh && (dirBytes_ += bs) > src_->storedSize())
         return stop(msg("the folders read so far take more than the %1 bytes the file stores",
                         src_->storedSize()));
-    if (f.scratch.empty())
-        f.scratch.resize(bs);
-    const ByteSpan block = dev_->block(physical, f.scratch.data());
+    // With system calls, as the inodes (see scanInode), into a buffer of a
+    // folder walked before where there is one.
+    if (f.scratch.empty()) {
+        if (spareBlocks_.empty()) {
+            f.scratch.resize(bs);
+        } else {
+            f.scratch = std::move(spareBlocks_.back());
+            spareBlocks_.pop_back();
+        }
+    }
+    src_->readThrough(physical * bs, MutableByteSpan(f.scratch));
+    const ByteSpan block(f.scratch);
     f.data = block.first(static_cast<size_t>(std::min<uint64_t>(bs, f.size - f.chunkStart)));
     if (sb_.metadataCsum() && f.data.size() == bs) {
         const std::byte* t = block.data() + bs - dt::kTailSize;
@@ -600,12 +631,11 @@ bool Text23obj::loadDirChunk(Frame& f) {
     return true;
 }
 
-Text23obj::Frame Text23obj::frameFor(Node* n) const {
+Text23obj::Frame Text23obj::frameFor(Node* n) {
     Frame f;
     f.node = n;
     f.size = n->entry.size;
-    Bytes scratch(sb_.inodeSize);
-    const ByteSpan raw = rawInode(n->entry.objId, scratch.data());
+    const ByteSpan raw = scanInode(n->entry.objId);
     if (!raw.empty()) {
         const Inode inode = loadInode(raw, sb_);
         f.contents = contentsOf(inode, raw);
@@ -662,8 +692,7 @@ std::optional<TImgEntry> Text23obj::entryFor(uint32_t ino,
         entry.objId = ino;
         return entry;
     }
-    Bytes scratch(sb_.inodeSize);
-    const ByteSpan raw = rawInode(ino, scratch.data());
+    const ByteSpan raw = scanInode(ino);
     if (raw.empty()) {
         damage(msg("%1: inode %2 lies outside the image; left out", where(), ino));
         return std::nullopt;
@@ -690,20 +719,26 @@ void Text23obj::ScanDirectory(Node* root, JobReporter& rep) {
     int64_t made = 1;
     dirBlockOwner_.clear();
     dirBytes_ = 0;
+    windowLen_ = 0;
 
     std::vector<Frame> stack;
     stack.push_back(frameFor(root));
     uint32_t ino = 0;
     std::string name;
+    auto pop = [&] {
+        if (!stack.back().scratch.empty())
+            spareBlocks_.push_back(std::move(stack.back().scratch));
+        stack.pop_back();
+    };
     while (!stack.empty()) {
         Frame& f = stack.back();
         if (f.pos >= f.data.size()) {
             if (f.next >= f.chunks || !loadDirChunk(f))
-                stack.pop_back();
+                pop();
             continue;
         }
         if (!nextDirEntry(f, ino, name)) {
-            stack.pop_back();
+            pop();
             continue;
         }
         // An unused entry (a deleted name, an index block, a checksum).
@@ -724,6 +759,9 @@ void Text23obj::ScanDirectory(Node* root, JobReporter& rep) {
             stack.push_back(frameFor(added));
     }
     dirBlockOwner_.clear();
+    spareBlocks_ = {};
+    inodeWindow_ = {};
+    windowLen_ = 0;
 }
 
 void Text23obj::Open() {
@@ -814,17 +852,22 @@ std::vector<std::pair<std::string, std::string>> Text23obj::describe() const {
         {"features", features.empty() ? "(none)" : features},
         {"journal", journal},
     };
+    const bool walked = root() != nullptr;
     if (sb_.groupCsum())
         out.push_back({"checksums", std::string(sb_.metadataCsum() ? "metadata_csum" : "gdt_csum") +
-                                        ", " + number(info_.badChecksums) + " mismatches"});
+                                        ", " + number(info_.badChecksums) + " mismatches" +
+                                        (walked ? "" : " (superblock and group descriptors)")});
     out.insert(out.end(), {
                               {"volume name", sb_.volumeName},
                               {"UUID", uuidText(sb_.uuid)},
                               {"state", state},
-                              {"objects", number(info_.objects)},
-                              {"hard links", number(info_.hardLinks)},
-                              {"left out", number(info_.skipped)},
                           });
+    if (walked)
+        out.insert(out.end(), {
+                                  {"objects", number(info_.objects)},
+                                  {"hard links", number(info_.hardLinks)},
+                                  {"left out", number(info_.skipped)},
+                              });
     return out;
 }
 

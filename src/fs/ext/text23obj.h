@@ -47,6 +47,8 @@ public:
     bool GetEntry(uint32_t id, TImgEntry& entry) override;
     // "EXT2", "EXT3" or "EXT4", by the features the image uses.
     std::string formatName() const override;
+    // Without the tree (not opened), the facts leave out what the walk
+    // counts, and the checksums are those of the superblock and descriptors.
     std::vector<std::pair<std::string, std::string>> describe() const override;
 
     const ext2::Superblock& superblock() const { return sb_; }
@@ -77,6 +79,11 @@ private:
     // scratch, s.inodeSize bytes), or empty when n is out of range, its table
     // is not in the image or its group marks it unused.
     ByteSpan rawInode(uint32_t n, std::byte* scratch) const;
+    // Where inode n lies in the image, when its table is there.
+    std::optional<uint64_t> inodeOffset(uint32_t n) const;
+    // rawInode for the walk: read with system calls, a window of the table
+    // at a time, into inodeWindow_ (valid until the next call).
+    ByteSpan scanInode(uint32_t n);
     Contents contentsOf(const ext2::Inode& inode, ByteSpan raw) const;
     // Contents of the object entry names (its inode read again).
     Contents contentsOf(const TImgEntry& e) const;
@@ -98,7 +105,7 @@ private:
 
     // Walks the tree below root, depth first, with an explicit stack.
     void ScanDirectory(Node* root, JobReporter& rep);
-    Frame frameFor(Node* folder) const;
+    Frame frameFor(Node* folder);
     bool loadDirChunk(Frame& f);
     // The entry at f.pos (ino 0 for an unused one), moving past it; false when
     // the folder's entries are damaged from there on.
@@ -131,6 +138,12 @@ private:
     // damaged image can make the walk repeat itself.
     std::unordered_map<uint64_t, const Node*> dirBlockOwner_;
     uint64_t dirBytes_ = 0; // bytes of the folder blocks in dirBlockOwner_
+    // The walk's window of an inode table, and folder-block buffers of
+    // frames that ended, for the next ones.
+    Bytes inodeWindow_;
+    uint64_t windowAt_ = 0;
+    size_t windowLen_ = 0;
+    std::vector<Bytes> spareBlocks_;
     ReadInfo info_;
     size_t damageReported_ = 0;
     bool scanning_ = false;

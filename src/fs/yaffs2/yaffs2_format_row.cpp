@@ -41,14 +41,22 @@ const FormatOption kOptions[] = {
 // check out on many pages is good evidence, but it is a statistic over the
 // contents, so a structural signature of another format beats it.
 Probe probeYaffs2(const ProbeInput& in) {
-    constexpr size_t kSampleBytes = 8u << 20;
+    // About a thousand pages: enough for the tags to speak, few enough that
+    // probing costs a few milliseconds.
+    constexpr size_t kSampleBytes = 2u << 20;
     const uint64_t size = in.source.size();
+    // The first bytes only, mapped or copied: a touched page of a mapping
+    // brings its whole page-cache folio (up to 2 MiB) into the process, and
+    // samples spread over a large image of another format would make it
+    // hundreds of MiB large before it has read anything.
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(size, kSampleBytes));
     ByteSpan bytes;
     Bytes copy;
-    if (const std::byte* p = in.source.contiguous(0, static_cast<size_t>(size))) {
-        bytes = ByteSpan(p, static_cast<size_t>(size));
+    if (const std::byte* p = in.source.contiguous(0, n)) {
+        bytes = ByteSpan(p, n);
     } else {
-        copy = readBytes(in.source, 0, static_cast<size_t>(std::min<uint64_t>(size, kSampleBytes)));
+        copy.resize(n);
+        in.source.readThrough(0, MutableByteSpan(copy));
         bytes = copy;
     }
     Message refusal;

@@ -146,30 +146,13 @@ public:
     void releaseResident() const override { file_->releaseResident(); }
 
     void read(uint64_t offset, MutableByteSpan out) const override {
-        size_t done = 0;
-        while (done < out.size()) {
-            const uint64_t at = offset + done;
-            std::byte* dst = out.data() + done;
-            if (at >= size_) {
-                std::memset(out.data() + done, 0, out.size() - done);
-                return;
-            }
-            const Chunk* c = chunkAt(at);
-            uint64_t end = c ? (c->first + c->blocks) * blockSize_ : nextChunkStart(at);
-            const size_t n = static_cast<size_t>(std::min<uint64_t>(end - at, out.size() - done));
-            const uint64_t within = c ? at - c->first * blockSize_ : 0;
-            if (!c || c->type == kChunkDontCare) {
-                std::memset(dst, 0, n);
-            } else if (c->type == kChunkRaw) {
-                file_->read(c->fileOffset + within, MutableByteSpan(dst, n));
-            } else {
-                std::byte word[4];
-                store32(word, c->fill);
-                for (size_t i = 0; i < n; ++i)
-                    dst[i] = word[(within + i) % 4];
-            }
-            done += n;
-        }
+        copy(offset, out, [this](uint64_t at, MutableByteSpan part) { file_->read(at, part); });
+    }
+    // Raw chunks through the file's readThrough: a walk over a sparse image
+    // leaves no more of it resident than one over a plain one.
+    void readThrough(uint64_t offset, MutableByteSpan out) const override {
+        copy(offset, out,
+             [this](uint64_t at, MutableByteSpan part) { file_->readThrough(at, part); });
     }
 
     const std::byte* contiguous(uint64_t offset, size_t n) const override {
@@ -190,6 +173,36 @@ public:
     bool anyCrcChunk(uint64_t pos, uint16_t chunkHeader, uint32_t totalChunks) const;
 
 private:
+    // Copies the expanded bytes at offset into out, raw chunks' bytes with
+    // rawRead(file offset, span).
+    template <typename RawRead>
+    void copy(uint64_t offset, MutableByteSpan out, RawRead rawRead) const {
+        size_t done = 0;
+        while (done < out.size()) {
+            const uint64_t at = offset + done;
+            std::byte* dst = out.data() + done;
+            if (at >= size_) {
+                std::memset(out.data() + done, 0, out.size() - done);
+                return;
+            }
+            const Chunk* c = chunkAt(at);
+            uint64_t end = c ? (c->first + c->blocks) * blockSize_ : nextChunkStart(at);
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(end - at, out.size() - done));
+            const uint64_t within = c ? at - c->first * blockSize_ : 0;
+            if (!c || c->type == kChunkDontCare) {
+                std::memset(dst, 0, n);
+            } else if (c->type == kChunkRaw) {
+                rawRead(c->fileOffset + within, MutableByteSpan(dst, n));
+            } else {
+                std::byte word[4];
+                store32(word, c->fill);
+                for (size_t i = 0; i < n; ++i)
+                    dst[i] = word[(within + i) % 4];
+            }
+            done += n;
+        }
+    }
+
     // The chunk holding byte at, or nullptr for bytes no chunk covers.
     const Chunk* chunkAt(uint64_t at) const {
         const uint64_t block = at / blockSize_;

@@ -28,7 +28,7 @@ void crcChunksClaimBlocks(Bytes& image, uint32_t blocks) {
 
 // Random images of zero, filled and random blocks, as sparse images with CRC
 // chunks (in odd rounds claiming blocks): no problem is found, and any range
-// reads as the expanded bytes.
+// reads as the expanded bytes, by read and by readThrough.
 TEST(Ext4Units, SparseReadsEqualTheExpandedImage) {
     std::mt19937 rng(20261208);
     for (int round = 0; round < 20; ++round) {
@@ -59,6 +59,8 @@ TEST(Ext4Units, SparseReadsEqualTheExpandedImage) {
             std::copy_n(image.begin() + static_cast<long>(at), std::min(n, image.size() - at),
                         want.begin());
             ASSERT_TRUE(got == want) << "round " << round << " at " << at << " n " << n;
+            src->readThrough(at, MutableByteSpan(got));
+            ASSERT_TRUE(got == want) << "readThrough, round " << round << " at " << at;
             Bytes scratch(n);
             if (at + n <= image.size()) {
                 ByteSpan v = view(*src, at, n, scratch.data());
