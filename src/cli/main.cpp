@@ -106,8 +106,11 @@ void addGlobalOptions(CLI::App& app) {
            "-v,--verbose", [] { setVerbosity(Verbosity::kVerbose); },
            "Also print each step of the work with its time, and what the image was read as")
         ->excludes(quiet);
+    // find keeps what it does not know as its expression (-v there is no
+    // option), so nothing of its line falls through to these.
     for (CLI::App* sub : app.get_subcommands({}))
-        sub->fallthrough();
+        if (!sub->get_prefix_command())
+            sub->fallthrough();
 }
 
 } // namespace

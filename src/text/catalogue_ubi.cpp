@@ -169,7 +169,6 @@ const CatalogueEntry kTexts[] = {
     {"%1 names an extended attribute's inode", "%1 指向扩展属性的 inode"},
     {"folder %1 is linked from a second place, %2; only the first one is shown",
      "目录 %1 在另一处（%2）也被链接；只显示第一处"},
-    {"%1 is not an object of this image", "%1 不是本镜像中的对象"},
     {"the index is damaged where it lists the data of %1", "索引中列出 %1 数据的部分已损坏"},
     {"%1 is encrypted; Korvane cannot read its contents", "%1 已加密；Korvane 无法读取其内容"},
     {"its node claims %1 bytes", "其节点声称有 %1 字节"},

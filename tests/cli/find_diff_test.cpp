@@ -123,7 +123,7 @@ TEST_F(FindDiffTest, FindAgreesWithGnuFind) {
         EXPECT_EQ(got, want) << e;
     }
     CommandResult json = run(cli("find --json " + shellQuote(image) + " /sub -type f"));
-    EXPECT_NE(json.out.find("\"path\":\"/sub/b.txt\""), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"path\": \"/sub/b.txt\""), std::string::npos) << json.out;
     // -newer takes a time as well as a file.
     CommandResult newer = run(cli("find " + shellQuote(image) + " / -type f -newer 2022-01-01"));
     EXPECT_EQ(
