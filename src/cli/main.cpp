@@ -116,7 +116,9 @@ void addGlobalOptions(CLI::App& app) {
 } // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Korvane: browse, extract and edit YAFFS2 and EXT2/EXT3/ext4 filesystem images."};
+    CLI::App app{"Korvane: browse, extract, compare and edit flash filesystem images (YAFFS2, "
+                 "YAFFS1, EXT2/3/4, EROFS, SquashFS, JFFS2, UBIFS, cpio) and the containers that "
+                 "hold them (Android sparse, super and boot images, UBI, raw NAND dumps)."};
     app.name("korvane-cli");
     app.require_subcommand(1);
 

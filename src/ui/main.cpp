@@ -69,7 +69,7 @@ struct CommandLine {
         parser.addHelpOption();
         parser.addVersionOption();
         parser.addPositionalArgument(
-            "IMAGE", "Image to open: YAFFS2, EXT2/EXT3/ext4, or an Android sparse image of one");
+            "IMAGE", "Image to open (any format Korvane reads; korvane-cli info tells which)");
         parser.addOption(lang);
         screenshot.setFlags(QCommandLineOption::HiddenFromHelp);
         parser.addOption(screenshot);

@@ -9,10 +9,10 @@
 
 #include "contentcommands.h"
 #include "editcommands.h"
-#include "fileidentity.h"
 #include "fs/yaffs2/yaffs2_writer.h"
 #include "iconprovider.h"
 #include "listpane.h"
+#include "model/output_file.h"
 #include "model/timg.h"
 #include "navigator.h"
 #include "opencommands.h"

@@ -90,7 +90,7 @@ void OpenCommands::loadWith(std::function<ImageChain(WorkSink*)> load, const QSt
     WorkSink* sink = w_.runner_->sink();
     w_.runJob(
         [result, identity, path, load = std::move(load), sink] {
-            *identity = fileIdentity(path);
+            *identity = fileIdentity(QFile::encodeName(path).toStdString());
             *result = load(sink);
         },
         [this, result, identity, path](std::exception_ptr error) {

@@ -1,6 +1,5 @@
 #include "savecommand.h"
 
-#include "fileidentity.h"
 #include "fs/registry.h"
 #include "fs/yaffs2/yaffs2_format_row.h"
 #include "jobpresenter.h"
@@ -56,8 +55,7 @@ void SaveCommand::typeChanged(const QString& type, QWidget* dialog) {
 // warnings, what could not be read becomes zeros for good, so the user is
 // asked first ("否" the default).
 bool SaveCommand::mayWrite(const QString& path) {
-    const std::optional<FileIdentity> target = fileIdentity(path);
-    if (!target || target != w_.openedFile_)
+    if (!w_.openedFile_ || !writesOver(QFile::encodeName(path).toStdString(), *w_.openedFile_))
         return true;
     bool warned = false;
     for (size_t level = 0; level < w_.chain_.depth(); ++level)
