@@ -127,7 +127,7 @@ void addSuperCommand(CLI::App& app, Commands& out) {
     cmd->add_option("-o,--output", o->out, "The super image to write")->required();
     cmd->add_option("--device-size", o->deviceSize,
                     "Size of the super device (512M, 4G ...), or auto for what the partitions "
-                    "need")
+                    "and the groups' maximum sizes need")
         ->required();
     cmd->add_option("--metadata-size", o->metadataSize,
                     "Bytes each copy of the metadata may take (default 65536)");

@@ -97,8 +97,14 @@ bool packSuper(PackSpec spec, const std::string& out, bool sparse, JobReporter& 
                             p.imageName, imageSize, p.name, p.size));
         needed = roundUp(needed, spec.alignment) + p.size;
     }
-    if (spec.deviceSize == 0)
+    if (spec.deviceSize == 0) {
+        // Room for every group to reach its maximum too: a device smaller
+        // than a group's maximum is a super image that readers (7-Zip among
+        // them) take for a cut one.
+        for (const Group& gr : m.groups)
+            needed = std::max(needed, first + gr.maximumSize);
         spec.deviceSize = roundUp(needed, spec.alignment);
+    }
     if (spec.deviceSize % g.logicalBlockSize != 0)
         throw Error(msg("the device size %1 is not a multiple of the block size %2",
                         spec.deviceSize, g.logicalBlockSize));
