@@ -12,7 +12,7 @@ namespace korvane {
 class Tsuper : public Tcontainer {
 public:
     void Open() override;
-    std::string formatName() const override { return "super"; }
+    std::string formatName() const override { return "Android super"; }
     std::vector<std::pair<std::string, std::string>> describe() const override;
     std::vector<std::pair<std::string, std::string>> memberFacts(const TImgEntry& e) const override;
 

@@ -16,7 +16,7 @@ class Tcpio : public Timg {
 public:
     void Open() override;
     bool GetEntry(uint32_t id, TImgEntry& entry) override;
-    std::string formatName() const override { return "cpio"; }
+    std::string formatName() const override { return "cpio ramdisk"; }
     std::vector<std::pair<std::string, std::string>> describe() const override;
     uint64_t contentSize(const TImgEntry& e) const override;
 
