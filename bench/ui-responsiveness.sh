@@ -2,7 +2,9 @@
 # Responsiveness of the desktop app on the 256 MiB / 50,000-object YAFFS2
 # image (offscreen platform): time until the root listing shows, and the
 # longest stall of the event loop while it scans, extracts everything and
-# saves as YAFFS2; then a folder of 20,000 entries in both views.
+# saves as YAFFS2; the search of the whole image by name; then a folder of
+# 20,000 entries in both views and filtered as a name is typed; a 2 GiB file
+# in the hex view.
 source "$(dirname "$0")/common.sh"
 build_release
 cmake --build "$BUILD" --target korvane-ui-bench >/dev/null

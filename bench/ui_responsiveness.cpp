@@ -2,22 +2,31 @@
 // Drives the real main window on the offscreen platform while a timer probe
 // fires every 10 ms and records the longest gap between its ticks (a stall of
 // the event loop). Phases: opening IMAGE (time until the root listing shows),
-// extracting everything, saving as YAFFS2, and opening and showing a folder of
-// many entries in both views.
+// searching the whole image by name, extracting everything, saving as YAFFS2,
+// opening and showing a folder of many entries in both views, filtering it
+// as a name is typed, and showing a 2 GiB file in the hex view.
 //
 //   korvane-ui-bench IMAGE WORKDIR [--wide N]
 #include "dirlistmodel.h"
+#include "fileviewer.h"
+#include "hexview.h"
 #include "iconprovider.h"
 #include "mainwindow.h"
+#include "navigator.h"
+#include "searchresultsmodel.h"
 #include "support/yaffs2_builder.h"
 #include "ui_probe.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 using namespace korvane;
@@ -96,6 +105,24 @@ double openPhase(MainWindow& w, StallProbe& probe, const QString& path, double& 
     return shown;
 }
 
+// The process's resident size in MiB (VmRSS).
+double residentMiB() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stod(line.substr(6)) / 1024;
+    return 0;
+}
+
+// Milliseconds that fn takes, with the events it leaves behind handled.
+double timedMs(const std::function<void()>& fn) {
+    QElapsedTimer t;
+    t.start();
+    fn();
+    QCoreApplication::processEvents();
+    return static_cast<double>(t.nsecsElapsed()) / 1e6;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -131,6 +158,12 @@ int main(int argc, char** argv) {
                 "longest stall %.1f ms\n",
                 shown, scan, w.image() ? static_cast<int>(w.image()->root()->subtreeSize()) : 0,
                 probe.worstMs());
+    // The whole image searched by a part of a name, as Enter in the filter
+    // box does.
+    const double searchMs = timedMs([&] { w.navigator()->searchImage("7"); });
+    std::printf("search:  whole image for *7*: %d hits in %.1f ms\n",
+                w.navigator()->results()->rows(), searchMs);
+    w.navigator()->setFilter({});
     double extract = runPhase(w, probe, [&] { w.exportAll(); });
     std::printf("extract: everything in %.3f s; longest stall %.1f ms\n", extract, probe.worstMs());
     double save = runPhase(w, probe, [&] { w.saveAs(); });
@@ -162,6 +195,42 @@ int main(int argc, char** argv) {
     w.showIconView();
     settle(300);
     std::printf("wide:    back to the icon view; longest stall %.1f ms\n", probe.worstMs());
+    // The filter box over the wide folder, one keystroke at a time.
+    const QString typed = QStringLiteral("entry01999");
+    double slowest = 0;
+    for (qsizetype i = 1; i <= typed.size(); ++i)
+        slowest = std::max(slowest, timedMs([&] { w.navigator()->setFilter(typed.left(i)); }));
+    std::printf("filter:  typing \"%s\" over %d entries, slowest keystroke %.1f ms\n",
+                qPrintable(typed), wide, slowest);
+    w.navigator()->setFilter({});
+
+    // A 2 GiB file in the hex view: its contents are made as they are read,
+    // so what the view reads is what the memory shows.
+    constexpr uint64_t kBig = 2ull << 30;
+    uint64_t bytesRead = 0;
+    ContentReader reader;
+    reader.size = kBig;
+    reader.read = [&](uint64_t offset, MutableByteSpan out) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(out.size(), kBig - offset));
+        for (size_t i = 0; i < n; ++i)
+            out[i] = static_cast<std::byte>((offset + i) * 131 >> 3);
+        bytesRead += n;
+        return n;
+    };
+    const double before = residentMiB();
+    FileViewer viewer(&w);
+    const double firstScreen = timedMs([&] {
+        viewer.showContents(QStringLiteral("big.bin"), reader);
+        viewer.setMode(FileViewer::Mode::kHex);
+        viewer.show();
+        viewer.hexView()->repaint();
+    });
+    std::printf("hex:     2 GiB file, first screen in %.1f ms, %llu KiB read, %.1f MiB more "
+                "memory\n",
+                firstScreen, static_cast<unsigned long long>(bytesRead >> 10),
+                residentMiB() - before);
+    viewer.close();
+
     std::filesystem::remove_all(work / "extract");
     std::filesystem::remove(work / "saved.yaffs2");
     std::filesystem::remove(widePath);
