@@ -247,8 +247,10 @@ size_t removeSubtrees(Timg& img, const std::vector<Node*>& tops, LinkIndex& link
             parent->detach(*gone.begin());
             continue;
         }
-        std::erase_if(parent->children,
-                      [&](const std::unique_ptr<Node>& c) { return gone.count(c.get()) != 0; });
+        const auto& removed = gone; // a lambda may not capture a structured binding (clang)
+        std::erase_if(parent->children, [&removed](const std::unique_ptr<Node>& c) {
+            return removed.count(c.get()) != 0;
+        });
     }
     // The first remaining link (in tree order) takes over the file's contents,
     // attributes and id, so that the other links still lead to it.

@@ -185,8 +185,9 @@ Bytes rewritePaxHeader(ByteSpan header, const PaxRecords& set) {
         std::memcpy(x.data() + kNameAt, paxName.data(), paxName.size());
     }
     for (const auto& [key, value] : set) {
+        const std::string& name = key; // a lambda may not capture a structured binding (clang)
         auto it = std::find_if(records.begin(), records.end(),
-                               [&](const auto& r) { return r.first == key; });
+                               [&name](const auto& r) { return r.first == name; });
         if (it != records.end())
             it->second = value;
         else
