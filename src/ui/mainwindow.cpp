@@ -134,9 +134,13 @@ MainWindow::~MainWindow() {
     if (QWidget* c = compare_->window())
         c->hide();
     // The widgets die after this body, as plain widgets: what they signal
-    // then (a box losing its focus) must not reach this window.
+    // then (a box losing its focus, a selection cleared) must not reach this
+    // window or the commands that act on it.
+    const QObject* receivers[] = {this,    nav_,     edits_,    transfers_,
+                                  saving_, opening_, contents_, compare_};
     for (QObject* child : findChildren<QObject*>())
-        QObject::disconnect(child, nullptr, this, nullptr);
+        for (const QObject* r : receivers)
+            QObject::disconnect(child, nullptr, r, nullptr);
     listModel_->clear();
     folderModel_->setRoot(nullptr);
 }

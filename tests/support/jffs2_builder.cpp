@@ -39,7 +39,8 @@ void Jffs2Builder::inode(InodeNode n, ByteSpan stored) {
     n.csize = static_cast<uint32_t>(stored.size());
     Bytes node(inode::kSize + stored.size());
     encodeInodeNode(n, stored.data(), node.data(), e_);
-    std::memcpy(node.data() + inode::kSize, stored.data(), stored.size());
+    if (!stored.empty()) // an empty span's data may be null, which memcpy does not take
+        std::memcpy(node.data() + inode::kSize, stored.data(), stored.size());
     append(node);
 }
 

@@ -107,10 +107,12 @@ Decompressed decompress(uint8_t compr, ByteSpan in, MutableByteSpan out) {
     case kComprNone:
         if (in.size() != out.size())
             return Decompressed::kDamaged;
-        std::memcpy(out.data(), in.data(), in.size());
+        if (!in.empty()) // empty spans may hold null pointers, which memcpy does not take
+            std::memcpy(out.data(), in.data(), in.size());
         return Decompressed::kOk;
     case kComprZero:
-        std::memset(out.data(), 0, out.size());
+        if (!out.empty())
+            std::memset(out.data(), 0, out.size());
         return Decompressed::kOk;
     case kComprZlib:
         return inflateNode(in, out);

@@ -89,7 +89,8 @@ void NodePlacer::place(const WriteBatch& batch, WriteItem& it) {
         n.csize = n.dsize = static_cast<uint32_t>(it.data.size());
         node_.resize(inode::kSize + it.data.size());
         encodeInodeNode(n, it.data.data(), node_.data(), e_);
-        std::memcpy(node_.data() + inode::kSize, it.data.data(), it.data.size());
+        if (!it.data.empty()) // an empty node's data may be null, which memcpy does not take
+            std::memcpy(node_.data() + inode::kSize, it.data.data(), it.data.size());
         reserve(node_.size());
         emit(node_);
         break;
@@ -119,7 +120,8 @@ void NodePlacer::dataNode(InodeNode meta, ByteSpan stored) {
     meta.csize = static_cast<uint32_t>(stored.size());
     node_.resize(inode::kSize + stored.size());
     encodeInodeNode(meta, stored.data(), node_.data(), e_);
-    std::memcpy(node_.data() + inode::kSize, stored.data(), stored.size());
+    if (!stored.empty())
+        std::memcpy(node_.data() + inode::kSize, stored.data(), stored.size());
     emit(node_);
 }
 
