@@ -114,6 +114,11 @@ std::optional<BootHeader> parseBootHeader(ByteSpan head, uint64_t imageSize, Mes
             *why = msg("boot header version %1, which Korvane does not read (0 to 4)", h.version);
             return std::nullopt;
         }
+        // Versions 1 and 2 add fields after the version 0 header.
+        if (head.size() < (h.version == 1 ? v0::kSizeV1 : h.version == 2 ? v0::kSizeV2 : 0)) {
+            *why = msg("the boot header is cut short");
+            return std::nullopt;
+        }
         if (h.version >= 3) {
             h.pageSize = kPageV3;
             h.kernelSize = load32(p + v3::kKernelSize);

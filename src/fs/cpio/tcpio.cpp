@@ -3,9 +3,12 @@
 #include "model/error.h"
 #include "model/tree_order.h"
 
+#include <algorithm>
 #include <archive.h>
 #include <archive_entry.h>
+#include <cstring>
 #include <map>
+#include <optional>
 
 namespace korvane {
 
@@ -27,14 +30,55 @@ struct ReadFree {
 
 // libarchive walks the unpacked bytes through this; skipped contents are
 // never read.
+// Where the members of a newc (or crc) archive stop fitting in its bytes:
+// the header of a member whose name or contents would run past the end, else
+// the end. The name size is eight hex digits, and the reader holds a name (and
+// a link's target) whole in memory, so a member that claims gigabytes is
+// not handed to it. Archives of other kinds (odc's sizes are bounded) end at
+// the end.
+uint64_t fittingEnd(const ImageSource& src) {
+    constexpr size_t kHeader = 110;
+    const uint64_t size = src.size();
+    auto hex = [](const std::byte* p) -> std::optional<uint64_t> {
+        uint64_t v = 0;
+        for (int i = 0; i < 8; ++i) {
+            const auto c = static_cast<char>(p[i]);
+            const int d = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                 : -1;
+            if (d < 0)
+                return std::nullopt;
+            v = v << 4 | static_cast<uint64_t>(d);
+        }
+        return v;
+    };
+    auto align4 = [](uint64_t v) { return (v + 3) & ~uint64_t{3}; };
+    std::byte h[kHeader];
+    for (uint64_t pos = 0; pos + kHeader <= size;) {
+        src.readThrough(pos, MutableByteSpan(h, kHeader));
+        if (std::memcmp(h, "07070", 5) != 0 || (h[5] != std::byte{'1'} && h[5] != std::byte{'2'}))
+            return size;
+        const std::optional<uint64_t> fileSize = hex(h + 54), nameSize = hex(h + 94);
+        if (!fileSize || !nameSize)
+            return size;
+        const uint64_t data = align4(pos + kHeader + *nameSize);
+        if (data > size || *fileSize > size - data)
+            return pos;
+        pos = align4(data + *fileSize);
+    }
+    return size;
+}
+
 struct Walker {
     const ImageSource& src;
+    uint64_t end = src.size();
     uint64_t pos = 0;
     Bytes buffer = Bytes(1u << 16);
 
     static la_ssize_t read(archive*, void* self, const void** out) {
         auto* w = static_cast<Walker*>(self);
-        const uint64_t size = w->src.size();
+        const uint64_t size = w->end;
         if (w->pos >= size)
             return 0;
         const size_t n = static_cast<size_t>(std::min<uint64_t>(w->buffer.size(), size - w->pos));
@@ -45,7 +89,7 @@ struct Walker {
     }
     static la_int64_t skip(archive*, void* self, la_int64_t request) {
         auto* w = static_cast<Walker*>(self);
-        const uint64_t left = w->src.size() - std::min(w->pos, w->src.size());
+        const uint64_t left = w->end - std::min(w->pos, w->end);
         const auto n = static_cast<uint64_t>(std::max<la_int64_t>(request, 0));
         const uint64_t step = std::min(n, left);
         w->pos += step;
@@ -247,6 +291,11 @@ void Tcpio::Open() {
         throw std::bad_alloc();
     archive_read_support_format_cpio(a.get());
     Walker walker{*unpacked_};
+    walker.end = fittingEnd(*unpacked_);
+    if (walker.end < unpacked_->size())
+        warn(msg("a member at byte %1 claims more than the archive holds; it and what follows "
+                 "are left out",
+                 walker.end));
     archive_read_set_read_callback(a.get(), Walker::read);
     archive_read_set_skip_callback(a.get(), Walker::skip);
     archive_read_set_callback_data(a.get(), &walker);

@@ -482,9 +482,12 @@ BlockRun Text23obj::heldRun(const BlockMapper& map, uint64_t logical) const {
         return run;
     // Blocks outside the filesystem, or past the end of a truncated image,
     // hold nothing: a hole.
-    if (!dev_->inside(run.physical))
+    // A block the image holds in part counts as held: its bytes are read,
+    // zeros past the end, as every read of it gives.
+    const uint64_t held =
+        std::min(sb_.blocksCount, (src_->size() + sb_.blockSize - 1) / sb_.blockSize);
+    if (run.physical >= held)
         return {0, run.count};
-    const uint64_t held = std::min(sb_.blocksCount, src_->size() / sb_.blockSize);
     run.count = std::min(run.count, held - run.physical);
     return run;
 }
