@@ -8,8 +8,9 @@ namespace {
 
 const CatalogueEntry kTexts[] = {
     // Super images: reading the metadata.
-    {"a member at byte %1 claims more than the archive holds; it and what follows are left out",
-     "位于字节 %1 的成员声明的大小超出归档所含内容；它及其后的内容被略去"},
+    {"at byte %1 the archive holds no member it can read (one that claims more than is left, or "
+     "no cpio header); what follows is left out",
+     "归档在字节 %1 处没有可读的成员（声明的大小超出剩余内容，或不是 cpio 头）；其后内容被略去"},
     {"the primary metadata of slot %1", "槽位 %1 的主元数据"},
     {"the backup metadata of slot %1", "槽位 %1 的备份元数据"},
     {"the geometry cannot be used (%1); its backup is", "几何信息不可用（%1），改用其备份"},

@@ -30,44 +30,106 @@ struct ReadFree {
 
 // libarchive walks the unpacked bytes through this; skipped contents are
 // never read.
-// Where the members of a newc (or crc) archive stop fitting in its bytes:
-// the header of a member whose name or contents would run past the end, else
-// the end. The name size is eight hex digits, and the reader holds a name (and
-// a link's target) whole in memory, so a member that claims gigabytes is
-// not handed to it. Archives of other kinds (odc's sizes are bounded) end at
-// the end.
-uint64_t fittingEnd(const ImageSource& src) {
-    constexpr size_t kHeader = 110;
-    const uint64_t size = src.size();
-    auto hex = [](const std::byte* p) -> std::optional<uint64_t> {
+// A cpio header: its size, what it claims, and how its name and data are
+// padded.
+struct CpioHeader {
+    uint64_t header = 0, nameSize = 0, fileSize = 0, nameAlign = 1, dataAlign = 1;
+};
+
+// The header at pos, or nullopt where none of a kind cpio has begins (or its
+// numbers are not numbers).
+std::optional<CpioHeader> headerAt(const ImageSource& src, uint64_t pos, bool text) {
+    auto number = [](const std::byte* p, int digits, int base) -> std::optional<uint64_t> {
         uint64_t v = 0;
-        for (int i = 0; i < 8; ++i) {
+        for (int i = 0; i < digits; ++i) {
             const auto c = static_cast<char>(p[i]);
             const int d = c >= '0' && c <= '9'   ? c - '0'
                           : c >= 'a' && c <= 'f' ? c - 'a' + 10
                           : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                 : -1;
-            if (d < 0)
+                                                 : 99;
+            if (d >= base)
                 return std::nullopt;
-            v = v << 4 | static_cast<uint64_t>(d);
+            v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
         }
         return v;
     };
-    auto align4 = [](uint64_t v) { return (v + 3) & ~uint64_t{3}; };
-    std::byte h[kHeader];
-    for (uint64_t pos = 0; pos + kHeader <= size;) {
-        src.readThrough(pos, MutableByteSpan(h, kHeader));
-        if (std::memcmp(h, "07070", 5) != 0 || (h[5] != std::byte{'1'} && h[5] != std::byte{'2'}))
-            return size;
-        const std::optional<uint64_t> fileSize = hex(h + 54), nameSize = hex(h + 94);
-        if (!fileSize || !nameSize)
-            return size;
-        const uint64_t data = align4(pos + kHeader + *nameSize);
-        if (data > size || *fileSize > size - data)
+    std::byte h[110] = {};
+    const uint64_t size = src.size();
+    const size_t got =
+        static_cast<size_t>(std::min<uint64_t>(sizeof h, size - std::min(pos, size)));
+    src.readThrough(pos, MutableByteSpan(h, got));
+    CpioHeader c;
+    std::optional<uint64_t> fileSize, nameSize;
+    if (std::memcmp(h, "070701", 6) == 0 || std::memcmp(h, "070702", 6) == 0) {
+        c.header = 110, c.nameAlign = c.dataAlign = 4; // newc, crc
+        fileSize = number(h + 54, 8, 16), nameSize = number(h + 94, 8, 16);
+    } else if (std::memcmp(h, "070707", 6) == 0) {
+        c.header = 76; // odc
+        fileSize = number(h + 65, 11, 8), nameSize = number(h + 59, 6, 8);
+    } else if (!text && (load16(h) == 070707 || load16be(h) == 070707)) {
+        c.header = 26, c.nameAlign = c.dataAlign = 2; // old binary, either byte order
+        const bool le = load16(h) == 070707;
+        auto half = [&](size_t at) { return le ? load16(h + at) : load16be(h + at); };
+        nameSize = half(20);
+        fileSize = uint64_t{half(22)} << 16 | half(24);
+    }
+    if (!fileSize || !nameSize || got < c.header)
+        return std::nullopt;
+    c.fileSize = *fileSize, c.nameSize = *nameSize;
+    return c;
+}
+
+uint64_t alignUp(uint64_t v, uint64_t to) {
+    return (v + to - 1) / to * to;
+}
+
+// Whether the header c at pos claims more than the source holds after it.
+bool claimsTooMuch(const ImageSource& src, uint64_t pos, const CpioHeader& c) {
+    const uint64_t size = src.size();
+    const uint64_t data = alignUp(pos + c.header + c.nameSize, c.nameAlign);
+    return data > size || c.fileSize > size - data;
+}
+
+// Where the members of an archive stop fitting in its bytes: the header of
+// a member whose name or contents would run past the end, or a header of no
+// kind cpio has; else the end, or the end of the trailer member. The reader
+// holds a name and a link's target whole in memory, so a member that claims
+// gigabytes is never handed to it.
+uint64_t fittingEnd(const ImageSource& src) {
+    const uint64_t size = src.size();
+    char name[11];
+    for (uint64_t pos = 0; pos < size;) {
+        const std::optional<CpioHeader> c = headerAt(src, pos, false);
+        if (!c || claimsTooMuch(src, pos, *c))
             return pos;
-        pos = align4(data + *fileSize);
+        const uint64_t nameAt = pos + c->header;
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(c->nameSize, sizeof name));
+        src.readThrough(nameAt, MutableByteSpan(reinterpret_cast<std::byte*>(name), n));
+        if (c->nameSize == 11 && std::memcmp(name, "TRAILER!!!", 11) == 0)
+            return size;
+        pos = alignUp(alignUp(nameAt + c->nameSize, c->nameAlign) + c->fileSize, c->dataAlign);
     }
     return size;
+}
+
+// The library looks for the next header anywhere after a damaged one: a text
+// header (newc, crc, odc) at any place before end that claims more than is
+// left ends the archive there too.
+uint64_t fittingEndAnywhere(const ImageSource& src, uint64_t end) {
+    constexpr size_t kChunk = 1u << 20;
+    Bytes buf(kChunk);
+    for (uint64_t at = 0; at < end; at += kChunk) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, src.size() - at));
+        src.readThrough(at, MutableByteSpan(buf.data(), n));
+        for (size_t i = 0; i < n && at + i < end; ++i) {
+            if (buf[i] != std::byte{'0'})
+                continue;
+            const std::optional<CpioHeader> c = headerAt(src, at + i, true);
+            if (c && claimsTooMuch(src, at + i, *c))
+                end = std::min(end, at + i);
+        }
+    }
+    return end;
 }
 
 struct Walker {
@@ -291,10 +353,10 @@ void Tcpio::Open() {
         throw std::bad_alloc();
     archive_read_support_format_cpio(a.get());
     Walker walker{*unpacked_};
-    walker.end = fittingEnd(*unpacked_);
+    walker.end = fittingEndAnywhere(*unpacked_, fittingEnd(*unpacked_));
     if (walker.end < unpacked_->size())
-        warn(msg("a member at byte %1 claims more than the archive holds; it and what follows "
-                 "are left out",
+        warn(msg("at byte %1 the archive holds no member it can read (one that claims more than "
+                 "is left, or no cpio header); what follows is left out",
                  walker.end));
     archive_read_set_read_callback(a.get(), Walker::read);
     archive_read_set_skip_callback(a.get(), Walker::skip);
