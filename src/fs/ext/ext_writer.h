@@ -1,7 +1,7 @@
 // Writing the tree as an EXT2, EXT3 or ext4 image. Every object gets an inode
 // numbered from its pre-order position; the tree's lost+found folder becomes
-// the image's (inode 11), and where there is none the writer makes one. EXT2/EXT3 images keep by default the geometry
-// Korvane has always written (1 KiB blocks, 8 MiB groups, 128-byte inodes, no
+// the image's (inode 11), and where there is none the writer makes one. EXT2/EXT3 images keep by
+// default the geometry Korvane has always written (1 KiB blocks, 8 MiB groups, 128-byte inodes, no
 // optional features, at most 1 GiB); ext4 images are laid out as mke2fs lays
 // them out (extents, 256-byte inodes, flex_bg, metadata checksums, a journal).
 // Either can instead keep the geometry of the EXT image being saved.
