@@ -59,20 +59,20 @@ std::shared_ptr<const ImageSource> imageBytes(const std::string& path) {
 }
 
 int packSuperCommand(Context& ctx, const PackSuperOptions& o) {
-    lp::PackSpec spec;
-    spec.geometry.metadataMaxSize = o.metadataSize;
-    spec.geometry.slotCount = o.slots;
-    spec.geometry.logicalBlockSize = o.blockSize;
-    spec.alignment = static_cast<uint32_t>(sizeOf("--alignment", o.alignment));
-    spec.deviceName = o.deviceName;
-    spec.virtualAb = o.virtualAb;
+    lp::SuperShape shape;
+    shape.geometry.metadataMaxSize = o.metadataSize;
+    shape.geometry.slotCount = o.slots;
+    shape.geometry.logicalBlockSize = o.blockSize;
+    shape.alignment = static_cast<uint32_t>(sizeOf("--alignment", o.alignment));
+    shape.deviceName = o.deviceName;
+    shape.virtualAb = o.virtualAb;
     if (o.deviceSize != "auto")
-        spec.deviceSize = sizeOf("--device-size", o.deviceSize);
+        shape.deviceSize = sizeOf("--device-size", o.deviceSize);
     for (const std::string& g : o.groups) {
         const std::vector<std::string> f = fields(g);
         if (f.size() != 2)
             throw Error(msg("--group takes NAME:MAXSIZE, not %1", g));
-        spec.groups.push_back({f[0], 0, sizeOf("--group " + f[0], f[1])});
+        shape.groups.push_back({f[0], 0, sizeOf("--group " + f[0], f[1])});
     }
     std::map<std::string, std::string> images;
     for (const std::string& i : o.images) {
@@ -97,7 +97,7 @@ int packSuperCommand(Context& ctx, const PackSuperOptions& o) {
             part.imageName = it->second;
             images.erase(it);
         }
-        spec.partitions.push_back(std::move(part));
+        shape.partitions.push_back(std::move(part));
     }
     if (!images.empty())
         throw Error(msg("--image names %1, which no --partition gives", images.begin()->first));
@@ -107,7 +107,7 @@ int packSuperCommand(Context& ctx, const PackSuperOptions& o) {
     bool done;
     {
         InterruptCancels interrupt(cancel);
-        done = lp::packSuper(std::move(spec), o.out, o.sparse, rep, cancel);
+        done = lp::packSuper(std::move(shape), o.out, o.sparse, rep, cancel);
     }
     rep.send(0, 0, 6, msg("Done"));
     ctx.progress.clear();

@@ -18,8 +18,8 @@ namespace {
 
 using test::run;
 using test::shellQuote;
+using test::SuperFixture;
 using test::SuperPartSpec;
-using test::SuperSpec;
 using test::TempDir;
 
 std::string cli(const std::string& args) {
@@ -46,8 +46,8 @@ Bytes ext4Image(const TempDir& dir) {
 
 // system_a (ext4, two extents), vendor_a (a pattern and a zero tail),
 // system_b and vendor_b empty, in groups main (8 MiB) and default.
-SuperSpec standardSpec(const TempDir& dir) {
-    SuperSpec s;
+SuperFixture standardFixture(const TempDir& dir) {
+    SuperFixture s;
     s.groups = {{"default", 0}, {"main", 8u << 20}};
     s.parts.push_back({"system_a", 1, 1, ext4Image(dir), 2, 0});
     s.parts.push_back({"vendor_a", 1, 1, test::pattern(1u << 20, 9), 1, 65536});
@@ -82,12 +82,12 @@ protected:
     void SetUp() override {
         if (!test::haveProgram("7zz") || !test::haveProgram("mke2fs"))
             GTEST_SKIP() << "7zz or mke2fs is missing";
-        spec = standardSpec(dir);
+        shape = standardFixture(dir);
         image = dir / "super.img";
-        test::writeSuperFixture(spec, image);
+        test::writeSuperFixture(shape, image);
     }
     TempDir dir;
-    SuperSpec spec;
+    SuperFixture shape;
     std::string image;
 };
 
@@ -152,7 +152,7 @@ TEST_F(SuperTest, AReplacedPartitionGrowsWithinItsGroupOrIsRefusedNamingIt) {
                 shellQuote("add --force " + repl + "/vendor_a /") + " -o " + shellQuote(out)));
     const auto after = peerPartitions(dir, out);
     EXPECT_TRUE(after.at("vendor_a") == test::pattern(3u << 20, 5));
-    EXPECT_TRUE(after.at("system_a") == spec.parts[0].contents);
+    EXPECT_TRUE(after.at("system_a") == shape.parts[0].contents);
 
     test::writeFile(repl + "/vendor_a", test::pattern(6u << 20, 5));
     const test::CommandResult r = run(cli("edit " + shellQuote(image) + " -e " +
@@ -237,7 +237,7 @@ TEST_F(SuperTest, PackSuperBuildsWhatThePeerReads) {
 // over, naming it, and the next good one is read.
 TEST(SuperCopies, DamagedCopiesFallBackAndSaySo) {
     TempDir dir;
-    SuperSpec s;
+    SuperFixture s;
     s.minor = 2;
     s.headerFlags = 1;
     s.slots = 3;
@@ -290,7 +290,7 @@ TEST(SuperCopies, DamagedCopiesFallBackAndSaySo) {
 // it read outside the image; what opens lists members inside the file.
 TEST(SuperCopies, RandomDamageStaysBounded) {
     TempDir dir;
-    SuperSpec s;
+    SuperFixture s;
     s.deviceSize = 4u << 20;
     s.metadataMaxSize = 4096;
     s.slots = 1;

@@ -688,7 +688,7 @@ void erofsSeeds(const fs::path& dir) {
 // metadata damaged so that the backup is read.
 void superSeeds(const fs::path& dir) {
     TempDir tmp;
-    SuperSpec s;
+    SuperFixture s;
     s.metadataMaxSize = 1024;
     s.alignment = 4096;
     s.deviceSize = 48u << 10;

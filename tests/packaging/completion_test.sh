@@ -99,15 +99,15 @@ expect_only "$(bash_complete korvane-cli getfattr "$image" "with space/a")" \
     "bash: inside a folder with a space" "with\\ space/a\\ b.txt "
 expect_only "$(bash_complete korvane-cli ls "$work/none.img" /)" "bash: unreadable image"
 
-# zsh: the option specs made of the help texts.
+# zsh: the _arguments lines made of the help texts.
 if command -v zsh >/dev/null; then
     zsh -n "$completion/_korvane-cli" || fail "zsh: syntax"
-    specs=$(zsh -c '
+    zargs=$(zsh -c '
         autoload -U compinit && compinit -u -D
         source "$1" 2>/dev/null
-        _korvane_cli_specs "$(korvane-cli convert --help)"
-        _korvane_cli_positional_specs "$(korvane-cli extract --help)"' _ "$completion/_korvane-cli")
-    expect "$specs" "zsh: specs" \
+        _korvane_cli_option_args "$(korvane-cli convert --help)"
+        _korvane_cli_positional_args "$(korvane-cli extract --help)"' _ "$completion/_korvane-cli")
+    expect "$zargs" "zsh: _arguments" \
         "--to=[Format to write (default: the image's own)]:to:($types)" \
         "--sparse[Write an Android sparse image]" \
         "--out-page-size=[YAFFS2: bytes per NAND page (512 to 16384)]:out-page-size: " \

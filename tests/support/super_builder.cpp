@@ -32,14 +32,14 @@ struct Placed {
 
 } // namespace
 
-void writeSuperFixture(const SuperSpec& spec, const std::string& path) {
-    const uint64_t metaEnd = 4096 + (4096 + uint64_t{spec.metadataMaxSize} * spec.slots) * 2;
-    const uint64_t first = (metaEnd + spec.alignment - 1) / spec.alignment * spec.alignment;
+void writeSuperFixture(const SuperFixture& shape, const std::string& path) {
+    const uint64_t metaEnd = 4096 + (4096 + uint64_t{shape.metadataMaxSize} * shape.slots) * 2;
+    const uint64_t first = (metaEnd + shape.alignment - 1) / shape.alignment * shape.alignment;
     // Extents: partitions one after another, each piece aligned.
     std::vector<std::vector<Placed>> extents;
     std::vector<std::pair<uint64_t, ByteSpan>> writes;
     uint64_t cursor = first;
-    for (const SuperPartSpec& p : spec.parts) {
+    for (const SuperPartSpec& p : shape.parts) {
         std::vector<Placed> mine;
         const uint64_t n = p.contents.size();
         if (n != 0) {
@@ -53,7 +53,7 @@ void writeSuperFixture(const SuperSpec& spec, const std::string& path) {
             for (uint32_t k = p.pieces; k-- > 0;) {
                 starts[k] = at;
                 const uint64_t len = std::min<uint64_t>(per, n - std::min<uint64_t>(n, k * per));
-                at = (at + len + spec.alignment - 1) / spec.alignment * spec.alignment;
+                at = (at + len + shape.alignment - 1) / shape.alignment * shape.alignment;
             }
             cursor = at;
             for (uint32_t k = 0; k < p.pieces; ++k) {
@@ -74,19 +74,19 @@ void writeSuperFixture(const SuperSpec& spec, const std::string& path) {
     size_t numExtents = 0;
     for (const auto& e : extents)
         numExtents += e.size();
-    const size_t partBytes = spec.parts.size() * 52, extBytes = numExtents * 24,
-                 groupBytes = spec.groups.size() * 48, devBytes = 64;
-    const size_t headerSize = spec.minor >= 2 ? 256 : 128;
+    const size_t partBytes = shape.parts.size() * 52, extBytes = numExtents * 24,
+                 groupBytes = shape.groups.size() * 48, devBytes = 64;
+    const size_t headerSize = shape.minor >= 2 ? 256 : 128;
     Bytes meta(headerSize + partBytes + extBytes + groupBytes + devBytes);
     const size_t t = headerSize;
     size_t e = 0;
-    for (size_t i = 0; i < spec.parts.size(); ++i) {
+    for (size_t i = 0; i < shape.parts.size(); ++i) {
         const size_t at = t + i * 52;
-        putName(meta, at, spec.parts[i].name);
-        put32(meta, at + 36, spec.parts[i].attributes);
+        putName(meta, at, shape.parts[i].name);
+        put32(meta, at + 36, shape.parts[i].attributes);
         put32(meta, at + 40, static_cast<uint32_t>(e));
         put32(meta, at + 44, static_cast<uint32_t>(extents[i].size()));
-        put32(meta, at + 48, spec.parts[i].group);
+        put32(meta, at + 48, shape.parts[i].group);
         for (const Placed& x : extents[i]) {
             const size_t xa = t + partBytes + e * 24;
             put64(meta, xa, x.sectors);
@@ -95,42 +95,42 @@ void writeSuperFixture(const SuperSpec& spec, const std::string& path) {
             ++e;
         }
     }
-    for (size_t i = 0; i < spec.groups.size(); ++i) {
+    for (size_t i = 0; i < shape.groups.size(); ++i) {
         const size_t at = t + partBytes + extBytes + i * 48;
-        putName(meta, at, spec.groups[i].first);
-        put64(meta, at + 40, spec.groups[i].second);
+        putName(meta, at, shape.groups[i].first);
+        put64(meta, at + 40, shape.groups[i].second);
     }
     const size_t dv = t + partBytes + extBytes + groupBytes;
     put64(meta, dv, first / 512);
-    put32(meta, dv + 8, spec.alignment);
-    put64(meta, dv + 16, spec.deviceSize);
+    put32(meta, dv + 8, shape.alignment);
+    put64(meta, dv + 16, shape.deviceSize);
     putName(meta, dv + 24, "super");
     // Header.
     put32(meta, 0, 0x414C5030);
     store16(meta.data() + 4, 10);
-    store16(meta.data() + 6, spec.minor);
+    store16(meta.data() + 6, shape.minor);
     put32(meta, 8, static_cast<uint32_t>(headerSize));
     put32(meta, 44, static_cast<uint32_t>(meta.size() - headerSize));
     const uint32_t tables[4][3] = {
-        {0, static_cast<uint32_t>(spec.parts.size()), 52},
+        {0, static_cast<uint32_t>(shape.parts.size()), 52},
         {static_cast<uint32_t>(partBytes), static_cast<uint32_t>(numExtents), 24},
-        {static_cast<uint32_t>(partBytes + extBytes), static_cast<uint32_t>(spec.groups.size()),
+        {static_cast<uint32_t>(partBytes + extBytes), static_cast<uint32_t>(shape.groups.size()),
          48},
         {static_cast<uint32_t>(partBytes + extBytes + groupBytes), 1, 64}};
     for (size_t i = 0; i < 4; ++i)
         for (size_t k = 0; k < 3; ++k)
             put32(meta, 80 + i * 12 + k * 4, tables[i][k]);
     if (headerSize == 256)
-        put32(meta, 128, spec.headerFlags);
+        put32(meta, 128, shape.headerFlags);
     putSha(meta, 48, ByteSpan(meta).subspan(headerSize));
     putSha(meta, 12, ByteSpan(meta).first(headerSize));
     // Geometry.
     Bytes geo(4096);
     put32(geo, 0, 0x616c4467);
     put32(geo, 4, 52);
-    put32(geo, 40, spec.metadataMaxSize);
-    put32(geo, 44, spec.slots);
-    put32(geo, 48, spec.blockSize);
+    put32(geo, 40, shape.metadataMaxSize);
+    put32(geo, 44, shape.slots);
+    put32(geo, 48, shape.blockSize);
     putSha(geo, 8, ByteSpan(geo).first(52));
 
     const int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0644);
@@ -141,12 +141,12 @@ void writeSuperFixture(const SuperSpec& spec, const std::string& path) {
             static_cast<ssize_t>(b.size()))
             throw std::runtime_error("cannot write " + path);
     };
-    if (::ftruncate(fd, static_cast<off_t>(spec.deviceSize)) != 0)
+    if (::ftruncate(fd, static_cast<off_t>(shape.deviceSize)) != 0)
         throw std::runtime_error("cannot size " + path);
     put(4096, geo);
     put(8192, geo);
-    for (uint32_t copy = 0; copy < spec.slots * 2; ++copy)
-        put(12288 + uint64_t{copy} * spec.metadataMaxSize, meta);
+    for (uint32_t copy = 0; copy < shape.slots * 2; ++copy)
+        put(12288 + uint64_t{copy} * shape.metadataMaxSize, meta);
     for (const auto& [at, bytes] : writes)
         put(at, bytes);
     ::close(fd);

@@ -23,7 +23,7 @@ struct SuperPartSpec {
     uint64_t zeroTail = 0; // bytes of a zero extent after the linear ones
 };
 
-struct SuperSpec {
+struct SuperFixture {
     uint32_t metadataMaxSize = 65536;
     uint32_t slots = 2;
     uint32_t blockSize = 4096;
@@ -35,8 +35,8 @@ struct SuperSpec {
     std::vector<SuperPartSpec> parts;
 };
 
-// The image of spec (deviceSize bytes, holes where nothing lies).
-void writeSuperFixture(const SuperSpec& spec, const std::string& path);
+// The image of shape (deviceSize bytes, holes where nothing lies).
+void writeSuperFixture(const SuperFixture& shape, const std::string& path);
 
 // Where the primary metadata of slot 0 starts (for tests that damage it).
 constexpr uint64_t kSuperSlot0 = 12288;

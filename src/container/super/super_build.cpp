@@ -47,9 +47,9 @@ uint32_t parseAttributes(const std::string& text) {
     return bits;
 }
 
-bool packSuper(PackSpec spec, const std::string& out, bool sparse, JobReporter& rep,
+bool packSuper(SuperShape shape, const std::string& out, bool sparse, JobReporter& rep,
                const std::atomic<int>& cancel) {
-    const Geometry& g = spec.geometry;
+    const Geometry& g = shape.geometry;
     if (g.slotCount == 0 || g.slotCount > kMaxSlots)
         throw Error(msg("--metadata-slots takes 1 to %1", kMaxSlots));
     if (g.metadataMaxSize < hdr::kSizeV12 || g.metadataMaxSize % kSectorSize != 0 ||
@@ -58,22 +58,22 @@ bool packSuper(PackSpec spec, const std::string& out, bool sparse, JobReporter& 
             msg("--metadata-size takes a multiple of 512 from 512 to %1", kMaxMetadataSize));
     if (g.logicalBlockSize == 0 || g.logicalBlockSize % 4096 != 0)
         throw Error(msg("the block size must be a multiple of 4096, not %1", g.logicalBlockSize));
-    if (spec.alignment == 0 || spec.alignment % g.logicalBlockSize != 0)
+    if (shape.alignment == 0 || shape.alignment % g.logicalBlockSize != 0)
         throw Error(msg("the alignment must be a multiple of the block size %1, not %2",
-                        g.logicalBlockSize, spec.alignment));
+                        g.logicalBlockSize, shape.alignment));
     SuperPlan plan;
     plan.geometry = g;
     Metadata& m = plan.metadata;
     m.minor = 0;
-    for (const PackPartition& p : spec.partitions)
+    for (const PackPartition& p : shape.partitions)
         if (p.attributes & part::kAttrMaskV1)
             m.minor = kMinorUpdatedAttr;
-    if (spec.virtualAb) {
+    if (shape.virtualAb) {
         m.minor = kMinorExpandedHeader;
         m.flags = hdr::kFlagVirtualAb;
     }
     m.groups.push_back({"default", 0, 0});
-    for (const Group& gr : spec.groups) {
+    for (const Group& gr : shape.groups) {
         checkName("group", gr.name);
         if (std::any_of(m.groups.begin(), m.groups.end(),
                         [&](const Group& x) { return x.name == gr.name; }))
@@ -81,10 +81,10 @@ bool packSuper(PackSpec spec, const std::string& out, bool sparse, JobReporter& 
         m.groups.push_back(gr);
     }
     const uint64_t first =
-        roundUp(totalMetadataSize(g.metadataMaxSize, g.slotCount), spec.alignment);
+        roundUp(totalMetadataSize(g.metadataMaxSize, g.slotCount), shape.alignment);
     std::set<std::string> names;
     uint64_t needed = first;
-    for (PackPartition& p : spec.partitions) {
+    for (PackPartition& p : shape.partitions) {
         checkName("partition", p.name);
         if (!names.insert(p.name).second)
             throw Error(msg("partition %1 is named twice", p.name));
@@ -95,25 +95,25 @@ bool packSuper(PackSpec spec, const std::string& out, bool sparse, JobReporter& 
         if (imageSize > p.size)
             throw Error(msg("the image %1 (%2 bytes) is larger than partition %3 (%4 bytes)",
                             p.imageName, imageSize, p.name, p.size));
-        needed = roundUp(needed, spec.alignment) + p.size;
+        needed = roundUp(needed, shape.alignment) + p.size;
     }
-    if (spec.deviceSize == 0) {
+    if (shape.deviceSize == 0) {
         // Room for every group to reach its maximum too: a device smaller
         // than a group's maximum is a super image that readers (7-Zip among
         // them) take for a cut one.
         for (const Group& gr : m.groups)
             needed = std::max(needed, first + gr.maximumSize);
-        spec.deviceSize = roundUp(needed, spec.alignment);
+        shape.deviceSize = roundUp(needed, shape.alignment);
     }
-    if (spec.deviceSize % g.logicalBlockSize != 0)
+    if (shape.deviceSize % g.logicalBlockSize != 0)
         throw Error(msg("the device size %1 is not a multiple of the block size %2",
-                        spec.deviceSize, g.logicalBlockSize));
-    if (spec.deviceSize <= first)
+                        shape.deviceSize, g.logicalBlockSize));
+    if (shape.deviceSize <= first)
         throw Error(msg("a device of %1 bytes has no room after its metadata (%2 bytes)",
-                        spec.deviceSize, first));
+                        shape.deviceSize, first));
     m.devices.push_back(
-        {first / kSectorSize, spec.alignment, 0, spec.deviceSize, spec.deviceName, 0});
-    for (PackPartition& p : spec.partitions) {
+        {first / kSectorSize, shape.alignment, 0, shape.deviceSize, shape.deviceName, 0});
+    for (PackPartition& p : shape.partitions) {
         PartitionPlan pp;
         pp.name = p.name;
         pp.attributes = p.attributes;
@@ -129,7 +129,7 @@ bool packSuper(PackSpec spec, const std::string& out, bool sparse, JobReporter& 
         plan.partitions.push_back(std::move(pp));
     }
     planExtents(plan);
-    plan.imageSize = spec.deviceSize;
+    plan.imageSize = shape.deviceSize;
     return writeSuperImage(plan, out, sparse, rep, cancel);
 }
 

@@ -22,7 +22,7 @@ struct PackPartition {
     std::string imageName;                    // for messages
 };
 
-struct PackSpec {
+struct SuperShape {
     Geometry geometry;
     uint64_t deviceSize = 0; // 0: what the partitions need
     uint32_t alignment = 1u << 20;
@@ -32,10 +32,10 @@ struct PackSpec {
     std::vector<PackPartition> partitions;
 };
 
-// Checks spec (names, groups, sizes, images that fit their partitions) and
+// Checks shape (names, groups, sizes, images that fit their partitions) and
 // writes the image to out. Returns false when cancel was set. Throws Error
 // naming what does not fit.
-bool packSuper(PackSpec spec, const std::string& out, bool sparse, JobReporter& rep,
+bool packSuper(SuperShape shape, const std::string& out, bool sparse, JobReporter& rep,
                const std::atomic<int>& cancel);
 
 // "readonly,slot-suffixed" (or "none") as attribute bits; throws Error for an
