@@ -1,6 +1,7 @@
 #include "extract.h"
 
 #include "model/error.h"
+#include "model/ordered_pool.h"
 #include "model/output_file.h"
 #include "model/tree.h"
 #include "model/work.h"
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -110,6 +112,15 @@ public:
         if (fresh)
             it->second = {path(), err, 0};
         ++it->second.count;
+    }
+    // Takes in what another run of writes found, as if it came after this
+    // one's.
+    void merge(XattrFailures&& other) {
+        for (auto& [name, f] : other.byName_) {
+            auto [it, fresh] = byName_.try_emplace(name, std::move(f));
+            if (!fresh)
+                it->second.count += f.count;
+        }
     }
     void report(std::vector<SkippedObject>& out) const {
         for (const auto& [name, f] : byName_) {
@@ -299,15 +310,29 @@ Message writeFile(Timg& img, uint32_t id, int dirfd, const std::string& name,
     return note;
 }
 
+// Files handed to the workers that wait at a time, and folders whose files
+// are still being written that wait for their own mode and times.
+constexpr size_t kFilesQueued = 64;
+constexpr size_t kFoldersWaiting = 64;
+
 // One extraction run. Memory grows with the depth of the tree by one folder
 // descriptor a level, and with the number of objects by one record for each
 // object hard links point to; the path of the folder being written is kept
 // once, and an object's path is made only for a message.
+//
+// Regular files are written by a worker per core while the walk goes on (the
+// kernel's work of making and filling files is most of an extraction, and
+// decompressing formats add their own). What each write found is taken in
+// on the walk's thread in the walk's order, so counts, notes and the list of
+// skipped objects are the same as with one thread. A folder gets its own
+// mode and times once every file in it is written; a file that hard links
+// point to is written by the walk itself, so that the links find it.
 class Extractor {
 public:
     Extractor(Timg& img, const ExtractOptions& opt, JobReporter& rep, int rootfd, uint64_t total,
               const std::vector<Node*>& tops)
-        : img_(img), opt_(opt), rep_(rep), rootfd_(rootfd), total_(total) {
+        : img_(img), opt_(opt), rep_(rep), rootfd_(rootfd), total_(total),
+          pool_(opt.workers ? opt.workers : defaultWorkers(), kFilesQueued) {
         // The objects hard links point to: only they need their place kept.
         for (const Node* top : tops)
             forEachPreorder(const_cast<Node*>(top), [&](Node* n) {
@@ -340,6 +365,14 @@ private:
         // name (sorted by address).
         std::vector<const Node*> namesakes;
         size_t next = 0;
+        bool queued = false; // files of it went to the workers
+    };
+    // A folder done but for its files on the workers: its attributes are set
+    // when they are written.
+    struct Waiting {
+        Node* dir;
+        UniqueFd fd;
+        std::string path;
     };
     // An object written to disk, and the top of the run it is below.
     struct Place {
@@ -358,6 +391,10 @@ private:
     bool mayReplace(int dirfd, const Node* n);
     void visit(Node* n, int dirfd, bool freshDir, std::vector<Frame>& stack);
     void finishDir(Frame& f);
+    void setDirAttributes(int fd, const Node* dir, const std::string& path);
+    void writeLater(Node* n, int dirfd);
+    // Waits for the workers' files and finishes the folders that waited.
+    void settle();
     void skip(std::string path, Message reason, size_t below = 0);
     void step(const Node* n);
     UniqueFd makeDir(int dirfd, const std::string& name, bool& fresh);
@@ -383,6 +420,8 @@ private:
     std::unordered_map<uint32_t, Place> written_;
     std::vector<Place> pending_;
     ClashMode replaceMode_ = kClashAsk;
+    OrderedPool pool_;
+    std::vector<Waiting> waiting_;
 };
 
 // Whether n's name in dirfd may be written: true when nothing or a folder is
@@ -556,6 +595,13 @@ void Extractor::visit(Node* n, int dirfd, bool freshDir, std::vector<Frame>& sta
             return;
         }
         case kTypeFile:
+            if (pool_.workers() > 1 && !linked_.count(e.objId) && !stack.empty() &&
+                stack.back().fd.get() == dirfd) {
+                stack.back().queued = true;
+                writeLater(n, dirfd);
+                step(n);
+                return;
+            }
             note = writeFile(img_, e.objId, dirfd, name, opt_, &xattrFailures, path, createMask_);
             remember(n);
             break;
@@ -592,12 +638,69 @@ void Extractor::visit(Node* n, int dirfd, bool freshDir, std::vector<Frame>& sta
     step(n);
 }
 
-void Extractor::finishDir(Frame& f) {
-    const Message note = applyAttributes(f.fd.get(), f.dir->entry, opt_, &xattrFailures,
-                                         [this] { return dirPath_; });
+void Extractor::writeLater(Node* n, int dirfd) {
+    struct Outcome {
+        bool started = false;
+        Message note;
+        std::optional<Message> error;
+        XattrFailures xattrs;
+    };
+    auto out = std::make_shared<Outcome>();
+    const Node* top = top_;
+    OrderedPool::Unit u;
+    u.work = [this, n, top, dirfd, out](unsigned) {
+        if (cancelled())
+            return;
+        out->started = true;
+        try {
+            out->note = writeFile(
+                img_, n->entry.objId, dirfd, n->text, opt_, &out->xattrs,
+                [n, top] { return pathFromRoot(n, top); }, createMask_);
+        } catch (const Error& err) {
+            out->error = err.message();
+        } catch (const std::bad_alloc&) {
+            out->error = msg("not enough memory");
+        }
+    };
+    u.commit = [this, n, top, out] {
+        if (!out->started)
+            return;
+        xattrFailures.merge(std::move(out->xattrs));
+        if (out->error) {
+            result.skipped.push_back({pathFromRoot(n, top), std::move(*out->error)});
+            return;
+        }
+        ++result.written;
+        noteAttributes(pathFromRoot(n, top), out->note);
+    };
+    pool_.submit(std::move(u));
+}
+
+void Extractor::setDirAttributes(int fd, const Node* dir, const std::string& path) {
+    const Message note =
+        applyAttributes(fd, dir->entry, opt_, &xattrFailures, [&path] { return path; });
     if (!note.empty())
-        noteAttributes(dirPath_, note);
+        noteAttributes(path, note);
+}
+
+void Extractor::finishDir(Frame& f) {
+    if (f.queued) {
+        waiting_.push_back({f.dir, std::move(f.fd), dirPath_});
+        if (waiting_.size() >= kFoldersWaiting)
+            settle();
+        return;
+    }
+    setDirAttributes(f.fd.get(), f.dir, dirPath_);
     f.fd.reset();
+}
+
+void Extractor::settle() {
+    pool_.finish();
+    // Inner folders waited first, and setting a folder's attributes does not
+    // touch the folder it is in.
+    for (Waiting& w : waiting_)
+        setDirAttributes(w.fd.get(), w.dir, w.path);
+    waiting_.clear();
 }
 
 void Extractor::refuseNamesake(Node* top) {
@@ -614,6 +717,17 @@ bool Extractor::extract(Node* top) {
     std::vector<Frame> stack;
     if (cancelled())
         return false;
+    // The workers use the descriptors of the folders on the stack: they are
+    // done before the stack goes, however the walk ends.
+    struct Settle {
+        Extractor& x;
+        ~Settle() {
+            try {
+                x.settle();
+            } catch (...) {
+            }
+        }
+    } settleAtEnd{*this};
     visit(top, rootfd_, false, stack);
     // Each folder's path is dirPath_ while its children are written.
     auto pop = [&] {
@@ -626,6 +740,7 @@ bool Extractor::extract(Node* top) {
             // Keep what was written, with its folders' own modes and times.
             while (!stack.empty())
                 pop();
+            settle();
             return false;
         }
         Frame& f = stack.back();
@@ -647,6 +762,7 @@ bool Extractor::extract(Node* top) {
         const int fd = f.fd.get();
         visit(child, fd, f.fresh, stack);
     }
+    settle();
     return true;
 }
 

@@ -19,6 +19,9 @@ struct ExtractOptions {
     bool privileged = runningAsRoot();
     // Masks the permission bits unless privileged. By default the process's.
     uint32_t umask = processUmask();
+    // Threads that write regular files while the walk goes on; 0: one per
+    // core, 1: everything on the calling thread.
+    unsigned workers = 0;
 
     // Asked, on the job's thread, before something that exists in the target
     // (anything but a folder) is replaced; path is below the target folder.
@@ -49,7 +52,8 @@ struct ExtractResult {
 
 // Extracts the objects ids, each with its whole subtree, into folder, which is
 // created with its parents when it does not exist. An id that names the root
-// extracts the root's children. Runs on the calling thread; reports through
+// extracts the root's children. Runs on the calling thread, with workers that
+// write regular files meanwhile (ExtractOptions::workers); reports through
 // img.onwk with flag 2 ("Preparing..", then one progress event per object with
 // its path as message, then "Done", sent also when the job fails) and stops
 // before the next object once img.cancel is set.

@@ -428,3 +428,57 @@ TEST(Extract, OneFileAndUnknownIds) {
 }
 
 } // namespace
+
+// Files written by workers while the walk goes on: the same tree on disk,
+// the same counts and the same list of skipped objects, in the same order, as
+// one thread writes. Folders that cannot be written into (0555) get their
+// mode only after their files, and more folders than wait at a time.
+TEST(Extract, WorkersWriteWhatOneThreadWrites) {
+    Yaffs2Builder b;
+    b.root();
+    uint32_t id = 258;
+    for (uint32_t d = 0; d < 80; ++d) {
+        const uint32_t dir = id++;
+        addDir(b, dir, 1, "d" + std::to_string(d), d % 3 ? 040755 : 040555, 5000 + d);
+        for (uint32_t f = 0; f < 6; ++f)
+            addFile(b, id++, dir, "f" + std::to_string(f), pattern(700 * f, d + f), 0100640,
+                    7000 + f);
+        if (d % 10 == 0)
+            b.hardlink(id++, dir, "h", dir + 1);
+    }
+    auto img = openYaffs2(b.bytes());
+    auto listing = [](const fs::path& root) {
+        std::string out;
+        for (const auto& e : fs::recursive_directory_iterator(root)) {
+            const struct stat st = statOf(e.path());
+            out += fs::relative(e.path(), root).string() + " " + std::to_string(st.st_mode) + " " +
+                   std::to_string(st.st_mtime) + " " + std::to_string(st.st_nlink) + "\n";
+            if (e.is_regular_file())
+                out +=
+                    std::to_string(std::hash<std::string_view>{}([&](const Bytes& b) {
+                        return std::string_view(reinterpret_cast<const char*>(b.data()), b.size());
+                    }(readFile(e.path())))) +
+                    "\n";
+        }
+        return out;
+    };
+    TempDir dir;
+    std::string first;
+    for (unsigned workers : {1u, 4u}) {
+        const fs::path out = dir / std::to_string(workers);
+        // A folder in the way of a file in every fifth folder.
+        for (uint32_t d = 0; d < 80; d += 5)
+            fs::create_directories(out / ("d" + std::to_string(d)) / "f2/x");
+        ExtractOptions opt;
+        opt.workers = workers;
+        const ExtractResult r = outfiles(*img, {1}, out, opt);
+        const std::string seen = std::to_string(r.written) + "\n" + skippedText(r) + listing(out);
+        if (workers == 1)
+            first = seen;
+        else
+            EXPECT_EQ(seen, first);
+        EXPECT_EQ(r.skipped.size(), 16u);
+        EXPECT_EQ(modeOf(out / "d0"), 0555u);
+        EXPECT_EQ(statOf(out / "d79").st_mtime, 5079);
+    }
+}

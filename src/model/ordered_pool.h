@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-namespace korvane::erofs {
+namespace korvane {
 
 class OrderedPool {
 public:
@@ -60,4 +60,4 @@ private:
 // Workers for a job: one per core.
 unsigned defaultWorkers();
 
-} // namespace korvane::erofs
+} // namespace korvane

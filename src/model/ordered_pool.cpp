@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace korvane::erofs {
+namespace korvane {
 
 unsigned defaultWorkers() {
     return std::clamp(std::thread::hardware_concurrency(), 1u, 64u);
@@ -116,4 +116,4 @@ void OrderedPool::finish() {
     }
 }
 
-} // namespace korvane::erofs
+} // namespace korvane
