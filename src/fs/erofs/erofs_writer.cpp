@@ -36,6 +36,8 @@ constexpr size_t kSegment = 1u << 20;
 // The most one cluster's extent may hold (a kernel decodes it in one go).
 constexpr size_t kMaxExtent = 128u << 10;
 constexpr size_t kBacklogPerWorker = 4;
+// Small uncompressed files read ahead per worker (each at most kSegment).
+constexpr size_t kReadAhead = 16;
 constexpr uint64_t kMaxLinkTarget = kBlockSize - 1;
 
 std::string where(const Node* n) {
@@ -431,7 +433,9 @@ private:
     };
 
     void writeRecord(Obj& o, ByteSpan tail, ByteSpan index);
-    void writeFlat(Obj& o);
+    // contents: the whole file, read ahead by a worker; without it the file
+    // is read here.
+    void writeFlat(Obj& o, const Bytes* contents = nullptr);
     void submitCompressed(OrderedPool& pool, size_t index);
     uint32_t takeBlocks(uint64_t n);
     void writeSuper();
@@ -445,6 +449,7 @@ private:
     uint64_t dataBlock_;
     std::vector<std::unique_ptr<Lz4Encoder>> encoders_;
     uint32_t nextIno_ = 1;
+    Bytes stream_; // what uncompressed files are copied through
 };
 
 uint32_t ImageWriter::takeBlocks(uint64_t n) {
@@ -469,7 +474,7 @@ void ImageWriter::writeRecord(Obj& o, ByteSpan tail, ByteSpan index) {
     meta_.write(o.at, rec);
 }
 
-void ImageWriter::writeFlat(Obj& o) {
+void ImageWriter::writeFlat(Obj& o, const Bytes* contents) {
     const TImgEntry& e = o.node->entry;
     const uint64_t size = o.dataSize;
     const uint64_t full = size / kBlockSize;
@@ -491,11 +496,18 @@ void ImageWriter::writeFlat(Obj& o) {
         tail.assign(bytes.begin() + static_cast<std::ptrdiff_t>(inBlocks), bytes.end());
     } else if (type == kModeFile && size) {
         const uint64_t inBlocks = o.inlineTail ? full * kBlockSize : size;
-        Bytes buf(kStreamBuffer);
-        if (inBlocks) {
+        if (stream_.empty())
+            stream_.resize(kStreamBuffer);
+        if (contents) {
+            const size_t at = static_cast<size_t>(inBlocks);
+            if (inBlocks)
+                out_.writeAt(base, ByteSpan(contents->data(), at));
+            if (o.inlineTail)
+                tail.assign(contents->begin() + static_cast<std::ptrdiff_t>(at), contents->end());
+        } else if (inBlocks) {
             const TImgEntry* src = &e;
             uint64_t done = 0;
-            forEachData(img_, *src, MutableByteSpan(buf), [&](uint64_t off, ByteSpan piece) {
+            forEachData(img_, *src, MutableByteSpan(stream_), [&](uint64_t off, ByteSpan piece) {
                 if (off >= inBlocks)
                     return false;
                 const size_t n =
@@ -506,7 +518,7 @@ void ImageWriter::writeFlat(Obj& o) {
             });
             (void)done;
         }
-        if (o.inlineTail) {
+        if (o.inlineTail && !contents) {
             tail.assign(static_cast<size_t>(size - inBlocks), std::byte{0});
             const size_t got = img_.ReadRange(e, inBlocks, tail);
             if (got < tail.size())
@@ -582,8 +594,10 @@ bool ImageWriter::run() {
                 std::make_unique<Lz4Encoder>(p_.compression == ErofsParams::kLz4hc ? p_.level : 0));
     if (!plan_.sharedArea.empty())
         meta_.write(plan_.sharedAt, plan_.sharedArea);
-    OrderedPool pool(p_.compression != ErofsParams::kNone ? workers : 1,
-                     size_t{workers} * kBacklogPerWorker);
+    // Uncompressed, the workers read small files ahead while this thread
+    // writes: the two copies of the data run on two cores.
+    const bool compressing = p_.compression != ErofsParams::kNone;
+    OrderedPool pool(workers, size_t{workers} * (compressing ? kBacklogPerWorker : kReadAhead));
     const int64_t total = static_cast<int64_t>(plan_.objs.size());
     for (size_t i = 0; i < plan_.objs.size(); ++i) {
         if (img_.cancel.load())
@@ -596,7 +610,18 @@ bool ImageWriter::run() {
             continue;
         }
         OrderedPool::Unit u;
-        u.commit = [this, &o] { writeFlat(o); };
+        if ((o.inode.mode & kModeTypeMask) == kModeFile && o.dataSize <= kSegment &&
+            pool.workers() > 1) {
+            auto contents = std::make_shared<Bytes>();
+            u.work = [this, &o, contents](unsigned) {
+                contents->resize(static_cast<size_t>(o.dataSize));
+                if (img_.ReadRange(o.node->entry, 0, *contents) < contents->size())
+                    throw Error(msg("%1 changed after it was added", where(o.node)));
+            };
+            u.commit = [this, &o, contents] { writeFlat(o, contents.get()); };
+        } else {
+            u.commit = [this, &o] { writeFlat(o); };
+        }
         pool.submit(std::move(u));
     }
     pool.finish();
