@@ -31,9 +31,12 @@ unsigned workersFor(const sqfs_super_t& super) {
 
 } // namespace
 
+// What one reading thread holds: a decompressor of its own, which its
+// reader of inodes uses too (a decompressor keeps state between calls, so
+// the reader's one cannot be shared between threads).
 struct ContentReader::Context {
-    MetaReaderHandle inodes;
     CompressorHandle cmp;
+    MetaReaderHandle inodes;
     Bytes packed;
     // The file whose inode is loaded.
     uint64_t ref = kNone;
@@ -87,9 +90,10 @@ ContentReader::~ContentReader() {
 
 std::unique_ptr<ContentReader::Context> ContentReader::newContext() {
     auto ctx = std::make_unique<Context>();
-    ctx->inodes.reset(sqfs_meta_reader_create(file_.file(), cmp_, super_.inode_table_start,
-                                              super_.directory_table_start));
     ctx->cmp.reset(static_cast<sqfs_compressor_t*>(sqfs_copy(cmp_)));
+    if (ctx->cmp)
+        ctx->inodes.reset(sqfs_meta_reader_create(
+            file_.file(), ctx->cmp.get(), super_.inode_table_start, super_.directory_table_start));
     if (!ctx->inodes || !ctx->cmp)
         throw Error(sqfsMessage(SQFS_ERROR_ALLOC));
     return ctx;

@@ -1,6 +1,7 @@
 // Reading SquashFS images mksquashfs made: every compressor, block sizes,
 // fragments or none, uncompressed tables; the tree against `unsquashfs
 // -lln`, the extracted files against unsquashfs's extraction.
+#include "model/error.h"
 #include "squashfs_testutil.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/image_chain.h"
@@ -127,17 +128,19 @@ TEST_F(SquashfsRead, InsideAnotherImageInPlace) {
 
 // On an image large enough for the workers that unpack ahead, readers on
 // several threads at once, each going through files and their fragments
-// out of order, get the files' bytes.
+// out of order, get the files' bytes. gzip keeps state in its decompressor,
+// and the inodes fill several metadata blocks: each reader must unpack them
+// with a decompressor of its own.
 TEST_F(SquashfsRead, ReadersOnManyThreadsShareTheUnpackedBlocks) {
     const std::string big = dir / "big";
     std::filesystem::create_directories(big);
     std::vector<Bytes> contents;
-    for (uint32_t i = 0; i < 40; ++i) {
-        contents.push_back(pattern(i % 4 == 0 ? (1u << 20) + i * 4099 : i * 1500, 100 + i));
+    for (uint32_t i = 0; i < 400; ++i) {
+        contents.push_back(pattern(i % 40 == 0 ? (1u << 20) + i * 4099 : i * 150, 100 + i));
         writeFile(big + "/f" + std::to_string(i), contents.back());
     }
     const std::string image = dir / "big.sqfs";
-    mksquashfs(big, image, "-comp lz4 -b 65536");
+    mksquashfs(big, image, "-comp gzip -b 65536");
     ASSERT_GE(std::filesystem::file_size(image), 4u << 20) << "too small to be read ahead";
     auto img = openImageFile(image);
     std::vector<std::thread> readers;
@@ -148,9 +151,13 @@ TEST_F(SquashfsRead, ReadersOnManyThreadsShareTheUnpackedBlocks) {
                 const size_t i = (k * 7 + t * 13) % contents.size();
                 const Node* n = findPath(img->root(), "f" + std::to_string(i));
                 Bytes got(contents[i].size());
-                if (!n || img->ReadRange(n->entry, 0, MutableByteSpan(got)) != got.size() ||
-                    got != contents[i])
+                try {
+                    if (!n || img->ReadRange(n->entry, 0, MutableByteSpan(got)) != got.size() ||
+                        got != contents[i])
+                        ++wrong[t];
+                } catch (const Error&) {
                     ++wrong[t];
+                }
             }
         });
     for (std::thread& r : readers)
