@@ -467,8 +467,12 @@ TEST(Extract, WorkersWriteWhatOneThreadWrites) {
     for (unsigned workers : {1u, 4u}) {
         const fs::path out = dir / std::to_string(workers);
         // A folder in the way of a file in every fifth folder.
-        for (uint32_t d = 0; d < 80; d += 5)
-            fs::create_directories(out / ("d" + std::to_string(d)) / "f2/x");
+        for (uint32_t d = 0; d < 80; d += 5) {
+            const fs::path in = out / ("d" + std::to_string(d)) / "f2";
+            fs::create_directories(in / "x");
+            for (const fs::path& p : {in / "x", in})
+                fs::last_write_time(p, fs::file_time_type{});
+        }
         ExtractOptions opt;
         opt.workers = workers;
         const ExtractResult r = outfiles(*img, {1}, out, opt);
