@@ -2,14 +2,18 @@
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BENCH_DIR=${BENCH_DIR:-$ROOT/bench/out}
-BUILD=$ROOT/build-release
+# KORVANE_BUILD names an existing build folder to use (brought up to date)
+# instead of the Release build in build-release.
+BUILD=${KORVANE_BUILD:-$ROOT/build-release}
 CLI=$BUILD/src/cli/korvane-cli
 GEN=$BUILD/bench/korvane-genimage
 mkdir -p "$BENCH_DIR"
 
 build_release() {
     "$ROOT/scripts/deps"
-    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVANE_SANITIZE=OFF -DKORVANE_TESTS=OFF >/dev/null
+    if [[ -z ${KORVANE_BUILD:-} ]]; then
+        cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVANE_SANITIZE=OFF -DKORVANE_TESTS=OFF >/dev/null
+    fi
     cmake --build "$BUILD" -j 2 >/dev/null
 }
 
