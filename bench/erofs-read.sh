@@ -6,7 +6,7 @@
 #   - korvane-cli extract -C DIR     extracting the whole tree
 #   - fsck.erofs --extract=DIR       the erofs-utils peer
 # and the peak memory (RSS) of Korvane's runs.
-# Usage: bench/erofs-read.sh [WORKDIR]   (env: FILES, BYTES, RUNS, KORVANE_BUILD)
+# Usage: bench/erofs-read.sh [WORKDIR]   (env: FILES, BYTES, RUNS, KORVANE_BUILD, EXTRACT_DIR)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -15,6 +15,9 @@ files=${FILES:-50000}
 bytes=${BYTES:-1073741824}
 runs=${RUNS:-3}
 work=${1:-${TMPDIR:-/tmp}/korvane-bench-erofs}
+# Extraction goes to EXTRACT_DIR (default /dev/shm): on the shared machine's
+# throttled disk it would measure the disk, for both tools alike.
+out=${EXTRACT_DIR:-/dev/shm}/korvane-bench-out
 
 for tool in mkfs.erofs fsck.erofs cmake ninja /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "bench/erofs-read.sh: $tool is missing (run scripts/deps)" >&2; exit 1; }
@@ -56,7 +59,7 @@ done
 best() {
     local best_ns=0 start end t
     for ((i = 0; i < runs; i++)); do
-        rm -rf "$work/out"
+        rm -rf "$out"
         sync
         start=$(date +%s%N)
         "$@" >/dev/null 2>&1
@@ -67,7 +70,7 @@ best() {
     printf '%d.%03d' $((best_ns / 1000000000)) $((best_ns / 1000000 % 1000))
 }
 peak() { # peak RSS in MiB of one run
-    rm -rf "$work/out"
+    rm -rf "$out"
     /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1 | awk '{printf "%d", $1 / 1024}'
 }
 
@@ -76,11 +79,11 @@ for kind in plain lz4hc; do
     image=$work/$kind.img
     cat "$image" >/dev/null
     t_ls=$(best "$cli" ls -R "$image")
-    t_ex=$(best "$cli" extract "$image" -C "$work/out")
-    t_fsck=$(best fsck.erofs --extract="$work/out" "$image")
+    t_ex=$(best "$cli" extract "$image" -C "$out")
+    t_fsck=$(best fsck.erofs --extract="$out" "$image")
     m_ls=$(peak "$cli" ls -R "$image")
-    m_ex=$(peak "$cli" extract "$image" -C "$work/out")
+    m_ex=$(peak "$cli" extract "$image" -C "$out")
     printf '%-7s %10s %10s %10s %8.2f %8.2f %10s %10s\n' "$kind" "$t_ls" "$t_ex" "$t_fsck" \
         "$(echo "$t_ls / $t_fsck" | bc -l)" "$(echo "$t_ex / $t_fsck" | bc -l)" "$m_ls" "$m_ex"
 done
-rm -rf "$work/out"
+rm -rf "$out"

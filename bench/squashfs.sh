@@ -18,6 +18,9 @@ bytes=${BYTES:-268435456}
 comps=${COMPS:-xz gzip}
 runs=${RUNS:-3}
 work=${1:-${TMPDIR:-/tmp}/korvane-bench-squashfs}
+# Extraction goes to EXTRACT_DIR (default /dev/shm): on the shared machine's
+# throttled disk it would measure the disk, for both tools alike.
+out=${EXTRACT_DIR:-/dev/shm}/korvane-bench-out
 
 for tool in mksquashfs unsquashfs cmake ninja bc /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "bench/squashfs.sh: $tool is missing (run scripts/deps)" >&2; exit 1; }
@@ -51,7 +54,7 @@ find "$tree" -type f -exec cat {} + >/dev/null
 best() {
     local best_ns=0 start end t
     for ((i = 0; i < runs; i++)); do
-        rm -rf "$work/out" "$work/out.sqfs"
+        rm -rf "$out" "$work/out.sqfs"
         sync
         start=$(date +%s%N)
         "$@" >/dev/null 2>&1
@@ -62,7 +65,7 @@ best() {
     printf '%d.%03d' $((best_ns / 1000000000)) $((best_ns / 1000000 % 1000))
 }
 peak() { # peak RSS in MiB of one run
-    rm -rf "$work/out" "$work/out.sqfs"
+    rm -rf "$out" "$work/out.sqfs"
     /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1 | awk '{printf "%d", $1 / 1024}'
 }
 ratio() { printf '%.2f' "$(echo "$1 / $2" | bc -l)"; }
@@ -88,9 +91,9 @@ for comp in $comps; do
     m_k=$(peak "$cli" ls -R "$image")
     printf '%-5s %-8s %9s %9s %6s %8s\n' "$comp" list "$t_k" "$t_p" "$(ratio "$t_k" "$t_p")" "$m_k"
 
-    t_k=$(best "$cli" extract "$image" -C "$work/out")
-    t_p=$(best unsquashfs -q -n -d "$work/out" "$image")
-    m_k=$(peak "$cli" extract "$image" -C "$work/out")
+    t_k=$(best "$cli" extract "$image" -C "$out")
+    t_p=$(best unsquashfs -q -n -d "$out" "$image")
+    m_k=$(peak "$cli" extract "$image" -C "$out")
     printf '%-5s %-8s %9s %9s %6s %8s\n' "$comp" extract "$t_k" "$t_p" "$(ratio "$t_k" "$t_p")" "$m_k"
 done
-rm -rf "$work/out" "$work/out.sqfs"
+rm -rf "$out" "$work/out.sqfs"
