@@ -8,7 +8,7 @@
 # (both read the image mksquashfs made), with the peak memory (RSS) of
 # Korvane's runs and the sizes of both images. Korvane's image is checked with
 # unsquashfs -lls before it is timed.
-# Usage: bench/squashfs.sh [WORKDIR]   (env: FILES, BYTES, COMPS, RUNS, KORVANE_BUILD)
+# Usage: bench/squashfs.sh [WORKDIR]   (env: FILES, BYTES, COMPS, RUNS, KORVANE_BUILD, EXTRACT_DIR)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
