@@ -206,19 +206,25 @@ const CatalogueEntry kTexts[] = {
     {"a node of type %1 has no place in a bud", "类型为 %1 的节点不应出现在 bud 中"},
 
     // Raw NAND dumps.
-    {"no raw NAND dump: no UBI erase block at byte 0",
-     "不是 NAND 原始转储：第 0 字节处没有 UBI 擦除块"},
-    {"no raw NAND dump: the erase blocks do not line up with any page and spare size",
-     "不是 NAND 原始转储：擦除块与任何页和备用区大小都对不上"},
+    {"no raw NAND dump: no UBI or JFFS2 erase block and no SquashFS superblock at byte 0",
+     "不是 NAND 原始转储：第 0 字节处既没有 UBI 或 JFFS2 擦除块，也没有 SquashFS 超级块"},
+    {"no raw NAND dump: what the data holds does not line up with any page and spare size",
+     "不是 NAND 原始转储：数据内容与任何页和备用区大小都对不上"},
     {"a raw NAND dump (%1) holding %2: its signature starts %3 of %4 sampled erase blocks once "
      "the spare areas are taken out",
      "NAND 原始转储（%1），内含 %2：去掉备用区后，抽样的 %4 个擦除块中有 %3 个以其标志开头"},
+    {"a raw NAND dump (%1) holding %2: once the spare areas are taken out, the %3 places its "
+     "header names hold what it says",
+     "NAND 原始转储（%1），内含 %2：去掉备用区后，其头部指明的 %3 处内容都与其所述相符"},
     {"%1+%2, %3 pages a block", "%1+%2，每块 %3 页"},
+    {"%1+%2, erase block size not known", "%1+%2，擦除块大小未知"},
     {"not a raw NAND dump with spare areas Korvane can take out",
      "不是 Korvane 能去掉备用区的 NAND 原始转储"},
     {"page %1 (erase block %2) has more flipped bits than its ECC can put right; it is read as "
      "it stands",
      "页 %1（擦除块 %2）的翻转位超出 ECC 的纠正能力；按原样读取"},
+    {"page %1 has more flipped bits than its ECC can put right; it is read as it stands",
+     "页 %1 的翻转位超出 ECC 的纠正能力；按原样读取"},
     {"%1 more pages cannot be put right by their ECC", "另有 %1 页无法用 ECC 纠正"},
     {"the dump ends %1 bytes into page %2", "转储在页 %2 的第 %1 字节处结束"},
 };

@@ -864,6 +864,21 @@ void nandSeeds(const fs::path& dir) {
     for (uint16_t i = 52; i < 64; ++i)
         tail.positions.push_back(i);
     put(dir, "2048+64-ecc512", nandDump(large, 2048, 64, tail, {2}, 16), kFlashSeedLimit);
+
+    // JFFS2 and SquashFS written straight to the pages.
+    flashSource(tmp / "src");
+    writeFile(tmp / "src/d/more.bin", pattern(30000, 25));
+    settle(tmp / "src");
+    const std::string jffs2 = tmp / "j.img";
+    const std::string squashfs = tmp / "s.img";
+    if (run("mkfs.jffs2 -n -e 16KiB -r " + shellQuote(tmp / "src") + " -o " + shellQuote(jffs2))
+                .status != 0 ||
+        run("mksquashfs " + shellQuote(tmp / "src") + " " + shellQuote(squashfs) +
+            " -noappend -quiet -no-progress -mkfs-time 0 -all-time 0")
+                .status != 0)
+        throw std::runtime_error("mkfs.jffs2 or mksquashfs failed");
+    put(dir, "512+16-jffs2", nandDump(readFile(jffs2), 512, 16, split, {}, 32), kFlashSeedLimit);
+    put(dir, "2048+64-squashfs", nandDump(readFile(squashfs), 2048, 64, tail), kFlashSeedLimit);
 }
 
 // A used JFFS2 partition, node by node: data rewritten over older versions,

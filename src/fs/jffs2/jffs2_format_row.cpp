@@ -50,21 +50,9 @@ Probe probeJffs2(const ProbeInput& in) {
     if (pos + hdr::kSize > bytes.size())
         return {kProbeNone, msg("no JFFS2 node at the start of the image")};
     for (ByteOrder order : {ByteOrder::kLittle, ByteOrder::kBig}) {
-        const Endian e(order);
-        unsigned verified = 0;
-        for (uint64_t at = pos; verified < kProbeNodes && at + hdr::kSize <= bytes.size();) {
-            if (load32(bytes.data() + at) == 0xFFFFFFFF) {
-                at += 4;
-                continue;
-            }
-            if (!headerOk(bytes.data() + at, e))
-                break;
-            const NodeHeader h = loadHeader(bytes.data() + at, e);
-            if (h.totlen < hdr::kSize || h.totlen > in.source.size() - at)
-                break;
-            ++verified;
-            at += padded(h.totlen);
-        }
+        const unsigned verified =
+            followHeaders(bytes.subspan(pos), Endian(order), in.source.size() - pos, kProbeNodes)
+                .nodes;
         if (verified == 0)
             continue;
         const Message what = order == ByteOrder::kBig ? msg("big-endian") : msg("little-endian");

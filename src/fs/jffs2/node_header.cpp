@@ -2,6 +2,7 @@
 
 #include "jffs2_crc.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace korvane::jffs2 {
@@ -23,6 +24,25 @@ NodeHeader loadHeader(const std::byte* p, const Endian& e) {
 
 bool headerOk(const std::byte* p, const Endian& e) {
     return e.u16(p + hdr::kMagic) == kMagic && e.u32(p + hdr::kCrc) == headerCrc(p, e);
+}
+
+HeaderRun followHeaders(ByteSpan bytes, const Endian& e, uint64_t end, unsigned max) {
+    HeaderRun run;
+    for (uint64_t at = 0; run.nodes < max && at + hdr::kSize <= bytes.size();) {
+        if (load32(bytes.data() + at) == 0xFFFFFFFF) {
+            at += 4;
+            continue;
+        }
+        const NodeHeader h = loadHeader(bytes.data() + at, e);
+        if (!headerOk(bytes.data() + at, e) || h.totlen < hdr::kSize ||
+            h.totlen > end - std::min(end, at)) {
+            run.broken = true;
+            break;
+        }
+        ++run.nodes;
+        at += padded(h.totlen);
+    }
+    return run;
 }
 
 void storeHeader(std::byte* p, uint16_t type, uint32_t totlen, const Endian& e) {

@@ -21,6 +21,18 @@ NodeHeader loadHeader(const std::byte* p, const Endian& e);
 // place still verifies.
 bool headerOk(const std::byte* p, const Endian& e);
 
+// How far the nodes at the start of some bytes follow one another.
+struct HeaderRun {
+    unsigned nodes = 0;  // headers that verified
+    bool broken = false; // stopped at bytes that are neither erased nor such a node
+};
+
+// Follows the nodes from the start of bytes, erased words passed over, until
+// max nodes or the end of bytes. A node counts when its header verifies and
+// it ends within end bytes of the start; anything else there breaks the run.
+// A node running past the end of bytes (within end) is the last one followed.
+HeaderRun followHeaders(ByteSpan bytes, const Endian& e, uint64_t end, unsigned max);
+
 // Writes a header of type and totlen, with its checksum.
 void storeHeader(std::byte* p, uint16_t type, uint32_t totlen, const Endian& e);
 

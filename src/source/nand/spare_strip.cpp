@@ -22,6 +22,8 @@ constexpr uint32_t kBlockSizesAscending[] = {16, 32, 64, 128, 256, 512, 1024};
 // its signature at one of these, the bytes are no dump.
 constexpr uint32_t kPlainBlockMin = 4096, kPlainBlockMax = 16u << 20;
 constexpr uint32_t kBlocksSampled = 16;
+// Blocks looked through for the first two that are not erased.
+constexpr uint32_t kLeadBlocks = 16;
 constexpr uint32_t kPagesSampled = 64;
 // Records read at once when a read spans many pages.
 constexpr uint32_t kBatchRecords = 64;
@@ -44,6 +46,12 @@ void readData(const ImageSource& raw, const Geometry& g, uint64_t at, MutableByt
     }
 }
 
+// The data bytes a dump of geometry g holds.
+uint64_t dataSize(const ImageSource& raw, const Geometry& g) {
+    const uint64_t rec = g.recordSize();
+    return raw.size() / rec * g.pageSize + std::min<uint64_t>(raw.size() % rec, g.pageSize);
+}
+
 bool plainSignature(const ImageSource& raw, const BlockSignature& sig) {
     std::byte head[kSignatureHead];
     for (uint64_t b = kPlainBlockMin; b <= kPlainBlockMax; b *= 2)
@@ -51,9 +59,31 @@ bool plainSignature(const ImageSource& raw, const BlockSignature& sig) {
             if (at + kSignatureHead > raw.size())
                 continue;
             raw.read(at, MutableByteSpan(head, kSignatureHead));
-            if (sig.need(head) > 0)
+            const size_t need = std::min<uint64_t>(sig.need(head), raw.size() - at);
+            if (need > 0 && sig.check(readBytes(raw, at, need)) > 0)
                 return true;
         }
+    return false;
+}
+
+// Whether the first block of geometry g whose data does not start erased
+// (among the first kLeadBlocks) and the block after it start with sig. The
+// block after must not be erased either: were it allowed to be, a block
+// size that cuts a used block into erased parts would line up too.
+bool startsLineUp(const ImageSource& raw, const Geometry& g, const BlockSignature& sig) {
+    std::byte head[kSignatureHead];
+    for (uint64_t b = 0; b < kLeadBlocks; ++b) {
+        const uint64_t at = b * g.rawBlockSize();
+        if (at + g.rawBlockSize() + kSignatureHead > raw.size())
+            return false;
+        raw.read(at, MutableByteSpan(head, kSignatureHead));
+        if (allFF(head, kSignatureHead))
+            continue;
+        if (sig.need(head) == 0)
+            return false;
+        raw.read(at + g.rawBlockSize(), MutableByteSpan(head, kSignatureHead));
+        return sig.need(head) > 0;
+    }
     return false;
 }
 
@@ -69,6 +99,7 @@ struct Score {
 Score score(const ImageSource& raw, const Geometry& g, const BlockSignature& sig) {
     Score s{g};
     const uint64_t blocks = (raw.size() + g.rawBlockSize() - 1) / g.rawBlockSize();
+    const uint64_t size = dataSize(raw, g);
     std::byte head[kSignatureHead];
     Bytes data;
     for (uint32_t i = 0; i < std::min<uint64_t>(blocks, kBlocksSampled); ++i) {
@@ -83,8 +114,11 @@ Score score(const ImageSource& raw, const Geometry& g, const BlockSignature& sig
         const size_t need = sig.need(head);
         if (need == 0)
             continue;
-        data.resize(std::min<size_t>(need, size_t{g.pagesPerBlock} * g.pageSize));
-        readData(raw, g, block * uint64_t{g.pagesPerBlock} * g.pageSize, MutableByteSpan(data));
+        // As much as the block holds, and the dump.
+        const uint64_t from = block * uint64_t{g.pagesPerBlock} * g.pageSize;
+        data.resize(std::min<uint64_t>(
+            {need, uint64_t{g.pagesPerBlock} * g.pageSize, size > from ? size - from : 0}));
+        readData(raw, g, from, MutableByteSpan(data));
         const int points = sig.check(data);
         s.points += points;
         s.matched += points > 0 ? 1 : 0;
@@ -106,6 +140,15 @@ std::vector<Bytes> samplePages(const ImageSource& raw, const Geometry& g) {
     return out;
 }
 
+// Whether the spare areas of the sampled pages (written ones, each with its
+// spare) hold nothing, at three of four of them.
+bool blankSpares(const std::vector<Bytes>& samples, const Geometry& g) {
+    const auto blank = std::count_if(samples.begin(), samples.end(), [&](const Bytes& rec) {
+        return allFF(rec.data() + g.pageSize, g.spareSize);
+    });
+    return samples.size() >= 2 && size_t(blank) * 4 >= samples.size() * 3;
+}
+
 class SpareStripSource final : public ImageSource {
 public:
     SpareStripSource(std::shared_ptr<const ImageSource> raw, const Detection& d)
@@ -114,7 +157,8 @@ public:
         pages_ = raw_->size() / rec;
         tail_ = static_cast<uint32_t>(std::min<uint64_t>(raw_->size() % rec, g_.pageSize));
         size_ = pages_ * g_.pageSize + tail_;
-        blocks_ = (raw_->size() + g_.rawBlockSize() - 1) / g_.rawBlockSize();
+        if (g_.pagesPerBlock > 0)
+            blocks_ = (raw_->size() + g_.rawBlockSize() - 1) / g_.rawBlockSize();
     }
 
     uint64_t size() const override { return size_; }
@@ -137,6 +181,8 @@ public:
         std::string bad = std::to_string(badBlocks_) + " (read as erased)";
         if (markersIgnored_)
             bad = "not known: most blocks carry no FF marker, so the markers are not read";
+        if (g_.pagesPerBlock == 0)
+            bad = "not looked for: nothing in the data gives the erase block size";
         return {{"NAND dump",
                  std::string("raw NAND dump (") + geometryText(g_) + "), holding " + what_},
                 {"dump size", std::to_string(raw_->size())},
@@ -149,6 +195,8 @@ public:
 
 private:
     bool badBlock(uint64_t page) const {
+        if (bad_.empty())
+            return false;
         const uint64_t block = page / g_.pagesPerBlock;
         return block < bad_.size() && bad_[block];
     }
@@ -183,6 +231,16 @@ private:
         std::memset(out.data() + done, 0, out.size() - done);
     }
 
+    Message failedPage(uint64_t page) const {
+        if (g_.pagesPerBlock == 0)
+            return msg("page %1 has more flipped bits than its ECC can put right; it is read as "
+                       "it stands",
+                       page);
+        return msg("page %1 (erase block %2) has more flipped bits than its ECC can put right; "
+                   "it is read as it stands",
+                   page, page / g_.pagesPerBlock);
+    }
+
     std::shared_ptr<const ImageSource> raw_;
     Geometry g_;
     std::string what_;
@@ -206,7 +264,7 @@ void SpareStripSource::survey() {
     const bool markerFree = !ecc_ || std::find(ecc_->positions.begin(), ecc_->positions.end(),
                                                marker) == ecc_->positions.end();
     const uint32_t rec = g_.recordSize();
-    if (markerFree && marker < g_.spareSize) {
+    if (markerFree && marker < g_.spareSize && g_.pagesPerBlock > 0) {
         bad_.assign(blocks_, false);
         for (uint64_t b = 0; b < blocks_; ++b)
             for (uint32_t p = 0; p < 2 && p < g_.pagesPerBlock; ++p) {
@@ -241,9 +299,7 @@ void SpareStripSource::survey() {
             const EccCheck c = correctPage(*ecc_, data, g_.pageSize, data + g_.pageSize);
             corrected_ += c.corrected;
             if (c.failed && ++failedPages_ <= kFailedNamed)
-                problems_.push_back(msg("page %1 (erase block %2) has more flipped bits than its "
-                                        "ECC can put right; it is read as it stands",
-                                        page + i, (page + i) / g_.pagesPerBlock));
+                problems_.push_back(failedPage(page + i));
         }
     }
     if (failedPages_ > kFailedNamed)
@@ -256,6 +312,8 @@ void SpareStripSource::survey() {
 } // namespace
 
 Message geometryMessage(const Geometry& g) {
+    if (g.pagesPerBlock == 0)
+        return msg("%1+%2, erase block size not known", g.pageSize, g.spareSize);
     return msg("%1+%2, %3 pages a block", g.pageSize, g.spareSize, g.pagesPerBlock);
 }
 
@@ -269,11 +327,13 @@ std::optional<Detection> detectDump(const ImageSource& raw,
         return std::nullopt;
     std::byte head[kSignatureHead];
     raw.read(0, MutableByteSpan(head, kSignatureHead));
+    const bool erased = allFF(head, kSignatureHead);
     for (const BlockSignature& sig : signatures) {
-        if (sig.need(head) == 0 || plainSignature(raw, sig))
+        if ((!erased && sig.need(head) == 0) || plainSignature(raw, sig))
             continue;
-        // For each page and spare size the smallest block that lines up: a
-        // multiple of it lines up too, but only every other block.
+        // For each page and spare size the smallest block whose starts bear
+        // the signature out: a multiple of it does too, but only every other
+        // block. One whose first starts line up by chance is passed over.
         std::vector<Score> found;
         for (uint32_t page : kPageSizes)
             for (uint32_t spare : kSpareSizes) {
@@ -281,16 +341,15 @@ std::optional<Detection> detectDump(const ImageSource& raw,
                     continue;
                 for (uint32_t ppb : kBlockSizesAscending) {
                     const Geometry g{page, spare, ppb};
-                    std::byte second[kSignatureHead];
                     if (g.rawBlockSize() + kSignatureHead > raw.size())
                         break;
-                    raw.read(g.rawBlockSize(), MutableByteSpan(second, kSignatureHead));
-                    if (sig.need(second) == 0)
+                    if (!startsLineUp(raw, g, sig))
                         continue;
                     Score s = score(raw, g, sig);
-                    if (s.matched >= 2 && s.matched * 4 >= s.sampled * 3)
+                    if (s.matched >= 2 && s.matched * 4 >= s.sampled * 3) {
                         found.push_back(s);
-                    break;
+                        break;
+                    }
                 }
             }
         if (found.empty())
@@ -332,6 +391,43 @@ std::optional<Detection> detectDump(const ImageSource& raw,
         return d;
     }
     return std::nullopt;
+}
+
+std::optional<Detection> detectDump(const ImageSource& raw, const ImageHeader& header) {
+    if (raw.size() < kSignatureHead)
+        return std::nullopt;
+    std::byte head[kSignatureHead];
+    raw.read(0, MutableByteSpan(head, kSignatureHead));
+    // An image as it stands is no dump.
+    if (!header.starts(ByteSpan(head, kSignatureHead)) || header.fits(raw) > 0)
+        return std::nullopt;
+    // Each page and spare size in which the image's tables lie where its
+    // header says; several can read those few places alike (2048+64 reads
+    // the first half of every 4096+128 page the same): the one whose spare
+    // areas hold an ECC that checks out, else the one whose spare areas are
+    // blank, else the smallest.
+    const std::shared_ptr<const ImageSource> unowned(std::shared_ptr<const ImageSource>(), &raw);
+    std::optional<Detection> best;
+    int bestRank = -1;
+    for (uint32_t page : kPageSizes)
+        for (uint32_t spare : kSpareSizes) {
+            if (spare >= page || raw.size() < uint64_t{page} + spare)
+                continue;
+            Detection d;
+            d.geometry = {page, spare, 0};
+            d.places = header.fits(SpareStripSource(unowned, d));
+            if (d.places == 0)
+                continue;
+            const std::vector<Bytes> samples = samplePages(raw, d.geometry);
+            d.ecc = detectEcc(samples, page, spare);
+            const int rank = d.ecc ? 2 : blankSpares(samples, d.geometry) ? 1 : 0;
+            if (rank > bestRank) {
+                d.what = header.name;
+                best = std::move(d);
+                bestRank = rank;
+            }
+        }
+    return best;
 }
 
 std::unique_ptr<ImageSource> openSpareStrip(std::shared_ptr<const ImageSource> raw,

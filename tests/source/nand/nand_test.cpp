@@ -1,7 +1,9 @@
 // Raw NAND dumps: the Hamming codes against their definition, dumps of UBI
 // images in every common geometry and ECC placement (with flipped bits),
-// pages beyond repair, bad blocks, and the images that must not be taken
-// for dumps.
+// dumps of JFFS2 and SquashFS images, pages beyond repair, bad blocks, and
+// the images that must not be taken for dumps.
+#include "fs/jffs2/jffs2_testutil.h"
+#include "fs/squashfs/squashfs_testutil.h"
 #include "model/error.h"
 #include "model/tree.h"
 #include "source/image_data.h"
@@ -258,6 +260,100 @@ TEST_F(NandDump, BadBlocksAreNotRead) {
     EXPECT_EQ(bad, "1 (read as erased)");
     EXPECT_EQ(listing(dir / "b.nand", {"rootfs"}), listing(dir / "b.ubi", {"rootfs"}));
     EXPECT_THROW(listing(dir / "b-plain.ubi", {"rootfs"}), Error);
+}
+
+// Dumps of what the peer tools make of one folder, in the common
+// geometries: spare areas blank, holding the MTD Hamming ECC (with a flipped
+// bit for it to mend), or full of an ECC Korvane does not know. The images
+// themselves are no dumps.
+struct ImageDumpCase {
+    const char* what;
+    uint32_t page, spare, pagesPerBlock;
+    std::optional<nand::EccLayout> ecc;
+    bool unknownEcc = false;
+    bool erasedFirst = false; // an erase block of erased flash before the image
+};
+
+const ImageDumpCase kImageDumps[] = {
+    {"2048+64, blank spare areas", 2048, 64, 64, std::nullopt},
+    {"2048+64, MTD ECC", 2048, 64, 64, eccRun(nand::EccScheme::kNand256, 256, 40, 24)},
+    {"4096+224, blank spare areas", 4096, 224, 64, std::nullopt},
+    {"4096+224, 512-byte steps", 4096, 224, 64, eccRun(nand::EccScheme::kNand512, 512, 100, 24)},
+    {"4096+224, an unknown ECC", 4096, 224, 64, std::nullopt, true},
+};
+
+class NandImageDump : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!haveProgram("mkfs.jffs2") || !haveProgram("mksquashfs"))
+            GTEST_SKIP() << "needs mkfs.jffs2 (mtd-utils) and mksquashfs (squashfs-tools)";
+        makeJffs2Source(dir / "src", 3);
+        writeFile(dir / "src/etc/big.bin", pattern(700000, 9)); // erase blocks enough to sample
+    }
+
+    // Opens a dump of image as the case lays it out: the layer's facts as
+    // `info` prints them, and the tree read through it.
+    void checkDump(const ImageDumpCase& c, Bytes image, const char* format,
+                   const std::string& facts) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(identify(ImageData::fromBytes(image)).layers.empty());
+        if (c.erasedFirst)
+            image.insert(image.begin(), size_t{c.page} * c.pagesPerBlock, std::byte{0xFF});
+        Bytes dump = nandDump(image, c.page, c.spare, c.ecc, {}, c.pagesPerBlock);
+        const size_t rec = c.page + c.spare;
+        const size_t written = c.erasedFirst ? c.pagesPerBlock * rec : 0;
+        if (c.ecc)
+            dump[written + rec + 77] ^= std::byte{0x08};
+        std::mt19937 rng(c.page);
+        for (size_t at = 0; c.unknownEcc && at < dump.size(); at += rec)
+            for (size_t k = 2; k < c.spare; ++k)
+                dump[at + c.page + k] = static_cast<std::byte>(rng());
+        const std::string path = dir / (std::string(format) + ".nand");
+        writeFile(path, dump);
+        const Identification id = identify(ImageData::mapFile(path));
+        ASSERT_EQ(id.layers, std::vector<std::string>{"nand"});
+        EXPECT_STREQ(id.probes.front().format->name, format);
+        const CommandResult info = run(std::string(KORVANE_CLI) + " info " + shellQuote(path));
+        EXPECT_NE(info.out.find("raw NAND dump (" + std::to_string(c.page) + "+" +
+                                std::to_string(c.spare) + ", " + facts),
+                  std::string::npos)
+            << info.out << info.err;
+        if (c.ecc) {
+            EXPECT_NE(info.out.find("1 flipped bits put right"), std::string::npos) << info.out;
+        }
+        std::unique_ptr<Timg> img = openFile(path);
+        EXPECT_EQ(extractedTree(*img, dir / ("out-" + std::to_string(++opened))),
+                  statTree(dir / "src", true));
+    }
+
+    TempDir dir;
+    int opened = 0;
+};
+
+TEST_F(NandImageDump, Jffs2ReadsAsItsFolder) {
+    std::vector<ImageDumpCase> cases(std::begin(kImageDumps), std::end(kImageDumps));
+    cases.push_back({"2048+64, the first block erased", 2048, 64, 64, std::nullopt, false, true});
+    // 8192+448 with 64 pages a block reads the same blocks' starts: only the
+    // nodes after them tell.
+    cases.push_back({"4096+224, 128 pages a block", 4096, 224, 128, std::nullopt});
+    for (const ImageDumpCase& c : cases) {
+        const std::string image = dir / "image.jffs2";
+        mkfsJffs2(dir / "src", image, "-n -e " + std::to_string(c.page * c.pagesPerBlock));
+        checkDump(c, readFile(image), "jffs2",
+                  std::to_string(c.pagesPerBlock) + " pages a block), holding JFFS2");
+    }
+}
+
+TEST_F(NandImageDump, SquashfsReadsAsItsFolder) {
+    // An image whose tables all lie in its first 512 bytes reads alike in
+    // every geometry.
+    std::filesystem::create_directories(dir / "tiny");
+    mksquashfs(dir / "tiny", dir / "tiny.squashfs");
+    EXPECT_TRUE(identify(ImageData::mapFile(dir / "tiny.squashfs")).layers.empty());
+    const std::string image = dir / "image.squashfs";
+    mksquashfs(dir / "src", image);
+    for (const ImageDumpCase& c : kImageDumps)
+        checkDump(c, readFile(image), "squashfs", "erase block size not known), holding SquashFS");
 }
 
 TEST(NandProbe, OnlyDumpsOfKnownContentsAreUnwrapped) {
