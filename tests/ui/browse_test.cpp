@@ -31,6 +31,23 @@ namespace korvane::ui::test {
 using korvane::test::pattern;
 using korvane::test::TempDir;
 
+namespace {
+
+// A YAFFS2 image read with warnings: a file whose folder is missing and, for
+// two, a root header that describes a file.
+void writeWarnedImage(const std::string& path, int warnings) {
+    korvane::test::Yaffs2Builder b;
+    if (warnings > 1)
+        b.header(1, korvane::test::Yaffs2Builder::make(yaffs2::kHdrFile, 1, "", 0100644));
+    else
+        b.root();
+    b.file(300, 1, "kept.txt", pattern(10, 1));
+    b.file(301, 999, "orphan.txt", pattern(10, 2));
+    b.save(path);
+}
+
+} // namespace
+
 void BrowseTest::opensYaffs2Image() {
     TempDir dir;
     const std::string path = dir / "t.yaffs2";
@@ -321,6 +338,8 @@ void BrowseTest::failedOpenKeepsImage() {
     korvane::test::writeFile(dir / "short.img", std::string("ab"));
     // A zero first word sends it to the EXT reader, which refuses it.
     korvane::test::writeFile(dir / "zeros.img", std::string(4096, '\0'));
+    // Read as a format it is not, it fails after its reading has started.
+    korvane::test::writeFile(dir / "noise.img", pattern(1 << 20, 5));
     Window w = makeWindow();
     QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
     selectNames(*w, {"system"});
@@ -329,12 +348,15 @@ void BrowseTest::failedOpenKeepsImage() {
     const QString status = w->imageStatusText();
 
     qsizetype shown = 0;
-    for (const char* bad : {"missing.img", "short.img", "zeros.img"}) {
-        QVERIFY(openAndWait(*w, qs(dir / bad)));
+    const std::pair<const char*, QString> refused[] = {
+        {"missing.img", {}}, {"short.img", {}}, {"zeros.img", {}}, {"noise.img", "super"}};
+    for (const auto& [bad, format] : refused) {
+        QVERIFY(runJob(*w, [&] { w->openImage(qs(dir / bad), format); }));
         QCOMPARE(w.prompter->messages.size(), ++shown);
         QCOMPARE(w->image(), before);
         QCOMPARE(w->pathText(), "/system");
         QCOMPARE(w->imageStatusText(), status);
+        QCOMPARE(w->statusPanelText(4), "读取完成！");
         QVERIFY(!w->isLocked());
     }
     QVERIFY(w.prompter->messages[0].contains("missing.img"));
@@ -558,12 +580,7 @@ void BrowseTest::wrapsNamesInIconView() {
 
 void BrowseTest::showsOpenWarnings() {
     TempDir dir;
-    korvane::test::Yaffs2Builder b;
-    // The root's header describes a file, and an object's folder is missing.
-    b.header(1, korvane::test::Yaffs2Builder::make(yaffs2::kHdrFile, 1, "", 0100644));
-    b.file(300, 1, "kept.txt", pattern(10, 1));
-    b.file(301, 999, "orphan.txt", pattern(10, 2));
-    b.save(dir / "t.yaffs2");
+    writeWarnedImage(dir / "t.yaffs2", 2);
     Window w = makeWindow();
     QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
     QCOMPARE(rowNames(*w), QStringList({"kept.txt"}));
@@ -578,6 +595,11 @@ void BrowseTest::showsOpenWarnings() {
     korvane::test::writeFile(dir / "empty.img", std::string());
     QVERIFY(openAndWait(*w, qs(dir / "empty.img")));
     QCOMPARE(w.prompter->messages, QStringList({qs(dir / "empty.img") + " 是空文件"}));
+    // The image still open keeps its count, also when a reading that had
+    // begun fails.
+    korvane::test::writeFile(dir / "noise.img", pattern(1 << 20, 5));
+    QVERIFY(runJob(*w, [&] { w->openImage(qs(dir / "noise.img"), "yaffs2"); }));
+    QCOMPARE(w->statusPanelText(4), "读取完成！（2 条警告）");
 }
 
 void BrowseTest::showsAttributesAndLabels() {
