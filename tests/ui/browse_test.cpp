@@ -2,24 +2,34 @@
 
 #include "dirlistmodel.h"
 #include "foldertreemodel.h"
+#include "fs/registry.h"
 #include "icondelegate.h"
 #include "language.h"
 #include "model/texts.h"
 #include "progresspanel.h"
 #include "progressstrip.h"
+#include "saveoptionsdialog.h"
 #include "support/yaffs2_builder.h"
 #include "ui_fixture.h"
 #include "xattrtext.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QDateTime>
+#include <QDialogButtonBox>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QImageReader>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QMovie>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QSpinBox>
 #include <QTest>
 #include <QToolBar>
 #include <QTreeView>
@@ -44,6 +54,30 @@ void writeWarnedImage(const std::string& path, int warnings) {
     b.file(300, 1, "kept.txt", pattern(10, 1));
     b.file(301, 999, "orphan.txt", pattern(10, 2));
     b.save(path);
+}
+
+// The texts a dialog shows: its title, labels, buttons, group titles, the
+// items of its lists, suffixes and placeholders.
+QStringList shownTexts(const QWidget& dialog) {
+    QStringList texts{dialog.windowTitle()};
+    for (const QWidget* c : dialog.findChildren<QWidget*>()) {
+        if (auto* label = qobject_cast<const QLabel*>(c))
+            texts << label->text();
+        else if (auto* button = qobject_cast<const QAbstractButton*>(c))
+            texts << button->text();
+        else if (auto* group = qobject_cast<const QGroupBox*>(c))
+            texts << group->title();
+        else if (auto* spin = qobject_cast<const QSpinBox*>(c))
+            texts << spin->suffix();
+        else if (auto* edit = qobject_cast<const QLineEdit*>(c))
+            texts << edit->placeholderText();
+        else if (auto* list = qobject_cast<const QComboBox*>(c))
+            for (int i = 0; i < list->count(); ++i)
+                texts << list->itemText(i);
+    }
+    texts.removeAll(QString());
+    texts.removeDuplicates();
+    return texts;
 }
 
 } // namespace
@@ -670,6 +704,12 @@ void BrowseTest::showsAttributesAndLabels() {
 void BrowseTest::picksLanguage() {
     TempDir dir;
     writeYaffsImage(dir / "t.yaffs2");
+    // Qt's own texts: a standard button and a label of its file dialog.
+    auto qtTexts = [] {
+        QDialogButtonBox box(QDialogButtonBox::Cancel);
+        return QStringList{box.button(QDialogButtonBox::Cancel)->text(),
+                           QCoreApplication::translate("QFileDialog", "Look in:")};
+    };
     // English, as `korvane --lang en` or an English locale starts it.
     QVERIFY(installTranslators(text::Language::kEnglish));
     {
@@ -688,10 +728,41 @@ void BrowseTest::picksLanguage() {
         QVERIFY2(
             w.prompter->messages.back().startsWith("cannot open " + qs(dir / "missing.img") + ": "),
             qPrintable(w.prompter->messages.back()));
+        const std::pair<int, QString> counts[] = {{1, "Reading done, with 1 warning!"},
+                                                  {2, "Reading done, with 2 warnings!"}};
+        for (const auto& [warnings, status] : counts) {
+            writeWarnedImage(dir / "warned.yaffs2", warnings);
+            QVERIFY(openAndWait(*w, qs(dir / "warned.yaffs2")));
+            QCOMPARE(w->statusPanelText(4), status);
+        }
+        QCOMPARE(w->progressPanel()->cancelButton()->text(), "Cancel");
+
+        // "保存设置" of every save type, and with a layout it refuses.
+        SaveOptionsDialog* options = w->saveOptionsDialog();
+        QStringList texts, optionNames;
+        for (const FormatRow& f : formats())
+            for (const SaveType& t : f.saveTypes) {
+                options->setSaveType(QString::fromUtf8(t.name));
+                texts += shownTexts(*options);
+                for (const FormatOption& o : f.options)
+                    optionNames << QString::fromUtf8(o.name) << QString::fromUtf8(o.name) + ":";
+            }
+        options->setSaveType("yaffs2-custom");
+        options->eccButton(1)->setChecked(true);
+        options->spareSizeBox()->setValue(16);
+        texts += shownTexts(*options);
+        texts.removeDuplicates();
+        QVERIFY2(texts.size() >= 28, qPrintable(texts.join('|')));
+        QVERIFY(texts.contains("Save settings") && texts.contains("Android sparse format"));
+        const QRegularExpression chinese("[\\x{3000}-\\x{9fff}\\x{ff00}-\\x{ffef}]");
+        for (const QString& t : texts)
+            QVERIFY2(!t.contains(chinese) && !optionNames.contains(t), qPrintable(t));
+        QCOMPARE(qtTexts(), QStringList({"Cancel", "Look in:"}));
     }
     QVERIFY(installTranslators(text::Language::kChinese));
     Window w = makeWindow();
     QCOMPARE(w->windowTitle(), "Korvane 浏览器 Ver 2.0");
+    QCOMPARE(qtTexts(), QStringList({"取消", "查找范围："}));
     QVERIFY(openAndWait(*w, qs(dir / "missing.img")));
     QCOMPARE(w.prompter->messages.back(),
              "无法打开 " + qs(dir / "missing.img") + "：没有那个文件或目录");
