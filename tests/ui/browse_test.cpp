@@ -30,6 +30,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QSpinBox>
+#include <QStyle>
 #include <QTest>
 #include <QToolBar>
 #include <QTreeView>
@@ -675,6 +676,33 @@ void BrowseTest::showsAttributesAndLabels() {
     selectNames(*w, {"system"});
     w->showProperties();
     QCOMPARE(w.prompter->properties.back().contains, "12 项（下面共 14 项）");
+
+    // Labels and ids as an image holds them show whole: their columns are
+    // as wide as the text and the margins of a cell.
+    korvane::test::Yaffs2Builder b;
+    b.root();
+    yaffs2::ObjectHeader labelled =
+        korvane::test::Yaffs2Builder::make(yaffs2::kHdrFile, 1, "labelled", 0100644);
+    labelled.uid = 4000000001u;
+    labelled.gid = 4000000000u;
+    const QString label = "u:object_r:hal_graphics_composer_default_exec:s0";
+    labelled.xattrs = {{"security.selinux", label.toStdString()}};
+    b.header(300, labelled);
+    b.save(dir / "labelled.yaffs2");
+    QVERIFY(openAndWait(*w, qs(dir / "labelled.yaffs2")));
+    QTreeView* details = w->detailView();
+    const int margins =
+        2 * (details->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, details) + 1);
+    const std::pair<int, QString> cells[] = {{DirListModel::kUid, "4000000001"},
+                                             {DirListModel::kGid, "4000000000"},
+                                             {DirListModel::kLabel, label}};
+    for (const auto& [column, text] : cells) {
+        QCOMPARE(w->listModel()->cellText(0, column), text);
+        QVERIFY(!details->header()->isSectionHidden(column));
+        QVERIFY2(details->header()->sectionSize(column) >=
+                     details->fontMetrics().horizontalAdvance(text) + margins,
+                 qPrintable(text));
+    }
 
     struct Caps {
         std::string value;

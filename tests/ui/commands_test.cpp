@@ -358,6 +358,10 @@ void CommandsTest::savesExt2AndExt3() {
     QVERIFY(runJob(*w, [&] { w->saveAs(); }));
     QVERIFY(w->saveOptionsDialog()->sparse());
     QCOMPARE(load32(readFile(dir / "x.simg").data()), 0xED26FF3Au);
+    // Opened again, it is named as what it is.
+    QVERIFY(openAndWait(*w, qs(dir / "x.simg")));
+    QVERIFY2(w->imageStatusText().endsWith(",镜像格式:EXT4, Android sparse"),
+             qPrintable(w->imageStatusText()));
 }
 
 void CommandsTest::failedSaveKeepsEditsMarked() {
