@@ -17,6 +17,7 @@
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <filesystem>
 
 namespace korvane::ui {
 
@@ -28,6 +29,19 @@ ExtractOptions copyOptions() {
     ExtractOptions opt;
     opt.privileged = false;
     return opt;
+}
+
+// The copies keep the modes of the image, and a folder closed to its owner's
+// writing or reading cannot be emptied: every folder below root is opened to
+// its owner before the copies are removed (symbolic links are not followed).
+void openUpFolders(const QString& root) {
+    namespace fs = std::filesystem;
+    std::error_code ec, ignored;
+    fs::recursive_directory_iterator it(QFile::encodeName(root).toStdString(),
+                                        fs::directory_options::skip_permission_denied, ec);
+    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+        if (it->symlink_status(ignored).type() == fs::file_type::directory)
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
 }
 
 // The data of a drag out of the list: the files exist only once the target
@@ -73,7 +87,9 @@ private:
 
 ContentCommands::ContentCommands(MainWindow& window) : QObject(&window), w_(window) {}
 
-ContentCommands::~ContentCommands() = default;
+ContentCommands::~ContentCommands() {
+    dropCopies();
+}
 
 ContentReader ContentCommands::readerOf(const Node* node) const {
     Timg* img = w_.image();
@@ -182,6 +198,8 @@ void ContentCommands::openSelectedWithApp() {
 }
 
 void ContentCommands::dropCopies() {
+    if (private_)
+        openUpFolders(private_->path());
     private_.reset();
     copies_ = 0;
 }

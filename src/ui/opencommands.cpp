@@ -8,6 +8,7 @@
 #include "mainactions.h"
 #include "mainwindow.h"
 #include "model/tree.h"
+#include "progressstrip.h"
 #include "statuspanels.h"
 #include "transfer/loadimage.h"
 #include "uitexts.h"
@@ -96,10 +97,7 @@ void OpenCommands::loadWith(std::function<ImageChain(WorkSink*)> load, const QSt
         [this, result, identity, path](std::exception_ptr error) {
             if (error || result->empty()) {
                 w_.showJobError(error);
-                // The image still open keeps its warning count.
-                if (Timg* img = w_.image(); img && !img->warningMessages().empty())
-                    w_.status_->setStatus(txn(
-                        kTextReadWarnings, static_cast<qsizetype>(img->warningMessages().size())));
+                showReadStatus();
                 return;
             }
             w_.switchTo(std::move(*result), path, *identity);
@@ -126,6 +124,7 @@ void OpenCommands::enter(Node* node, const QString& format) {
         [this, entered](std::exception_ptr error) {
             if (error || !*entered) {
                 w_.showJobError(error);
+                showReadStatus();
                 return;
             }
             w_.showImage(0);
@@ -177,6 +176,18 @@ void OpenCommands::leave() {
     w_.showImage(member ? member->entry.objId : 0);
     if (member && member->parent)
         w_.nav_->filllist(member->parent, member->entry.objId);
+}
+
+void OpenCommands::showReadStatus() {
+    // A reading that failed may have got as far as its first steps.
+    w_.status_->strip()->clearStrip();
+    const Timg* img = w_.image();
+    if (!img) {
+        w_.status_->setStatus({});
+        return;
+    }
+    const auto count = static_cast<qsizetype>(img->warningMessages().size());
+    w_.status_->setStatus(count ? txn(kTextReadWarnings, count) : tx(kTextReadDone));
 }
 
 void OpenCommands::showWarnings(const Timg& img) {

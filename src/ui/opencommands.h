@@ -43,6 +43,9 @@ public:
     // Back to the image around the browsed one, the member left selected.
     void leave();
     void showWarnings(const Timg& img);
+    // The status bar as the browsed image's reading ended (its warnings
+    // counted), after a reading that failed; empty when nothing is open.
+    void showReadStatus();
 
 private:
     // The format names "打开方式" offers and the one picked; nullopt when

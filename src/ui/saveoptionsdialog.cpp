@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -25,6 +26,9 @@ namespace korvane::ui {
 using namespace yaffs2;
 
 namespace {
+
+// Between the dialog and the one it shows beside.
+constexpr int kGap = 8;
 
 // A preset as the list shows it, in the dialog's words.
 QString presetLabel(const Layout& l) {
@@ -410,6 +414,33 @@ void SaveOptionsDialog::returnToOwner() {
     setParent(owner_, Qt::Dialog);
 }
 
+// Right of anchor (a dialog moves left to make room when it can), else left
+// of it, and where neither has room as far right as the screen lets the
+// whole of this one show.
+void SaveOptionsDialog::placeBeside(QWidget* anchor) {
+    QRect by = anchor->frameGeometry();
+    const QSize size = frameGeometry().size();
+    const QScreen* screen = anchor->screen();
+    if (!screen) {
+        move(by.topRight() + QPoint(kGap, 0));
+        return;
+    }
+    const QRect room = screen->availableGeometry();
+    const int overflow = by.right() + kGap + size.width() - room.right();
+    if (anchor != owner_ && overflow > 0 && by.left() > room.left()) {
+        by.moveLeft(std::max(room.left(), by.left() - overflow));
+        anchor->move(by.topLeft());
+    }
+    QPoint at = by.topRight() + QPoint(kGap, 0);
+    if (at.x() + size.width() > room.right() && by.left() - kGap - size.width() >= room.left())
+        at.setX(by.left() - kGap - size.width());
+    at.setX(
+        std::clamp(at.x(), room.left(), std::max(room.left(), room.right() + 1 - size.width())));
+    at.setY(
+        std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() + 1 - size.height())));
+    move(at);
+}
+
 void SaveOptionsDialog::showBeside(QWidget* dialog, const QString& type) {
     setSaveType(type);
     QWidget* anchor = dialog ? dialog : owner_;
@@ -419,9 +450,10 @@ void SaveOptionsDialog::showBeside(QWidget* dialog, const QString& type) {
         connect(d, &QDialog::finished, this, &SaveOptionsDialog::returnToOwner,
                 Qt::UniqueConnection);
     adjustSize();
-    if (anchor->isVisible())
-        move(anchor->frameGeometry().topRight() + QPoint(8, 0));
     show();
+    // Placed once shown, when its frame counts in its size.
+    if (anchor->isVisible())
+        placeBeside(anchor);
     raise();
     activateWindow();
 }

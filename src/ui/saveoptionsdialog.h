@@ -102,6 +102,8 @@ private:
     void markerChanged();
     void refresh();
     void returnToOwner();
+    // Moves the dialog beside anchor, all of it on anchor's screen.
+    void placeBeside(QWidget* anchor);
 
     SaveParams& params_;
     QWidget* owner_;

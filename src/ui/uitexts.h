@@ -267,8 +267,13 @@ inline constexpr OptionLabel kOptionLabels[] = {
     {"size", QT_TRANSLATE_NOOP("korvane", "镜像大小：")},
     {"erase-block", QT_TRANSLATE_NOOP("korvane", "擦除块大小：")},
     {"page-size", QT_TRANSLATE_NOOP("korvane", "页大小：")},
-    {"endian", QT_TRANSLATE_NOOP("korvane", "字节序：")},
+    {"byte-order", QT_TRANSLATE_NOOP("korvane", "字节序：")},
     {"pad", QT_TRANSLATE_NOOP("korvane", "填充到：")},
+    {"no-cleanmarkers", QT_TRANSLATE_NOOP("korvane", "擦除块开头不写 cleanmarker")},
+    {"jobs", QT_TRANSLATE_NOOP("korvane", "压缩线程数：")},
+    {"ramdisk-compression", QT_TRANSLATE_NOOP("korvane", "ramdisk 压缩：")},
+    {"keep-avb-footer", QT_TRANSLATE_NOOP("korvane", "保留分区大小、vbmeta 和 AVB 尾部")},
+    {"no-sparse", QT_TRANSLATE_NOOP("korvane", "写成普通镜像，即使源镜像是 sparse 格式")},
 };
 // Saving over the image opened, which was read with warnings.
 inline constexpr const char* kOverwriteWarned = QT_TRANSLATE_NOOP(

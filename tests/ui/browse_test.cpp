@@ -2,24 +2,35 @@
 
 #include "dirlistmodel.h"
 #include "foldertreemodel.h"
+#include "fs/registry.h"
 #include "icondelegate.h"
 #include "language.h"
 #include "model/texts.h"
 #include "progresspanel.h"
 #include "progressstrip.h"
+#include "saveoptionsdialog.h"
 #include "support/yaffs2_builder.h"
 #include "ui_fixture.h"
 #include "xattrtext.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QDateTime>
+#include <QDialogButtonBox>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QImageReader>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QMovie>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QStyle>
 #include <QTest>
 #include <QToolBar>
 #include <QTreeView>
@@ -30,6 +41,47 @@ namespace korvane::ui::test {
 
 using korvane::test::pattern;
 using korvane::test::TempDir;
+
+namespace {
+
+// A YAFFS2 image read with warnings: a file whose folder is missing and, for
+// two, a root header that describes a file.
+void writeWarnedImage(const std::string& path, int warnings) {
+    korvane::test::Yaffs2Builder b;
+    if (warnings > 1)
+        b.header(1, korvane::test::Yaffs2Builder::make(yaffs2::kHdrFile, 1, "", 0100644));
+    else
+        b.root();
+    b.file(300, 1, "kept.txt", pattern(10, 1));
+    b.file(301, 999, "orphan.txt", pattern(10, 2));
+    b.save(path);
+}
+
+// The texts a dialog shows: its title, labels, buttons, group titles, the
+// items of its lists, suffixes and placeholders.
+QStringList shownTexts(const QWidget& dialog) {
+    QStringList texts{dialog.windowTitle()};
+    for (const QWidget* c : dialog.findChildren<QWidget*>()) {
+        if (auto* label = qobject_cast<const QLabel*>(c))
+            texts << label->text();
+        else if (auto* button = qobject_cast<const QAbstractButton*>(c))
+            texts << button->text();
+        else if (auto* group = qobject_cast<const QGroupBox*>(c))
+            texts << group->title();
+        else if (auto* spin = qobject_cast<const QSpinBox*>(c))
+            texts << spin->suffix();
+        else if (auto* edit = qobject_cast<const QLineEdit*>(c))
+            texts << edit->placeholderText();
+        else if (auto* list = qobject_cast<const QComboBox*>(c))
+            for (int i = 0; i < list->count(); ++i)
+                texts << list->itemText(i);
+    }
+    texts.removeAll(QString());
+    texts.removeDuplicates();
+    return texts;
+}
+
+} // namespace
 
 void BrowseTest::opensYaffs2Image() {
     TempDir dir;
@@ -321,6 +373,8 @@ void BrowseTest::failedOpenKeepsImage() {
     korvane::test::writeFile(dir / "short.img", std::string("ab"));
     // A zero first word sends it to the EXT reader, which refuses it.
     korvane::test::writeFile(dir / "zeros.img", std::string(4096, '\0'));
+    // Read as a format it is not, it fails after its reading has started.
+    korvane::test::writeFile(dir / "noise.img", pattern(1 << 20, 5));
     Window w = makeWindow();
     QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
     selectNames(*w, {"system"});
@@ -329,12 +383,15 @@ void BrowseTest::failedOpenKeepsImage() {
     const QString status = w->imageStatusText();
 
     qsizetype shown = 0;
-    for (const char* bad : {"missing.img", "short.img", "zeros.img"}) {
-        QVERIFY(openAndWait(*w, qs(dir / bad)));
+    const std::pair<const char*, QString> refused[] = {
+        {"missing.img", {}}, {"short.img", {}}, {"zeros.img", {}}, {"noise.img", "super"}};
+    for (const auto& [bad, format] : refused) {
+        QVERIFY(runJob(*w, [&] { w->openImage(qs(dir / bad), format); }));
         QCOMPARE(w.prompter->messages.size(), ++shown);
         QCOMPARE(w->image(), before);
         QCOMPARE(w->pathText(), "/system");
         QCOMPARE(w->imageStatusText(), status);
+        QCOMPARE(w->statusPanelText(4), "读取完成！");
         QVERIFY(!w->isLocked());
     }
     QVERIFY(w.prompter->messages[0].contains("missing.img"));
@@ -558,12 +615,7 @@ void BrowseTest::wrapsNamesInIconView() {
 
 void BrowseTest::showsOpenWarnings() {
     TempDir dir;
-    korvane::test::Yaffs2Builder b;
-    // The root's header describes a file, and an object's folder is missing.
-    b.header(1, korvane::test::Yaffs2Builder::make(yaffs2::kHdrFile, 1, "", 0100644));
-    b.file(300, 1, "kept.txt", pattern(10, 1));
-    b.file(301, 999, "orphan.txt", pattern(10, 2));
-    b.save(dir / "t.yaffs2");
+    writeWarnedImage(dir / "t.yaffs2", 2);
     Window w = makeWindow();
     QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
     QCOMPARE(rowNames(*w), QStringList({"kept.txt"}));
@@ -578,6 +630,11 @@ void BrowseTest::showsOpenWarnings() {
     korvane::test::writeFile(dir / "empty.img", std::string());
     QVERIFY(openAndWait(*w, qs(dir / "empty.img")));
     QCOMPARE(w.prompter->messages, QStringList({qs(dir / "empty.img") + " 是空文件"}));
+    // The image still open keeps its count, also when a reading that had
+    // begun fails.
+    korvane::test::writeFile(dir / "noise.img", pattern(1 << 20, 5));
+    QVERIFY(runJob(*w, [&] { w->openImage(qs(dir / "noise.img"), "yaffs2"); }));
+    QCOMPARE(w->statusPanelText(4), "读取完成！（2 条警告）");
 }
 
 void BrowseTest::showsAttributesAndLabels() {
@@ -620,6 +677,33 @@ void BrowseTest::showsAttributesAndLabels() {
     w->showProperties();
     QCOMPARE(w.prompter->properties.back().contains, "12 项（下面共 14 项）");
 
+    // Labels and ids as an image holds them show whole: their columns are
+    // as wide as the text and the margins of a cell.
+    korvane::test::Yaffs2Builder b;
+    b.root();
+    yaffs2::ObjectHeader labelled =
+        korvane::test::Yaffs2Builder::make(yaffs2::kHdrFile, 1, "labelled", 0100644);
+    labelled.uid = 4000000001u;
+    labelled.gid = 4000000000u;
+    const QString label = "u:object_r:hal_graphics_composer_default_exec:s0";
+    labelled.xattrs = {{"security.selinux", label.toStdString()}};
+    b.header(300, labelled);
+    b.save(dir / "labelled.yaffs2");
+    QVERIFY(openAndWait(*w, qs(dir / "labelled.yaffs2")));
+    QTreeView* details = w->detailView();
+    const int margins =
+        2 * (details->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, details) + 1);
+    const std::pair<int, QString> cells[] = {{DirListModel::kUid, "4000000001"},
+                                             {DirListModel::kGid, "4000000000"},
+                                             {DirListModel::kLabel, label}};
+    for (const auto& [column, text] : cells) {
+        QCOMPARE(w->listModel()->cellText(0, column), text);
+        QVERIFY(!details->header()->isSectionHidden(column));
+        QVERIFY2(details->header()->sectionSize(column) >=
+                     details->fontMetrics().horizontalAdvance(text) + margins,
+                 qPrintable(text));
+    }
+
     struct Caps {
         std::string value;
         const char* text; // nullptr: not capabilities
@@ -648,6 +732,12 @@ void BrowseTest::showsAttributesAndLabels() {
 void BrowseTest::picksLanguage() {
     TempDir dir;
     writeYaffsImage(dir / "t.yaffs2");
+    // Qt's own texts: a standard button and a label of its file dialog.
+    auto qtTexts = [] {
+        QDialogButtonBox box(QDialogButtonBox::Cancel);
+        return QStringList{box.button(QDialogButtonBox::Cancel)->text(),
+                           QCoreApplication::translate("QFileDialog", "Look in:")};
+    };
     // English, as `korvane --lang en` or an English locale starts it.
     QVERIFY(installTranslators(text::Language::kEnglish));
     {
@@ -666,10 +756,41 @@ void BrowseTest::picksLanguage() {
         QVERIFY2(
             w.prompter->messages.back().startsWith("cannot open " + qs(dir / "missing.img") + ": "),
             qPrintable(w.prompter->messages.back()));
+        const std::pair<int, QString> counts[] = {{1, "Reading done, with 1 warning!"},
+                                                  {2, "Reading done, with 2 warnings!"}};
+        for (const auto& [warnings, status] : counts) {
+            writeWarnedImage(dir / "warned.yaffs2", warnings);
+            QVERIFY(openAndWait(*w, qs(dir / "warned.yaffs2")));
+            QCOMPARE(w->statusPanelText(4), status);
+        }
+        QCOMPARE(w->progressPanel()->cancelButton()->text(), "Cancel");
+
+        // "保存设置" of every save type, and with a layout it refuses.
+        SaveOptionsDialog* options = w->saveOptionsDialog();
+        QStringList texts, optionNames;
+        for (const FormatRow& f : formats())
+            for (const SaveType& t : f.saveTypes) {
+                options->setSaveType(QString::fromUtf8(t.name));
+                texts += shownTexts(*options);
+                for (const FormatOption& o : f.options)
+                    optionNames << QString::fromUtf8(o.name) << QString::fromUtf8(o.name) + ":";
+            }
+        options->setSaveType("yaffs2-custom");
+        options->eccButton(1)->setChecked(true);
+        options->spareSizeBox()->setValue(16);
+        texts += shownTexts(*options);
+        texts.removeDuplicates();
+        QVERIFY2(texts.size() >= 28, qPrintable(texts.join('|')));
+        QVERIFY(texts.contains("Save settings") && texts.contains("Android sparse format"));
+        const QRegularExpression chinese("[\\x{3000}-\\x{9fff}\\x{ff00}-\\x{ffef}]");
+        for (const QString& t : texts)
+            QVERIFY2(!t.contains(chinese) && !optionNames.contains(t), qPrintable(t));
+        QCOMPARE(qtTexts(), QStringList({"Cancel", "Look in:"}));
     }
     QVERIFY(installTranslators(text::Language::kChinese));
     Window w = makeWindow();
     QCOMPARE(w->windowTitle(), "Korvane 浏览器 Ver 2.0");
+    QCOMPARE(qtTexts(), QStringList({"取消", "查找范围："}));
     QVERIFY(openAndWait(*w, qs(dir / "missing.img")));
     QCOMPARE(w.prompter->messages.back(),
              "无法打开 " + qs(dir / "missing.img") + "：没有那个文件或目录");

@@ -19,6 +19,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSettings>
 #include <QSpinBox>
 #include <QTest>
@@ -214,11 +215,13 @@ void CommandsTest::savesYaffs2Types() {
     QVERIFY(contentsOf(*one, "system/app/y.apk") == pattern(2000, 2));
     QCOMPARE(dynamic_cast<Tyaffs2obj&>(*one).scanInfo().tagOffset, size_t(2048));
 
-    // Type 2: the options dialog, shown beside the save dialog, sets NAND ECC
-    // and the erase marker.
+    // Type 2: the options dialog, shown beside the save dialog (on the screen
+    // when there is no room beside it), sets NAND ECC and the erase marker.
+    bool onScreen = false;
     w.prompter->save.push_back([&](const SaveTypeChanged& changed) {
         changed("yaffs2-custom", nullptr);
         SaveOptionsDialog* options = w->saveOptionsDialog();
+        onScreen = options->screen()->availableGeometry().contains(options->frameGeometry());
         if (!options->isVisible())
             return std::optional<SaveTarget>();
         options->eccButton(1)->setChecked(true);
@@ -228,6 +231,7 @@ void CommandsTest::savesYaffs2Types() {
     });
     QVERIFY(runJob(*w, [&] { w->saveAs(); }));
     QVERIFY(!w->saveOptionsDialog()->isVisible());
+    QVERIFY(onScreen);
     QCOMPARE(w->saveOptionsDialog()->windowTitle(), "保存设置");
     QCOMPARE(int(w->saveParams().layout.dataEcc), int(yaffs2::kEccNand));
     QCOMPARE(w->saveParams().layout.tagsAt(), 2050u);
@@ -354,6 +358,10 @@ void CommandsTest::savesExt2AndExt3() {
     QVERIFY(runJob(*w, [&] { w->saveAs(); }));
     QVERIFY(w->saveOptionsDialog()->sparse());
     QCOMPARE(load32(readFile(dir / "x.simg").data()), 0xED26FF3Au);
+    // Opened again, it is named as what it is.
+    QVERIFY(openAndWait(*w, qs(dir / "x.simg")));
+    QVERIFY2(w->imageStatusText().endsWith(",镜像格式:EXT4, Android sparse"),
+             qPrintable(w->imageStatusText()));
 }
 
 void CommandsTest::failedSaveKeepsEditsMarked() {

@@ -10,20 +10,28 @@
 #include "listpane.h"
 #include "model/tree.h"
 #include "searchresultsmodel.h"
+#include "support/yaffs2_builder.h"
 #include "transfer/extract.h"
 #include "ui_fixture.h"
 
 #include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QTest>
 #include <QTreeView>
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <sys/stat.h>
 
 namespace korvane::ui::test {
 
+using korvane::test::pattern;
+using korvane::test::readFile;
 using korvane::test::TempDir;
 using korvane::test::writeFile;
 
@@ -146,6 +154,54 @@ void ViewsTest::viewsTextAndFindsBytes() {
     viewer.findHexBox()->setChecked(true);
     viewer.findBox()->setText("de ad");
     QVERIFY(viewer.findNext());
+}
+
+void ViewsTest::handsCopiesToOtherApps() {
+    TempDir dir;
+    writeYaffsImage(dir / "t.yaffs2");
+    DesktopStandIn desktop;
+    Window w = makeWindow();
+    QVERIFY(openAndWait(*w, qs(dir / "t.yaffs2")));
+
+    // "其它应用程序…": a copy of the file, in a folder of the app's own.
+    selectNames(*w, {"a.txt"});
+    QVERIFY(runJob(*w, [&] { w->contents()->openSelectedWithApp(); }));
+    QCOMPARE(desktop.opened.size(), 1);
+    const QFileInfo copy(desktop.opened[0].toLocalFile());
+    QCOMPARE(copy.fileName(), "a.txt");
+    QVERIFY(readFile(copy.filePath().toStdString()) == pattern(1536, 7));
+    const QString copies = QFileInfo(copy.path()).path();
+    struct stat st {};
+    QCOMPARE(::stat(copies.toUtf8().constData(), &st), 0);
+    QCOMPARE(st.st_mode & 07777, 0700u);
+
+    // Dragged out: nothing is written until the target asks for the files;
+    // each drag has a folder of its own, so names never clash there.
+    auto drag = [&](const QStringList& names) {
+        QModelIndexList rows;
+        for (const QString& n : names)
+            rows << w->listModel()->index(rowOf(*w, n), 0);
+        return std::unique_ptr<QMimeData>(w->listModel()->mimeData(rows));
+    };
+    auto folders = [&] { return QDir(copies).entryList(QDir::Dirs | QDir::NoDotAndDotDot); };
+    // Copies keep the modes of the image, a folder closed to writing too.
+    w->image()->nodeFor(kIdSystem)->entry.mode = 040500;
+    const std::unique_ptr<QMimeData> first = drag({"system", "a.txt"});
+    QCOMPARE(folders().size(), 1);
+    QVERIFY(first->hasUrls());
+    const QList<QUrl> urls = first->urls();
+    QCOMPARE(urls.size(), 2);
+    const std::string dropped = QFileInfo(urls[0].toLocalFile()).path().toStdString();
+    QVERIFY(readFile(dropped + "/system/app/x.apk") == pattern(1000, 1));
+    QVERIFY(readFile(dropped + "/a.txt") == pattern(1536, 7));
+    QCOMPARE(urls[1].toLocalFile(), qs(dropped + "/a.txt"));
+    const QList<QUrl> again = drag({"a.txt"})->urls();
+    QCOMPARE(folders().size(), 3);
+    QVERIFY(readFile(again[0].toLocalFile().toStdString()) == pattern(1536, 7));
+
+    // Closing the window removes every copy.
+    QVERIFY(w->close());
+    QVERIFY(!QFileInfo::exists(copies));
 }
 
 void ViewsTest::undoesAndRedoesEdits() {

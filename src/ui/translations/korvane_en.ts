@@ -1036,5 +1036,25 @@
         <comment>compare</comment>
         <translation>Removed</translation>
     </message>
+    <message>
+        <source>擦除块开头不写 cleanmarker</source>
+        <translation>No cleanmarker at the start of each erase block</translation>
+    </message>
+    <message>
+        <source>压缩线程数：</source>
+        <translation>Compressing threads:</translation>
+    </message>
+    <message>
+        <source>ramdisk 压缩：</source>
+        <translation>Ramdisk compression:</translation>
+    </message>
+    <message>
+        <source>保留分区大小、vbmeta 和 AVB 尾部</source>
+        <translation>Keep the partition size, vbmeta and AVB footer</translation>
+    </message>
+    <message>
+        <source>写成普通镜像，即使源镜像是 sparse 格式</source>
+        <translation>A plain image, even when the source is sparse</translation>
+    </message>
 </context>
 </TS>
