@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
+#include <QTimer>
 
 namespace korvane::ui {
 
@@ -144,6 +145,15 @@ std::optional<SaveTarget> DialogPrompter::chooseSaveTarget(QWidget* parent, cons
     QObject::connect(&dlg, &QFileDialog::filterSelected, &dlg, [&](const QString& filter) {
         if (QString picked = saveTypeOf(filter); !picked.isEmpty())
             typeChanged(picked, &dlg);
+    });
+    // The settings of the type offered first are there from the start (its
+    // sparse output, say, would otherwise need a detour through another
+    // type); the name box keeps the focus.
+    QTimer::singleShot(0, &dlg, [&] {
+        if (QString first = saveTypeOf(offered); !first.isEmpty()) {
+            typeChanged(first, &dlg);
+            dlg.activateWindow();
+        }
     });
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
         return std::nullopt;

@@ -9,17 +9,20 @@
 #include "imageinfodialog.h"
 #include "listpane.h"
 #include "model/tree.h"
+#include "prompter.h"
 #include "searchresultsmodel.h"
 #include "support/yaffs2_builder.h"
 #include "transfer/extract.h"
 #include "ui_fixture.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 #include <algorithm>
 #include <cstdlib>
@@ -307,6 +310,19 @@ void ViewsTest::offersExt4FirstForExt4() {
     QVERIFY(openAndWait(*w, qs(dir / "e.img")));
     w->saveAs(); // the save dialog is cancelled
     QCOMPARE(w.prompter->saveTypesOffered, QStringList({"ext4"}));
+
+    // The real save dialog shows the settings of the type it offers from
+    // the start, without a change of type.
+    DialogPrompter real;
+    QStringList shown;
+    QTimer::singleShot(200, [] {
+        if (QWidget* dialog = QApplication::activeModalWidget())
+            dialog->close();
+    });
+    const auto picked = real.chooseSaveTarget(
+        nullptr, "ext4", [&](const QString& type, QWidget*) { shown << type; });
+    QVERIFY(!picked);
+    QCOMPARE(shown, QStringList({"ext4"}));
 }
 
 } // namespace korvane::ui::test
