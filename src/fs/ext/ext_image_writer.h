@@ -6,10 +6,12 @@
 
 #include "csum.h"
 #include "ext_planner.h"
+#include "inode_table_out.h"
 #include "model/error.h"
 #include "model/timg.h"
 #include "source/sparse/sparse_writer.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -41,19 +43,20 @@ public:
           rep_(rep), now_(now), alloc_(geo_.blocksCount, layout_.reserved(), geo_.firstDataBlock()),
           bs_(geo_.blockSize), isz_(geo_.inodeSize),
           inodeCount_(static_cast<uint32_t>(plan.cost.inodesNeeded)),
-          inodes_(size_t{inodeCount_} * isz_), written_(inodeCount_ + 1, false),
-          usedDirs_(geo_.groupCount(), 0), fsSeed_(csum::fsSeed(f.uuid)) {}
+          table_(geo_, layout_, out,
+                 static_cast<uint32_t>(std::min<uint64_t>(inodeCount_, geo_.inodesCount()))),
+          inode_(isz_), written_(inodeCount_ + 1, false), usedDirs_(geo_.groupCount(), 0),
+          fsSeed_(csum::fsSeed(f.uuid)) {}
 
     // Writes every inode, directory and file, then the journal. Returns
     // false when the cancel flag stopped it.
     bool WriteTree();
 
-    // The inode tables, bitmaps, free counts, descriptors and superblock
-    // copies.
+    // The rest of the inode tables, bitmaps, free counts, descriptors and
+    // superblock copies.
     void complete();
     uint64_t fillBlockBitmap(uint32_t g, Bytes& bitmap, size_t& r) const;
     uint64_t fillInodeBitmap(uint32_t g, Bytes& bitmap, uint32_t& highest) const;
-    void writeInodeTable(uint32_t g);
 
 private:
     struct Frame {
@@ -78,7 +81,6 @@ private:
     bool extents() const { return geo_.has(kIncompatExtents); }
     bool filetype() const { return geo_.has(kIncompatFiletype); }
     bool extra() const { return isz_ > kGoodOldInodeSize; }
-    std::byte* inodeAt(uint32_t n) { return inodes_.data() + size_t{n - 1} * isz_; }
     uint32_t inodeOf(const Node* n) const {
         if (n == lostFound_)
             return kLostFoundIno;
@@ -101,13 +103,10 @@ private:
     void writeJournal();
     void sealDirectory(Bytes& entries, uint32_t ino);
 
-    void WriteInode(uint32_t n, const Contents& data, const TImgEntry& e);
+    // Writes inode n with its data; returns the inode (valid until the next
+    // one is written).
+    ByteSpan WriteInode(uint32_t n, const Contents& data, const TImgEntry& e);
     uint64_t writeData(uint32_t n, const Contents& data, std::byte* map);
-    // The data of a regular file, as planned.
-    std::vector<BlockSpan> fileSpans(const TImgEntry& e) const {
-        const auto it = plan_.cost.fileSpans.find(e.objId);
-        return it == plan_.cost.fileSpans.end() ? std::vector<BlockSpan>{} : it->second;
-    }
     void note(uint64_t logical, uint32_t physical);
     void flushRun();
     uint64_t writeXattrs(std::byte* p, const TImgEntry& e);
@@ -126,8 +125,10 @@ private:
     BlockAllocator alloc_;
     const uint32_t bs_;
     const uint32_t isz_;
-    const uint32_t inodeCount_; // inodes held in memory: 1 to the highest used
-    Bytes inodes_;
+    const uint32_t inodeCount_; // the highest inode used
+    InodeTableOut table_;
+    Bytes inode_;   // the inode being written
+    Bytes journal_; // the journal's inode, which the superblocks copy in part
     std::vector<bool> written_;
     std::vector<uint32_t> usedDirs_;
     const uint32_t fsSeed_;

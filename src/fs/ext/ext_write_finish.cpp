@@ -68,7 +68,8 @@ void ExtImageWriter::writeJournal() {
     c.bytes = head;
     c.size = uint64_t{geo_.journalBlocks} * bs_;
     c.zeroTail = true;
-    WriteInode(kJournalIno, c, e);
+    const ByteSpan inode = WriteInode(kJournalIno, c, e);
+    journal_.assign(inode.begin(), inode.end());
 }
 
 Bytes ExtImageWriter::buildSuperblock(uint32_t group, uint64_t freeBlocks, uint64_t freeInodes) {
@@ -104,7 +105,7 @@ Bytes ExtImageWriter::buildSuperblock(uint32_t group, uint64_t freeBlocks, uint6
     std::memcpy(s + sb::kUuid, f_.uuid.data(), f_.uuid.size());
     std::memcpy(s + sb::kVolumeName, f_.label.data(), std::min(f_.label.size(), kLabelSize));
     if (geo_.has(kCompatHasJournal)) {
-        const std::byte* j = inodeAt(kJournalIno);
+        const std::byte* j = journal_.data();
         store32(s + sb::kJournalInum, kJournalIno);
         s[sb::kJournalBackupType] = std::byte{kJournalBackupBlocks};
         std::memcpy(s + sb::kJournalBlocks, j + ino::kBlockMap, kBlockMapSize);
@@ -182,19 +183,6 @@ uint64_t ExtImageWriter::fillInodeBitmap(uint32_t g, Bytes& bitmap, uint32_t& hi
     return ipg - countBits(ib, ipg);
 }
 
-// The inode table: the inodes held in memory; the rest is zero.
-void ExtImageWriter::writeInodeTable(uint32_t g) {
-    const uint32_t ipg = geo_.inodesPerGroup;
-    const GroupPlace& place = layout_.group(g);
-    out_.zeroed(place.inodeTable * bs_, uint64_t{geo_.inodeTableBlocks()} * bs_);
-    const uint64_t firstIno = uint64_t{g} * ipg + 1;
-    if (firstIno <= inodeCount_) {
-        const uint64_t n = std::min<uint64_t>(ipg, inodeCount_ - firstIno + 1);
-        out_.writeAt(place.inodeTable * bs_,
-                     ByteSpan(inodes_.data() + (firstIno - 1) * isz_, n * isz_));
-    }
-}
-
 void ExtImageWriter::complete() {
     const uint32_t groups = geo_.groupCount();
     const uint32_t ipg = geo_.inodesPerGroup;
@@ -203,10 +191,7 @@ void ExtImageWriter::complete() {
     uint64_t freeBlocks = 0, freeInodes = 0;
     size_t r = 0;
 
-    for (uint32_t n = 1; n <= inodeCount_; ++n)
-        if (written_[n] && csum())
-            csum::setInode(inodeAt(n), isz_, inodeSeed(n));
-
+    table_.finish();
     for (uint32_t g = 0; g < groups; ++g) {
         const GroupPlace& place = layout_.group(g);
         std::byte* d = table.data() + size_t{g} * kDescSize;
@@ -224,8 +209,6 @@ void ExtImageWriter::complete() {
             store16(d + gd::kInodeBitmapCsum,
                     static_cast<uint16_t>(csum::bitmap(fsSeed_, ByteSpan(bitmap.data(), ipg / 8)) &
                                           0xFFFF));
-        writeInodeTable(g);
-
         store32(d + gd::kBlockBitmap, static_cast<uint32_t>(place.blockBitmap));
         store32(d + gd::kInodeBitmap, static_cast<uint32_t>(place.inodeBitmap));
         store32(d + gd::kInodeTable, static_cast<uint32_t>(place.inodeTable));

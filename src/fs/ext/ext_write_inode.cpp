@@ -25,7 +25,7 @@ void putTime(std::byte* p, size_t at, size_t extraAt, int64_t t, uint32_t ns, bo
 
 } // namespace
 
-void ExtImageWriter::WriteInode(uint32_t n, const Contents& data, const TImgEntry& e) {
+ByteSpan ExtImageWriter::WriteInode(uint32_t n, const Contents& data, const TImgEntry& e) {
     checkInode(n);
     written_[n] = true;
     const uint32_t ipg = geo_.inodesPerGroup;
@@ -42,10 +42,9 @@ void ExtImageWriter::WriteInode(uint32_t n, const Contents& data, const TImgEntr
     const bool mapped =
         type == kModeFile || type == kModeDirectory || (type == kModeSymlink && !fastLink);
 
-    std::byte* p = inodeAt(n);
-    const uint16_t links = type == kModeDirectory
-                               ? static_cast<uint16_t>(e.linkInfo)
-                               : static_cast<uint16_t>(load16(p + ino::kLinks) + 1);
+    std::byte* p = inode_.data();
+    const uint16_t links =
+        static_cast<uint16_t>(type == kModeDirectory ? e.linkInfo : plan_.cost.namesOf(n));
     std::memset(p, 0, isz_);
     store16(p + ino::kMode, static_cast<uint16_t>(type | (e.mode & kModePermissionMask)));
     store16(p + ino::kUid, static_cast<uint16_t>(e.uid));
@@ -85,6 +84,10 @@ void ExtImageWriter::WriteInode(uint32_t n, const Contents& data, const TImgEntr
     const uint64_t sectors = blocks * (bs_ / 512);
     store32(p + ino::kBlocks, static_cast<uint32_t>(sectors));
     store16(p + ino::kBlocksHigh, static_cast<uint16_t>(sectors >> 32));
+    if (csum())
+        csum::setInode(p, isz_, inodeSeed(n));
+    table_.put(n, inode_);
+    return inode_;
 }
 
 // The contents' data blocks, in logical order, each indirect block (block
@@ -93,7 +96,7 @@ void ExtImageWriter::WriteInode(uint32_t n, const Contents& data, const TImgEntr
 uint64_t ExtImageWriter::writeData(uint32_t n, const Contents& data, std::byte* map) {
     std::vector<BlockSpan> spans;
     if (data.file)
-        spans = fileSpans(*data.file);
+        spans = plan_.cost.spansOf(*data.file, bs_);
     else if (data.size > 0)
         spans.push_back({0, (data.size + bs_ - 1) / bs_});
     data_ = &data;

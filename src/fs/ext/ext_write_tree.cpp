@@ -70,16 +70,14 @@ void ExtImageWriter::closeDirectory(Frame& f) {
     WriteInode(f.ino, c, e);
 }
 
-// Writes a child that is not a folder, or for a hard link counts the name;
-// returns the inode its entry names.
+// Writes a child that is not a folder; returns the inode its entry names.
 uint32_t ExtImageWriter::writeChild(Node* c) {
     const TImgEntry& e = c->entry;
     switch (e.objType) {
     case kTypeHardlink: {
+        // The target's inode counts every name the plan found.
         const uint32_t ino = inodeOf(LinkTarget(img_, tree_, c));
         checkInode(ino);
-        std::byte* p = inodeAt(ino);
-        store16(p + ino::kLinks, static_cast<uint16_t>(load16(p + ino::kLinks) + 1));
         return ino;
     }
     case kTypeFile: {

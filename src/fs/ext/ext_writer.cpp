@@ -35,9 +35,7 @@ ImagePlan planFor(Timg& img, const AbsoluteIndex& tree, const ExtFormat& f,
     // The classic geometry: sized by its own estimate, with each file
     // counted by what it allocates and the attribute blocks added.
     const auto fileBytes = [&cost](const Node& n) {
-        static const std::vector<BlockSpan> none;
-        const auto it = cost.fileSpans.find(n.entry.objId);
-        const std::vector<BlockSpan>& spans = it == cost.fileSpans.end() ? none : it->second;
+        const std::vector<BlockSpan> spans = cost.spansOf(n.entry, kWriteBlockSize);
         uint64_t blocks = IndirectBlocksFor(spans, kWriteBlockSize);
         for (const BlockSpan& s : spans)
             blocks += s.end - s.first;
