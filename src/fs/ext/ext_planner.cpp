@@ -1,5 +1,6 @@
 #include "ext_planner.h"
 
+#include "ext_check.h"
 #include "model/error.h"
 #include "model/tree.h"
 #include "xattr.h"
@@ -265,8 +266,11 @@ TreeCost CostTree(Timg& img, const AbsoluteIndex& tree, const ExtFormat& f) {
     c.blocks = denseBlocks(f, LostFoundBlocks(bs));
     ForEachWritten(tree, [&](const Node* n, size_t index) {
         const TImgEntry& e = n->entry;
-        if (e.objType == kTypeHardlink)
+        if (e.objType == kTypeHardlink) {
+            if (const Node* t = LinkTarget(img, tree, n))
+                ++c.hardLinks[static_cast<uint32_t>(InodeFor(tree.indexOf(t)))];
             return;
+        }
         c.inodesNeeded = std::max(c.inodesNeeded, InodeFor(index));
         switch (e.objType) {
         case kTypeDirectory:
@@ -278,7 +282,11 @@ TreeCost CostTree(Timg& img, const AbsoluteIndex& tree, const ExtFormat& f) {
                 c.blocks += s.end - s.first;
             c.blocks += mapBlocks(f, spans);
             c.largeFile = c.largeFile || e.size >= (uint64_t{1} << 31);
-            if (!spans.empty())
+            const uint64_t blocks = ceilDiv(e.size, bs);
+            const bool dense =
+                blocks == 0 ? spans.empty()
+                            : spans.size() == 1 && spans[0].first == 0 && spans[0].end == blocks;
+            if (!dense)
                 c.fileSpans.emplace(e.objId, std::move(spans));
             break;
         }
@@ -299,6 +307,15 @@ TreeCost CostTree(Timg& img, const AbsoluteIndex& tree, const ExtFormat& f) {
     for (const auto& [block, refs] : c.xattrRefs)
         c.blocks += ceilDiv(refs, xa::kRefcountMax);
     return c;
+}
+
+std::vector<BlockSpan> TreeCost::spansOf(const TImgEntry& e, uint32_t blockSize) const {
+    const auto it = fileSpans.find(e.objId);
+    if (it != fileSpans.end())
+        return it->second;
+    if (e.size == 0)
+        return {};
+    return {{0, ceilDiv(e.size, blockSize)}};
 }
 
 uint32_t JournalBlocks(uint64_t blocks) {

@@ -232,9 +232,20 @@ struct TreeCost {
     // Attribute block contents (as packXattrs makes them) and how many
     // inodes use each.
     std::unordered_map<std::string, uint32_t> xattrRefs;
-    // The data of each regular file with any, by object id, so that the
-    // writer need not ask the image again.
+    // The data of each regular file whose data is not simply every block of
+    // its size (holes, or less than its size), by object id, so that the
+    // writer need not ask the image again; the other files take no room here.
     std::unordered_map<uint32_t, std::vector<BlockSpan>> fileSpans;
+    // The names past its first of every object hard links name, by inode.
+    std::unordered_map<uint32_t, uint32_t> hardLinks;
+
+    // The logical blocks of e's data (e a regular file).
+    std::vector<BlockSpan> spansOf(const TImgEntry& e, uint32_t blockSize) const;
+    // The names of the inode n of an object that is no folder.
+    uint32_t namesOf(uint32_t n) const {
+        const auto it = hardLinks.find(n);
+        return it == hardLinks.end() ? 1 : 1 + it->second;
+    }
 };
 
 // The blocks lost+found takes: 12 KiB or more, 16 KiB or more where blocks
