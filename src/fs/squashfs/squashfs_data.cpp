@@ -233,11 +233,9 @@ std::shared_ptr<const ContentReader::Block> ContentReader::block(Context& ctx, c
 void ContentReader::readAhead(const std::vector<BlockKey>& keys) {
     if (workers_ == 0 || keys.empty())
         return;
+    size_t queued = 0;
     {
         std::lock_guard lock(cacheMutex_);
-        if (threads_.empty())
-            for (unsigned i = 0; i < workers_; ++i)
-                threads_.emplace_back([this] { work(); });
         for (const BlockKey& key : keys) {
             if (queue_.size() >= workers_ * kQueuedPerWorker)
                 break;
@@ -245,9 +243,17 @@ void ContentReader::readAhead(const std::vector<BlockKey>& keys) {
                 continue;
             cache_[key].state = Unpacked::kQueued;
             queue_.push_back(key);
+            ++queued;
         }
+        if (queued > 0 && threads_.empty())
+            for (unsigned i = 0; i < workers_; ++i)
+                threads_.emplace_back([this] { work(); });
     }
-    queued_.notify_all();
+    // Waking the workers for blocks already at hand only costs switches.
+    if (queued == 1)
+        queued_.notify_one();
+    else if (queued > 1)
+        queued_.notify_all();
 }
 
 void ContentReader::work() {
