@@ -9,6 +9,20 @@ bool safeFileName(std::string_view name) {
            name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
 }
 
+TImgEntry hardlinkEntryTo(const TImgEntry& target, std::string name) {
+    TImgEntry link = target;
+    link.name = std::move(name);
+    link.objType = kTypeHardlink;
+    link.mode = fileTypeBits(target) | (target.mode & kModePermissionMask);
+    link.size = 0;
+    link.dataPos = -1;
+    link.alias.clear();
+    link.xattrs.clear();
+    link.picIndex = -1;
+    link.linkInfo = target.objId;
+    return link;
+}
+
 const Node* hardlinkTarget(const Timg& img, const Node* n) {
     constexpr int kMaxHops = 64;
     for (int hops = 0; n && n->entry.objType == kTypeHardlink; ++hops)

@@ -23,6 +23,11 @@ bool safeFileName(std::string_view name);
 // at nothing or loops.
 const Node* hardlinkTarget(const Timg& img, const Node* n);
 
+// A new hard link called name to target (the entry of a file or other
+// non-folder): the target's type bits and permissions, no contents, no
+// attributes of its own.
+TImgEntry hardlinkEntryTo(const TImgEntry& target, std::string name);
+
 // Number of nodes in the subtree of object id's node, the node included; 0
 // when the id has no node.
 size_t subnodecount(const Timg& img, uint32_t id);

@@ -264,17 +264,7 @@ Node* PathEdits::makehardlink(std::string_view path, std::string_view existing) 
     if (target->isDirectory())
         throw Error(msg("%1 is a folder: folders cannot have hard links", std::string(existing)));
     Place at = placeInto(path, named->text);
-    TImgEntry e = target->entry;
-    e.name = at.name;
-    e.objType = kTypeHardlink;
-    e.mode = fileTypeBits(target->entry) | (target->entry.mode & kModePermissionMask);
-    e.size = 0;
-    e.dataPos = -1;
-    e.alias.clear();
-    e.xattrs.clear();
-    e.picIndex = -1;
-    e.linkInfo = target->entry.objId;
-    return attach(at.dir, std::move(e));
+    return attach(at.dir, hardlinkEntryTo(target->entry, at.name));
 }
 
 Node* PathEdits::makespecial(std::string_view path, uint32_t typeBits, DevNum rdev,

@@ -466,17 +466,7 @@ void Importer::takeLink(archive_entry* e, const MemberPath& at, const std::strin
         deletenodes(img_, {clash->second->entry.objId});
         names.erase(clash);
     }
-    TImgEntry link = file->entry;
-    link.name = at.parts.back();
-    link.objType = kTypeHardlink;
-    link.mode = fileTypeBits(file->entry) | (file->entry.mode & kModePermissionMask);
-    link.size = 0;
-    link.dataPos = -1;
-    link.alias.clear();
-    link.xattrs.clear();
-    link.picIndex = -1;
-    link.linkInfo = file->entry.objId;
-    add(dir, std::move(link));
+    add(dir, hardlinkEntryTo(file->entry, at.parts.back()));
 }
 
 void Importer::take(archive_entry* e, const std::optional<PaxRecords>& pax) {
