@@ -35,8 +35,8 @@ std::unique_ptr<ImageData> ImageData::mapFile(const std::string& path) {
         ::close(fd);
         throw Error(msg("%1 is empty", path));
     }
-    // No pages are made resident up front. The descriptor stays open for
-    // walks that read the whole file (readThrough).
+    // No pages are made resident up front. Reads go through the descriptor;
+    // the mapping serves contiguous().
     void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
     if (p == MAP_FAILED) {
         int err = errno;
@@ -67,8 +67,26 @@ void ImageData::read(uint64_t offset, MutableByteSpan out) const {
         return;
     size_t n = 0;
     if (offset < size_) {
-        n = static_cast<size_t>(std::min<uint64_t>(out.size(), size_ - offset));
-        std::memcpy(out.data(), data_ + offset, n);
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(out.size(), size_ - offset));
+        if (fd_ >= 0) {
+            // Through the descriptor, not the mapping: a copy out of the page
+            // cache costs no more than one out of the mapping, and leaves no
+            // pages resident in the process (the kernel maps a whole large
+            // folio at a fault, so a header read through the mapping could
+            // make megabytes resident).
+            while (n < want) {
+                ssize_t got =
+                    ::pread(fd_, out.data() + n, want - n, static_cast<off_t>(offset + n));
+                if (got < 0 && errno == EINTR)
+                    continue;
+                if (got <= 0)
+                    break; // the file shrank, or cannot be read: zeros
+                n += static_cast<size_t>(got);
+            }
+        } else {
+            std::memcpy(out.data(), data_ + offset, want);
+            n = want;
+        }
     }
     std::memset(out.data() + n, 0, out.size() - n);
 }
@@ -87,24 +105,6 @@ Bytes readBytes(const ImageSource& src, uint64_t offset, size_t n) {
     Bytes out(n);
     src.read(offset, MutableByteSpan(out));
     return out;
-}
-
-void ImageData::readThrough(uint64_t offset, MutableByteSpan out) const {
-    size_t done = 0;
-    if (fd_ >= 0 && offset < size_) {
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(out.size(), size_ - offset));
-        while (done < want) {
-            ssize_t got =
-                ::pread(fd_, out.data() + done, want - done, static_cast<off_t>(offset + done));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                break;
-            done += static_cast<size_t>(got);
-        }
-    }
-    // What the descriptor did not give comes through the mapping.
-    read(offset + done, out.subspan(done));
 }
 
 void ImageData::releaseResident() const {

@@ -31,9 +31,14 @@ public:
     // memory block.
     const std::optional<FileIdentity>& identity() const { return identity_; }
 
+    // A mapped file is read with pread (see read()); readThrough is read.
     void read(uint64_t offset, MutableByteSpan out) const override;
     void releaseResident() const override;
-    void readThrough(uint64_t offset, MutableByteSpan out) const override;
+    std::optional<FileRange> storedIn(uint64_t offset, uint64_t n) const override {
+        if (fd_ < 0 || offset > size_ || n > size_ - offset)
+            return std::nullopt;
+        return FileRange{fd_, offset};
+    }
     const std::byte* contiguous(uint64_t offset, size_t n) const override {
         return offset <= size_ && n <= size_ - offset ? data_ + offset : nullptr;
     }
@@ -44,7 +49,7 @@ private:
     const std::byte* data_ = nullptr;
     size_t size_ = 0;
     bool mapped_ = false;
-    int fd_ = -1; // of a mapped file, for readThrough
+    int fd_ = -1; // of a mapped file, which read() goes through
     Bytes memory_;
     std::string path_;
     std::optional<FileIdentity> identity_;

@@ -45,20 +45,11 @@ Probe probeYaffs2(const ProbeInput& in) {
     // probing costs a few milliseconds.
     constexpr size_t kSampleBytes = 2u << 20;
     const uint64_t size = in.source.size();
-    // The first bytes only, mapped or copied: a touched page of a mapping
-    // brings its whole page-cache folio (up to 2 MiB) into the process, and
-    // samples spread over a large image of another format would make it
-    // hundreds of MiB large before it has read anything.
+    // The first bytes only, copied: a touched page of a mapping brings its
+    // whole page-cache folio (up to 2 MiB) into the process.
     const size_t n = static_cast<size_t>(std::min<uint64_t>(size, kSampleBytes));
-    ByteSpan bytes;
-    Bytes copy;
-    if (const std::byte* p = in.source.contiguous(0, n)) {
-        bytes = ByteSpan(p, n);
-    } else {
-        copy.resize(n);
-        in.source.readThrough(0, MutableByteSpan(copy));
-        bytes = copy;
-    }
+    Bytes bytes(n);
+    in.source.readThrough(0, MutableByteSpan(bytes));
     Message refusal;
     std::optional<yaffs2::Detection> d = yaffs2::detectLayout(bytes, in.options.yaffs2, &refusal);
     if (!d)
