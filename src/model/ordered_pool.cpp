@@ -44,35 +44,54 @@ void OrderedPool::run(unsigned worker) {
         } catch (...) {
             error = std::current_exception();
         }
+        bool wake = false;
         {
             std::lock_guard lock(mutex_);
             slot->error = error;
             slot->done = true;
+            wake = awaited_ == slot.get();
         }
-        unitDone_.notify_all();
+        // Only the unit the committer sleeps on wakes it: a wake per unit
+        // would cost a switch of threads per file.
+        if (wake)
+            unitDone_.notify_one();
     }
 }
 
-void OrderedPool::commitReady(bool wait) {
+void OrderedPool::awaitDone(size_t upTo) {
+    std::unique_lock lock(mutex_);
+    while (!order_.empty()) {
+        const Slot* head = order_.front().get();
+        const Slot* last = order_[std::min(upTo, order_.size() - 1)].get();
+        const Slot* target = !head->done ? head : !last->done ? last : nullptr;
+        if (!target)
+            break;
+        awaited_ = target;
+        unitDone_.wait(lock);
+    }
+    awaited_ = nullptr;
+}
+
+void OrderedPool::commitReady() {
     while (true) {
         std::shared_ptr<Slot> head;
         {
-            std::unique_lock lock(mutex_);
-            if (order_.empty())
-                return;
-            if (wait)
-                unitDone_.wait(lock, [&] { return order_.front()->done; });
-            if (!order_.front()->done)
+            std::lock_guard lock(mutex_);
+            if (order_.empty() || !order_.front()->done)
                 return;
             head = order_.front();
             order_.pop_front();
         }
-        wait = false;
         if (head->error)
             std::rethrow_exception(head->error);
         if (head->unit.commit)
             head->unit.commit();
     }
+}
+
+size_t OrderedPool::queued() {
+    std::lock_guard lock(mutex_);
+    return order_.size();
 }
 
 void OrderedPool::submit(Unit u) {
@@ -94,25 +113,19 @@ void OrderedPool::submit(Unit u) {
             pending_.push_back(slot);
     }
     workReady_.notify_one();
-    commitReady(false);
-    while (true) {
-        {
-            std::lock_guard lock(mutex_);
-            if (order_.size() <= backlog_)
-                break;
-        }
-        commitReady(true);
+    commitReady();
+    // A full backlog is drained to half before more is queued, so that the
+    // committer sleeps once per half a backlog rather than once per unit.
+    for (size_t n = queued(); n > backlog_; n = queued()) {
+        awaitDone(n - 1 - backlog_ / 2);
+        commitReady();
     }
 }
 
 void OrderedPool::finish() {
-    while (true) {
-        {
-            std::lock_guard lock(mutex_);
-            if (order_.empty())
-                return;
-        }
-        commitReady(true);
+    for (size_t n = queued(); n > 0; n = queued()) {
+        awaitDone(n - 1);
+        commitReady();
     }
 }
 

@@ -43,8 +43,12 @@ private:
         std::exception_ptr error;
     };
     void run(unsigned worker);
-    // Commits finished units at the head; with wait, at least one.
-    void commitReady(bool wait);
+    // Sleeps until the head unit and the one at index upTo (or the last) are
+    // done.
+    void awaitDone(size_t upTo);
+    // Commits the finished units at the head.
+    void commitReady();
+    size_t queued();
 
     unsigned workers_;
     size_t backlog_;
@@ -53,6 +57,7 @@ private:
     std::condition_variable unitDone_;
     std::deque<std::shared_ptr<Slot>> order_;   // every unit not committed yet
     std::deque<std::shared_ptr<Slot>> pending_; // units no worker took yet
+    const Slot* awaited_ = nullptr;             // the unit the committer sleeps on
     bool stop_ = false;
     std::vector<std::thread> threads_;
 };
