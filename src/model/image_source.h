@@ -8,11 +8,19 @@
 #include "message.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace korvane {
+
+// A piece of a file open for reading: where some of an image's bytes are
+// stored as they read.
+struct FileRange {
+    int fd = -1;
+    uint64_t offset = 0;
+};
 
 class ImageSource {
 public:
@@ -32,6 +40,15 @@ public:
         (void)offset;
         (void)n;
         return nullptr;
+    }
+    // Where [offset, offset + n) is stored as it reads, in one piece of a
+    // file (for a copy the kernel makes file to file); nullopt when it is not
+    // (memory, zeros of a sparse image, a journal's replayed block, spare
+    // areas between pages). The range must lie inside size().
+    virtual std::optional<FileRange> storedIn(uint64_t offset, uint64_t n) const {
+        (void)offset;
+        (void)n;
+        return std::nullopt;
     }
     // Lets go of the pages of a mapping that reading made resident; they come
     // back from the page cache when read again, so pointers stay valid. A

@@ -215,6 +215,18 @@ ContentRange Timg::nextData(const TImgEntry& e, uint64_t offset) {
     return r;
 }
 
+std::optional<StoredContents> Timg::storedContents(const TImgEntry& e, uint64_t offset,
+                                                   uint64_t n) {
+    const uint64_t total = contentSize(e);
+    if (e.dataPos >= 0 || e.dataPos <= kFirstDiskFile || offset >= total || n == 0)
+        return std::nullopt;
+    std::optional<StoredContents> s = storedImageContents(e, offset, std::min(n, total - offset));
+    if (!s || s->length == 0 || s->file.fd < 0)
+        return std::nullopt;
+    s->length = std::min(s->length, std::min(n, total - offset));
+    return s;
+}
+
 ContentRange Timg::nextImageData(const TImgEntry& e, uint64_t offset) {
     return {offset, contentSize(e)};
 }

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <utility>
@@ -51,6 +52,11 @@ struct FileStamp {
 };
 
 // A range of an object's contents, [begin, end) in bytes.
+struct StoredContents {
+    FileRange file;
+    uint64_t length = 0;
+};
+
 struct ContentRange {
     uint64_t begin = 0;
     uint64_t end = 0;
@@ -105,6 +111,11 @@ public:
     // data ranges are holes (they read as zeros and need no space). begin ==
     // end == contentSize(e) when no data follows.
     ContentRange nextData(const TImgEntry& e, uint64_t offset);
+    // Where bytes of e's contents from offset on (at most n) lie in a file as
+    // they read, neither encoded nor moved: for a copy the kernel makes file
+    // to file. nullopt when they do not (compressed, a hole, contents added
+    // or edited since the image was read, a format that does not say).
+    std::optional<StoredContents> storedContents(const TImgEntry& e, uint64_t offset, uint64_t n);
     // Fills entry for object id: the node's entry when the id has a node,
     // otherwise decoded from the image. Returns false when the id names nothing.
     virtual bool GetEntry(uint32_t id, TImgEntry& entry) = 0;
@@ -200,6 +211,14 @@ protected:
     // the end. The default nextData calls everything data.
     virtual size_t readImageRange(const TImgEntry& e, uint64_t offset, MutableByteSpan out) = 0;
     virtual ContentRange nextImageData(const TImgEntry& e, uint64_t offset);
+    // The format's part of storedContents (offset < contentSize(e), n > 0).
+    virtual std::optional<StoredContents> storedImageContents(const TImgEntry& e, uint64_t offset,
+                                                              uint64_t n) {
+        (void)e;
+        (void)offset;
+        (void)n;
+        return std::nullopt;
+    }
 
 private:
     struct DiskFile {

@@ -73,6 +73,16 @@ const std::byte* ExtentSource::contiguous(uint64_t offset, size_t n) const {
     return parent_->contiguous(p.extent.at + into, n);
 }
 
+std::optional<FileRange> ExtentSource::storedIn(uint64_t offset, uint64_t n) const {
+    if (offset >= size_ || n > size_ - offset)
+        return std::nullopt;
+    const Piece& p = pieceAt(offset);
+    const uint64_t into = offset - p.begin;
+    if (p.extent.zero || n > p.extent.length - into)
+        return std::nullopt;
+    return parent_->storedIn(p.extent.at + into, n);
+}
+
 uint64_t ExtentSource::storedSize() const {
     uint64_t stored = 0;
     for (const Piece& p : pieces_)

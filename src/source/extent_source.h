@@ -26,6 +26,7 @@ public:
     void read(uint64_t offset, MutableByteSpan out) const override;
     void readThrough(uint64_t offset, MutableByteSpan out) const override;
     const std::byte* contiguous(uint64_t offset, size_t n) const override;
+    std::optional<FileRange> storedIn(uint64_t offset, uint64_t n) const override;
     void releaseResident() const override { parent_->releaseResident(); }
     uint64_t storedSize() const override;
 

@@ -4,9 +4,12 @@
 #include "unique_fd.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sys/resource.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
@@ -106,6 +109,48 @@ static void writeAll(int fd, const std::byte* p, uint64_t n, uint64_t offset) {
         n -= static_cast<uint64_t>(w);
         offset += static_cast<uint64_t>(w);
     }
+}
+
+// Copies s to fd at offset in the kernel, file to file, without the bytes
+// passing through the process: copy_file_range, or sendfile between
+// filesystems that cannot copy to each other. Returns how many bytes were
+// copied: fewer than asked when the kernel cannot (the rest is for the
+// caller to copy); throws when writing fails.
+static uint64_t copyInKernel(int fd, const StoredContents& s, uint64_t offset) {
+    // Whether copy_file_range was refused between filesystems: sendfile then.
+    static std::atomic<bool> crossDevice{false};
+    static std::atomic<bool> unsupported{false};
+    uint64_t done = 0;
+    while (done < s.length && !unsupported.load(std::memory_order_relaxed)) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(s.length - done, 1u << 30));
+        auto from = static_cast<off_t>(s.file.offset + done);
+        ssize_t n = -1;
+        if (!crossDevice.load(std::memory_order_relaxed)) {
+            auto to = static_cast<off_t>(offset + done);
+            n = ::copy_file_range(s.file.fd, &from, fd, &to, want, 0);
+            if (n < 0 &&
+                (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS)) {
+                crossDevice = true;
+                continue;
+            }
+        } else {
+            if (::lseek(fd, static_cast<off_t>(offset + done), SEEK_SET) < 0)
+                return done;
+            n = ::sendfile(fd, s.file.fd, &from, want);
+            if (n < 0 && (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+                unsupported = true;
+                break;
+            }
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throwSystemError("cannot write the file", errno);
+        if (n == 0) // the image file ends early: the caller reads zeros
+            break;
+        done += static_cast<uint64_t>(n);
+    }
+    return done;
 }
 
 Message writeSymlink(int dirfd, const std::string& name, const TImgEntry& e,
@@ -214,13 +259,37 @@ Message writeFile(Timg& img, uint32_t id, int dirfd, const std::string& name,
     try {
         // Data ranges are written where they belong; holes are left unwritten,
         // so they stay holes, and the length is set at the end.
-        Bytes buffer(static_cast<size_t>(std::min<uint64_t>(kStreamBuffer, e.size)));
+        // One buffer per thread for every file it writes, never cleared:
+        // each piece is read into it before it is written.
+        thread_local std::unique_ptr<std::byte[]> buffer(new std::byte[kStreamBuffer]);
+        const size_t bufferSize = static_cast<size_t>(std::min<uint64_t>(kStreamBuffer, e.size));
         uint64_t end = 0;
-        forEachData(img, e, MutableByteSpan(buffer), [&](uint64_t at, ByteSpan piece) {
-            writeAll(fd.get(), piece.data(), piece.size(), at);
-            end = at + piece.size();
-            return true;
-        });
+        const uint64_t total = img.contentSize(e);
+        for (uint64_t pos = 0; pos < total;) {
+            const ContentRange r = img.nextData(e, pos);
+            if (r.begin >= r.end)
+                break;
+            for (pos = r.begin; pos < r.end;) {
+                // Bytes the image file holds as they are go file to file.
+                if (const auto s = img.storedContents(e, pos, r.end - pos)) {
+                    const uint64_t n = copyInKernel(fd.get(), *s, pos);
+                    pos += n;
+                    end = std::max(end, pos);
+                    if (n == s->length)
+                        continue;
+                }
+                const size_t want =
+                    static_cast<size_t>(std::min<uint64_t>(bufferSize, r.end - pos));
+                const size_t got = img.ReadRange(e, pos, MutableByteSpan(buffer.get(), want));
+                if (got == 0) {
+                    pos = total;
+                    break;
+                }
+                writeAll(fd.get(), buffer.get(), got, pos);
+                pos += got;
+                end = pos;
+            }
+        }
         if (end != e.size && ::ftruncate(fd.get(), static_cast<off_t>(e.size)) != 0)
             throwSystemError("cannot write the file", errno);
         note = applyAttributes(fd.get(), e, opt, failures, path, !madeWithMode);

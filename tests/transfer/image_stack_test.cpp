@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <random>
+#include <unistd.h>
 
 namespace korvane {
 namespace {
@@ -127,6 +128,61 @@ TEST(ImageStack, ExtentSourcesReadExactlyTheirBytes) {
     EXPECT_TRUE(std::equal(got.begin(), got.end(), parentBytes.begin() + 1000));
     EXPECT_NE(range->contiguous(0, 3000), nullptr);
     EXPECT_EQ(range->contiguous(1, 3000), nullptr);
+}
+
+// Where an image says a file's bytes are stored as they read (for copies
+// the kernel makes), the file holds exactly what reading gives: ext4 plain
+// and sparse, EROFS.
+TEST(ImageStack, StoredContentsHoldWhatReadingGives) {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "src");
+    std::mt19937 rng(3);
+    for (uint64_t size : {1ull, 4095ull, 4096ull, 70000ull, 3ull << 20}) {
+        Bytes b(size);
+        for (auto& x : b)
+            x = static_cast<std::byte>(rng());
+        test::writeFile(dir / ("src/f" + std::to_string(size)), b);
+    }
+    mustRun("truncate -s 8M " + shellQuote(dir / "src/holes") + " && printf x | dd of=" +
+            shellQuote(dir / "src/holes") + " bs=1 seek=5000000 conv=notrunc status=none");
+    makeExt4(dir / "src", dir / "a.img", "16M");
+    mustRun("img2simg " + shellQuote(dir / "a.img") + " " + shellQuote(dir / "a.simg"));
+    std::vector<std::string> images = {"a.img", "a.simg"};
+    if (test::haveProgram("mkfs.erofs")) {
+        mustRun("mkfs.erofs " + shellQuote(dir / "a.erofs") + " " + shellQuote(dir / "src") +
+                " >/dev/null");
+        images.push_back("a.erofs");
+    }
+    for (const std::string& name : images) {
+        auto img = loadimage(dir / name);
+        uint64_t stored = 0;
+        for (const char* path : {"f1", "f4095", "f4096", "f70000", "f3145728", "holes"}) {
+            const Node* n = findPath(img->root(), path);
+            ASSERT_NE(n, nullptr) << name << " " << path;
+            const TImgEntry& e = n->entry;
+            for (uint64_t pos = 0; pos < e.size;) {
+                const ContentRange r = img->nextData(e, pos);
+                if (r.begin >= r.end)
+                    break;
+                pos = r.begin;
+                // Pieces of an odd length, so that most start inside a block.
+                const auto s = img->storedContents(e, pos, std::min<uint64_t>(r.end - pos, 100003));
+                const uint64_t len = s ? s->length : std::min<uint64_t>(r.end - pos, 4096);
+                ASSERT_GT(len, 0u);
+                Bytes want(len), got(len);
+                ASSERT_EQ(img->ReadRange(e, pos, want), len);
+                if (s) {
+                    ASSERT_EQ(
+                        ::pread(s->file.fd, got.data(), len, static_cast<off_t>(s->file.offset)),
+                        static_cast<ssize_t>(len));
+                    ASSERT_EQ(got, want) << name << " " << path << " at " << pos;
+                    stored += len;
+                }
+                pos += len;
+            }
+        }
+        EXPECT_GT(stored, 3u << 20) << name;
+    }
 }
 
 // The tree of an image as lines, for comparing two reads of it.

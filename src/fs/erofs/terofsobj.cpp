@@ -52,6 +52,8 @@ void Terofsobj::Init(std::shared_ptr<const ImageSource> image) {
     devices_.clear();
     cache_.reset();
     src_ = this->image();
+    static std::atomic<uint64_t> readers{0};
+    readerId_ = ++readers;
     if (!src_)
         throw Error(msg("not an EROFS image: %1 bytes are too few to hold a superblock", 0));
     const Bytes head = readBytes(
@@ -147,11 +149,26 @@ Inode Terofsobj::readInode(uint64_t nid) const {
     if (nid > (~uint64_t{0} >> (kNidShift + 1)) || at >= src_->size() ||
         src_->size() - at < ic::kRecordSize)
         throw Error(msg("inode %1 lies outside the image", nid));
-    std::byte buf[ie::kRecordSize]{};
     const size_t n = static_cast<size_t>(std::min<uint64_t>(ie::kRecordSize, src_->size() - at));
-    src_->read(at, MutableByteSpan(buf, n));
-    noteReadAt(at, n);
-    return decodeInode(nid, ByteSpan(buf, n), sb_);
+    // An inode is read a few times over while a file is read, and small
+    // inodes lie side by side: each thread keeps the stretch it last read
+    // one from. (Only a little: a file's inline data mostly follows its inode.)
+    struct Window {
+        uint64_t reader = 0;
+        uint64_t at = 0;
+        size_t len = 0;
+        std::byte bytes[512];
+    };
+    thread_local Window w;
+    if (w.reader != readerId_ || at < w.at || at + n > w.at + w.len) {
+        w.reader = 0;
+        w.at = at;
+        w.len = static_cast<size_t>(std::min<uint64_t>(sizeof w.bytes, src_->size() - w.at));
+        src_->read(w.at, MutableByteSpan(w.bytes, w.len));
+        w.reader = readerId_;
+        noteReadAt(w.at, w.len);
+    }
+    return decodeInode(nid, ByteSpan(w.bytes + (at - w.at), n), sb_);
 }
 
 void Terofsobj::readXattrs(const Inode& inode, TImgEntry& e) {
@@ -353,6 +370,31 @@ size_t Terofsobj::readImageRange(const TImgEntry& e, uint64_t offset, MutableByt
             withReason(msg("cannot read %1", e.name.empty() ? "/" : e.name), err.message()));
     }
     return out.size();
+}
+
+std::optional<StoredContents> Terofsobj::storedImageContents(const TImgEntry& e, uint64_t offset,
+                                                             uint64_t n) {
+    const uint64_t nid = nidOf(e.objId);
+    if (nid == ~uint64_t{0})
+        return std::nullopt;
+    try {
+        const Inode inode = readInode(nid);
+        if (inode.compressed() || inode.size != e.size)
+            return std::nullopt;
+        ExtentMap map(*src_, sb_, inode);
+        const Extent x = map.at(offset);
+        if (x.kind != Extent::kRaw || x.device != 0 || x.la > offset || x.la + x.llen <= offset)
+            return std::nullopt;
+        const uint64_t at = x.pa + (offset - x.la);
+        const uint64_t len = std::min(n, x.la + x.llen - offset);
+        if (at > src_->size() || len > src_->size() - at)
+            return std::nullopt;
+        if (std::optional<FileRange> f = src_->storedIn(at, len))
+            return StoredContents{*f, len};
+    } catch (const Error&) {
+        // Reading says what is wrong.
+    }
+    return std::nullopt;
 }
 
 ContentRange Terofsobj::nextImageData(const TImgEntry& e, uint64_t offset) {

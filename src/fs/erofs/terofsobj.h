@@ -54,6 +54,8 @@ public:
 protected:
     size_t readImageRange(const TImgEntry& e, uint64_t offset, MutableByteSpan out) override;
     ContentRange nextImageData(const TImgEntry& e, uint64_t offset) override;
+    std::optional<StoredContents> storedImageContents(const TImgEntry& e, uint64_t offset,
+                                                      uint64_t n) override;
 
 private:
     struct Decoded;
@@ -77,6 +79,7 @@ private:
 
     erofs::Superblock sb_;
     const ImageSource* src_ = nullptr;
+    uint64_t readerId_ = 0; // tells this reader's cached inode blocks from another's
     erofs::LongPrefixes longPrefixes_;
     std::vector<Device> devices_;
     std::vector<uint64_t> nidOf_; // by object id

@@ -55,6 +55,12 @@ public:
             return nullptr;
         return base_.contiguous(offset, n);
     }
+    std::optional<FileRange> storedIn(uint64_t offset, uint64_t n) const override {
+        auto it = first(offset);
+        if (it != patches_.end() && it->target * bs_ < offset + n)
+            return std::nullopt;
+        return base_.storedIn(offset, n);
+    }
 
 private:
     std::vector<Patch>::const_iterator first(uint64_t offset) const {

@@ -206,8 +206,13 @@ std::optional<uint64_t> Text23obj::inodeOffset(uint32_t n) const {
 }
 
 ByteSpan Text23obj::rawInode(uint32_t n, std::byte* scratch) const {
+    // A copy, not a view into a mapping: one inode should not make the pages
+    // around it resident.
     const std::optional<uint64_t> at = inodeOffset(n);
-    return at ? view(*src_, *at, sb_.inodeSize, scratch) : ByteSpan{};
+    if (!at)
+        return {};
+    src_->read(*at, MutableByteSpan(scratch, sb_.inodeSize));
+    return ByteSpan(scratch, sb_.inodeSize);
 }
 
 ByteSpan Text23obj::scanInode(uint32_t n) {
@@ -454,6 +459,34 @@ size_t Text23obj::readImageRange(const TImgEntry& e, uint64_t offset, MutableByt
     // The blocks were read through the image's mapping.
     noteRead(out.size() + kFaultAround);
     return out.size();
+}
+
+std::optional<StoredContents> Text23obj::storedImageContents(const TImgEntry& e, uint64_t offset,
+                                                             uint64_t n) {
+    Bytes scratch(sb_.inodeSize);
+    const ByteSpan raw = rawInode(e.objId, scratch.data());
+    if (raw.empty())
+        return std::nullopt;
+    const Inode inode = loadInode(raw, sb_);
+    const Contents c = contentsOf(inode, raw);
+    if (!c.map || e.size > maxFileSize(inode, sb_.blockSize))
+        return std::nullopt;
+    const uint64_t bs = sb_.blockSize;
+    BlockRun run = c.map->lookup(offset / bs);
+    if (run.physical == 0 || run.physical >= sb_.blocksCount)
+        return std::nullopt;
+    // Blocks past the filesystem's end read as zeros: not stored.
+    run.count = std::min<uint64_t>(run.count, sb_.blocksCount - run.physical);
+    const uint64_t within = offset % bs;
+    run.count = std::min(run.count, (within + n + bs - 1) / bs);
+    const uint64_t len = std::min(n, run.count * bs - within);
+    const ImageSource& src = dev_->source();
+    const uint64_t at = run.physical * bs + within;
+    if (at > src.size() || len > src.size() - at)
+        return std::nullopt;
+    if (std::optional<FileRange> f = src.storedIn(at, len))
+        return StoredContents{*f, len};
+    return std::nullopt;
 }
 
 BlockRun Text23obj::heldRun(const BlockMapper& map, uint64_t logical) const {

@@ -63,6 +63,8 @@ public:
 protected:
     size_t readImageRange(const TImgEntry& e, uint64_t offset, MutableByteSpan out) override;
     ContentRange nextImageData(const TImgEntry& e, uint64_t offset) override;
+    std::optional<StoredContents> storedImageContents(const TImgEntry& e, uint64_t offset,
+                                                      uint64_t n) override;
 
 private:
     // Where an inode's contents are: in the inode itself (fast symbolic

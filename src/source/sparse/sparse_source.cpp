@@ -162,6 +162,13 @@ public:
         return file_->contiguous(c->fileOffset + (offset - c->first * blockSize_), n);
     }
 
+    std::optional<FileRange> storedIn(uint64_t offset, uint64_t n) const override {
+        const Chunk* c = chunkAt(offset);
+        if (!c || c->type != kChunkRaw || n > (c->first + c->blocks) * blockSize_ - offset)
+            return std::nullopt;
+        return file_->storedIn(c->fileOffset + (offset - c->first * blockSize_), n);
+    }
+
     std::vector<std::pair<std::string, std::string>> describe() const override {
         return {{"container", "Android sparse image, " + std::to_string(chunks_.size()) +
                                   " chunks of " + std::to_string(blockSize_) + "-byte blocks"},
