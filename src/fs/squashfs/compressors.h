@@ -27,6 +27,10 @@ CompressorHandle makeCompressor(const sqfs_compressor_config_t& cfg);
 // stores after its superblock, when it stores any. Throws Error.
 CompressorHandle openDecompressor(const sqfs_super_t& super, sqfs_file_t* file);
 
+// The same decompressor, remembering the last few hundred metadata blocks it
+// unpacked; its copies (sqfs_copy) share them. Thread-safe across copies.
+CompressorHandle withMetadataCache(CompressorHandle decompressor);
+
 // How the image's compressor is set up: its decompressor's configuration
 // (without SQFS_COMP_FLAG_UNCOMPRESS), with what the image stores of zstd's
 // level and lz4's high compression, which the library reads but drops.

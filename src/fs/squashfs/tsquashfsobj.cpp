@@ -80,7 +80,7 @@ void Tsquashfsobj::Init(std::shared_ptr<const ImageSource> image) {
                  "lies past its end cannot be read",
                  size(), s.bytes_used));
     vol_->directoryTableEnd = directoryTableEnd(s);
-    vol_->cmp = openDecompressor(s, vol_->file->file());
+    vol_->cmp = withMetadataCache(openDecompressor(s, vol_->file->file()));
     vol_->compressor = imageCompressorSettings(s, vol_->file->file(), vol_->cmp.get());
     loadTables();
     vol_->contents =
