@@ -20,6 +20,8 @@ namespace korvane {
 struct FileRange {
     int fd = -1;
     uint64_t offset = 0;
+    // The same bytes in a read-only mapping of the file, when it is mapped.
+    const std::byte* mapped = nullptr;
 };
 
 class ImageSource {

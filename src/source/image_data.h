@@ -37,7 +37,7 @@ public:
     std::optional<FileRange> storedIn(uint64_t offset, uint64_t n) const override {
         if (fd_ < 0 || offset > size_ || n > size_ - offset)
             return std::nullopt;
-        return FileRange{fd_, offset};
+        return FileRange{fd_, offset, data_ + offset};
     }
     const std::byte* contiguous(uint64_t offset, size_t n) const override {
         return offset <= size_ && n <= size_ - offset ? data_ + offset : nullptr;

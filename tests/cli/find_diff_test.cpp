@@ -177,6 +177,25 @@ TEST_F(FindDiffTest, DiffNamesWhatChanged) {
     r = run(cli("diff --json " + shellQuote(image) + " " + shellQuote(dir / "u.img")));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("\"what\":[\"mode\"]"), std::string::npos) << r.out;
+
+    // Two ext4 images whose files differ only inside: in the last byte of a
+    // file of several MiB, and in a small one of the same size.
+    for (const char* side : {"x", "y"}) {
+        std::string big(3u << 20, 'z');
+        big.back() = side[0];
+        const std::string d = dir / side;
+        fs::create_directories(d);
+        writeFile(d + "/big", big);
+        writeFile(d + "/small", std::string(side) + "bc");
+        writeFile(d + "/same", std::string(70000, 's'));
+        mustRun("mke2fs -q -F -t ext4 -d " + shellQuote(d) + " " +
+                shellQuote(dir / (std::string(side) + ".img")) + " 16M");
+    }
+    r = run(
+        cli("diff --content-only " + shellQuote(dir / "x.img") + " " + shellQuote(dir / "y.img")));
+    EXPECT_EQ(sortedLines(r.out),
+              (std::vector<std::string>{"changed /big (contents)", "changed /small (contents)"}))
+        << r.out << r.err;
 }
 
 } // namespace
