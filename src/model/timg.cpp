@@ -11,18 +11,36 @@
 
 namespace korvane {
 
-Timg::Timg() = default;
-Timg::~Timg() {
-    if (diskFd_ >= 0)
-        ::close(diskFd_);
-}
-
 namespace {
 
 // dataPos of the first file on disk; the next ones count down from it.
 constexpr int64_t kFirstDiskFile = -2;
 
+// The disk file a thread read last, left open for the reads that follow
+// (a file is mostly read in several pieces by one thread). Closed when the
+// thread ends or reads another file.
+struct DiskReader {
+    uint64_t owner = 0; // Timg::instance_ of the image it belongs to
+    size_t index = 0;
+    int fd = -1;
+    ~DiskReader() { reset(); }
+    void reset() {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+        owner = 0;
+    }
+};
+
+uint64_t nextInstance() {
+    static std::atomic<uint64_t> instances{0};
+    return ++instances;
+}
+
 } // namespace
+
+Timg::Timg() : instance_(nextInstance()) {}
+Timg::~Timg() = default;
 
 int64_t Timg::referToFile(std::string path, const FileStamp& stamp, bool mayHaveHoles) {
     std::lock_guard lock(diskMutex_);
@@ -36,27 +54,32 @@ void Timg::checkStamp(int fd, const DiskFile& f) {
         throw Error(msg("%1 changed after it was added", f.path));
 }
 
-int Timg::diskFileFd(const TImgEntry& e) {
+Timg::DiskFile Timg::diskFileOf(const TImgEntry& e) {
     const auto index = static_cast<size_t>(kFirstDiskFile - e.dataPos);
+    std::lock_guard lock(diskMutex_);
     if (index >= diskFiles_.size())
         throw Error(msg("the contents of %1 are missing from the working file", e.name));
-    if (diskFd_ >= 0 && diskFdIndex_ == index)
-        return diskFd_;
-    if (diskFd_ >= 0)
-        ::close(diskFd_);
-    diskFd_ = -1;
-    const DiskFile& f = diskFiles_[index];
-    const int fd = ::open(f.path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    return diskFiles_[index];
+}
+
+int Timg::diskFileFd(const TImgEntry& e, const DiskFile& file) {
+    const auto index = static_cast<size_t>(kFirstDiskFile - e.dataPos);
+    thread_local DiskReader reader;
+    if (reader.fd >= 0 && reader.owner == instance_ && reader.index == index)
+        return reader.fd;
+    reader.reset();
+    const int fd = ::open(file.path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
-        throwSystemError(msg("cannot open %1", f.path), errno);
+        throwSystemError(msg("cannot open %1", file.path), errno);
     try {
-        checkStamp(fd, f);
+        checkStamp(fd, file);
     } catch (...) {
         ::close(fd);
         throw;
     }
-    diskFd_ = fd;
-    diskFdIndex_ = index;
+    reader.fd = fd;
+    reader.owner = instance_;
+    reader.index = index;
     return fd;
 }
 
@@ -151,8 +174,8 @@ size_t Timg::ReadRange(const TImgEntry& e, uint64_t offset, MutableByteSpan out)
     const size_t n = static_cast<size_t>(std::min<uint64_t>(out.size(), total - offset));
     out = out.first(n);
     if (e.dataPos <= kFirstDiskFile) {
-        std::lock_guard lock(diskMutex_);
-        const int fd = diskFileFd(e);
+        const DiskFile file = diskFileOf(e);
+        const int fd = diskFileFd(e, file);
         size_t done = 0;
         while (done < n) {
             ssize_t got =
@@ -160,14 +183,14 @@ size_t Timg::ReadRange(const TImgEntry& e, uint64_t offset, MutableByteSpan out)
             if (got < 0 && errno == EINTR)
                 continue;
             if (got < 0)
-                throwSystemError(msg("cannot read %1", diskFiles_[diskFdIndex_].path), errno);
+                throwSystemError(msg("cannot read %1", file.path), errno);
             if (got == 0)
-                throw Error(msg("%1 changed after it was added", diskFiles_[diskFdIndex_].path));
+                throw Error(msg("%1 changed after it was added", file.path));
             done += static_cast<size_t>(got);
         }
         // Written to while it was read: the end tells.
         if (offset + n == total)
-            checkStamp(fd, diskFiles_[diskFdIndex_]);
+            checkStamp(fd, file);
         return n;
     }
     if (e.dataPos < 0)
@@ -184,10 +207,9 @@ ContentRange Timg::nextData(const TImgEntry& e, uint64_t offset) {
         return {total, total};
     ContentRange r;
     if (e.dataPos <= kFirstDiskFile) {
-        std::lock_guard lock(diskMutex_);
-        const auto index = static_cast<size_t>(kFirstDiskFile - e.dataPos);
-        const bool holes = index < diskFiles_.size() && diskFiles_[index].mayHaveHoles;
-        const int fd = holes ? diskFileFd(e) : -1;
+        const DiskFile file = diskFileOf(e);
+        const bool holes = file.mayHaveHoles;
+        const int fd = holes ? diskFileFd(e, file) : -1;
         const off_t data = holes ? ::lseek(fd, static_cast<off_t>(offset), SEEK_DATA) : -1;
         if (!holes) {
             r = {offset, total};
@@ -200,7 +222,7 @@ ContentRange Timg::nextData(const TImgEntry& e, uint64_t offset) {
             r = {static_cast<uint64_t>(data), hole > data ? static_cast<uint64_t>(hole) : total};
         }
         if (holes && r.begin >= total) // the end, reached through a hole
-            checkStamp(fd, diskFiles_[index]);
+            checkStamp(fd, file);
     } else if (e.dataPos < 0) {
         r = nextImageData(e, offset);
     } else if (workfile_) {

@@ -228,17 +228,18 @@ private:
     };
     // Throws when the open file fd is no longer the file of stamp.
     static void checkStamp(int fd, const DiskFile& f);
-    // The descriptor of e's disk file, opened and checked on first use; the
-    // last one stays open for the reads that follow. Call with diskMutex_.
-    int diskFileFd(const TImgEntry& e);
+    DiskFile diskFileOf(const TImgEntry& e);
+    // The descriptor of e's disk file (file: diskFileOf(e)) on this thread,
+    // opened and checked on first use; each thread's last one stays open
+    // for the reads that follow, so reading needs no lock.
+    int diskFileFd(const TImgEntry& e, const DiskFile& file);
 
     std::shared_ptr<const ImageSource> image_;
     std::string formatId_;
     std::vector<std::string> layers_;
     std::vector<DiskFile> diskFiles_;
-    std::mutex diskMutex_;
-    int diskFd_ = -1;
-    size_t diskFdIndex_ = 0;
+    std::mutex diskMutex_;    // guards diskFiles_
+    const uint64_t instance_; // tells this image's open disk files from another's
     mutable std::atomic<uint64_t> readSinceRelease_{0};
     mutable std::atomic<uint64_t> lastStretch_{~uint64_t{0}};
     std::unique_ptr<Node> root_;
