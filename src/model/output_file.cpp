@@ -331,6 +331,7 @@ void OutputFile::checkRoom(uint64_t end) const {
 void OutputFile::noteWritten(uint64_t begin, uint64_t end) {
     if (kind_ != Kind::kBlockDevice || begin >= end)
         return;
+    std::lock_guard lock(writtenMutex_);
     // Merged with the ranges it touches, so that a writer going front to
     // back keeps one entry.
     auto it = deviceWritten_.upper_bound(begin);

@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -75,7 +76,8 @@ public:
     // Writes bytes at the end of what was appended so far.
     void append(ByteSpan bytes);
     // Writes bytes at offset, inside the size set by resize. Coherent with
-    // the mapping.
+    // the mapping. Safe to call from several threads at once (not on a
+    // stream, which takes its bytes in order).
     void writeAt(uint64_t offset, ByteSpan bytes);
     // Reads back bytes written before (a writer looking for a duplicate of
     // what it is about to write). Throws Error.
@@ -120,6 +122,7 @@ private:
     uint64_t written_ = 0;
     uint64_t deviceSize_ = 0;
     std::map<uint64_t, uint64_t> deviceWritten_; // begin -> end, merged
+    std::mutex writtenMutex_;                    // guards deviceWritten_
     std::byte* map_ = nullptr;
     bool committed_ = false;
 };

@@ -433,9 +433,15 @@ private:
     };
 
     void writeRecord(Obj& o, ByteSpan tail, ByteSpan index);
+    // Takes the blocks of o's data (none for what is not a file, folder or
+    // link, or is all inline).
+    void placeFlat(Obj& o);
     // contents: the whole file, read ahead by a worker; without it the file
-    // is read here.
-    void writeFlat(Obj& o, const Bytes* contents = nullptr);
+    // is read here. placed: placeFlat was called for o already.
+    void writeFlat(Obj& o, const Bytes* contents = nullptr, bool placed = false);
+    // On a worker: a placed small file's data into its blocks, and its
+    // inline tail into tail.
+    void writeSmallFile(const Obj& o, Bytes& tail);
     void submitCompressed(OrderedPool& pool, size_t index);
     uint32_t takeBlocks(uint64_t n);
     void writeSuper();
@@ -474,14 +480,35 @@ void ImageWriter::writeRecord(Obj& o, ByteSpan tail, ByteSpan index) {
     meta_.write(o.at, rec);
 }
 
-void ImageWriter::writeFlat(Obj& o, const Bytes* contents) {
-    const TImgEntry& e = o.node->entry;
+void ImageWriter::placeFlat(Obj& o) {
     const uint64_t size = o.dataSize;
-    const uint64_t full = size / kBlockSize;
-    const uint64_t blocks = full + (!o.inlineTail && size % kBlockSize ? 1 : 0);
+    const uint64_t blocks = size / kBlockSize + (!o.inlineTail && size % kBlockSize ? 1 : 0);
     const uint32_t type = o.inode.mode & kModeTypeMask;
     if (type == kModeFile || type == kModeDirectory || type == kModeSymlink)
         o.inode.u = blocks ? takeBlocks(blocks) : 0;
+}
+
+void ImageWriter::writeSmallFile(const Obj& o, Bytes& tail) {
+    thread_local Bytes contents;
+    const uint64_t size = o.dataSize;
+    contents.resize(static_cast<size_t>(size));
+    if (img_.ReadRange(o.node->entry, 0, contents) < contents.size())
+        throw Error(msg("%1 changed after it was added", where(o.node)));
+    const size_t inBlocks =
+        static_cast<size_t>(o.inlineTail ? size / kBlockSize * kBlockSize : size);
+    if (inBlocks)
+        out_.writeAt(uint64_t{o.inode.u} << kBlockBits, ByteSpan(contents.data(), inBlocks));
+    if (o.inlineTail)
+        tail.assign(contents.begin() + static_cast<std::ptrdiff_t>(inBlocks), contents.end());
+}
+
+void ImageWriter::writeFlat(Obj& o, const Bytes* contents, bool placed) {
+    const TImgEntry& e = o.node->entry;
+    const uint64_t size = o.dataSize;
+    const uint64_t full = size / kBlockSize;
+    const uint32_t type = o.inode.mode & kModeTypeMask;
+    if (!placed)
+        placeFlat(o);
     const uint64_t base = uint64_t{o.inode.u} << kBlockBits;
     Bytes tail;
     if (type == kModeDirectory || type == kModeSymlink) {
@@ -594,8 +621,8 @@ bool ImageWriter::run() {
                 std::make_unique<Lz4Encoder>(p_.compression == ErofsParams::kLz4hc ? p_.level : 0));
     if (!plan_.sharedArea.empty())
         meta_.write(plan_.sharedAt, plan_.sharedArea);
-    // Uncompressed, the workers read small files ahead while this thread
-    // writes: the two copies of the data run on two cores.
+    // Uncompressed, the workers copy small files into the image while this
+    // thread writes the records: the copies of the data run on every core.
     const bool compressing = p_.compression != ErofsParams::kNone;
     OrderedPool pool(workers, size_t{workers} * (compressing ? kBacklogPerWorker : kReadAhead));
     const int64_t total = static_cast<int64_t>(plan_.objs.size());
@@ -610,8 +637,20 @@ bool ImageWriter::run() {
             continue;
         }
         OrderedPool::Unit u;
-        if ((o.inode.mode & kModeTypeMask) == kModeFile && o.dataSize <= kSegment &&
-            pool.workers() > 1) {
+        const bool small = (o.inode.mode & kModeTypeMask) == kModeFile && o.dataSize <= kSegment;
+        if (!compressing) {
+            // Every object takes its blocks here, in the order the commits
+            // would take them (the image is the same on any number of
+            // cores), and a small file's worker writes its data itself.
+            placeFlat(o);
+            if (small && pool.workers() > 1) {
+                auto tail = std::make_shared<Bytes>();
+                u.work = [this, &o, tail](unsigned) { writeSmallFile(o, *tail); };
+                u.commit = [this, &o, tail] { writeRecord(o, *tail, {}); };
+            } else {
+                u.commit = [this, &o] { writeFlat(o, nullptr, true); };
+            }
+        } else if (small && pool.workers() > 1) {
             auto contents = std::make_shared<Bytes>();
             u.work = [this, &o, contents](unsigned) {
                 contents->resize(static_cast<size_t>(o.dataSize));
