@@ -361,6 +361,19 @@ void Adder::addNonFolder(const std::string& path, const std::string& name, const
             target.resize(target.size() * 2);
         }
         e.alias = std::move(target);
+    } else if (opt_.referToFiles) {
+        // Left on disk until the image is written, which opens it then and
+        // checks it against this stamp: here it need only be readable.
+        if (::faccessat(AT_FDCWD, path.c_str(), R_OK, AT_EACCESS) != 0) {
+            result.errlist.push_back(cannotReadFile(path, systemMessage(errno)));
+            return;
+        }
+        const auto size = static_cast<uint64_t>(st.st_size);
+        if (size > 0)
+            e.dataPos = img_.referToFile(path, FileStamp::of(st),
+                                         static_cast<uint64_t>(st.st_blocks) * 512 < size);
+        e.size = size;
+        done_ += size;
     } else {
         UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
         struct stat now {};
@@ -376,9 +389,7 @@ void Adder::addNonFolder(const std::string& path, const std::string& name, const
         const auto size = static_cast<uint64_t>(now.st_size);
         if (size > 0) {
             try {
-                const bool holes = static_cast<uint64_t>(now.st_blocks) * 512 < size;
-                e.dataPos = opt_.referToFiles ? img_.referToFile(path, FileStamp::of(now), holes)
-                                              : appendtowork(img_, fd.get(), size);
+                e.dataPos = appendtowork(img_, fd.get(), size);
             } catch (const Error& err) {
                 result.errlist.push_back(cannotReadFile(path, err.message()));
                 return;
