@@ -130,11 +130,16 @@ std::vector<ProbeResult> probeAll(const ImageSource& src, const OpenOptions& opt
         readBytes(src, 0, static_cast<size_t>(std::min<uint64_t>(src.size(), kProbeHeadBytes)));
     const ProbeInput in{src, head, opt};
     std::vector<ProbeResult> out;
-    for (const FormatRow& r : formats()) {
-        Probe p = r.probe(in);
-        if (p.score > kProbeNone)
-            out.push_back({&r, std::move(p)});
-    }
+    bool verified = false;
+    for (int pass = 0; pass < 2; ++pass)
+        for (const FormatRow& r : formats()) {
+            if (r.statisticalProbe != (pass == 1) || (pass == 1 && verified))
+                continue;
+            Probe p = r.probe(in);
+            verified = verified || p.score >= kProbeVerified;
+            if (p.score > kProbeNone)
+                out.push_back({&r, std::move(p)});
+        }
     std::stable_sort(out.begin(), out.end(), [](const ProbeResult& a, const ProbeResult& b) {
         return a.probe.score > b.probe.score;
     });

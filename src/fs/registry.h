@@ -100,6 +100,10 @@ struct FormatRow {
     // A new, empty image of this format holding only its root (nullptr: the
     // format cannot start one).
     std::unique_ptr<Timg> (*makeEmpty)() = nullptr;
+    // Its probe is a statistic over the contents, which scores below
+    // kProbeStructure and costs milliseconds: it is left out when another
+    // probe has verified the bytes (it could neither win nor come close).
+    bool statisticalProbe = false;
 };
 
 std::span<const FormatRow> formats();

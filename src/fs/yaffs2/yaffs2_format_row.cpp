@@ -172,6 +172,7 @@ const FormatRow& yaffs2FormatRow() {
         .saveFlag = kFlagYaffsSave,
         .settingsPage = "yaffs2",
         .makeEmpty = newYaffs2Image,
+        .statisticalProbe = true,
     };
     return row;
 }
