@@ -4,7 +4,10 @@
 #   - korvane-cli pack DIR OUT --to erofs                 against mkfs.erofs
 #   - korvane-cli pack ... --compress lz4hc (every core)  against mkfs.erofs -zlz4hc
 # checking each image Korvane writes with fsck.erofs, and the peak memory.
-# Usage: bench/erofs-pack.sh [WORKDIR]   (env: FILES, BYTES, RUNS, KORVANE_BUILD)
+# Usage: bench/erofs-pack.sh [WORKDIR]   (env: FILES, BYTES, RUNS, KORVANE_BUILD,
+#        KINDS (default "none lz4hc"), IMAGE_DIR: where the images are written,
+#        default WORKDIR; /dev/shm keeps the shared machine's throttled disk out
+#        of the figures)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -44,7 +47,7 @@ find "$tree" -type f -exec cat {} + >/dev/null
 best() {
     local best_ns=0 start end t
     for ((i = 0; i < runs; i++)); do
-        rm -f "$work/out.img"
+        rm -f "$img"
         sync
         start=$(date +%s%N)
         "$@" >/dev/null 2>&1
@@ -55,19 +58,20 @@ best() {
     printf '%d.%03d' $((best_ns / 1000000000)) $((best_ns / 1000000 % 1000))
 }
 peak() {
-    rm -f "$work/out.img"
+    rm -f "$img"
     /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1 | awk '{printf "%d", $1 / 1024}'
 }
 
+img=${IMAGE_DIR:-$work}/korvane-bench-out.img
 printf '%-8s %10s %10s %8s %10s %12s\n' kind korvane mkfs ratio MiB image-bytes
-for kind in none lz4hc; do
+for kind in ${KINDS:-none lz4hc}; do
     mk=()
     [[ $kind == lz4hc ]] && mk=(-zlz4hc)
-    t_k=$(best "$cli" pack "$tree" "$work/out.img" --to erofs --compress "$kind")
-    m_k=$(peak "$cli" pack "$tree" "$work/out.img" --to erofs --compress "$kind")
-    fsck.erofs "$work/out.img" >/dev/null || { echo "fsck.erofs rejects the $kind image" >&2; exit 1; }
-    size=$(stat -c %s "$work/out.img")
-    t_m=$(best mkfs.erofs --quiet "${mk[@]}" "$work/out.img" "$tree")
+    t_k=$(best "$cli" pack "$tree" "$img" --to erofs --compress "$kind")
+    m_k=$(peak "$cli" pack "$tree" "$img" --to erofs --compress "$kind")
+    fsck.erofs "$img" >/dev/null || { echo "fsck.erofs rejects the $kind image" >&2; exit 1; }
+    size=$(stat -c %s "$img")
+    t_m=$(best mkfs.erofs --quiet "${mk[@]}" "$img" "$tree")
     printf '%-8s %10s %10s %8.2f %10s %12s\n' "$kind" "$t_k" "$t_m" "$(echo "$t_k / $t_m" | bc -l)" "$m_k" "$size"
 done
-rm -f "$work/out.img"
+rm -f "$img"
