@@ -18,7 +18,9 @@ constexpr int64_t kFirstDiskFile = -2;
 
 // The disk file a thread read last, left open for the reads that follow
 // (a file is mostly read in several pieces by one thread). Closed when the
-// thread ends or reads another file.
+// thread reads to its end or reads another file, when the image is closed
+// on the thread, and when the thread ends: a file added from a removable
+// disk is not kept open once it was read.
 struct DiskReader {
     uint64_t owner = 0; // Timg::instance_ of the image it belongs to
     size_t index = 0;
@@ -32,6 +34,8 @@ struct DiskReader {
     }
 };
 
+thread_local DiskReader diskReader;
+
 uint64_t nextInstance() {
     static std::atomic<uint64_t> instances{0};
     return ++instances;
@@ -40,7 +44,17 @@ uint64_t nextInstance() {
 } // namespace
 
 Timg::Timg() : instance_(nextInstance()) {}
-Timg::~Timg() = default;
+void Timg::checkStampAndClose(int fd, const DiskFile& f) {
+    struct Closer {
+        ~Closer() { diskReader.reset(); }
+    } closer;
+    checkStamp(fd, f);
+}
+
+Timg::~Timg() {
+    if (diskReader.owner == instance_)
+        diskReader.reset();
+}
 
 int64_t Timg::referToFile(std::string path, const FileStamp& stamp, bool mayHaveHoles) {
     std::lock_guard lock(diskMutex_);
@@ -64,7 +78,7 @@ Timg::DiskFile Timg::diskFileOf(const TImgEntry& e) {
 
 int Timg::diskFileFd(const TImgEntry& e, const DiskFile& file) {
     const auto index = static_cast<size_t>(kFirstDiskFile - e.dataPos);
-    thread_local DiskReader reader;
+    DiskReader& reader = diskReader;
     if (reader.fd >= 0 && reader.owner == instance_ && reader.index == index)
         return reader.fd;
     reader.reset();
@@ -190,7 +204,7 @@ size_t Timg::ReadRange(const TImgEntry& e, uint64_t offset, MutableByteSpan out)
         }
         // Written to while it was read: the end tells.
         if (offset + n == total)
-            checkStamp(fd, file);
+            checkStampAndClose(fd, file);
         return n;
     }
     if (e.dataPos < 0)
@@ -222,7 +236,7 @@ ContentRange Timg::nextData(const TImgEntry& e, uint64_t offset) {
             r = {static_cast<uint64_t>(data), hole > data ? static_cast<uint64_t>(hole) : total};
         }
         if (holes && r.begin >= total) // the end, reached through a hole
-            checkStamp(fd, file);
+            checkStampAndClose(fd, file);
     } else if (e.dataPos < 0) {
         r = nextImageData(e, offset);
     } else if (workfile_) {

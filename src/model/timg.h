@@ -228,6 +228,8 @@ private:
     };
     // Throws when the open file fd is no longer the file of stamp.
     static void checkStamp(int fd, const DiskFile& f);
+    // The same at the end of the file, which is closed then.
+    static void checkStampAndClose(int fd, const DiskFile& f);
     DiskFile diskFileOf(const TImgEntry& e);
     // The descriptor of e's disk file (file: diskFileOf(e)) on this thread,
     // opened and checked on first use; each thread's last one stays open

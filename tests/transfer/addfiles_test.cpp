@@ -360,6 +360,17 @@ TEST(AddFiles, ReferredFilesAreReadWhenAskedFor) {
     EXPECT_EQ(contentsOf(*img, a), pattern(5000, 1));
     EXPECT_EQ(contentsOf(*img, b), pattern(300, 2));
     EXPECT_EQ(contentsOf(*img, a), pattern(5000, 1)) << "after another file was read";
+    // A file read to its end is not kept open: a removable disk it came
+    // from can be unmounted.
+    auto timesOpen = [](const std::string& path) {
+        int n = 0;
+        for (const auto& d : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code ec;
+            n += std::filesystem::read_symlink(d.path(), ec) == path;
+        }
+        return n;
+    };
+    EXPECT_EQ(timesOpen(src / "a"), 0);
     const TImgEntry& s = findPath(img->root(), "system/sparse")->entry;
     EXPECT_EQ(img->nextData(s, 0).begin, 1u << 20) << "the hole stays a hole";
 
@@ -376,4 +387,13 @@ TEST(AddFiles, ReferredFilesAreReadWhenAskedFor) {
         << "a new change time";
     ASSERT_EQ(::rename((src / "b").c_str(), (src / "a").c_str()), 0);
     EXPECT_THROW(contentsOf(*img, a), Error) << "another file under the same name";
+
+    // Read in part, it stays open until the image is closed.
+    writeFile(src / "c", pattern(5000, 4));
+    ASSERT_TRUE(addfiles(*img, {src / "c"}, 258, opt).errlist.empty());
+    Bytes head(100);
+    img->ReadRange(findPath(img->root(), "system/c")->entry, 0, head);
+    EXPECT_EQ(timesOpen(src / "c"), 1);
+    img.reset();
+    EXPECT_EQ(timesOpen(src / "c"), 0) << "closed with the image";
 }
