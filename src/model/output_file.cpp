@@ -1,6 +1,7 @@
 #include "output_file.h"
 
 #include "error.h"
+#include "file_io.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -16,6 +17,21 @@
 #include <unistd.h>
 
 namespace korvane {
+
+void pwriteAll(int fd, ByteSpan bytes, uint64_t offset, const Message& what) {
+    const std::byte* p = bytes.data();
+    size_t n = bytes.size();
+    while (n > 0) {
+        const ssize_t w = ::pwrite(fd, p, n, static_cast<off_t>(offset));
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            throwSystemError(what, w < 0 ? errno : ENOSPC);
+        p += w;
+        n -= static_cast<size_t>(w);
+        offset += static_cast<uint64_t>(w);
+    }
+}
 
 namespace {
 
@@ -54,16 +70,7 @@ void writeFully(int fd, const std::byte* p, size_t n, const std::string& target)
 }
 
 void pwriteFully(int fd, const std::byte* p, size_t n, uint64_t offset, const std::string& target) {
-    while (n > 0) {
-        const ssize_t w = ::pwrite(fd, p, n, static_cast<off_t>(offset));
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            throwSystemError(msg("cannot write %1", target), w < 0 ? errno : ENOSPC);
-        p += w;
-        n -= static_cast<size_t>(w);
-        offset += static_cast<uint64_t>(w);
-    }
+    pwriteAll(fd, ByteSpan(p, n), offset, msg("cannot write %1", target));
 }
 
 // What a path leads to once symbolic links are followed: the last name in

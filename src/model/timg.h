@@ -51,12 +51,12 @@ struct FileStamp {
     }
 };
 
-// A range of an object's contents, [begin, end) in bytes.
+// Where contents lie in a file as they read: the piece, and its length.
 struct StoredContents {
     FileRange file;
     uint64_t length = 0;
 };
-
+// A range of an object's contents, [begin, end) in bytes.
 struct ContentRange {
     uint64_t begin = 0;
     uint64_t end = 0;

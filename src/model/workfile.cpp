@@ -1,6 +1,7 @@
 #include "workfile.h"
 
 #include "error.h"
+#include "file_io.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -20,16 +21,8 @@ std::string tempFolder() {
 }
 
 void writeAll(int fd, const std::byte* p, size_t n, int64_t offset) {
-    while (n > 0) {
-        ssize_t w = ::pwrite(fd, p, n, offset);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            throwSystemError("cannot write the working file", w < 0 ? errno : ENOSPC);
-        p += w;
-        n -= static_cast<size_t>(w);
-        offset += w;
-    }
+    pwriteAll(fd, ByteSpan(p, n), static_cast<uint64_t>(offset),
+              msg("cannot write the working file"));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "image_data.h"
 #include "model/error.h"
+#include "model/file_io.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -32,19 +33,6 @@ public:
 private:
     int fd_;
 };
-
-void writeAll(int fd, ByteSpan bytes, uint64_t offset, const std::string& path) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done,
-                             static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            throwSystemError(msg("cannot write %1", path), n < 0 ? errno : ENOSPC);
-        done += static_cast<size_t>(n);
-    }
-}
 
 bool allZero(ByteSpan b) {
     for (std::byte x : b)
@@ -78,7 +66,7 @@ std::shared_ptr<const ImageSource> inOnePiece(std::shared_ptr<const ImageSource>
         MutableByteSpan part(buffer.data(), n);
         src->readThrough(at, part);
         if (!allZero(part)) // zeros stay a hole of the copy
-            writeAll(fd.get(), part, at, path);
+            pwriteAll(fd.get(), part, at, msg("cannot write %1", path));
         at += n;
     }
     std::unique_ptr<ImageData> copy = ImageData::mapFile(path);

@@ -1,6 +1,7 @@
 #include "extract_objects.h"
 
 #include "model/error.h"
+#include "model/file_io.h"
 #include "unique_fd.h"
 
 #include <algorithm>
@@ -95,20 +96,6 @@ Message applyAttributes(int fd, const TImgEntry& e, const ExtractOptions& opt,
     if (::futimens(fd, times.t) != 0)
         addNote(note, msg("cannot set the times"), errno);
     return note;
-}
-
-static void writeAll(int fd, const std::byte* p, uint64_t n, uint64_t offset) {
-    while (n > 0) {
-        size_t want = static_cast<size_t>(std::min<uint64_t>(n, 1u << 30));
-        ssize_t w = ::pwrite(fd, p, want, static_cast<off_t>(offset));
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            throwSystemError("cannot write the file", w < 0 ? errno : ENOSPC);
-        p += w;
-        n -= static_cast<uint64_t>(w);
-        offset += static_cast<uint64_t>(w);
-    }
 }
 
 // Copies s to fd at offset in the kernel, file to file, without the bytes
@@ -285,7 +272,7 @@ Message writeFile(Timg& img, uint32_t id, int dirfd, const std::string& name,
                     pos = total;
                     break;
                 }
-                writeAll(fd.get(), buffer.get(), got, pos);
+                pwriteAll(fd.get(), ByteSpan(buffer.get(), got), pos, msg("cannot write the file"));
                 pos += got;
                 end = pos;
             }

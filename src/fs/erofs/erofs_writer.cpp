@@ -436,9 +436,13 @@ private:
     // Takes the blocks of o's data (none for what is not a file, folder or
     // link, or is all inline).
     void placeFlat(Obj& o);
-    // contents: the whole file, read ahead by a worker; without it the file
-    // is read here. placed: placeFlat was called for o already.
-    void writeFlat(Obj& o, const Bytes* contents = nullptr, bool placed = false);
+    // Writes o's data (placeFlat took its blocks) and its record. contents:
+    // the whole file, read ahead by a worker; without it the file is read
+    // here.
+    void writeFlat(Obj& o, const Bytes* contents = nullptr);
+    // Writes what of o's whole data goes into its blocks; returns the rest,
+    // its inline tail.
+    Bytes writeWhole(const Obj& o, ByteSpan data);
     // On a worker: a placed small file's data into its blocks, and its
     // inline tail into tail.
     void writeSmallFile(const Obj& o, Bytes& tail);
@@ -494,21 +498,20 @@ void ImageWriter::writeSmallFile(const Obj& o, Bytes& tail) {
     contents.resize(static_cast<size_t>(size));
     if (img_.ReadRange(o.node->entry, 0, contents) < contents.size())
         throw Error(msg("%1 changed after it was added", where(o.node)));
-    const size_t inBlocks =
-        static_cast<size_t>(o.inlineTail ? size / kBlockSize * kBlockSize : size);
-    if (inBlocks)
-        out_.writeAt(uint64_t{o.inode.u} << kBlockBits, ByteSpan(contents.data(), inBlocks));
-    if (o.inlineTail)
-        tail.assign(contents.begin() + static_cast<std::ptrdiff_t>(inBlocks), contents.end());
+    tail = writeWhole(o, contents);
 }
 
-void ImageWriter::writeFlat(Obj& o, const Bytes* contents, bool placed) {
+Bytes ImageWriter::writeWhole(const Obj& o, ByteSpan data) {
+    const size_t inBlocks = o.inlineTail ? data.size() / kBlockSize * kBlockSize : data.size();
+    if (inBlocks)
+        out_.writeAt(uint64_t{o.inode.u} << kBlockBits, data.first(inBlocks));
+    return Bytes(data.begin() + static_cast<std::ptrdiff_t>(inBlocks), data.end());
+}
+
+void ImageWriter::writeFlat(Obj& o, const Bytes* contents) {
     const TImgEntry& e = o.node->entry;
     const uint64_t size = o.dataSize;
-    const uint64_t full = size / kBlockSize;
     const uint32_t type = o.inode.mode & kModeTypeMask;
-    if (!placed)
-        placeFlat(o);
     const uint64_t base = uint64_t{o.inode.u} << kBlockBits;
     Bytes tail;
     if (type == kModeDirectory || type == kModeSymlink) {
@@ -517,35 +520,23 @@ void ImageWriter::writeFlat(Obj& o, const Bytes* contents, bool placed) {
             layoutDir(plan_.dirRecords(o), kBlockSize, bytes);
         else if (size)
             std::memcpy(bytes.data(), e.alias.data(), size);
-        const size_t inBlocks = static_cast<size_t>(o.inlineTail ? full * kBlockSize : size);
-        if (inBlocks)
-            out_.writeAt(base, ByteSpan(bytes.data(), inBlocks));
-        tail.assign(bytes.begin() + static_cast<std::ptrdiff_t>(inBlocks), bytes.end());
+        tail = writeWhole(o, bytes);
+    } else if (type == kModeFile && size && contents) {
+        tail = writeWhole(o, *contents);
     } else if (type == kModeFile && size) {
-        const uint64_t inBlocks = o.inlineTail ? full * kBlockSize : size;
+        const uint64_t inBlocks = o.inlineTail ? size / kBlockSize * kBlockSize : size;
         if (stream_.empty())
             stream_.resize(kStreamBuffer);
-        if (contents) {
-            const size_t at = static_cast<size_t>(inBlocks);
-            if (inBlocks)
-                out_.writeAt(base, ByteSpan(contents->data(), at));
-            if (o.inlineTail)
-                tail.assign(contents->begin() + static_cast<std::ptrdiff_t>(at), contents->end());
-        } else if (inBlocks) {
-            const TImgEntry* src = &e;
-            uint64_t done = 0;
-            forEachData(img_, *src, MutableByteSpan(stream_), [&](uint64_t off, ByteSpan piece) {
+        if (inBlocks)
+            forEachData(img_, e, MutableByteSpan(stream_), [&](uint64_t off, ByteSpan piece) {
                 if (off >= inBlocks)
                     return false;
                 const size_t n =
                     static_cast<size_t>(std::min<uint64_t>(piece.size(), inBlocks - off));
                 out_.writeAt(base + off, piece.first(n));
-                done = off + n;
                 return img_.cancel.load() == 0;
             });
-            (void)done;
-        }
-        if (o.inlineTail && !contents) {
+        if (o.inlineTail) {
             tail.assign(static_cast<size_t>(size - inBlocks), std::byte{0});
             const size_t got = img_.ReadRange(e, inBlocks, tail);
             if (got < tail.size())
@@ -648,7 +639,7 @@ bool ImageWriter::run() {
                 u.work = [this, &o, tail](unsigned) { writeSmallFile(o, *tail); };
                 u.commit = [this, &o, tail] { writeRecord(o, *tail, {}); };
             } else {
-                u.commit = [this, &o] { writeFlat(o, nullptr, true); };
+                u.commit = [this, &o] { writeFlat(o); };
             }
         } else if (small && pool.workers() > 1) {
             auto contents = std::make_shared<Bytes>();
@@ -657,9 +648,15 @@ bool ImageWriter::run() {
                 if (img_.ReadRange(o.node->entry, 0, *contents) < contents->size())
                     throw Error(msg("%1 changed after it was added", where(o.node)));
             };
-            u.commit = [this, &o, contents] { writeFlat(o, contents.get()); };
+            u.commit = [this, &o, contents] {
+                placeFlat(o);
+                writeFlat(o, contents.get());
+            };
         } else {
-            u.commit = [this, &o] { writeFlat(o); };
+            u.commit = [this, &o] {
+                placeFlat(o);
+                writeFlat(o);
+            };
         }
         pool.submit(std::move(u));
     }

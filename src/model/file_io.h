@@ -1,0 +1,16 @@
+// Writing to a file descriptor, whole.
+#pragma once
+
+#include "bytes.h"
+#include "message.h"
+
+#include <cstdint>
+
+namespace korvane {
+
+// Writes all of bytes at offset of fd, again after short writes and
+// interruptions. Throws Error with what and the system's reason when it
+// cannot (a write that makes no progress counts as a full disk).
+void pwriteAll(int fd, ByteSpan bytes, uint64_t offset, const Message& what);
+
+} // namespace korvane
