@@ -46,6 +46,13 @@ void tell(std::FILE* err, const Message& m);
 // progress, and prints the warnings of every image opened.
 ImageChain openImage(Context& ctx, const std::string& path, const OpenOptions& opt);
 
+// Adds the command name to app and returns it when its options are to be
+// built: when the command line names it, or when every command is built.
+// Otherwise it is listed (in the help) without its options, and the result is
+// nullptr: building every command's options would take longer than listing a
+// small image.
+CLI::App* addCommand(CLI::App& app, const std::string& name, const std::string& description);
+
 // The commands, by the file that holds them.
 void addReadCommands(CLI::App& app, Commands& out);    // info, ls, cat (listing.cpp)
 void addExtractCommand(CLI::App& app, Commands& out);  // extract (extract_cmd.cpp)

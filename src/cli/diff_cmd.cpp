@@ -95,9 +95,12 @@ int diffCommand(Context& ctx, const DiffCliOptions& o) {
 
 void addDiffCommand(CLI::App& app, Commands& out) {
     auto o = std::make_shared<DiffCliOptions>();
-    auto* cmd = app.add_subcommand(
-        "diff", "Compare two images (or an image and a folder): what was added, removed or "
-                "changed; exit 0 when equal, 1 when not, 2 on trouble");
+    auto* cmd =
+        addCommand(app, "diff",
+                   "Compare two images (or an image and a folder): what was added, removed or "
+                   "changed; exit 0 when equal, 1 when not, 2 on trouble");
+    if (!cmd)
+        return;
     cmd->add_option("A", o->a, "Image or folder")->required();
     cmd->add_option("B", o->b, "Image or folder")->required();
     cmd->add_flag("--json", o->json, "Print a JSON array of the differences");

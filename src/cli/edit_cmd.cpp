@@ -688,8 +688,10 @@ void runEditCommand(Timg& img, const std::vector<std::string>& words) {
 
 void addEditCommand(CLI::App& app, Commands& out) {
     auto o = std::make_shared<EditOptions>();
-    auto* edit = app.add_subcommand(
-        "edit", "Apply edit commands (-e, -f) to an image and save it once at the end");
+    auto* edit = addCommand(app, "edit",
+                            "Apply edit commands (-e, -f) to an image and save it once at the end");
+    if (!edit)
+        return;
     edit->add_option("IMAGE", o->image, "Image to edit")->required();
     edit->add_option("-o,--output", o->save.out,
                      "Save the result here instead of over IMAGE (replaced when complete)");

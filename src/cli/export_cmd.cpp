@@ -34,9 +34,12 @@ void writeTo(const std::string& path, const std::function<void(std::FILE*)>& wri
 
 void addExportCommand(CLI::App& app, Commands& out) {
     auto o = std::make_shared<ExportOptions>();
-    auto* cmd = app.add_subcommand(
-        "export", "Write the image's owners, modes, capabilities (fs_config) and SELinux labels "
-                  "(file_contexts) as the Android build keeps them");
+    auto* cmd =
+        addCommand(app, "export",
+                   "Write the image's owners, modes, capabilities (fs_config) and SELinux labels "
+                   "(file_contexts) as the Android build keeps them");
+    if (!cmd)
+        return;
     cmd->add_option("IMAGE", o->image, "Image file")->required();
     auto* fs = cmd->add_option("--fs-config", o->fsConfig,
                                "Write every object's path, uid, gid, mode and capabilities here "

@@ -94,9 +94,12 @@ void addExtractCommand(CLI::App& app, Commands& out) {
         OpenOptions open;
     };
     auto o = std::make_shared<Options>();
-    auto* extract = app.add_subcommand(
-        "extract", "Extract files and folders (everything when no PATH is given) into DIR, or "
+    auto* extract =
+        addCommand(app, "extract",
+                   "Extract files and folders (everything when no PATH is given) into DIR, or "
                    "write them as a tar archive");
+    if (!extract)
+        return;
     extract->add_option("IMAGE", o->image, "Image file")->required();
     extract->add_option("PATH", o->paths, "File or folder inside the image");
     auto* dir =

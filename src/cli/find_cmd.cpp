@@ -70,10 +70,13 @@ int findCommand(Context& ctx, FindOptions& o) {
 
 void addFindCommand(CLI::App& app, Commands& out) {
     auto o = std::make_shared<FindOptions>();
-    auto* cmd = app.add_subcommand(
-        "find", "List the objects that match a find expression: IMAGE [PATH] [EXPRESSION], the "
-                "tests -name -iname -path -ipath -type -size -newer -mtime -mmin -perm -user "
-                "-group -xattr -empty, joined by -a, -o, ! and ( ) as GNU find reads them");
+    auto* cmd =
+        addCommand(app, "find",
+                   "List the objects that match a find expression: IMAGE [PATH] [EXPRESSION], the "
+                   "tests -name -iname -path -ipath -type -size -newer -mtime -mmin -perm -user "
+                   "-group -xattr -empty, joined by -a, -o, ! and ( ) as GNU find reads them");
+    if (!cmd)
+        return;
     cmd->add_flag("--json", o->json, "Print a JSON array of the objects, as ls --json does");
     addOpenOptions(cmd, o->open);
     cmd->prefix_command();

@@ -69,8 +69,10 @@ void addGetfattrCommand(CLI::App& app, Commands& out) {
         OpenOptions open;
     };
     auto o = std::make_shared<Options>();
-    auto* cmd = app.add_subcommand("getfattr",
-                                   "Print objects' extended attributes as `getfattr -d -m -` does");
+    auto* cmd = addCommand(app, "getfattr",
+                           "Print objects' extended attributes as `getfattr -d -m -` does");
+    if (!cmd)
+        return;
     cmd->add_option("IMAGE", o->image, "Image file")->required();
     cmd->add_option("PATH", o->paths, "Objects inside the image")->required();
     addOpenOptions(cmd, o->open);

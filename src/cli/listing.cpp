@@ -449,45 +449,50 @@ void addReadCommands(CLI::App& app, Commands& out) {
     };
     auto o = std::make_shared<Options>();
 
-    auto* info = app.add_subcommand("info", "Show the image's format and layout facts");
-    info->add_flag("--read-all", o->readAll,
-                   "Also read every file's contents and report bytes read and GB/s");
-    info->add_option("IMAGE", o->image, "Image file")->required();
-    addOpenOptions(info, o->open);
-    out.push_back({info, [o](Context& ctx) {
-                       OpenOptions open = o->open;
-                       open.factsOnly = !o->readAll;
-                       auto img = openImage(ctx, o->image, open);
-                       printChainInfo(img, open, stdout);
-                       if (o->readAll)
-                           readAll(*img, stdout);
-                       return 0;
-                   }});
+    if (auto* info = addCommand(app, "info", "Show the image's format and layout facts")) {
+        info->add_flag("--read-all", o->readAll,
+                       "Also read every file's contents and report bytes read and GB/s");
+        info->add_option("IMAGE", o->image, "Image file")->required();
+        addOpenOptions(info, o->open);
+        out.push_back({info, [o](Context& ctx) {
+                           OpenOptions open = o->open;
+                           open.factsOnly = !o->readAll;
+                           auto img = openImage(ctx, o->image, open);
+                           printChainInfo(img, open, stdout);
+                           if (o->readAll)
+                               readAll(*img, stdout);
+                           return 0;
+                       }});
+    }
 
-    auto* ls = app.add_subcommand("ls", "List the objects of the image");
-    ls->add_flag("-l", o->ls.longFormat, "Long format: mode, uid, gid, size, mtime (UTC), path");
-    ls->add_flag("-R", o->ls.recursive, "List subfolders recursively");
-    ls->add_flag("--json", o->ls.json,
-                 "Print a JSON array of objects (with \"xattrs\": name to base64 value)");
-    ls->add_flag("-Z", o->ls.label, "With -l: show each object's SELinux label after the group");
-    ls->add_option("IMAGE", o->image, "Image file")->required();
-    ls->add_option("PATH", o->path, "Folder or object inside the image (default /)");
-    addOpenOptions(ls, o->open);
-    out.push_back({ls, [o](Context& ctx) {
-                       auto img = openImage(ctx, o->image, o->open);
-                       printListing(*img, o->path, o->ls, stdout);
-                       return 0;
-                   }});
+    if (auto* ls = addCommand(app, "ls", "List the objects of the image")) {
+        ls->add_flag("-l", o->ls.longFormat,
+                     "Long format: mode, uid, gid, size, mtime (UTC), path");
+        ls->add_flag("-R", o->ls.recursive, "List subfolders recursively");
+        ls->add_flag("--json", o->ls.json,
+                     "Print a JSON array of objects (with \"xattrs\": name to base64 value)");
+        ls->add_flag("-Z", o->ls.label,
+                     "With -l: show each object's SELinux label after the group");
+        ls->add_option("IMAGE", o->image, "Image file")->required();
+        ls->add_option("PATH", o->path, "Folder or object inside the image (default /)");
+        addOpenOptions(ls, o->open);
+        out.push_back({ls, [o](Context& ctx) {
+                           auto img = openImage(ctx, o->image, o->open);
+                           printListing(*img, o->path, o->ls, stdout);
+                           return 0;
+                       }});
+    }
 
-    auto* cat = app.add_subcommand("cat", "Write a file's bytes to standard output");
-    cat->add_option("IMAGE", o->image, "Image file")->required();
-    cat->add_option("PATH", o->path, "File inside the image")->required();
-    addOpenOptions(cat, o->open);
-    out.push_back({cat, [o](Context& ctx) {
-                       auto img = openImage(ctx, o->image, o->open);
-                       printContents(*img, o->path, stdout);
-                       return 0;
-                   }});
+    if (auto* cat = addCommand(app, "cat", "Write a file's bytes to standard output")) {
+        cat->add_option("IMAGE", o->image, "Image file")->required();
+        cat->add_option("PATH", o->path, "File inside the image")->required();
+        addOpenOptions(cat, o->open);
+        out.push_back({cat, [o](Context& ctx) {
+                           auto img = openImage(ctx, o->image, o->open);
+                           printContents(*img, o->path, stdout);
+                           return 0;
+                       }});
+    }
 }
 
 } // namespace korvane::cli

@@ -5,8 +5,11 @@
 #include "model/error.h"
 #include "text/messagetext.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <memory>
+#include <optional>
 
 using namespace korvane;
 using namespace korvane::cli;
@@ -75,6 +78,19 @@ void addOpenOptions(CLI::App* cmd, OpenOptions& opt) {
     cmd->add_flag("--no-tag-ecc", h.noTagEcc, "YAFFS2: the tags carry no ECC")->group(group);
 }
 
+namespace {
+
+// The command whose options are built: none when empty (the help lists the
+// commands without them), every one when unset.
+std::optional<std::string> builtCommand;
+
+} // namespace
+
+CLI::App* addCommand(CLI::App& app, const std::string& name, const std::string& description) {
+    CLI::App* cmd = app.add_subcommand(name, description);
+    return !builtCommand || *builtCommand == name ? cmd : nullptr;
+}
+
 ImageChain openImage(Context& ctx, const std::string& path, const OpenOptions& opt) {
     ImageChain chain = ImageChain::open(path, &ctx.progress, opt);
     ctx.progress.clear();
@@ -113,32 +129,66 @@ void addGlobalOptions(CLI::App& app) {
             sub->fallthrough();
 }
 
-} // namespace
+// The first word of the command line that is not an option: the command (no
+// option before it takes a value).
+std::string namedCommand(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (argv[i][0] != '-')
+            return argv[i];
+    return {};
+}
 
-int main(int argc, char** argv) {
-    CLI::App app{"Korvane: browse, extract, compare and edit flash filesystem images (YAFFS2, "
-                 "YAFFS1, EXT2/3/4, EROFS, SquashFS, JFFS2, UBIFS, cpio) and the containers that "
-                 "hold them (Android sparse, super and boot images, UBI, raw NAND dumps)."};
-    app.name("korvane-cli");
-    app.require_subcommand(1);
+std::unique_ptr<CLI::App> makeApp(Commands& commands) {
+    auto app = std::make_unique<CLI::App>(
+        "Korvane: browse, extract, compare and edit flash filesystem images (YAFFS2, YAFFS1, "
+        "EXT2/3/4, EROFS, SquashFS, JFFS2, UBIFS, cpio) and the containers that hold them "
+        "(Android sparse, super and boot images, UBI, raw NAND dumps).");
+    app->name("korvane-cli");
+    app->require_subcommand(1);
+    addReadCommands(*app, commands);
+    addExtractCommand(*app, commands);
+    addSaveCommands(*app, commands);
+    addGetfattrCommand(*app, commands);
+    addEditCommand(*app, commands);
+    addExportCommand(*app, commands);
+    addFindCommand(*app, commands);
+    addDiffCommand(*app, commands);
+    addSuperCommand(*app, commands);
+    addGlobalOptions(*app);
+    return app;
+}
 
-    Commands commands;
-    addReadCommands(app, commands);
-    addExtractCommand(app, commands);
-    addSaveCommands(app, commands);
-    addGetfattrCommand(app, commands);
-    addEditCommand(app, commands);
-    addExportCommand(app, commands);
-    addFindCommand(app, commands);
-    addDiffCommand(app, commands);
-    addSuperCommand(app, commands);
-    addGlobalOptions(app);
-
+// Parses the command line into app; the exit status when it is to end here.
+std::optional<int> parse(CLI::App& app, int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         int code = app.exit(e);
         return code == 0 ? 0 : kExitUsage;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    builtCommand = namedCommand(argc, argv);
+    Commands commands;
+    std::unique_ptr<CLI::App> app = makeApp(commands);
+    if (std::optional<int> status = parse(*app, argc, argv))
+        return *status;
+    const auto built = [&commands] {
+        return std::any_of(commands.begin(), commands.end(),
+                           [](const Command& c) { return c.sub->parsed(); });
+    };
+    if (!built()) {
+        // The parser took another word for the command than the first:
+        // build every command and parse again.
+        builtCommand.reset();
+        commands.clear();
+        app = makeApp(commands);
+        if (std::optional<int> status = parse(*app, argc, argv))
+            return *status;
     }
 
     try {

@@ -398,45 +398,51 @@ void addSaveCommands(CLI::App& app, Commands& out) {
     };
     auto o = std::make_shared<Options>();
 
-    auto* convert = app.add_subcommand("convert", "Save an image as a new image of a given format");
-    convert->add_option("IN", o->image, "Image to read")->required();
-    convert->add_option("OUT", o->save.out, "Image to write (replaced when complete)")->required();
-    addSaveOptions(convert, o->save, false, true);
-    addOpenOptions(convert, o->open);
-    addAndroidOptions(convert, o->android);
-    convert->add_flag("--force", o->force,
-                      "Save over IN (OUT naming the same file) even when it was read with "
-                      "warnings (what could not be read is lost)");
-    out.push_back({convert, [o](Context& ctx) {
-                       const std::optional<FileIdentity> opened = fileIdentity(o->image);
-                       ImageChain chain = openImage(ctx, o->image, o->open);
-                       refuseUnsafeInPlace(chain, opened, o->save.out, o->force);
-                       applyAndroidOptions(chain.top(), o->android);
-                       return convertCommand(chain, o->save, ctx.progress);
-                   }});
+    if (auto* convert =
+            addCommand(app, "convert", "Save an image as a new image of a given format")) {
+        convert->add_option("IN", o->image, "Image to read")->required();
+        convert->add_option("OUT", o->save.out, "Image to write (replaced when complete)")
+            ->required();
+        addSaveOptions(convert, o->save, false, true);
+        addOpenOptions(convert, o->open);
+        addAndroidOptions(convert, o->android);
+        convert->add_flag("--force", o->force,
+                          "Save over IN (OUT naming the same file) even when it was read with "
+                          "warnings (what could not be read is lost)");
+        out.push_back({convert, [o](Context& ctx) {
+                           const std::optional<FileIdentity> opened = fileIdentity(o->image);
+                           ImageChain chain = openImage(ctx, o->image, o->open);
+                           refuseUnsafeInPlace(chain, opened, o->save.out, o->force);
+                           applyAndroidOptions(chain.top(), o->android);
+                           return convertCommand(chain, o->save, ctx.progress);
+                       }});
+    }
 
-    auto* pack = app.add_subcommand(
-        "pack", "Make a new image of a folder's contents or of an archive (tar, cpio, ...)");
-    pack->add_option("SOURCE", o->source,
-                     "Folder whose contents become the image's root, or an archive (- for "
-                     "standard input)")
-        ->required();
-    pack->add_option("OUT", o->save.out, "Image to write (replaced when complete)")->required();
-    addSaveOptions(pack, o->save, true, false);
-    pack->add_flag("--defaults", o->pack.defaults,
-                   "Give every object mode 0777, owner 0, group 0 and the current time "
-                   "instead of its own (folders only)");
-    pack->add_option("--devtable", o->pack.devtable,
-                     "Device table (genext2fs/Buildroot format) applied before saving");
-    pack->add_option("--owner", o->pack.owner, "Give every object this owner (UID:GID)");
-    pack->add_option("--mode-dirs", o->pack.modeDirs,
-                     "Give every folder these permission bits (octal)");
-    pack->add_option("--mode-files", o->pack.modeFiles,
-                     "Give every regular file these permission bits (octal)");
-    addAndroidOptions(pack, o->android);
-    out.push_back({pack, [o](Context& ctx) {
-                       return packCommand(o->source, o->save, o->pack, o->android, ctx.progress);
-                   }});
+    if (auto* pack = addCommand(
+            app, "pack",
+            "Make a new image of a folder's contents or of an archive (tar, cpio, ...)")) {
+        pack->add_option("SOURCE", o->source,
+                         "Folder whose contents become the image's root, or an archive (- for "
+                         "standard input)")
+            ->required();
+        pack->add_option("OUT", o->save.out, "Image to write (replaced when complete)")->required();
+        addSaveOptions(pack, o->save, true, false);
+        pack->add_flag("--defaults", o->pack.defaults,
+                       "Give every object mode 0777, owner 0, group 0 and the current time "
+                       "instead of its own (folders only)");
+        pack->add_option("--devtable", o->pack.devtable,
+                         "Device table (genext2fs/Buildroot format) applied before saving");
+        pack->add_option("--owner", o->pack.owner, "Give every object this owner (UID:GID)");
+        pack->add_option("--mode-dirs", o->pack.modeDirs,
+                         "Give every folder these permission bits (octal)");
+        pack->add_option("--mode-files", o->pack.modeFiles,
+                         "Give every regular file these permission bits (octal)");
+        addAndroidOptions(pack, o->android);
+        out.push_back({pack, [o](Context& ctx) {
+                           return packCommand(o->source, o->save, o->pack, o->android,
+                                              ctx.progress);
+                       }});
+    }
 }
 
 } // namespace korvane::cli

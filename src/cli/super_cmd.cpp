@@ -122,8 +122,10 @@ int packSuperCommand(Context& ctx, const PackSuperOptions& o) {
 
 void addSuperCommand(CLI::App& app, Commands& out) {
     auto o = std::make_shared<PackSuperOptions>();
-    auto* cmd = app.add_subcommand(
-        "pack-super", "Build an Android super image from partition images (as lpmake does)");
+    auto* cmd = addCommand(app, "pack-super",
+                           "Build an Android super image from partition images (as lpmake does)");
+    if (!cmd)
+        return;
     cmd->add_option("-o,--output", o->out, "The super image to write")->required();
     cmd->add_option("--device-size", o->deviceSize,
                     "Size of the super device (512M, 4G ...), or auto for what the partitions "

@@ -1,55 +1,75 @@
 #include "digest.h"
 
-#include "error.h"
-
-#include <openssl/evp.h>
+#include <nettle/sha1.h>
+#include <nettle/sha2.h>
+#include <variant>
 
 namespace korvane {
 
-namespace {
-
-const EVP_MD* algorithm(DigestKind kind) {
-    switch (kind) {
-    case DigestKind::kSha1:
-        return EVP_sha1();
-    case DigestKind::kSha256:
-        return EVP_sha256();
-    case DigestKind::kSha512:
-        return EVP_sha512();
-    }
-    return EVP_sha256();
-}
-
-} // namespace
-
+// Nettle's contexts need no set-up beyond their init call and nothing to
+// free: starting a digest costs no configuration or provider lookup, which
+// matters to a command that checks one super image's metadata and exits.
 struct Digest::Context {
-    EVP_MD_CTX* md = nullptr;
-    ~Context() { EVP_MD_CTX_free(md); }
+    std::variant<sha1_ctx, sha256_ctx, sha512_ctx> state;
 };
 
 size_t digestLength(DigestKind kind) {
-    return static_cast<size_t>(EVP_MD_get_size(algorithm(kind)));
+    switch (kind) {
+    case DigestKind::kSha1:
+        return SHA1_DIGEST_SIZE;
+    case DigestKind::kSha256:
+        return SHA256_DIGEST_SIZE;
+    case DigestKind::kSha512:
+        return SHA512_DIGEST_SIZE;
+    }
+    return SHA256_DIGEST_SIZE;
 }
 
 Digest::Digest(DigestKind kind) : ctx_(std::make_unique<Context>()), kind_(kind) {
-    ctx_->md = EVP_MD_CTX_new();
-    if (!ctx_->md || EVP_DigestInit_ex(ctx_->md, algorithm(kind), nullptr) != 1)
-        throw Error("the digest library cannot start a digest");
+    switch (kind) {
+    case DigestKind::kSha1:
+        sha1_init(&ctx_->state.emplace<sha1_ctx>());
+        break;
+    case DigestKind::kSha256:
+        sha256_init(&ctx_->state.emplace<sha256_ctx>());
+        break;
+    case DigestKind::kSha512:
+        sha512_init(&ctx_->state.emplace<sha512_ctx>());
+        break;
+    }
 }
 
 Digest::~Digest() = default;
 
 void Digest::update(ByteSpan bytes) {
-    if (!bytes.empty() && EVP_DigestUpdate(ctx_->md, bytes.data(), bytes.size()) != 1)
-        throw Error("the digest library failed");
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+    std::visit(
+        [&](auto& c) {
+            using C = std::decay_t<decltype(c)>;
+            if constexpr (std::is_same_v<C, sha1_ctx>)
+                sha1_update(&c, bytes.size(), p);
+            else if constexpr (std::is_same_v<C, sha256_ctx>)
+                sha256_update(&c, bytes.size(), p);
+            else
+                sha512_update(&c, bytes.size(), p);
+        },
+        ctx_->state);
 }
 
 Bytes Digest::finish() {
     Bytes out(digestLength(kind_));
-    unsigned int n = 0;
-    if (EVP_DigestFinal_ex(ctx_->md, reinterpret_cast<unsigned char*>(out.data()), &n) != 1)
-        throw Error("the digest library failed");
-    out.resize(n);
+    auto* p = reinterpret_cast<uint8_t*>(out.data());
+    std::visit(
+        [&](auto& c) {
+            using C = std::decay_t<decltype(c)>;
+            if constexpr (std::is_same_v<C, sha1_ctx>)
+                sha1_digest(&c, out.size(), p);
+            else if constexpr (std::is_same_v<C, sha256_ctx>)
+                sha256_digest(&c, out.size(), p);
+            else
+                sha512_digest(&c, out.size(), p);
+        },
+        ctx_->state);
     return out;
 }
 

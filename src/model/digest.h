@@ -1,6 +1,6 @@
 // Cryptographic digests of on-disk structures (the SHA-256 checksums of a
 // super image's metadata, a boot image's SHA-1 id, the hashes AVB keeps),
-// computed by OpenSSL's libcrypto.
+// computed by Nettle.
 #pragma once
 
 #include "bytes.h"

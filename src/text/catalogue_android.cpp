@@ -194,8 +194,6 @@ const CatalogueEntry kTexts[] = {
      "%1 的内容超出了归档末尾；缺少的部分按零读取"},
 
     // Digests.
-    {"the digest library cannot start a digest", "摘要库无法开始计算摘要"},
-    {"the digest library failed", "摘要库出错"},
 };
 
 } // namespace

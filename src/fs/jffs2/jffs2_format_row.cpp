@@ -40,6 +40,18 @@ Probe probeJffs2(const ProbeInput& in) {
     const uint64_t size = std::min(in.source.size(), kProbeLookahead);
     Bytes copy;
     ByteSpan bytes = in.head;
+    // The look-ahead is read only when the head is erased flash up to its
+    // end or starts with a node's magic: every other image is told apart
+    // by its first bytes.
+    uint64_t skip = 0;
+    while (skip + 4 <= bytes.size() && load32(bytes.data() + skip) == 0xFFFFFFFF)
+        skip += 4;
+    const bool couldBeNode =
+        skip + 2 > bytes.size() ||
+        (bytes[skip] == std::byte{0x85} && bytes[skip + 1] == std::byte{0x19}) ||
+        (bytes[skip] == std::byte{0x19} && bytes[skip + 1] == std::byte{0x85});
+    if (!couldBeNode)
+        return {kProbeNone, msg("no JFFS2 node at the start of the image")};
     if (bytes.size() < size) {
         copy = readBytes(in.source, 0, static_cast<size_t>(size));
         bytes = copy;

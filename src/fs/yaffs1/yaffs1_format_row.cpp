@@ -51,8 +51,12 @@ Probe probeYaffs1(const ProbeInput& in) {
     unsigned wrong = 0, passed = 0, headers = 0, eccTelling = 0, eccOk = 0;
     Bytes rec(kRecordSize);
     for (uint64_t q : plan) {
-        in.source.read(q * kRecordSize, MutableByteSpan(rec));
-        const std::byte* spare = rec.data() + kPageSize;
+        const std::byte* page = rec.data();
+        if ((q + 1) * kRecordSize <= in.head.size())
+            page = in.head.data() + q * kRecordSize;
+        else
+            in.source.read(q * kRecordSize, MutableByteSpan(rec));
+        const std::byte* spare = page + kPageSize;
         Tags1 t;
         const TagState s = readTags(spare, t);
         // Erased and deleted pages, pages of blocks marked bad and tags with a
@@ -60,10 +64,9 @@ Probe probeYaffs1(const ProbeInput& in) {
         if (s == TagState::kErased || s == TagState::kDeleted || s == TagState::kCorrected ||
             spare[spare::kBlockStatus] != std::byte{0xFF})
             continue;
-        const bool plausible = s == TagState::kClean &&
-                               (t.objectId == kObjIdRoot || t.objectId >= kFirstOrdinaryId) &&
-                               (t.chunkId == 0 ? headerChecks(rec.data())
-                                               : t.byteCount > 0 && t.byteCount <= kPageSize);
+        const bool plausible =
+            s == TagState::kClean && (t.objectId == kObjIdRoot || t.objectId >= kFirstOrdinaryId) &&
+            (t.chunkId == 0 ? headerChecks(page) : t.byteCount > 0 && t.byteCount <= kPageSize);
         if (!plausible) {
             ++wrong;
             continue;
@@ -75,7 +78,7 @@ Probe probeYaffs1(const ProbeInput& in) {
         if (std::all_of(stored, stored + 6, [](std::byte b) { return b == std::byte{0xFF}; }))
             continue;
         ++eccTelling;
-        yaffs2::storeDataEcc(rec.data(), kPageSize, yaffs2::kEccYaffs, computed);
+        yaffs2::storeDataEcc(page, kPageSize, yaffs2::kEccYaffs, computed);
         eccOk += std::memcmp(stored, computed, 6) == 0;
     }
     const unsigned sampled = passed + wrong;
