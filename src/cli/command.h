@@ -9,6 +9,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,6 +23,8 @@ constexpr int kExitUsage = 2;
 // What every command shares while it runs.
 struct Context {
     TerminalProgress progress;
+    // The images the command opened, kept open to its end.
+    std::deque<ImageChain> images;
 };
 
 struct Command {
@@ -43,8 +46,9 @@ std::string say(const Message& m);
 void tell(std::FILE* err, const Message& m);
 
 // Opens the image at path (and the members opt names inside it), reporting
-// progress, and prints the warnings of every image opened.
-ImageChain openImage(Context& ctx, const std::string& path, const OpenOptions& opt);
+// progress, and prints the warnings of every image opened. The chain is
+// ctx's until the process ends.
+ImageChain& openImage(Context& ctx, const std::string& path, const OpenOptions& opt);
 
 // Adds the command name to app and returns it when its options are to be
 // built: when the command line names it, or when every command is built.

@@ -55,20 +55,17 @@ nlohmann::json entryJson(const DiffEntry& d) {
 
 int diffCommand(Context& ctx, const DiffCliOptions& o) {
     // Each side is a folder on disk or an image (with the members named).
-    std::optional<ImageChain> ia, ib;
-    auto side = [&](const std::string& path, const std::vector<std::string>& own,
-                    std::optional<ImageChain>& chain) {
+    auto side = [&](const std::string& path, const std::vector<std::string>& own) {
         std::error_code ec;
         if (std::filesystem::is_directory(path, ec))
             return DiffSide::folder(path);
         OpenOptions opt = o.open;
         opt.members = o.parts;
         opt.members.insert(opt.members.end(), own.begin(), own.end());
-        chain = openImage(ctx, path, opt);
-        return DiffSide::image(chain->top());
+        return DiffSide::image(openImage(ctx, path, opt).top());
     };
-    const DiffSide a = side(o.a, o.partsA, ia);
-    const DiffSide b = side(o.b, o.partsB, ib);
+    const DiffSide a = side(o.a, o.partsA);
+    const DiffSide b = side(o.b, o.partsB);
     DiffOptions opt;
     opt.contentOnly = o.contentOnly;
     opt.ignoreTimes = o.ignoreTimes;

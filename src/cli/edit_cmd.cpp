@@ -638,7 +638,7 @@ int editCommand(Context& ctx, const EditOptions& o) {
             throw Error(msg("%1: unknown command %2", c.where, c.words[0]));
 
     const std::optional<FileIdentity> opened = fileIdentity(o.image);
-    auto img = openImage(ctx, o.image, o.open);
+    auto& img = openImage(ctx, o.image, o.open);
     SaveOptions save = o.save;
     if (save.out.empty())
         save.out = o.image;

@@ -55,7 +55,7 @@ void addExportCommand(CLI::App& app, Commands& out) {
     addOpenOptions(cmd, o->open);
     out.push_back(
         {cmd, [o](Context& ctx) {
-             auto img = openImage(ctx, o->image, o->open);
+             auto& img = openImage(ctx, o->image, o->open);
              if (!o->fsConfig.empty())
                  writeTo(o->fsConfig, [&](std::FILE* f) { writeFsConfig(*img, o->mountPoint, f); });
              if (!o->fileContexts.empty())

@@ -118,7 +118,7 @@ void addExtractCommand(CLI::App& app, Commands& out) {
     });
     addOpenOptions(extract, o->open);
     out.push_back({extract, [o](Context& ctx) {
-                       auto img = openImage(ctx, o->image, o->open);
+                       auto& img = openImage(ctx, o->image, o->open);
                        if (!o->tar.empty())
                            return tarCommand(*img, o->paths, o->tar, ctx.progress, stderr);
                        if (!o->parts.empty()) {

@@ -39,7 +39,7 @@ int findCommand(Context& ctx, FindOptions& o) {
         words.erase(words.begin());
     }
     const FindExpression expr = FindExpression::parse(words, std::time(nullptr));
-    auto img = openImage(ctx, image, o.open);
+    auto& img = openImage(ctx, image, o.open);
     const Node* top = findPath(img->root(), start);
     if (!top)
         throw Error(msg("no such file in the image: %1", start));

@@ -77,7 +77,7 @@ void addGetfattrCommand(CLI::App& app, Commands& out) {
     cmd->add_option("PATH", o->paths, "Objects inside the image")->required();
     addOpenOptions(cmd, o->open);
     out.push_back({cmd, [o](Context& ctx) {
-                       auto img = openImage(ctx, o->image, o->open);
+                       auto& img = openImage(ctx, o->image, o->open);
                        for (const std::string& p : o->paths) {
                            const std::string text = getfattrText(*img, p);
                            std::fwrite(text.data(), 1, text.size(), stdout);

@@ -457,7 +457,7 @@ void addReadCommands(CLI::App& app, Commands& out) {
         out.push_back({info, [o](Context& ctx) {
                            OpenOptions open = o->open;
                            open.factsOnly = !o->readAll;
-                           auto img = openImage(ctx, o->image, open);
+                           auto& img = openImage(ctx, o->image, open);
                            printChainInfo(img, open, stdout);
                            if (o->readAll)
                                readAll(*img, stdout);
@@ -477,7 +477,7 @@ void addReadCommands(CLI::App& app, Commands& out) {
         ls->add_option("PATH", o->path, "Folder or object inside the image (default /)");
         addOpenOptions(ls, o->open);
         out.push_back({ls, [o](Context& ctx) {
-                           auto img = openImage(ctx, o->image, o->open);
+                           auto& img = openImage(ctx, o->image, o->open);
                            printListing(*img, o->path, o->ls, stdout);
                            return 0;
                        }});
@@ -488,7 +488,7 @@ void addReadCommands(CLI::App& app, Commands& out) {
         cat->add_option("PATH", o->path, "File inside the image")->required();
         addOpenOptions(cat, o->open);
         out.push_back({cat, [o](Context& ctx) {
-                           auto img = openImage(ctx, o->image, o->open);
+                           auto& img = openImage(ctx, o->image, o->open);
                            printContents(*img, o->path, stdout);
                            return 0;
                        }});

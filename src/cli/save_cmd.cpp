@@ -411,7 +411,7 @@ void addSaveCommands(CLI::App& app, Commands& out) {
                           "warnings (what could not be read is lost)");
         out.push_back({convert, [o](Context& ctx) {
                            const std::optional<FileIdentity> opened = fileIdentity(o->image);
-                           ImageChain chain = openImage(ctx, o->image, o->open);
+                           ImageChain& chain = openImage(ctx, o->image, o->open);
                            refuseUnsafeInPlace(chain, opened, o->save.out, o->force);
                            applyAndroidOptions(chain.top(), o->android);
                            return convertCommand(chain, o->save, ctx.progress);

@@ -66,6 +66,8 @@ public:
 
     // Whether an image of the chain has unsaved edits.
     bool modified() const;
+    // Whether saves left member files that closing the chain removes.
+    bool holdsTemporaries() const { return !temporaries_.empty(); }
     // Sets the cancel flag of every image of the chain.
     void cancel();
 
