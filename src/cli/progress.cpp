@@ -92,6 +92,13 @@ void TerminalProgress::report(int64_t pos, int64_t max, int kind, const Message&
         logStep(kind, message, flag);
     if (!enabled_)
         return;
+    if (max <= 0) {
+        // No total: what goes by, without a bar.
+        std::fprintf(stderr, "\r\033[K%s", fitColumns(say(message), 72).c_str());
+        std::fflush(stderr);
+        drawn_ = true;
+        return;
+    }
     constexpr int kWidth = 30;
     int filled = max > 0 ? static_cast<int>(std::min<int64_t>(pos, max) * kWidth / max) : 0;
     std::string bar(static_cast<size_t>(filled), '#');

@@ -16,7 +16,8 @@ void JobReporter::send(int64_t pos, int64_t max, int kind, const Message& messag
 bool JobReporter::due(int64_t pos, int64_t max, int kind) {
     if (!sink_)
         return false;
-    if (kind != lastKind_ || pos >= max)
+    // A max of 0 is a total not known: the end is not reached.
+    if (kind != lastKind_ || (max > 0 && pos >= max))
         return true;
     return std::chrono::steady_clock::now() - last_ >= kInterval;
 }

@@ -502,7 +502,6 @@ uint64_t countpass(const std::string& path) {
 AddResult addfiles(Timg& img, const std::vector<std::string>& paths, uint32_t dirId,
                    const AddOptions& opt) {
     JobReporter rep(img.onwk, kFlagAddFiles);
-    rep.send(0, 0, 1, kCounting);
     AddResult result;
     bool changed = false;
     // Only the folders objects went into need putting in order: a few files
@@ -523,10 +522,16 @@ AddResult addfiles(Timg& img, const std::vector<std::string>& paths, uint32_t di
         for (const std::string& p : paths)
             if (!p.empty())
                 parts.push_back(splitPath(p));
+        // The bytes to copy, for the progress; a run that only refers to the
+        // files reads none of them now, and a walk to count them would take
+        // as long as the run (its progress has no total).
         uint64_t total = 0;
-        for (const auto& [folder, name] : parts)
-            if (!name.empty())
-                total += countpass(folder + name);
+        if (!opt.referToFiles) {
+            rep.send(0, 0, 1, kCounting);
+            for (const auto& [folder, name] : parts)
+                if (!name.empty())
+                    total += countpass(folder + name);
+        }
 
         Adder adder(img, opt, rep, total, touched);
         NameMap names = namesOf(dir);
