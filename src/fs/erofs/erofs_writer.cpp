@@ -434,8 +434,8 @@ private:
 
     void writeRecord(Obj& o, ByteSpan tail, ByteSpan index);
     // Takes the blocks of o's data (none for what is not a file, folder or
-    // link, or is all inline).
-    void placeFlat(Obj& o);
+    // link, or is all inline); returns how many.
+    uint64_t placeFlat(Obj& o);
     // Writes o's data (placeFlat took its blocks) and its record. contents:
     // the whole file, read ahead by a worker; without it the file is read
     // here.
@@ -443,9 +443,10 @@ private:
     // Writes what of o's whole data goes into its blocks; returns the rest,
     // its inline tail.
     Bytes writeWhole(const Obj& o, ByteSpan data);
-    // On a worker: a placed small file's data into its blocks, and its
-    // inline tail into tail.
-    void writeSmallFile(const Obj& o, Bytes& tail);
+    // On a worker: the data of small files placed one after another, read
+    // into one buffer and written at once (a write takes the image file's
+    // lock: once a run, not once a file), and their inline tails.
+    void writeSmallFiles(const std::vector<Obj*>& run, std::vector<Bytes>& tails);
     void submitCompressed(OrderedPool& pool, size_t index);
     uint32_t takeBlocks(uint64_t n);
     void writeSuper();
@@ -484,21 +485,40 @@ void ImageWriter::writeRecord(Obj& o, ByteSpan tail, ByteSpan index) {
     meta_.write(o.at, rec);
 }
 
-void ImageWriter::placeFlat(Obj& o) {
+uint64_t ImageWriter::placeFlat(Obj& o) {
     const uint64_t size = o.dataSize;
     const uint64_t blocks = size / kBlockSize + (!o.inlineTail && size % kBlockSize ? 1 : 0);
     const uint32_t type = o.inode.mode & kModeTypeMask;
-    if (type == kModeFile || type == kModeDirectory || type == kModeSymlink)
-        o.inode.u = blocks ? takeBlocks(blocks) : 0;
+    if (type != kModeFile && type != kModeDirectory && type != kModeSymlink)
+        return 0;
+    o.inode.u = blocks ? takeBlocks(blocks) : 0;
+    return blocks;
 }
 
-void ImageWriter::writeSmallFile(const Obj& o, Bytes& tail) {
-    thread_local Bytes contents;
-    const uint64_t size = o.dataSize;
-    contents.resize(static_cast<size_t>(size));
-    if (img_.ReadRange(o.node->entry, 0, contents) < contents.size())
-        throw Error(msg("%1 changed after it was added", where(o.node)));
-    tail = writeWhole(o, contents);
+void ImageWriter::writeSmallFiles(const std::vector<Obj*>& run, std::vector<Bytes>& tails) {
+    thread_local Bytes contents, joined;
+    joined.clear();
+    uint64_t first = 0; // the block the run's data starts at
+    tails.resize(run.size());
+    for (size_t k = 0; k < run.size(); ++k) {
+        const Obj& o = *run[k];
+        contents.resize(static_cast<size_t>(o.dataSize));
+        if (img_.ReadRange(o.node->entry, 0, contents) < contents.size())
+            throw Error(msg("%1 changed after it was added", where(o.node)));
+        const size_t inBlocks =
+            o.inlineTail ? contents.size() / kBlockSize * kBlockSize : contents.size();
+        if (inBlocks) {
+            if (joined.empty())
+                first = o.inode.u;
+            const size_t at = static_cast<size_t>(uint64_t{o.inode.u - first} << kBlockBits);
+            joined.resize(at, std::byte{0});
+            joined.insert(joined.end(), contents.begin(),
+                          contents.begin() + static_cast<std::ptrdiff_t>(inBlocks));
+        }
+        tails[k].assign(contents.begin() + static_cast<std::ptrdiff_t>(inBlocks), contents.end());
+    }
+    if (!joined.empty())
+        out_.writeAt(first << kBlockBits, joined);
 }
 
 Bytes ImageWriter::writeWhole(const Obj& o, ByteSpan data) {
@@ -617,6 +637,25 @@ bool ImageWriter::run() {
     const bool compressing = p_.compression != ErofsParams::kNone;
     OrderedPool pool(workers, size_t{workers} * (compressing ? kBacklogPerWorker : kReadAhead));
     const int64_t total = static_cast<int64_t>(plan_.objs.size());
+    // Small uncompressed files go to the workers in runs that lie one after
+    // another in the image, each written at once.
+    std::vector<Obj*> run;
+    uint64_t runBytes = 0, runEnd = 0; // runEnd: the block after the run's data
+    auto submitRun = [&] {
+        if (run.empty())
+            return;
+        auto files = std::make_shared<std::vector<Obj*>>(std::move(run));
+        auto tails = std::make_shared<std::vector<Bytes>>();
+        OrderedPool::Unit u;
+        u.work = [this, files, tails](unsigned) { writeSmallFiles(*files, *tails); };
+        u.commit = [this, files, tails] {
+            for (size_t k = 0; k < files->size(); ++k)
+                writeRecord(*(*files)[k], (*tails)[k], {});
+        };
+        pool.submit(std::move(u));
+        run.clear();
+        runBytes = runEnd = 0;
+    };
     for (size_t i = 0; i < plan_.objs.size(); ++i) {
         if (img_.cancel.load())
             return false;
@@ -624,6 +663,7 @@ bool ImageWriter::run() {
         rep_.progressWith(static_cast<int64_t>(i + 1), total, 5,
                           [&] { return verbatim(o.node->text); });
         if (o.compressed) {
+            submitRun();
             submitCompressed(pool, i);
             continue;
         }
@@ -633,14 +673,20 @@ bool ImageWriter::run() {
             // Every object takes its blocks here, in the order the commits
             // would take them (the image is the same on any number of
             // cores), and a small file's worker writes its data itself.
-            placeFlat(o);
+            const uint64_t blocks = placeFlat(o);
             if (small && pool.workers() > 1) {
-                auto tail = std::make_shared<Bytes>();
-                u.work = [this, &o, tail](unsigned) { writeSmallFile(o, *tail); };
-                u.commit = [this, &o, tail] { writeRecord(o, *tail, {}); };
-            } else {
-                u.commit = [this, &o] { writeFlat(o); };
+                // (Files placed in a row are: the check keeps it so.)
+                const bool follows = blocks == 0 || runEnd == 0 || o.inode.u == runEnd;
+                if (!follows || runBytes + o.dataSize > kSegment)
+                    submitRun();
+                if (blocks)
+                    runEnd = o.inode.u + blocks;
+                run.push_back(&o);
+                runBytes += o.dataSize;
+                continue;
             }
+            submitRun();
+            u.commit = [this, &o] { writeFlat(o); };
         } else if (small && pool.workers() > 1) {
             auto contents = std::make_shared<Bytes>();
             u.work = [this, &o, contents](unsigned) {
@@ -660,6 +706,7 @@ bool ImageWriter::run() {
         }
         pool.submit(std::move(u));
     }
+    submitRun();
     pool.finish();
     if (img_.cancel.load())
         return false;
@@ -668,102 +715,7 @@ bool ImageWriter::run() {
     return true;
 }
 
-// A UUID that depends only on the build time and the label, for images that
-// must come out the same every time.
-std::array<uint8_t, 16> fixedUuid(int64_t time, const std::string& label) {
-    uint64_t h = 0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(time);
-    for (char c : label)
-        h = (h ^ static_cast<uint8_t>(c)) * 0x100000001B3ull;
-    std::array<uint8_t, 16> u{};
-    for (size_t i = 0; i < 16; ++i) {
-        h += 0x9E3779B97F4A7C15ull;
-        uint64_t z = h;
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        u[i] = static_cast<uint8_t>(z ^ (z >> 31));
-    }
-    u[6] = static_cast<uint8_t>((u[6] & 0x0F) | 0x40);
-    u[8] = static_cast<uint8_t>((u[8] & 0x3F) | 0x80);
-    return u;
-}
-
 } // namespace
-
-ErofsParams erofsParamsOf(const Timg& img, const SaveRequest& req) {
-    const FormatOptions& o = req.options;
-    ErofsParams p;
-    p.buildTime = std::time(nullptr);
-    bool uuidSet = false;
-    const auto* source = req.likeSource ? dynamic_cast<const Terofsobj*>(&img) : nullptr;
-    if (source) {
-        const Superblock& s = source->superblock();
-        p.compression = source->usesCompression() ? ErofsParams::kLz4hc : ErofsParams::kNone;
-        p.uuid = s.uuid;
-        uuidSet = true;
-        p.label = s.volumeName;
-        p.buildTime = s.epoch + s.buildTime;
-        p.buildNsec = s.fixedNsec;
-    }
-    if (auto c = optionText(o, "compress")) {
-        const size_t comma = c->find(',');
-        const std::string alg = c->substr(0, comma);
-        if (alg == "none" && comma == std::string::npos) {
-            p.compression = ErofsParams::kNone;
-        } else if (alg == "lz4" && comma == std::string::npos) {
-            p.compression = ErofsParams::kLz4;
-        } else if (alg == "lz4hc") {
-            p.compression = ErofsParams::kLz4hc;
-            if (comma != std::string::npos) {
-                FormatOptions level{{"compress", c->substr(comma + 1)}};
-                try {
-                    p.level = static_cast<int>(*optionNumber(level, "compress", 1, 12));
-                } catch (const Error&) {
-                    throw Error(msg("--compress takes none, lz4 or lz4hc with an optional level "
-                                    "from 1 to 12 (lz4hc,12); not %1",
-                                    *c));
-                }
-            }
-        } else {
-            throw Error(msg("--compress takes none, lz4 or lz4hc with an optional level from 1 "
-                            "to 12 (lz4hc,12); not %1",
-                            *c));
-        }
-    }
-    if (auto bs = optionText(o, "block-size"); bs && *bs != "4096")
-        throw Error(msg("EROFS images are written with 4096-byte blocks only; not %1", *bs));
-    if (auto label = optionText(o, "label")) {
-        if (label->size() > sb::kVolumeNameSize)
-            throw Error(
-                msg("--label takes at most 16 bytes for EROFS; %1 has %2", *label, label->size()));
-        p.label = *label;
-    }
-    if (auto t = optionText(o, "timestamp")) {
-        const bool negative = !t->empty() && (*t)[0] == '-';
-        FormatOptions v{{"timestamp", negative ? t->substr(1) : *t}};
-        const uint64_t secs = *optionNumber(v, "timestamp", 0, uint64_t{1} << 62);
-        p.buildTime = negative ? -static_cast<int64_t>(secs) : static_cast<int64_t>(secs);
-        p.buildNsec = 0;
-        if (!uuidSet)
-            p.uuid = fixedUuid(p.buildTime, p.label);
-        uuidSet = true;
-    }
-    if (auto uuid = optionText(o, "uuid")) {
-        if (*uuid == "random") {
-            p.uuid = randomUuid();
-        } else {
-            auto parsed = parseUuid(*uuid);
-            if (!parsed)
-                throw Error(msg("--uuid takes a UUID such as 0123abcd-4567-89ab-cdef-0123456789ab, "
-                                "or random; not %1",
-                                *uuid));
-            p.uuid = *parsed;
-        }
-        uuidSet = true;
-    }
-    if (!uuidSet)
-        p.uuid = randomUuid();
-    return p;
-}
 
 bool WriteErofsImage(Timg& img, const std::string& path, const ErofsParams& p, JobReporter& rep,
                      std::vector<Message>* warnings) {
