@@ -22,7 +22,7 @@ TEST(Crc, CheckValuesAndPieces) {
     EXPECT_EQ(crc32Raw(0, {}), 0u);
 
     std::mt19937 rng(7);
-    Bytes data(1000);
+    Bytes data(5000);
     for (auto& b : data)
         b = static_cast<std::byte>(rng());
     // CRC32C bit by bit, against the hardware path where there is one, on
@@ -35,10 +35,18 @@ TEST(Crc, CheckValuesAndPieces) {
         }
         return c;
     };
+    // ...and around the three-lane rounds of 768 bytes, from odd addresses.
+    std::vector<size_t> lengths;
     for (size_t n = 0; n <= 40; ++n)
-        EXPECT_EQ(crc32c(0x12345678u + static_cast<uint32_t>(n), ByteSpan(data).first(n)),
-                  bitwise(0x12345678u + static_cast<uint32_t>(n), ByteSpan(data).first(n)))
+        lengths.push_back(n);
+    for (size_t n : {767u, 768u, 769u, 1535u, 1536u, 1543u, 4096u, 4999u})
+        lengths.push_back(n);
+    for (size_t n : lengths) {
+        const ByteSpan d = ByteSpan(data).subspan(n % 3, std::min(n, data.size() - n % 3));
+        EXPECT_EQ(crc32c(0x12345678u + static_cast<uint32_t>(n), d),
+                  bitwise(0x12345678u + static_cast<uint32_t>(n), d))
             << n;
+    }
     for (size_t cut : {0u, 1u, 7u, 8u, 333u, 999u}) {
         ByteSpan all(data), a = all.first(cut), b = all.subspan(cut);
         EXPECT_EQ(crc32c(crc32c(~0u, a), b), crc32c(~0u, all)) << cut;

@@ -4,6 +4,8 @@
 #include "model/crc.h"
 #include "superblock.h"
 
+#include <array>
+#include <cstring>
 #include <optional>
 
 namespace korvane::ext2::csum {
@@ -103,6 +105,17 @@ uint32_t bitmap(uint32_t fsSeed, ByteSpan bits) {
 }
 
 uint32_t inode(ByteSpan raw, uint32_t seed) {
+    // The sum counts the checksum fields as zeros. Over a copy with them
+    // cleared it is one run over the record instead of five short ones, each
+    // waiting on the last (an inode is summed for every object listed).
+    std::array<std::byte, 1024> copy;
+    if (raw.size() > kGoodOldInodeSize && raw.size() <= copy.size()) {
+        std::memcpy(copy.data(), raw.data(), raw.size());
+        std::memset(copy.data() + ino::kChecksumLo, 0, 2);
+        if (inodeHasHigh(raw))
+            std::memset(copy.data() + ino::kChecksumHi, 0, 2);
+        return crc32c(seed, ByteSpan(copy.data(), raw.size()));
+    }
     uint32_t c = crcSkipping(seed, raw.first(kGoodOldInodeSize), ino::kChecksumLo, 2);
     if (raw.size() > kGoodOldInodeSize) {
         const ByteSpan rest = raw.subspan(kGoodOldInodeSize);
