@@ -1,5 +1,8 @@
 #include "model/crc.h"
+#include "model/digest.h"
 
+#include <cstdio>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <random>
 
@@ -53,6 +56,38 @@ TEST(Crc, CheckValuesAndPieces) {
         EXPECT_EQ(crc32(crc32(0, a), b), crc32(0, all)) << cut;
         EXPECT_EQ(crc16(crc16(0xFFFF, a), b), crc16(0xFFFF, all)) << cut;
         EXPECT_EQ(crc32Raw(crc32Raw(0, a), b), crc32Raw(0, all)) << cut;
+    }
+}
+
+// The published "abc" test vectors of SHA-1, SHA-256 and SHA-512 (FIPS
+// 180-2), whole and fed in pieces.
+TEST(Digest, CheckValuesAndPieces) {
+    const struct {
+        DigestKind kind;
+        const char* hex;
+    } cases[] = {
+        {DigestKind::kSha1, "a9993e364706816aba3e25717850c26c9cd0d89d"},
+        {DigestKind::kSha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {DigestKind::kSha512, "ddaf35a193617abacc417349ae20413112e6fa4e89a97ea20a9eeee64b55d39a"
+                              "2192992a274fc1a836ba3c23a3feebbd454d4423643ce80e2a9ac94fa54ca49f"},
+    };
+    auto hex = [](const Bytes& b) {
+        std::string s;
+        for (std::byte x : b) {
+            char two[3];
+            std::snprintf(two, sizeof two, "%02x", std::to_integer<unsigned>(x));
+            s += two;
+        }
+        return s;
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(digestLength(c.kind) * 2, std::strlen(c.hex));
+        EXPECT_EQ(hex(digestOf(c.kind, text("abc"))), c.hex);
+        Digest d(c.kind);
+        d.update(text("a"));
+        d.update({});
+        d.update(text("bc"));
+        EXPECT_EQ(hex(d.finish()), c.hex);
     }
 }
 

@@ -338,6 +338,28 @@ TEST(AddFiles, WorkingFileLeavesNothingInTheTemporaryFolder) {
 
 } // namespace
 
+// A tree deeper than the folders the walk keeps open (the deepest are read by
+// their whole paths), copied and referred to.
+TEST(AddFiles, DeepTreesReachTheBottom) {
+    TempDir src;
+    std::string rel = "d";
+    for (int i = 1; i < 80; ++i)
+        rel += "/d";
+    fs::create_directories(src / rel);
+    writeFile(src / (rel + "/f"), pattern(6000, 4));
+    fs::create_symlink("f", src / (rel + "/l"));
+    for (bool refer : {false, true}) {
+        auto img = targetImage();
+        AddOptions opt;
+        opt.referToFiles = refer;
+        AddResult r = addfiles(*img, {src / "d"}, 1, opt);
+        ASSERT_TRUE(r.errlist.empty()) << lines(r.errlist);
+        EXPECT_EQ(r.added, 82u);
+        EXPECT_EQ(contentsOf(*img, findPath(img->root(), rel + "/f")), pattern(6000, 4)) << refer;
+        EXPECT_EQ(findPath(img->root(), rel + "/l")->entry.alias, "f");
+    }
+}
+
 // Files left on disk are read when asked for: holes and contents as on disk,
 // nothing in the working file; a file replaced or cut short since fails.
 TEST(AddFiles, ReferredFilesAreReadWhenAskedFor) {
