@@ -13,6 +13,29 @@ struct Digest::Context {
     std::variant<sha1_ctx, sha256_ctx, sha512_ctx> state;
 };
 
+namespace {
+
+// Nettle's functions for each context.
+template <typename C>
+struct Sha;
+template <>
+struct Sha<sha1_ctx> {
+    static constexpr auto update = sha1_update;
+    static constexpr auto digest = sha1_digest;
+};
+template <>
+struct Sha<sha256_ctx> {
+    static constexpr auto update = sha256_update;
+    static constexpr auto digest = sha256_digest;
+};
+template <>
+struct Sha<sha512_ctx> {
+    static constexpr auto update = sha512_update;
+    static constexpr auto digest = sha512_digest;
+};
+
+} // namespace
+
 size_t digestLength(DigestKind kind) {
     switch (kind) {
     case DigestKind::kSha1:
@@ -43,33 +66,15 @@ Digest::~Digest() = default;
 
 void Digest::update(ByteSpan bytes) {
     const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
-    std::visit(
-        [&](auto& c) {
-            using C = std::decay_t<decltype(c)>;
-            if constexpr (std::is_same_v<C, sha1_ctx>)
-                sha1_update(&c, bytes.size(), p);
-            else if constexpr (std::is_same_v<C, sha256_ctx>)
-                sha256_update(&c, bytes.size(), p);
-            else
-                sha512_update(&c, bytes.size(), p);
-        },
-        ctx_->state);
+    std::visit([&](auto& c) { Sha<std::decay_t<decltype(c)>>::update(&c, bytes.size(), p); },
+               ctx_->state);
 }
 
 Bytes Digest::finish() {
     Bytes out(digestLength(kind_));
     auto* p = reinterpret_cast<uint8_t*>(out.data());
-    std::visit(
-        [&](auto& c) {
-            using C = std::decay_t<decltype(c)>;
-            if constexpr (std::is_same_v<C, sha1_ctx>)
-                sha1_digest(&c, out.size(), p);
-            else if constexpr (std::is_same_v<C, sha256_ctx>)
-                sha256_digest(&c, out.size(), p);
-            else
-                sha512_digest(&c, out.size(), p);
-        },
-        ctx_->state);
+    std::visit([&](auto& c) { Sha<std::decay_t<decltype(c)>>::digest(&c, out.size(), p); },
+               ctx_->state);
     return out;
 }
 
