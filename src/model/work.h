@@ -38,7 +38,8 @@ public:
 
 // Sends the events of one job. Progress events are coalesced to about 30 a
 // second; an event of a new kind and the one that reaches the maximum always
-// go out, so the first and the last event of every step are delivered.
+// go out, so the first and the last event of every step are delivered. A
+// maximum of 0 is a total not known: nothing reaches it.
 class JobReporter {
 public:
     JobReporter(WorkSink* sink, uint8_t flag) : sink_(sink), flag_(flag) {}
