@@ -135,7 +135,7 @@ void addGlobalOptions(CLI::App& app) {
 // longer than the kernel takes to drop the whole process. Member files that
 // saves left behind still go, through the normal way out; so does everything
 // in a sanitized build, whose leak check wants to see it all freed.
-void leaveNow(Context& ctx, int status) {
+void leaveNow([[maybe_unused]] Context& ctx, [[maybe_unused]] int status) {
 #if !defined(__SANITIZE_ADDRESS__)
     for (const ImageChain& chain : ctx.images)
         if (chain.holdsTemporaries())
@@ -143,9 +143,6 @@ void leaveNow(Context& ctx, int status) {
     ctx.progress.clear();
     std::fflush(stderr);
     std::_Exit(status);
-#else
-    (void)ctx;
-    (void)status;
 #endif
 }
 
@@ -197,11 +194,8 @@ int main(int argc, char** argv) {
     std::unique_ptr<CLI::App> app = makeApp(commands);
     if (std::optional<int> status = parse(*app, argc, argv))
         return *status;
-    const auto built = [&commands] {
-        return std::any_of(commands.begin(), commands.end(),
-                           [](const Command& c) { return c.sub->parsed(); });
-    };
-    if (!built()) {
+    if (std::none_of(commands.begin(), commands.end(),
+                     [](const Command& c) { return c.sub->parsed(); })) {
         // The parser took another word for the command than the first:
         // build every command and parse again.
         builtCommand.reset();

@@ -100,10 +100,11 @@ void TerminalProgress::report(int64_t pos, int64_t max, int kind, const Message&
         return;
     }
     constexpr int kWidth = 30;
-    int filled = max > 0 ? static_cast<int>(std::min<int64_t>(pos, max) * kWidth / max) : 0;
+    const int64_t at = std::min<int64_t>(pos, max);
+    const int filled = static_cast<int>(at * kWidth / max);
     std::string bar(static_cast<size_t>(filled), '#');
     bar.resize(kWidth, '.');
-    int percent = max > 0 ? static_cast<int>(std::min<int64_t>(pos, max) * 100 / max) : 0;
+    const int percent = static_cast<int>(at * 100 / max);
     std::fprintf(stderr, "\r\033[K[%s] %3d%% %s", bar.c_str(), percent,
                  fitColumns(say(message), 40).c_str());
     std::fflush(stderr);

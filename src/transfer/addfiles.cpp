@@ -176,7 +176,7 @@ private:
         Node* dir;
         std::vector<std::string> names;
         NameMap existing;
-        UniqueFd fd; // the folder's, while few are open; the entries go by path without
+        UniqueFd fd; // the folder's in the first kOpenFolders levels; else none (-1)
         size_t next = 0;
     };
     // Folders deeper than this many are not kept open.
@@ -466,7 +466,7 @@ bool Adder::addpass(const std::string& folder, const std::string& name, Node* di
             continue;
         }
         const std::string& child = f.names[f.next++];
-        addOne(f.fd ? f.fd.get() : -1, f.folder, child, f.dir, f.existing, stack);
+        addOne(f.fd.get(), f.folder, child, f.dir, f.existing, stack);
     }
     return true;
 }

@@ -40,7 +40,7 @@ constexpr size_t kMaxExtent = 128u << 10;
 // a slow segment ahead of its own while the other has nothing queued (with 4,
 // a fifth of the workers' time went so). At most 2 MiB each, in and out.
 constexpr size_t kBacklogPerWorker = 16;
-// Small uncompressed files read ahead per worker (each at most kSegment).
+// Runs of small uncompressed files queued per worker (each at most kSegment).
 constexpr size_t kReadAhead = 16;
 constexpr uint64_t kMaxLinkTarget = kBlockSize - 1;
 
@@ -438,8 +438,8 @@ private:
 
     void writeRecord(Obj& o, ByteSpan tail, ByteSpan index);
     // Takes the blocks of o's data (none for what is not a file, folder or
-    // link, or is all inline); returns how many.
-    uint64_t placeFlat(Obj& o);
+    // link, or is all inline).
+    void placeFlat(Obj& o);
     // Writes o's data (placeFlat took its blocks) and its record. contents:
     // the whole file, read ahead by a worker; without it the file is read
     // here.
@@ -489,14 +489,17 @@ void ImageWriter::writeRecord(Obj& o, ByteSpan tail, ByteSpan index) {
     meta_.write(o.at, rec);
 }
 
-uint64_t ImageWriter::placeFlat(Obj& o) {
+// The bytes of o's data that go into its blocks; the rest is its inline tail.
+uint64_t inBlockBytes(const Obj& o) {
+    return o.inlineTail ? o.dataSize / kBlockSize * kBlockSize : o.dataSize;
+}
+
+void ImageWriter::placeFlat(Obj& o) {
     const uint64_t size = o.dataSize;
     const uint64_t blocks = size / kBlockSize + (!o.inlineTail && size % kBlockSize ? 1 : 0);
     const uint32_t type = o.inode.mode & kModeTypeMask;
-    if (type != kModeFile && type != kModeDirectory && type != kModeSymlink)
-        return 0;
-    o.inode.u = blocks ? takeBlocks(blocks) : 0;
-    return blocks;
+    if (type == kModeFile || type == kModeDirectory || type == kModeSymlink)
+        o.inode.u = blocks ? takeBlocks(blocks) : 0;
 }
 
 void ImageWriter::writeSmallFiles(const std::vector<Obj*>& run, std::vector<Bytes>& tails) {
@@ -509,8 +512,7 @@ void ImageWriter::writeSmallFiles(const std::vector<Obj*>& run, std::vector<Byte
         contents.resize(static_cast<size_t>(o.dataSize));
         if (img_.ReadRange(o.node->entry, 0, contents) < contents.size())
             throw Error(msg("%1 changed after it was added", where(o.node)));
-        const size_t inBlocks =
-            o.inlineTail ? contents.size() / kBlockSize * kBlockSize : contents.size();
+        const auto inBlocks = static_cast<size_t>(inBlockBytes(o));
         if (inBlocks) {
             if (joined.empty())
                 first = o.inode.u;
@@ -526,7 +528,7 @@ void ImageWriter::writeSmallFiles(const std::vector<Obj*>& run, std::vector<Byte
 }
 
 Bytes ImageWriter::writeWhole(const Obj& o, ByteSpan data) {
-    const size_t inBlocks = o.inlineTail ? data.size() / kBlockSize * kBlockSize : data.size();
+    const auto inBlocks = static_cast<size_t>(inBlockBytes(o));
     if (inBlocks)
         out_.writeAt(uint64_t{o.inode.u} << kBlockBits, data.first(inBlocks));
     return Bytes(data.begin() + static_cast<std::ptrdiff_t>(inBlocks), data.end());
@@ -548,7 +550,7 @@ void ImageWriter::writeFlat(Obj& o, const Bytes* contents) {
     } else if (type == kModeFile && size && contents) {
         tail = writeWhole(o, *contents);
     } else if (type == kModeFile && size) {
-        const uint64_t inBlocks = o.inlineTail ? size / kBlockSize * kBlockSize : size;
+        const uint64_t inBlocks = inBlockBytes(o);
         if (stream_.empty())
             stream_.resize(kStreamBuffer);
         if (inBlocks)
@@ -641,10 +643,11 @@ bool ImageWriter::run() {
     const bool compressing = p_.compression != ErofsParams::kNone;
     OrderedPool pool(workers, size_t{workers} * (compressing ? kBacklogPerWorker : kReadAhead));
     const int64_t total = static_cast<int64_t>(plan_.objs.size());
-    // Small uncompressed files go to the workers in runs that lie one after
-    // another in the image, each written at once.
+    // Small uncompressed files go to the workers in runs of files that come
+    // one after another: placed one after another, their blocks follow each
+    // other in the image, and a run is written at once.
     std::vector<Obj*> run;
-    uint64_t runBytes = 0, runEnd = 0; // runEnd: the block after the run's data
+    uint64_t runBytes = 0;
     auto submitRun = [&] {
         if (run.empty())
             return;
@@ -658,7 +661,7 @@ bool ImageWriter::run() {
         };
         pool.submit(std::move(u));
         run.clear();
-        runBytes = runEnd = 0;
+        runBytes = 0;
     };
     for (size_t i = 0; i < plan_.objs.size(); ++i) {
         if (img_.cancel.load())
@@ -677,14 +680,10 @@ bool ImageWriter::run() {
             // Every object takes its blocks here, in the order the commits
             // would take them (the image is the same on any number of
             // cores), and a small file's worker writes its data itself.
-            const uint64_t blocks = placeFlat(o);
+            placeFlat(o);
             if (small && pool.workers() > 1) {
-                // (Files placed in a row are: the check keeps it so.)
-                const bool follows = blocks == 0 || runEnd == 0 || o.inode.u == runEnd;
-                if (!follows || runBytes + o.dataSize > kSegment)
+                if (runBytes + o.dataSize > kSegment)
                     submitRun();
-                if (blocks)
-                    runEnd = o.inode.u + blocks;
                 run.push_back(&o);
                 runBytes += o.dataSize;
                 continue;

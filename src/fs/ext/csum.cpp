@@ -108,21 +108,18 @@ uint32_t inode(ByteSpan raw, uint32_t seed) {
     // The sum counts the checksum fields as zeros. Over a copy with them
     // cleared it is one run over the record instead of five short ones, each
     // waiting on the last (an inode is summed for every object listed).
-    std::array<std::byte, 1024> copy;
-    if (raw.size() > kGoodOldInodeSize && raw.size() <= copy.size()) {
-        std::memcpy(copy.data(), raw.data(), raw.size());
-        std::memset(copy.data() + ino::kChecksumLo, 0, 2);
-        if (inodeHasHigh(raw))
-            std::memset(copy.data() + ino::kChecksumHi, 0, 2);
-        return crc32c(seed, ByteSpan(copy.data(), raw.size()));
+    std::array<std::byte, 1024> small;
+    Bytes large; // inodes are seldom larger than 256 bytes, never in practice than 1 KiB
+    std::byte* copy = small.data();
+    if (raw.size() > small.size()) {
+        large.resize(raw.size());
+        copy = large.data();
     }
-    uint32_t c = crcSkipping(seed, raw.first(kGoodOldInodeSize), ino::kChecksumLo, 2);
-    if (raw.size() > kGoodOldInodeSize) {
-        const ByteSpan rest = raw.subspan(kGoodOldInodeSize);
-        const size_t hiAt = ino::kChecksumHi - kGoodOldInodeSize;
-        c = inodeHasHigh(raw) ? crcSkipping(c, rest, hiAt, 2) : crc32c(c, rest);
-    }
-    return c;
+    std::memcpy(copy, raw.data(), raw.size());
+    std::memset(copy + ino::kChecksumLo, 0, 2);
+    if (inodeHasHigh(raw))
+        std::memset(copy + ino::kChecksumHi, 0, 2);
+    return crc32c(seed, ByteSpan(copy, raw.size()));
 }
 
 bool inodeOk(const Superblock& s, uint32_t ino, ByteSpan raw) {

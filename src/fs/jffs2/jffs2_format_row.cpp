@@ -34,6 +34,14 @@ constexpr uint64_t kProbeLookahead = 1u << 20;
 // Nodes a probe follows before it is sure.
 constexpr unsigned kProbeNodes = 4;
 
+// Where bytes stop being erased flash (whole 0xFFFFFFFF words).
+uint64_t erasedPrefix(ByteSpan bytes) {
+    uint64_t pos = 0;
+    while (pos + 4 <= bytes.size() && load32(bytes.data() + pos) == 0xFFFFFFFF)
+        pos += 4;
+    return pos;
+}
+
 // The image starts with a node (after erased flash, if any) whose header
 // checksum verifies, and the nodes after it check out too.
 Probe probeJffs2(const ProbeInput& in) {
@@ -43,9 +51,7 @@ Probe probeJffs2(const ProbeInput& in) {
     // The look-ahead is read only when the head is erased flash up to its
     // end or starts with a node's magic: every other image is told apart
     // by its first bytes.
-    uint64_t skip = 0;
-    while (skip + 4 <= bytes.size() && load32(bytes.data() + skip) == 0xFFFFFFFF)
-        skip += 4;
+    const uint64_t skip = erasedPrefix(bytes);
     const bool couldBeNode =
         skip + 2 > bytes.size() ||
         (bytes[skip] == std::byte{0x85} && bytes[skip + 1] == std::byte{0x19}) ||
@@ -56,9 +62,7 @@ Probe probeJffs2(const ProbeInput& in) {
         copy = readBytes(in.source, 0, static_cast<size_t>(size));
         bytes = copy;
     }
-    uint64_t pos = 0;
-    while (pos + 4 <= bytes.size() && load32(bytes.data() + pos) == 0xFFFFFFFF)
-        pos += 4;
+    const uint64_t pos = erasedPrefix(bytes);
     if (pos + hdr::kSize > bytes.size())
         return {kProbeNone, msg("no JFFS2 node at the start of the image")};
     for (ByteOrder order : {ByteOrder::kLittle, ByteOrder::kBig}) {
