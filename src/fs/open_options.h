@@ -4,6 +4,7 @@
 
 #include "fs/yaffs2/detect.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,10 @@ struct OpenOptions {
     // says it describes itself from its headers is not walked.
     // It applies to the innermost image, as format does.
     bool factsOnly = false;
+    // At most this many bytes of an image are copied into the temporary
+    // folder for a reader that needs them in one piece (a YAFFS2 image inside
+    // a sparse image or a container); 0: as many as the folder has room for.
+    uint64_t copyLimit = 0;
 };
 
 } // namespace korvane

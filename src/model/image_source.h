@@ -52,6 +52,10 @@ public:
         (void)n;
         return std::nullopt;
     }
+    // Where the run of bytes from offset on that the source knows to read as
+    // zeros ends (a sparse image's skipped and zero-filled chunks); offset
+    // itself when it knows of none there. A copy passes over such runs.
+    virtual uint64_t zerosUntil(uint64_t offset) const { return offset; }
     // Lets go of the pages of a mapping that reading made resident; they come
     // back from the page cache when read again, so pointers stay valid. A
     // walk over a large image calls it now and then, so that what it keeps

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace korvane {
@@ -44,14 +45,24 @@ bool allZero(ByteSpan b) {
 } // namespace
 
 std::shared_ptr<const ImageSource> inOnePiece(std::shared_ptr<const ImageSource> src,
-                                              const std::atomic<int>* cancel) {
+                                              const std::atomic<int>* cancel, uint64_t limit) {
     const uint64_t size = src->size();
     if (size == 0 || src->contiguous(0, static_cast<size_t>(size)))
         return src;
-    std::string path = temporaryFolder() + "/korvane-copy-XXXXXX";
+    // A sparse image may claim terabytes in a few bytes: what cannot fit is
+    // refused before anything is written, not when the folder runs full.
+    const std::string folder = temporaryFolder();
+    uint64_t room = limit > 0 ? limit : UINT64_MAX;
+    if (struct statvfs fs{}; ::statvfs(folder.c_str(), &fs) == 0)
+        room = std::min<uint64_t>(room, uint64_t{fs.f_bavail} * fs.f_frsize);
+    if (size > room)
+        throw Error(msg("reading the image needs a copy of it in one piece (%1 MB) in %2, which "
+                        "has room for %3 MB",
+                        (size + (1u << 20) - 1) >> 20, folder, room >> 20));
+    std::string path = folder + "/korvane-copy-XXXXXX";
     FileDescriptor fd(::mkostemp(path.data(), O_CLOEXEC));
     if (fd.get() < 0)
-        throwSystemError(msg("cannot create a file in %1", temporaryFolder()), errno);
+        throwSystemError(msg("cannot create a file in %1", folder), errno);
     struct Unlink {
         std::string path;
         ~Unlink() { ::unlink(path.c_str()); }
@@ -59,7 +70,7 @@ std::shared_ptr<const ImageSource> inOnePiece(std::shared_ptr<const ImageSource>
     if (::ftruncate(fd.get(), static_cast<off_t>(size)) != 0)
         throwSystemError(msg("cannot write %1", path), errno);
     Bytes buffer(kStreamBuffer);
-    for (uint64_t at = 0; at < size;) {
+    for (uint64_t at = src->zerosUntil(0); at < size; at = src->zerosUntil(at)) {
         if (cancel && cancel->load())
             throw Error(msg("cancelled"));
         const size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - at));

@@ -13,10 +13,13 @@
 namespace korvane {
 
 // src itself when its bytes lie in memory in one piece, otherwise a mapped
-// copy of them. Throws Error when the copy cannot be written; polls cancel
-// (a cancelled copy throws Error too).
+// copy of them, runs the source knows to be zeros left as holes. Throws
+// Error when the copy cannot be written, or would take more than limit bytes
+// (0: no limit) or more than the temporary folder has free; polls cancel (a
+// cancelled copy throws Error too).
 std::shared_ptr<const ImageSource> inOnePiece(std::shared_ptr<const ImageSource> src,
-                                              const std::atomic<int>* cancel = nullptr);
+                                              const std::atomic<int>* cancel = nullptr,
+                                              uint64_t limit = 0);
 
 // The contents of an object of img as a byte source, read through
 // Timg::ReadRange: a file of a filesystem opened as an image. img and the

@@ -98,6 +98,8 @@ const CatalogueEntry kCatalogue[] = {
     {"read failed", "读取失败"},
     {"the file ended early", "文件提前结束"},
     {"cannot create a file in %1", "无法在 %1 中创建文件"},
+    {"reading the image needs a copy of it in one piece (%1 MB) in %2, which has room for %3 MB",
+     "读取该镜像需要在 %2 中存放一份完整副本（%1 MB），但那里只能容纳 %3 MB"},
     {"cannot write %1", "无法写入 %1"},
     {"cannot size %1", "无法设置 %1 的大小"},
     {"cannot reserve space for %1", "无法为 %1 预留空间"},

@@ -79,7 +79,7 @@ std::unique_ptr<Timg> openBytes(std::shared_ptr<const ImageSource> bytes, WorkSi
         img->setLayers(std::move(layers));
         img->onwk = sink;
         if (row->needsOnePiece)
-            bytes = inOnePiece(std::move(bytes), &img->cancel);
+            bytes = inOnePiece(std::move(bytes), &img->cancel, opt.copyLimit);
         img->Init(std::move(bytes));
         if (!opt.factsOnly || !row->describesFromHeaders)
             img->Open();

@@ -168,7 +168,8 @@ std::unique_ptr<Timg> openImage(const char* readerName, const uint8_t* data, siz
 }
 
 std::unique_ptr<Timg> openAny(const uint8_t* data, size_t size) {
-    const OpenOptions opt;
+    OpenOptions opt;
+    opt.copyLimit = kCopyBudget;
     try {
         return openBytes(
             ImageData::fromBytes(Bytes(reinterpret_cast<const std::byte*>(data),

@@ -34,6 +34,10 @@ constexpr uint64_t kRangeBudget = 1u << 16;
 // Ids that have no node are looked up (as a hard link's target or an id typed
 // by the user would be) up to this many.
 constexpr uint32_t kLooseIds = 4096;
+// A sparse image or container may claim a huge image in a few bytes; a
+// reader that needs its image in one piece copies the claim, which costs time
+// in proportion to it. openAny lets copies take at most this many bytes.
+constexpr uint64_t kCopyBudget = 64u << 20;
 
 // Opens data as an image of the reader called readerName ("yaffs2", "ext"),
 // as opening a file would but from memory. nullptr when the reader refuses

@@ -169,6 +169,17 @@ public:
         return file_->storedIn(c->fileOffset + (offset - c->first * blockSize_), n);
     }
 
+    uint64_t zerosUntil(uint64_t offset) const override {
+        uint64_t at = offset;
+        while (at < size_) {
+            const Chunk* c = chunkAt(at);
+            if (c && c->type != kChunkDontCare && !(c->type == kChunkFill && c->fill == 0))
+                break;
+            at = c ? (c->first + c->blocks) * blockSize_ : nextChunkStart(at);
+        }
+        return std::max(offset, std::min(at, size_));
+    }
+
     std::vector<std::pair<std::string, std::string>> describe() const override {
         return {{"container", "Android sparse image, " + std::to_string(chunks_.size()) +
                                   " chunks of " + std::to_string(blockSize_) + "-byte blocks"},

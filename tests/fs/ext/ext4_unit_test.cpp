@@ -3,10 +3,13 @@
 // entries that run out of their region, POSIX ACLs in both forms.
 #include "ext_testutil.h"
 #include "fs/ext/xattr.h"
+#include "model/error.h"
 #include "source/image_data.h"
+#include "source/materialize.h"
 #include "source/sparse/sparse_format.h"
 #include "source/sparse/sparse_source.h"
 
+#include <algorithm>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <random>
@@ -27,8 +30,10 @@ void crcChunksClaimBlocks(Bytes& image, uint32_t blocks) {
 }
 
 // Random images of zero, filled and random blocks, as sparse images with CRC
-// chunks (in odd rounds claiming blocks): no problem is found, and any range
-// reads as the expanded bytes, by read and by readThrough.
+// chunks (in odd rounds claiming blocks): no problem is found, any range
+// reads as the expanded bytes, by read and by readThrough, the runs of zeros
+// the map knows hold only zeros, and a copy in one piece (which passes over
+// them) equals the image.
 TEST(Ext4Units, SparseReadsEqualTheExpandedImage) {
     std::mt19937 rng(20261208);
     for (int round = 0; round < 20; ++round) {
@@ -66,8 +71,31 @@ TEST(Ext4Units, SparseReadsEqualTheExpandedImage) {
                 ByteSpan v = view(*src, at, n, scratch.data());
                 ASSERT_TRUE(std::equal(v.begin(), v.end(), want.begin()));
             }
+            const uint64_t zeros = src->zerosUntil(at);
+            ASSERT_GE(zeros, at);
+            ASSERT_LE(zeros, image.size());
+            ASSERT_TRUE(std::all_of(image.begin() + static_cast<long>(at),
+                                    image.begin() + static_cast<long>(zeros),
+                                    [](std::byte b) { return b == std::byte{0}; }))
+                << "round " << round << " at " << at << " zeros until " << zeros;
         }
+        auto copy = inOnePiece(std::move(src));
+        ASSERT_TRUE(readBytes(*copy, 0, image.size()) == image) << "round " << round;
     }
+}
+
+// A copy larger than it may take is refused before anything is written: a
+// sparse image of one block claiming 16 TiB.
+TEST(Ext4Units, ACopyInOnePieceStaysWithinItsLimit) {
+    Bytes block(4096, std::byte{0x5A});
+    Bytes sparseImage = makeSparse(block, 4096, false);
+    store32(sparseImage.data() + sparse::fh::kTotalBlocks, 0xFFFFFFFF);
+    std::shared_ptr<const ImageSource> src =
+        openSparse(ImageData::fromBytes(std::move(sparseImage)));
+    ASSERT_EQ(src->size(), uint64_t{0xFFFFFFFF} * 4096);
+    EXPECT_EQ(src->zerosUntil(4096), src->size());
+    EXPECT_THROW(inOnePiece(src, nullptr, 64u << 20), Error);
+    EXPECT_THROW(inOnePiece(src), Error); // no temporary folder has 16 TiB free
 }
 
 TEST(Ext4Units, AttributeEntriesStayInTheirRegion) {
