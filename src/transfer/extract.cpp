@@ -29,10 +29,16 @@ const Message kDone = msg("Done");
 // Hard links to hard links are followed this far at most.
 constexpr int kMaxLinkHops = 64;
 
-// Files handed to the workers that wait at a time, and folders whose files
-// are still being written that wait for their own mode and times.
-constexpr size_t kFilesQueued = 64;
+// Batches of files handed to the workers that wait at a time, and folders
+// whose files are still being written that wait for their own mode and times.
+constexpr size_t kBatchesQueued = 64;
 constexpr size_t kFoldersWaiting = 64;
+// A batch: files of one folder, one after another in the walk, up to this
+// many or this many bytes. Making a file locks its folder, so two workers
+// filling one folder wait on each other; by folders they seldom meet, and a
+// worker is woken once a batch rather than once a file.
+constexpr size_t kBatchFiles = 32;
+constexpr uint64_t kBatchBytes = 1u << 20;
 
 // One extraction run. Memory grows with the depth of the tree by one folder
 // descriptor a level, and with the number of objects by one record for each
@@ -51,7 +57,7 @@ public:
     Extractor(Timg& img, const ExtractOptions& opt, JobReporter& rep, int rootfd, uint64_t total,
               const std::vector<Node*>& tops)
         : img_(img), opt_(opt), rep_(rep), rootfd_(rootfd), total_(total),
-          pool_(opt.workers ? opt.workers : defaultWorkers(), kFilesQueued) {
+          pool_(opt.workers ? opt.workers : defaultWorkers(), kBatchesQueued) {
         // The objects hard links point to: only they need their place kept.
         for (const Node* top : tops)
             forEachPreorder(const_cast<Node*>(top), [&](Node* n) {
@@ -111,7 +117,10 @@ private:
     void visit(Node* n, int dirfd, bool freshDir, std::vector<Frame>& stack);
     void finishDir(Frame& f);
     void setDirAttributes(int fd, const Node* dir, const std::string& path);
+    // Adds the file n of the folder dirfd to the batch for the workers.
     void writeLater(Node* n, int dirfd);
+    // Hands the batch to the workers.
+    void submitBatch();
     // Waits for the workers' files and finishes the folders that waited.
     void settle();
     void skip(std::string path, Message reason, size_t below = 0);
@@ -141,6 +150,11 @@ private:
     ClashMode replaceMode_ = kClashAsk;
     OrderedPool pool_;
     std::vector<Waiting> waiting_;
+    struct Batch {
+        int dirfd = -1;
+        std::vector<Node*> files;
+        uint64_t bytes = 0;
+    } batch_;
 };
 
 // Whether n's name in dirfd may be written: true when nothing or a folder is
@@ -358,39 +372,62 @@ void Extractor::visit(Node* n, int dirfd, bool freshDir, std::vector<Frame>& sta
 }
 
 void Extractor::writeLater(Node* n, int dirfd) {
+    if (batch_.dirfd != dirfd)
+        submitBatch();
+    batch_.dirfd = dirfd;
+    batch_.files.push_back(n);
+    batch_.bytes += n->entry.size;
+    if (batch_.files.size() >= kBatchFiles || batch_.bytes >= kBatchBytes)
+        submitBatch();
+}
+
+void Extractor::submitBatch() {
+    if (batch_.files.empty())
+        return;
     struct Outcome {
         bool started = false;
         Message note;
         std::optional<Message> error;
         XattrFailures xattrs;
     };
-    auto out = std::make_shared<Outcome>();
+    auto files = std::make_shared<std::vector<Node*>>(std::move(batch_.files));
+    auto out = std::make_shared<std::vector<Outcome>>(files->size());
+    const int dirfd = batch_.dirfd;
+    batch_ = Batch{};
     const Node* top = top_;
     OrderedPool::Unit u;
-    u.work = [this, n, top, dirfd, out](unsigned) {
-        if (cancelled())
-            return;
-        out->started = true;
-        try {
-            out->note = writeFile(
-                img_, n->entry.objId, dirfd, n->text, opt_, &out->xattrs,
-                [n, top] { return pathFromRoot(n, top); }, createMask_);
-        } catch (const Error& err) {
-            out->error = err.message();
-        } catch (const std::bad_alloc&) {
-            out->error = msg("not enough memory");
+    u.work = [this, files, top, dirfd, out](unsigned) {
+        for (size_t i = 0; i < files->size(); ++i) {
+            if (cancelled())
+                return;
+            const Node* n = (*files)[i];
+            Outcome& o = (*out)[i];
+            o.started = true;
+            try {
+                o.note = writeFile(
+                    img_, n->entry.objId, dirfd, n->text, opt_, &o.xattrs,
+                    [n, top] { return pathFromRoot(n, top); }, createMask_);
+            } catch (const Error& err) {
+                o.error = err.message();
+            } catch (const std::bad_alloc&) {
+                o.error = msg("not enough memory");
+            }
         }
     };
-    u.commit = [this, n, top, out] {
-        if (!out->started)
-            return;
-        xattrFailures.merge(std::move(out->xattrs));
-        if (out->error) {
-            result.skipped.push_back({pathFromRoot(n, top), std::move(*out->error)});
-            return;
+    u.commit = [this, files, top, out] {
+        for (size_t i = 0; i < files->size(); ++i) {
+            Outcome& o = (*out)[i];
+            if (!o.started)
+                return;
+            const Node* n = (*files)[i];
+            xattrFailures.merge(std::move(o.xattrs));
+            if (o.error) {
+                result.skipped.push_back({pathFromRoot(n, top), std::move(*o.error)});
+                continue;
+            }
+            ++result.written;
+            noteAttributes(pathFromRoot(n, top), o.note);
         }
-        ++result.written;
-        noteAttributes(pathFromRoot(n, top), out->note);
     };
     pool_.submit(std::move(u));
 }
@@ -414,6 +451,7 @@ void Extractor::finishDir(Frame& f) {
 }
 
 void Extractor::settle() {
+    submitBatch();
     pool_.finish();
     // Inner folders waited first, and setting a folder's attributes does not
     // touch the folder it is in.

@@ -98,12 +98,15 @@ Message applyAttributes(int fd, const TImgEntry& e, const ExtractOptions& opt,
     return note;
 }
 
-// Copies s to fd at offset in the kernel, file to file, without the bytes
-// passing through the process: copy_file_range, or sendfile between
-// filesystems that cannot copy to each other. Returns how many bytes were
-// copied: fewer than asked when the kernel cannot (the rest is for the
-// caller to copy); throws when writing fails.
-static uint64_t copyInKernel(int fd, const StoredContents& s, uint64_t offset) {
+// Copies s to fd at offset without the bytes passing through a buffer of
+// the process: copy_file_range (which may share the blocks), or between
+// filesystems that cannot copy to each other one write from the image's
+// mapping (the kernel copies once; sendfile would go through a pipe, and on
+// two cores its page reads drained each other's page lists), or sendfile
+// when the image is not mapped. Returns how many bytes were copied: fewer
+// than asked when the kernel cannot (the rest is for the caller to copy);
+// throws when writing fails.
+static uint64_t copyInKernel(const Timg& img, int fd, const StoredContents& s, uint64_t offset) {
     // Whether copy_file_range was refused between filesystems: sendfile then.
     static std::atomic<bool> crossDevice{false};
     static std::atomic<bool> unsupported{false};
@@ -120,6 +123,16 @@ static uint64_t copyInKernel(int fd, const StoredContents& s, uint64_t offset) {
                 crossDevice = true;
                 continue;
             }
+        } else if (s.file.mapped) {
+            // A fault in the kernel's copy (the image file cut short since
+            // it was mapped) fails the write; it raises no signal. Pieces of
+            // 8 MiB at most, so that the pages the copy makes resident are
+            // let go in time.
+            const size_t piece = std::min<size_t>(want, 8u << 20);
+            pwriteAll(fd, ByteSpan(s.file.mapped + done, piece), offset + done,
+                      msg("cannot write the file"));
+            img.noteRead(piece);
+            n = static_cast<ssize_t>(piece);
         } else {
             if (::lseek(fd, static_cast<off_t>(offset + done), SEEK_SET) < 0)
                 return done;
@@ -259,7 +272,7 @@ Message writeFile(Timg& img, uint32_t id, int dirfd, const std::string& name,
             for (pos = r.begin; pos < r.end;) {
                 // Bytes the image file holds as they are go file to file.
                 if (const auto s = img.storedContents(e, pos, r.end - pos)) {
-                    const uint64_t n = copyInKernel(fd.get(), *s, pos);
+                    const uint64_t n = copyInKernel(img, fd.get(), *s, pos);
                     pos += n;
                     end = std::max(end, pos);
                     if (n == s->length)
