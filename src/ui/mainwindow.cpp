@@ -316,7 +316,7 @@ void MainWindow::updateActions() {
     const QList<int> rows = selectedRows();
     s.selected = static_cast<int>(rows.size());
     const ListRow* first = rows.isEmpty() ? nullptr : &listModel_->row(rows.first());
-    const uint8_t type = first ? first->shown().objType : kTypeUnknown;
+    const uint8_t type = first ? first->shown().objType : static_cast<uint8_t>(kTypeUnknown);
     s.firstIsFolder = type == kTypeDirectory;
     s.firstIsFile = type == kTypeFile;
     s.firstIsLink = type == kTypeSymlink;

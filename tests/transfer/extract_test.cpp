@@ -454,11 +454,11 @@ TEST(Extract, WorkersWriteWhatOneThreadWrites) {
             out += fs::relative(e.path(), root).string() + " " + std::to_string(st.st_mode) + " " +
                    std::to_string(st.st_mtime) + " " + std::to_string(st.st_nlink) + "\n";
             if (e.is_regular_file())
-                out +=
-                    std::to_string(std::hash<std::string_view>{}([&](const Bytes& b) {
-                        return std::string_view(reinterpret_cast<const char*>(b.data()), b.size());
-                    }(readFile(e.path())))) +
-                    "\n";
+                out += std::to_string(std::hash<std::string_view>{}([&](const Bytes& data) {
+                           return std::string_view(reinterpret_cast<const char*>(data.data()),
+                                                   data.size());
+                       }(readFile(e.path())))) +
+                       "\n";
         }
         return out;
     };

@@ -121,8 +121,9 @@ TEST(ImageStack, ExtentSourcesReadExactlyTheirBytes) {
             for (size_t i = 0; i < got.size(); ++i)
                 ASSERT_EQ(got[i], at + i < expected.size() ? expected[at + i] : std::byte{0})
                     << "round " << round << " at " << at + i;
-            if (const std::byte* p = src.contiguous(at, got.size()))
+            if (const std::byte* p = src.contiguous(at, got.size())) {
                 ASSERT_EQ(0, std::memcmp(p, expected.data() + at, got.size()));
+            }
         }
     }
     // A range is one extent: its bytes, nothing before or after.

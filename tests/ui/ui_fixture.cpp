@@ -143,4 +143,32 @@ QStringList enabledPopupItems(MainWindow& w) {
     return items;
 }
 
+Bytes contentsOf(Timg& img, const std::string& path) {
+    Node* n = findPath(img.root(), path);
+    if (!n)
+        return {};
+    TImgEntry e;
+    Bytes buf;
+    img.ReadContent(n->entry.objId, e, buf);
+    buf.resize(e.size);
+    return buf;
+}
+
+QStringList treeOf(Timg& img) {
+    QStringList paths;
+    for (Node* n : preorder(img.root()))
+        if (n != img.root())
+            paths << qs(pathFromRoot(n));
+    paths.sort();
+    return paths;
+}
+
+std::function<std::optional<SaveTarget>(const SaveTypeChanged&)> saveTo(const std::string& path,
+                                                                        const QString& type) {
+    return [path, type](const SaveTypeChanged& changed) {
+        changed(type, nullptr);
+        return SaveTarget{qs(path), type};
+    };
+}
+
 } // namespace korvane::ui::test

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace korvane::ui::test {
@@ -62,5 +63,13 @@ void selectNames(MainWindow& w, const QStringList& names);
 QStringList enabledPopupItems(MainWindow& w);
 
 QString qs(const std::string& s);
+
+// The contents of the file at path in img; empty when there is none.
+Bytes contentsOf(Timg& img, const std::string& path);
+// Paths of every object below the root, sorted.
+QStringList treeOf(Timg& img);
+// A save prompt's answer: the type chosen, then path.
+std::function<std::optional<SaveTarget>(const SaveTypeChanged&)> saveTo(const std::string& path,
+                                                                        const QString& type);
 
 } // namespace korvane::ui::test

@@ -31,7 +31,7 @@ VolumeTable readVolumeTable(const ImageSource& src, const Geometry& g,
                             const std::vector<MappedLeb>& lebs,
                             const std::function<void(Message)>& warn) {
     VolumeTable t;
-    t.slots = std::min<uint32_t>(kMaxVolumes, g.lebSize() / vtbl::kSize);
+    t.slots = std::min<uint32_t>(kMaxVolumes, static_cast<uint32_t>(g.lebSize() / vtbl::kSize));
     const size_t bytes = size_t{t.slots} * vtbl::kSize;
     const std::optional<Bytes> copies[kLayoutVolumeLebs] = {tableCopy(src, g, lebs, 0, bytes),
                                                             tableCopy(src, g, lebs, 1, bytes)};
