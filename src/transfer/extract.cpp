@@ -426,7 +426,8 @@ void Extractor::submitBatch() {
                 continue;
             }
             ++result.written;
-            noteAttributes(pathFromRoot(n, top), o.note);
+            if (!o.note.empty())
+                noteAttributes(pathFromRoot(n, top), o.note);
         }
     };
     pool_.submit(std::move(u));

@@ -463,6 +463,10 @@ void Terofsobj::walk(Node* root, const Inode& rootInode, JobReporter& rep) {
         uint64_t next = 0; // the next block of the directory
     };
     std::unordered_map<uint64_t, uint32_t> firstSeen; // nid -> object id
+    // As many as the superblock counts, within what the image could hold
+    // and never more than a million ahead (a hostile count costs nothing).
+    firstSeen.reserve(static_cast<size_t>(
+        std::min({sb_.inos, src_->storedSize() >> kNidShift, uint64_t{1} << 20})));
     firstSeen.emplace(rootInode.nid, root->entry.objId);
     const uint64_t bs = sb_.blockSize;
     // Every directory block is stored in the file (a compressed one in
