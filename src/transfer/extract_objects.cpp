@@ -126,12 +126,13 @@ static uint64_t copyInKernel(const Timg& img, int fd, const StoredContents& s, u
         } else if (s.file.mapped) {
             // A fault in the kernel's copy (the image file cut short since
             // it was mapped) fails the write; it raises no signal. Pieces of
-            // 8 MiB at most, so that the pages the copy makes resident are
-            // let go in time.
+            // 8 MiB at most, counted by the stretches their faults map (a
+            // small file's write maps a whole stretch around it), so that
+            // the pages the copy makes resident are let go in time.
             const size_t piece = std::min<size_t>(want, 8u << 20);
             pwriteAll(fd, ByteSpan(s.file.mapped + done, piece), offset + done,
                       msg("cannot write the file"));
-            img.noteRead(piece);
+            img.noteReadAt(s.file.offset + done, piece);
             n = static_cast<ssize_t>(piece);
         } else {
             if (::lseek(fd, static_cast<off_t>(offset + done), SEEK_SET) < 0)
