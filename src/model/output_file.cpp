@@ -33,6 +33,11 @@ void pwriteAll(int fd, ByteSpan bytes, uint64_t offset, const Message& what) {
     }
 }
 
+std::string temporaryFolder() {
+    const char* t = std::getenv("TMPDIR");
+    return t && *t ? t : "/tmp";
+}
+
 namespace {
 
 // As the kernel gives up on a chain of symbolic links.
@@ -295,8 +300,7 @@ void OutputFile::openStream(const std::string& path) {
 // A writer that seeks writes a stream through an unnamed file in the user's
 // temporary folder.
 void OutputFile::openTemporary() {
-    const char* tmp = std::getenv("TMPDIR");
-    const std::string folder = tmp && *tmp ? tmp : "/tmp";
+    const std::string folder = temporaryFolder();
     fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd_ < 0) {
         std::string name = folder + "/.korvane-stream-XXXXXX";

@@ -15,11 +15,6 @@ namespace korvane {
 
 namespace {
 
-std::string tempFolder() {
-    const char* dir = std::getenv("TMPDIR");
-    return dir && *dir ? dir : "/tmp";
-}
-
 void writeAll(int fd, const std::byte* p, size_t n, int64_t offset) {
     pwriteAll(fd, ByteSpan(p, n), static_cast<uint64_t>(offset),
               msg("cannot write the working file"));
@@ -28,10 +23,10 @@ void writeAll(int fd, const std::byte* p, size_t n, int64_t offset) {
 } // namespace
 
 WorkFile::WorkFile() {
-    std::string name = tempFolder() + "/korvane-work-XXXXXX";
+    std::string name = temporaryFolder() + "/korvane-work-XXXXXX";
     fd_ = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd_ < 0)
-        throwSystemError(msg("cannot create the working file in %1", tempFolder()), errno);
+        throwSystemError(msg("cannot create the working file in %1", temporaryFolder()), errno);
     ::unlink(name.c_str());
 }
 

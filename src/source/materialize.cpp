@@ -15,11 +15,6 @@ namespace korvane {
 
 namespace {
 
-std::string temporaryFolder() {
-    const char* t = std::getenv("TMPDIR");
-    return t && *t ? t : "/tmp";
-}
-
 class FileDescriptor {
 public:
     explicit FileDescriptor(int fd) : fd_(fd) {}

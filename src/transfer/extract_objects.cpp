@@ -107,7 +107,8 @@ Message applyAttributes(int fd, const TImgEntry& e, const ExtractOptions& opt,
 // than asked when the kernel cannot (the rest is for the caller to copy);
 // throws when writing fails.
 static uint64_t copyInKernel(const Timg& img, int fd, const StoredContents& s, uint64_t offset) {
-    // Whether copy_file_range was refused between filesystems: sendfile then.
+    // Whether copy_file_range was refused between filesystems: the mapping
+    // or sendfile then.
     static std::atomic<bool> crossDevice{false};
     static std::atomic<bool> unsupported{false};
     uint64_t done = 0;

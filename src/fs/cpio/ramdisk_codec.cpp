@@ -1,6 +1,7 @@
 #include "ramdisk_codec.h"
 
 #include "model/error.h"
+#include "model/file_io.h"
 #include "source/image_data.h"
 
 #include <archive.h>
@@ -43,11 +44,6 @@ struct SourceReader {
         return static_cast<la_ssize_t>(n);
     }
 };
-
-std::string temporaryFolder() {
-    const char* t = std::getenv("TMPDIR");
-    return t && *t ? t : "/tmp";
-}
 
 // An unlinked file the unpacked bytes go to.
 class Spool {
