@@ -298,6 +298,7 @@ const CatalogueEntry kCatalogue[] = {
     {"%1: names inode %2, beyond the image's %3 inodes; left out",
      "%1：指向 inode %2，超出了镜像的 %3 个 inode；未列出"},
     {"%1: names directory %2 a second time; left out", "%1：再次指向目录 %2；未列出"},
+    {"%1: names an object that cannot be read; left out", "%1：指向的对象无法读取；未列出"},
     {"%1: inode %2 lies outside the image; left out", "%1：inode %2 在镜像之外；未列出"},
     {"%1: inode %2 is not in use; left out", "%1：inode %2 未被使用；未列出"},
     {"%1: the inode claims %2 bytes, more than the file can hold; its contents cannot be read",

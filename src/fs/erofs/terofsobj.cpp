@@ -19,14 +19,9 @@ namespace {
 
 // Longest symbolic link target read (PATH_MAX).
 constexpr uint64_t kMaxLinkTarget = 4096;
-constexpr size_t kDamageListed = 100;
 // Nesting of packed-inode reads: a fragment's bytes lie in the packed inode,
 // which holds no fragments itself.
 constexpr int kMaxDepth = 1;
-
-std::string displayPath(const Node* n) {
-    return "/" + pathFromRoot(n);
-}
 
 } // namespace
 
@@ -40,14 +35,37 @@ Terofsobj::Terofsobj() = default;
 Terofsobj::~Terofsobj() = default;
 
 uint64_t Terofsobj::nidOf(uint32_t id) const {
-    return id < nidOf_.size() ? nidOf_[id] : ~uint64_t{0};
+    return id < inodes_.size() ? inodes_[id].nid : ~uint64_t{0};
+}
+
+void Terofsobj::keepInode(uint32_t id, const Inode& inode) {
+    if (inodes_.size() <= id)
+        inodes_.resize(static_cast<size_t>(id) + 1);
+    inodes_[id] = {inode.nid, inode.size, inode.u, inode.format, inode.xattrCount};
+}
+
+Inode Terofsobj::contentsInode(const TImgEntry& e) const {
+    if (e.objId >= inodes_.size() || inodes_[e.objId].nid == ~uint64_t{0})
+        throw Error(msg("%1 is not an object of this image", e.name));
+    const ObjInode& o = inodes_[e.objId];
+    if (o.format == ObjInode::kUnread)
+        return readInode(o.nid);
+    Inode n;
+    n.nid = o.nid;
+    n.format = o.format;
+    n.extended = (o.format & kFormatExtended) != 0;
+    n.layout = static_cast<uint8_t>((o.format >> kFormatLayoutShift) & kFormatLayoutMask);
+    n.xattrCount = o.xattrCount;
+    n.size = o.size;
+    n.u = o.u;
+    return n;
 }
 
 void Terofsobj::Init(std::shared_ptr<const ImageSource> image) {
     Timg::Init(std::move(image));
     info_ = ReadInfo{};
     damageReported_ = 0;
-    nidOf_.clear();
+    inodes_.clear();
     longPrefixes_.clear();
     devices_.clear();
     cache_.reset();
@@ -150,14 +168,15 @@ Inode Terofsobj::readInode(uint64_t nid) const {
         src_->size() - at < ic::kRecordSize)
         throw Error(msg("inode %1 lies outside the image", nid));
     const size_t n = static_cast<size_t>(std::min<uint64_t>(ie::kRecordSize, src_->size() - at));
-    // An inode is read a few times over while a file is read, and small
-    // inodes lie side by side: each thread keeps the stretch it last read
-    // one from. (Only a little: a file's inline data mostly follows its inode.)
+    // Compact inodes of folders and of files without inline data lie side
+    // by side: each thread keeps the stretch it last read one from. Only a
+    // little: mkfs.erofs puts most inodes beside their inline data, far from
+    // each other, and every byte more is a byte more to copy for each one.
     struct Window {
         uint64_t reader = 0;
         uint64_t at = 0;
         size_t len = 0;
-        std::byte bytes[512];
+        std::byte bytes[128];
     };
     thread_local Window w;
     if (w.reader != readerId_ || at < w.at || at + n > w.at + w.len) {
@@ -171,13 +190,14 @@ Inode Terofsobj::readInode(uint64_t nid) const {
     return decodeInode(nid, ByteSpan(w.bytes + (at - w.at), n), sb_);
 }
 
-void Terofsobj::readXattrs(const Inode& inode, TImgEntry& e) {
+void Terofsobj::readXattrs(const Inode& inode, TImgEntry& e, Scratch& scratch) {
     if (inode.xattrCount == 0)
         return;
     const uint64_t at = sb_.inodeOffset(inode.nid) + inode.inodeSize();
     const size_t size = inode.xattrSize();
     if (at >= src_->size() || src_->size() - at < size) {
-        damage(msg("inode %1: its attributes lie outside the image", inode.nid), false);
+        scratch.notes.push_back(
+            {msg("inode %1: its attributes lie outside the image", inode.nid), false});
         return;
     }
     Bytes region(size);
@@ -185,16 +205,18 @@ void Terofsobj::readXattrs(const Inode& inode, TImgEntry& e) {
     const size_t shared = std::to_integer<size_t>(region[xh::kSharedCount]);
     size_t pos = xh::kRecordSize + shared * 4;
     if (pos > size) {
-        damage(msg("inode %1: it counts more shared attributes than its attribute area holds",
-                   inode.nid),
-               false);
+        scratch.notes.push_back(
+            {msg("inode %1: it counts more shared attributes than its attribute area holds",
+                 inode.nid),
+             false});
         return;
     }
     while (pos < size) {
         Xattr x;
         if (auto why = parseEntry(region, pos, longPrefixes_, x)) {
-            damage(msg("inode %1: %2; the attributes after it are left out", inode.nid, *why),
-                   false);
+            scratch.notes.push_back(
+                {msg("inode %1: %2; the attributes after it are left out", inode.nid, *why),
+                 false});
             break;
         }
         e.xattrs.push_back(std::move(x));
@@ -202,18 +224,16 @@ void Terofsobj::readXattrs(const Inode& inode, TImgEntry& e) {
     const uint64_t base = uint64_t{sb_.xattrBlkaddr} << sb_.blockBits;
     for (size_t i = 0; i < shared; ++i) {
         const uint32_t id = load32(region.data() + xh::kRecordSize + i * 4);
-        if (scanning_) {
-            auto hit = sharedXattrs_.find(id);
-            if (hit != sharedXattrs_.end()) {
-                e.xattrs.push_back(hit->second);
-                continue;
-            }
+        if (auto hit = scratch.shared.find(id); hit != scratch.shared.end()) {
+            e.xattrs.push_back(hit->second);
+            continue;
         }
         const uint64_t xa = base + uint64_t{id} * 4;
         std::byte head[xe::kRecordSize];
         if (xa >= src_->size() || src_->size() - xa < sizeof head) {
-            damage(msg("inode %1: shared attribute %2 lies outside the image", inode.nid, id),
-                   false);
+            scratch.notes.push_back(
+                {msg("inode %1: shared attribute %2 lies outside the image", inode.nid, id),
+                 false});
             continue;
         }
         src_->read(xa, head);
@@ -224,11 +244,11 @@ void Terofsobj::readXattrs(const Inode& inode, TImgEntry& e) {
         size_t p = 0;
         Xattr x;
         if (auto why = parseEntry(entry, p, longPrefixes_, x)) {
-            damage(msg("inode %1: shared attribute %2: %3", inode.nid, id, *why), false);
+            scratch.notes.push_back(
+                {msg("inode %1: shared attribute %2: %3", inode.nid, id, *why), false});
             continue;
         }
-        if (scanning_)
-            sharedXattrs_.emplace(id, x);
+        scratch.shared.emplace(id, x);
         e.xattrs.push_back(std::move(x));
     }
 }
@@ -241,7 +261,7 @@ std::string Terofsobj::readAlias(const Inode& inode) {
     return target;
 }
 
-void Terofsobj::decodeEntry(const Inode& inode, TImgEntry& e) {
+void Terofsobj::decodeEntry(const Inode& inode, TImgEntry& e, Scratch& scratch) {
     e.objType = objTypeForMode(inode.mode);
     e.mode = inode.mode;
     e.uid = inode.uid;
@@ -253,15 +273,14 @@ void Terofsobj::decodeEntry(const Inode& inode, TImgEntry& e) {
     e.linkInfo = inode.nlink;
     if (e.objType == kTypeSpecial || e.objType == kTypeBlockDevice)
         e.rdev = decodeNewDev(inode.u);
-    readXattrs(inode, e);
-    if (inode.compressed())
-        ++info_.compressedFiles;
+    readXattrs(inode, e, scratch);
     if (e.objType == kTypeSymlink) {
         try {
             e.alias = readAlias(inode);
         } catch (const Error& err) {
-            damage(msg("inode %1: its link target cannot be read (%2)", inode.nid, err.message()),
-                   false);
+            scratch.notes.push_back(
+                {msg("inode %1: its link target cannot be read (%2)", inode.nid, err.message()),
+                 false});
         }
     }
 }
@@ -357,12 +376,9 @@ void Terofsobj::readContents(const Inode& inode, uint64_t offset, MutableByteSpa
 }
 
 size_t Terofsobj::readImageRange(const TImgEntry& e, uint64_t offset, MutableByteSpan out) {
-    const uint64_t nid = nidOf(e.objId);
-    if (nid == ~uint64_t{0})
-        throw Error(msg("%1 is not an object of this image", e.name));
-    const Inode inode = readInode(nid);
+    const Inode inode = contentsInode(e);
     if (inode.size != e.size)
-        throw Error(msg("inode %1 changed size", nid));
+        throw Error(msg("inode %1 changed size", inode.nid));
     try {
         readContents(inode, offset, out);
     } catch (const Error& err) {
@@ -374,11 +390,10 @@ size_t Terofsobj::readImageRange(const TImgEntry& e, uint64_t offset, MutableByt
 
 std::optional<StoredContents> Terofsobj::storedImageContents(const TImgEntry& e, uint64_t offset,
                                                              uint64_t n) {
-    const uint64_t nid = nidOf(e.objId);
-    if (nid == ~uint64_t{0})
+    if (nidOf(e.objId) == ~uint64_t{0})
         return std::nullopt;
     try {
-        const Inode inode = readInode(nid);
+        const Inode inode = contentsInode(e);
         if (inode.compressed() || inode.size != e.size)
             return std::nullopt;
         ExtentMap map(*src_, sb_, inode);
@@ -399,10 +414,9 @@ std::optional<StoredContents> Terofsobj::storedImageContents(const TImgEntry& e,
 
 ContentRange Terofsobj::nextImageData(const TImgEntry& e, uint64_t offset) {
     const uint64_t total = contentSize(e);
-    const uint64_t nid = nidOf(e.objId);
-    if (nid == ~uint64_t{0})
+    if (nidOf(e.objId) == ~uint64_t{0})
         return {offset, total};
-    const Inode inode = readInode(nid);
+    const Inode inode = contentsInode(e);
     if (inode.compressed() || inode.size != total)
         return {offset, total};
     ExtentMap map(*src_, sb_, inode);
@@ -456,148 +470,10 @@ void Terofsobj::damage(Message m, bool leftOut) {
         warn(std::move(m));
 }
 
-void Terofsobj::walk(Node* root, const Inode& rootInode, JobReporter& rep) {
-    struct Frame {
-        Node* node;
-        Inode inode;
-        uint64_t next = 0; // the next block of the directory
-    };
-    std::unordered_map<uint64_t, uint32_t> firstSeen; // nid -> object id
-    // As many as the superblock counts, within what the image could hold
-    // and never more than a million ahead (a hostile count costs nothing).
-    firstSeen.reserve(static_cast<size_t>(
-        std::min({sb_.inos, src_->storedSize() >> kNidShift, uint64_t{1} << 20})));
-    firstSeen.emplace(rootInode.nid, root->entry.objId);
-    const uint64_t bs = sb_.blockSize;
-    // Every directory block is stored in the file (a compressed one in
-    // less): a hostile map that repeats one block of entries cannot make
-    // the walk go on past that.
-    const uint64_t dirBudget = src_->storedSize() * 16 + (1u << 20);
-    uint64_t dirBytes = 0;
-    const int64_t expected = static_cast<int64_t>(std::max<uint64_t>(sb_.inos, 1));
-    int64_t made = 1;
-    Bytes block(bs);
-    std::vector<DirEntry> entries;
-    std::vector<Frame> stack;
-    stack.push_back({root, rootInode});
-    while (!stack.empty()) {
-        if (cancel.load())
-            throw Error(msg("cancelled"));
-        Frame& f = stack.back();
-        const uint64_t at = f.next * bs;
-        if (at >= f.inode.size) {
-            stack.pop_back();
-            continue;
-        }
-        ++f.next;
-        Node* dir = f.node;
-        const size_t len = static_cast<size_t>(std::min<uint64_t>(bs, f.inode.size - at));
-        if ((dirBytes += len) > dirBudget) {
-            damage(msg("directory %1: the directories read so far take more than the file can "
-                       "hold; the rest of it is not read",
-                       displayPath(dir)));
-            stack.pop_back();
-            continue;
-        }
-        entries.clear();
-        try {
-            readContents(f.inode, at, MutableByteSpan(block.data(), len));
-        } catch (const Error& e) {
-            damage(msg("directory %1: block %2 cannot be read (%3); the rest of it is not read",
-                       displayPath(dir), f.next - 1, e.message()));
-            stack.pop_back();
-            continue;
-        }
-        if (auto why = parseDirBlock(ByteSpan(block.data(), len), entries))
-            damage(msg("directory %1: block %2: %3; the entries after it are left out",
-                       displayPath(dir), f.next - 1, *why));
-        std::vector<Frame> subdirs;
-        for (const DirEntry& d : entries) {
-            if (d.name == "." || d.name == "..")
-                continue;
-            std::string name(d.name);
-            auto where = [&] { return displayPath(dir) + (dir == root ? "" : "/") + name; };
-            auto node = std::make_unique<Node>();
-            node->text = name;
-            Inode inode;
-            auto seen = firstSeen.find(d.nid);
-            if (seen != firstSeen.end()) {
-                const Node* first = nodeFor(seen->second);
-                if (!first || first->isDirectory()) {
-                    damage(msg("%1: names directory %2 a second time; left out", where(),
-                               first ? displayPath(first) : std::string("?")));
-                    continue;
-                }
-                node->entry = first->entry;
-                node->entry.objType = kTypeHardlink;
-                node->entry.linkInfo = first->entry.objId;
-                ++info_.hardLinks;
-            } else {
-                try {
-                    inode = readInode(d.nid);
-                } catch (const Error& e) {
-                    damage(msg("%1: %2; left out", where(), e.message()));
-                    continue;
-                }
-                decodeEntry(inode, node->entry);
-            }
-            node->entry.name = name;
-            node->entry.objId = newobjid();
-            nidOf_.resize(node->entry.objId + 1, ~uint64_t{0});
-            nidOf_[node->entry.objId] = d.nid;
-            if (seen == firstSeen.end())
-                firstSeen.emplace(d.nid, node->entry.objId);
-            node->icon = iconFor(node->entry, node->text);
-            Node* added = dir->addChild(std::move(node));
-            setNode(added->entry.objId, added);
-            if (added->entry.objType == kTypeDirectory)
-                subdirs.push_back({added, inode});
-            ++made;
-            rep.progressWith(std::min(made, expected), expected, 2,
-                             [&] { return verbatim(added->text); });
-        }
-        // f may move when the stack grows.
-        // Taken in the order the directory lists them.
-        for (auto s = subdirs.rbegin(); s != subdirs.rend(); ++s)
-            stack.push_back(*s);
-    }
-}
-
-void Terofsobj::Open() {
-    JobReporter rep(onwk, kFlagRead);
-    rep.send(0, 0, 1, {});
-    scanning_ = true;
-    struct Done {
-        Terofsobj* self;
-        JobReporter& rep;
-        ~Done() {
-            self->scanning_ = false;
-            rep.send(0, 0, 3, {});
-        }
-    } done{this, rep};
-    nodeTable.clear();
-    nidOf_.clear();
-    maxObjId = 0;
-    info_ = ReadInfo{};
-    sharedXattrs_.clear();
-    const Inode rootInode = readInode(sb_.rootNid);
-    if ((rootInode.mode & kModeTypeMask) != kModeDirectory)
-        throw Error(msg("the EROFS root inode (nid %1) is not a directory", sb_.rootNid));
-    auto root = std::make_unique<Node>();
-    decodeEntry(rootInode, root->entry);
-    root->text = "/";
-    root->icon = kFolderIcon;
-    root->entry.objId = newobjid();
-    nidOf_.assign(root->entry.objId + 1, ~uint64_t{0});
-    nidOf_[root->entry.objId] = sb_.rootNid;
-    setNode(root->entry.objId, root.get());
-    walk(root.get(), rootInode, rep);
-    sharedXattrs_.clear();
-    if (damageReported_ > kDamageListed)
-        warn(msg("%1 more problems with entries were found", damageReported_ - kDamageListed));
-    sortTree(root.get());
-    info_.objects = root->subtreeSize();
-    setRoot(std::move(root));
+void Terofsobj::damage(Scratch& scratch) {
+    for (Note& n : scratch.notes)
+        damage(std::move(n.text), n.leftOut);
+    scratch.notes.clear();
 }
 
 std::vector<std::pair<std::string, std::string>> Terofsobj::describe() const {

@@ -1,9 +1,11 @@
 // Terofsobj: an EROFS image. Init reads the superblock, the device table and
 // the long attribute prefixes; Open walks the directories once, from the
 // root, giving every dirent a node (a second name of an inode becomes a hard
-// link). Contents are read extent by extent through the inode's map: flat
-// blocks and inline tails, chunks, and compressed clusters decoded by the
-// Debian libraries, never a whole file at once.
+// link), with the inodes of what is no folder decoded by workers meanwhile.
+// Contents are read extent by extent through the inode's map (what it needs
+// of the inode kept from the walk): flat blocks and inline tails, chunks,
+// and compressed clusters decoded by the Debian libraries, never a whole
+// file at once.
 #pragma once
 
 #include "inode.h"
@@ -59,10 +61,41 @@ protected:
 
 private:
     struct Decoded;
+    struct Pending;
+    // Problems with entries listed one by one; the rest are counted.
+    static constexpr size_t kDamageListed = 100;
+    // A problem found while decoding an inode: reported by the walk, in its
+    // order.
+    struct Note {
+        Message text;
+        bool leftOut;
+    };
+    // What decoding inodes keeps on one thread of the walk: the shared
+    // attributes read so far (by id), and the problems found.
+    struct Scratch {
+        std::unordered_map<uint32_t, Xattr> shared;
+        std::vector<Note> notes;
+    };
+    // What reading an object's contents needs of its inode, kept from the
+    // walk so that reading does not fetch the inode again.
+    struct ObjInode {
+        static constexpr uint16_t kUnread = 0xffff; // no format has every bit
+        uint64_t nid = ~uint64_t{0};
+        uint64_t size = 0;
+        uint32_t u = 0;
+        uint16_t format = kUnread;
+        uint16_t xattrCount = 0;
+    };
 
     erofs::Inode readInode(uint64_t nid) const;
-    void decodeEntry(const erofs::Inode& inode, TImgEntry& e);
-    void readXattrs(const erofs::Inode& inode, TImgEntry& e);
+    // The inode of object id for reading its contents: as the walk kept it,
+    // else read from the image.
+    erofs::Inode contentsInode(const TImgEntry& e) const;
+    void keepInode(uint32_t id, const erofs::Inode& inode);
+    // Decodes inode into e. Safe on any thread: what is wrong goes to
+    // scratch.notes.
+    void decodeEntry(const erofs::Inode& inode, TImgEntry& e, Scratch& scratch);
+    void readXattrs(const erofs::Inode& inode, TImgEntry& e, Scratch& scratch);
     std::string readAlias(const erofs::Inode& inode);
     // Reads [offset, offset + out.size()) of inode's contents (inside its
     // size) into out. depth guards the packed inode against holding
@@ -76,17 +109,17 @@ private:
     void loadLongPrefixes();
     void walk(Node* root, const erofs::Inode& rootInode, JobReporter& rep);
     void damage(Message m, bool leftOut = true);
+    void damage(Scratch& scratch);
 
     erofs::Superblock sb_;
     const ImageSource* src_ = nullptr;
     uint64_t readerId_ = 0; // tells this reader's cached inode blocks from another's
     erofs::LongPrefixes longPrefixes_;
     std::vector<Device> devices_;
-    std::vector<uint64_t> nidOf_; // by object id
+    std::vector<ObjInode> inodes_; // by object id
     ReadInfo info_;
     size_t damageReported_ = 0;
     bool scanning_ = false;
-    std::unordered_map<uint32_t, Xattr> sharedXattrs_; // read by the walk, by id
     std::mutex cacheMutex_;
     std::shared_ptr<const Decoded> cache_;
 };

@@ -326,6 +326,90 @@ TEST_F(ErofsPeers, DamagedImagesStayBounded) {
     }
 }
 
+// The walk trusts a dirent's type only for not going into the entry at once:
+// a folder typed as a file is still walked, and a file type cannot hide a
+// loop, a second name of a folder or an inode outside the image.
+TEST(ErofsWalk, DirentsThatDisagreeWithTheirInodes) {
+    if (!haveProgram("mkfs.erofs"))
+        GTEST_SKIP() << "erofs-utils is not installed";
+    TempDir tmp;
+    fs::create_directories(tmp.path() / "t/a");
+    for (const char* f : {"a/x", "f", "g", "h"})
+        writeFile((tmp.path() / "t" / f).string(), f);
+    sh("mkfs.erofs --quiet " + (tmp / "e.img") + " " + (tmp / "t"));
+    const Bytes good = readFile(tmp / "e.img");
+    auto open = [](Bytes b) { return openBytes(ImageData::fromBytes(std::move(b)), nullptr); };
+    auto listing = [](Timg& img) {
+        std::string out;
+        forEachPreorder(img.root(),
+                        [&](Node* n) { out += pathFromRoot(n) + (n->isDirectory() ? "/ " : " "); });
+        return out;
+    };
+    auto original = open(good);
+    const auto& sb = dynamic_cast<Terofsobj&>(*original).superblock();
+    const uint64_t rootAt = sb.inodeOffset(sb.rootNid);
+    const erofs::Inode root = erofs::decodeInode(sb.rootNid, ByteSpan(good).subspan(rootAt), sb);
+    ASSERT_LE(root.size, sb.blockSize);
+    const size_t dir =
+        root.layout == erofs::kFlatInline ? root.bodyEnd(sb) : uint64_t{root.u} << sb.blockBits;
+    // The offset of the root's dirent called name.
+    auto dirent = [&](const std::string& name) -> size_t {
+        const size_t count = load16(good.data() + dir + 8) / 12;
+        for (size_t i = 0; i < count; ++i) {
+            const size_t from = load16(good.data() + dir + i * 12 + 8);
+            const size_t to = i + 1 < count ? load16(good.data() + dir + i * 12 + 20) : root.size;
+            if (std::string(reinterpret_cast<const char*>(good.data() + dir + from), to - from)
+                    .c_str() == name)
+                return dir + i * 12;
+        }
+        ADD_FAILURE() << name;
+        return 0;
+    };
+    const uint64_t folderNid = load64(good.data() + dirent("a"));
+    struct Case {
+        const char* what;
+        std::vector<std::pair<const char*, uint64_t>> nids; // dirent, nid given
+        const char* typedAsFile;
+        std::string tree;
+        std::vector<std::string> warnings;
+    };
+    const std::string whole = listing(*original);
+    const Case cases[] = {
+        {"a folder typed as a file", {}, "a", whole, {}},
+        {"a file naming the root",
+         {{"f", sb.rootNid}},
+         nullptr,
+         "/ a/ a/x g h ",
+         {"/f: names directory / a second time; left out"}},
+        {"a file naming a folder",
+         {{"g", folderNid}},
+         nullptr,
+         "/ a/ a/x f h ",
+         {"/g: names directory /a a second time; left out"}},
+        {"two files naming an inode outside the image",
+         {{"f", uint64_t{1} << 40}, {"h", uint64_t{1} << 40}},
+         nullptr,
+         "/ a/ a/x g ",
+         {"/f: inode 1099511627776 lies outside the image; left out",
+          "/h: names an object that cannot be read; left out"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes bad = good;
+        for (const auto& [name, nid] : c.nids)
+            store64(bad.data() + dirent(name), nid);
+        if (c.typedAsFile)
+            bad[dirent(c.typedAsFile) + 10] = std::byte{erofs::kFtRegular};
+        auto img = open(std::move(bad));
+        EXPECT_EQ(listing(*img), c.tree);
+        // The root's entries lie in the superblock's block, which its
+        // checksum covers.
+        std::vector<std::string> warnings = img->warnings();
+        std::erase(warnings, "the EROFS superblock fails its checksum");
+        EXPECT_EQ(warnings, c.warnings);
+    }
+}
+
 // What EROFS cannot hold is refused before a byte is written, naming it.
 TEST(ErofsWriter, RefusesWhatTheFormatCannotHold) {
     TempDir tmp;
