@@ -28,6 +28,9 @@ namespace {
 // Entries handed to the workers at a time, and such batches waiting at most.
 constexpr size_t kPendingBatch = 256;
 constexpr size_t kBatchesQueued = 16;
+// Images of fewer inodes are walked on one thread: starting the workers
+// would cost more than they save.
+constexpr uint64_t kWorkersFrom = 256;
 
 std::string displayPath(const Node* n) {
     return "/" + pathFromRoot(n);
@@ -130,7 +133,7 @@ void Terofsobj::walk(Node* root, const Inode& rootInode, JobReporter& rep) {
     int64_t made = 1;
 
     Scratch scratch; // the walk's own
-    const unsigned workers = defaultWorkers();
+    const unsigned workers = sb_.inos >= kWorkersFrom ? defaultWorkers() : 1;
     std::vector<Scratch> workerScratch(workers);
     std::vector<Frame> lateFolders; // entries whose inode, not their dirent, says folder
     std::vector<Node*> dropped;     // listed, then left out when their inode was read
