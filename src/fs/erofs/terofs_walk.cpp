@@ -16,7 +16,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <unordered_set>
 #include <utility>
 
 namespace korvane {
@@ -346,16 +345,22 @@ void Terofsobj::walk(Node* root, const Inode& rootInode, JobReporter& rep) {
         lateFolders.clear();
     }
 
-    if (!dropped.empty()) {
-        const std::unordered_set<const Node*> gone(dropped.begin(), dropped.end());
-        std::unordered_set<Node*> parents;
-        for (Node* n : dropped)
-            parents.insert(n->parent);
-        dropped.clear();
-        for (Node* p : parents)
-            std::erase_if(p->children,
-                          [&](const std::unique_ptr<Node>& c) { return gone.count(c.get()) != 0; });
+    // The entries left out go in one pass over each folder that held one
+    // (taking them out one by one would cost a folder of a million damaged
+    // entries a million passes). They are marked by the id 0, which no
+    // object has.
+    std::vector<Node*> parents;
+    parents.reserve(dropped.size());
+    for (Node* n : dropped) {
+        n->entry.objId = 0;
+        parents.push_back(n->parent);
     }
+    dropped = {};
+    std::sort(parents.begin(), parents.end());
+    parents.erase(std::unique(parents.begin(), parents.end()), parents.end());
+    for (Node* p : parents)
+        std::erase_if(p->children,
+                      [](const std::unique_ptr<Node>& c) { return c->entry.objId == 0; });
     for (Note& n : workerNotes)
         damage(std::move(n.text), n.leftOut);
     damageReported_ += moreNotes;
