@@ -17,9 +17,7 @@ Inode decodeInode(uint64_t nid, ByteSpan bytes, const Superblock& s) {
     const std::byte* p = bytes.data();
     Inode n;
     n.nid = nid;
-    n.format = load16(p + ic::kFormat);
-    n.extended = (n.format & kFormatExtended) != 0;
-    n.layout = static_cast<uint8_t>((n.format >> kFormatLayoutShift) & kFormatLayoutMask);
+    n.setFormat(load16(p + ic::kFormat));
     if ((n.format & ~kFormatKnown) != 0 || n.layout > kChunkBased)
         throw Error(msg("inode %1 has an unknown format (0x%2)", nid, n.format));
     n.xattrCount = load16(p + ic::kXattrCount);

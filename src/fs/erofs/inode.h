@@ -25,6 +25,12 @@ struct Inode {
     int64_t mtime = 0;
     uint32_t mtimeNs = 0;
 
+    // The format word, and what it says: compact or extended, and the layout.
+    void setFormat(uint16_t f) {
+        format = f;
+        extended = (f & kFormatExtended) != 0;
+        layout = static_cast<uint8_t>((f >> kFormatLayoutShift) & kFormatLayoutMask);
+    }
     uint32_t inodeSize() const { return extended ? ie::kRecordSize : ic::kRecordSize; }
     // Bytes of the inline attributes after the inode.
     uint32_t xattrSize() const { return xattrCount ? xh::kRecordSize + (xattrCount - 1u) * 4 : 0; }

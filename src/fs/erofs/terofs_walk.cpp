@@ -165,6 +165,14 @@ void Terofsobj::walk(Node* root, const Inode& rootInode, JobReporter& rep) {
         inodes_[id] = inodes_[first->entry.objId];
         ++info_.hardLinks;
     };
+    // An entry whose inode is decoded: counted, kept for reading its
+    // contents, given its icon.
+    auto adopt = [&](Node* n, const Inode& inode) {
+        if (inode.compressed())
+            ++info_.compressedFiles;
+        keepInode(n->entry.objId, inode);
+        n->icon = iconFor(n->entry, n->text);
+    };
     // Takes a decoded entry back, in the walk's order.
     auto settle = [&](Pending& p) {
         Node* n = p.node;
@@ -187,10 +195,7 @@ void Terofsobj::walk(Node* root, const Inode& rootInode, JobReporter& rep) {
         }
         for (Note& x : p.notes)
             noteLater(std::move(x.text), x.leftOut);
-        if (p.inode.compressed())
-            ++info_.compressedFiles;
-        keepInode(n->entry.objId, p.inode);
-        n->icon = iconFor(n->entry, n->text);
+        adopt(n, p.inode);
         if (n->isDirectory())
             lateFolders.push_back({n, p.inode});
     };
@@ -234,115 +239,114 @@ void Terofsobj::walk(Node* root, const Inode& rootInode, JobReporter& rep) {
     std::vector<DirEntry> entries;
     std::vector<Frame> stack;
     stack.push_back({root, rootInode});
-    while (!stack.empty()) {
-        while (!stack.empty()) {
-            if (cancel.load())
-                throw Error(msg("cancelled"));
-            Frame& f = stack.back();
-            const uint64_t at = f.next * bs;
-            if (at >= f.inode.size) {
-                stack.pop_back();
-                continue;
-            }
-            ++f.next;
-            Node* dir = f.node;
-            const size_t len = static_cast<size_t>(std::min<uint64_t>(bs, f.inode.size - at));
-            if ((dirBytes += len) > dirBudget) {
-                damage(msg("directory %1: the directories read so far take more than the file "
-                           "can hold; the rest of it is not read",
-                           displayPath(dir)));
-                stack.pop_back();
-                continue;
-            }
-            entries.clear();
-            try {
-                readContents(f.inode, at, MutableByteSpan(block.data(), len));
-            } catch (const Error& e) {
-                damage(msg("directory %1: block %2 cannot be read (%3); the rest of it is not read",
-                           displayPath(dir), f.next - 1, e.message()));
-                stack.pop_back();
-                continue;
-            }
-            if (auto why = parseDirBlock(ByteSpan(block.data(), len), entries))
-                damage(msg("directory %1: block %2: %3; the entries after it are left out",
-                           displayPath(dir), f.next - 1, *why));
-            std::vector<Frame> subdirs;
-            for (const DirEntry& d : entries) {
-                if (d.name == "." || d.name == "..")
-                    continue;
-                auto node = std::make_unique<Node>();
-                node->text = std::string(d.name);
-                auto where = [&] {
-                    return displayPath(dir) + (dir == root ? "" : "/") + node->text;
-                };
-                Inode inode;
-                const Node* first = nullptr;
-                uint32_t firstId = 0;
-                bool pending = false;
-                const SeenTable::Seen* seen = firstSeen.find(d.nid);
-                if (seen) {
-                    if (seen->pending) {
-                        firstId = seen->id;
-                        pending = true;
-                    } else if (first = nodeFor(seen->id); !first || first->isDirectory()) {
-                        damage(msg("%1: names directory %2 a second time; left out", where(),
-                                   first ? displayPath(first) : std::string("?")));
-                        continue;
-                    }
-                } else if (notAFolder(d.fileType)) {
-                    pending = true;
-                } else {
-                    try {
-                        inode = readInode(d.nid);
-                    } catch (const Error& e) {
-                        damage(msg("%1: %2; left out", where(), e.message()));
-                        continue;
-                    }
-                    decodeEntry(inode, node->entry, scratch);
-                    damage(scratch);
-                    if (inode.compressed())
-                        ++info_.compressedFiles;
-                }
-                if (!pending)
-                    node->entry.name = node->text;
-                node->entry.objId = newobjid();
-                const uint32_t id = node->entry.objId;
-                if (inodes_.size() <= id)
-                    inodes_.resize(static_cast<size_t>(id) + 1);
-                inodes_[id].nid = d.nid;
-                if (!seen)
-                    firstSeen.insert(d.nid, {id, pending});
-                Node* added = dir->addChild(std::move(node));
-                setNode(id, added);
-                if (first) {
-                    linkTo(added, first);
-                } else if (pending) {
-                    Pending& p = batch.emplace_back();
-                    p.node = added;
-                    p.nid = d.nid;
-                    p.firstId = firstId;
-                    if (batch.size() >= kPendingBatch)
-                        submit();
-                } else {
-                    keepInode(id, inode);
-                    added->icon = iconFor(added->entry, added->text);
-                    if (added->entry.objType == kTypeDirectory)
-                        subdirs.push_back({added, inode});
-                }
-                ++made;
-                rep.progressWith(std::min(made, expected), expected, 2,
-                                 [&] { return verbatim(added->text); });
-            }
-            // f may move when the stack grows.
-            // Taken in the order the directory lists them.
-            for (auto s = subdirs.rbegin(); s != subdirs.rend(); ++s)
-                stack.push_back(*s);
+    while (true) {
+        if (stack.empty()) {
+            // Every folder is read: the workers' entries are taken back, and
+            // those that turned out to be folders are walked in turn.
+            submit();
+            pool.finish();
+            if (lateFolders.empty())
+                break;
+            stack.assign(lateFolders.rbegin(), lateFolders.rend());
+            lateFolders.clear();
+            continue;
         }
-        submit();
-        pool.finish();
-        for (auto f = lateFolders.rbegin(); f != lateFolders.rend(); ++f)
-            stack.push_back(*f);
-        lateFolders.clear();
+        if (cancel.load())
+            throw Error(msg("cancelled"));
+        Frame& f = stack.back();
+        const uint64_t at = f.next * bs;
+        if (at >= f.inode.size) {
+            stack.pop_back();
+            continue;
+        }
+        ++f.next;
+        Node* dir = f.node;
+        const size_t len = static_cast<size_t>(std::min<uint64_t>(bs, f.inode.size - at));
+        if ((dirBytes += len) > dirBudget) {
+            damage(msg("directory %1: the directories read so far take more than the file "
+                       "can hold; the rest of it is not read",
+                       displayPath(dir)));
+            stack.pop_back();
+            continue;
+        }
+        entries.clear();
+        try {
+            readContents(f.inode, at, MutableByteSpan(block.data(), len));
+        } catch (const Error& e) {
+            damage(msg("directory %1: block %2 cannot be read (%3); the rest of it is not read",
+                       displayPath(dir), f.next - 1, e.message()));
+            stack.pop_back();
+            continue;
+        }
+        if (auto why = parseDirBlock(ByteSpan(block.data(), len), entries))
+            damage(msg("directory %1: block %2: %3; the entries after it are left out",
+                       displayPath(dir), f.next - 1, *why));
+        std::vector<Frame> subdirs;
+        for (const DirEntry& d : entries) {
+            if (d.name == "." || d.name == "..")
+                continue;
+            auto node = std::make_unique<Node>();
+            node->text = std::string(d.name);
+            auto where = [&] { return displayPath(dir) + (dir == root ? "" : "/") + node->text; };
+            Inode inode;
+            const Node* first = nullptr;
+            uint32_t firstId = 0;
+            bool pending = false;
+            const SeenTable::Seen* seen = firstSeen.find(d.nid);
+            if (seen) {
+                if (seen->pending) {
+                    firstId = seen->id;
+                    pending = true;
+                } else if (first = nodeFor(seen->id); !first || first->isDirectory()) {
+                    damage(msg("%1: names directory %2 a second time; left out", where(),
+                               first ? displayPath(first) : std::string("?")));
+                    continue;
+                }
+            } else if (notAFolder(d.fileType)) {
+                pending = true;
+            } else {
+                try {
+                    inode = readInode(d.nid);
+                } catch (const Error& e) {
+                    damage(msg("%1: %2; left out", where(), e.message()));
+                    continue;
+                }
+                decodeEntry(inode, node->entry, scratch);
+                damage(scratch);
+            }
+            if (!pending)
+                node->entry.name = node->text;
+            node->entry.objId = newobjid();
+            const uint32_t id = node->entry.objId;
+            if (inodes_.size() <= id)
+                inodes_.resize(static_cast<size_t>(id) + 1);
+            inodes_[id].nid = d.nid;
+            if (!seen)
+                firstSeen.insert(d.nid, {id, pending});
+            Node* added = dir->addChild(std::move(node));
+            setNode(id, added);
+            if (first) {
+                linkTo(added, first);
+            } else if (pending) {
+                Pending& p = batch.emplace_back();
+                p.node = added;
+                p.nid = d.nid;
+                p.firstId = firstId;
+                if (batch.size() >= kPendingBatch)
+                    submit();
+            } else {
+                adopt(added, inode);
+                if (added->isDirectory())
+                    subdirs.push_back({added, inode});
+            }
+            ++made;
+            rep.progressWith(std::min(made, expected), expected, 2,
+                             [&] { return verbatim(added->text); });
+        }
+        // f may move when the stack grows.
+        // Taken in the order the directory lists them.
+        for (auto s = subdirs.rbegin(); s != subdirs.rend(); ++s)
+            stack.push_back(*s);
     }
 
     // The entries left out go in one pass over each folder that held one

@@ -52,9 +52,7 @@ Inode Terofsobj::contentsInode(const TImgEntry& e) const {
         return readInode(o.nid);
     Inode n;
     n.nid = o.nid;
-    n.format = o.format;
-    n.extended = (o.format & kFormatExtended) != 0;
-    n.layout = static_cast<uint8_t>((o.format >> kFormatLayoutShift) & kFormatLayoutMask);
+    n.setFormat(o.format);
     n.xattrCount = o.xattrCount;
     n.size = o.size;
     n.u = o.u;
