@@ -29,10 +29,9 @@ const Message kDone = msg("Done");
 // Hard links to hard links are followed this far at most.
 constexpr int kMaxLinkHops = 64;
 
-// Batches of files handed to the workers that wait at a time, and folders
-// whose files are still being written that wait for their own mode and times.
+// Batches of files handed to the workers (and folders waiting for them) that
+// are queued at a time.
 constexpr size_t kBatchesQueued = 64;
-constexpr size_t kFoldersWaiting = 64;
 // A batch: files of one folder, one after another in the walk, up to this
 // many or this many bytes. Making a file locks its folder, so two workers
 // filling one folder wait on each other; by folders they seldom meet, and a
@@ -92,13 +91,6 @@ private:
         size_t next = 0;
         bool queued = false; // files of it went to the workers
     };
-    // A folder done but for its files on the workers: its attributes are set
-    // when they are written.
-    struct Waiting {
-        Node* dir;
-        UniqueFd fd;
-        std::string path;
-    };
     // An object written to disk, and the top of the run it is below.
     struct Place {
         const Node* node;
@@ -121,7 +113,7 @@ private:
     void writeLater(Node* n, int dirfd);
     // Hands the batch to the workers.
     void submitBatch();
-    // Waits for the workers' files and finishes the folders that waited.
+    // Waits for the workers' files and the folders that wait for them.
     void settle();
     void skip(std::string path, Message reason, size_t below = 0);
     void step(const Node* n);
@@ -149,7 +141,6 @@ private:
     std::vector<Place> pending_;
     ClashMode replaceMode_ = kClashAsk;
     OrderedPool pool_;
-    std::vector<Waiting> waiting_;
     struct Batch {
         int dirfd = -1;
         std::vector<Node*> files;
@@ -441,24 +432,26 @@ void Extractor::setDirAttributes(int fd, const Node* dir, const std::string& pat
 }
 
 void Extractor::finishDir(Frame& f) {
-    if (f.queued) {
-        waiting_.push_back({f.dir, std::move(f.fd), dirPath_});
-        if (waiting_.size() >= kFoldersWaiting)
-            settle();
+    if (!f.queued) {
+        setDirAttributes(f.fd.get(), f.dir, dirPath_);
+        f.fd.reset();
         return;
     }
-    setDirAttributes(f.fd.get(), f.dir, dirPath_);
-    f.fd.reset();
+    // Its files are on the workers: its own mode and times are set when they
+    // are written, in the order of the queue, with no wait here. Inner
+    // folders come first, and setting a folder's attributes does not touch
+    // the folder it is in.
+    if (batch_.dirfd == f.fd.get())
+        submitBatch();
+    OrderedPool::Unit u;
+    u.commit = [this, dir = f.dir, fd = std::make_shared<UniqueFd>(std::move(f.fd)),
+                path = dirPath_] { setDirAttributes(fd->get(), dir, path); };
+    pool_.submit(std::move(u));
 }
 
 void Extractor::settle() {
     submitBatch();
     pool_.finish();
-    // Inner folders waited first, and setting a folder's attributes does not
-    // touch the folder it is in.
-    for (Waiting& w : waiting_)
-        setDirAttributes(w.fd.get(), w.dir, w.path);
-    waiting_.clear();
 }
 
 void Extractor::refuseNamesake(Node* top) {
