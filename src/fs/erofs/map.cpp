@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 namespace korvane::erofs {
 
@@ -22,11 +23,26 @@ constexpr uint32_t kCblkcntBits = 12;
 ExtentMap::ExtentMap(const ImageSource& src, const Superblock& s, const Inode& inode)
     : src_(src), s_(s), inode_(inode) {}
 
-void ExtentMap::readAt(uint64_t offset, std::byte* out, size_t n) const {
-    if (offset > src_.size() || n > src_.size() - offset)
+void ExtentMap::readAt(uint64_t offset, std::byte* out, size_t n) {
+    const uint64_t total = src_.size();
+    if (offset > total || n > total - offset)
         throw Error(msg("the block map of inode %1 points outside the image (byte %2)", inode_.nid,
                         offset));
-    src_.read(offset, MutableByteSpan(out, n));
+    if (n > kWindow) {
+        src_.read(offset, MutableByteSpan(out, n));
+        return;
+    }
+    if (offset < windowAt_ || offset + n > windowAt_ + windowLength_) {
+        // As much of the map as the file can have from here (a record of at
+        // most 8 bytes a block, after the map header), a window at most:
+        // a small file's map costs a small read.
+        const uint64_t blocks = (inode_.size >> s_.blockBits) + 2;
+        const uint64_t want = std::clamp<uint64_t>(blocks * 8 + mh::kRecordSize + 8, n, kWindow);
+        windowAt_ = offset;
+        windowLength_ = static_cast<size_t>(std::min(want, total - offset));
+        src_.read(offset, MutableByteSpan(window_, windowLength_));
+    }
+    std::memcpy(out, window_ + (offset - windowAt_), n);
 }
 
 Extent ExtentMap::at(uint64_t offset) {

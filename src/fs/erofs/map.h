@@ -67,7 +67,10 @@ private:
     Lcluster lookback(Lcluster m, uint32_t distance);
     uint32_t compressedBlocks(const Lcluster& head);
     uint64_t extentEnd(uint64_t headLcn, uint64_t la);
-    void readAt(uint64_t offset, std::byte* out, size_t n) const;
+    // Reads n bytes of the inode's map at offset. The records are read a
+    // window at a time: mapping one extent takes several next to each other,
+    // and the next extent's follow them.
+    void readAt(uint64_t offset, std::byte* out, size_t n);
 
     const ImageSource& src_;
     const Superblock& s_;
@@ -84,6 +87,10 @@ private:
     uint64_t tailHeadLcn_ = ~uint64_t{0};
     uint64_t tailInlineAt_ = 0;
     uint64_t indexBase_ = 0;
+    static constexpr size_t kWindow = 4096;
+    std::byte window_[kWindow];
+    uint64_t windowAt_ = 0;
+    size_t windowLength_ = 0;
 };
 
 } // namespace korvane::erofs

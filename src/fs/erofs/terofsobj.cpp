@@ -22,6 +22,8 @@ constexpr uint64_t kMaxLinkTarget = 4096;
 // Nesting of packed-inode reads: a fragment's bytes lie in the packed inode,
 // which holds no fragments itself.
 constexpr int kMaxDepth = 1;
+// Bytes of compressed clusters read at once.
+constexpr uint64_t kClusterWindow = 128u << 10;
 
 } // namespace
 
@@ -291,6 +293,55 @@ bool Terofsobj::GetEntry(uint32_t id, TImgEntry& entry) {
     return false;
 }
 
+void Terofsobj::decodeInto(const Inode& inode, const Extent& x, MutableByteSpan out) {
+    if (!canDecode(x.alg))
+        throw Error(
+            msg("an extent compressed with %1, which Korvane does not read", algorithmName(x.alg)));
+    if (x.device != 0 || x.pa > src_->size() || x.plen > src_->size() - x.pa)
+        throw Error(
+            msg("inode %1: the cluster at byte %2 lies outside the image", inode.nid, x.pa));
+    // A file's clusters mostly lie one after another: when a cluster starts
+    // where the last read ended, the read is made longer each time, twice the
+    // last up to kClusterWindow, but no longer than the rest of the file can
+    // take up (its clusters hold no more than its bytes). Each thread keeps
+    // the stretch it last read.
+    struct Window {
+        uint64_t reader = 0;
+        uint64_t at = 0;
+        size_t len = 0;
+        size_t capacity = 0;
+        std::unique_ptr<std::byte[]> bytes;
+    };
+    thread_local Window w;
+    if (w.reader != readerId_ || x.pa < w.at || x.pa + x.plen > w.at + w.len) {
+        uint64_t want = x.plen;
+        if (w.reader == readerId_ && x.pa == w.at + w.len) {
+            const uint64_t rest =
+                (inode.size - x.la + sb_.blockSize - 1) & ~uint64_t{sb_.blockSize - 1};
+            want = std::max(want, std::min({uint64_t{2} * w.len, kClusterWindow, rest}));
+        }
+        want = std::min(want, src_->size() - x.pa);
+        w.reader = 0;
+        if (w.capacity < want) {
+            w.bytes.reset(new std::byte[want]);
+            w.capacity = static_cast<size_t>(want);
+        }
+        w.at = x.pa;
+        w.len = static_cast<size_t>(want);
+        src_->read(w.at, MutableByteSpan(w.bytes.get(), w.len));
+        w.reader = readerId_;
+    }
+    noteRead(x.plen);
+    const ByteSpan in(w.bytes.get() + (x.pa - w.at), x.plen);
+    DecodeRequest r;
+    r.alg = x.alg;
+    r.partial = x.partialRef;
+    r.zeroPadding = sb_.has(kIncompatZeroPadding);
+    r.blockSize = sb_.blockSize;
+    r.la = x.la;
+    decodeCluster(r, in, out);
+}
+
 std::shared_ptr<const Terofsobj::Decoded> Terofsobj::decode(const Inode& inode, const Extent& x) {
     {
         std::lock_guard lock(cacheMutex_);
@@ -298,26 +349,11 @@ std::shared_ptr<const Terofsobj::Decoded> Terofsobj::decode(const Inode& inode, 
             cache_->bytes.size() == x.llen)
             return cache_;
     }
-    if (!canDecode(x.alg))
-        throw Error(
-            msg("an extent compressed with %1, which Korvane does not read", algorithmName(x.alg)));
-    if (x.device != 0 || x.pa > src_->size() || x.plen > src_->size() - x.pa)
-        throw Error(
-            msg("inode %1: the cluster at byte %2 lies outside the image", inode.nid, x.pa));
-    Bytes in(x.plen);
-    src_->read(x.pa, in);
-    noteRead(x.plen);
     auto d = std::make_shared<Decoded>();
     d->nid = inode.nid;
     d->la = x.la;
     d->bytes.resize(static_cast<size_t>(x.llen));
-    DecodeRequest r;
-    r.alg = x.alg;
-    r.partial = x.partialRef;
-    r.zeroPadding = sb_.has(kIncompatZeroPadding);
-    r.blockSize = sb_.blockSize;
-    r.la = x.la;
-    decodeCluster(r, in, d->bytes);
+    decodeInto(inode, x, d->bytes);
     std::lock_guard lock(cacheMutex_);
     cache_ = d;
     return d;
@@ -353,6 +389,12 @@ void Terofsobj::readContents(const Inode& inode, uint64_t offset, MutableByteSpa
             break;
         }
         case Extent::kEncoded: {
+            // A whole extent is decoded where it goes; part of one comes from
+            // the cache, which the neighbouring reads share.
+            if (pos == x.la && stop == x.la + x.llen) {
+                decodeInto(inode, x, piece);
+                break;
+            }
             const auto d = decode(inode, x);
             std::memcpy(piece.data(), d->bytes.data() + (pos - x.la), piece.size());
             break;

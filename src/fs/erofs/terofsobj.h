@@ -102,6 +102,8 @@ private:
     // fragments itself.
     void readContents(const erofs::Inode& inode, uint64_t offset, MutableByteSpan out,
                       int depth = 0);
+    // Decodes the encoded extent x into out (x.llen bytes).
+    void decodeInto(const erofs::Inode& inode, const erofs::Extent& x, MutableByteSpan out);
     // The decoded bytes of an encoded extent (cached: neighbouring reads
     // share it).
     std::shared_ptr<const Decoded> decode(const erofs::Inode& inode, const erofs::Extent& x);
