@@ -6,7 +6,11 @@
 #   - korvane-cli extract -C DIR     extracting the whole tree
 #   - fsck.erofs --extract=DIR       the erofs-utils peer
 # and the peak memory (RSS) of Korvane's runs.
-# Usage: bench/erofs-read.sh [WORKDIR]   (env: FILES, BYTES, RUNS, KORVANE_BUILD, EXTRACT_DIR)
+# The files' contents compress to a little over half with LZ4HC, as a phone's
+# system files do (CONTENTS=random: they do not compress, and the LZ4HC image
+# holds them stored as they are).
+# Usage: bench/erofs-read.sh [WORKDIR]
+#   (env: FILES, BYTES, RUNS, CONTENTS, KORVANE_BUILD, EXTRACT_DIR)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -14,6 +18,12 @@ root=$PWD
 files=${FILES:-50000}
 bytes=${BYTES:-1073741824}
 runs=${RUNS:-3}
+contents=${CONTENTS:-compressible}
+case $contents in
+compressible) genopts=(--compressible) ;;
+random) genopts=() ;;
+*) echo "bench/erofs-read.sh: CONTENTS is compressible or random" >&2; exit 2 ;;
+esac
 work=${1:-${TMPDIR:-/tmp}/korvane-bench-erofs}
 # Extraction goes to EXTRACT_DIR (default /dev/shm): on the shared machine's
 # throttled disk it would measure the disk, for both tools alike.
@@ -37,11 +47,11 @@ gen=$build/bench/korvane-genimage
 
 mkdir -p "$work"
 tree=$work/tree
-stamp="$files $bytes"
+stamp="$files $bytes $contents"
 if [[ ! -d "$tree" || "$(cat "$work/stamp" 2>/dev/null)" != "$stamp" ]]; then
-    echo "== writing a tree of $files files ($bytes bytes)" >&2
+    echo "== writing a tree of $files files ($bytes bytes, $contents)" >&2
     rm -rf "$tree" "$work"/*.img
-    "$gen" --tree-dir "$tree" --files "$files" --bytes "$bytes" --seed 1 >&2
+    "$gen" --tree-dir "$tree" --files "$files" --bytes "$bytes" --seed 1 "${genopts[@]}" >&2
     echo "$stamp" >"$work/stamp"
 fi
 for kind in plain lz4hc; do

@@ -61,6 +61,29 @@ int writeSparseTree(const std::string& out, size_t emptyFiles, size_t folders, s
     return ok ? 0 : 1;
 }
 
+// Contents that compress about as a phone's system files do: runs of 0 to
+// 63 random bytes, each followed by a copy of 8 to 71 bytes from up to 2 KiB
+// before it, so that the repeats lie within a small cluster too.
+Bytes compressibleContents(size_t size, uint32_t seed) {
+    Bytes out(size);
+    uint64_t x = seed * 0x9E3779B97F4A7C15ull + 1;
+    auto next = [&x] {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        return x;
+    };
+    for (size_t i = 0; i < size;) {
+        const uint64_t r = next();
+        for (size_t lit = r & 63; lit > 0 && i < size; --lit)
+            out[i++] = static_cast<std::byte>(next());
+        const size_t back = 1 + ((r >> 8) & 2047);
+        for (size_t len = 8 + ((r >> 24) & 63); len > 0 && i < size && back <= i; --len, ++i)
+            out[i] = out[i - back];
+    }
+    return out;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -70,11 +93,14 @@ int main(int argc, char** argv) {
     uint64_t bytes = 16u << 20;
     uint32_t seed = 1;
     size_t emptyFiles = 0, perFolder = 1000, folders = 0;
+    bool compressible = false;
     app.add_option("--out", out, "YAFFS2 image to write");
     app.add_option("--tree-dir", treeDir, "Folder to write the same tree into");
     app.add_option("--files", files, "Number of regular files");
     app.add_option("--bytes", bytes, "Total bytes of file contents (approximate)");
     app.add_option("--seed", seed, "Random seed");
+    app.add_flag("--compressible", compressible,
+                 "Contents that compress to about half (random bytes otherwise)");
     app.add_option("--empty-files", emptyFiles,
                    "Instead: this many empty files, --per-folder in each folder below the root");
     app.add_option("--per-folder", perFolder, "With --empty-files: files per folder")
@@ -133,7 +159,9 @@ int main(int argc, char** argv) {
         written += size;
         char name[48];
         std::snprintf(name, sizeof name, "file%06zu%s", f, exts[rng() % std::size(exts)]);
-        Bytes data = pattern(static_cast<size_t>(size), static_cast<uint32_t>(f));
+        Bytes data = compressible
+                         ? compressibleContents(static_cast<size_t>(size), static_cast<uint32_t>(f))
+                         : pattern(static_cast<size_t>(size), static_cast<uint32_t>(f));
         if (!out.empty())
             b.file(next++, dirIds[parent], name, data, 0100644);
         if (!treeDir.empty()) {
