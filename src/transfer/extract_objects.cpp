@@ -10,7 +10,6 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/resource.h>
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
@@ -98,59 +97,51 @@ Message applyAttributes(int fd, const TImgEntry& e, const ExtractOptions& opt,
     return note;
 }
 
-// Copies s to fd at offset without the bytes passing through a buffer of
-// the process: copy_file_range (which may share the blocks), or between
-// filesystems that cannot copy to each other one write from the image's
-// mapping (the kernel copies once; sendfile would go through a pipe, and on
-// two cores its page reads drained each other's page lists), or sendfile
-// when the image is not mapped. Returns how many bytes were copied: fewer
-// than asked when the kernel cannot (the rest is for the caller to copy);
-// throws when writing fails.
-static uint64_t copyInKernel(const Timg& img, int fd, const StoredContents& s, uint64_t offset) {
-    // Whether copy_file_range was refused between filesystems: the mapping
-    // or sendfile then.
-    static std::atomic<bool> crossDevice{false};
-    static std::atomic<bool> unsupported{false};
+// Copies s to fd at offset from the image file: with copy_file_range, which
+// may share the blocks, or, between filesystems that cannot copy to each
+// other, read into a buffer of the thread and written from it. Writing from
+// the image's mapping instead was as fast when the image's page cache held
+// large pages (an image read from disk), and a third slower when it held the
+// small pages of an image just written, whose faults the mapping takes a few
+// pages at a time; reading through the image's reader costs it extra work
+// for each piece. sendfile goes through a pipe, and on two cores its page
+// reads drained each other's page lists. Returns how many bytes were copied:
+// fewer than asked when the image file ends early or cannot be read (the rest
+// is for the caller to read); throws when writing fails.
+static uint64_t copyStored(int fd, const StoredContents& s, uint64_t offset) {
+    // Whether copy_file_range was refused between filesystems.
+    static std::atomic<bool> refused{false};
     uint64_t done = 0;
-    while (done < s.length && !unsupported.load(std::memory_order_relaxed)) {
+    while (done < s.length && !refused.load(std::memory_order_relaxed)) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(s.length - done, 1u << 30));
         auto from = static_cast<off_t>(s.file.offset + done);
-        ssize_t n = -1;
-        if (!crossDevice.load(std::memory_order_relaxed)) {
-            auto to = static_cast<off_t>(offset + done);
-            n = ::copy_file_range(s.file.fd, &from, fd, &to, want, 0);
-            if (n < 0 &&
-                (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS)) {
-                crossDevice = true;
-                continue;
-            }
-        } else if (s.file.mapped) {
-            // A fault in the kernel's copy (the image file cut short since
-            // it was mapped) fails the write; it raises no signal. Pieces of
-            // 8 MiB at most, counted by the stretches their faults map (a
-            // small file's write maps a whole stretch around it), so that
-            // the pages the copy makes resident are let go in time.
-            const size_t piece = std::min<size_t>(want, 8u << 20);
-            pwriteAll(fd, ByteSpan(s.file.mapped + done, piece), offset + done,
-                      msg("cannot write the file"));
-            img.noteReadAt(s.file.offset + done, piece);
-            n = static_cast<ssize_t>(piece);
-        } else {
-            if (::lseek(fd, static_cast<off_t>(offset + done), SEEK_SET) < 0)
-                return done;
-            n = ::sendfile(fd, s.file.fd, &from, want);
-            if (n < 0 && (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
-                unsupported = true;
-                break;
-            }
+        auto to = static_cast<off_t>(offset + done);
+        const ssize_t n = ::copy_file_range(s.file.fd, &from, fd, &to, want, 0);
+        if (n < 0 &&
+            (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS)) {
+            refused = true;
+            break;
         }
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
             throwSystemError("cannot write the file", errno);
         if (n == 0) // the image file ends early: the caller reads zeros
-            break;
+            return done;
         done += static_cast<uint64_t>(n);
+    }
+    thread_local std::unique_ptr<std::byte[]> buffer(new std::byte[kStreamBuffer]);
+    while (done < s.length) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(s.length - done, kStreamBuffer));
+        const ssize_t got =
+            ::pread(s.file.fd, buffer.get(), want, static_cast<off_t>(s.file.offset + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) // the caller reads the rest, and says why it cannot
+            break;
+        pwriteAll(fd, ByteSpan(buffer.get(), static_cast<size_t>(got)), offset + done,
+                  msg("cannot write the file"));
+        done += static_cast<uint64_t>(got);
     }
     return done;
 }
@@ -274,7 +265,7 @@ Message writeFile(Timg& img, uint32_t id, int dirfd, const std::string& name,
             for (pos = r.begin; pos < r.end;) {
                 // Bytes the image file holds as they are go file to file.
                 if (const auto s = img.storedContents(e, pos, r.end - pos)) {
-                    const uint64_t n = copyInKernel(img, fd.get(), *s, pos);
+                    const uint64_t n = copyStored(fd.get(), *s, pos);
                     pos += n;
                     end = std::max(end, pos);
                     if (n == s->length)
