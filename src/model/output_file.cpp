@@ -33,6 +33,41 @@ void pwriteAll(int fd, ByteSpan bytes, uint64_t offset, const Message& what) {
     }
 }
 
+uint64_t copyBetweenFiles(int src, uint64_t srcOff, int dst, uint64_t dstOff, uint64_t n,
+                          MutableByteSpan buffer, std::atomic<bool>& kernelCopy,
+                          const Message& what) {
+    uint64_t done = 0;
+    while (done < n && kernelCopy.load(std::memory_order_relaxed)) {
+        auto from = static_cast<off_t>(srcOff + done);
+        auto to = static_cast<off_t>(dstOff + done);
+        const ssize_t r = ::copy_file_range(
+            src, &from, dst, &to, static_cast<size_t>(std::min<uint64_t>(n - done, 1u << 30)), 0);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+                      errno == EBADF))
+            kernelCopy = false;
+        if (r <= 0) // refused, failed or at the end: the buffer says which
+            break;
+        done += static_cast<uint64_t>(r);
+    }
+    while (done < n) {
+        const ssize_t r = ::pread(src, buffer.data(),
+                                  static_cast<size_t>(std::min<uint64_t>(n - done, buffer.size())),
+                                  static_cast<off_t>(srcOff + done));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0) {
+            if (r == 0)
+                errno = 0;
+            break;
+        }
+        pwriteAll(dst, ByteSpan(buffer.data(), static_cast<size_t>(r)), dstOff + done, what);
+        done += static_cast<uint64_t>(r);
+    }
+    return done;
+}
+
 std::string temporaryFolder() {
     const char* t = std::getenv("TMPDIR");
     return t && *t ? t : "/tmp";

@@ -52,44 +52,16 @@ namespace {
 // Copies n bytes from src at srcOff to dst at dstOff: in the kernel where it
 // can (no trip through a user buffer; reflinks where the filesystem can),
 // through a buffer where it cannot.
-void copyRange(int src, int64_t srcOff, int dst, int64_t dstOff, uint64_t n) {
-    bool kernelCopy = true;
-    while (n > 0 && kernelCopy) {
-        off_t in = srcOff, out = dstOff;
-        size_t want = static_cast<size_t>(std::min<uint64_t>(n, 1u << 30));
-        ssize_t r = ::copy_file_range(src, &in, dst, &out, want, 0);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
-                      errno == EBADF)) {
-            kernelCopy = false;
-            break;
-        }
-        if (r < 0)
-            throwSystemError("read failed", errno);
-        if (r == 0)
-            throw Error("the file ended early");
-        srcOff += r;
-        dstOff += r;
-        n -= static_cast<uint64_t>(r);
-    }
-    if (n == 0)
-        return;
-    Bytes buf(static_cast<size_t>(std::min<uint64_t>(n, 1u << 20)));
-    while (n > 0) {
-        size_t want = static_cast<size_t>(std::min<uint64_t>(buf.size(), n));
-        ssize_t r = ::pread(src, buf.data(), want, srcOff);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r < 0)
-            throwSystemError("read failed", errno);
-        if (r == 0)
-            throw Error("the file ended early");
-        writeAll(dst, buf.data(), static_cast<size_t>(r), dstOff);
-        srcOff += r;
-        dstOff += r;
-        n -= static_cast<uint64_t>(r);
-    }
+void copyRange(int src, int64_t srcOff, int dst, int64_t dstOff, uint64_t n,
+               std::atomic<bool>& kernelCopy) {
+    thread_local Bytes buffer(1u << 20);
+    const uint64_t done =
+        copyBetweenFiles(src, static_cast<uint64_t>(srcOff), dst, static_cast<uint64_t>(dstOff), n,
+                         buffer, kernelCopy, msg("cannot write the working file"));
+    if (done < n && errno != 0)
+        throwSystemError("read failed", errno);
+    if (done < n)
+        throw Error("the file ended early");
 }
 
 } // namespace
@@ -123,6 +95,7 @@ int64_t WorkFile::appendFrom(int fd, uint64_t size) {
             throwSystemError("read failed", errno);
         const int64_t end = start + static_cast<int64_t>(size);
         // Only the data ranges are copied: holes stay holes.
+        std::atomic<bool> kernelCopy{true};
         int64_t pos = start;
         while (pos < end) {
             off_t data = ::lseek(fd, pos, SEEK_DATA);
@@ -137,7 +110,8 @@ int64_t WorkFile::appendFrom(int fd, uint64_t size) {
                 hole = end;
             if (hole <= data)
                 hole = end;
-            copyRange(fd, data, fd_, at + (data - start), static_cast<uint64_t>(hole - data));
+            copyRange(fd, data, fd_, at + (data - start), static_cast<uint64_t>(hole - data),
+                      kernelCopy);
             pos = hole;
         }
         // The length: a hole at the end, too, belongs to the file.

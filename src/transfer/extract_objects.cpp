@@ -97,53 +97,22 @@ Message applyAttributes(int fd, const TImgEntry& e, const ExtractOptions& opt,
     return note;
 }
 
-// Copies s to fd at offset from the image file: with copy_file_range, which
-// may share the blocks, or, between filesystems that cannot copy to each
-// other, read into a buffer of the thread and written from it. Writing from
-// the image's mapping instead was as fast when the image's page cache held
-// large pages (an image read from disk), and a third slower when it held the
-// small pages of an image just written, whose faults the mapping takes a few
-// pages at a time; reading through the image's reader costs it extra work
-// for each piece. sendfile goes through a pipe, and on two cores its page
-// reads drained each other's page lists. Returns how many bytes were copied:
-// fewer than asked when the image file ends early or cannot be read (the rest
-// is for the caller to read); throws when writing fails.
-static uint64_t copyStored(int fd, const StoredContents& s, uint64_t offset) {
-    // Whether copy_file_range was refused between filesystems.
-    static std::atomic<bool> refused{false};
-    uint64_t done = 0;
-    while (done < s.length && !refused.load(std::memory_order_relaxed)) {
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(s.length - done, 1u << 30));
-        auto from = static_cast<off_t>(s.file.offset + done);
-        auto to = static_cast<off_t>(offset + done);
-        const ssize_t n = ::copy_file_range(s.file.fd, &from, fd, &to, want, 0);
-        if (n < 0 &&
-            (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS)) {
-            refused = true;
-            break;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throwSystemError("cannot write the file", errno);
-        if (n == 0) // the image file ends early: the caller reads zeros
-            return done;
-        done += static_cast<uint64_t>(n);
-    }
-    thread_local std::unique_ptr<std::byte[]> buffer(new std::byte[kStreamBuffer]);
-    while (done < s.length) {
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(s.length - done, kStreamBuffer));
-        const ssize_t got =
-            ::pread(s.file.fd, buffer.get(), want, static_cast<off_t>(s.file.offset + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) // the caller reads the rest, and says why it cannot
-            break;
-        pwriteAll(fd, ByteSpan(buffer.get(), static_cast<size_t>(got)), offset + done,
-                  msg("cannot write the file"));
-        done += static_cast<uint64_t>(got);
-    }
-    return done;
+// Copies s to fd at offset from the image file, through buffer where the
+// kernel cannot copy between the two filesystems. Writing from the image's
+// mapping instead was as fast when the image's page cache held large pages
+// (an image read from disk), and a third slower when it held the small pages
+// of an image just written, whose faults the mapping takes a few pages at a
+// time; reading through the image's reader costs it extra work for each
+// piece; sendfile goes through a pipe, and on two cores its page reads
+// drained each other's page lists. Returns how many bytes were copied: fewer
+// than asked when the image file ends early or cannot be read (the rest is
+// for the caller to read); throws when writing fails.
+static uint64_t copyStored(int fd, const StoredContents& s, uint64_t offset,
+                           MutableByteSpan buffer) {
+    // Cleared once the kernel refuses between these filesystems.
+    static std::atomic<bool> kernelCopy{true};
+    return copyBetweenFiles(s.file.fd, s.file.offset, fd, offset, s.length, buffer, kernelCopy,
+                            msg("cannot write the file"));
 }
 
 Message writeSymlink(int dirfd, const std::string& name, const TImgEntry& e,
@@ -265,7 +234,8 @@ Message writeFile(Timg& img, uint32_t id, int dirfd, const std::string& name,
             for (pos = r.begin; pos < r.end;) {
                 // Bytes the image file holds as they are go file to file.
                 if (const auto s = img.storedContents(e, pos, r.end - pos)) {
-                    const uint64_t n = copyStored(fd.get(), *s, pos);
+                    const uint64_t n =
+                        copyStored(fd.get(), *s, pos, MutableByteSpan(buffer.get(), kStreamBuffer));
                     pos += n;
                     end = std::max(end, pos);
                     if (n == s->length)
