@@ -97,23 +97,75 @@ Message applyAttributes(int fd, const TImgEntry& e, const ExtractOptions& opt,
     return note;
 }
 
-// Copies s to fd at offset from the image file, through buffer where the
-// kernel cannot copy between the two filesystems. Writing from the image's
-// mapping instead was as fast when the image's page cache held large pages
-// (an image read from disk), and a third slower when it held the small pages
-// of an image just written, whose faults the mapping takes a few pages at a
-// time; reading through the image's reader costs it extra work for each
-// piece; sendfile goes through a pipe, and on two cores its page reads
-// drained each other's page lists. Returns how many bytes were copied: fewer
-// than asked when the image file ends early or cannot be read (the rest is
-// for the caller to read); throws when writing fails.
-static uint64_t copyStored(int fd, const StoredContents& s, uint64_t offset,
-                           MutableByteSpan buffer) {
-    // Cleared once the kernel refuses between these filesystems.
-    static std::atomic<bool> kernelCopy{true};
-    return copyBetweenFiles(s.file.fd, s.file.offset, fd, offset, s.length, buffer, kernelCopy,
-                            msg("cannot write the file"));
-}
+// Cleared once the kernel refuses to copy between the image's filesystem and
+// the target's.
+static std::atomic<bool> kernelCopy{true};
+
+// Writes one file's contents through its thread's buffer. Pieces that follow
+// one another in the file (an EROFS file's blocks and the tail kept beside
+// its inode, an ext4 file's extents) gather in the buffer and go out with
+// one write: on small files the calls, not the bytes, cost the time.
+class ContentWriter {
+public:
+    ContentWriter(int fd, MutableByteSpan buffer) : fd_(fd), buffer_(buffer) {}
+
+    // Copies s to the file at offset from the image file: file to file where
+    // the kernel can, otherwise read into the buffer. Writing from the
+    // image's mapping instead was as fast when the image's page cache held
+    // large pages (an image read from disk), and a third slower when it held
+    // the small pages of an image just written, whose faults the mapping
+    // takes a few pages at a time; reading through the image's reader costs
+    // it extra work for each piece; sendfile goes through a pipe, and on two
+    // cores its page reads drained each other's page lists. Returns how many
+    // bytes were copied: fewer
+    // than asked when the image file ends early or cannot be read (the rest
+    // is for the caller to read); throws when writing fails.
+    uint64_t copy(const StoredContents& s, uint64_t offset) {
+        if (kernelCopy.load(std::memory_order_relaxed) || s.length > buffer_.size()) {
+            flush();
+            return copyBetweenFiles(s.file.fd, s.file.offset, fd_, offset, s.length, buffer_,
+                                    kernelCopy, msg("cannot write the file"));
+        }
+        MutableByteSpan to = space(offset, static_cast<size_t>(s.length));
+        size_t got = 0;
+        while (got < to.size()) {
+            const ssize_t r = ::pread(s.file.fd, to.data() + got, to.size() - got,
+                                      static_cast<off_t>(s.file.offset + got));
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r <= 0)
+                break;
+            got += static_cast<size_t>(r);
+        }
+        fill_ += got;
+        return got;
+    }
+
+    // Room in the buffer for up to want bytes that belong at offset: after the
+    // gathered ones where they follow them, otherwise once those are written.
+    // The bytes put there are handed over with added.
+    MutableByteSpan space(uint64_t offset, size_t want) {
+        want = std::min(want, buffer_.size());
+        if (fill_ > 0 && (offset != at_ + fill_ || fill_ + want > buffer_.size()))
+            flush();
+        if (fill_ == 0)
+            at_ = offset;
+        return MutableByteSpan(buffer_.data() + fill_, want);
+    }
+    void added(size_t n) { fill_ += n; }
+
+    void flush() {
+        if (fill_ > 0)
+            pwriteAll(fd_, ByteSpan(buffer_.data(), fill_), at_, msg("cannot write the file"));
+        fill_ = 0;
+    }
+
+private:
+    int fd_;
+    MutableByteSpan buffer_;
+    uint64_t at_ = 0; // where in the file the gathered bytes belong
+    size_t fill_ = 0; // how many are gathered
+};
 
 Message writeSymlink(int dirfd, const std::string& name, const TImgEntry& e,
                      const ExtractOptions& opt, XattrFailures* failures, const PathOf& path) {
@@ -224,7 +276,7 @@ Message writeFile(Timg& img, uint32_t id, int dirfd, const std::string& name,
         // One buffer per thread for every file it writes, never cleared:
         // each piece is read into it before it is written.
         thread_local std::unique_ptr<std::byte[]> buffer(new std::byte[kStreamBuffer]);
-        const size_t bufferSize = static_cast<size_t>(std::min<uint64_t>(kStreamBuffer, e.size));
+        ContentWriter out(fd.get(), MutableByteSpan(buffer.get(), kStreamBuffer));
         uint64_t end = 0;
         const uint64_t total = img.contentSize(e);
         for (uint64_t pos = 0; pos < total;) {
@@ -234,25 +286,25 @@ Message writeFile(Timg& img, uint32_t id, int dirfd, const std::string& name,
             for (pos = r.begin; pos < r.end;) {
                 // Bytes the image file holds as they are go file to file.
                 if (const auto s = img.storedContents(e, pos, r.end - pos)) {
-                    const uint64_t n =
-                        copyStored(fd.get(), *s, pos, MutableByteSpan(buffer.get(), kStreamBuffer));
+                    const uint64_t n = out.copy(*s, pos);
                     pos += n;
                     end = std::max(end, pos);
                     if (n == s->length)
                         continue;
                 }
-                const size_t want =
-                    static_cast<size_t>(std::min<uint64_t>(bufferSize, r.end - pos));
-                const size_t got = img.ReadRange(e, pos, MutableByteSpan(buffer.get(), want));
+                const MutableByteSpan to = out.space(
+                    pos, static_cast<size_t>(std::min<uint64_t>(kStreamBuffer, r.end - pos)));
+                const size_t got = img.ReadRange(e, pos, to);
                 if (got == 0) {
                     pos = total;
                     break;
                 }
-                pwriteAll(fd.get(), ByteSpan(buffer.get(), got), pos, msg("cannot write the file"));
+                out.added(got);
                 pos += got;
                 end = pos;
             }
         }
+        out.flush();
         if (end != e.size && ::ftruncate(fd.get(), static_cast<off_t>(e.size)) != 0)
             throwSystemError("cannot write the file", errno);
         note = applyAttributes(fd.get(), e, opt, failures, path, !madeWithMode);

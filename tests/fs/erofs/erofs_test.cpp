@@ -59,6 +59,9 @@ void makeTree(const fs::path& t) {
     writeFile((t / "d/4097").string(), patterned(4097, 3, false));
     writeFile((t / "text").string(), patterned(6000000, 4, false)); // maps longer than a read
     writeFile((t / "random").string(), patterned(100000, 5, true));
+    // A megabyte of blocks and a tail beside its inode: more than an
+    // extraction's buffer gathers at once.
+    writeFile((t / "d/mebibyte-and-tail").string(), patterned((1 << 20) + 100, 8, true));
     writeFile((t / "d/sub/deeper/mixed").string(),
               patterned(50000, 6, true) + patterned(70000, 7, false));
     for (int i = 0; i < 300; ++i)
