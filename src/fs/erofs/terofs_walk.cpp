@@ -27,6 +27,9 @@ namespace {
 // Entries handed to the workers at a time, and such batches waiting at most.
 constexpr size_t kPendingBatch = 256;
 constexpr size_t kBatchesQueued = 16;
+// Bytes an inode and the attributes beside it take, mostly: what a read of
+// several inodes at once takes past the last.
+constexpr size_t kInodeReach = 256;
 // Images of fewer inodes are walked on one thread: starting the workers
 // would cost more than they save.
 constexpr uint64_t kWorkersFrom = 256;
@@ -212,12 +215,28 @@ void Terofsobj::walk(Node* root, const Inode& rootInode, JobReporter& rep) {
         OrderedPool::Unit u;
         u.work = [this, items, &workerScratch](unsigned w) {
             Scratch& s = workerScratch[w];
-            for (Pending& p : *items) {
-                if (p.firstId)
-                    continue;
+            // In the order they lie in: an inode's neighbours in the batch
+            // (mostly its siblings, each beside its inline data) come with
+            // it in one read, up to the thread's window.
+            std::vector<Pending*> order;
+            order.reserve(items->size());
+            for (Pending& p : *items)
+                if (!p.firstId)
+                    order.push_back(&p);
+            std::sort(order.begin(), order.end(),
+                      [](const Pending* a, const Pending* b) { return a->nid < b->nid; });
+            // How far apart two inodes may lie to come in one read.
+            constexpr uint64_t kReachNids = (kMetadataWindow - kInodeReach) >> kNidShift;
+            for (size_t i = 0, reach = 0; i < order.size(); ++i) {
+                Pending& p = *order[i];
+                reach = std::max(reach, i);
+                while (reach + 1 < order.size() && order[reach + 1]->nid - p.nid <= kReachNids)
+                    ++reach;
+                const size_t readAhead =
+                    static_cast<size_t>((order[reach]->nid - p.nid) << kNidShift) + kInodeReach;
                 p.node->entry.name = p.node->text;
                 try {
-                    p.inode = readInode(p.nid);
+                    p.inode = readInode(p.nid, readAhead);
                     decodeEntry(p.inode, p.node->entry, s);
                 } catch (const Error& e) {
                     p.error = e.message();

@@ -24,6 +24,8 @@ constexpr uint64_t kMaxLinkTarget = 4096;
 constexpr int kMaxDepth = 1;
 // Bytes of compressed clusters read at once.
 constexpr uint64_t kClusterWindow = 128u << 10;
+// What a read into a thread's window of inodes takes at least.
+constexpr size_t kMetadataRead = 128;
 
 } // namespace
 
@@ -162,32 +164,38 @@ void Terofsobj::loadLongPrefixes() {
     }
 }
 
-Inode Terofsobj::readInode(uint64_t nid) const {
+ByteSpan Terofsobj::metadata(uint64_t at, size_t n, size_t readAhead) const {
+    // Each thread keeps the stretch it last read. Compact inodes of folders
+    // and of files without inline data lie side by side, so a read takes a
+    // little more than asked; only a little unless the caller says more
+    // follows: mkfs.erofs puts most inodes beside their inline data, far
+    // from each other, and every byte more is a byte more to copy for each.
+    struct Window {
+        uint64_t reader = 0;
+        uint64_t at = 0;
+        size_t len = 0;
+        std::byte bytes[kMetadataWindow];
+    };
+    thread_local std::unique_ptr<Window> w(new Window);
+    if (w->reader != readerId_ || at < w->at || at + n > w->at + w->len) {
+        const size_t want = std::min(std::max({n, readAhead, kMetadataRead}), kMetadataWindow);
+        w->reader = 0;
+        w->at = at;
+        w->len = static_cast<size_t>(std::min<uint64_t>(want, src_->size() - at));
+        src_->read(w->at, MutableByteSpan(w->bytes, w->len));
+        w->reader = readerId_;
+        noteReadAt(w->at, w->len);
+    }
+    return ByteSpan(w->bytes + (at - w->at), n);
+}
+
+Inode Terofsobj::readInode(uint64_t nid, size_t readAhead) const {
     const uint64_t at = sb_.inodeOffset(nid);
     if (nid > (~uint64_t{0} >> (kNidShift + 1)) || at >= src_->size() ||
         src_->size() - at < ic::kRecordSize)
         throw Error(msg("inode %1 lies outside the image", nid));
     const size_t n = static_cast<size_t>(std::min<uint64_t>(ie::kRecordSize, src_->size() - at));
-    // Compact inodes of folders and of files without inline data lie side
-    // by side: each thread keeps the stretch it last read one from. Only a
-    // little: mkfs.erofs puts most inodes beside their inline data, far from
-    // each other, and every byte more is a byte more to copy for each one.
-    struct Window {
-        uint64_t reader = 0;
-        uint64_t at = 0;
-        size_t len = 0;
-        std::byte bytes[128];
-    };
-    thread_local Window w;
-    if (w.reader != readerId_ || at < w.at || at + n > w.at + w.len) {
-        w.reader = 0;
-        w.at = at;
-        w.len = static_cast<size_t>(std::min<uint64_t>(sizeof w.bytes, src_->size() - w.at));
-        src_->read(w.at, MutableByteSpan(w.bytes, w.len));
-        w.reader = readerId_;
-        noteReadAt(w.at, w.len);
-    }
-    return decodeInode(nid, ByteSpan(w.bytes + (at - w.at), n), sb_);
+    return decodeInode(nid, metadata(at, n, readAhead), sb_);
 }
 
 void Terofsobj::readXattrs(const Inode& inode, TImgEntry& e, Scratch& scratch) {
@@ -200,8 +208,17 @@ void Terofsobj::readXattrs(const Inode& inode, TImgEntry& e, Scratch& scratch) {
             {msg("inode %1: its attributes lie outside the image", inode.nid), false});
         return;
     }
-    Bytes region(size);
-    src_->read(at, region);
+    // Beside the inode, so mostly in the window already. The shared
+    // attributes below are read past the window and leave it as it is.
+    Bytes large;
+    ByteSpan region;
+    if (size <= kMetadataWindow) {
+        region = metadata(at, size);
+    } else {
+        large.resize(size);
+        src_->read(at, large);
+        region = large;
+    }
     const size_t shared = std::to_integer<size_t>(region[xh::kSharedCount]);
     size_t pos = xh::kRecordSize + shared * 4;
     if (pos > size) {

@@ -87,7 +87,16 @@ private:
         uint16_t xattrCount = 0;
     };
 
-    erofs::Inode readInode(uint64_t nid) const;
+    // The most a thread's window of inodes and their attributes holds.
+    static constexpr size_t kMetadataWindow = 16u << 10;
+    // Reads inode nid through the thread's metadata window. readAhead: how
+    // many bytes from the inode on to read into the window when it does not
+    // hold the inode (the caller knows the inodes it reads next lie there).
+    erofs::Inode readInode(uint64_t nid, size_t readAhead = 0) const;
+    // The image's bytes [at, at + n) from the thread's metadata window,
+    // reading [at, at + max(n, readAhead)) into it when it does not hold
+    // them; [at, at + n) lies inside the image.
+    ByteSpan metadata(uint64_t at, size_t n, size_t readAhead = 0) const;
     // The inode of object id for reading its contents: as the walk kept it,
     // else read from the image.
     erofs::Inode contentsInode(const TImgEntry& e) const;
