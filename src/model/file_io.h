@@ -15,6 +15,11 @@ namespace korvane {
 // cannot (a write that makes no progress counts as a full disk).
 void pwriteAll(int fd, ByteSpan bytes, uint64_t offset, const Message& what);
 
+// Reads out.size() bytes of fd at offset, again after short reads and
+// interruptions. Returns the bytes read: fewer when the file ends (errno is
+// then 0) or cannot be read (errno says why).
+size_t preadAll(int fd, MutableByteSpan out, uint64_t offset);
+
 // Copies n bytes of file src from srcOff to file dst at dstOff: with
 // copy_file_range (which may share the blocks) while kernelCopy holds, and
 // through buffer (pread, then pwriteAll) where the kernel cannot. kernelCopy

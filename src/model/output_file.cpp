@@ -33,6 +33,23 @@ void pwriteAll(int fd, ByteSpan bytes, uint64_t offset, const Message& what) {
     }
 }
 
+size_t preadAll(int fd, MutableByteSpan out, uint64_t offset) {
+    size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t r =
+            ::pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0) {
+            if (r == 0)
+                errno = 0;
+            break;
+        }
+        done += static_cast<size_t>(r);
+    }
+    return done;
+}
+
 uint64_t copyBetweenFiles(int src, uint64_t srcOff, int dst, uint64_t dstOff, uint64_t n,
                           MutableByteSpan buffer, std::atomic<bool>& kernelCopy,
                           const Message& what) {
@@ -433,18 +450,8 @@ void OutputFile::writeAt(uint64_t offset, ByteSpan bytes) {
 }
 
 void OutputFile::readAt(uint64_t offset, MutableByteSpan out) const {
-    std::byte* p = out.data();
-    size_t n = out.size();
-    while (n > 0) {
-        ssize_t r = ::pread(fd_, p, n, static_cast<off_t>(offset));
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            throwSystemError(msg("cannot read %1", target_), r < 0 ? errno : EIO);
-        p += r;
-        n -= static_cast<size_t>(r);
-        offset += static_cast<uint64_t>(r);
-    }
+    if (preadAll(fd_, out, offset) < out.size())
+        throwSystemError(msg("cannot read %1", target_), errno != 0 ? errno : EIO);
 }
 
 MutableByteSpan OutputFile::map() {

@@ -1,6 +1,7 @@
 #include "timg.h"
 
 #include "error.h"
+#include "file_io.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -190,17 +191,10 @@ size_t Timg::ReadRange(const TImgEntry& e, uint64_t offset, MutableByteSpan out)
     if (e.dataPos <= kFirstDiskFile) {
         const DiskFile file = diskFileOf(e);
         const int fd = diskFileFd(e, file);
-        size_t done = 0;
-        while (done < n) {
-            ssize_t got =
-                ::pread(fd, out.data() + done, n - done, static_cast<off_t>(offset + done));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got < 0)
+        if (preadAll(fd, out, offset) < n) {
+            if (errno != 0)
                 throwSystemError(msg("cannot read %1", file.path), errno);
-            if (got == 0)
-                throw Error(msg("%1 changed after it was added", file.path));
-            done += static_cast<size_t>(got);
+            throw Error(msg("%1 changed after it was added", file.path));
         }
         // Written to while it was read: the end tells.
         if (offset + n == total)

@@ -164,18 +164,8 @@ std::pair<uint64_t, uint64_t> WorkFile::nextData(int64_t from, int64_t to) const
 void WorkFile::read(int64_t offset, MutableByteSpan dst) const {
     if (offset < 0 || offset + static_cast<int64_t>(dst.size()) > size_)
         throw Error("the working file does not hold the requested bytes");
-    std::byte* p = dst.data();
-    size_t n = dst.size();
-    while (n > 0) {
-        ssize_t r = ::pread(fd_, p, n, offset);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            throwSystemError("cannot read the working file", r < 0 ? errno : EIO);
-        p += r;
-        n -= static_cast<size_t>(r);
-        offset += r;
-    }
+    if (preadAll(fd_, dst, static_cast<uint64_t>(offset)) < dst.size())
+        throwSystemError("cannot read the working file", errno != 0 ? errno : EIO);
 }
 
 } // namespace korvane

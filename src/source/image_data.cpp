@@ -1,6 +1,7 @@
 #include "image_data.h"
 
 #include "model/error.h"
+#include "model/file_io.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -74,15 +75,8 @@ void ImageData::read(uint64_t offset, MutableByteSpan out) const {
             // pages resident in the process (the kernel maps a whole large
             // folio at a fault, so a header read through the mapping could
             // make megabytes resident).
-            while (n < want) {
-                ssize_t got =
-                    ::pread(fd_, out.data() + n, want - n, static_cast<off_t>(offset + n));
-                if (got < 0 && errno == EINTR)
-                    continue;
-                if (got <= 0)
-                    break; // the file shrank, or cannot be read: zeros
-                n += static_cast<size_t>(got);
-            }
+            // A file that shrank, or cannot be read, gives zeros.
+            n = preadAll(fd_, out.first(want), offset);
         } else {
             std::memcpy(out.data(), data_ + offset, want);
             n = want;

@@ -1,6 +1,7 @@
 #include "diff.h"
 
 #include "model/error.h"
+#include "model/file_io.h"
 #include "model/tree.h"
 
 #include <algorithm>
@@ -134,22 +135,11 @@ public:
         const int fd = ::open(o.diskPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0)
             throwSystemError(msg("cannot open %1", o.diskPath), errno);
-        size_t done = 0;
-        while (done < out.size()) {
-            const ssize_t n = ::pread(fd, out.data() + done, out.size() - done,
-                                      static_cast<off_t>(offset + done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                const int err = errno;
-                ::close(fd);
-                throwSystemError(msg("cannot read %1", o.diskPath), err);
-            }
-            if (n == 0)
-                break;
-            done += static_cast<size_t>(n);
-        }
+        const size_t done = preadAll(fd, out, offset);
+        const int err = done < out.size() ? errno : 0;
         ::close(fd);
+        if (err != 0)
+            throwSystemError(msg("cannot read %1", o.diskPath), err);
         return done;
     }
 

@@ -117,26 +117,17 @@ public:
     // takes a few pages at a time; reading through the image's reader costs
     // it extra work for each piece; sendfile goes through a pipe, and on two
     // cores its page reads drained each other's page lists. Returns how many
-    // bytes were copied: fewer
-    // than asked when the image file ends early or cannot be read (the rest
-    // is for the caller to read); throws when writing fails.
+    // bytes were copied: fewer than asked when the image file ends early or
+    // cannot be read (the rest is for the caller to read); throws when
+    // writing fails.
     uint64_t copy(const StoredContents& s, uint64_t offset) {
         if (kernelCopy.load(std::memory_order_relaxed) || s.length > buffer_.size()) {
             flush();
             return copyBetweenFiles(s.file.fd, s.file.offset, fd_, offset, s.length, buffer_,
                                     kernelCopy, msg("cannot write the file"));
         }
-        MutableByteSpan to = space(offset, static_cast<size_t>(s.length));
-        size_t got = 0;
-        while (got < to.size()) {
-            const ssize_t r = ::pread(s.file.fd, to.data() + got, to.size() - got,
-                                      static_cast<off_t>(s.file.offset + got));
-            if (r < 0 && errno == EINTR)
-                continue;
-            if (r <= 0)
-                break;
-            got += static_cast<size_t>(r);
-        }
+        const size_t got =
+            preadAll(s.file.fd, space(offset, static_cast<size_t>(s.length)), s.file.offset);
         fill_ += got;
         return got;
     }

@@ -1,6 +1,7 @@
 #include "sparse_writer.h"
 
 #include "model/error.h"
+#include "model/file_io.h"
 #include "sparse_format.h"
 
 #include <algorithm>
@@ -116,20 +117,11 @@ public:
         writeSparseImage(
             size_, blockSize_, written_.list(), zeros_.list(),
             [this](uint64_t offset, MutableByteSpan span) {
-                for (size_t done = 0; done < span.size();) {
-                    const ssize_t r = ::pread(fd_, span.data() + done, span.size() - done,
-                                              static_cast<off_t>(offset + done));
-                    if (r < 0 && errno == EINTR)
-                        continue;
-                    if (r < 0)
-                        throwSystemError(msg("cannot read back %1", path_), errno);
-                    if (r == 0) { // past the end: zeros
-                        std::fill(span.begin() + static_cast<ptrdiff_t>(done), span.end(),
-                                  std::byte{0});
-                        break;
-                    }
-                    done += static_cast<size_t>(r);
-                }
+                const size_t done = preadAll(fd_, span, offset);
+                if (done < span.size() && errno != 0)
+                    throwSystemError(msg("cannot read back %1", path_), errno);
+                // Past the end: zeros.
+                std::fill(span.begin() + static_cast<ptrdiff_t>(done), span.end(), std::byte{0});
             },
             out);
         out.commit();
