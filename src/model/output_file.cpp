@@ -69,18 +69,15 @@ uint64_t copyBetweenFiles(int src, uint64_t srcOff, int dst, uint64_t dstOff, ui
         done += static_cast<uint64_t>(r);
     }
     while (done < n) {
-        const ssize_t r = ::pread(src, buffer.data(),
-                                  static_cast<size_t>(std::min<uint64_t>(n - done, buffer.size())),
-                                  static_cast<off_t>(srcOff + done));
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0) {
-            if (r == 0)
-                errno = 0;
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(n - done, buffer.size()));
+        const size_t got = preadAll(src, buffer.first(want), srcOff + done);
+        const int err = errno;
+        pwriteAll(dst, ByteSpan(buffer.data(), got), dstOff + done, what);
+        done += got;
+        if (got < want) {
+            errno = err;
             break;
         }
-        pwriteAll(dst, ByteSpan(buffer.data(), static_cast<size_t>(r)), dstOff + done, what);
-        done += static_cast<uint64_t>(r);
     }
     return done;
 }
